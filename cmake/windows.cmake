@@ -1,0 +1,1 @@
+# Windows build settings (filled in with the Windows build).

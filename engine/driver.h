@@ -1,0 +1,22 @@
+// The whole run: start-up, the first procedure list, and the end.
+#ifndef KESTARIO_ENGINE_DRIVER_H_
+#define KESTARIO_ENGINE_DRIVER_H_
+
+namespace kestario {
+
+// Start-up: prepares the context from the command-line text, checks that the script exists (else
+// message 1), loads the symbols and reads UPDATER's NAME and PROC; a non-empty NAME becomes the
+// caption. True when all of that succeeded.
+bool StartUp(const char* commandLine);
+// Reads NAME and PROC of section UPDATER; true when both were read.
+bool ReadUpdaterSection();
+// Builds the first procedure list from PROC, runs it and frees it; true when it ran to its end.
+bool RunUpdater();
+
+// The program: StartUp, RunUpdater when start-up succeeded, then every list is freed. `commandLine`
+// is the text after the program's own name. Always returns 0, the process exit code.
+int UpdaterMain(const char* commandLine);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_ENGINE_DRIVER_H_

@@ -1,0 +1,17 @@
+// Questions about files that the procedures ask: existence and last-write date.
+#ifndef KESTARIO_PLATFORM_FILES_H_
+#define KESTARIO_PLATFORM_FILES_H_
+
+namespace kestario {
+
+// True when at least one file or folder matches the path; wildcards ("*", "?") are allowed.
+bool FileExists(const char* path);
+
+// True when the file opens for reading and its last-write date, in local time, is on or after
+// `date`, written year/month/day ("%d" rules for each part; a missing or non-numeric part is 0).
+// Each part is compared by its low 16 bits as an unsigned number, so -1 acts as 65535.
+bool IsFileDateOnOrAfter(const char* path, const char* date);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_PLATFORM_FILES_H_

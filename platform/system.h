@@ -1,0 +1,127 @@
+// The thin layer through which the program reaches the operating system.
+//
+// The calls carry the "A" names of the Win32 functions they stand for (which are real functions in
+// <windows.h>, not macros), so this header and that one can meet in one file.
+//
+// Each call has the shape and meaning of the ANSI Win32 function it is named after; the Windows
+// build forwards to that function (system_win32.cc), the Linux build meets the same contract with
+// POSIX calls (system_posix.cc). Everything above this layer is the same code on both platforms.
+// Tests and fuzz targets install their own System to answer boxes, fake the registry or keep
+// files in memory.
+#ifndef KESTARIO_PLATFORM_SYSTEM_H_
+#define KESTARIO_PLATFORM_SYSTEM_H_
+
+#include <cstdint>
+
+#include "text/byte_buffer.h"
+#include "text/text_string.h"
+
+namespace kestario {
+
+// The byte that separates folders in a path: the backslash on Windows, "/" on Linux.
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+constexpr const char* kPathSeparatorText = "\\";
+#else
+constexpr char kPathSeparator = '/';
+constexpr const char* kPathSeparatorText = "/";
+#endif
+
+// Message box styles and answers, with their Win32 values.
+constexpr unsigned kMbOk = 0x00;
+constexpr unsigned kMbYesNo = 0x04;
+constexpr unsigned kMbIconError = 0x10;
+constexpr unsigned kMbIconQuestion = 0x20;
+constexpr unsigned kMbIconWarning = 0x30;
+constexpr unsigned kMbIconInformation = 0x40;
+constexpr unsigned kMbIconMask = 0xF0;
+constexpr unsigned kMbTypeMask = 0x0F;
+constexpr int kIdOk = 1;
+constexpr int kIdCancel = 2;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+// Registry handles and results, with their Win32 values.
+using RegistryHandle = uintptr_t;
+constexpr RegistryHandle kNoRegistryHandle = 0;
+constexpr RegistryHandle kLocalMachine = 0x80000002u;
+constexpr uint32_t kKeyRead = 0x20019u;
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorMoreData = 234;
+
+using ProcessHandle = uintptr_t;
+constexpr ProcessHandle kNoProcess = 0;
+
+// A local calendar date, as FileTimeToSystemTime gives its fields.
+struct LocalDate {
+  uint16_t year;
+  uint16_t month;
+  uint16_t day;
+};
+
+class System {
+ public:
+  virtual ~System();
+
+  // GetPrivateProfileStringA: the value of `key` in `section` of `file`, or `defaultValue` when
+  // there is no such key (or section, or file). The value is read whole, however long.
+  virtual void GetPrivateProfileStringA(const char* section, const char* key,
+                                       const char* defaultValue, TextString* value,
+                                       const char* file) = 0;
+  // GetPrivateProfileSectionA: the entries of `section`, each followed by a NUL byte, the list
+  // ended by one more NUL byte (a single NUL byte when the section is absent or empty). Read whole.
+  virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                        const char* file) = 0;
+
+  // LoadStringA on the program's own module: copies catalog text `id` into `buffer` (at most
+  // size - 1 bytes and a NUL) and returns the bytes copied; 0 and an empty text when there is none.
+  virtual int LoadStringA(unsigned id, char* buffer, int size) = 0;
+  // MessageBoxA with no owner window; returns the answer (kIdOk, kIdYes, kIdNo ...), 0 on failure.
+  virtual int MessageBoxA(const char* text, const char* caption, unsigned style) = 0;
+
+  // GetModuleFileNameA(NULL, ...): writes the running executable's path and returns its length;
+  // returns `size` (with a cut text) when the buffer is too small, 0 on failure.
+  virtual uint32_t GetModuleFileNameA(char* buffer, uint32_t size) = 0;
+  // GetWindowsDirectoryA: writes the directory and returns its length; when it does not fit,
+  // returns the size needed (terminator included) and writes nothing.
+  virtual uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) = 0;
+
+  // RegOpenKeyExA / RegQueryValueExA / RegCloseKey, read only. RegQueryValueEx with a null `data`
+  // writes the value's size to `*size`; with a buffer it reads at most `*size` bytes.
+  virtual long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
+                            RegistryHandle* result) = 0;
+  virtual long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                               uint32_t* size) = 0;
+  virtual long RegCloseKey(RegistryHandle key) = 0;
+
+  // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
+  virtual bool DeleteFileA(const char* path) = 0;
+  // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
+  virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
+  // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
+  // which may hold the wildcards "*" and "?".
+  virtual bool FindAnyMatch(const char* path) = 0;
+  // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
+  // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
+  virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
+
+  // CreateProcessA with the command line (which the call may change) and the current directory.
+  virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                             ProcessHandle* process) = 0;
+  // WaitForSingleObject(process, INFINITE): false only when the wait itself failed.
+  virtual bool WaitForProcess(ProcessHandle process) = 0;
+  // CloseHandle on a process handle from CreateProcess.
+  virtual void CloseProcess(ProcessHandle process) = 0;
+};
+
+// The system the program runs on; tests may install another one (null restores the real one).
+System& CurrentSystem();
+void SetSystem(System* system);
+
+// The real system of this build.
+System& RealSystem();
+
+}  // namespace kestario
+
+#endif  // KESTARIO_PLATFORM_SYSTEM_H_

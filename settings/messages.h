@@ -1,0 +1,35 @@
+// The message catalog and the error box: the one way in which a failure is shown.
+#ifndef KESTARIO_SETTINGS_MESSAGES_H_
+#define KESTARIO_SETTINGS_MESSAGES_H_
+
+#include "text/text_string.h"
+
+namespace kestario {
+
+// The catalog's message numbers. They never change meaning; there is no message 7.
+enum MessageNumber : int {
+  kMsgFileNotFound = 1,     // the script file is missing (its path)
+  kMsgBadFormat = 2,        // a key is absent or "NO_DATA" (section, key)
+  kMsgOutOfMemory = 3,      // an object could not be allocated (its name)
+  kMsgBadItemCount = 4,     // a comma list that must have items has none (section, key)
+  kMsgPathFailed = 5,       // in the catalog, shown by nothing (a file name)
+  kMsgBadSymbol = 6,        // a value names nothing the program knows (the value)
+  kMsgCopyFailed = 8,       // a COPY pair failed (source, destination)
+  kMsgLaunchFailed = 9,     // a LAUNCH item failed to start (program, parameters)
+  kMsgDeleteFailed = 10,    // a DELETE item failed (path)
+};
+
+// Makes TextString::LoadMessage read the catalog through the platform (LoadStringA). Idempotent.
+void InstallMessageCatalog();
+
+// The caption of every error box; the start-up context points it at its caption text.
+void BindErrorCaption(const TextString* caption);
+
+// Shows catalog message `number`, its "%s" placeholders filled in order with the texts that
+// follow, in a box with no owner window, the bound caption and the error icon; returns when the
+// user has closed it.
+void ReportError(int number, ...);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_SETTINGS_MESSAGES_H_

@@ -1,0 +1,89 @@
+// Symbols and the expansion of script values, and the settings readers built on them.
+//
+// A value read from the script passes two passes: brace blocks ("{?App\tool.exe}",
+// "{?AppPath\tool.exe}") are replaced by what the registry records for the application, then
+// angle blocks ("<Dir>") by the value of the symbol of that name. After each pass every backslash
+// followed by a lowercase n becomes a line feed. The symbols come from the script's DEFINE section
+// and from two built-ins, "<Win>" (the Windows directory) and "<Src>" (the program's folder).
+#ifndef KESTARIO_SETTINGS_SYMBOLS_H_
+#define KESTARIO_SETTINGS_SYMBOLS_H_
+
+#include <cstdint>
+
+#include "text/text_string.h"
+
+namespace kestario {
+
+// The definitions, in table order, each kept as its own entry (name and value), so that a value
+// holding a line feed never disturbs the others. Names are compared ignoring ASCII case; the first
+// of two definitions with the same name wins. Lookups go through a hash index, not a scan.
+class SymbolTable {
+ public:
+  SymbolTable();
+  ~SymbolTable();
+  SymbolTable(const SymbolTable&) = delete;
+  SymbolTable& operator=(const SymbolTable&) = delete;
+
+  int32_t count() const { return count_; }
+  const TextString& NameAt(int32_t index) const;
+  const TextString& ValueAt(int32_t index) const;
+  // Whether definition `index` was written with an "=" (a line without one is all name and its
+  // value stays empty whatever is set).
+  bool HasValueAt(int32_t index) const;
+
+  // Adds one DEFINE line: the name is the text before its first "=", the value the text between
+  // the first and the second "=". False when memory runs out (the table is then unchanged).
+  bool AddLine(const char* line);
+  // Adds a definition `name`=`value` at the end. False when memory runs out.
+  bool Add(const char* name, const char* value);
+  // The index of the first definition named `name` (ASCII case ignored), or -1.
+  int32_t IndexOf(const char* name) const;
+  // Replaces the value of definition `index`; the value ends at its first "=", as a value read
+  // back from a DEFINE line would. Ignored for a definition written without "=".
+  bool SetValueAt(int32_t index, const char* value);
+  void Clear();
+
+ private:
+  struct Definition;
+  bool Reserve(int32_t wanted);
+  bool Rehash(uint32_t slots);
+  void IndexEntry(int32_t index);
+
+  int32_t count_;
+  int32_t capacity_;
+  Definition** entries_;
+  int32_t* slots_;  // open addressing: index of the first definition of a name, or -1
+  uint32_t slotCount_;
+};
+
+// The script file, the program's path and the table that the settings readers work on. The
+// engine's start-up context owns them and binds them once, before the first read.
+void BindScript(const TextString* scriptPath, const TextString* modulePath, SymbolTable* symbols);
+
+// Fills the table from the script's DEFINE section, sets "<Win>" and "<Src>" (which always win
+// over the script's own definitions of those names) and expands the definitions once, in table
+// order. False only when the table could not be built (memory).
+bool LoadDefinitions();
+
+// Gives definition `name` the value (replacing the first definition of that name, or adding one).
+void SetSymbol(const char* name, const TextString& value);
+// True and `destination` holds the value of the first definition named `name`; false otherwise.
+bool FindSymbol(const char* name, TextString* destination);
+
+// Expands every definition once, in table order, with the table as it stands at that moment.
+// True when at least one block was replaced in at least one definition.
+bool ExpandDefinitions();
+// The brace pass; true when at least one brace block was replaced.
+bool ExpandBraceBlocks(TextString* text);
+// The angle pass; true when the symbol of at least one angle block was found.
+bool ExpandAngleBlocks(TextString* text);
+
+// Reads `key` of `section` from the script and expands it. On an absent key (or "NO_DATA") shows
+// message 2 with the section and key and returns false, `destination` unchanged.
+bool ReadSetting(const char* section, const char* key, TextString* destination);
+// Reads an integer ("%d" rules, no expansion); absent: message 2 and false.
+bool ReadSettingInt(const char* section, const char* key, int32_t* destination);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_SETTINGS_SYMBOLS_H_
