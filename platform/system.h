@@ -67,12 +67,12 @@ class System {
   // GetPrivateProfileStringA: the value of `key` in `section` of `file`, or `defaultValue` when
   // there is no such key (or section, or file). The value is read whole, however long.
   virtual void GetPrivateProfileStringA(const char* section, const char* key,
-                                       const char* defaultValue, TextString* value,
-                                       const char* file) = 0;
+                                        const char* defaultValue, TextString* value,
+                                        const char* file) = 0;
   // GetPrivateProfileSectionA: the entries of `section`, each followed by a NUL byte, the list
   // ended by one more NUL byte (a single NUL byte when the section is absent or empty). Read whole.
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
-                                        const char* file) = 0;
+                                         const char* file) = 0;
 
   // LoadStringA on the program's own module: copies catalog text `id` into `buffer` (at most
   // size - 1 bytes and a NUL) and returns the bytes copied; 0 and an empty text when there is none.
@@ -90,9 +90,9 @@ class System {
   // RegOpenKeyExA / RegQueryValueExA / RegCloseKey, read only. RegQueryValueEx with a null `data`
   // writes the value's size to `*size`; with a buffer it reads at most `*size` bytes.
   virtual long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
-                            RegistryHandle* result) = 0;
+                             RegistryHandle* result) = 0;
   virtual long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
-                               uint32_t* size) = 0;
+                                uint32_t* size) = 0;
   virtual long RegCloseKey(RegistryHandle key) = 0;
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
@@ -108,7 +108,7 @@ class System {
 
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,
-                             ProcessHandle* process) = 0;
+                              ProcessHandle* process) = 0;
   // WaitForSingleObject(process, INFINITE): false only when the wait itself failed.
   virtual bool WaitForProcess(ProcessHandle process) = 0;
   // CloseHandle on a process handle from CreateProcess.

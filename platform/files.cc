@@ -1,0 +1,23 @@
+#include "platform/files.h"
+
+#include "platform/system.h"
+#include "text/text_string.h"
+
+namespace kestario {
+
+bool FileExists(const char* path) { return CurrentSystem().FindAnyMatch(path); }
+
+bool IsFileDateOnOrAfter(const char* path, const char* date) {
+  LocalDate file;
+  if (!CurrentSystem().GetFileLocalDate(path, &file)) return false;
+  TextString text(date);
+  // Each part compares by its low 16 bits as an unsigned number, as the calendar fields are.
+  uint16_t year = static_cast<uint16_t>(text.GetToken(0, "/").ToInt());
+  uint16_t month = static_cast<uint16_t>(text.GetToken(1, "/").ToInt());
+  uint16_t day = static_cast<uint16_t>(text.GetToken(2, "/").ToInt());
+  if (file.year != year) return file.year > year;
+  if (file.month != month) return file.month > month;
+  return file.day >= day;
+}
+
+}  // namespace kestario

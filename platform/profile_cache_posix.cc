@@ -1,0 +1,135 @@
+#include "platform/profile_cache_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace kestario {
+
+struct ProfileCache::Slot {
+  char* path;
+  dev_t device;
+  ino_t inode;
+  off_t size;
+  struct timespec modified;
+  ProfileData* data;
+};
+
+namespace {
+
+bool SameFile(const struct stat& now, dev_t device, ino_t inode, off_t size,
+              const struct timespec& modified) {
+  return now.st_dev == device && now.st_ino == inode && now.st_size == size &&
+         now.st_mtim.tv_sec == modified.tv_sec && now.st_mtim.tv_nsec == modified.tv_nsec;
+}
+
+// Reads the whole open file into a malloc'd block.
+bool ReadAll(int fd, size_t hint, char** bytes, size_t* length) {
+  size_t capacity = hint + 1;
+  char* block = static_cast<char*>(malloc(capacity));
+  if (!block) return false;
+  size_t used = 0;
+  for (;;) {
+    if (used == capacity) {
+      if (capacity > SIZE_MAX / 2) {
+        free(block);
+        return false;
+      }
+      char* larger = static_cast<char*>(realloc(block, capacity * 2));
+      if (!larger) {
+        free(block);
+        return false;
+      }
+      block = larger;
+      capacity *= 2;
+    }
+    ssize_t got = read(fd, block + used, capacity - used);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      free(block);
+      return false;
+    }
+    if (got == 0) break;
+    used += static_cast<size_t>(got);
+  }
+  *bytes = block;
+  *length = used;
+  return true;
+}
+
+}  // namespace
+
+ProfileCache::ProfileCache() : slots_(nullptr), nextVictim_(0), loads_(0) {
+  slots_ = static_cast<Slot*>(calloc(kSlots, sizeof(Slot)));
+}
+
+ProfileCache::~ProfileCache() {
+  if (!slots_) return;
+  for (size_t i = 0; i < kSlots; ++i) {
+    free(slots_[i].path);
+    delete slots_[i].data;
+  }
+  free(slots_);
+}
+
+const ProfileData* ProfileCache::Get(const char* path) {
+  if (!path || !*path || !slots_) return nullptr;
+  struct stat now;
+  if (stat(path, &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
+  Slot* slot = nullptr;
+  for (size_t i = 0; i < kSlots; ++i) {
+    if (slots_[i].path && strcmp(slots_[i].path, path) == 0) {
+      slot = &slots_[i];
+      break;
+    }
+  }
+  if (slot && slot->data && SameFile(now, slot->device, slot->inode, slot->size, slot->modified)) {
+    return slot->data;
+  }
+  if (!slot) {
+    slot = &slots_[nextVictim_];
+    nextVictim_ = (nextVictim_ + 1) % kSlots;
+    free(slot->path);
+    slot->path = nullptr;
+  }
+  delete slot->data;
+  slot->data = nullptr;
+
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return nullptr;
+  struct stat opened;
+  char* bytes = nullptr;
+  size_t length = 0;
+  bool ok = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+            ReadAll(fd, static_cast<size_t>(opened.st_size), &bytes, &length);
+  close(fd);
+  if (!ok) return nullptr;
+  ++loads_;
+  ProfileData* data = new (std::nothrow) ProfileData();
+  if (!data || !data->Parse(bytes, length)) {
+    delete data;
+    free(bytes);
+    return nullptr;
+  }
+  free(bytes);
+  if (!slot->path) {
+    slot->path = strdup(path);
+    if (!slot->path) {
+      delete data;
+      return nullptr;
+    }
+  }
+  slot->device = opened.st_dev;
+  slot->inode = opened.st_ino;
+  slot->size = opened.st_size;
+  slot->modified = opened.st_mtim;
+  slot->data = data;
+  return data;
+}
+
+}  // namespace kestario

@@ -1,0 +1,39 @@
+// Parsed profile files, kept while the file on disk is unchanged.
+//
+// Every lookup stats the file once; a cached parse is used only while the file's device, inode,
+// size and modification time (with nanoseconds) are those of the parse, so a read never sees
+// stale contents. Files of any size are read whole.
+#ifndef KESTARIO_PLATFORM_PROFILE_CACHE_POSIX_H_
+#define KESTARIO_PLATFORM_PROFILE_CACHE_POSIX_H_
+
+#include <cstddef>
+
+#include "platform/profile_reader.h"
+
+namespace kestario {
+
+class ProfileCache {
+ public:
+  ProfileCache();
+  ~ProfileCache();
+  ProfileCache(const ProfileCache&) = delete;
+  ProfileCache& operator=(const ProfileCache&) = delete;
+
+  // The parse of the file at `path` as it is now; null when it is missing, not a regular file,
+  // cannot be read, or memory runs out. Valid until the next call.
+  const ProfileData* Get(const char* path);
+
+  // How many times a file was read and parsed (for tests of the cache).
+  size_t LoadCount() const { return loads_; }
+
+ private:
+  struct Slot;
+  static constexpr size_t kSlots = 8;
+  Slot* slots_;
+  size_t nextVictim_;
+  size_t loads_;
+};
+
+}  // namespace kestario
+
+#endif  // KESTARIO_PLATFORM_PROFILE_CACHE_POSIX_H_

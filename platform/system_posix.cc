@@ -1,0 +1,345 @@
+#include "platform/system_posix.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "platform/command_line_posix.h"
+#include "platform/file_ops_posix.h"
+#include "platform/profile_reader.h"
+#include "platform/terminal_box_posix.h"
+
+#ifndef KESTARIO_REGISTRY_FILE
+#define KESTARIO_REGISTRY_FILE "/etc/kestario/registry.ini"
+#endif
+
+namespace kestario {
+
+namespace {
+
+struct CatalogText {
+  unsigned id;
+  const char* text;
+};
+
+#define KESTARIO_MESSAGE(n, t) {n, t},
+#define KESTARIO_CAPTION(t)
+constexpr CatalogText kCatalog[] = {
+#include "resources/texts.def"
+};
+#undef KESTARIO_MESSAGE
+#undef KESTARIO_CAPTION
+
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorInvalidParameter = 87;
+
+// Copies `length` bytes and a NUL into a TextString, whole.
+void AssignBytes(TextString* target, const char* text, size_t length) {
+  if (length >= UINT32_MAX || !target->Allocate(static_cast<uint32_t>(length + 1))) {
+    target->SetText("");
+    return;
+  }
+  if (length) memcpy(target->GetText(), text, length);
+  target->GetText()[length] = '\0';
+}
+
+// The absolute form of `path` against the current folder (a copy); null when memory runs out.
+char* AbsolutePath(const char* path) {
+  if (path[0] == '/') return strdup(path);
+  char* folder = getcwd(nullptr, 0);
+  if (!folder) return nullptr;
+  size_t folderLength = strlen(folder);
+  size_t pathLength = strlen(path);
+  char* result = static_cast<char*>(malloc(folderLength + 1 + pathLength + 1));
+  if (result) {
+    memcpy(result, folder, folderLength);
+    result[folderLength] = '/';
+    memcpy(result + folderLength + 1, path, pathLength + 1);
+  }
+  free(folder);
+  return result;
+}
+
+}  // namespace
+
+PosixSystem::PosixSystem()
+    : registryFile_(nullptr),
+      openKeys_(nullptr),
+      keySlots_(0),
+      terminalIn_(STDIN_FILENO),
+      terminalOut_(STDERR_FILENO) {}
+
+PosixSystem::~PosixSystem() {
+  for (size_t i = 0; i < keySlots_; ++i) free(openKeys_[i]);
+  free(openKeys_);
+  free(registryFile_);
+}
+
+void PosixSystem::SetRegistryFile(const char* path) {
+  free(registryFile_);
+  registryFile_ = path ? strdup(path) : nullptr;
+}
+
+const char* PosixSystem::RegistryFile() const {
+  return registryFile_ ? registryFile_ : KESTARIO_REGISTRY_FILE;
+}
+
+void PosixSystem::SetTerminal(int inFd, int outFd) {
+  terminalIn_ = inFd;
+  terminalOut_ = outFd;
+}
+
+void PosixSystem::GetPrivateProfileStringA(const char* section, const char* key,
+                                           const char* defaultValue, TextString* value,
+                                           const char* file) {
+  if (!value) return;
+  const ProfileData* data = profiles_.Get(file);
+  ProfileSpan found = ResolveProfileString(data, section, key, defaultValue);
+  AssignBytes(value, found.text, found.length);
+}
+
+void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                            const char* file) {
+  if (!entries) return;
+  const ProfileData* data = profiles_.Get(file);
+  static const char kEmpty[1] = {'\0'};
+  if (!data) {
+    entries->SetBytes(kEmpty, 1);
+    return;
+  }
+  size_t size = data->ListSection(section, nullptr, 0);
+  if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
+    entries->SetBytes(kEmpty, 1);
+    return;
+  }
+  data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);
+}
+
+int PosixSystem::LoadStringA(unsigned id, char* buffer, int size) {
+  if (!buffer || size <= 0) return 0;
+  buffer[0] = '\0';
+  for (const CatalogText& entry : kCatalog) {
+    if (entry.id != id) continue;
+    size_t length = strlen(entry.text);
+    if (length > static_cast<size_t>(size - 1)) length = static_cast<size_t>(size - 1);
+    memcpy(buffer, entry.text, length);
+    buffer[length] = '\0';
+    return static_cast<int>(length);
+  }
+  return 0;
+}
+
+int PosixSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  fflush(stdout);
+  fflush(stderr);
+  return RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+}
+
+uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
+  if (!buffer || size == 0) return 0;
+  size_t capacity = 256;
+  for (;;) {
+    char* link = static_cast<char*>(malloc(capacity));
+    if (!link) return 0;
+    ssize_t length = readlink("/proc/self/exe", link, capacity);
+    if (length < 0) {
+      free(link);
+      buffer[0] = '\0';
+      return 0;
+    }
+    if (static_cast<size_t>(length) == capacity) {  // perhaps cut: try a larger block
+      free(link);
+      if (capacity > (1u << 20)) return 0;
+      capacity *= 2;
+      continue;
+    }
+    uint32_t result;
+    if (static_cast<size_t>(length) < size) {
+      memcpy(buffer, link, static_cast<size_t>(length));
+      buffer[length] = '\0';
+      result = static_cast<uint32_t>(length);
+    } else {
+      memcpy(buffer, link, size - 1);
+      buffer[size - 1] = '\0';
+      result = size;
+    }
+    free(link);
+    return result;
+  }
+}
+
+uint32_t PosixSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
+  static const char kFolder[] = "/etc";
+  constexpr uint32_t kLength = sizeof kFolder - 1;
+  if (!buffer || size <= kLength) return kLength + 1;
+  memcpy(buffer, kFolder, kLength + 1);
+  return kLength;
+}
+
+long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
+                                RegistryHandle* result) {
+  if (!result) return kErrorInvalidParameter;
+  *result = kNoRegistryHandle;
+  if (root != kLocalMachine) return kErrorInvalidHandle;
+  const char* path = subKey ? subKey : "";
+  const ProfileData* data = profiles_.Get(RegistryFile());
+  if (!data || !data->HasSection(path)) return kErrorFileNotFound;
+  size_t slot = 0;
+  while (slot < keySlots_ && openKeys_[slot]) ++slot;
+  if (slot == keySlots_) {
+    size_t next = keySlots_ ? keySlots_ * 2 : 4;
+    char** larger = static_cast<char**>(realloc(openKeys_, next * sizeof(char*)));
+    if (!larger) return kErrorFileNotFound;
+    for (size_t i = keySlots_; i < next; ++i) larger[i] = nullptr;
+    openKeys_ = larger;
+    keySlots_ = next;
+  }
+  openKeys_[slot] = strdup(path);
+  if (!openKeys_[slot]) return kErrorFileNotFound;
+  *result = static_cast<RegistryHandle>(slot + 1);
+  return kErrorSuccess;
+}
+
+long PosixSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                                   uint32_t* size) {
+  if (key == kNoRegistryHandle || key > keySlots_ || !openKeys_[key - 1]) {
+    return kErrorInvalidHandle;
+  }
+  if (data && !size) return kErrorInvalidParameter;
+  const char* name = (!valueName || !*valueName) ? "@" : valueName;
+  const ProfileData* profile = profiles_.Get(RegistryFile());
+  ProfileSpan value;
+  if (!profile || !profile->FindValue(openKeys_[key - 1], name, &value)) {
+    return kErrorFileNotFound;
+  }
+  if (value.length >= UINT32_MAX) return kErrorFileNotFound;
+  uint32_t needed = static_cast<uint32_t>(value.length + 1);
+  if (!data) {
+    if (size) *size = needed;
+    return kErrorSuccess;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  memcpy(data, value.text, value.length);
+  data[value.length] = 0;
+  *size = needed;
+  return kErrorSuccess;
+}
+
+long PosixSystem::RegCloseKey(RegistryHandle key) {
+  if (key == kNoRegistryHandle || key > keySlots_ || !openKeys_[key - 1]) {
+    return kErrorInvalidHandle;
+  }
+  free(openKeys_[key - 1]);
+  openKeys_[key - 1] = nullptr;
+  return kErrorSuccess;
+}
+
+size_t PosixSystem::OpenRegistryKeyCount() const {
+  size_t count = 0;
+  for (size_t i = 0; i < keySlots_; ++i) count += openKeys_[i] ? 1 : 0;
+  return count;
+}
+
+bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
+
+bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
+  return PosixCopyFile(from, to, failIfExists);
+}
+
+bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
+
+bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {
+  return PosixGetFileLocalDate(path, date);
+}
+
+bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
+                                 ProcessHandle* process) {
+  if (process) *process = kNoProcess;
+  char** argv = nullptr;
+  if (!SplitCommandLine(commandLine, IsExistingNonFolder, &argv)) return false;
+  // The program is found from the caller's folder, before the child changes its own.
+  char* program = AbsolutePath(argv[0]);
+  if (!program) {
+    FreeArgumentVector(argv);
+    return false;
+  }
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    free(program);
+    FreeArgumentVector(argv);
+    return false;
+  }
+  fflush(stdout);
+  fflush(stderr);
+  pid_t child = fork();
+  if (child == 0) {
+    // Only async-signal-safe calls from here on.
+    close(report[0]);
+    int error = 0;
+    if (currentDirectory && *currentDirectory && chdir(currentDirectory) != 0) {
+      error = errno;
+    } else {
+      execv(program, argv);
+      error = errno;
+    }
+    ssize_t ignored = write(report[1], &error, sizeof error);
+    (void)ignored;
+    _exit(127);
+  }
+  close(report[1]);
+  free(program);
+  FreeArgumentVector(argv);
+  if (child < 0) {
+    close(report[0]);
+    return false;
+  }
+  int error = 0;
+  ssize_t got;
+  do {
+    got = read(report[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  close(report[0]);
+  if (got > 0) {  // the child could not start the program
+    int status;
+    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    return false;
+  }
+  if (process) *process = static_cast<ProcessHandle>(child);
+  return true;
+}
+
+bool PosixSystem::WaitForProcess(ProcessHandle process) {
+  if (process == kNoProcess) return false;
+  int status;
+  for (;;) {
+    if (waitpid(static_cast<pid_t>(process), &status, 0) >= 0) return true;
+    if (errno != EINTR) return false;
+  }
+}
+
+void PosixSystem::CloseProcess(ProcessHandle process) {
+  // Nothing to free for a pid. A child that has already ended is reaped now; one still running is
+  // left alone and reaped by init when the program ends.
+  if (process == kNoProcess) return;
+  int status;
+  while (waitpid(static_cast<pid_t>(process), &status, WNOHANG) < 0 && errno == EINTR) {
+  }
+}
+
+System& RealSystem() {
+  static PosixSystem system;
+  return system;
+}
+
+}  // namespace kestario

@@ -1,0 +1,75 @@
+// The Linux system: POSIX calls behind the Win32-shaped System interface.
+//
+// - Profile reads parse the file with ProfileData (profile_reader.h) and keep the parse while the
+//   file is unchanged (profile_cache_posix.h). Values and sections are read whole.
+// - Message boxes are terminal questions on standard error and standard input
+//   (terminal_box_posix.h).
+// - LoadStringA serves the texts of resources/texts.def in UTF-8.
+// - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
+// - The registry is a text file in the profile format (docs/registry.md), by default the
+//   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
+// - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
+//   is started with fork and execv, no shell, in the given folder; a program that cannot be
+//   executed makes CreateProcessA fail. A process handle is the child's pid.
+#ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
+#define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
+
+#include <cstddef>
+
+#include "platform/profile_cache_posix.h"
+#include "platform/system.h"
+
+namespace kestario {
+
+class PosixSystem : public System {
+ public:
+  PosixSystem();
+  ~PosixSystem() override;
+  PosixSystem(const PosixSystem&) = delete;
+  PosixSystem& operator=(const PosixSystem&) = delete;
+
+  // Reads the registry from another file (tests); null restores the file of the build.
+  void SetRegistryFile(const char* path);
+  const char* RegistryFile() const;
+  // The descriptors of the terminal box (standard input and standard error unless changed).
+  void SetTerminal(int inFd, int outFd);
+
+  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                TextString* value, const char* file) override;
+  void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                 const char* file) override;
+  int LoadStringA(unsigned id, char* buffer, int size) override;
+  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
+                     RegistryHandle* result) override;
+  long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                        uint32_t* size) override;
+  long RegCloseKey(RegistryHandle key) override;
+  bool DeleteFileA(const char* path) override;
+  bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool FindAnyMatch(const char* path) override;
+  bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                      ProcessHandle* process) override;
+  bool WaitForProcess(ProcessHandle process) override;
+  void CloseProcess(ProcessHandle process) override;
+
+  // How many times profile or registry files were read and parsed (for cache tests).
+  size_t ProfileLoadCount() const { return profiles_.LoadCount(); }
+  // How many registry keys are open now.
+  size_t OpenRegistryKeyCount() const;
+
+ private:
+  ProfileCache profiles_;
+  char* registryFile_;  // null: the file of the build
+  char** openKeys_;     // key paths by handle - 1; null for a free slot
+  size_t keySlots_;
+  int terminalIn_;
+  int terminalOut_;
+};
+
+}  // namespace kestario
+
+#endif  // KESTARIO_PLATFORM_SYSTEM_POSIX_H_
