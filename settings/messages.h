@@ -8,15 +8,15 @@ namespace kestario {
 
 // The catalog's message numbers. They never change meaning; there is no message 7.
 enum MessageNumber : int {
-  kMsgFileNotFound = 1,     // the script file is missing (its path)
-  kMsgBadFormat = 2,        // a key is absent or "NO_DATA" (section, key)
-  kMsgOutOfMemory = 3,      // an object could not be allocated (its name)
-  kMsgBadItemCount = 4,     // a comma list that must have items has none (section, key)
-  kMsgPathFailed = 5,       // in the catalog, shown by nothing (a file name)
-  kMsgBadSymbol = 6,        // a value names nothing the program knows (the value)
-  kMsgCopyFailed = 8,       // a COPY pair failed (source, destination)
-  kMsgLaunchFailed = 9,     // a LAUNCH item failed to start (program, parameters)
-  kMsgDeleteFailed = 10,    // a DELETE item failed (path)
+  kMsgFileNotFound = 1,   // the script file is missing (its path)
+  kMsgBadFormat = 2,      // a key is absent or "NO_DATA" (section, key)
+  kMsgOutOfMemory = 3,    // an object could not be allocated (its name)
+  kMsgBadItemCount = 4,   // a comma list that must have items has none (section, key)
+  kMsgPathFailed = 5,     // in the catalog, shown by nothing (a file name)
+  kMsgBadSymbol = 6,      // a value names nothing the program knows (the value)
+  kMsgCopyFailed = 8,     // a COPY pair failed (source, destination)
+  kMsgLaunchFailed = 9,   // a LAUNCH item failed to start (program, parameters)
+  kMsgDeleteFailed = 10,  // a DELETE item failed (path)
 };
 
 // Makes TextString::LoadMessage read the catalog through the platform (LoadStringA). Idempotent.
@@ -25,10 +25,14 @@ void InstallMessageCatalog();
 // The caption of every error box; the start-up context points it at its caption text.
 void BindErrorCaption(const TextString* caption);
 
-// Shows catalog message `number`, its "%s" placeholders filled in order with the texts that
-// follow, in a box with no owner window, the bound caption and the error icon; returns when the
-// user has closed it.
-void ReportError(int number, ...);
+// Shows catalog message `number`, its "%s" placeholders filled in order with `first` and
+// `second` (no message has more than two), in a box with no owner window, the bound caption and
+// the error icon; returns when the user has closed it. The text is cut at 1,023 bytes.
+void ReportError(int number, const char* first = "", const char* second = "");
+
+// The caption of every box when neither the command line nor the script names one, in the
+// system's ANSI code page.
+const char* DefaultCaption();
 
 }  // namespace kestario
 

@@ -42,6 +42,15 @@ class ByteBuffer {
 
   // The size of the block in bytes (for a TextString: the text, its terminator and any room).
   uint32_t GetSize() const { return length_; }
+  // Exchanges the blocks of two buffers without copying or allocating.
+  void Swap(ByteBuffer& other) {
+    uint8_t* data = data_;
+    data_ = other.data_;
+    other.data_ = data;
+    uint32_t length = length_;
+    length_ = other.length_;
+    other.length_ = length;
+  }
 
  protected:
   // Compares the first `other.length` bytes; a shorter buffer compares its missing bytes as

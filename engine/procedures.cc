@@ -1,0 +1,240 @@
+#include "engine/procedures.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "engine/context.h"
+#include "settings/messages.h"
+#include "settings/symbols.h"
+
+namespace kestario {
+
+ProcedureRecord::~ProcedureRecord() = default;
+
+void* ProcedureRecord::operator new(size_t size, const std::nothrow_t&) noexcept {
+  return AllocateBlock(size);
+}
+
+void ProcedureRecord::operator delete(void* block) noexcept { ReleaseBlock(block); }
+
+namespace {
+
+// One text key of a kind: the key's name and the field it fills.
+template <typename Record>
+struct TextKey {
+  const char* key;
+  TextString Record::*field;
+};
+
+// Allocates a record of kind `Record`, names it and reads its keys in order; on a missing key
+// (already shown by the settings reader) the record is destroyed and null returned.
+template <typename Record, size_t kKeys>
+ProcedureRecord* CreateRecord(const TextString& section, const char* objectName,
+                              const TextKey<Record> (&keys)[kKeys]) {
+  Record* record = new (std::nothrow) Record;
+  if (record == nullptr) {
+    ReportError(kMsgOutOfMemory, objectName);
+    return nullptr;
+  }
+  record->name.Assign(section);
+  const char* name = section.GetConstText();
+  bool complete = ReadSetting(name, "MODE", &record->mode);
+  for (size_t i = 0; complete && i < kKeys; ++i) {
+    complete = ReadSetting(name, keys[i].key, &(record->*keys[i].field));
+  }
+  if (!complete) {
+    delete record;
+    return nullptr;
+  }
+  return record;
+}
+
+ProcedureList EntryAt(const ByteBuffer& entries, int32_t index) {
+  ProcedureList list;
+  std::memcpy(&list, entries.GetConstData() + sizeof(ProcedureList) * static_cast<size_t>(index),
+              sizeof list);
+  return list;
+}
+
+ListStack& Stack() { return g_updaterState.listStack; }
+
+// The seven kinds, in the order in which MODE is compared with them.
+struct Kind {
+  const char* mode;
+  ProcedureRecord* (*create)(const TextString& section);
+};
+constexpr Kind kKinds[] = {
+    {"EXIST", &CreateExistRecord},   {"DATE", &CreateDateRecord}, {"SWITCH", &CreateSwitchRecord},
+    {"MSGBOX", &CreateMsgboxRecord}, {"COPY", &CreateCopyRecord}, {"LAUNCH", &CreateLaunchRecord},
+    {"DELETE", &CreateDeleteRecord},
+};
+
+// Reads MODE of `section` and creates the record of that kind; null after a shown failure.
+ProcedureRecord* CreateRecordOfSection(const TextString& section) {
+  TextString mode;
+  if (!ReadSetting(section.GetConstText(), "MODE", &mode)) return nullptr;
+  for (const Kind& kind : kKinds) {
+    if (mode.IsEqualNoCase(kind.mode)) return kind.create(section);
+  }
+  ReportError(kMsgBadSymbol, mode.GetConstText());
+  return nullptr;
+}
+
+}  // namespace
+
+ProcedureRecord* CreateDeleteRecord(const TextString& section) {
+  static const TextKey<DeleteRecord> keys[] = {{"FILE", &DeleteRecord::file}};
+  return CreateRecord(section, "DELETE_INFO", keys);
+}
+
+ProcedureRecord* CreateLaunchRecord(const TextString& section) {
+  static const TextKey<LaunchRecord> keys[] = {{"FILE", &LaunchRecord::file},
+                                               {"PARAM", &LaunchRecord::param}};
+  ProcedureRecord* record = CreateRecord(section, "LAUNCH_INFO", keys);
+  if (record == nullptr) return nullptr;
+  // isWait is 0 unless ISWAIT begins with a number.
+  if (!ReadSettingInt(section.GetConstText(), "ISWAIT",
+                      &static_cast<LaunchRecord*>(record)->isWait)) {
+    delete record;
+    return nullptr;
+  }
+  return record;
+}
+
+ProcedureRecord* CreateCopyRecord(const TextString& section) {
+  static const TextKey<CopyRecord> keys[] = {{"FROM", &CopyRecord::from}, {"TO", &CopyRecord::to}};
+  return CreateRecord(section, "COPY_INFO", keys);
+}
+
+ProcedureRecord* CreateMsgboxRecord(const TextString& section) {
+  static const TextKey<MsgboxRecord> keys[] = {{"FLAG", &MsgboxRecord::flag},
+                                               {"TYPE", &MsgboxRecord::type},
+                                               {"TEXT", &MsgboxRecord::text},
+                                               {"ISABORT", &MsgboxRecord::isAbort}};
+  return CreateRecord(section, "MSGBOX_INFO", keys);
+}
+
+ProcedureRecord* CreateSwitchRecord(const TextString& section) {
+  static const TextKey<SwitchRecord> keys[] = {
+      {"PROC", &SwitchRecord::proc}, {"0", &SwitchRecord::branch0}, {"1", &SwitchRecord::branch1}};
+  return CreateRecord(section, "SWITCH_INFO", keys);
+}
+
+ProcedureRecord* CreateDateRecord(const TextString& section) {
+  static const TextKey<DateRecord> keys[] = {{"FILE", &DateRecord::file},
+                                             {"DATE", &DateRecord::date}};
+  return CreateRecord(section, "DATE_INFO", keys);
+}
+
+ProcedureRecord* CreateExistRecord(const TextString& section) {
+  static const TextKey<ExistRecord> keys[] = {{"FILE", &ExistRecord::file}};
+  return CreateRecord(section, "EXIST_INFO", keys);
+}
+
+ProcedureList BuildProcedureList(const TextString& commaList, const char* sectionName,
+                                 const char* keyName) {
+  int32_t count = commaList.CountTokens(",");
+  if (count == 0) {
+    ReportError(kMsgBadItemCount, sectionName, keyName);
+    return nullptr;
+  }
+  size_t size = (static_cast<size_t>(count) + 1) * sizeof(ProcedureRecord*);
+  ProcedureList list = static_cast<ProcedureList>(AllocateBlock(size));
+  if (list == nullptr) {
+    ReportError(kMsgOutOfMemory, "ProcList");
+    return nullptr;
+  }
+  std::memset(list, 0, size);
+  for (int32_t i = 0; i < count; ++i) {
+    TextString section = commaList.GetToken(i, ",");
+    section.Trim(" ");
+    list[i] = CreateRecordOfSection(section);
+    if (list[i] == nullptr) {
+      FreeList(list);
+      return nullptr;
+    }
+  }
+  if (!PushList(list)) {
+    ReportError(kMsgOutOfMemory, "ProcListArray");
+    FreeList(list);
+    return nullptr;
+  }
+  return list;
+}
+
+bool PushList(ProcedureList list) {
+  if (list == nullptr) return false;
+  ListStack& stack = Stack();
+  size_t used = sizeof(ProcedureList) * static_cast<size_t>(stack.count);
+  if (stack.entries.GetSize() >= used + sizeof list) {
+    // Room left by a removal whose shrinking copy found no memory.
+    std::memcpy(stack.entries.GetData() + used, &list, sizeof list);
+  } else {
+    // Append to a copy, so that running out of memory leaves the stack exactly as it was.
+    ByteBuffer grown(stack.entries);
+    if (grown.GetSize() != stack.entries.GetSize() || !grown.AppendBytes(&list, sizeof list)) {
+      return false;
+    }
+    stack.entries.Swap(grown);
+  }
+  ++stack.count;
+  return true;
+}
+
+ProcedureList TopList() {
+  ListStack& stack = Stack();
+  return stack.count == 0 ? nullptr : ListAt(stack.count - 1);
+}
+
+ProcedureList ListAt(int32_t index) {
+  ListStack& stack = Stack();
+  if (index < 0 || index >= stack.count) return nullptr;
+  return EntryAt(stack.entries, index);
+}
+
+int32_t RemoveList(ProcedureList list) {
+  ListStack& stack = Stack();
+  for (int32_t i = stack.count - 1; i >= 0; --i) {
+    if (EntryAt(stack.entries, i) != list) continue;
+    // Move the entries above it down in place, then shrink the block to the exact size. Should
+    // the shrinking copy find no memory, the block keeps one unused entry at its end, which the
+    // next push fills: `count` stays right either way.
+    uint8_t* data = stack.entries.GetData();
+    size_t at = sizeof(ProcedureList) * static_cast<size_t>(i);
+    size_t used = sizeof(ProcedureList) * static_cast<size_t>(stack.count);
+    std::memmove(data + at, data + at + sizeof(ProcedureList), used - at - sizeof(ProcedureList));
+    --stack.count;
+    uint32_t kept = static_cast<uint32_t>(used - sizeof(ProcedureList));
+    if (kept == 0) {
+      stack.entries.Free();
+    } else {
+      ByteBuffer shrunk = stack.entries.SubBuffer(0, kept);
+      if (shrunk.GetSize() == kept) stack.entries.Swap(shrunk);
+    }
+    break;
+  }
+  return stack.count;
+}
+
+int32_t FreeList(ProcedureList list) {
+  if (list == nullptr) return 0;
+  for (ProcedureRecord** record = list; *record != nullptr; ++record) delete *record;
+  ReleaseBlock(list);
+  return RemoveList(list);
+}
+
+void FreeAllLists() {
+  while (FreeList(TopList()) != 0) {
+  }
+}
+
+ProcedureRecord* FindProcedure(ProcedureList list, const char* name) {
+  if (list == nullptr) return nullptr;
+  for (ProcedureRecord** record = list; *record != nullptr; ++record) {
+    if ((*record)->name.IsEqualNoCase(name)) return *record;
+  }
+  return nullptr;
+}
+
+}  // namespace kestario

@@ -1,0 +1,26 @@
+// Running a procedure list, and the seven executors.
+//
+// Each executor takes one record and returns true when the run may go on; one that returns false
+// has already shown the failure (or, for a MSGBOX abort answer, shows nothing).
+#ifndef KESTARIO_ENGINE_RUN_H_
+#define KESTARIO_ENGINE_RUN_H_
+
+#include "engine/procedures.h"
+
+namespace kestario {
+
+// Runs the records of `list` in order, each by the executor its MODE names; stops at the first
+// that fails. True when every record ran.
+bool RunProcedureList(ProcedureList list);
+
+bool ExecuteDelete(DeleteRecord* record);
+bool ExecuteLaunch(LaunchRecord* record);
+bool ExecuteCopy(CopyRecord* record);
+bool ExecuteMsgBox(MsgboxRecord* record);
+bool ExecuteSwitch(SwitchRecord* record);
+bool ExecuteDate(DateRecord* record);
+bool ExecuteExist(ExistRecord* record);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_ENGINE_RUN_H_

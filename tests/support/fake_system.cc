@@ -1,0 +1,141 @@
+#include "support/fake_system.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kestario {
+namespace {
+
+std::string Upper(std::string text) {
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return text;
+}
+
+uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
+  if (size == 0) return 0;
+  if (text.size() >= size) {
+    std::memcpy(buffer, text.data(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<uint32_t>(text.size());
+}
+
+constexpr const char* kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
+
+}  // namespace
+
+FakeSystem::FakeSystem() { SetSystem(this); }
+FakeSystem::~FakeSystem() { SetSystem(nullptr); }
+
+void FakeSystem::SetAppPath(const std::string& application, const std::string& fullPath) {
+  registry[Upper(kAppPaths + application)][""] = fullPath;
+}
+
+void FakeSystem::SetAppPathValue(const std::string& application, const std::string& pathValue) {
+  registry[Upper(kAppPaths + application)]["PATH"] = pathValue;
+}
+
+void FakeSystem::GetPrivateProfileStringA(const char* section, const char* key,
+                                          const char* defaultValue, TextString* value,
+                                          const char* file) {
+  RealSystem().GetPrivateProfileStringA(section, key, defaultValue, value, file);
+}
+
+void FakeSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                           const char* file) {
+  RealSystem().GetPrivateProfileSectionA(section, entries, file);
+}
+
+int FakeSystem::LoadStringA(unsigned id, char* buffer, int size) {
+  return RealSystem().LoadStringA(id, buffer, size);
+}
+
+int FakeSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  boxes.push_back({caption, text, style});
+  if (!answers.empty()) {
+    int answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+  return (style & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
+}
+
+uint32_t FakeSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
+  return CopyOut(modulePath, buffer, size);
+}
+
+uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
+  if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
+  return CopyOut(windowsDirectory, buffer, size);
+}
+
+long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
+                               RegistryHandle* result) {
+  if (root != kLocalMachine) return kErrorFileNotFound;
+  std::string path = Upper(subKey);
+  if (registry.count(path) == 0) return kErrorFileNotFound;
+  openKeys_.push_back(path);
+  ++openRegistryKeys;
+  *result = openKeys_.size();
+  return kErrorSuccess;
+}
+
+long FakeSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                                  uint32_t* size) {
+  if (key == 0 || key > openKeys_.size() || openKeys_[key - 1].empty()) return 6;
+  const auto& values = registry[openKeys_[key - 1]];
+  auto value = values.find(Upper(valueName));
+  if (value == values.end()) return kErrorFileNotFound;
+  uint32_t needed = static_cast<uint32_t>(value->second.size() + 1);
+  if (data == nullptr) {
+    *size = needed;
+    return kErrorSuccess;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  std::memcpy(data, value->second.c_str(), needed);
+  *size = needed;
+  return kErrorSuccess;
+}
+
+long FakeSystem::RegCloseKey(RegistryHandle key) {
+  if (key == 0 || key > openKeys_.size() || openKeys_[key - 1].empty()) return 6;
+  openKeys_[key - 1].clear();
+  --openRegistryKeys;
+  return kErrorSuccess;
+}
+
+bool FakeSystem::DeleteFileA(const char* path) {
+  ++deletes;
+  return RealSystem().DeleteFileA(path);
+}
+
+bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
+  ++copies;
+  return RealSystem().CopyFileA(from, to, failIfExists);
+}
+
+bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }
+
+bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {
+  return RealSystem().GetFileLocalDate(path, date);
+}
+
+bool FakeSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
+                                ProcessHandle* process) {
+  return RealSystem().CreateProcessA(commandLine, currentDirectory, process);
+}
+
+bool FakeSystem::WaitForProcess(ProcessHandle process) {
+  return RealSystem().WaitForProcess(process);
+}
+
+void FakeSystem::CloseProcess(ProcessHandle process) { RealSystem().CloseProcess(process); }
+
+}  // namespace kestario
