@@ -1,1 +1,86 @@
-# Windows build settings (filled in with the Windows build).
+# Windows build settings: a small, self-contained, hardened GUI program.
+#
+# Included from the top-level CMakeLists.txt before the subdirectories when building for WIN32
+# (the "windows" preset cross-builds with cmake/mingw-w64.cmake). Provides:
+#   kestario_windows_resources  OBJECT library: the resources (message catalog, manifest,
+#                               version block) and the default caption in code page 932.
+#   KESTARIO_WINDOWS_MAIN       the source of the WinMain entry point (engine/main_win32.cc).
+#   KESTARIO_WINDOWS_RESOURCES  the resource description (resources/updater.rc), built by the
+#                               OBJECT library above; not to be added to a target directly.
+#   kestario_windows_executable(<target>)
+#                               makes <target> the GUI program: resources, caption, GUI
+#                               subsystem. engine/CMakeLists.txt calls it for `updater`.
+enable_language(RC)
+
+# Every executable lands directly in the build folder: build/windows/updater.exe.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Target Windows 8 and later: SetDefaultDllDirectories is declared from 0x0602 on (Windows 7
+# has it with update KB2533623).
+add_compile_definitions(_WIN32_WINNT=0x0602 WINVER=0x0602 WIN32_LEAN_AND_MEAN NOMINMAX)
+
+# Small code: optimise for size and let the linker drop every unused function and datum. The
+# program has one thread, so function-local statics need no locking (which would pull in the
+# threads library).
+add_compile_options($<$<COMPILE_LANGUAGE:C,CXX>:-Os> $<$<COMPILE_LANGUAGE:C,CXX>:-ffunction-sections>
+                    $<$<COMPILE_LANGUAGE:C,CXX>:-fdata-sections>
+                    $<$<COMPILE_LANGUAGE:CXX>:-fno-threadsafe-statics>)
+
+# Self-contained: the C and C++ runtimes are linked in, so the program imports only system DLLs
+# (KERNEL32, USER32, ADVAPI32, msvcrt). Stripped of symbols. Hardened: ASLR with a relocatable
+# image (--dynamicbase), 64-bit high-entropy ASLR, and DEP (--nxcompat).
+add_link_options(
+  -static -static-libgcc -static-libstdc++
+  -s
+  -Wl,--gc-sections
+  -Wl,--dynamicbase -Wl,--high-entropy-va -Wl,--nxcompat
+)
+
+set(KESTARIO_WINDOWS_MAIN ${CMAKE_SOURCE_DIR}/engine/main_win32.cc)
+set(KESTARIO_WINDOWS_RESOURCES ${CMAKE_SOURCE_DIR}/resources/updater.rc)
+
+# The catalog's STRINGTABLE body, generated from texts.def at build time.
+set(KESTARIO_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+add_custom_command(
+  OUTPUT ${KESTARIO_GENERATED_DIR}/texts.rc
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTARIO_GENERATED_DIR}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/resources/texts.def
+          -DOUTPUT=${KESTARIO_GENERATED_DIR}/texts.rc
+          -P ${CMAKE_SOURCE_DIR}/resources/texts_to_rc.cmake
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/texts.def ${CMAKE_SOURCE_DIR}/resources/texts_to_rc.cmake
+  COMMENT "Generating the message catalog's STRINGTABLE from texts.def"
+  VERBATIM)
+add_custom_target(kestario_windows_texts DEPENDS ${KESTARIO_GENERATED_DIR}/texts.rc)
+
+add_library(kestario_windows_resources OBJECT
+  ${KESTARIO_WINDOWS_RESOURCES}
+  ${CMAKE_SOURCE_DIR}/resources/caption_win32.cc
+)
+add_dependencies(kestario_windows_resources kestario_windows_texts)
+target_include_directories(kestario_windows_resources PRIVATE
+  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
+target_compile_definitions(kestario_windows_resources PRIVATE
+  KESTARIO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  KESTARIO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  KESTARIO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+# The caption literal is stored in Shift-JIS; texts.def is UTF-8.
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/caption_win32.cc PROPERTIES
+  COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
+set_source_files_properties(${KESTARIO_WINDOWS_RESOURCES} PROPERTIES
+  OBJECT_DEPENDS "${KESTARIO_GENERATED_DIR}/texts.rc;${CMAKE_SOURCE_DIR}/resources/updater.manifest")
+target_compile_options(kestario_windows_resources PRIVATE
+  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti>)
+
+# Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources and
+# the caption linked in as objects, GUI subsystem (no console window).
+function(kestario_windows_executable target)
+  target_link_libraries(${target} PRIVATE kestario_windows_resources)
+  target_link_options(${target} PRIVATE -mwindows)
+  set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
+endfunction()
+
+# Test helpers that run under Wine (console programs): the profile probe and the box probe.
+add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
+target_link_libraries(profile_probe PRIVATE kestario_flags)
+add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
+target_link_libraries(box_probe PRIVATE kestario_flags)
