@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Differential test of the profile (INI) readers: every file of tests/wine/profile_corpus is read
+# with the queries beside it (NAME.queries) by
+#   - the Windows functions GetPrivateProfileStringA / GetPrivateProfileSectionA (Wine's), through
+#     profile_probe.exe, under the Japanese code page 932, and
+#   - the Linux build's own reader (RealSystem()), through the same probe built for Linux,
+# and the two answers are compared line by line.
+#
+# Usage: tests/wine/profile_diff.sh [NAME...]   (default: the whole corpus)
+# Output: one unified diff per file that reads differently ("-" Wine, "+" Linux), then a summary.
+# Exit status: 0 when every file reads alike, 1 when some differ, 2 when the set-up failed.
+# The answers are kept in build/windows/profile_diff/ (NAME.wine, NAME.linux).
+set -uo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+corpus=$top/tests/wine/profile_corpus
+out=$top/build/windows/profile_diff
+host=$top/build/windows/host
+
+. "$top/tests/wine/wine_env.sh"
+
+die() { echo "profile_diff: $*" >&2; exit 2; }
+
+# The Windows probe, from the windows preset.
+if [[ ! -f build/windows/CMakeCache.txt ]]; then
+  cmake --preset windows >/dev/null || die "cannot configure the windows preset"
+fi
+cmake --build --preset windows --target profile_probe >/dev/null || die "cannot build profile_probe.exe"
+
+# The Linux probe: the same source over the Linux platform library, in a host build of its own.
+cmake -S "$top" -B "$host" -DCMAKE_BUILD_TYPE=Release -DKESTARIO_BUILD_TESTS=OFF \
+  -DKESTARIO_WERROR=OFF >/dev/null || die "cannot configure the host build"
+cmake --build "$host" --target kestario_platform kestario_text -j2 >/dev/null ||
+  die "cannot build the Linux platform library"
+g++ -std=c++17 -O1 -Wall -Wextra -I"$top" tests/wine/profile_probe.cc \
+  "$host/platform/libkestario_platform.a" "$host/text/libkestario_text.a" \
+  -o "$host/profile_probe" || die "cannot build the Linux profile probe"
+
+wine_env_init || die "cannot prepare Wine"
+mkdir -p "$out"
+
+names=("$@")
+if ((${#names[@]} == 0)); then
+  for file in "$corpus"/*.ini; do names+=("$(basename "$file" .ini)"); done
+fi
+
+differing=()
+for name in "${names[@]}"; do
+  ini=$corpus/$name.ini
+  queries=$corpus/$name.queries
+  [[ -f $ini && -f $queries ]] || die "no $name.ini with $name.queries in $corpus"
+  wine_run build/windows/profile_probe.exe "$(winpath "$ini")" "$(winpath "$queries")" \
+    2>/dev/null | tr -d '\r' >"$out/$name.wine"
+  "$host/profile_probe" "$ini" "$queries" >"$out/$name.linux" 2>&1
+  if ! diff -u --label "$name (Wine)" --label "$name (Linux)" "$out/$name.wine" \
+      "$out/$name.linux"; then
+    differing+=("$name")
+  fi
+done
+
+echo
+echo "profile_diff: ${#names[@]} files, ${#differing[@]} read differently${differing[*]:+: ${differing[*]}}"
+((${#differing[@]} == 0))
