@@ -52,9 +52,9 @@ TEST_F(ProceduresTest, EmptyListIsReportedWithItsOrigin) {
 }
 
 TEST_F(ProceduresTest, MissingSectionOrModeIsMessageTwoAndNothingIsPushed) {
-  EXPECT_EQ(nullptr, Build(kThree, "A,\tB"));
+  EXPECT_EQ(nullptr, Build(kThree, "A,Z"));
   ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_NE(std::string::npos, system.boxes[0].text.find("\"\tB\"\nパラメータ：\"MODE\""));
+  EXPECT_NE(std::string::npos, system.boxes[0].text.find("\"Z\"\nパラメータ：\"MODE\""));
   EXPECT_EQ(0, g_updaterState.listStack.count);
 
   system.boxes.clear();

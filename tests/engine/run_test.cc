@@ -70,7 +70,7 @@ TEST_F(RunTest, DeleteNeverExpandsWildcardsAndKeepsTabs) {
   EXPECT_NE(std::string::npos, Box(0).find("/*.txt\""));
   system.boxes.clear();
   FreeAllLists();
-  EXPECT_FALSE(Run("[D]\nMODE=DELETE\nFILE=<Src>/keep.txt\t\n", "D"));
+  EXPECT_FALSE(Run("[D]\nMODE=DELETE\nFILE=<Src>/keep.txt\t,x\n", "D"));
   EXPECT_TRUE(dir.Exists("keep.txt"));
 }
 
@@ -158,13 +158,13 @@ TEST_F(RunTest, MsgBoxConditionTypeAndAbort) {
 
   // A FLAG naming a later procedure compares with 0; a non-number item reads as 0.
   EXPECT_TRUE(
-      Run(procs + "[Q]\nMODE=MSGBOX\nFLAG=E,zero\nTYPE=Information\nTEXT=t\nISABORT=1,0\n", "Q,E"));
+      Run(procs + "[Q]\nMODE=MSGBOX\nFLAG=E,zero\nTYPE=Information\nTEXT=t\nISABORT=0,1\n", "Q,E"));
   EXPECT_EQ(1u, system.boxes.size());
 }
 
 TEST_F(RunTest, MsgBoxErrors) {
   EXPECT_FALSE(Run("[Q]\nMODE=MSGBOX\nFLAG= Nobody , 1\nTYPE=ERROR\nTEXT=t\nISABORT=\n", "Q"));
-  EXPECT_EQ("シンボルが正しくありません。\n\nシンボル：\" Nobody , 1\"", Box(0));
+  EXPECT_EQ("シンボルが正しくありません。\n\nシンボル：\"Nobody , 1\"", Box(0));
   system.boxes.clear();
   FreeAllLists();
   EXPECT_FALSE(Run("[Q]\nMODE=MSGBOX\nFLAG=\nTYPE=Note\nTEXT=t\nISABORT=\n", "Q"));

@@ -1,0 +1,27 @@
+// The Linux program as the end-to-end tests build it: identical to updater.run but for its
+// registry file, which it reads from beside itself (registry.ini), so that each scenario brings
+// its own registry in its temporary folder.
+#include <string>
+
+#include "engine/driver.h"
+#include "platform/system.h"
+#include "platform/system_posix.h"
+#include "text/text_string.h"
+
+int main(int argc, char** argv) {
+  kestario::TextString module;
+  module.Allocate(4096);
+  kestario::RealSystem().GetModuleFileNameA(module.GetText(), 4096);
+  std::string registry = module.GetTokens(0, -2, "/").GetConstText();
+  registry += "/registry.ini";
+  static_cast<kestario::PosixSystem&>(kestario::RealSystem()).SetRegistryFile(registry.c_str());
+
+  kestario::TextString commandLine;
+  for (int i = 1; i < argc; ++i) {
+    std::string argument = argv[i];
+    if (i > 1) commandLine.Append(" ");
+    bool quote = argument.empty() || argument.find(' ') != std::string::npos;
+    commandLine.Append((quote ? "\"" + argument + "\"" : argument).c_str());
+  }
+  return kestario::UpdaterMain(commandLine.GetConstText());
+}

@@ -1,0 +1,127 @@
+#!/usr/bin/env python3
+"""Runs end-to-end scenarios against the real Linux program.
+
+usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
+
+Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
+PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
+beside itself, used for scenarios with a registry section. Prints "N passed, N failed".
+"""
+
+import os
+import re
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import scenario as sc  # noqa: E402
+
+BOX_HEADER = re.compile(r"^\[([^\n]*)\] (ERROR|INFORMATION|WARNING|QUESTION)\n")
+PROMPT = re.compile(r"\n\((OK|Yes/No)\) ")
+
+
+def parse_boxes(stderr):
+    """The boxes printed on the terminal, in order; the rest of the output is returned too."""
+    boxes = []
+    rest = stderr
+    while True:
+        m = BOX_HEADER.match(rest)
+        if not m:
+            return boxes, rest
+        caption, kind = m.group(1), m.group(2)
+        body = rest[m.end():]
+        p = PROMPT.search(body)
+        if not p:
+            return boxes, rest
+        boxes.append(sc.Box(kind, caption, body[:p.start()]))
+        rest = body[p.end():]
+        prompt = p.group(0)[1:]
+        while rest.startswith(prompt):  # the prompt repeated after an answer it did not take
+            rest = rest[len(prompt):]
+
+
+def write_registry(path, entries):
+    with open(path, "w", encoding="utf-8") as f:
+        for app, (full, value) in entries.items():
+            f.write("[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%s]\n" % app)
+            if full is not None:
+                f.write("@=%s\n" % full)
+            if value is not None:
+                f.write("PATH=%s\n" % value)
+
+
+def run(scenario, program, registry_program):
+    folder = tempfile.mkdtemp(prefix="kestario-e2e-")
+    try:
+        subst = sc.Scenario.substituter(folder, "/", "run")
+        for name, content, flags in scenario.files(subst):
+            path = os.path.join(folder, name)
+            if content is None:
+                os.makedirs(path, exist_ok=True)
+                continue
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as f:
+                f.write(content.encode("utf-8"))
+            if flags == "ro":
+                os.chmod(path, 0o444)
+            elif flags == "x":
+                os.chmod(path, 0o755)
+        exe = os.path.join(folder, "updater.run")
+        registry = scenario.registry(subst)
+        shutil.copy2(registry_program if registry else program, exe)
+        if registry:
+            write_registry(os.path.join(folder, "registry.ini"), registry)
+        if scenario.has_script():
+            with open(os.path.join(folder, "updater.ini"), "wb") as f:
+                f.write(scenario.script(subst).encode("utf-8"))
+        answers = "".join(a + "\n" for a in scenario.answers(subst))
+        proc = subprocess.run([exe] + scenario.args(subst), cwd=folder, input=answers.encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        stderr = proc.stderr.decode("utf-8", "replace")
+        boxes, rest = parse_boxes(stderr)
+        problems = []
+        if proc.returncode != 0:
+            problems.append("exit code %d" % proc.returncode)
+        expected = scenario.boxes(subst)
+        if boxes != expected:
+            problems.append("boxes differ:\n  expected %r\n  shown    %r" % (expected, boxes))
+        if rest:
+            problems.append("unexpected output after the boxes: %r" % rest)
+        problems += sc.check_files(scenario, folder, subst)
+        return problems
+    finally:
+        for root, dirs, files in os.walk(folder):
+            for d in dirs:
+                os.chmod(os.path.join(root, d), 0o755)
+            for f in files:
+                p = os.path.join(root, f)
+                if not os.path.islink(p):
+                    os.chmod(p, stat.S_IRUSR | stat.S_IWUSR)
+        shutil.rmtree(folder, ignore_errors=True)
+
+
+def main():
+    program, registry_program, folder = sys.argv[1:4]
+    names = set(sys.argv[4:])
+    passed = failed = 0
+    for scenario in sc.load_all(folder):
+        if names and scenario.name not in names:
+            continue
+        if not scenario.runs_on("linux"):
+            continue
+        problems = run(scenario, program, registry_program)
+        if problems:
+            failed += 1
+            print("FAIL %s\n  %s" % (scenario.name, "\n  ".join(problems)))
+        else:
+            passed += 1
+            print("ok   %s" % scenario.name)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed or passed == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
