@@ -251,7 +251,6 @@ bool ProfileData::FindValue(const char* section, const char* key, ProfileSpan* v
   for (size_t i = 0; i < found->entryCount; ++i) {
     const Entry& entry = entries_[found->firstEntry + i];
     const char* name = text_ + entry.nameOffset;
-    if (entry.nameLength > 0 && name[0] == ';') continue;
     if (!EqualNoCase(name, entry.nameLength, keyName.text, keyName.length)) continue;
     if (!entry.hasValue) return false;
     *value = StripQuotes(ProfileSpan{text_ + entry.valueOffset, entry.valueLength});

@@ -20,10 +20,11 @@
 // - Names compare ignoring the case of ASCII A-Z only. The first section of a name wins; later
 //   sections of the same name are never consulted, not even for keys missing from the first.
 //   Within a section the first entry of a name wins.
-// - A single read (FindValue) drops blanks around the section and key names asked for, skips
-//   entries whose name starts with ";" (comments), and finds only entries written with "=": a
-//   name without a value gives the default. One pair of matching quotes (' or ") around the
-//   value is removed.
+// - A single read (FindValue) drops blanks around the section and key names asked for and finds
+//   only entries written with "=": a name without a value gives the default. One pair of
+//   matching quotes (' or ") around the value is removed. Comment lines cannot get in the way of
+//   a read: a line ";KEY=1" is an entry named ";KEY", which no key name without the ";" matches
+//   (asked for by that very name, it is found, as with Wine's reader).
 // - The section listing (ListSection) matches the section name as given (no blanks dropped) and
 //   returns each entry as "name=value" (or the bare name), quotes kept, skipping entries whose
 //   name starts with ";".

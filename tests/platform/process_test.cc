@@ -1,0 +1,247 @@
+// Command-line splitting, starting programs without a shell, and the portable LaunchProgram.
+#include "platform/process.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/command_line_posix.h"
+#include "platform/system_posix.h"
+#include "tests/platform/temp_folder.h"
+
+namespace kestario {
+namespace {
+
+using kestario_test::Exists;
+using kestario_test::ReadFile;
+using kestario_test::TempFolder;
+using kestario_test::WriteFile;
+
+std::set<std::string>* g_existing = nullptr;
+bool FakeProbe(const char* path) { return g_existing && g_existing->count(path) > 0; }
+
+std::vector<std::string> Split(const char* line, std::set<std::string> existing = {}) {
+  g_existing = &existing;
+  char** argv = nullptr;
+  std::vector<std::string> result;
+  if (SplitCommandLine(line, FakeProbe, &argv)) {
+    for (char** item = argv; *item; ++item) result.push_back(*item);
+    FreeArgumentVector(argv);
+  } else {
+    result.push_back("<failed>");
+  }
+  g_existing = nullptr;
+  return result;
+}
+
+using Words = std::vector<std::string>;
+
+TEST(CommandLineTest, ProgramIsTheFirstWordWhenNothingLongerExists) {
+  EXPECT_EQ(Words({"/bin/prog", "a", "b"}), Split("/bin/prog a  b "));
+  EXPECT_EQ(Words({"/bin/prog"}), Split("  /bin/prog "));
+  EXPECT_EQ(Words({"<failed>"}), Split(""));
+  EXPECT_EQ(Words({"<failed>"}), Split(" \t "));
+}
+
+TEST(CommandLineTest, LongestExistingRunOfWordsIsTheProgram) {
+  EXPECT_EQ(Words({"/opt/My Apps/tool", "arg"}),
+            Split("/opt/My Apps/tool arg", {"/opt/My Apps/tool"}));
+  // A shorter existing prefix never takes the place of the longer path.
+  EXPECT_EQ(Words({"/opt/My Apps/tool", "x"}),
+            Split("/opt/My Apps/tool x", {"/opt/My", "/opt/My Apps/tool"}));
+  EXPECT_EQ(Words({"/opt/My", "Apps/tool", "x"}), Split("/opt/My Apps/tool x", {"/opt/My"}));
+  EXPECT_EQ(Words({"/p/a  b", "c"}), Split("/p/a  b c", {"/p/a  b"}));  // spacing kept
+  EXPECT_EQ(Words({"/p/a b c"}), Split("/p/a b c ", {"/p/a b c"}));
+}
+
+TEST(CommandLineTest, QuotedProgram) {
+  EXPECT_EQ(Words({"/opt/My Apps/tool", "x", "y"}), Split("\"/opt/My Apps/tool\" x y"));
+  EXPECT_EQ(Words({"/opt/unclosed tool"}), Split("\"/opt/unclosed tool"));
+}
+
+TEST(CommandLineTest, ArgumentsFollowShellQuotingWithoutExpansion) {
+  EXPECT_EQ(Words({"/p", "a b", "c \"d\" $HOME \\n", "e f", "*.txt", "$x", "~", ";", "|", ">", "&&",
+                   "$(id)", "`id`"}),
+            Split("/p 'a b' \"c \\\"d\\\" $HOME \\n\" e\\ f *.txt $x ~ ; | > && $(id) `id`"));
+  EXPECT_EQ(Words({"/p", "", "ab", "x'y", "it's"}), Split("/p '' a''b \"x'y\" it\\'s"));
+  EXPECT_EQ(Words({"/p", "tab", "sep", "line"}), Split("/p tab\tsep\nline"));
+  EXPECT_EQ(Words({"/p", "unclosed rest"}), Split("/p 'unclosed rest"));
+  EXPECT_EQ(Words({"/p", "end\\"}), Split("/p end\\"));
+  EXPECT_EQ(Words({"/p", "ab"}), Split("/p a\\\nb"));
+}
+
+TEST(DirectoryPartTest, TextBeforeTheLastSeparator) {
+  TextString directory;
+  EXPECT_TRUE(GetDirectoryPart("/opt/tool/run", &directory));
+  EXPECT_STREQ("/opt/tool", directory.GetConstText());
+  EXPECT_TRUE(GetDirectoryPart("/opt/run", &directory));
+  EXPECT_STREQ("/opt", directory.GetConstText());
+  EXPECT_TRUE(GetDirectoryPart("rel/dir/", &directory));
+  EXPECT_STREQ("rel/dir", directory.GetConstText());
+  EXPECT_TRUE(GetDirectoryPart("a//b", &directory));
+  EXPECT_STREQ("a/", directory.GetConstText());
+  EXPECT_FALSE(GetDirectoryPart("/run", &directory));
+  EXPECT_FALSE(GetDirectoryPart("run", &directory));
+  EXPECT_FALSE(GetDirectoryPart("", &directory));
+}
+
+class LaunchTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(0, mkdir((folder_ / "my tools").c_str(), 0755));
+    // Writes its folder and its arguments, one a line, into files of its folder.
+    helper_ = folder_ / "my tools/helper";
+    ASSERT_TRUE(
+        WriteFile(helper_, "#!/bin/sh\npwd -P > cwd.txt\nprintf '%s\\n' \"$@\" > args.txt\n"));
+    ASSERT_EQ(0, chmod(helper_.c_str(), 0755));
+    // A shorter prefix of the helper's path that must never run.
+    ASSERT_TRUE(WriteFile(folder_ / "my", "#!/bin/sh\ntouch \"$0.hijacked\"\n"));
+    ASSERT_EQ(0, chmod((folder_ / "my").c_str(), 0755));
+    char* real = realpath((folder_ / "my tools").c_str(), nullptr);
+    ASSERT_NE(nullptr, real);
+    realTools_ = real;
+    free(real);
+  }
+  TempFolder folder_;
+  std::string helper_;
+  std::string realTools_;
+};
+
+TEST_F(LaunchTest, RunsInItsOwnFolderWithLiteralArguments) {
+  EXPECT_TRUE(LaunchProgram(helper_.c_str(), "one 'two words' * $HOME ; > x", 1));
+  EXPECT_EQ(realTools_ + "\n", ReadFile(folder_ / "my tools/cwd.txt"));
+  EXPECT_EQ("one\ntwo words\n*\n$HOME\n;\n>\nx\n", ReadFile(folder_ / "my tools/args.txt"));
+  EXPECT_FALSE(Exists(folder_ / "my tools/x"));
+  EXPECT_FALSE(Exists(folder_ / "my.hijacked"));
+}
+
+TEST_F(LaunchTest, UnquotedPathWithSpacesFindsTheLongestExistingFile) {
+  PosixSystem system;
+  std::string line = helper_ + " a 'b c'";
+  std::string tools = folder_ / "my tools";
+  ProcessHandle process = kNoProcess;
+  ASSERT_TRUE(system.CreateProcessA(&line[0], tools.c_str(), &process));
+  EXPECT_NE(kNoProcess, process);
+  EXPECT_TRUE(system.WaitForProcess(process));
+  system.CloseProcess(process);
+  EXPECT_EQ(realTools_ + "\n", ReadFile(tools + "/cwd.txt"));
+  EXPECT_EQ("a\nb c\n", ReadFile(tools + "/args.txt"));
+  EXPECT_FALSE(Exists(folder_ / "my.hijacked"));
+}
+
+TEST_F(LaunchTest, ShellWithQuotedScript) {
+  std::string out = folder_ / "out.txt";
+  std::string parameters = "-c 'echo \"$0\" hi > \"" + out + "\"' zero";
+  EXPECT_TRUE(LaunchProgram("/bin/sh", parameters.c_str(), 1));
+  EXPECT_EQ("zero hi\n", ReadFile(out));
+  // The exit code is not examined.
+  EXPECT_TRUE(LaunchProgram("/bin/sh", "-c 'exit 3'", 1));
+  EXPECT_TRUE(LaunchProgram("/bin/sh", "-c 'exit 0'", 0));
+}
+
+TEST_F(LaunchTest, FailuresAreReported) {
+  std::string plain = folder_ / "plain.sh";
+  ASSERT_TRUE(WriteFile(plain, "#!/bin/sh\ntouch ran\n"));
+  ASSERT_EQ(0, chmod(plain.c_str(), 0644));
+  EXPECT_FALSE(LaunchProgram(plain.c_str(), "", 1));  // not executable
+  EXPECT_FALSE(Exists(folder_ / "ran"));
+  EXPECT_FALSE(LaunchProgram((folder_ / "missing").c_str(), "", 1));
+  EXPECT_FALSE(LaunchProgram((folder_ / "my tools").c_str(), "", 1));  // a folder
+  EXPECT_FALSE(LaunchProgram("sh", "-c true", 1));                     // no folder part
+  EXPECT_FALSE(LaunchProgram("/sh", "-c true", 1));                    // separator first
+  PosixSystem system;
+  char line[] = "/bin/true";
+  ProcessHandle process = kNoProcess;
+  EXPECT_FALSE(system.CreateProcessA(line, (folder_ / "no such folder").c_str(), &process));
+  EXPECT_EQ(kNoProcess, process);
+  EXPECT_FALSE(system.WaitForProcess(kNoProcess));
+  EXPECT_FALSE(system.WaitForProcess(1));  // not our child
+}
+
+}  // namespace
+}  // namespace kestario
+
+namespace kestario {
+namespace {
+
+// Records what LaunchProgram asks of the system instead of starting anything.
+class RecordingSystem : public PosixSystem {
+ public:
+  bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                      ProcessHandle* process) override {
+    line = commandLine;
+    directory = currentDirectory;
+    if (!createWorks) return false;
+    *process = 4242;
+    return true;
+  }
+  bool WaitForProcess(ProcessHandle process) override {
+    waited.push_back(process);
+    return waitWorks;
+  }
+  void CloseProcess(ProcessHandle process) override { closed.push_back(process); }
+
+  std::string line;
+  std::string directory;
+  bool createWorks = true;
+  bool waitWorks = true;
+  std::vector<ProcessHandle> waited;
+  std::vector<ProcessHandle> closed;
+};
+
+class LaunchProgramTest : public ::testing::Test {
+ protected:
+  void SetUp() override { SetSystem(&system_); }
+  void TearDown() override { SetSystem(nullptr); }
+  RecordingSystem system_;
+  TempFolder folder_;
+};
+
+TEST_F(LaunchProgramTest, CommandLineIsProgramSpaceParameters) {
+  EXPECT_TRUE(LaunchProgram("/opt/tool/run", "", 0));
+  EXPECT_EQ("/opt/tool/run ", system_.line);
+  EXPECT_EQ("/opt/tool", system_.directory);
+  EXPECT_TRUE(system_.waited.empty());
+  EXPECT_EQ(std::vector<ProcessHandle>({4242}), system_.closed);
+  EXPECT_TRUE(LaunchProgram("/opt/tool/run", "-a \"b c\"", 1));
+  EXPECT_EQ("/opt/tool/run -a \"b c\"", system_.line);
+  EXPECT_EQ(std::vector<ProcessHandle>({4242}), system_.waited);
+}
+
+TEST_F(LaunchProgramTest, ExistingProgramWithSpaceIsQuoted) {
+  ASSERT_EQ(0, mkdir((folder_ / "my tools").c_str(), 0755));
+  std::string program = folder_ / "my tools/run";
+  ASSERT_TRUE(WriteFile(program, ""));
+  EXPECT_TRUE(LaunchProgram(program.c_str(), "x", 0));
+  EXPECT_EQ("\"" + program + "\" x", system_.line);
+  EXPECT_EQ(folder_ / "my tools", system_.directory);
+  // Not existing, or written with wildcards: left as it is.
+  std::string missing = folder_ / "my tools/none";
+  EXPECT_TRUE(LaunchProgram(missing.c_str(), "x", 0));
+  EXPECT_EQ(missing + " x", system_.line);
+  std::string pattern = folder_ / "my tools/r*";
+  EXPECT_TRUE(LaunchProgram(pattern.c_str(), "x", 0));
+  EXPECT_EQ(pattern + " x", system_.line);
+}
+
+TEST_F(LaunchProgramTest, FailuresCloseWhatWasOpened) {
+  system_.createWorks = false;
+  EXPECT_FALSE(LaunchProgram("/opt/tool/run", "", 1));
+  EXPECT_TRUE(system_.waited.empty());
+  EXPECT_TRUE(system_.closed.empty());
+  system_.createWorks = true;
+  system_.waitWorks = false;
+  EXPECT_FALSE(LaunchProgram("/opt/tool/run", "", 1));
+  EXPECT_EQ(std::vector<ProcessHandle>({4242}), system_.closed);
+  system_.line.clear();
+  EXPECT_FALSE(LaunchProgram("run", "", 1));
+  EXPECT_FALSE(LaunchProgram("/run", "", 1));
+  EXPECT_EQ("", system_.line);  // nothing was started
+}
+
+}  // namespace
+}  // namespace kestario

@@ -1,0 +1,72 @@
+// A temporary folder below /tmp for one test, removed with everything in it afterwards.
+#ifndef KESTARIO_TESTS_PLATFORM_TEMP_FOLDER_H_
+#define KESTARIO_TESTS_PLATFORM_TEMP_FOLDER_H_
+
+#include <fcntl.h>
+#include <ftw.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace kestario_test {
+
+class TempFolder {
+ public:
+  TempFolder() {
+    char name[] = "/tmp/kestario-platform-XXXXXX";
+    const char* made = mkdtemp(name);
+    path_ = made ? made : "";
+  }
+  ~TempFolder() {
+    if (path_.empty()) return;
+    // Make everything writable first so that read-only test files and folders go too.
+    nftw(path_.c_str(), MakeWritable, 16, FTW_PHYS);
+    nftw(path_.c_str(), Remove, 16, FTW_DEPTH | FTW_PHYS);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  static int MakeWritable(const char* path, const struct stat* info, int type, struct FTW*) {
+    if (type == FTW_D || type == FTW_DNR) chmod(path, (info->st_mode & 07777) | S_IRWXU);
+    return 0;
+  }
+  static int Remove(const char* path, const struct stat*, int, struct FTW*) {
+    ::remove(path);
+    return 0;
+  }
+  std::string path_;
+};
+
+inline bool WriteFile(const std::string& path, const std::string& contents) {
+  FILE* file = fopen(path.c_str(), "wb");
+  if (!file) return false;
+  bool ok = fwrite(contents.data(), 1, contents.size(), file) == contents.size();
+  return fclose(file) == 0 && ok;
+}
+
+inline std::string ReadFile(const std::string& path) {
+  std::string result;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return "<missing>";
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, file)) > 0) result.append(buffer, got);
+  fclose(file);
+  return result;
+}
+
+inline bool Exists(const std::string& path) {
+  struct stat info;
+  return lstat(path.c_str(), &info) == 0;
+}
+
+}  // namespace kestario_test
+
+#endif  // KESTARIO_TESTS_PLATFORM_TEMP_FOLDER_H_
