@@ -79,8 +79,11 @@ function(kestario_windows_executable target)
   set_target_properties(${target} PROPERTIES WIN32_EXECUTABLE ON)
 endfunction()
 
-# Test helpers that run under Wine (console programs): the profile probe and the box probe.
+# Test helpers that run under Wine (console programs): the profile probe, a stand-alone box and
+# the reader of open boxes.
 add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
 target_link_libraries(profile_probe PRIVATE kestario_flags)
 add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
 target_link_libraries(box_probe PRIVATE kestario_flags)
+add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
+target_link_libraries(box_reader PRIVATE kestario_flags)

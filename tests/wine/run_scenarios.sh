@@ -1,0 +1,386 @@
+#!/usr/bin/env bash
+# End-to-end tests of updater.exe under Wine: each scenario puts the program, its script and its
+# files in a folder of the Wine prefix's drive C:, runs it on a virtual X display (Xvfb) as on a
+# Japanese system (ANSI code page 932), reads every message box it shows, answers it with the
+# keyboard (xdotool), and checks the boxes, the files and the exit code.
+#
+# Usage: tests/wine/run_scenarios.sh [--exe PATH] [--keep] [SCENARIO-FILE...]
+#   default scenarios: tests/wine/scenarios/*.scenario
+#   --exe PATH   the program to test (default build/windows/updater.exe, built when missing)
+#   --keep       keep each scenario's folder and trace (build/windows/wineprefix/drive_c/e2e/)
+# Exit status: 0 when every scenario passed, 1 otherwise, 2 when the set-up failed.
+#
+# A box is read twice: from Wine's relay trace of MessageBoxA (the exact bytes the program
+# passed, in code page 932, the style and the answer; Wine cuts a long string after about 300
+# characters, and then only the part shown is compared) and from the open dialog itself by
+# box_reader.exe (the whole caption and text as shown, compared in UTF-8).
+#
+# Scenario files (UTF-8; one statement per line; "#" starts a comment line):
+#   name NAME                   folder name (default: the file name)
+#   program FILE                the program's file name in the folder (default updater.exe)
+#   args WORD...                command-line words after the program's name, split and
+#                               unquoted as xargs does (Wine quotes a word with spaces again)
+#   script                      the script file follows, up to a line "end"; written beside the
+#                               program (same base name, extension ini) in code page 932 with
+#                               CRLF line ends. Without it there is no script file.
+#   file PATH TEXT              creates PATH (relative to the folder, "\" or "/") holding TEXT
+#   folder PATH                 creates an empty folder
+#   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
+#                               a value name such as PATH
+#   no-app-path NAME            makes sure App Paths\NAME does not exist
+#   box KIND ANSWER             the next box: KIND error|information|warning|question or a
+#                               style number; ANSWER ok|yes|no
+#   caption TEXT                its caption (default: the default caption of texts.def)
+#   message N ARG...            its text: catalog message N of texts.def with its "%s" filled in
+#                               by the ARGs, separated by " | "
+#   text TEXT                   its text, literally
+#   expect-file PATH TEXT       PATH exists and holds exactly TEXT
+#   expect-exists PATH          PATH exists
+#   expect-missing PATH         PATH does not exist
+#   exit CODE                   the exit code (default 0)
+# TEXT and ARG values take \n for a line feed and \\ for a backslash; then {dir} stands for the
+# folder's Windows path (C:\e2e\NAME). Texts are converted to code page 932 where the program
+# reads or writes them.
+set -uo pipefail
+top=$(cd "$(dirname "$0")/../.." && pwd)
+cd "$top"
+. "$top/tests/wine/wine_env.sh"
+
+exe=$top/build/windows/updater.exe
+keep=0
+scenarios=()
+while (($#)); do
+  case $1 in
+    --exe) exe=$(readlink -f "$2"); shift 2 ;;
+    --keep) keep=1; shift ;;
+    -h|--help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    *) scenarios+=("$(readlink -f "$1")"); shift ;;
+  esac
+done
+if ((${#scenarios[@]} == 0)); then
+  scenarios=("$top"/tests/wine/scenarios/*.scenario)
+fi
+
+die() { echo "run_scenarios: $*" >&2; exit 2; }
+
+if [[ ! -f build/windows/CMakeCache.txt ]]; then
+  cmake --preset windows >/dev/null || die "cannot configure the windows preset"
+fi
+targets=(box_reader)
+[[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
+cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
+[[ -f $exe ]] || die "no program at $exe"
+reader=$top/build/windows/box_reader.exe
+
+wine_env_init --display || die "cannot prepare Wine and Xvfb"
+
+# ---- texts -------------------------------------------------------------------------------------
+
+# The catalog and the default caption, from texts.def (UTF-8, C literals).
+texts_def=$top/resources/texts.def
+catalog_text() {  # catalog_text N -> the raw C literal body of message N
+  sed -n "s/^KESTARIO_MESSAGE($1, \"\(.*\)\")\$/\1/p" "$texts_def"
+}
+default_caption=$(sed -n 's/^KESTARIO_CAPTION("\(.*\)")$/\1/p' "$texts_def")
+
+# Decodes the escapes \n, \\ and \" of a text.
+unescape() { perl -e '$_ = $ARGV[0]; s/\\(n|\\|")/$1 eq "n" ? "\n" : $1/ge; print' -- "$1"; }
+
+# Fills "%s" placeholders in order (printf-style, "%%" is one "%").
+fill_message() {
+  local format=$1; shift
+  perl -e 'my $f = shift; my @a = @ARGV; $f =~ s/%(s|%)/$1 eq "%" ? "%" : (@a ? shift @a : "")/ge;
+           print $f' -- "$format" "$@"
+}
+
+to_cp932() { iconv -f UTF-8 -t CP932; }
+hex() { xxd -p | tr -d '\n'; }
+show() { perl -pe 's/\n/\\n/g' | head -c 400; }  # one-line display of a UTF-8 text
+
+# ---- one scenario ------------------------------------------------------------------------------
+
+failures=0
+report_failure() {
+  printf '    FAIL: %s\n' "$*"
+  scenario_failed=1
+}
+
+style_of() {
+  case $1 in
+    error) echo 16 ;; information) echo 64 ;; warning) echo 52 ;; question) echo 36 ;;
+    *) echo $(($1)) ;;
+  esac
+}
+answer_code() { case $1 in ok) echo 1 ;; yes) echo 6 ;; no) echo 7 ;; *) echo 0 ;; esac; }
+answer_key() { case $1 in ok) echo Return ;; yes) echo y ;; no) echo n ;; *) echo Escape ;; esac; }
+
+# The n-th MessageBoxA call of the trace as four lines: text hex, caption hex, style, cut flag.
+trace_call() {
+  perl -ne '
+    next unless /Call user32\.MessageBoxA\((.*)\) ret=/;
+    next unless ++$n == '"$2"';
+    my $args = $1;
+    my @strings;
+    while ($args =~ /"((?:\\.|[^"\\])*)"(\.\.\.)?/g) { push @strings, [$1, $2 ? 1 : 0]; }
+    my ($style) = $args =~ /,([0-9a-f]+)$/;
+    sub dec { my $s = shift; $s =~ s/\\(x([0-9a-f]{2})|n|r|t|"|\\)/
+      defined $2 ? chr(hex $2) : $1 eq "n" ? "\n" : $1 eq "r" ? "\r" : $1 eq "t" ? "\t" : $1/ge;
+      return unpack("H*", $s); }
+    print dec($strings[0][0]), "\n", dec($strings[1][0]), "\n", hex($style), "\n",
+          $strings[0][1] || $strings[1][1], "\n";
+    exit;' "$1"
+}
+count_calls() { grep -a -c 'Call user32\.MessageBoxA(' "$1" 2>/dev/null || true; }
+count_returns() { grep -a -c 'Ret  user32\.MessageBoxA()' "$1" 2>/dev/null || true; }
+nth_return() {
+  grep -a 'Ret  user32\.MessageBoxA()' "$1" | sed -n "$2{s/.*retval=\([0-9a-f]*\).*/\1/p}"
+}
+
+# Waits until `condition` (a command) succeeds; false after `seconds`.
+wait_for() {
+  local seconds=$1; shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS >= deadline)) && return 1
+    sleep 0.1
+  done
+}
+calls_at_least() { (($(count_calls "$trace") >= $1)); }
+returns_at_least() { (($(count_returns "$trace") >= $1)); }
+process_ended() { ! kill -0 "$run_pid" 2>/dev/null; }
+calls_or_ended() { calls_at_least "$1" || process_ended; }
+
+# The visible box window, read by box_reader.exe: sets box_caption, box_text (UTF-8),
+# box_buttons; false when no box is open.
+read_open_box() {
+  local output
+  output=$(wine_run "$reader" 2>/dev/null | tr -d '\r')
+  [[ $output == box* ]] || return 1
+  box_caption=$(sed -n 's/^caption //p' <<<"$output" | head -1 | xxd -r -p)
+  box_text=$(sed -n 's/^text //p' <<<"$output" | head -1 | xxd -r -p; printf x)
+  box_text=${box_text%x}
+  box_buttons=$(sed -n 's/^buttons //p' <<<"$output" | head -1)
+}
+
+# Presses `key` in the box until the n-th call has returned (the key may arrive before the box
+# has the focus, so it is repeated).
+answer_box() {
+  local n=$1 key=$2 attempt window
+  for attempt in 1 2 3 4 5; do
+    window=$(xdotool search --onlyvisible --classname "$(basename "$program")" 2>/dev/null | tail -1)
+    if [[ -n $window ]]; then
+      xdotool windowfocus --sync "$window" 2>/dev/null
+      xdotool key --clearmodifiers "$key" 2>/dev/null
+    fi
+    wait_for 2 returns_at_least "$n" && return 0
+  done
+  return 1
+}
+
+run_scenario() {
+  local file=$1
+  local name program args=() setup=() boxes=() checks=() exit_expected=0
+  local script= has_script=0 in_script=0 line keyword rest
+  name=$(basename "$file" .scenario)
+  program=updater.exe
+  while IFS= read -r line || [[ -n $line ]]; do
+    line=${line%$'\r'}
+    if ((in_script)); then
+      if [[ $line == end ]]; then in_script=0; else script+=$line$'\n'; fi
+      continue
+    fi
+    [[ -z ${line// } || $line == \#* ]] && continue
+    keyword=${line%% *}
+    rest=; [[ $line == *" "* ]] && rest=${line#* }
+    case $keyword in
+      name) name=$rest ;;
+      program) program=$rest ;;
+      args) mapfile -d '' -t args < <(printf '%s' "$rest" | xargs printf '%s\0') ;;
+      script) has_script=1; in_script=1 ;;
+      file|folder|app-path|no-app-path) setup+=("$keyword $rest") ;;
+      box) boxes+=("box $rest") ;;
+      caption|message|text) boxes+=("$keyword $rest") ;;
+      expect-file|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
+      exit) exit_expected=$rest ;;
+      *) echo "    bad line in $file: $line"; return 1 ;;
+    esac
+  done <"$file"
+
+  local dir=$WINEPREFIX/drive_c/e2e/$name
+  local windir="C:\\e2e\\$name"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  cp "$exe" "$dir/$program"
+  local expand_dir
+  expand() { local t=$1; printf '%s' "${t//\{dir\}/$windir}"; }
+  localpath() { local p=${1//\\//}; printf '%s/%s' "$dir" "$p"; }
+
+  if ((has_script)); then
+    local script_file="$dir/${program%.*}.ini"
+    expand "$script" | to_cp932 | sed 's/$/\r/' >"$script_file" ||
+      { report_failure "the script is not representable in code page 932"; return 1; }
+  fi
+  local item kind path text key value
+  for item in "${setup[@]}"; do
+    kind=${item%% *}; item=${item#* }
+    case $kind in
+      file)
+        path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
+        mkdir -p "$(dirname "$(localpath "$path")")"
+        expand "$(unescape "$text")" | to_cp932 >"$(localpath "$path")" ;;
+      folder) mkdir -p "$(localpath "$item")" ;;
+      app-path)
+        key=${item%% *}; item=${item#* }; value=${item%% *}; text=${item#* }
+        text=$(expand "$text")
+        if [[ $value == @ ]]; then
+          wine_run reg add "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\$key" \
+            /ve /d "$text" /f >/dev/null 2>&1
+        else
+          wine_run reg add "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\$key" \
+            /v "$value" /d "$text" /f >/dev/null 2>&1
+        fi ;;
+      no-app-path)
+        wine_run reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\$item" \
+          /f >/dev/null 2>&1 ;;
+    esac
+  done
+
+  # Run the program from its folder, with the relay trace of MessageBoxA on stderr.
+  trace=$dir/trace.txt
+  (cd "$dir" && WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
+     >"$dir/stdout.txt" 2>"$trace") &
+  run_pid=$!
+
+  # The boxes, in order.
+  local n=0 expected_style expected_answer expected_caption expected_text have_text
+  local i=0
+  while ((i < ${#boxes[@]})); do
+    item=${boxes[i]}; ((i++))
+    [[ $item == box* ]] || { echo "    bad scenario: \"$item\" before any box"; return 1; }
+    ((n++))
+    read -r _ kind value <<<"$item"
+    expected_style=$(style_of "$kind")
+    expected_answer=$value
+    expected_caption=$default_caption
+    expected_text=; have_text=0
+    while ((i < ${#boxes[@]})) && [[ ${boxes[i]} != box* ]]; do
+      item=${boxes[i]}; ((i++))
+      case ${item%% *} in
+        caption) expected_caption=$(expand "$(unescape "${item#* }")") ;;
+        text) expected_text=$(expand "$(unescape "${item#* }")"; printf x)
+              expected_text=${expected_text%x}; have_text=1 ;;
+        message)
+          item=${item#* }
+          local number=${item%% *} margs=() format
+          [[ $item == *" "* ]] && { item=${item#* }; IFS='|' read -r -a margs <<<"${item// | /|}"; }
+          local k; for k in "${!margs[@]}"; do margs[k]=$(expand "$(unescape "${margs[k]}")"); done
+          format=$(unescape "$(catalog_text "$number")")
+          [[ -n $format ]] || { report_failure "texts.def has no message $number"; }
+          expected_text=$(fill_message "$format" "${margs[@]}"; printf x)
+          expected_text=${expected_text%x}; have_text=1 ;;
+      esac
+    done
+
+    if ! wait_for 30 calls_or_ended "$n" || ! calls_at_least "$n"; then
+      report_failure "box $n was never shown"
+      break
+    fi
+    local call text_hex caption_hex style cut
+    call=$(trace_call "$trace" "$n")
+    { read -r text_hex; read -r caption_hex; read -r style; read -r cut; } <<<"$call"
+    printf '    box %d: style 0x%x, caption "%s", text "%s"\n' "$n" "$style" \
+      "$(xxd -r -p <<<"$caption_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)" \
+      "$(xxd -r -p <<<"$text_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)"
+    ((style == expected_style)) ||
+      report_failure "box $n: style 0x$(printf %x "$style"), expected 0x$(printf %x "$expected_style")"
+    # Exact bytes (code page 932) as passed to MessageBoxA.
+    local want_caption_hex want_text_hex
+    want_caption_hex=$(printf '%s' "$expected_caption" | to_cp932 | hex)
+    if [[ $cut == 1 ]]; then
+      [[ $want_caption_hex == "$caption_hex"* ]] ||
+        report_failure "box $n: caption bytes differ (trace cut)"
+    else
+      [[ $caption_hex == "$want_caption_hex" ]] ||
+        report_failure "box $n: caption bytes $caption_hex, expected $want_caption_hex"
+    fi
+    if ((have_text)); then
+      want_text_hex=$(printf '%s' "$expected_text" | to_cp932 | hex)
+      if [[ $cut == 1 ]]; then
+        [[ $want_text_hex == "$text_hex"* ]] ||
+          report_failure "box $n: text bytes differ from the expected text (trace cut)"
+      else
+        [[ $text_hex == "$want_text_hex" ]] ||
+          report_failure "box $n: text bytes $text_hex, expected $want_text_hex"
+      fi
+    fi
+    # The box as shown: caption and whole text.
+    if wait_for 10 read_open_box; then
+      [[ $box_caption == "$expected_caption" ]] ||
+        report_failure "box $n shows the caption \"$(show <<<"$box_caption")\""
+      if ((have_text)) && [[ $box_text != "$expected_text" ]]; then
+        report_failure "box $n shows the text \"$(printf '%s' "$box_text" | show)\", expected \"$(printf '%s' "$expected_text" | show)\""
+      fi
+    else
+      report_failure "box $n: no open box window found"
+    fi
+    if ! answer_box "$n" "$(answer_key "$expected_answer")"; then
+      report_failure "box $n did not take the answer $expected_answer"
+      break
+    fi
+    local returned
+    returned=$(nth_return "$trace" "$n")
+    (($((16#${returned:-0})) == $(answer_code "$expected_answer"))) ||
+      report_failure "box $n returned $((16#${returned:-0})), expected $(answer_code "$expected_answer")"
+  done
+
+  # No further box; the program ends.
+  local extra=0
+  while ! wait_for 30 calls_or_ended $((n + 1)); do :; done
+  while calls_at_least $((n + 1)); do
+    ((n++)); ((extra++))
+    call=$(trace_call "$trace" "$n")
+    { read -r text_hex; read -r caption_hex; read -r style; read -r cut; } <<<"$call"
+    report_failure "unexpected box $n: \"$(xxd -r -p <<<"$text_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)\""
+    answer_box "$n" Return || break
+    wait_for 30 calls_or_ended $((n + 1))
+  done
+  local status=0
+  if ! wait_for 30 process_ended; then
+    report_failure "the program did not end"
+    kill "$run_pid" 2>/dev/null
+  fi
+  wait "$run_pid"; status=$?
+  ((status == exit_expected)) || report_failure "exit code $status, expected $exit_expected"
+
+  for item in "${checks[@]}"; do
+    kind=${item%% *}; item=${item#* }
+    case $kind in
+      expect-file)
+        path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
+        if [[ ! -f $(localpath "$path") ]]; then
+          report_failure "$path is missing"
+        elif ! cmp -s <(expand "$(unescape "$text")" | to_cp932) "$(localpath "$path")"; then
+          report_failure "$path holds \"$(iconv -f CP932 -t UTF-8 "$(localpath "$path")" | show)\""
+        fi ;;
+      expect-exists) [[ -e $(localpath "$item") ]] || report_failure "$item is missing" ;;
+      expect-missing) [[ ! -e $(localpath "$item") ]] || report_failure "$item still exists" ;;
+    esac
+  done
+  ((keep)) || rm -rf "$dir"
+}
+
+passed=0
+for scenario in "${scenarios[@]}"; do
+  [[ -f $scenario ]] || die "no scenario file $scenario"
+  echo "scenario $(basename "$scenario" .scenario)"
+  scenario_failed=0
+  run_scenario "$scenario" || scenario_failed=1
+  if ((scenario_failed)); then
+    ((failures++)); echo "  FAILED"
+  else
+    ((passed++)); echo "  ok"
+  fi
+done
+echo
+echo "run_scenarios: $passed passed, $failures failed"
+((failures == 0))
