@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "engine/comma_items.h"
 #include "engine/context.h"
 #include "settings/messages.h"
 #include "settings/symbols.h"
@@ -146,9 +147,10 @@ ProcedureList BuildProcedureList(const TextString& commaList, const char* sectio
     return nullptr;
   }
   std::memset(list, 0, size);
+  CommaItems sections(commaList);
+  TextString section;
   for (int32_t i = 0; i < count; ++i) {
-    TextString section = commaList.GetToken(i, ",");
-    section.Trim(" ");
+    sections.Next(&section);
     list[i] = CreateRecordOfSection(section);
     if (list[i] == nullptr) {
       FreeList(list);

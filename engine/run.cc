@@ -1,5 +1,6 @@
 #include "engine/run.h"
 
+#include "engine/comma_items.h"
 #include "engine/context.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -61,8 +62,10 @@ bool RunProcedureList(ProcedureList list) {
 bool ExecuteDelete(DeleteRecord* record) {
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
+  CommaItems paths(record->file);
+  TextString path;
   for (int32_t i = 0; i < count; ++i) {
-    TextString path = TrimmedItem(record->file, i);
+    paths.Next(&path);
     if (!CurrentSystem().DeleteFileA(path.GetConstText())) {
       ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
@@ -75,9 +78,13 @@ bool ExecuteDelete(DeleteRecord* record) {
 bool ExecuteLaunch(LaunchRecord* record) {
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
+  CommaItems programs(record->file);
+  CommaItems parameterLists(record->param);
+  TextString program;
+  TextString parameters;
   for (int32_t i = 0; i < count; ++i) {
-    TextString program = TrimmedItem(record->file, i);
-    TextString parameters = TrimmedItem(record->param, i);
+    programs.Next(&program);
+    parameterLists.Next(&parameters);
     if (!LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait)) {
       ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
       return false;
@@ -90,9 +97,13 @@ bool ExecuteLaunch(LaunchRecord* record) {
 bool ExecuteCopy(CopyRecord* record) {
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
   if (count == 0) return false;
+  CommaItems sources(record->from);
+  CommaItems destinations(record->to);
+  TextString source;
+  TextString destination;
   for (int32_t i = 0; i < count; ++i) {
-    TextString source = TrimmedItem(record->from, i);
-    TextString destination = TrimmedItem(record->to, i);
+    sources.Next(&source);
+    destinations.Next(&destination);
     if (!CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(), false)) {
       ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
       return false;
@@ -164,8 +175,10 @@ bool ExecuteSwitch(SwitchRecord* record) {
 bool ExecuteDate(DateRecord* record) {
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
+  CommaItems paths(record->file);
+  TextString path;
   for (int32_t i = 0; i < count; ++i) {
-    TextString path = TrimmedItem(record->file, i);
+    paths.Next(&path);
     if (!IsFileDateOnOrAfter(path.GetConstText(), record->date.GetConstText())) {
       record->result = 1;
       return true;
@@ -177,8 +190,10 @@ bool ExecuteDate(DateRecord* record) {
 bool ExecuteExist(ExistRecord* record) {
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
+  CommaItems paths(record->file);
+  TextString path;
   for (int32_t i = 0; i < count; ++i) {
-    TextString path = TrimmedItem(record->file, i);
+    paths.Next(&path);
     if (!FileExists(path.GetConstText())) return true;
   }
   record->result = 1;
