@@ -1,0 +1,292 @@
+#include "support/memory_system.h"
+
+#include <cstring>
+
+namespace kestario {
+namespace fuzz {
+namespace {
+
+constexpr long kErrorInvalidHandle = 6;
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+// "*" matches any run of bytes, "?" one byte; everything else is literal.
+bool Matches(const char* pattern, const char* text) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*text != '\0') {
+    if (*pattern == '?' || (*pattern != '*' && *pattern == *text)) {
+      ++pattern;
+      ++text;
+    } else if (*pattern == '*') {
+      star = pattern++;
+      resume = text;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      text = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  if (text.size() >= size) {
+    std::memcpy(buffer, text.data(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, text.c_str(), text.size() + 1);
+  return static_cast<uint32_t>(text.size());
+}
+
+void AssignBytes(TextString* target, const char* text, size_t length) {
+  if (length >= UINT32_MAX || !target->Allocate(static_cast<uint32_t>(length + 1))) {
+    target->SetText("");
+    return;
+  }
+  if (length != 0) std::memcpy(target->GetText(), text, length);
+  target->GetText()[length] = '\0';
+}
+
+}  // namespace
+
+std::string FuzzPath(const std::string& path) {
+  if (!path.empty() && path[0] == '/') return path;
+  return "/fuzz/" + path;
+}
+
+MemorySystem::MemorySystem() { SetSystem(this); }
+
+MemorySystem::~MemorySystem() { SetSystem(nullptr); }
+
+size_t MemorySystem::OpenRegistryKeys() const {
+  size_t count = 0;
+  for (const Key& key : keys_) count += key.open ? 1 : 0;
+  return count;
+}
+
+int MemorySystem::AnswerFor(uint8_t code, unsigned style) {
+  const bool yesNo = (style & kMbTypeMask) == kMbYesNo;
+  if (code == 0) return yesNo ? kIdYes : kIdOk;
+  static constexpr int kAnswers[] = {kIdOk, kIdYes, kIdNo, kIdCancel, 0};
+  return kAnswers[(code - 1) % 5];
+}
+
+void MemorySystem::AfterError(const char* what) {
+  if (errorShown_ && oneRun) violations.push_back(std::string(what) + " after an error box");
+}
+
+const ProfileData* MemorySystem::Profile(const std::string& path) {
+  auto file = files.find(path);
+  if (file == files.end()) return nullptr;
+  Parsed& parsed = parsed_[path];
+  if (!parsed.data || parsed.contents != file->second) {
+    parsed.contents = file->second;
+    parsed.data.reset(new ProfileData());
+    if (!parsed.data->Parse(parsed.contents.data(), parsed.contents.size())) {
+      violations.push_back("ProfileData::Parse failed on " + path);
+    }
+  }
+  return parsed.data.get();
+}
+
+void MemorySystem::GetPrivateProfileStringA(const char* section, const char* key,
+                                            const char* defaultValue, TextString* value,
+                                            const char* file) {
+  if (value == nullptr) return;
+  const ProfileData* data = file != nullptr ? Profile(file) : nullptr;
+  ProfileSpan found = ResolveProfileString(data, section, key, defaultValue);
+  AssignBytes(value, found.text, found.length);
+}
+
+void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                             const char* file) {
+  if (entries == nullptr) return;
+  static const char kEmpty[1] = {'\0'};
+  const ProfileData* data = file != nullptr ? Profile(file) : nullptr;
+  if (data == nullptr) {
+    entries->SetBytes(kEmpty, 1);
+    return;
+  }
+  size_t size = data->ListSection(section, nullptr, 0);
+  if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
+    entries->SetBytes(kEmpty, 1);
+    return;
+  }
+  if (data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size) != size) {
+    violations.push_back("ListSection gave two sizes");
+  }
+}
+
+int MemorySystem::LoadStringA(unsigned id, char* buffer, int size) {
+  loadingError_ = true;
+  return RealSystem().LoadStringA(id, buffer, size);
+}
+
+int MemorySystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  if (text == nullptr || caption == nullptr) violations.push_back("box without text or caption");
+  AfterError("a box");
+  const bool error = loadingError_;
+  loadingError_ = false;
+  if (error) {
+    ++errorBoxes;
+    errorShown_ = true;
+    if ((style & (kMbIconMask | kMbTypeMask)) != (kMbIconError | kMbOk)) {
+      violations.push_back("error box with another style");
+    }
+    if (text != nullptr && std::strlen(text) > 1023) violations.push_back("error box over 1,023");
+  }
+  const size_t index = boxes++;
+  return AnswerFor(index < answers.size() ? answers[index] : 0, style);
+}
+
+uint32_t MemorySystem::GetModuleFileNameA(char* buffer, uint32_t size) {
+  return CopyOut(modulePath, buffer, size);
+}
+
+uint32_t MemorySystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
+  if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
+  return CopyOut(windowsDirectory, buffer, size);
+}
+
+long MemorySystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
+                                 RegistryHandle* result) {
+  if (result == nullptr) return kErrorInvalidHandle;
+  *result = kNoRegistryHandle;
+  if (root != kLocalMachine || subKey == nullptr) return kErrorFileNotFound;
+  if (!registryParsed_) {
+    registryParsed_ = true;
+    if (!registry_.Parse(registryText.data(), registryText.size())) {
+      violations.push_back("ProfileData::Parse failed on the registry");
+    }
+  }
+  if (!registry_.HasSection(subKey)) return kErrorFileNotFound;
+  keys_.push_back(Key{true, subKey});
+  *result = keys_.size();
+  return kErrorSuccess;
+}
+
+long MemorySystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                                    uint32_t* size) {
+  if (key == kNoRegistryHandle || key > keys_.size() || !keys_[key - 1].open) {
+    violations.push_back("RegQueryValueExA on a handle that is not open");
+    return kErrorInvalidHandle;
+  }
+  if (size == nullptr) return kErrorInvalidHandle;
+  const char* name = (valueName == nullptr || *valueName == '\0') ? "@" : valueName;
+  ProfileSpan value;
+  if (!registry_.FindValue(keys_[key - 1].path.c_str(), name, &value)) return kErrorFileNotFound;
+  const uint32_t needed = static_cast<uint32_t>(value.length + 1);
+  if (data == nullptr) {
+    *size = needed;
+    return kErrorSuccess;
+  }
+  if (*size < needed) {
+    *size = needed;
+    return kErrorMoreData;
+  }
+  std::memcpy(data, value.text, value.length);
+  data[value.length] = 0;
+  *size = needed;
+  return kErrorSuccess;
+}
+
+long MemorySystem::RegCloseKey(RegistryHandle key) {
+  if (key == kNoRegistryHandle || key > keys_.size() || !keys_[key - 1].open) {
+    violations.push_back("RegCloseKey on a handle that is not open");
+    return kErrorInvalidHandle;
+  }
+  keys_[key - 1].open = false;
+  return kErrorSuccess;
+}
+
+bool MemorySystem::DeleteFileA(const char* path) {
+  AfterError("DeleteFileA");
+  if (path == nullptr) return false;
+  auto file = files.find(path);
+  if (file == files.end()) return false;
+  files.erase(file);
+  readOnly.erase(path);
+  return true;
+}
+
+bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
+  AfterError("CopyFileA");
+  if (from == nullptr || to == nullptr || *to == '\0') return false;
+  auto source = files.find(from);
+  if (source == files.end()) return false;
+  const std::string target = to;
+  if (target.back() == '/' || folders.count(target) != 0) return false;
+  if (target == source->first) return !failIfExists;
+  if (files.count(target) != 0 && (failIfExists || readOnly.count(target) != 0)) return false;
+  files[target] = source->second;
+  return true;
+}
+
+bool MemorySystem::FindAnyMatch(const char* path) {
+  if (path == nullptr || *path == '\0') return false;
+  const std::string text = path;
+  if (!HasWildcard(text)) return files.count(text) != 0 || folders.count(text) != 0;
+  for (const auto& file : files) {
+    if (Matches(path, file.first.c_str())) return true;
+  }
+  for (const std::string& folder : folders) {
+    if (Matches(path, folder.c_str())) return true;
+  }
+  return false;
+}
+
+bool MemorySystem::GetFileLocalDate(const char* path, LocalDate* date) {
+  if (path == nullptr || date == nullptr) return false;
+  auto file = files.find(path);
+  if (file == files.end()) return false;
+  uint32_t hash = 2166136261u;
+  for (char c : file->first) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+  date->year = static_cast<uint16_t>(1990 + hash % 50);
+  date->month = static_cast<uint16_t>(1 + (hash / 50) % 12);
+  date->day = static_cast<uint16_t>(1 + (hash / 600) % 28);
+  return true;
+}
+
+bool MemorySystem::CreateProcessA(char* commandLine, const char* currentDirectory,
+                                  ProcessHandle* process) {
+  AfterError("CreateProcessA");
+  if (process != nullptr) *process = kNoProcess;
+  if (commandLine == nullptr || currentDirectory == nullptr) {
+    violations.push_back("CreateProcessA without a command line or folder");
+    return false;
+  }
+  // Touch the whole command line, as the platform would read it.
+  const size_t length = std::strlen(commandLine);
+  if (length == 0 || *currentDirectory == '\0') {
+    violations.push_back("CreateProcessA with an empty command line or folder");
+  }
+  const size_t index = processesStarted++;
+  if (index < 32 && (processFailBits >> index & 1u) != 0) return false;
+  const ProcessHandle handle = nextProcess_++;
+  openProcesses_.insert(handle);
+  if (process != nullptr) *process = handle;
+  return true;
+}
+
+bool MemorySystem::WaitForProcess(ProcessHandle process) {
+  if (openProcesses_.count(process) == 0) {
+    violations.push_back("WaitForProcess on a handle that is not open");
+    return false;
+  }
+  const size_t index = waits_++;
+  return !(index < 32 && (waitFailBits >> index & 1u) != 0);
+}
+
+void MemorySystem::CloseProcess(ProcessHandle process) {
+  if (openProcesses_.erase(process) == 0) {
+    violations.push_back("CloseProcess on a handle that is not open");
+  }
+}
+
+}  // namespace fuzz
+}  // namespace kestario

@@ -1,0 +1,118 @@
+// An in-process System for the fuzz targets: the script, every other file, the folders and the
+// registry live in memory, boxes and processes are answered from the fuzz input. Nothing touches
+// the real disk and no process is ever started.
+//
+// - Profile reads parse the in-memory file with ProfileData, as the Linux build parses a real one
+//   (re-parsed whenever the file's contents changed, for instance by a COPY onto the script).
+// - The registry is a text in the registry file's profile format: one section per key path,
+//   "@" for the default value.
+// - DeleteFileA, CopyFileA, FindAnyMatch and GetFileLocalDate work on the file map; wildcards are
+//   matched by FindAnyMatch only ("*" any run of bytes, "?" one byte).
+// - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
+// - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
+// - The system watches the run's rules and records every breach in `violations`: an error box
+//   (recognised by the catalog load that ReportError makes just before it) longer than 1,023
+//   bytes, and anything done after an error box (another box, a file change, a process start).
+#ifndef KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
+#define KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/profile_reader.h"
+#include "platform/system.h"
+
+namespace kestario {
+namespace fuzz {
+
+class MemorySystem : public System {
+ public:
+  MemorySystem();            // installs itself as the current system
+  ~MemorySystem() override;  // restores the real one
+  MemorySystem(const MemorySystem&) = delete;
+  MemorySystem& operator=(const MemorySystem&) = delete;
+
+  std::map<std::string, std::string> files;  // absolute path -> contents
+  std::set<std::string> folders;             // absolute paths, no trailing "/"
+  std::set<std::string> readOnly;            // files that CopyFileA may not replace
+  std::string modulePath = "/fuzz/updater.run";
+  std::string windowsDirectory = "/windows";
+  std::string registryText;
+  std::vector<uint8_t> answers;
+  uint32_t processFailBits = 0;  // bit i set: the i-th CreateProcessA fails (i < 32)
+  uint32_t waitFailBits = 0;     // bit i set: the i-th WaitForProcess fails (i < 32)
+  // True for a whole run, which ends at its first error box; false for targets that make many
+  // separate reads, each of which may show its own error box.
+  bool oneRun = true;
+
+  // What the run did.
+  size_t boxes = 0;
+  size_t errorBoxes = 0;
+  size_t processesStarted = 0;
+  std::vector<std::string> violations;
+
+  size_t OpenProcesses() const { return openProcesses_.size(); }
+  size_t OpenRegistryKeys() const;
+
+  // The answer byte `code` gives a box of `style`: 0 the default (OK, or Yes for a Yes/No box),
+  // then kIdOk, kIdYes, kIdNo, kIdCancel and 0 (the box could not be shown), cycling.
+  static int AnswerFor(uint8_t code, unsigned style);
+
+  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                TextString* value, const char* file) override;
+  void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                 const char* file) override;
+  int LoadStringA(unsigned id, char* buffer, int size) override;
+  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
+                     RegistryHandle* result) override;
+  long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                        uint32_t* size) override;
+  long RegCloseKey(RegistryHandle key) override;
+  bool DeleteFileA(const char* path) override;
+  bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool FindAnyMatch(const char* path) override;
+  bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                      ProcessHandle* process) override;
+  bool WaitForProcess(ProcessHandle process) override;
+  void CloseProcess(ProcessHandle process) override;
+
+ private:
+  struct Parsed {
+    std::string contents;
+    std::unique_ptr<ProfileData> data;
+  };
+  // The parse of a file as it is now; null when there is no such file.
+  const ProfileData* Profile(const std::string& path);
+  void AfterError(const char* what);
+
+  std::map<std::string, Parsed> parsed_;
+  ProfileData registry_;
+  bool registryParsed_ = false;
+  struct Key {
+    bool open;
+    std::string path;
+  };
+  std::vector<Key> keys_;  // handle i + 1 is keys_[i]
+  std::set<ProcessHandle> openProcesses_;
+  ProcessHandle nextProcess_ = 100;
+  size_t waits_ = 0;
+  bool loadingError_ = false;  // LoadStringA was called: the next box is an error box
+  bool errorShown_ = false;
+};
+
+// Joins a relative path to "/fuzz"; an absolute path is kept.
+std::string FuzzPath(const std::string& path);
+
+}  // namespace fuzz
+}  // namespace kestario
+
+#endif  // KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
