@@ -265,11 +265,16 @@ bool ProfileData::HasSection(const char* section) const {
 
 size_t ProfileData::ListSection(const char* section, char* out, size_t capacity) const {
   const Section* found = section ? Lookup(section, strlen(section)) : nullptr;
+  // Comments are not listed, nor an entry that a NUL byte left without a name and a value: its
+  // empty text would end the listing early and hide the entries after it.
+  auto listed = [this](const Entry& entry) {
+    return entry.nameLength == 0 ? entry.hasValue : text_[entry.nameOffset] != ';';
+  };
   size_t needed = 1;
   if (found) {
     for (size_t i = 0; i < found->entryCount; ++i) {
       const Entry& entry = entries_[found->firstEntry + i];
-      if (entry.nameLength > 0 && text_[entry.nameOffset] == ';') continue;
+      if (!listed(entry)) continue;
       needed += entry.nameLength + 1 + (entry.hasValue ? entry.valueLength + 1 : 0);
     }
   }
@@ -278,7 +283,7 @@ size_t ProfileData::ListSection(const char* section, char* out, size_t capacity)
   if (found) {
     for (size_t i = 0; i < found->entryCount; ++i) {
       const Entry& entry = entries_[found->firstEntry + i];
-      if (entry.nameLength > 0 && text_[entry.nameOffset] == ';') continue;
+      if (!listed(entry)) continue;
       memcpy(write, text_ + entry.nameOffset, entry.nameLength);
       write += entry.nameLength;
       if (entry.hasValue) {
