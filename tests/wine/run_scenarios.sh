@@ -167,12 +167,14 @@ read_open_box() {
 answer_box() {
   local n=$1 key=$2 attempt window
   for attempt in 1 2 3 4 5; do
-    window=$(xdotool search --onlyvisible --classname "$(basename "$program")" 2>/dev/null | tail -1)
-    if [[ -n $window ]]; then
-      xdotool windowfocus --sync "$window" 2>/dev/null
+    # Every visible window of the program (normally just the box), newest first.
+    for window in $(xdotool search --onlyvisible --classname "^${program//./\\.}\$" 2>/dev/null |
+                    tac); do
+      xdotool windowfocus --sync "$window" 2>/dev/null || continue
       xdotool key --clearmodifiers "$key" 2>/dev/null
-    fi
-    wait_for 2 returns_at_least "$n" && return 0
+      wait_for 2 returns_at_least "$n" && return 0
+    done
+    wait_for 1 returns_at_least "$n" && return 0
   done
   return 1
 }
@@ -335,8 +337,8 @@ run_scenario() {
 
   # No further box; the program ends.
   local extra=0
-  while ! wait_for 30 calls_or_ended $((n + 1)); do :; done
-  while calls_at_least $((n + 1)); do
+  wait_for 30 calls_or_ended $((n + 1))
+  while calls_at_least $((n + 1)) && ((extra < 5)); do
     ((n++)); ((extra++))
     call=$(trace_call "$trace" "$n")
     { read -r text_hex; read -r caption_hex; read -r style; read -r cut; } <<<"$call"
