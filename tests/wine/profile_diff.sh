@@ -6,9 +6,12 @@
 #   - the Linux build's own reader (RealSystem()), through the same probe built for Linux,
 # and the two answers are compared line by line.
 #
-# Usage: tests/wine/profile_diff.sh [NAME...]   (default: the whole corpus)
+# Usage: tests/wine/profile_diff.sh [--check | --record] [NAME...]   (default: the whole corpus)
 # Output: one unified diff per file that reads differently ("-" Wine, "+" Linux), then a summary.
 # Exit status: 0 when every file reads alike, 1 when some differ, 2 when the set-up failed.
+# With --check, the differences must be exactly the accepted ones recorded in
+# tests/wine/profile_known_differences.txt (exit 0), so that CI notices any new difference and any
+# that has gone away; --record accepts the differences found now (writes that file).
 # The answers are kept in build/windows/profile_diff/ (NAME.wine, NAME.linux).
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -39,12 +42,21 @@ g++ -std=c++17 -O1 -Wall -Wextra -I"$top" tests/wine/profile_probe.cc \
 wine_env_init || die "cannot prepare Wine"
 mkdir -p "$out"
 
+check=0
+record=0
+case ${1:-} in
+  --check) check=1; shift ;;
+  --record) record=1; shift ;;
+esac
+known=$top/tests/wine/profile_known_differences.txt
 names=("$@")
 if ((${#names[@]} == 0)); then
   for file in "$corpus"/*.ini; do names+=("$(basename "$file" .ini)"); done
 fi
 
 differing=()
+report=$out/report.txt
+: >"$report"
 for name in "${names[@]}"; do
   ini=$corpus/$name.ini
   queries=$corpus/$name.queries
@@ -53,11 +65,25 @@ for name in "${names[@]}"; do
     2>/dev/null | tr -d '\r' >"$out/$name.wine"
   "$host/profile_probe" "$ini" "$queries" >"$out/$name.linux" 2>&1
   if ! diff -u --label "$name (Wine)" --label "$name (Linux)" "$out/$name.wine" \
-      "$out/$name.linux"; then
+      "$out/$name.linux" >>"$report"; then
     differing+=("$name")
   fi
 done
 
+cat "$report"
 echo
 echo "profile_diff: ${#names[@]} files, ${#differing[@]} read differently${differing[*]:+: ${differing[*]}}"
+if ((record)); then
+  cp "$report" "$known"
+  echo "profile_diff: recorded as the accepted differences in $known"
+  exit 0
+fi
+if ((check)); then
+  if diff -u --label accepted --label now "$known" "$report"; then
+    echo "profile_diff: the differences are the accepted ones"
+    exit 0
+  fi
+  echo "profile_diff: the differences are not the accepted ones (see above)"
+  exit 1
+fi
 ((${#differing[@]} == 0))

@@ -71,6 +71,7 @@ wine_xvfb_start() {
 
 wine_env_cleanup() {
   "$WINESERVER_BIN" -k >/dev/null 2>&1 || true
+  "$WINESERVER_BIN" -w >/dev/null 2>&1 || true
   if [[ -n $WINE_XVFB_PID ]]; then
     kill "$WINE_XVFB_PID" 2>/dev/null || true
     wait "$WINE_XVFB_PID" 2>/dev/null || true
