@@ -1,0 +1,158 @@
+#include "tools/checker/script_lines.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace kestario {
+namespace checker {
+namespace {
+
+bool IsBlank(char c) {
+  unsigned char byte = static_cast<unsigned char>(c);
+  return (byte >= 0x09 && byte <= 0x0D) || byte == 0x1A || byte == 0x20;
+}
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+void TrimSpan(const std::string& text, size_t* start, size_t* end) {
+  while (*start < *end && IsBlank(text[*start])) ++*start;
+  while (*end > *start && IsBlank(text[*end - 1])) --*end;
+}
+
+// The first `c` in [start, end), or `end`.
+size_t FindIn(const std::string& text, char c, size_t start, size_t end) {
+  const void* found = std::memchr(text.data() + start, c, end - start);
+  return found ? static_cast<size_t>(static_cast<const char*>(found) - text.data()) : end;
+}
+
+// The bytes [start, end) up to the first NUL byte.
+std::string CutAtNul(const std::string& text, size_t start, size_t end) {
+  return text.substr(start, FindIn(text, '\0', start, end) - start);
+}
+
+std::string StripQuotes(const std::string& value) {
+  if (value.size() >= 2 && (value[0] == '\'' || value[0] == '"') && value.back() == value[0]) {
+    return value.substr(1, value.size() - 2);
+  }
+  return value;
+}
+
+}  // namespace
+
+bool EqualNoCase(const std::string& left, const std::string& right) {
+  if (left.size() != right.size()) return false;
+  for (size_t i = 0; i < left.size(); ++i) {
+    if (FoldAscii(left[i]) != FoldAscii(right[i])) return false;
+  }
+  return true;
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t start = 0;
+  size_t end = text.size();
+  TrimSpan(text, &start, &end);
+  return text.substr(start, end - start);
+}
+
+std::string FoldName(const std::string& name) {
+  std::string folded = TrimBlanks(name);
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+// The name as the index keeps it: ASCII letters in lower case (the parser has dropped blanks).
+std::string IndexName(const std::string& name) {
+  std::string folded = name;
+  for (char& c : folded) c = FoldAscii(c);
+  return folded;
+}
+
+void ScriptLines::Parse(const std::string& bytes) {
+  sections_.clear();
+  firstSection_.clear();
+  sections_.push_back(Section{});
+  firstSection_.emplace("", 0);
+  size_t position = 0;
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) position = 3;
+  int line = 1;
+  while (position < bytes.size()) {
+    size_t start = position;
+    while (position < bytes.size() && bytes[position] != '\n' && bytes[position] != '\r') {
+      ++position;
+    }
+    size_t end = position;
+    int lineOfText = line;
+    if (position < bytes.size()) {
+      bool crlf =
+          bytes[position] == '\r' && position + 1 < bytes.size() && bytes[position + 1] == '\n';
+      position += crlf ? 2 : 1;
+      ++line;
+    }
+    TrimSpan(bytes, &start, &end);
+    if (start >= end) continue;
+
+    if (bytes[start] == '[') {
+      size_t close = end;
+      while (close > start && bytes[close - 1] != ']') --close;
+      if (close > start + 1) {
+        size_t nameStart = start + 1;
+        size_t nameEnd = close - 1;
+        TrimSpan(bytes, &nameStart, &nameEnd);
+        Section section;
+        section.name = CutAtNul(bytes, nameStart, nameEnd);
+        section.line = lineOfText;
+        firstSection_.emplace(IndexName(section.name), sections_.size());
+        sections_.push_back(section);
+        continue;
+      }
+    }
+
+    Entry entry;
+    entry.line = lineOfText;
+    size_t equals = FindIn(bytes, '=', start, end);
+    size_t nameEnd = end;
+    if (equals < end) {
+      nameEnd = equals;
+      while (nameEnd > start && IsBlank(bytes[nameEnd - 1])) --nameEnd;
+      size_t valueStart = equals + 1;
+      while (valueStart < end && IsBlank(bytes[valueStart])) ++valueStart;
+      entry.hasValue = true;
+      entry.text = CutAtNul(bytes, valueStart, end);
+      entry.value = StripQuotes(entry.text);
+    }
+    entry.name = CutAtNul(bytes, start, nameEnd);
+    Section& current = sections_.back();
+    if (entry.name.empty() && !current.entries.empty() && current.entries.back().name.empty()) {
+      continue;
+    }
+    current.firstEntry.emplace(IndexName(entry.name), current.entries.size());
+    current.entries.push_back(entry);
+  }
+}
+
+const ScriptLines::Section* ScriptLines::FindSection(const std::string& name) const {
+  auto found = firstSection_.find(FoldName(name));
+  return found == firstSection_.end() ? nullptr : &sections_[found->second];
+}
+
+const ScriptLines::Entry* ScriptLines::FindEntry(const Section& section, const std::string& key) {
+  auto found = section.firstEntry.find(FoldName(key));
+  return found == section.firstEntry.end() ? nullptr : &section.entries[found->second];
+}
+
+int ScriptLines::SectionLine(const std::string& name) const {
+  const Section* section = FindSection(name);
+  if (section == nullptr) return 0;
+  return section->line > 0 ? section->line : 1;
+}
+
+int ScriptLines::KeyLine(const std::string& section, const std::string& key) const {
+  const Section* found = FindSection(section);
+  if (found == nullptr) return 1;
+  const Entry* entry = FindEntry(*found, key);
+  if (entry != nullptr) return entry->line;
+  return found->line > 0 ? found->line : 1;
+}
+
+}  // namespace checker
+}  // namespace kestario
