@@ -1,0 +1,124 @@
+#include "tools/checker/command.h"
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "support/script_test.h"
+
+namespace kestario {
+namespace checker {
+namespace {
+
+class CommandTest : public ::testing::Test {
+ protected:
+  int Run(const std::vector<std::string>& arguments) {
+    out.str("");
+    err.str("");
+    return RunCheckCommand(arguments, out, err);
+  }
+
+  TempDir dir;
+  std::ostringstream out;
+  std::ostringstream err;
+};
+
+constexpr const char* kClean = "[UPDATER]\nNAME=T\nPROC=E\n[E]\nMODE=EXIST\nFILE=<Src>/a\n";
+
+TEST_F(CommandTest, HelpDocumentsUsageAndExitStatuses) {
+  EXPECT_EQ(kExitClean, Run({"--help"}));
+  EXPECT_NE(std::string::npos, out.str().find("usage: updater-check"));
+  EXPECT_NE(std::string::npos, out.str().find("Exit status:\n  0  no errors"));
+  EXPECT_NE(std::string::npos, out.str().find("\n  1  at least one error"));
+  EXPECT_NE(std::string::npos, out.str().find("\n  2  the script cannot be read"));
+  EXPECT_NE(std::string::npos, out.str().find("--registry FILE"));
+  EXPECT_EQ(kExitClean, Run({"-h"}));
+}
+
+TEST_F(CommandTest, CleanScriptExitsWithZero) {
+  dir.Write("u.ini", kClean);
+  EXPECT_EQ(kExitClean, Run({dir.Path("u.ini")}));
+  EXPECT_EQ(dir.Path("u.ini") + ": 0 errors, 0 warnings\n", out.str());
+  EXPECT_EQ("", err.str());
+}
+
+TEST_F(CommandTest, WarningsAloneExitWithZero) {
+  dir.Write("u.ini", std::string(kClean) + "[OLD]\nMODE=EXIST\n");
+  EXPECT_EQ(kExitClean, Run({dir.Path("u.ini")}));
+  EXPECT_NE(std::string::npos, out.str().find(":7: warning: [OLD]: no list reaches"));
+}
+
+TEST_F(CommandTest, ErrorsExitWithOne) {
+  dir.Write("u.ini", "[UPDATER]\nNAME=T\nPROC=\n");
+  EXPECT_EQ(kExitErrors, Run({dir.Path("u.ini")}));
+  EXPECT_EQ(dir.Path("u.ini") +
+                ":3: error: [UPDATER] PROC: the list is empty; it must name at "
+                "least one procedure (message 4)\n" +
+                dir.Path("u.ini") + ": 1 error, 0 warnings\n",
+            out.str());
+}
+
+TEST_F(CommandTest, UnreadableScriptExitsWithTwo) {
+  EXPECT_EQ(kExitUnreadable, Run({dir.Path("missing.ini")}));
+  EXPECT_NE(std::string::npos, err.str().find("cannot read " + dir.Path("missing.ini")));
+  EXPECT_EQ("", out.str());
+  EXPECT_EQ(kExitUnreadable, Run({dir.path()}));
+  EXPECT_NE(std::string::npos, err.str().find("it is a folder"));
+}
+
+TEST_F(CommandTest, BadCommandLinesExitWithTwo) {
+  EXPECT_EQ(kExitUnreadable, Run({}));
+  EXPECT_NE(std::string::npos, err.str().find("no script given"));
+  EXPECT_EQ(kExitUnreadable, Run({"--frobnicate", "u.ini"}));
+  EXPECT_NE(std::string::npos, err.str().find("unknown option --frobnicate"));
+  EXPECT_EQ(kExitUnreadable, Run({"a.ini", "b.ini"}));
+  EXPECT_EQ(kExitUnreadable, Run({"--json", "--plan", "a.ini"}));
+  EXPECT_EQ(kExitUnreadable, Run({"a.ini", "--registry"}));
+  EXPECT_EQ(kExitUnreadable, Run({"--registry", dir.Path("none.ini"), "a.ini"}));
+  EXPECT_NE(std::string::npos, err.str().find("cannot read the registry file"));
+}
+
+TEST_F(CommandTest, DashDashEndsTheOptions) {
+  dir.Write("--json", kClean);
+  EXPECT_EQ(kExitClean, Run({"--", dir.Path("--json")}));
+}
+
+TEST_F(CommandTest, JsonGoesToStandardOutput) {
+  dir.Write("u.ini", "[UPDATER]\nNAME=T\nPROC=\n");
+  EXPECT_EQ(kExitErrors, Run({"--json", dir.Path("u.ini")}));
+  EXPECT_EQ("[\n  {\"file\": \"" + dir.Path("u.ini") +
+                "\", \"line\": 3, \"severity\": \"error\", \"section\": \"UPDATER\", \"key\": "
+                "\"PROC\", \"message\": \"[UPDATER] PROC: the list is empty; it must name at "
+                "least one procedure (message 4)\"}\n]\n",
+            out.str());
+  EXPECT_EQ("", err.str());
+}
+
+TEST_F(CommandTest, PlanAndDotSendTheFindingsToStandardError) {
+  dir.Write("u.ini", std::string(kClean) + "[OLD]\nMODE=EXIST\n");
+  EXPECT_EQ(kExitClean, Run({"--plan", dir.Path("u.ini")}));
+  EXPECT_EQ(0u, out.str().find("[UPDATER] PROC: E\n  E  EXIST  FILE=\"" + dir.path() + "/a\"\n"));
+  EXPECT_NE(std::string::npos, err.str().find("warning: [OLD]"));
+  EXPECT_EQ(kExitClean, Run({dir.Path("u.ini"), "--dot"}));
+  EXPECT_EQ(0u, out.str().find("digraph plan {"));
+  EXPECT_NE(std::string::npos, err.str().find("0 errors, 1 warning"));
+}
+
+TEST_F(CommandTest, RegistryFileAnswersAppPathBlocks) {
+  dir.Write("u.ini", "[UPDATER]\nNAME=T\nPROC=E\n[E]\nMODE=EXIST\nFILE={?App\\tool.run}\n");
+  dir.Write("registry.ini",
+            "[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tool.run]\n"
+            "@=/opt/tool/tool.run\n");
+  dir.Write("empty.ini", "");
+  EXPECT_EQ(kExitClean, Run({"--registry", dir.Path("registry.ini"), "--plan", dir.Path("u.ini")}));
+  EXPECT_NE(std::string::npos, out.str().find("FILE=\"/opt/tool/tool.run\""));
+  EXPECT_NE(std::string::npos, err.str().find("0 errors, 0 warnings"));
+  EXPECT_EQ(kExitClean, Run({"--registry", dir.Path("empty.ini"), dir.Path("u.ini")}));
+  EXPECT_NE(std::string::npos, out.str().find("no App Paths entry for \"tool.run\""));
+}
+
+}  // namespace
+}  // namespace checker
+}  // namespace kestario
