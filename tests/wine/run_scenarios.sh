@@ -23,7 +23,11 @@
 #   script                      the script file follows, up to a line "end"; written beside the
 #                               program (same base name, extension ini) in code page 932 with
 #                               CRLF line ends. Without it there is no script file.
+#   arg WORD                    one more command-line word, taken as it stands
+#   script-hex HEX              the script file's exact bytes, in hexadecimal
 #   file PATH TEXT              creates PATH (relative to the folder, "\" or "/") holding TEXT
+#   file-hex PATH HEX           creates PATH holding exactly the bytes HEX (hexadecimal)
+#   readonly PATH               makes PATH read-only
 #   folder PATH                 creates an empty folder
 #   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
 #                               a value name such as PATH
@@ -36,7 +40,8 @@
 #   text TEXT                   its text, literally
 #   expect-file PATH TEXT       PATH exists and holds exactly TEXT
 #   expect-exists PATH          PATH exists
-#   expect-missing PATH         PATH does not exist
+#   expect-file-hex PATH HEX    PATH exists and holds exactly the bytes HEX
+#   expect-missing PATH         PATH does not exist ("*" and "?": nothing matches)
 #   exit CODE                   the exit code (default 0)
 # TEXT and ARG values take \n for a line feed and \\ for a backslash; then {dir} stands for the
 # folder's Windows path (C:\e2e\NAME). Texts are converted to code page 932 where the program
@@ -198,11 +203,13 @@ run_scenario() {
       name) name=$rest ;;
       program) program=$rest ;;
       args) mapfile -d '' -t args < <(printf '%s' "$rest" | xargs printf '%s\0') ;;
+      arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
-      file|folder|app-path|no-app-path) setup+=("$keyword $rest") ;;
+      script-hex) has_script=2; script=$rest ;;
+      file|file-hex|readonly|folder|app-path|no-app-path) setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
-      expect-file|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
+      expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
       exit) exit_expected=$rest ;;
       *) echo "    bad line in $file: $line"; return 1 ;;
     esac
@@ -210,6 +217,7 @@ run_scenario() {
 
   local dir=$WINEPREFIX/drive_c/e2e/$name
   local windir="C:\\e2e\\$name"
+  [[ -d $dir ]] && chmod -R u+w "$dir"
   rm -rf "$dir"
   mkdir -p "$dir"
   cp "$exe" "$dir/$program"
@@ -217,11 +225,15 @@ run_scenario() {
   expand() { local t=$1; printf '%s' "${t//\{dir\}/$windir}"; }
   localpath() { local p=${1//\\//}; printf '%s/%s' "$dir" "$p"; }
 
-  if ((has_script)); then
-    local script_file="$dir/${program%.*}.ini"
+  local script_file="$dir/${program%.*}.ini"
+  if ((has_script == 1)); then
     expand "$script" | to_cp932 | sed 's/$/\r/' >"$script_file" ||
       { report_failure "the script is not representable in code page 932"; return 1; }
+  elif ((has_script == 2)); then
+    xxd -r -p <<<"$script" >"$script_file"
   fi
+  local k
+  for k in "${!args[@]}"; do args[k]=$(expand "${args[k]}"); done
   local item kind path text key value
   for item in "${setup[@]}"; do
     kind=${item%% *}; item=${item#* }
@@ -230,6 +242,11 @@ run_scenario() {
         path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
         mkdir -p "$(dirname "$(localpath "$path")")"
         expand "$(unescape "$text")" | to_cp932 >"$(localpath "$path")" ;;
+      file-hex)
+        path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
+        mkdir -p "$(dirname "$(localpath "$path")")"
+        xxd -r -p <<<"$text" >"$(localpath "$path")" ;;
+      readonly) chmod a-w "$(localpath "$item")" ;;
       folder) mkdir -p "$(localpath "$item")" ;;
       app-path)
         key=${item%% *}; item=${item#* }; value=${item%% *}; text=${item#* }
@@ -364,10 +381,23 @@ run_scenario() {
         elif ! cmp -s <(expand "$(unescape "$text")" | to_cp932) "$(localpath "$path")"; then
           report_failure "$path holds \"$(iconv -f CP932 -t UTF-8 "$(localpath "$path")" | show)\""
         fi ;;
+      expect-file-hex)
+        path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
+        if [[ ! -f $(localpath "$path") ]]; then
+          report_failure "$path is missing"
+        elif [[ $(hex <"$(localpath "$path")") != "$text" ]]; then
+          report_failure "$path holds \"$(head -c 200 "$(localpath "$path")" | show)\""
+        fi ;;
       expect-exists) [[ -e $(localpath "$item") ]] || report_failure "$item is missing" ;;
-      expect-missing) [[ ! -e $(localpath "$item") ]] || report_failure "$item still exists" ;;
+      expect-missing)
+        if [[ $item == *[*?]* ]]; then
+          [[ -z $(compgen -G "$(localpath "$item")") ]] || report_failure "$item matches a file"
+        else
+          [[ ! -e $(localpath "$item") ]] || report_failure "$item still exists"
+        fi ;;
     esac
   done
+  chmod -R u+w "$dir" 2>/dev/null
   ((keep)) || rm -rf "$dir"
 }
 
