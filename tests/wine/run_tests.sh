@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The Windows part of the test suite: cross-builds updater.exe (windows preset), runs the Wine
-# end-to-end scenarios and the differential test of the INI readers (accepted differences only).
+# end-to-end scenarios (tests/wine/scenarios and the shared tests/e2e/scenarios) and the
+# differential test of the INI readers (accepted differences only).
 # One Wine prefix (build/windows/wineprefix, created once) and one Xvfb serve the whole run.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
@@ -11,6 +12,9 @@ cmake --preset windows >/dev/null && cmake --build --preset windows || exit 1
 echo
 echo "==== Wine end-to-end scenarios (build done after ${SECONDS}s) ===="
 tests/wine/run_scenarios.sh || status=1
+echo
+echo "==== Shared end-to-end scenarios under Wine (after ${SECONDS}s) ===="
+tests/wine/run_e2e.py || status=1
 echo
 echo "==== INI readers: Wine against Linux (after ${SECONDS}s) ===="
 tests/wine/profile_diff.sh --check || status=1
