@@ -29,10 +29,11 @@ struct TextKey {
 };
 
 // Allocates a record of kind `Record`, names it and reads its keys in order; on a missing key
-// (already shown by the settings reader) the record is destroyed and null returned.
+// (already shown by the settings reader) the record is destroyed and null returned. MODE is read
+// too, unless the caller has just read it and passes it in `mode`.
 template <typename Record, size_t kKeys>
-ProcedureRecord* CreateRecord(const TextString& section, const char* objectName,
-                              const TextKey<Record> (&keys)[kKeys]) {
+ProcedureRecord* CreateRecord(const TextString& section, const TextString* mode,
+                              const char* objectName, const TextKey<Record> (&keys)[kKeys]) {
   Record* record = new (std::nothrow) Record;
   if (record == nullptr) {
     ReportError(kMsgOutOfMemory, objectName);
@@ -40,7 +41,12 @@ ProcedureRecord* CreateRecord(const TextString& section, const char* objectName,
   }
   record->name.Assign(section);
   const char* name = section.GetConstText();
-  bool complete = ReadSetting(name, "MODE", &record->mode);
+  bool complete = true;
+  if (mode != nullptr) {
+    record->mode.Assign(*mode);
+  } else {
+    complete = ReadSetting(name, "MODE", &record->mode);
+  }
   for (size_t i = 0; complete && i < kKeys; ++i) {
     complete = ReadSetting(name, keys[i].key, &(record->*keys[i].field));
   }
@@ -60,39 +66,17 @@ ProcedureList EntryAt(const ByteBuffer& entries, int32_t index) {
 
 ListStack& Stack() { return g_updaterState.listStack; }
 
-// The seven kinds, in the order in which MODE is compared with them.
-struct Kind {
-  const char* mode;
-  ProcedureRecord* (*create)(const TextString& section);
-};
-constexpr Kind kKinds[] = {
-    {"EXIST", &CreateExistRecord},   {"DATE", &CreateDateRecord}, {"SWITCH", &CreateSwitchRecord},
-    {"MSGBOX", &CreateMsgboxRecord}, {"COPY", &CreateCopyRecord}, {"LAUNCH", &CreateLaunchRecord},
-    {"DELETE", &CreateDeleteRecord},
-};
-
-// Reads MODE of `section` and creates the record of that kind; null after a shown failure.
-ProcedureRecord* CreateRecordOfSection(const TextString& section) {
-  TextString mode;
-  if (!ReadSetting(section.GetConstText(), "MODE", &mode)) return nullptr;
-  for (const Kind& kind : kKinds) {
-    if (mode.IsEqualNoCase(kind.mode)) return kind.create(section);
-  }
-  ReportError(kMsgBadSymbol, mode.GetConstText());
-  return nullptr;
-}
-
-}  // namespace
-
-ProcedureRecord* CreateDeleteRecord(const TextString& section) {
+// The creators of the seven kinds. `mode` is the MODE value already read for the section, or null
+// to read it with the other keys.
+ProcedureRecord* CreateDelete(const TextString& section, const TextString* mode) {
   static const TextKey<DeleteRecord> keys[] = {{"FILE", &DeleteRecord::file}};
-  return CreateRecord(section, "DELETE_INFO", keys);
+  return CreateRecord(section, mode, "DELETE_INFO", keys);
 }
 
-ProcedureRecord* CreateLaunchRecord(const TextString& section) {
+ProcedureRecord* CreateLaunch(const TextString& section, const TextString* mode) {
   static const TextKey<LaunchRecord> keys[] = {{"FILE", &LaunchRecord::file},
                                                {"PARAM", &LaunchRecord::param}};
-  ProcedureRecord* record = CreateRecord(section, "LAUNCH_INFO", keys);
+  ProcedureRecord* record = CreateRecord(section, mode, "LAUNCH_INFO", keys);
   if (record == nullptr) return nullptr;
   // isWait is 0 unless ISWAIT begins with a number.
   if (!ReadSettingInt(section.GetConstText(), "ISWAIT",
@@ -103,34 +87,88 @@ ProcedureRecord* CreateLaunchRecord(const TextString& section) {
   return record;
 }
 
-ProcedureRecord* CreateCopyRecord(const TextString& section) {
+ProcedureRecord* CreateCopy(const TextString& section, const TextString* mode) {
   static const TextKey<CopyRecord> keys[] = {{"FROM", &CopyRecord::from}, {"TO", &CopyRecord::to}};
-  return CreateRecord(section, "COPY_INFO", keys);
+  return CreateRecord(section, mode, "COPY_INFO", keys);
 }
 
-ProcedureRecord* CreateMsgboxRecord(const TextString& section) {
+ProcedureRecord* CreateMsgbox(const TextString& section, const TextString* mode) {
   static const TextKey<MsgboxRecord> keys[] = {{"FLAG", &MsgboxRecord::flag},
                                                {"TYPE", &MsgboxRecord::type},
                                                {"TEXT", &MsgboxRecord::text},
                                                {"ISABORT", &MsgboxRecord::isAbort}};
-  return CreateRecord(section, "MSGBOX_INFO", keys);
+  return CreateRecord(section, mode, "MSGBOX_INFO", keys);
+}
+
+ProcedureRecord* CreateSwitch(const TextString& section, const TextString* mode) {
+  static const TextKey<SwitchRecord> keys[] = {
+      {"PROC", &SwitchRecord::proc}, {"0", &SwitchRecord::branch0}, {"1", &SwitchRecord::branch1}};
+  return CreateRecord(section, mode, "SWITCH_INFO", keys);
+}
+
+ProcedureRecord* CreateDate(const TextString& section, const TextString* mode) {
+  static const TextKey<DateRecord> keys[] = {{"FILE", &DateRecord::file},
+                                             {"DATE", &DateRecord::date}};
+  return CreateRecord(section, mode, "DATE_INFO", keys);
+}
+
+ProcedureRecord* CreateExist(const TextString& section, const TextString* mode) {
+  static const TextKey<ExistRecord> keys[] = {{"FILE", &ExistRecord::file}};
+  return CreateRecord(section, mode, "EXIST_INFO", keys);
+}
+
+// The seven kinds, in the order in which MODE is compared with them.
+struct Kind {
+  const char* mode;
+  ProcedureRecord* (*create)(const TextString& section, const TextString* mode);
+};
+constexpr Kind kKinds[] = {
+    {"EXIST", &CreateExist},   {"DATE", &CreateDate}, {"SWITCH", &CreateSwitch},
+    {"MSGBOX", &CreateMsgbox}, {"COPY", &CreateCopy}, {"LAUNCH", &CreateLaunch},
+    {"DELETE", &CreateDelete},
+};
+
+// Reads MODE of `section` and creates the record of that kind; null after a shown failure. The
+// record takes the MODE just read: reading it again would give the same value, the script and
+// the symbols being unchanged while a list is built.
+ProcedureRecord* CreateRecordOfSection(const TextString& section) {
+  TextString mode;
+  if (!ReadSetting(section.GetConstText(), "MODE", &mode)) return nullptr;
+  for (const Kind& kind : kKinds) {
+    if (mode.IsEqualNoCase(kind.mode)) return kind.create(section, &mode);
+  }
+  ReportError(kMsgBadSymbol, mode.GetConstText());
+  return nullptr;
+}
+
+}  // namespace
+
+ProcedureRecord* CreateDeleteRecord(const TextString& section) {
+  return CreateDelete(section, nullptr);
+}
+
+ProcedureRecord* CreateLaunchRecord(const TextString& section) {
+  return CreateLaunch(section, nullptr);
+}
+
+ProcedureRecord* CreateCopyRecord(const TextString& section) {
+  return CreateCopy(section, nullptr);
+}
+
+ProcedureRecord* CreateMsgboxRecord(const TextString& section) {
+  return CreateMsgbox(section, nullptr);
 }
 
 ProcedureRecord* CreateSwitchRecord(const TextString& section) {
-  static const TextKey<SwitchRecord> keys[] = {
-      {"PROC", &SwitchRecord::proc}, {"0", &SwitchRecord::branch0}, {"1", &SwitchRecord::branch1}};
-  return CreateRecord(section, "SWITCH_INFO", keys);
+  return CreateSwitch(section, nullptr);
 }
 
 ProcedureRecord* CreateDateRecord(const TextString& section) {
-  static const TextKey<DateRecord> keys[] = {{"FILE", &DateRecord::file},
-                                             {"DATE", &DateRecord::date}};
-  return CreateRecord(section, "DATE_INFO", keys);
+  return CreateDate(section, nullptr);
 }
 
 ProcedureRecord* CreateExistRecord(const TextString& section) {
-  static const TextKey<ExistRecord> keys[] = {{"FILE", &ExistRecord::file}};
-  return CreateRecord(section, "EXIST_INFO", keys);
+  return CreateExist(section, nullptr);
 }
 
 ProcedureList BuildProcedureList(const TextString& commaList, const char* sectionName,
