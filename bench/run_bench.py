@@ -1,0 +1,386 @@
+#!/usr/bin/env python3
+"""Measures the Linux program against the bare system calls of the same work.
+
+usage: run_bench.py --build BUILD_DIR [--sizes 1000,10000,100000] [--define-sizes 1000,10000]
+                    [--runs 5] [--markdown FILE] [--chart FILE] [--json FILE] [--check]
+
+BUILD_DIR holds updater.run and bench/{baseline,run_one}. Everything happens in a fresh folder
+below the system's temporary folder, removed at the end.
+
+Workloads, for each N of --sizes (N procedures, each a section of its own listed in UPDATER's
+PROC, each naming one file):
+  exist  N EXIST procedures on existing files
+  date   N DATE procedures on existing files (all newer than the date, so no flag is set)
+  copy   N/2 COPY procedures of small files, then N/2 DELETE procedures of the copies
+The baseline (bench/baseline.cc) makes the same system calls on the same files and nothing else.
+
+The DEFINE set: N symbols, each value built on an earlier one (<S_k>=<S_(k-1)/2>/k), and ten
+EXIST procedures using the last ones. The values stay short (about log2 N parts), so the work
+is the table's own; a chain <S_k>=<S_(k-1)>/x would make the values themselves grow with N.
+
+Every run is a fresh run_one process that spawns the command with standard input from /dev/null
+and reports the wall time and getrusage(RUSAGE_CHILDREN) ru_maxrss. Program and baseline runs
+alternate; the tables give medians. A run that shows a box (any output) or fails stops the
+benchmark.
+"""
+
+import argparse
+import datetime
+import json
+import os
+import platform
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+WORKLOADS = ("exist", "date", "copy")
+TITLES = {"exist": "EXIST", "date": "DATE", "copy": "COPY + DELETE", "define": "DEFINE"}
+RUN_TIMEOUT = 300  # seconds, per run
+
+# Targets checked with --check (and shown in the Markdown).
+RATIO_LIMITS = {"exist": 4.0, "date": 4.0, "copy": 2.0}
+GROWTH_LIMIT = 12.0
+MEMORY_LIMIT_MB = 64.0
+ONE_PROCEDURE_LIMIT_MS = 5.0
+
+
+class Bench:
+    def __init__(self, build, runs, root):
+        self.program = os.path.join(build, "updater.run")
+        self.baseline = os.path.join(build, "bench", "baseline")
+        self.run_one = os.path.join(build, "bench", "run_one")
+        for tool in (self.program, self.baseline, self.run_one):
+            if not os.access(tool, os.X_OK):
+                sys.exit("missing %s: build the linux preset first" % tool)
+        self.runs = runs
+        self.root = root
+
+    def run(self, command, folder):
+        """One run: (seconds, max RSS in KB). Stops the benchmark on any output or failure."""
+        output = os.path.join(folder, "run.out")
+        result = subprocess.run([self.run_one, str(RUN_TIMEOUT), output] + command,
+                                check=True, capture_output=True, text=True)
+        seconds, rss, status = result.stdout.split()
+        with open(output, "rb") as f:
+            text = f.read()
+        if status != "0" or text:
+            sys.exit("run failed (%s): %s\n%s" % (status, " ".join(command),
+                                                  text.decode("utf-8", "replace")[:2000]))
+        return float(seconds), int(rss)
+
+    def measure(self, commands, folder):
+        """Alternates the commands `runs` times after one warm-up each; per command the
+        median seconds, all times, and the highest peak memory in MB."""
+        times = [[] for _ in commands]
+        peaks = [0 for _ in commands]
+        for command in commands:
+            self.run(command, folder)
+        for _ in range(self.runs):
+            for i, command in enumerate(commands):
+                seconds, rss = self.run(command, folder)
+                times[i].append(seconds)
+                peaks[i] = max(peaks[i], rss)
+        return [{"median": statistics.median(t), "times": t, "peak_mb": p / 1024.0}
+                for t, p in zip(times, peaks)]
+
+
+def write_script(folder, program, proc_names, sections, defines=()):
+    os.makedirs(folder, exist_ok=True)
+    shutil.copy2(program, os.path.join(folder, "updater.run"))
+    with open(os.path.join(folder, "updater.ini"), "w", encoding="ascii") as f:
+        f.write("[UPDATER]\nNAME=Benchmark\nPROC=%s\n\n" % ", ".join(proc_names))
+        if defines:
+            f.write("[DEFINE]\n")
+            f.writelines("%s\n" % line for line in defines)
+            f.write("\n")
+        f.writelines(sections)
+
+
+def procedure_scripts(root, program, files, n):
+    """The three workload scripts for N procedures on the files of folder `files`."""
+    define = ["<Data>=%s" % files]
+    names = ["P%d" % i for i in range(n)]
+    write_script(os.path.join(root, "exist"), program, names,
+                 ["[P%d]\nMODE=EXIST\nFILE=<Data>/f%d.dat\n" % (i, i) for i in range(n)], define)
+    write_script(os.path.join(root, "date"), program, names,
+                 ["[P%d]\nMODE=DATE\nFILE=<Data>/f%d.dat\nDATE=2001/1/1\n" % (i, i)
+                  for i in range(n)], define)
+    half = n // 2
+    copies = ["[C%d]\nMODE=COPY\nFROM=<Data>/f%d.dat\nTO=<Data>/d%d.dat\n" % (i, i, i)
+              for i in range(half)]
+    deletes = ["[D%d]\nMODE=DELETE\nFILE=<Data>/d%d.dat\n" % (i, i) for i in range(half)]
+    write_script(os.path.join(root, "copy"), program,
+                 ["C%d" % i for i in range(half)] + ["D%d" % i for i in range(half)],
+                 copies + deletes, define)
+
+
+def define_script(folder, program, files, n):
+    defines = ["<S0>=%s" % files] + ["<S%d>=<S%d>/%d" % (k, (k - 1) // 2, k) for k in range(1, n)]
+    used = range(max(0, n - 10), n)
+    write_script(folder, program, ["E%d" % k for k in used],
+                 ["[E%d]\nMODE=EXIST\nFILE=<S%d>\n" % (k, k) for k in used], defines)
+
+
+def make_files(folder, n):
+    os.makedirs(folder, exist_ok=True)
+    data = b"benchmark data line\n" * 5  # 100 bytes
+    for i in range(n):
+        with open(os.path.join(folder, "f%d.dat" % i), "wb") as f:
+            f.write(data)
+
+
+def machine():
+    model = "unknown"
+    try:
+        with open("/proc/cpuinfo", encoding="utf-8", errors="replace") as f:
+            for line in f:
+                if line.startswith("model name"):
+                    model = line.split(":", 1)[1].strip()
+                    break
+    except OSError:
+        pass
+    return {"nproc": os.cpu_count(), "cpu": model, "kernel": platform.release(),
+            "load": os.getloadavg()}
+
+
+def benchmark(args, bench):
+    results = {"procedures": {}, "define": {}, "one": None}
+    for n in args.sizes:
+        root = os.path.join(bench.root, "n%d" % n)
+        files = os.path.join(root, "files")
+        make_files(files, n)
+        procedure_scripts(root, bench.program, files, n)
+        for workload in WORKLOADS:
+            folder = os.path.join(root, workload)
+            program, baseline = bench.measure(
+                [[os.path.join(folder, "updater.run")], [bench.baseline, workload, files, str(n)]],
+                folder)
+            results["procedures"].setdefault(workload, {})[n] = {"program": program,
+                                                                "baseline": baseline}
+            print("%-6s N=%-7d program %9.2f ms  baseline %9.2f ms  ratio %5.2f  peak %6.1f MB"
+                  % (workload, n, program["median"] * 1e3, baseline["median"] * 1e3,
+                     program["median"] / baseline["median"], program["peak_mb"]), flush=True)
+        shutil.rmtree(root)
+
+    for n in args.define_sizes:
+        root = os.path.join(bench.root, "define%d" % n)
+        files = os.path.join(root, "files")
+        os.makedirs(files)
+        define_script(os.path.join(root, "script"), bench.program, files, n)
+        folder = os.path.join(root, "script")
+        (program,) = bench.measure([[os.path.join(folder, "updater.run")]], folder)
+        results["define"][n] = {"program": program}
+        print("define N=%-7d program %9.2f ms  peak %6.1f MB"
+              % (n, program["median"] * 1e3, program["peak_mb"]), flush=True)
+        shutil.rmtree(root)
+
+    # One procedure, start to exit: more runs, as each is short.
+    root = os.path.join(bench.root, "one")
+    files = os.path.join(root, "files")
+    make_files(files, 1)
+    procedure_scripts(root, bench.program, files, 1)
+    saved = bench.runs
+    bench.runs = max(21, bench.runs)
+    folder = os.path.join(root, "exist")
+    program, baseline = bench.measure(
+        [[os.path.join(folder, "updater.run")], [bench.baseline, "exist", files, "1"]], folder)
+    bench.runs = saved
+    results["one"] = {"program": program, "baseline": baseline}
+    print("one procedure: program %.2f ms, baseline %.2f ms"
+          % (program["median"] * 1e3, baseline["median"] * 1e3), flush=True)
+    shutil.rmtree(root)
+    return results
+
+
+def checks(args, results):
+    """(description, value text, met) for every target that the sizes measured allow."""
+    found = []
+    procedures = results["procedures"]
+    if 10000 in args.sizes:
+        for workload in WORKLOADS:
+            r = procedures[workload][10000]
+            ratio = r["program"]["median"] / r["baseline"]["median"]
+            limit = RATIO_LIMITS[workload]
+            found.append(("%s: program / baseline at N = 10,000 <= %.1f" % (TITLES[workload], limit),
+                          "%.2f" % ratio, ratio <= limit))
+    if 10000 in args.sizes and 100000 in args.sizes:
+        for workload in WORKLOADS:
+            growth = (procedures[workload][100000]["program"]["median"]
+                      / procedures[workload][10000]["program"]["median"])
+            found.append(("%s: time(100,000) / time(10,000) <= %.0f" % (TITLES[workload],
+                                                                       GROWTH_LIMIT),
+                          "%.2f" % growth, growth <= GROWTH_LIMIT))
+    if 100000 in args.sizes:
+        for workload in WORKLOADS:
+            peak = procedures[workload][100000]["program"]["peak_mb"]
+            found.append(("%s: peak memory at N = 100,000 <= %.0f MB" % (TITLES[workload],
+                                                                        MEMORY_LIMIT_MB),
+                          "%.1f MB" % peak, peak <= MEMORY_LIMIT_MB))
+    if 1000 in results["define"] and 10000 in results["define"]:
+        growth = (results["define"][10000]["program"]["median"]
+                  / results["define"][1000]["program"]["median"])
+        found.append(("DEFINE: time(10,000) / time(1,000) <= %.0f" % GROWTH_LIMIT,
+                      "%.2f" % growth, growth <= GROWTH_LIMIT))
+    one = results["one"]["program"]["median"] * 1e3
+    found.append(("one-procedure script, start to exit < %.0f ms" % ONE_PROCEDURE_LIMIT_MS,
+                  "%.2f ms" % one, one < ONE_PROCEDURE_LIMIT_MS))
+    return found
+
+
+def spread(measure):
+    t = measure["times"]
+    return "%.1f–%.1f" % (min(t) * 1e3, max(t) * 1e3)
+
+
+def markdown(args, results, info, found):
+    lines = []
+    add = lines.append
+    add("# Benchmark")
+    add("")
+    add("Generated by `scripts/bench` (driver `bench/run_bench.py`) on %s." % info["date"])
+    add("")
+    add("- Machine: %s cores (`nproc`), %s, Linux %s; load average at the start %s." %
+        (info["nproc"], info["cpu"], info["kernel"], " / ".join("%.2f" % x for x in info["load"])))
+    add("- Program: `%s` (%s build)." % (info["program"], info["build_type"]))
+    add("- Each figure is the median of %d runs after one warm-up run; program and baseline runs "
+        "alternate. Min–max of the runs is given to show the noise." % args.runs)
+    add("- Peak memory is `getrusage(RUSAGE_CHILDREN)` `ru_maxrss` of a fresh process that runs "
+        "the program once (the highest of the runs).")
+    add("- Scripts: N procedures, each a section of its own listed in UPDATER's PROC and naming "
+        "one file through a DEFINE symbol (`FILE=<Data>/f42.dat`). COPY + DELETE is N/2 COPY "
+        "procedures of 100-byte files followed by N/2 DELETE procedures of the copies, so N "
+        "procedures in all.")
+    add("- Baseline: `bench/baseline.cc`, the same system calls on the same files and nothing "
+        "else: `stat` (EXIST); `open`, `fstat`, `close` and `localtime_r` (DATE); for COPY the "
+        "steps of the program's CopyFileA (open, fstat, fcntl, stat of the destination, "
+        "`mkostemp` temporary, read/write, fchmod, futimens, close, rename, SIGXFSZ ignored "
+        "around it) and for DELETE `lstat` and `unlink`.")
+    add("")
+    add("## Procedures")
+    add("")
+    add("| Workload | N | Program (ms) | Baseline (ms) | Ratio | Program peak (MB) | "
+        "Program runs min–max (ms) | Baseline runs min–max (ms) |")
+    add("|---|---:|---:|---:|---:|---:|---:|---:|")
+    for workload in WORKLOADS:
+        for n in args.sizes:
+            r = results["procedures"][workload][n]
+            p, b = r["program"], r["baseline"]
+            add("| %s | %s | %.2f | %.2f | %.2f | %.1f | %s | %s |" %
+                (TITLES[workload], "{:,}".format(n), p["median"] * 1e3, b["median"] * 1e3,
+                 p["median"] / b["median"], p["peak_mb"], spread(p), spread(b)))
+    add("")
+    if args.define_sizes:
+        add("## DEFINE section")
+        add("")
+        add("N symbols, each value built on an earlier one (`<S0>=<folder>`, "
+            "`<S_k>=<S_(k-1)/2>/k`), and ten EXIST procedures on the last ones (missing files: "
+            "EXIST just leaves its flag at 0). A chain `<S_k>=<S_(k-1)>/x` would give values that "
+            "grow with N, so the table would hold N²/2 bytes by definition; the halving keeps "
+            "every value about log2 N parts long.")
+        add("")
+        add("| N symbols | Program (ms) | Program peak (MB) | Program runs min–max (ms) |")
+        add("|---:|---:|---:|---:|")
+        for n in args.define_sizes:
+            p = results["define"][n]["program"]
+            add("| %s | %.2f | %.1f | %s |" % ("{:,}".format(n), p["median"] * 1e3, p["peak_mb"],
+                                                spread(p)))
+        add("")
+    one = results["one"]
+    add("## One procedure")
+    add("")
+    add("One EXIST procedure, start to exit, median of %d runs: program %.2f ms (min–max %s), "
+        "baseline %.2f ms, peak %.1f MB." %
+        (len(one["program"]["times"]), one["program"]["median"] * 1e3, spread(one["program"]),
+         one["baseline"]["median"] * 1e3, one["program"]["peak_mb"]))
+    add("")
+    add("## Targets")
+    add("")
+    add("| Target | Measured | Met |")
+    add("|---|---:|---|")
+    for description, value, met in found:
+        add("| %s | %s | %s |" % (description, value, "yes" if met else "**no**"))
+    add("")
+    if args.chart:
+        add("![Wall time against N](images/%s)" % os.path.basename(args.chart))
+        add("")
+    return "\n".join(lines)
+
+
+def chart(args, results, path):
+    import matplotlib
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    fig, ax = plt.subplots(figsize=(8, 5.5))
+    colors = {"exist": "tab:blue", "date": "tab:orange", "copy": "tab:green",
+              "define": "tab:purple"}
+    for workload in WORKLOADS:
+        data = results["procedures"][workload]
+        ns = sorted(data)
+        ax.plot(ns, [data[n]["program"]["median"] * 1e3 for n in ns], "o-",
+                color=colors[workload], label="%s, program" % TITLES[workload])
+        ax.plot(ns, [data[n]["baseline"]["median"] * 1e3 for n in ns], "s--",
+                color=colors[workload], alpha=0.6, label="%s, baseline" % TITLES[workload])
+    if results["define"]:
+        ns = sorted(results["define"])
+        ax.plot(ns, [results["define"][n]["program"]["median"] * 1e3 for n in ns], "^-",
+                color=colors["define"], label="DEFINE symbols, program")
+    ax.set_xscale("log")
+    ax.set_yscale("log")
+    ax.set_xlabel("N (procedures, or symbols for DEFINE)")
+    ax.set_ylabel("wall time, median (ms)")
+    ax.set_title("Kestario Updater (Linux) against the bare system calls")
+    ax.grid(True, which="both", alpha=0.3)
+    ax.legend(fontsize=8)
+    fig.tight_layout()
+    os.makedirs(os.path.dirname(os.path.abspath(path)), exist_ok=True)
+    fig.savefig(path, dpi=110)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    parser.add_argument("--build", required=True)
+    parser.add_argument("--build-type", default="RelWithDebInfo")
+    parser.add_argument("--sizes", default="1000,10000,100000")
+    parser.add_argument("--define-sizes", default="1000,10000")
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--markdown")
+    parser.add_argument("--chart")
+    parser.add_argument("--json")
+    parser.add_argument("--check", action="store_true",
+                        help="exit 1 when a target that the sizes allow is missed")
+    args = parser.parse_args()
+    args.sizes = [int(x) for x in args.sizes.split(",") if x]
+    args.define_sizes = [int(x) for x in args.define_sizes.split(",") if x]
+
+    info = machine()
+    info["date"] = datetime.datetime.now().astimezone().strftime("%Y-%m-%d %H:%M %Z")
+    info["build_type"] = args.build_type
+    root = tempfile.mkdtemp(prefix="kestario-bench-")
+    try:
+        bench = Bench(os.path.abspath(args.build), args.runs, root)
+        info["program"] = os.path.relpath(bench.program, os.getcwd())
+        results = benchmark(args, bench)
+    finally:
+        shutil.rmtree(root, ignore_errors=True)
+
+    found = checks(args, results)
+    for description, value, met in found:
+        print("%-60s %12s  %s" % (description, value, "met" if met else "MISSED"))
+    if args.json:
+        with open(args.json, "w", encoding="utf-8") as f:
+            json.dump({"machine": info, "results": results}, f, indent=1, default=str)
+    if args.chart:
+        chart(args, results, args.chart)
+    if args.markdown:
+        with open(args.markdown, "w", encoding="utf-8") as f:
+            f.write(markdown(args, results, info, found))
+    if args.check and not all(met for _, _, met in found):
+        return 1
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
