@@ -3,12 +3,12 @@
 # Included from the top-level CMakeLists.txt before the subdirectories when building for WIN32
 # (the "windows" preset cross-builds with cmake/mingw-w64.cmake). Provides:
 #   kestario_windows_resources  OBJECT library: the resources (message catalog, manifest,
-#                               version block) and the default caption in code page 932.
+#                               version block).
 #   KESTARIO_WINDOWS_MAIN       the source of the WinMain entry point (engine/main_win32.cc).
 #   KESTARIO_WINDOWS_RESOURCES  the resource description (resources/updater.rc), built by the
 #                               OBJECT library above; not to be added to a target directly.
 #   kestario_windows_executable(<target>)
-#                               makes <target> the GUI program: resources, caption, GUI
+#                               makes <target> the GUI program: resources, GUI
 #                               subsystem. engine/CMakeLists.txt calls it for `updater`.
 enable_language(RC)
 
@@ -52,10 +52,7 @@ add_custom_command(
   VERBATIM)
 add_custom_target(kestario_windows_texts DEPENDS ${KESTARIO_GENERATED_DIR}/texts.rc)
 
-add_library(kestario_windows_resources OBJECT
-  ${KESTARIO_WINDOWS_RESOURCES}
-  ${CMAKE_SOURCE_DIR}/resources/caption_win32.cc
-)
+add_library(kestario_windows_resources OBJECT ${KESTARIO_WINDOWS_RESOURCES})
 add_dependencies(kestario_windows_resources kestario_windows_texts)
 target_include_directories(kestario_windows_resources PRIVATE
   ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
@@ -63,16 +60,11 @@ target_compile_definitions(kestario_windows_resources PRIVATE
   KESTARIO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
   KESTARIO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   KESTARIO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
-# The caption literal is stored in Shift-JIS; texts.def is UTF-8.
-set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/caption_win32.cc PROPERTIES
-  COMPILE_OPTIONS "-finput-charset=UTF-8;-fexec-charset=CP932")
 set_source_files_properties(${KESTARIO_WINDOWS_RESOURCES} PROPERTIES
   OBJECT_DEPENDS "${KESTARIO_GENERATED_DIR}/texts.rc;${CMAKE_SOURCE_DIR}/resources/updater.manifest")
-target_compile_options(kestario_windows_resources PRIVATE
-  $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -fno-exceptions -fno-rtti>)
 
-# Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources and
-# the caption linked in as objects, GUI subsystem (no console window).
+# Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources
+# linked in as objects, GUI subsystem (no console window).
 function(kestario_windows_executable target)
   target_link_libraries(${target} PRIVATE kestario_windows_resources)
   target_link_options(${target} PRIVATE -mwindows)

@@ -1,7 +1,6 @@
-// The default caption of the Windows build, in the ANSI code page 932 (Shift-JIS).
-//
-// The text comes from texts.def (UTF-8); this file is compiled with -fexec-charset=CP932, so the
-// compiler stores the literal's Shift-JIS bytes.
+// The default caption, from the one source of the program's texts. The Windows build compiles
+// this file with -fexec-charset=CP932, so the literal is stored in Shift-JIS there; the Linux
+// build keeps the UTF-8 text as it stands.
 #include "settings/messages.h"
 
 namespace kestario {
