@@ -478,6 +478,12 @@ TEST_F(CheckerTest, ScriptThatCannotBeRead) {
   EXPECT_EQ("it is a folder", problem);
 }
 
+TEST_F(CheckerTest, ValuesShowTheBytesThatWouldNotShowByName) {
+  EXPECT_EQ("\"C:\\Tools\" + line feed + \"ew.txt\"", QuoteValue("C:\\Tools\new.txt"));
+  EXPECT_EQ("\"a\" + tab + \"b\" + byte 0x01 + \"\"", QuoteValue("a\tb\x01"));
+  EXPECT_EQ("\"\"", QuoteValue(""));
+}
+
 TEST_F(CheckerTest, SourceSymbolIsTheScriptsFolder) {
   Report report = Check(Around("MODE=EXIST\nFILE=<Src>/a, <Win>/b\n"));
   ASSERT_FALSE(report.lists.empty());

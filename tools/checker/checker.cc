@@ -30,6 +30,25 @@ std::string PlanProcedure::Value(const std::string& key) const {
   return std::string();
 }
 
+std::string QuoteValue(const std::string& text) {
+  std::string shown = "\"";
+  for (char c : text) {
+    unsigned char byte = static_cast<unsigned char>(c);
+    if (c == '\n') {
+      shown += "\" + line feed + \"";
+    } else if (c == '\t') {
+      shown += "\" + tab + \"";
+    } else if (byte < 0x20 || byte == 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "%02X", byte);
+      shown += std::string("\" + byte 0x") + hex + " + \"";
+    } else {
+      shown += c;
+    }
+  }
+  return shown + "\"";
+}
+
 int Report::Count(Severity severity) const {
   return static_cast<int>(std::count_if(findings.begin(), findings.end(),
                                         [&](const Finding& f) { return f.severity == severity; }));
@@ -228,19 +247,6 @@ std::string Join(const std::vector<std::string>& items, const char* separator) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
-// A value for a message: in quotes, with every line feed shown as a break in the quoting.
-std::string ShowValue(const std::string& text) {
-  std::string shown = "\"";
-  for (char c : text) {
-    if (c == '\n') {
-      shown += "\" + line feed + \"";
-    } else {
-      shown += c;
-    }
-  }
-  return shown + "\"";
-}
-
 // The simple blocks of a text: an opening byte, then bytes that are neither delimiter, then the
 // closing byte. Nested or unbalanced delimiters around them do not matter.
 std::vector<std::string> SimpleBlocks(const std::string& text, char opening, char closing) {
@@ -422,7 +428,7 @@ class Analyzer {
                   const Value& value) {
     if (IsPathKey(key) && value.expanded.find('\n') != std::string::npos) {
       Warning(line, section, key,
-              Quoted(value.raw) + " reads as " + ShowValue(value.expanded) +
+              Quoted(value.raw) + " reads as " + QuoteValue(value.expanded) +
                   ": a backslash followed by \"n\" becomes a line feed; write \"\\N\" instead "
                   "(the rule is case-sensitive, Windows file names are not)");
     }

@@ -69,6 +69,11 @@ struct Report {
   int warnings() const { return Count(Severity::kWarning); }
 };
 
+// A value as findings and the plan show it: between double quotes, taken as it is except for
+// the bytes that would not show, which stand outside the quotes by name, so that a line feed made
+// from "\n" cannot be mistaken for the two characters: "C:\Tools" + line feed + "ew.txt".
+std::string QuoteValue(const std::string& text);
+
 // Checks the script at `path`; findings name it `displayName`. False, with the reason in
 // `problem`, when the script cannot be read (missing, a folder, unreadable); nothing is checked
 // then. Values are read through the system that is installed (CurrentSystem()), behind a guard

@@ -151,11 +151,11 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
       out << FormatJson(report);
       break;
     case Output::kPlan:
-      out << FormatPlan(report);
+      out << FormatPlan(report) << std::flush;
       err << FormatFindings(report);
       break;
     case Output::kDot:
-      out << FormatDot(report);
+      out << FormatDot(report) << std::flush;
       err << FormatFindings(report);
       break;
   }

@@ -76,27 +76,6 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-// A value in the plan: in double quotes, with line feeds, tabs, quotes and other control bytes
-// escaped. A backslash stays as it is: expansion has already turned every "\n" into a line feed.
-std::string PlanValue(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    unsigned char byte = static_cast<unsigned char>(c);
-    if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '"') {
-      out += "\\\"";
-    } else if (byte < 0x20 || byte == 0x7F) {
-      out += HexByte(byte, "\\x");
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string ListLabel(const PlanList& list) { return "[" + list.section + "] " + list.key; }
 
 // An empty item names the section with the empty name.
@@ -143,7 +122,7 @@ class PlanWriter {
         for (const auto& value : procedure.values) {
           if (procedure.kind == "SWITCH" && value.first != "PROC") continue;
           if (!details.empty()) details += ' ';
-          details += value.first + "=" + PlanValue(value.second);
+          details += value.first + "=" + QuoteValue(value.second);
         }
       }
       if (!details.empty()) line += std::string(kindWidth - kind.size() + 2, ' ') + details;
