@@ -171,15 +171,16 @@ read_open_box() {
 # has the focus, so it is repeated).
 answer_box() {
   local n=$1 key=$2 attempt window
-  for attempt in 1 2 3 4 5; do
+  # Generous: on a loaded machine Wine can take seconds to map and focus a box.
+  for attempt in 1 2 3 4 5 6 7 8 9 10; do
     # Every visible window of the program (normally just the box), newest first.
     for window in $(xdotool search --onlyvisible --classname "^${program//./\\.}\$" 2>/dev/null |
                     tac); do
       xdotool windowfocus --sync "$window" 2>/dev/null || continue
       xdotool key --clearmodifiers "$key" 2>/dev/null
-      wait_for 2 returns_at_least "$n" && return 0
+      wait_for 3 returns_at_least "$n" && return 0
     done
-    wait_for 1 returns_at_least "$n" && return 0
+    wait_for 2 returns_at_least "$n" && return 0
   done
   return 1
 }
