@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
   clock_gettime(CLOCK_MONOTONIC, &start);
   pid_t child;
   int spawned = posix_spawn(&child, argv[3], &actions, nullptr, argv + 3, environ);
+  posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     fprintf(stderr, "cannot start %s\n", argv[3]);
     return 2;
