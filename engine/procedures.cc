@@ -66,6 +66,89 @@ ProcedureList EntryAt(const ByteBuffer& entries, int32_t index) {
 
 ListStack& Stack() { return g_updaterState.listStack; }
 
+// Name indexes of long lists. A MSGBOX with a FLAG and a SWITCH look their procedure up by name
+// in the list being run; scanning the list each time made a list of n such procedures cost n
+// squared. The index of a list is built at its first lookup and dropped when the list is freed;
+// lists of up to kScannedLength records are still scanned. Lookups give what the scan gives: the
+// first record of the name, names compared ignoring ASCII case.
+constexpr int32_t kScannedLength = 16;
+
+struct NameIndex {
+  ProcedureList list;
+  int32_t* slots;  // open addressing: the number of the first record of a name, or -1
+  uint32_t mask;   // slot count - 1
+};
+
+// The indexes of the lists looked up so far: a few at most, one per list on the stack.
+struct NameIndexes {
+  NameIndex* items = nullptr;
+  int32_t count = 0;
+  int32_t capacity = 0;
+  ~NameIndexes() {
+    for (int32_t i = 0; i < count; ++i) std::free(items[i].slots);
+    std::free(items);
+  }
+};
+NameIndexes g_nameIndexes;
+
+char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+uint32_t HashName(const char* name) {
+  uint32_t hash = 2166136261u;
+  for (; *name != '\0'; ++name) {
+    hash ^= static_cast<uint8_t>(FoldAscii(*name));
+    hash *= 16777619u;
+  }
+  return hash;
+}
+
+const NameIndex* FindIndex(ProcedureList list) {
+  for (int32_t i = 0; i < g_nameIndexes.count; ++i) {
+    if (g_nameIndexes.items[i].list == list) return &g_nameIndexes.items[i];
+  }
+  return nullptr;
+}
+
+void DropIndex(ProcedureList list) {
+  for (int32_t i = 0; i < g_nameIndexes.count; ++i) {
+    if (g_nameIndexes.items[i].list != list) continue;
+    std::free(g_nameIndexes.items[i].slots);
+    g_nameIndexes.items[i] = g_nameIndexes.items[--g_nameIndexes.count];
+    return;
+  }
+}
+
+// Indexes `list` of `length` records; null when memory runs out (lookups then scan).
+const NameIndex* BuildIndex(ProcedureList list, int32_t length) {
+  if (g_nameIndexes.count == g_nameIndexes.capacity) {
+    int32_t capacity = g_nameIndexes.capacity == 0 ? 4 : g_nameIndexes.capacity * 2;
+    void* grown =
+        std::realloc(g_nameIndexes.items, sizeof(NameIndex) * static_cast<size_t>(capacity));
+    if (grown == nullptr) return nullptr;
+    g_nameIndexes.items = static_cast<NameIndex*>(grown);
+    g_nameIndexes.capacity = capacity;
+  }
+  uint32_t slotCount = 32;
+  while (slotCount < static_cast<uint32_t>(length) * 2) slotCount *= 2;
+  int32_t* slots = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * slotCount));
+  if (slots == nullptr) return nullptr;
+  uint32_t mask = slotCount - 1;
+  for (uint32_t i = 0; i < slotCount; ++i) slots[i] = -1;
+  for (int32_t i = 0; i < length; ++i) {
+    const char* name = list[i]->name.GetConstText();
+    uint32_t slot = HashName(name) & mask;
+    while (slots[slot] != -1 && !list[slots[slot]]->name.IsEqualNoCase(name)) {
+      slot = (slot + 1) & mask;
+    }
+    if (slots[slot] == -1) slots[slot] = i;  // an earlier record of the name keeps its slot
+  }
+  NameIndex* index = &g_nameIndexes.items[g_nameIndexes.count++];
+  index->list = list;
+  index->slots = slots;
+  index->mask = mask;
+  return index;
+}
+
 // The creators of the seven kinds. `mode` is the MODE value already read for the section, or null
 // to read it with the other keys.
 ProcedureRecord* CreateDelete(const TextString& section, const TextString* mode) {
@@ -259,6 +342,7 @@ int32_t RemoveList(ProcedureList list) {
 
 int32_t FreeList(ProcedureList list) {
   if (list == nullptr) return 0;
+  DropIndex(list);
   for (ProcedureRecord** record = list; *record != nullptr; ++record) delete *record;
   ReleaseBlock(list);
   return RemoveList(list);
@@ -271,8 +355,27 @@ void FreeAllLists() {
 
 ProcedureRecord* FindProcedure(ProcedureList list, const char* name) {
   if (list == nullptr) return nullptr;
-  for (ProcedureRecord** record = list; *record != nullptr; ++record) {
-    if ((*record)->name.IsEqualNoCase(name)) return *record;
+  const NameIndex* index = FindIndex(list);
+  if (index == nullptr) {
+    int32_t length = 0;
+    for (ProcedureRecord** record = list; *record != nullptr; ++record) {
+      if (length <= kScannedLength && (*record)->name.IsEqualNoCase(name)) return *record;
+      if (length < INT32_MAX) ++length;
+    }
+    if (length <= kScannedLength) return nullptr;
+    index = BuildIndex(list, length);
+    if (index == nullptr) {
+      for (ProcedureRecord** record = list; *record != nullptr; ++record) {
+        if ((*record)->name.IsEqualNoCase(name)) return *record;
+      }
+      return nullptr;
+    }
+  }
+  const char* wanted = name != nullptr ? name : "";
+  for (uint32_t slot = HashName(wanted) & index->mask; index->slots[slot] != -1;
+       slot = (slot + 1) & index->mask) {
+    ProcedureRecord* record = list[index->slots[slot]];
+    if (record->name.IsEqualNoCase(wanted)) return record;
   }
   return nullptr;
 }
