@@ -133,9 +133,32 @@ void CheckWords(const TextString& s) {
   FUZZ_CHECK(joined == text);
 }
 
+// The block count by the plain reading of the scan: at each step the next opening counts when it
+// comes before the next closing; a closing that brings the depth back to 0 ends a block.
+int32_t ReferenceCountBlocks(const char* text, const std::string& opening,
+                             const std::string& closing) {
+  if (opening.empty() || closing.empty() || opening == closing) return 0;
+  int32_t count = 0;
+  int64_t depth = 0;
+  const char* scan = text;
+  for (;;) {
+    const char* open = std::strstr(scan, opening.c_str());
+    const char* close = std::strstr(scan, closing.c_str());
+    if (open != nullptr && close != nullptr && open < close) {
+      ++depth;
+      scan = open + opening.size();
+    } else if (close != nullptr) {
+      if (--depth == 0) ++count;
+      scan = close + closing.size();
+    } else {
+      return count;
+    }
+  }
+}
+
 void CheckBlocks(const TextString& s, const std::string& opening, const std::string& closing) {
   const int32_t count = s.CountBlocks(opening.c_str(), closing.c_str());
-  FUZZ_CHECK(count >= 0);
+  FUZZ_CHECK(count == ReferenceCountBlocks(s.GetConstText(), opening, closing));
   const std::string text = s.GetConstText();
   for (int32_t i = 0; i < count && i < 16; ++i) {
     const std::string block = s.GetBlock(i, opening.c_str(), closing.c_str()).GetConstText();

@@ -209,20 +209,64 @@ bool FindWordSpan(const char* text, int64_t first, int64_t last, int64_t* start,
 // One step of the block scan from `scan`.
 enum class BlockStep { kEnd, kOpening, kClosing };
 
-BlockStep NextBlockStep(const char* scan, const char* opening, const char* closing,
-                        const char** hit) {
-  const char* open = std::strstr(scan, opening);
-  const char* close = std::strstr(scan, closing);
-  if (open != nullptr && close != nullptr && open < close) {
-    *hit = open;
-    return BlockStep::kOpening;
+// The steps of one block scan, from the start of a text towards its end. The next occurrence of
+// each delimiter is searched for again only once the scan has passed the one found before, and
+// every search stops at the occurrence it finds, so a whole scan reads the text about twice
+// instead of once per step: a long text full of one delimiter and without the other no longer
+// takes time quadratic in its length.
+class BlockScanner {
+ public:
+  BlockScanner(const char* text, const char* opening, const char* closing)
+      : end_(text + std::strlen(text)), open_(opening), close_(closing) {}
+
+  // The next step from `scan`, which never moves backwards between calls.
+  BlockStep Next(const char* scan, const char** hit) {
+    const char* open = Occurrence(scan, &open_);
+    const char* close = Occurrence(scan, &close_);
+    if (open != nullptr && close != nullptr && open < close) {
+      *hit = open;
+      return BlockStep::kOpening;
+    }
+    if (close != nullptr) {
+      *hit = close;
+      return BlockStep::kClosing;
+    }
+    return BlockStep::kEnd;
   }
-  if (close != nullptr) {
-    *hit = close;
-    return BlockStep::kClosing;
+
+ private:
+  struct Delimiter {
+    explicit Delimiter(const char* delimiter) : text(delimiter), length(std::strlen(delimiter)) {}
+    const char* text;
+    size_t length;
+    bool searched = false;
+    const char* at = nullptr;  // once searched, null: there is none further on
+  };
+
+  // The first occurrence at or after `scan`, as strstr finds it; the search looks no further
+  // than that occurrence.
+  const char* Find(const char* scan, const Delimiter& what) const {
+    for (const char* p = scan; p < end_; ++p) {
+      p = static_cast<const char*>(std::memchr(p, what.text[0], static_cast<size_t>(end_ - p)));
+      if (p == nullptr) return nullptr;
+      if (static_cast<size_t>(end_ - p) < what.length) return nullptr;
+      if (std::memcmp(p, what.text, what.length) == 0) return p;
+    }
+    return nullptr;
   }
-  return BlockStep::kEnd;
-}
+
+  const char* Occurrence(const char* scan, Delimiter* what) {
+    if (!what->searched || (what->at != nullptr && what->at < scan)) {
+      what->at = Find(scan, *what);
+      what->searched = true;
+    }
+    return what->at;
+  }
+
+  const char* end_;
+  Delimiter open_;
+  Delimiter close_;
+};
 
 bool UsableDelimiters(const char* opening, const char* closing) {
   return *opening != '\0' && *closing != '\0' && std::strcmp(opening, closing) != 0;
@@ -235,9 +279,10 @@ int64_t CountBlocksIn(const char* text, const char* opening, const char* closing
   int64_t count = 0;
   int64_t depth = 0;
   const char* scan = text;
+  BlockScanner scanner(text, opening, closing);
   for (;;) {
     const char* hit = nullptr;
-    const BlockStep step = NextBlockStep(scan, opening, closing, &hit);
+    const BlockStep step = scanner.Next(scan, &hit);
     if (step == BlockStep::kEnd) break;
     if (step == BlockStep::kOpening) {
       ++depth;
@@ -268,8 +313,9 @@ bool FindBlockSpan(const char* text, int64_t first, int64_t last, const char* op
   int64_t depth = 0;
   const char* scan = text;
   const char* hit = nullptr;
+  BlockScanner scanner(text, opening, closing);
   do {
-    const BlockStep step = NextBlockStep(scan, opening, closing, &hit);
+    const BlockStep step = scanner.Next(scan, &hit);
     if (step == BlockStep::kEnd) break;
     if (step == BlockStep::kOpening) {
       if (depth == 0) ++opened;
@@ -285,7 +331,7 @@ bool FindBlockSpan(const char* text, int64_t first, int64_t last, const char* op
     }
   } while (opened <= last);
   for (;;) {
-    const BlockStep step = NextBlockStep(scan, opening, closing, &hit);
+    const BlockStep step = scanner.Next(scan, &hit);
     if (step == BlockStep::kEnd) break;
     if (step == BlockStep::kOpening) {
       ++depth;
