@@ -6,13 +6,15 @@
 // value). The script is "[DEFINE]", the first part, "[V]", the second part. LoadDefinitions runs
 // once, then every key of V is read with ReadSetting and ReadSettingInt and every DEFINE name is
 // looked up. Checked: start-up builds the table with both built-ins; a read fails exactly when
-// it shows message 2; no expanded value holds a backslash followed by "n"; every registry key is
-// closed again; the error boxes follow the rules of MemorySystem.
+// it shows message 2; no expanded value holds a backslash followed by "n"; the brace and angle
+// passes give what their plain block-by-block reading gives; every registry key is closed again;
+// the error boxes follow the rules of MemorySystem.
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "platform/registry.h"
 #include "settings/messages.h"
 #include "settings/symbols.h"
 #include "support/check.h"
@@ -27,6 +29,68 @@ constexpr size_t kMaxReads = 32;
 
 void CheckExpanded(const TextString& value) {
   FUZZ_CHECK(std::strstr(value.GetConstText(), "\\n") == nullptr);
+}
+
+// The two passes read plainly, block by block through the public TextString operations: block
+// `index` is looked up; a replacement keeps the index, anything else moves on; the number of
+// attempts is the block count when the pass starts.
+bool ReferenceBracePass(TextString* text) {
+  const int32_t blocks = text->CountBlocks("{", "}");
+  bool replaced = false;
+  int32_t index = 0;
+  for (int32_t attempt = 0; attempt < blocks; ++attempt) {
+    TextString piece = text->GetBlock(index, "{", "}");
+    piece.TrimEnds("{", "}");
+    const TextString keyword = piece.GetToken(0, "\\");
+    const TextString application = piece.GetToken(1, "\\");
+    bool found = false;
+    if (keyword.IsEqualNoCase("?App")) {
+      found = LookupAppPath(application.GetConstText(), &piece, 1);
+    } else if (keyword.IsEqualNoCase("?AppPath")) {
+      found = LookupAppPath(application.GetConstText(), &piece, 0);
+      if (found) {
+        piece.TrimEnds("", "\\");
+        piece.TrimEnds("", ";");
+      }
+    }
+    if (found) {
+      text->ReplaceBlock(index, "{", "}", piece.GetConstText());
+      replaced = true;
+    } else {
+      ++index;
+    }
+  }
+  text->ReplaceAll("\\n", "\n");
+  return replaced;
+}
+
+bool ReferenceAnglePass(TextString* text) {
+  const int32_t blocks = text->CountBlocks("<", ">");
+  bool found = false;
+  int32_t index = 0;
+  TextString value;
+  for (int32_t attempt = 0; attempt < blocks; ++attempt) {
+    const TextString piece = text->GetBlock(index, "<", ">");
+    if (FindSymbol(piece.GetConstText(), &value)) {
+      text->ReplaceBlock(index, "<", ">", value.GetConstText());
+      found = true;
+    } else {
+      ++index;
+    }
+  }
+  text->ReplaceAll("\\n", "\n");
+  return found;
+}
+
+// Both passes on `line` agree with their plain reading.
+void CheckPasses(const std::string& line) {
+  TextString expanded(line.c_str());
+  TextString reference(line.c_str());
+  FUZZ_CHECK(ExpandBraceBlocks(&expanded) == ReferenceBracePass(&reference));
+  FUZZ_CHECK(std::strcmp(expanded.GetConstText(), reference.GetConstText()) == 0);
+  FUZZ_CHECK(ExpandAngleBlocks(&expanded) == ReferenceAnglePass(&reference));
+  FUZZ_CHECK(std::strcmp(expanded.GetConstText(), reference.GetConstText()) == 0);
+  CheckExpanded(expanded);
 }
 
 }  // namespace
@@ -83,10 +147,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!kestario::ReadSettingInt("V", key.c_str(), &number)) ++failures;
 
     // The two passes straight on the raw line, as a value may hold anything.
-    TextString raw(line.c_str());
-    kestario::ExpandBraceBlocks(&raw);
-    kestario::ExpandAngleBlocks(&raw);
-    kestario::CheckExpanded(raw);
+    kestario::CheckPasses(line);
   }
   FUZZ_CHECK(system.errorBoxes == failures);
   FUZZ_CHECK(system.OpenRegistryKeys() == 0);

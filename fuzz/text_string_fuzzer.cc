@@ -24,7 +24,7 @@
 namespace kestario {
 namespace {
 
-constexpr int32_t kMaxText = 1 << 16;
+constexpr int32_t kMaxText = 1 << 14;
 
 uint64_t g_gateMask = 0;
 uint64_t g_allocations = 0;
