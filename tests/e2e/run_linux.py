@@ -5,11 +5,14 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. Prints "N passed, N failed".
+beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
+met here (such as "nonroot" when running as root) is skipped. The "limits" of a scenario are set
+on the program's process only. Prints "N passed, N failed".
 """
 
 import os
 import re
+import resource
 import shutil
 import stat
 import subprocess
@@ -63,12 +66,22 @@ def run(scenario, program, registry_program):
                 os.makedirs(path, exist_ok=True)
                 continue
             os.makedirs(os.path.dirname(path), exist_ok=True)
+            if os.path.isdir(path) and not os.path.islink(path):
+                os.rmdir(path)  # a file given after the folder it replaces
+            if flags == "fifo":
+                os.mkfifo(path)
+                continue
+            if flags == "link":
+                os.symlink(content, path)
+                continue
             with open(path, "wb") as f:
-                f.write(content.encode("utf-8"))
+                f.write(sc.expand(content))
             if flags == "ro":
                 os.chmod(path, 0o444)
             elif flags == "x":
                 os.chmod(path, 0o755)
+            elif flags == "noread":
+                os.chmod(path, 0o000)
         exe = os.path.join(folder, "updater.run")
         registry = scenario.registry(subst)
         shutil.copy2(registry_program if registry else program, exe)
@@ -76,10 +89,17 @@ def run(scenario, program, registry_program):
             write_registry(os.path.join(folder, "registry.ini"), registry)
         if scenario.has_script():
             with open(os.path.join(folder, "updater.ini"), "wb") as f:
-                f.write(scenario.script(subst).encode("utf-8"))
+                f.write(sc.expand(scenario.script(subst)))
         answers = "".join(a + "\n" for a in scenario.answers(subst))
+        limits = scenario.limits()
+
+        def set_limits():
+            if "fsize" in limits:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
+
         proc = subprocess.run([exe] + scenario.args(subst), cwd=folder, input=answers.encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                              preexec_fn=set_limits)
         stderr = proc.stderr.decode("utf-8", "replace")
         boxes, rest = parse_boxes(stderr)
         problems = []
@@ -111,6 +131,10 @@ def main():
         if names and scenario.name not in names:
             continue
         if not scenario.runs_on("linux"):
+            continue
+        if "nonroot" in scenario.requires() and os.geteuid() == 0:
+            print("skip %s (needs a user whom file permissions bind; running as root)"
+                  % scenario.name)
             continue
         problems = run(scenario, program, registry_program)
         if problems:

@@ -4,22 +4,41 @@ A scenario file holds sections that begin with a line "=== NAME":
 
   === about        free text
   === platforms    "linux", "windows" or both (default: both)
+  === requires     optional conditions, one a line; "nonroot": the scenario needs a user whom file
+                   permissions bind (root reads a file of mode 000), and is skipped as root
+  === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
+                   (the largest file it may write, RLIMIT_FSIZE; a runner that cannot set it
+                   skips the scenario)
   === args         one command-line argument per line
-  === files        files made before the run: "path: content" (content may use \\n and \\t),
-                   "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
-                   executable
+  === files        files made before the run: "path: content" (content may use \\n, \\r and
+                   \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
+                   executable, "path (noread): ..." mode 000, "path (fifo):" a named pipe,
+                   "path (link): TARGET" a symbolic link to TARGET (which need not exist)
   === script       the script, written as updater.ini beside the program (absent: no script)
   === registry     App Paths entries: "application: full path | PATH value" (either may be
                    empty; a missing "|" means no PATH value)
   === answers      one answer per line, fed to the boxes in order
   === boxes        the boxes expected, each "--- KIND | CAPTION" followed by its text lines
-  === after        files afterwards: "path: content" (exact), "path: *" (exists), "!path" (absent)
+  === after        files afterwards: "path: content" (exact), "path: *" (exists), "!path" (absent;
+                   with "*" or "?" in it: nothing matches the pattern)
 
 In every section but "about", {DIR} stands for the scenario's folder (where the program and its
 script lie), {SEP} for the path separator and {EXE} for the program's file name extension
 ("run" or "exe"). Paths in "files" and "after" use "/" and are relative to {DIR}.
+
+Generators, for inputs too big or too odd to write out; they may stand in file contents, script
+lines, "after" contents and expected box captions and texts (expand() gives the bytes):
+
+  {REPEAT N TEXT}  TEXT N times; in TEXT, %i stands for the repetition's number (0 to N - 1) and
+                   \\n, \\r, \\t for line feed, carriage return and tab; TEXT holds no "}"
+  {HEX HEXDIGITS}  the bytes written in hexadecimal, such as {HEX efbbbf} or {HEX 00}
+  {BYTES N SEED}   N bytes of deterministic noise (any byte value) from the number SEED
+
+A scenario without generators reads exactly as before; a runner that does not know them can leave
+such scenarios to the platforms that do ("=== platforms").
 """
 
+import glob
 import os
 import re
 
@@ -68,6 +87,20 @@ class Scenario:
             return text.replace("{DIR}", folder).replace("{SEP}", sep).replace("{EXE}", ext)
         return subst
 
+    def requires(self):
+        return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
+
+    def limits(self):
+        """{"fsize": bytes}"""
+        result = {}
+        for line in self.sections.get("limits", []):
+            if not line.strip():
+                continue
+            name, value = line.split()
+            assert name == "fsize", line
+            result[name] = int(value)
+        return result
+
     def args(self, subst):
         return self._lines("args", subst)
 
@@ -89,9 +122,12 @@ class Scenario:
             if line.endswith("/"):
                 result.append((line[:-1], None, ""))
                 continue
-            name, _, content = line.partition(": ")
+            if ": " not in line and line.endswith(":"):
+                name, content = line[:-1], ""  # "path:" or "path (fifo):" with nothing after
+            else:
+                name, _, content = line.partition(": ")
             flags = ""
-            m = re.match(r"^(.*) \((ro|x)\)$", name)
+            m = re.match(r"^(.*) \((ro|x|noread|fifo|link)\)$", name)
             if m:
                 name, flags = m.group(1), m.group(2)
             result.append((name, unescape(content), flags))
@@ -119,7 +155,8 @@ class Scenario:
                 result.append([m.group(1), m.group(2), []])
             elif result:
                 result[-1][2].append(line)
-        return [Box(kind, caption, "\n".join(text)) for kind, caption, text in result]
+        return [Box(kind, expand_text(caption), expand_text("\n".join(text)))
+                for kind, caption, text in result]
 
     def after(self, subst):
         """(relative path, expected content, or "*" for any, or None for absent)"""
@@ -136,7 +173,42 @@ class Scenario:
 
 
 def unescape(text):
-    return text.replace("\\n", "\n").replace("\\t", "\t")
+    return text.replace("\\n", "\n").replace("\\r", "\r").replace("\\t", "\t")
+
+
+GENERATOR = re.compile(r"\{(REPEAT (\d+) ([^}]*)|HEX ([0-9a-fA-F]+)|BYTES (\d+) (\d+))\}")
+
+
+def noise(count, seed):
+    """count bytes of deterministic noise (a linear congruential sequence)."""
+    state = seed & 0xFFFFFFFF
+    out = bytearray()
+    for _ in range(count):
+        state = (state * 1103515245 + 12345) & 0xFFFFFFFF
+        out.append((state >> 16) & 0xFF)
+    return bytes(out)
+
+
+def expand(text):
+    """The bytes of a text with its generators expanded (the rest encoded as UTF-8)."""
+    out = bytearray()
+    at = 0
+    for m in GENERATOR.finditer(text):
+        out += text[at:m.start()].encode("utf-8")
+        if m.group(2) is not None:
+            piece = unescape(m.group(3))
+            out += "".join(piece.replace("%i", str(i)) for i in range(int(m.group(2)))).encode("utf-8")
+        elif m.group(4) is not None:
+            out += bytes.fromhex(m.group(4))
+        else:
+            out += noise(int(m.group(5)), int(m.group(6)))
+        at = m.end()
+    out += text[at:].encode("utf-8")
+    return bytes(out)
+
+
+def expand_text(text):
+    return expand(text).decode("utf-8", "replace")
 
 
 def load_all(folder):
@@ -150,13 +222,19 @@ def check_files(scenario, folder, subst):
     for name, expected in scenario.after(subst):
         path = os.path.join(folder, name)
         if expected is None:
-            if os.path.lexists(path):
+            if "*" in name or "?" in name:
+                matches = glob.glob(glob.escape(folder) + "/" + name)
+                if matches:
+                    problems.append("%s should match nothing: %s" % (name, ", ".join(
+                        os.path.relpath(m, folder) for m in matches)))
+            elif os.path.lexists(path):
                 problems.append("%s should not exist" % name)
         elif not os.path.lexists(path):
             problems.append("%s is missing" % name)
         elif expected != "*":
             with open(path, "rb") as f:
-                actual = f.read().decode("utf-8", "replace")
-            if actual != expected:
-                problems.append("%s holds %r, expected %r" % (name, actual, expected))
+                actual = f.read()
+            if actual != expand(expected):
+                shown = actual if len(actual) <= 200 else actual[:200] + b"..."
+                problems.append("%s holds %r, expected %r" % (name, shown, expected))
     return problems
