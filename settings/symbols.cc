@@ -289,8 +289,12 @@ bool ExpandBraceBlocks(TextString* text) {
   return replaced;
 }
 
-bool ExpandAngleBlocks(TextString* text) {
-  int32_t blocks = text->CountBlocks("<", ">");
+namespace {
+
+// The angle pass, block by block: each lookup finds its block by scanning the text from the
+// start, and each replacement copies the whole text. Kept for when the one-pass expansion below
+// finds no memory for its own buffers.
+bool ExpandAngleBlocksBlockByBlock(TextString* text, int32_t blocks) {
   bool found = false;
   int32_t index = 0;
   TextString value;
@@ -302,6 +306,233 @@ bool ExpandAngleBlocks(TextString* text) {
     } else {
       ++index;
     }
+  }
+  return found;
+}
+
+// A growing byte text, NUL-terminated; every append reports whether memory sufficed.
+class TextBuilder {
+ public:
+  TextBuilder() = default;
+  ~TextBuilder() { std::free(text_); }
+  TextBuilder(const TextBuilder&) = delete;
+  TextBuilder& operator=(const TextBuilder&) = delete;
+
+  bool Append(const char* bytes, size_t count) {
+    if (count >= capacity_ - length_ || text_ == nullptr) {
+      size_t capacity = capacity_ == 0 ? 64 : capacity_;
+      while (count >= capacity - length_) {
+        if (capacity > SIZE_MAX / 2) return false;
+        capacity *= 2;
+      }
+      void* grown = std::realloc(text_, capacity);
+      if (grown == nullptr) return false;
+      text_ = static_cast<char*>(grown);
+      capacity_ = capacity;
+    }
+    std::memcpy(text_ + length_, bytes, count);
+    length_ += count;
+    text_[length_] = '\0';
+    return true;
+  }
+  void Clear() { length_ = 0; }
+  const char* text() const { return text_ != nullptr ? text_ : ""; }
+
+ private:
+  char* text_ = nullptr;
+  size_t length_ = 0;
+  size_t capacity_ = 0;
+};
+
+// The part of the text still to scan: a stack of runs of bytes, the top one first. Each run is the
+// end of a NUL-terminated text (the value read, or a symbol's value that replaced a block), and
+// none is empty.
+class PendingText {
+ public:
+  PendingText() = default;
+  ~PendingText() { std::free(runs_); }
+  PendingText(const PendingText&) = delete;
+  PendingText& operator=(const PendingText&) = delete;
+
+  // A place in the pending text: run `run` (counted from the bottom; -1 past the end) at `at`.
+  struct Place {
+    int32_t run;
+    const char* at;
+  };
+
+  // Puts the NUL-terminated `text` in front of what is pending.
+  bool Push(const char* text) {
+    if (*text == '\0') return true;
+    if (count_ == capacity_) {
+      if (capacity_ > INT32_MAX / 2) return false;
+      int32_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
+      void* grown = std::realloc(runs_, sizeof(Run) * static_cast<size_t>(capacity));
+      if (grown == nullptr) return false;
+      runs_ = static_cast<Run*>(grown);
+      capacity_ = capacity;
+    }
+    Run run{text, text + std::strlen(text), nullptr, false};
+    for (const char* p = run.end; p > run.at;) {
+      if (*--p == '>') {
+        run.lastClose = p;
+        break;
+      }
+    }
+    run.closeBelow = count_ > 0 && HasCloseFrom(count_ - 1, runs_[count_ - 1].at);
+    runs_[count_++] = run;
+    return true;
+  }
+
+  bool Empty() const { return count_ == 0; }
+  Place Front() const {
+    return count_ == 0 ? Place{-1, nullptr} : Place{count_ - 1, runs_[count_ - 1].at};
+  }
+  // The bytes from `place` to the end of its run.
+  size_t RunLength(Place place) const {
+    return static_cast<size_t>(runs_[place.run].end - place.at);
+  }
+  // Whether a ">" follows the byte at `place` anywhere in the pending text.
+  bool HasCloseAfter(Place place) const { return HasCloseFrom(place.run, place.at + 1); }
+  // `place` moved on by `count` bytes, which must lie in its run.
+  Place Skip(Place place, size_t count) const {
+    place.at += count;
+    if (place.at == runs_[place.run].end) {
+      --place.run;
+      place.at = place.run >= 0 ? runs_[place.run].at : nullptr;
+    }
+    return place;
+  }
+  // Drops everything before `place` (a place of the pending text as it is now).
+  void DropUntil(Place place) {
+    count_ = place.run + 1;
+    if (place.run >= 0) runs_[place.run].at = place.at;
+  }
+
+ private:
+  struct Run {
+    const char* at;
+    const char* end;
+    const char* lastClose;  // the last ">" of the run as it was pushed, or null
+    bool closeBelow;        // whether the runs below held a ">" when this one was pushed
+  };
+
+  // Whether a ">" lies at or after `at` in run `run` or in the runs below it. The runs below a run
+  // do not change while it is pending.
+  bool HasCloseFrom(int32_t run, const char* at) const {
+    const Run& r = runs_[run];
+    return (r.lastClose != nullptr && r.lastClose >= at) || r.closeBelow;
+  }
+
+  Run* runs_ = nullptr;
+  int32_t count_ = 0;
+  int32_t capacity_ = 0;
+};
+
+// The angle pass in one walk over the text. It gives what ExpandAngleBlocksBlockByBlock gives:
+//
+// That pass looks up block `index` (the index-th "<" met at depth 0, with its text up to the ">"
+// that brings the depth back to 0, or to the end), `blocks` times. The scan for a block ends at a
+// "<" that no ">" follows. A symbol found replaces the
+// block and the same index is looked up again, now in the symbol's value; a name not found moves
+// on to the next index. The text before a block never changes afterwards, and neither does the
+// depth at its "<", which is 0; so the walk keeps the text before the block in `out`, and the
+// rest, with the values put in, in `pending`, and finds each block by going on from the last.
+// When no block is left, every remaining lookup is of the empty name and changes nothing.
+//
+// False, with `text` untouched, when memory for the walk runs out.
+bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
+  *found = false;
+  if (blocks <= 0 || g_symbols == nullptr) return true;
+  TextBuilder out;
+  TextBuilder piece;
+  PendingText pending;
+  if (!pending.Push(text->GetConstText())) return false;
+  bool replaced = false;
+  int64_t depth = 0;
+  for (int32_t attempt = 0; attempt < blocks; ++attempt) {
+    // Copy the text up to the next "<" met at depth 0.
+    bool atBlock = false;
+    while (!pending.Empty()) {
+      PendingText::Place front = pending.Front();
+      size_t plain = strcspn(front.at, "<>");
+      size_t runLength = pending.RunLength(front);
+      if (plain > runLength) plain = runLength;
+      if (!out.Append(front.at, plain)) return false;
+      if (plain == runLength) {
+        pending.DropUntil(pending.Skip(front, plain));
+        continue;
+      }
+      char delimiter = front.at[plain];
+      if (delimiter == '<' && !pending.HasCloseAfter(pending.Skip(front, plain))) {
+        pending.DropUntil(pending.Skip(front, plain));
+        break;  // the scan ends here: no block is left
+      }
+      if (delimiter == '<' && depth == 0) {
+        pending.DropUntil(pending.Skip(front, plain));
+        atBlock = true;
+        break;
+      }
+      depth += delimiter == '<' ? 1 : -1;
+      if (!out.Append(front.at + plain, 1)) return false;
+      pending.DropUntil(pending.Skip(front, plain + 1));
+    }
+    if (!atBlock) {
+      if (g_symbols->IndexOf("") >= 0) *found = true;
+      break;
+    }
+
+    // The block: from its "<" to the ">" that closes it, or to the end of the text.
+    piece.Clear();
+    PendingText::Place place = pending.Front();
+    int64_t level = 0;
+    bool closed = false;
+    while (place.run >= 0 && !closed) {
+      size_t runLength = pending.RunLength(place);
+      size_t plain = strcspn(place.at, "<>");
+      if (plain >= runLength) {
+        if (!piece.Append(place.at, runLength)) return false;
+        place = pending.Skip(place, runLength);
+        continue;
+      }
+      char delimiter = place.at[plain];
+      if (!piece.Append(place.at, plain + 1)) return false;
+      level += delimiter == '<' ? 1 : -1;
+      closed = level == 0;
+      place = pending.Skip(place, plain + 1);
+    }
+
+    int32_t symbol = g_symbols->IndexOf(piece.text());
+    if (symbol >= 0) {
+      *found = true;
+      replaced = true;
+      pending.DropUntil(place);
+      if (!pending.Push(g_symbols->ValueAt(symbol).GetConstText())) return false;
+      // The walk goes on at the start of the value, at depth 0.
+    } else {
+      // Past the "<": the next block is looked for inside this one and after it.
+      PendingText::Place front = pending.Front();
+      if (!out.Append(front.at, 1)) return false;
+      pending.DropUntil(pending.Skip(front, 1));
+      depth = 1;
+    }
+  }
+  if (!replaced) return true;
+  for (PendingText::Place place = pending.Front(); place.run >= 0;) {
+    size_t runLength = pending.RunLength(place);
+    if (!out.Append(place.at, runLength)) return false;
+    place = pending.Skip(place, runLength);
+  }
+  text->SetText(out.text());
+  return true;
+}
+
+}  // namespace
+
+bool ExpandAngleBlocks(TextString* text) {
+  int32_t blocks = text->CountBlocks("<", ">");
+  bool found = false;
+  if (!ExpandAngleBlocksInOnePass(text, blocks, &found)) {
+    found = ExpandAngleBlocksBlockByBlock(text, blocks);
   }
   ReplaceLineFeedEscapes(text);
   return found;
