@@ -14,6 +14,12 @@ PROC, each naming one file):
   copy   N/2 COPY procedures of small files, then N/2 DELETE procedures of the copies
 The baseline (bench/baseline.cc) makes the same system calls on the same files and nothing else.
 
+Two more shapes of script, reported beside them (no targets):
+  list   one EXIST procedure whose FILE lists the N files, comma-separated
+  flags  N/2 EXIST procedures, each followed by a MSGBOX conditional on it (FLAG=E_i, 0) that
+         stays silent, as every file exists
+The baseline of both is the stat of each file.
+
 The DEFINE set: N symbols, each value built on an earlier one (<S_k>=<S_(k-1)/2>/k), and ten
 EXIST procedures using the last ones. The values stay short (about log2 N parts), so the work
 is the table's own; a chain <S_k>=<S_(k-1)>/x would make the values themselves grow with N.
@@ -36,7 +42,9 @@ import sys
 import tempfile
 
 WORKLOADS = ("exist", "date", "copy")
-TITLES = {"exist": "EXIST", "date": "DATE", "copy": "COPY + DELETE", "define": "DEFINE"}
+EXTRA_WORKLOADS = ("list", "flags")
+TITLES = {"exist": "EXIST", "date": "DATE", "copy": "COPY + DELETE", "define": "DEFINE",
+          "list": "EXIST, one FILE list", "flags": "EXIST + conditional MSGBOX"}
 RUN_TIMEOUT = 300  # seconds, per run
 
 # Targets checked with --check (and shown in the Markdown).
@@ -114,6 +122,16 @@ def procedure_scripts(root, program, files, n):
     write_script(os.path.join(root, "copy"), program,
                  ["C%d" % i for i in range(half)] + ["D%d" % i for i in range(half)],
                  copies + deletes, define)
+    write_script(os.path.join(root, "list"), program, ["L"],
+                 ["[L]\nMODE=EXIST\nFILE=%s\n" % ", ".join("<Data>/f%d.dat" % i for i in range(n))],
+                 define)
+    flags = []
+    for i in range(half):
+        flags.append("[E%d]\nMODE=EXIST\nFILE=<Data>/f%d.dat\n" % (i, i))
+        flags.append("[M%d]\nMODE=MSGBOX\nFLAG=E%d, 0\nTYPE=WARNING\nTEXT=<Data>/f%d.dat is missing\n"
+                     "ISABORT=0, 1\n" % (i, i, i))
+    write_script(os.path.join(root, "flags"), program,
+                 [name for i in range(half) for name in ("E%d" % i, "M%d" % i)], flags, define)
 
 
 def define_script(folder, program, files, n):
@@ -152,11 +170,12 @@ def benchmark(args, bench):
         files = os.path.join(root, "files")
         make_files(files, n)
         procedure_scripts(root, bench.program, files, n)
-        for workload in WORKLOADS:
+        for workload in WORKLOADS + EXTRA_WORKLOADS:
             folder = os.path.join(root, workload)
+            base = {"list": ["exist", files, str(n)], "flags": ["exist", files, str(n // 2)]}.get(
+                workload, [workload, files, str(n)])
             program, baseline = bench.measure(
-                [[os.path.join(folder, "updater.run")], [bench.baseline, workload, files, str(n)]],
-                folder)
+                [[os.path.join(folder, "updater.run")], [bench.baseline] + base], folder)
             results["procedures"].setdefault(workload, {})[n] = {"program": program,
                                                                 "baseline": baseline}
             print("%-6s N=%-7d program %9.2f ms  baseline %9.2f ms  ratio %5.2f  peak %6.1f MB"
@@ -218,6 +237,13 @@ def checks(args, results):
             found.append(("%s: peak memory at N = 100,000 <= %.0f MB" % (TITLES[workload],
                                                                         MEMORY_LIMIT_MB),
                           "%.1f MB" % peak, peak <= MEMORY_LIMIT_MB))
+    if 10000 in args.sizes and 100000 in args.sizes:
+        for workload in EXTRA_WORKLOADS:
+            growth = (procedures[workload][100000]["program"]["median"]
+                      / procedures[workload][10000]["program"]["median"])
+            found.append(("%s: time(100,000) / time(10,000) <= %.0f" % (TITLES[workload],
+                                                                       GROWTH_LIMIT),
+                          "%.2f" % growth, growth <= GROWTH_LIMIT))
     if 1000 in results["define"] and 10000 in results["define"]:
         growth = (results["define"][10000]["program"]["median"]
                   / results["define"][1000]["program"]["median"])
@@ -258,19 +284,32 @@ def markdown(args, results, info, found):
         "`mkostemp` temporary, read/write, fchmod, futimens, close, rename, SIGXFSZ ignored "
         "around it) and for DELETE `lstat` and `unlink`.")
     add("")
+    def table(workloads):
+        add("| Workload | N | Program (ms) | Baseline (ms) | Ratio | Program peak (MB) | "
+            "Program runs min–max (ms) | Baseline runs min–max (ms) |")
+        add("|---|---:|---:|---:|---:|---:|---:|---:|")
+        for workload in workloads:
+            for n in args.sizes:
+                r = results["procedures"][workload][n]
+                p, b = r["program"], r["baseline"]
+                add("| %s | %s | %.2f | %.2f | %.2f | %.1f | %s | %s |" %
+                    (TITLES[workload], "{:,}".format(n), p["median"] * 1e3, b["median"] * 1e3,
+                     p["median"] / b["median"], p["peak_mb"], spread(p), spread(b)))
+        add("")
+
     add("## Procedures")
     add("")
-    add("| Workload | N | Program (ms) | Baseline (ms) | Ratio | Program peak (MB) | "
-        "Program runs min–max (ms) | Baseline runs min–max (ms) |")
-    add("|---|---:|---:|---:|---:|---:|---:|---:|")
-    for workload in WORKLOADS:
-        for n in args.sizes:
-            r = results["procedures"][workload][n]
-            p, b = r["program"], r["baseline"]
-            add("| %s | %s | %.2f | %.2f | %.2f | %.1f | %s | %s |" %
-                (TITLES[workload], "{:,}".format(n), p["median"] * 1e3, b["median"] * 1e3,
-                 p["median"] / b["median"], p["peak_mb"], spread(p), spread(b)))
+    table(WORKLOADS)
+    add("## Other shapes of script")
     add("")
+    add("- EXIST, one FILE list: a single EXIST procedure whose FILE lists the N files "
+        "(`FILE=<Data>/f0.dat, <Data>/f1.dat, ...`).")
+    add("- EXIST + conditional MSGBOX: N/2 EXIST procedures, each followed by a MSGBOX with "
+        "`FLAG=E42, 0`, which stays silent since every file exists; each MSGBOX looks its EXIST "
+        "up by name.")
+    add("- The baseline of both is the `stat` of each file (N, and N/2).")
+    add("")
+    table(EXTRA_WORKLOADS)
     if args.define_sizes:
         add("## DEFINE section")
         add("")
@@ -315,7 +354,12 @@ def chart(args, results, path):
 
     fig, ax = plt.subplots(figsize=(8, 5.5))
     colors = {"exist": "tab:blue", "date": "tab:orange", "copy": "tab:green",
-              "define": "tab:purple"}
+              "define": "tab:purple", "list": "tab:red", "flags": "tab:brown"}
+    for workload in EXTRA_WORKLOADS:
+        data = results["procedures"][workload]
+        ns = sorted(data)
+        ax.plot(ns, [data[n]["program"]["median"] * 1e3 for n in ns], "v-",
+                color=colors[workload], label="%s, program" % TITLES[workload])
     for workload in WORKLOADS:
         data = results["procedures"][workload]
         ns = sorted(data)
