@@ -95,6 +95,26 @@ int32_t ReferenceToInt(const char* text) {
   return static_cast<int32_t>(value);
 }
 
+// ReplaceAll read plainly, in place: replace the first occurrence from the search point, then
+// search again from L - 1 bytes before the replacement (L the pattern's length), or from just
+// after it when the replacement holds the pattern.
+void ReferenceReplaceAll(TextString* s, const std::string& pattern, const std::string& text) {
+  if (pattern.empty()) return;
+  const int64_t length = static_cast<int64_t>(pattern.size());
+  const bool restart = !Contains(text, pattern);
+  int64_t from = 0;
+  for (int done = 0; done < (1 << 20); ++done) {
+    const char* base = s->GetConstText();
+    if (from > s->GetLength()) break;
+    const char* hit = std::strstr(base + from, pattern.c_str());
+    if (hit == nullptr) break;
+    const int64_t at = hit - base;
+    s->ReplaceRange(hit, hit + length - 1, text.c_str());
+    from = restart ? (at - length + 1 < 0 ? 0 : at - length + 1)
+                   : at + static_cast<int64_t>(text.size());
+  }
+}
+
 void CheckTokens(const TextString& s, const std::string& separator) {
   const int32_t count = s.CountTokens(separator.c_str());
   const std::string text = s.GetConstText();
@@ -323,10 +343,14 @@ void RunOperation(FuzzedDataProvider& in, TextString& s, TextString& t, ByteBuff
     case 17: {
       const std::string pattern = Text(in);
       const std::string replacement = Text(in);
+      TextString reference(s);
       s.ReplaceAll(pattern.c_str(), replacement.c_str());
-      if (checks && !pattern.empty() && std::strlen(pattern.c_str()) == pattern.size() &&
-          !Contains(replacement.c_str(), pattern)) {
-        FUZZ_CHECK(s.Find(pattern.c_str()) == nullptr);
+      if (checks) {
+        ReferenceReplaceAll(&reference, pattern, replacement);
+        FUZZ_CHECK(std::strcmp(s.GetConstText(), reference.GetConstText()) == 0);
+        if (!pattern.empty() && !Contains(replacement, pattern)) {
+          FUZZ_CHECK(s.Find(pattern.c_str()) == nullptr);
+        }
       }
       break;
     }

@@ -25,8 +25,9 @@
 // - Mid and MidChar need 0 <= first <= last < length, else the empty string. ReplaceMid and
 //   ReplaceChar need 0 <= first <= length and first - 1 <= last < length, else no change.
 // - ReplaceAll with an empty pattern changes nothing. With a replacement that contains the pattern
-//   each original occurrence is replaced once, left to right. Otherwise the search restarts at the
-//   beginning after each replacement; as a last guard it stops after kMaxReplacements.
+//   each original occurrence is replaced once, left to right. Otherwise the search restarts where
+//   a new occurrence can first begin after each replacement, which finds what a restart at the
+//   beginning would; as a last guard it stops after kMaxReplacements.
 // - Format results longer than 1,023 bytes are cut there (vsnprintf); a formatting error gives the
 //   empty text.
 // - ToInt clamps numbers outside the signed 32-bit range to INT32_MIN or INT32_MAX.
@@ -742,8 +743,84 @@ int32_t TextString::ToInt() const {
   return value > INT32_MAX ? INT32_MAX : static_cast<int32_t>(value);
 }
 
-// The search goes on from the first place where a new occurrence can begin: restarting from the
-// beginning would find nothing before it, since the text before a replacement is unchanged.
+namespace {
+
+// A growing block of bytes for building a text in one go; every append doubles the room when
+// needed, so building costs time proportional to the length built.
+class Builder {
+ public:
+  Builder() = default;
+  ~Builder() { ReleaseBlock(bytes_); }
+  Builder(const Builder&) = delete;
+  Builder& operator=(const Builder&) = delete;
+
+  bool Reserve(int64_t needed) {
+    if (needed <= capacity_) return true;
+    int64_t capacity = capacity_ == 0 ? 64 : capacity_;
+    while (capacity < needed) capacity *= 2;
+    if (capacity > static_cast<int64_t>(UINT32_MAX)) return false;
+    char* grown = static_cast<char*>(AllocateBlock(static_cast<size_t>(capacity)));
+    if (grown == nullptr) return false;
+    if (length_ != 0) std::memcpy(grown, bytes_, static_cast<size_t>(length_));
+    ReleaseBlock(bytes_);
+    bytes_ = grown;
+    capacity_ = capacity;
+    return true;
+  }
+  bool Append(const char* bytes, int64_t count) {
+    if (!Reserve(length_ + count + 1)) return false;
+    std::memcpy(bytes_ + length_, bytes, static_cast<size_t>(count));
+    length_ += count;
+    return true;
+  }
+  // Replaces the `count` bytes at `at` by `text` (`length` bytes).
+  bool Splice(int64_t at, int64_t count, const char* text, int64_t length) {
+    if (!Reserve(length_ - count + length + 1)) return false;
+    std::memmove(bytes_ + at + length, bytes_ + at + count,
+                 static_cast<size_t>(length_ - at - count));
+    std::memcpy(bytes_ + at, text, static_cast<size_t>(length));
+    length_ += length - count;
+    return true;
+  }
+  const char* bytes() const { return bytes_; }
+  int64_t length() const { return length_; }
+
+ private:
+  char* bytes_ = nullptr;
+  int64_t length_ = 0;
+  int64_t capacity_ = 0;
+};
+
+// The first occurrence of `what` (`length` bytes, at least 1) in [from, end), or null.
+const char* FindIn(const char* from, const char* end, const char* what, int64_t length) {
+  for (const char* p = from; p < end; ++p) {
+    p = static_cast<const char*>(std::memchr(p, what[0], static_cast<size_t>(end - p)));
+    if (p == nullptr || end - p < length) return nullptr;
+    if (std::memcmp(p, what, static_cast<size_t>(length)) == 0) return p;
+  }
+  return nullptr;
+}
+
+// Whether `what` begins at `a` ([a, a + a_length)), running on into `b` when `a` is shorter.
+bool StartsAcross(const char* a, int64_t a_length, const char* b, int64_t b_length,
+                  const char* what, int64_t length) {
+  if (a_length >= length) return std::memcmp(a, what, static_cast<size_t>(length)) == 0;
+  return std::memcmp(a, what, static_cast<size_t>(a_length)) == 0 &&
+         b_length >= length - a_length &&
+         std::memcmp(b, what + a_length, static_cast<size_t>(length - a_length)) == 0;
+}
+
+}  // namespace
+
+// The rule: find the first occurrence from the search point, replace it, and search again from
+// the first place where a new occurrence can begin (L - 1 bytes before the replacement, L the
+// pattern's length, since the text before it is unchanged), or, when the replacement holds the
+// pattern itself, from just after the replacement.
+//
+// The result is built in one go instead of in place: the text before the search point never
+// changes again, so it is final in `out`; the bytes of `out` from `scan` on are still to be
+// searched, before the rest of the original text. Each replacement thus costs its own length
+// rather than a copy of the whole text.
 void TextString::ReplaceAll(const char* pattern, const char* text) {
   const TextString own_pattern(pattern);
   const TextString own_text(text);
@@ -753,21 +830,50 @@ void TextString::ReplaceAll(const char* pattern, const char* text) {
   const int64_t what_length = own_pattern.GetLength();
   const int64_t with_length = own_text.GetLength();
   const bool restart = std::strstr(with, what) == nullptr;
-  int64_t from = 0;
-  for (int64_t done = 0; done < kMaxReplacements; ++done) {
-    const char* base = GetConstText();
-    if (from > GetLength()) break;
-    const char* hit = std::strstr(base + from, what);
-    if (hit == nullptr) break;
-    const int64_t at = hit - base;
-    ReplaceRange(hit, hit + what_length - 1, with);
-    if (restart) {
-      from = at - what_length + 1;
-      if (from < 0) from = 0;
+  const char* source = GetConstText();
+  const char* source_end = source + GetLength();
+  if (FindIn(source, source_end, what, what_length) == nullptr) return;
+
+  Builder out;
+  const char* rest = source;  // the original text not yet taken into `out`
+  int64_t scan = 0;
+  bool built = out.Reserve(source_end - source + 1);
+  for (int64_t done = 0; built;) {
+    if (done == kMaxReplacements) {
+      built = out.Append(rest, source_end - rest);
+      break;
+    }
+    if (scan < out.length()) {
+      const int64_t pending = out.length() - scan;
+      if (!StartsAcross(out.bytes() + scan, pending, rest, source_end - rest, what, what_length)) {
+        ++scan;
+        continue;
+      }
+      const int64_t in_out = pending < what_length ? pending : what_length;
+      built = out.Splice(scan, in_out, with, with_length);
+      rest += what_length - in_out;
     } else {
-      from = at + with_length;
+      const char* hit = FindIn(rest, source_end, what, what_length);
+      if (hit == nullptr) {
+        built = out.Append(rest, source_end - rest);
+        break;
+      }
+      scan = out.length() + (hit - rest);
+      built = out.Append(rest, hit - rest) && out.Append(with, with_length);
+      rest = hit + what_length;
+    }
+    ++done;
+    if (restart) {
+      scan = scan - what_length + 1 < 0 ? 0 : scan - what_length + 1;
+    } else {
+      scan += with_length;
     }
   }
+  if (!built || !out.Append("", 1)) {
+    SetText("");
+    return;
+  }
+  SetText(out.bytes());
 }
 
 const char* TextString::Find(const char* text) const {
