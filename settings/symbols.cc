@@ -259,12 +259,67 @@ bool ExpandDefinitions() {
   return changed;
 }
 
+namespace {
+
+// The offset of the last `c` in the text, or -1.
+int64_t LastOffsetOf(const TextString& text, char c) {
+  const char* base = text.GetConstText();
+  for (int64_t at = text.GetLength() - 1; at >= 0; --at) {
+    if (base[at] == c) return at;
+  }
+  return -1;
+}
+
+// The first top-level block that the block scan of TextString meets when it runs from `from` at
+// depth 0, for one-byte delimiters: an opening counts only while a closing follows it somewhere
+// (`lastClosing`, the offset of the last one, or -1), and a block that never closes runs to the
+// end. True with the offsets of its opening and of its closing (or of the last byte).
+bool NextBlockFrom(const TextString& text, int64_t from, char opening, char closing,
+                   int64_t lastClosing, int64_t* start, int64_t* end) {
+  const char* base = text.GetConstText();
+  const int64_t length = text.GetLength();
+  int64_t depth = 0;
+  bool started = false;
+  for (int64_t at = from; at < length; ++at) {
+    if (base[at] == opening) {
+      if (at > lastClosing) break;  // no closing after it: the scan ends here
+      if (depth == 0 && !started) {
+        started = true;
+        *start = at;
+      }
+      ++depth;
+    } else if (base[at] == closing) {
+      --depth;
+      if (started && depth == 0) {
+        *end = at;
+        return true;
+      }
+    }
+  }
+  if (!started) return false;
+  *end = length - 1;
+  return true;
+}
+
+}  // namespace
+
+// Attempt after attempt looks at block `index`: a replaced block keeps the index, one left as
+// written moves it on. The text before the block looked at never changes afterwards, and the scan
+// stands at depth 0 at its opening; so the next attempt's block is the first one met from the
+// start of a block just replaced, or from just past a block left as written, and each attempt
+// costs the length of its own block instead of a scan from the start of the value. Once no block
+// is left, the remaining attempts would look at an empty piece, which names nothing.
 bool ExpandBraceBlocks(TextString* text) {
   int32_t blocks = text->CountBlocks("{", "}");
   bool replaced = false;
-  int32_t index = 0;
+  int64_t from = 0;
+  int64_t lastClosing = LastOffsetOf(*text, '}');
   for (int32_t attempt = 0; attempt < blocks; ++attempt) {
-    TextString piece = text->GetBlock(index, "{", "}");
+    int64_t start = 0;
+    int64_t end = 0;
+    if (!NextBlockFrom(*text, from, '{', '}', lastClosing, &start, &end)) break;
+    const char* base = text->GetConstText();
+    TextString piece = text->Extract(base + start, base + end);
     piece.TrimEnds("{", "}");
     TextString keyword = piece.GetToken(0, "\\");
     TextString application = piece.GetToken(1, "\\");
@@ -279,10 +334,12 @@ bool ExpandBraceBlocks(TextString* text) {
       }
     }
     if (found) {
-      text->ReplaceBlock(index, "{", "}", piece.GetConstText());
+      text->ReplaceRange(base + start, base + end, piece.GetConstText());
+      lastClosing = LastOffsetOf(*text, '}');
+      from = start;
       replaced = true;
     } else {
-      ++index;
+      from = end + 1;
     }
   }
   ReplaceLineFeedEscapes(text);
