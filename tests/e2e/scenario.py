@@ -30,7 +30,7 @@ Generators, for inputs too big or too odd to write out; they may stand in file c
 lines, "after" contents and expected box captions and texts (expand() gives the bytes):
 
   {REPEAT N TEXT}  TEXT N times; in TEXT, %i stands for the repetition's number (0 to N - 1) and
-                   \\n, \\r, \\t for line feed, carriage return and tab; TEXT holds no "}"
+                   \\n, \\r, \\t for line feed, carriage return and tab, and \\} for "}"
   {HEX HEXDIGITS}  the bytes written in hexadecimal, such as {HEX efbbbf} or {HEX 00}
   {BYTES N SEED}   N bytes of deterministic noise (any byte value) from the number SEED
 
@@ -176,7 +176,7 @@ def unescape(text):
     return text.replace("\\n", "\n").replace("\\r", "\r").replace("\\t", "\t")
 
 
-GENERATOR = re.compile(r"\{(REPEAT (\d+) ([^}]*)|HEX ([0-9a-fA-F]+)|BYTES (\d+) (\d+))\}")
+GENERATOR = re.compile(r"\{(REPEAT (\d+) ((?:[^}\\]|\\.)*)|HEX ([0-9a-fA-F]+)|BYTES (\d+) (\d+))\}")
 
 
 def noise(count, seed):
@@ -196,7 +196,7 @@ def expand(text):
     for m in GENERATOR.finditer(text):
         out += text[at:m.start()].encode("utf-8")
         if m.group(2) is not None:
-            piece = unescape(m.group(3))
+            piece = unescape(m.group(3)).replace("\\}", "}")
             out += "".join(piece.replace("%i", str(i)) for i in range(int(m.group(2)))).encode("utf-8")
         elif m.group(4) is not None:
             out += bytes.fromhex(m.group(4))
