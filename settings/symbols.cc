@@ -376,6 +376,8 @@ class TextBuilder {
   TextBuilder& operator=(const TextBuilder&) = delete;
 
   bool Append(const char* bytes, size_t count) {
+    // The text ends up in a TextString, whose blocks are at most kMaxBlockSize.
+    if (count >= kMaxBlockSize - length_) return false;
     if (count >= capacity_ - length_ || text_ == nullptr) {
       size_t capacity = capacity_ == 0 ? 64 : capacity_;
       while (count >= capacity - length_) {

@@ -16,6 +16,7 @@ void SetAllocationGate(AllocationGate gate) { g_allocation_gate = gate; }
 // Asks the heap for at least one byte, so that a block of size 0 is still a real block (the heap
 // may answer malloc(0) with null). The byte past a 0-size block is zeroed by Allocate.
 void* AllocateBlock(size_t size) {
+  if (size > kMaxBlockSize) return nullptr;
   if (g_allocation_gate != nullptr && !g_allocation_gate(size)) return nullptr;
   return std::malloc(size == 0 ? 1 : size);
 }

@@ -67,8 +67,14 @@ class ByteBuffer {
 using AllocationGate = bool (*)(size_t size);
 void SetAllocationGate(AllocationGate gate);
 
+// The largest block the program asks the heap for: a larger request fails like an exhausted heap.
+// Far beyond any script's needs (an eighth of what the 32-bit Windows program can address at
+// all); on Linux it keeps a script whose definitions grow exponentially from taking all of the
+// machine's memory.
+constexpr size_t kMaxBlockSize = size_t{1} << 28;
+
 // Allocates `size` bytes from the heap through the gate; null on failure (also for size 0 when the
-// heap refuses). Released with ReleaseBlock.
+// heap refuses, and for more than kMaxBlockSize). Released with ReleaseBlock.
 void* AllocateBlock(size_t size);
 void ReleaseBlock(void* block);
 
