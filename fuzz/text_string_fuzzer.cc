@@ -345,7 +345,8 @@ void RunOperation(FuzzedDataProvider& in, TextString& s, TextString& t, ByteBuff
       const std::string replacement = Text(in);
       TextString reference(s);
       s.ReplaceAll(pattern.c_str(), replacement.c_str());
-      if (checks) {
+      // The in-place reference copies the text at every replacement: only for short results.
+      if (checks && s.GetLength() <= kMaxText) {
         ReferenceReplaceAll(&reference, pattern, replacement);
         FUZZ_CHECK(std::strcmp(s.GetConstText(), reference.GetConstText()) == 0);
         if (!pattern.empty() && !Contains(replacement, pattern)) {

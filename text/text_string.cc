@@ -746,7 +746,7 @@ int32_t TextString::ToInt() const {
 namespace {
 
 // A growing block of bytes for building a text in one go; every append doubles the room when
-// needed, so building costs time proportional to the length built.
+// needed, so building costs time proportional to the length built. Also used as a stack.
 class Builder {
  public:
   Builder() = default;
@@ -769,19 +769,18 @@ class Builder {
   }
   bool Append(const char* bytes, int64_t count) {
     if (!Reserve(length_ + count + 1)) return false;
-    std::memcpy(bytes_ + length_, bytes, static_cast<size_t>(count));
+    if (count != 0) std::memcpy(bytes_ + length_, bytes, static_cast<size_t>(count));
     length_ += count;
     return true;
   }
-  // Replaces the `count` bytes at `at` by `text` (`length` bytes).
-  bool Splice(int64_t at, int64_t count, const char* text, int64_t length) {
-    if (!Reserve(length_ - count + length + 1)) return false;
-    std::memmove(bytes_ + at + length, bytes_ + at + count,
-                 static_cast<size_t>(length_ - at - count));
-    std::memcpy(bytes_ + at, text, static_cast<size_t>(length));
-    length_ += length - count;
+  // Appends `count` bytes in reverse order.
+  bool AppendReversed(const char* bytes, int64_t count) {
+    if (!Reserve(length_ + count + 1)) return false;
+    for (int64_t i = count - 1; i >= 0; --i) bytes_[length_++] = bytes[i];
     return true;
   }
+  void Drop(int64_t count) { length_ -= count; }
+  char Last() const { return bytes_[length_ - 1]; }
   const char* bytes() const { return bytes_; }
   int64_t length() const { return length_; }
 
@@ -801,15 +800,6 @@ const char* FindIn(const char* from, const char* end, const char* what, int64_t 
   return nullptr;
 }
 
-// Whether `what` begins at `a` ([a, a + a_length)), running on into `b` when `a` is shorter.
-bool StartsAcross(const char* a, int64_t a_length, const char* b, int64_t b_length,
-                  const char* what, int64_t length) {
-  if (a_length >= length) return std::memcmp(a, what, static_cast<size_t>(length)) == 0;
-  return std::memcmp(a, what, static_cast<size_t>(a_length)) == 0 &&
-         b_length >= length - a_length &&
-         std::memcmp(b, what + a_length, static_cast<size_t>(length - a_length)) == 0;
-}
-
 }  // namespace
 
 // The rule: find the first occurrence from the search point, replace it, and search again from
@@ -817,10 +807,11 @@ bool StartsAcross(const char* a, int64_t a_length, const char* b, int64_t b_leng
 // pattern's length, since the text before it is unchanged), or, when the replacement holds the
 // pattern itself, from just after the replacement.
 //
-// The result is built in one go instead of in place: the text before the search point never
-// changes again, so it is final in `out`; the bytes of `out` from `scan` on are still to be
-// searched, before the rest of the original text. Each replacement thus costs its own length
-// rather than a copy of the whole text.
+// The result is built in one go instead of in place. The text before the search point never
+// changes again and goes to `out`; the bytes to search again after a replacement (the L - 1 before
+// it and the replacement itself) are put on the stack `again`, whose top is the next byte, ahead
+// of the rest of the original text. Each replacement thus costs its own length rather than a copy
+// of the whole text, also when replacements keep forming new occurrences until the last guard.
 void TextString::ReplaceAll(const char* pattern, const char* text) {
   const TextString own_pattern(pattern);
   const TextString own_text(text);
@@ -830,43 +821,58 @@ void TextString::ReplaceAll(const char* pattern, const char* text) {
   const int64_t what_length = own_pattern.GetLength();
   const int64_t with_length = own_text.GetLength();
   const bool restart = std::strstr(with, what) == nullptr;
-  const char* source = GetConstText();
-  const char* source_end = source + GetLength();
-  if (FindIn(source, source_end, what, what_length) == nullptr) return;
+  const char* rest = GetConstText();  // the original text not yet taken
+  const char* rest_end = rest + GetLength();
+  if (FindIn(rest, rest_end, what, what_length) == nullptr) return;
 
   Builder out;
-  const char* rest = source;  // the original text not yet taken into `out`
-  int64_t scan = 0;
-  bool built = out.Reserve(source_end - source + 1);
+  Builder again;
+  bool built = out.Reserve(rest_end - rest + 1);
   for (int64_t done = 0; built;) {
     if (done == kMaxReplacements) {
-      built = out.Append(rest, source_end - rest);
+      while (built && again.length() != 0) {
+        const char c = again.Last();
+        again.Drop(1);
+        built = out.Append(&c, 1);
+      }
+      built = built && out.Append(rest, rest_end - rest);
       break;
     }
-    if (scan < out.length()) {
-      const int64_t pending = out.length() - scan;
-      if (!StartsAcross(out.bytes() + scan, pending, rest, source_end - rest, what, what_length)) {
-        ++scan;
+    if (again.length() != 0) {
+      // Does the pattern begin at the top of the stack (running on into the rest)?
+      const int64_t stacked = again.length();
+      const int64_t from_stack = stacked < what_length ? stacked : what_length;
+      bool match = rest_end - rest >= what_length - from_stack;
+      for (int64_t i = 0; match && i < what_length; ++i) {
+        const char c = i < from_stack ? again.bytes()[stacked - 1 - i] : rest[i - from_stack];
+        match = c == what[i];
+      }
+      if (!match) {
+        const char c = again.Last();
+        again.Drop(1);
+        built = out.Append(&c, 1);
         continue;
       }
-      const int64_t in_out = pending < what_length ? pending : what_length;
-      built = out.Splice(scan, in_out, with, with_length);
-      rest += what_length - in_out;
+      again.Drop(from_stack);
+      rest += what_length - from_stack;
     } else {
-      const char* hit = FindIn(rest, source_end, what, what_length);
+      const char* hit = FindIn(rest, rest_end, what, what_length);
       if (hit == nullptr) {
-        built = out.Append(rest, source_end - rest);
+        built = out.Append(rest, rest_end - rest);
         break;
       }
-      scan = out.length() + (hit - rest);
-      built = out.Append(rest, hit - rest) && out.Append(with, with_length);
+      built = out.Append(rest, hit - rest);
       rest = hit + what_length;
     }
     ++done;
     if (restart) {
-      scan = scan - what_length + 1 < 0 ? 0 : scan - what_length + 1;
+      // Search again from L - 1 bytes before the replacement, the replacement included.
+      const int64_t back = out.length() < what_length - 1 ? out.length() : what_length - 1;
+      built = built && again.AppendReversed(with, with_length) &&
+              again.AppendReversed(out.bytes() + out.length() - back, back);
+      out.Drop(back);
     } else {
-      scan += with_length;
+      built = built && out.Append(with, with_length);
     }
   }
   if (!built || !out.Append("", 1)) {

@@ -54,5 +54,13 @@ TEST(TextReplaceAllTest, MegabytesOfChainedOccurrencesTakeLinearTime) {
   EXPECT_STREQ("b", value.GetConstText());
 }
 
+TEST(TextReplaceAllTest, EndlessRewritingStopsAtTheGuardInLinearTime) {
+  // Each replacement forms the next occurrence ("a" from the run before it, "b" from its own
+  // start) for ever: the guard of 2^20 replacements ends it, 13 bytes longer each time.
+  TextString value("abb");
+  value.ReplaceAll("ab", ("bb" + std::string(13, 'a')).c_str());
+  EXPECT_EQ(3 + 13 * (1 << 20), value.GetLength());
+}
+
 }  // namespace
 }  // namespace kestario
