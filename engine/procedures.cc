@@ -120,6 +120,8 @@ void DropIndex(ProcedureList list) {
 
 // Indexes `list` of `length` records; null when memory runs out (lookups then scan).
 const NameIndex* BuildIndex(ProcedureList list, int32_t length) {
+  // Far more records than memory could hold: keeps the slot count within 32 bits.
+  if (length > (1 << 28)) return nullptr;
   if (g_nameIndexes.count == g_nameIndexes.capacity) {
     int32_t capacity = g_nameIndexes.capacity == 0 ? 4 : g_nameIndexes.capacity * 2;
     void* grown =
