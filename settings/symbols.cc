@@ -491,12 +491,12 @@ class PendingText {
 //
 // That pass looks up block `index` (the index-th "<" met at depth 0, with its text up to the ">"
 // that brings the depth back to 0, or to the end), `blocks` times. The scan for a block ends at a
-// "<" that no ">" follows. A symbol found replaces the
-// block and the same index is looked up again, now in the symbol's value; a name not found moves
-// on to the next index. The text before a block never changes afterwards, and neither does the
-// depth at its "<", which is 0; so the walk keeps the text before the block in `out`, and the
-// rest, with the values put in, in `pending`, and finds each block by going on from the last.
-// When no block is left, every remaining lookup is of the empty name and changes nothing.
+// "<" that no ">" follows. A symbol found replaces the block and the same index is looked up
+// again, now in the symbol's value; a name not found moves on to the next index. The text before
+// a block never changes afterwards, and neither does the depth at its "<", which is 0; so the walk
+// keeps the text before the block in `out`, and the rest, with the values put in, in `pending`,
+// and finds each block by going on from the last. When no block is left, every remaining lookup
+// is of the empty name and changes nothing.
 //
 // False, with `text` untouched, when memory for the walk runs out.
 bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
