@@ -7,9 +7,14 @@
 //   buttons <the command ids of the visible buttons, comma separated: 1 OK, 6 Yes, 7 No ...>
 // The texts are read as UTF-16 (WM_GETTEXT) and written as UTF-8, so they can be compared with
 // the catalog's UTF-8 source whatever the ANSI code page.
+//
+// "box_reader.exe press ID" instead clicks the button ID (1 OK, 6 Yes, 7 No) of every open box:
+// the harness's last resort when the keyboard cannot reach a box, since without a window manager
+// the X input focus does not always follow.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -76,9 +81,25 @@ BOOL CALLBACK VisitTop(HWND window, LPARAM /*parameter*/) {
   return TRUE;
 }
 
+BOOL CALLBACK PressButton(HWND window, LPARAM id) {
+  wchar_t className[64] = L"";
+  GetClassNameW(window, className, 64);
+  if (!IsWindowVisible(window) || lstrcmpW(className, L"#32770") != 0) return TRUE;
+  HWND button = GetDlgItem(window, static_cast<int>(id));
+  if (button != nullptr) {
+    PostMessageW(window, WM_COMMAND, MAKEWPARAM(static_cast<WORD>(id), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  }
+  return TRUE;
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  if (argc == 3 && lstrcmpA(argv[1], "press") == 0) {
+    EnumWindows(PressButton, static_cast<LPARAM>(std::atoi(argv[2])));
+    return 0;
+  }
   EnumWindows(VisitTop, 0);
   std::fflush(stdout);
   return 0;
