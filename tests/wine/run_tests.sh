@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The Windows part of the test suite: cross-builds updater.exe (windows preset), runs the Wine
+# The Windows part of the test suite: cross-builds updater.exe (windows preset), checks its image
+# (imports, hardening flags, size: check_image.sh), runs the Wine
 # end-to-end scenarios (tests/wine/scenarios and the shared tests/e2e/scenarios) and the
 # differential test of the INI readers (accepted differences only).
 # One Wine prefix (build/windows/wineprefix, created once) and one Xvfb serve the whole run.
@@ -9,6 +10,9 @@ cd "$top"
 
 status=0
 cmake --preset windows >/dev/null && cmake --build --preset windows || exit 1
+echo
+echo "==== The program's image: imports, hardening flags, size ===="
+tests/wine/check_image.sh || status=1
 echo
 echo "==== Wine end-to-end scenarios (build done after ${SECONDS}s) ===="
 tests/wine/run_scenarios.sh || status=1
