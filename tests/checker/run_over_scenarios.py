@@ -45,51 +45,10 @@ MODES = ([], ["--json"], ["--plan"], ["--dot"])
 FIELDS = {"file", "line", "severity", "section", "key", "message"}
 
 
-def to_bytes(text):
-    """The bytes of a scenario text, with its generators expanded where the format has them."""
-    expand = getattr(sc, "expand", None)
-    return expand(text) if expand else text.encode("utf-8")
-
-
 def lay_out(scenario, folder):
     """Writes the scenario's files, registry and script into `folder` as the end-to-end runner
     does; returns the registry file's path, or None."""
-    subst = sc.Scenario.substituter(folder, "/", "run")
-    for name, content, flags in scenario.files(subst):
-        path = os.path.join(folder, name)
-        if content is None:
-            os.makedirs(path, exist_ok=True)
-            continue
-        os.makedirs(os.path.dirname(path), exist_ok=True)
-        if os.path.isdir(path) and not os.path.islink(path):
-            os.rmdir(path)  # a file given after the folder it replaces
-        if flags == "fifo":
-            os.mkfifo(path)
-            continue
-        if flags == "link":
-            os.symlink(content, path)
-            continue
-        with open(path, "wb") as f:
-            f.write(to_bytes(content))
-        if flags == "x":
-            os.chmod(path, 0o755)
-        elif flags == "noread":
-            os.chmod(path, 0o000)
-    registry = scenario.registry(subst)
-    registry_file = None
-    if registry:
-        registry_file = os.path.join(folder, "registry.ini")
-        with open(registry_file, "w", encoding="utf-8") as f:
-            for app, (full, value) in registry.items():
-                f.write("[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%s]\n" % app)
-                if full is not None:
-                    f.write("@=%s\n" % full)
-                if value is not None:
-                    f.write("PATH=%s\n" % value)
-    if scenario.has_script():
-        with open(os.path.join(folder, "updater.ini"), "wb") as f:
-            f.write(to_bytes(scenario.script(subst)))
-    return registry_file
+    return sc.lay_out(scenario, folder, sc.Scenario.substituter(folder, "/", "run"))
 
 
 def listing(folder):

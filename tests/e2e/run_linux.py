@@ -46,50 +46,13 @@ def parse_boxes(stderr):
             rest = rest[len(prompt):]
 
 
-def write_registry(path, entries):
-    with open(path, "w", encoding="utf-8") as f:
-        for app, (full, value) in entries.items():
-            f.write("[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%s]\n" % app)
-            if full is not None:
-                f.write("@=%s\n" % full)
-            if value is not None:
-                f.write("PATH=%s\n" % value)
-
-
 def run(scenario, program, registry_program):
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
     try:
         subst = sc.Scenario.substituter(folder, "/", "run")
-        for name, content, flags in scenario.files(subst):
-            path = os.path.join(folder, name)
-            if content is None:
-                os.makedirs(path, exist_ok=True)
-                continue
-            os.makedirs(os.path.dirname(path), exist_ok=True)
-            if os.path.isdir(path) and not os.path.islink(path):
-                os.rmdir(path)  # a file given after the folder it replaces
-            if flags == "fifo":
-                os.mkfifo(path)
-                continue
-            if flags == "link":
-                os.symlink(content, path)
-                continue
-            with open(path, "wb") as f:
-                f.write(sc.expand(content))
-            if flags == "ro":
-                os.chmod(path, 0o444)
-            elif flags == "x":
-                os.chmod(path, 0o755)
-            elif flags == "noread":
-                os.chmod(path, 0o000)
+        registry_file = sc.lay_out(scenario, folder, subst)
         exe = os.path.join(folder, "updater.run")
-        registry = scenario.registry(subst)
-        shutil.copy2(registry_program if registry else program, exe)
-        if registry:
-            write_registry(os.path.join(folder, "registry.ini"), registry)
-        if scenario.has_script():
-            with open(os.path.join(folder, "updater.ini"), "wb") as f:
-                f.write(sc.expand(scenario.script(subst)))
+        shutil.copy2(registry_program if registry_file else program, exe)
         answers = "".join(a + "\n" for a in scenario.answers(subst))
         limits = scenario.limits()
 

@@ -211,6 +211,54 @@ def expand_text(text):
     return expand(text).decode("utf-8", "replace")
 
 
+def write_registry(path, entries):
+    """The Linux registry file of App Paths entries (application -> (full path, PATH value))."""
+    with open(path, "w", encoding="utf-8") as f:
+        for app, (full, value) in entries.items():
+            f.write("[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%s]\n" % app)
+            if full is not None:
+                f.write("@=%s\n" % full)
+            if value is not None:
+                f.write("PATH=%s\n" % value)
+
+
+def lay_out(scenario, folder, subst):
+    """Writes the scenario's files, its registry (registry.ini) and its script (updater.ini) into
+    `folder`, as the Linux program finds them; returns the registry file's path, or None when the
+    scenario has no registry."""
+    for name, content, flags in scenario.files(subst):
+        path = os.path.join(folder, name)
+        if content is None:
+            os.makedirs(path, exist_ok=True)
+            continue
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        if os.path.isdir(path) and not os.path.islink(path):
+            os.rmdir(path)  # a file given after the folder it replaces
+        if flags == "fifo":
+            os.mkfifo(path)
+            continue
+        if flags == "link":
+            os.symlink(content, path)
+            continue
+        with open(path, "wb") as f:
+            f.write(expand(content))
+        if flags == "ro":
+            os.chmod(path, 0o444)
+        elif flags == "x":
+            os.chmod(path, 0o755)
+        elif flags == "noread":
+            os.chmod(path, 0o000)
+    registry_file = None
+    registry = scenario.registry(subst)
+    if registry:
+        registry_file = os.path.join(folder, "registry.ini")
+        write_registry(registry_file, registry)
+    if scenario.has_script():
+        with open(os.path.join(folder, "updater.ini"), "wb") as f:
+            f.write(expand(scenario.script(subst)))
+    return registry_file
+
+
 def load_all(folder):
     return [Scenario(os.path.join(folder, name))
             for name in sorted(os.listdir(folder)) if name.endswith(".scenario")]
