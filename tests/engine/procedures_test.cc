@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/context.h"
+#include "support/allocation_budget.h"
 #include "support/script_test.h"
 #include "text/byte_buffer.h"
 
@@ -102,20 +103,16 @@ TEST_F(ProceduresTest, EveryKindReadsItsKeys) {
   }
 }
 
-// Fails every allocation after the first `budget` ones.
-int g_budget = -1;
-bool LimitedAllocation(size_t) { return g_budget < 0 || g_budget-- > 0; }
-
 TEST_F(ProceduresTest, PushKeepsTheStackWhenMemoryRunsOut) {
   ProcedureList first = Build(kThree, "A");
   ASSERT_NE(nullptr, first);
   ProcedureList second = static_cast<ProcedureList>(AllocateBlock(sizeof(ProcedureRecord*)));
   second[0] = nullptr;
-  g_budget = 0;
-  SetAllocationGate(&LimitedAllocation);
+  g_allocations_left = 0;
+  SetAllocationGate(&LimitedGate);
   EXPECT_FALSE(PushList(second));
   SetAllocationGate(nullptr);
-  g_budget = -1;
+  g_allocations_left = -1;
   EXPECT_EQ(1, g_updaterState.listStack.count);
   EXPECT_EQ(first, TopList());
   EXPECT_FALSE(PushList(nullptr));
@@ -131,11 +128,11 @@ TEST_F(ProceduresTest, RemoveWithoutMemoryStillRemoves) {
   ProcedureList second = Build(kThree, "B");
   ProcedureList third = Build(kThree, "C");
   ASSERT_NE(nullptr, third);
-  g_budget = 0;
-  SetAllocationGate(&LimitedAllocation);
+  g_allocations_left = 0;
+  SetAllocationGate(&LimitedGate);
   EXPECT_EQ(2, RemoveList(second));
   SetAllocationGate(nullptr);
-  g_budget = -1;
+  g_allocations_left = -1;
   EXPECT_EQ(first, ListAt(0));
   EXPECT_EQ(third, ListAt(1));
   ProcedureList fourth = Build(kThree, "B");

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/allocation_budget.h"
+
 namespace kestario {
 namespace {
 
@@ -17,14 +19,6 @@ bool Holds(const ByteBuffer& buffer, const char* bytes) {
   const uint32_t size = static_cast<uint32_t>(std::strlen(bytes));
   return buffer.GetSize() == size &&
          (size == 0 || std::memcmp(buffer.GetConstData(), bytes, size) == 0);
-}
-
-int g_allocations_left = -1;  // -1: no limit.
-bool LimitedGate(size_t) {
-  if (g_allocations_left < 0) return true;
-  if (g_allocations_left == 0) return false;
-  --g_allocations_left;
-  return true;
 }
 
 class ByteBufferTest : public ::testing::Test {

@@ -4,18 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/allocation_budget.h"
+
 #include "text/message_catalog.h"
 
 namespace kestario {
 namespace {
-
-int g_allocations_left = -1;  // -1: no limit.
-bool LimitedGate(size_t) {
-  if (g_allocations_left < 0) return true;
-  if (g_allocations_left == 0) return false;
-  --g_allocations_left;
-  return true;
-}
 
 class TextStringTest : public ::testing::Test {
  protected:
