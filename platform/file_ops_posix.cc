@@ -3,11 +3,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -34,28 +38,6 @@ bool WriteAll(int fd, const char* data, size_t length) {
   return true;
 }
 
-bool CopyData(int source, int target) {
-  static constexpr size_t kChunk = 64 * 1024;
-  char* buffer = static_cast<char*>(malloc(kChunk));
-  if (!buffer) return false;
-  bool ok = true;
-  for (;;) {
-    ssize_t got = read(source, buffer, kChunk);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      ok = false;
-      break;
-    }
-    if (got == 0) break;
-    if (!WriteAll(target, buffer, static_cast<size_t>(got))) {
-      ok = false;
-      break;
-    }
-  }
-  free(buffer);
-  return ok;
-}
-
 // Ignores SIGXFSZ for its lifetime, so that exceeding the file size limit is an EFBIG result.
 class FileSizeSignalIgnored {
  public:
@@ -77,6 +59,135 @@ class FileSizeSignalIgnored {
   bool saved_;
 };
 
+// The signals that end a run and can be caught: a copy holds them back while it has a temporary
+// file, and gives way to them between chunks, so that nothing is left behind when they end it.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    sigemptyset(&set_);
+    for (int signal : kSignals) sigaddset(&set_, signal);
+    held_ = sigprocmask(SIG_BLOCK, &set_, &previous_) == 0;
+  }
+  // Restoring the mask delivers a signal that arrived meanwhile, with its usual effect.
+  ~EndingSignalsHeld() {
+    if (held_) sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+  // Whether one of them is waiting (and was not blocked before the copy began).
+  bool Arrived() const {
+    sigset_t pending;
+    if (!held_ || sigpending(&pending) != 0) return false;
+    for (int signal : kSignals) {
+      if (sigismember(&pending, signal) && !sigismember(&previous_, signal)) return true;
+    }
+    return false;
+  }
+
+ private:
+  static constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP};
+  sigset_t set_;
+  sigset_t previous_;
+  bool held_;
+};
+
+constexpr int EndingSignalsHeld::kSignals[];
+
+// Copies `source` from its current offset to the end into `target` at its offset, adding the bytes
+// to *copied. The kernel moves them: a reflink where the file system shares blocks, otherwise
+// copy_file_range in chunks, with read and write as the fallback. False on any error, and when
+// one of the ending signals arrived.
+bool CopyData(int source, int target, const EndingSignalsHeld& signals, uint64_t* copied) {
+  if (*copied == 0 && ioctl(target, FICLONE, source) == 0) {
+    struct stat cloned;
+    if (fstat(target, &cloned) != 0) return false;
+    *copied = static_cast<uint64_t>(cloned.st_size);
+    return true;
+  }
+  static constexpr size_t kKernelChunk = 8u << 20;
+  static constexpr size_t kBufferSize = 256u << 10;
+  bool kernel = true;
+  char* buffer = nullptr;
+  bool ok = true;
+  for (;;) {
+    if (signals.Arrived()) {
+      ok = false;
+      break;
+    }
+    ssize_t done;
+    if (kernel) {
+      done = copy_file_range(source, nullptr, target, nullptr, kKernelChunk, 0);
+      if (done < 0 && (errno == EXDEV || errno == EINVAL || errno == ENOSYS ||
+                       errno == EOPNOTSUPP || errno == EBADF)) {
+        kernel = false;  // another file system, or none that copies: go on by hand
+        continue;
+      }
+      if (done == 0) {
+        kernel = false;  // the end, unless a file system stops early: read() has the last word
+        continue;
+      }
+    } else {
+      if (!buffer) buffer = static_cast<char*>(malloc(kBufferSize));
+      if (!buffer) {
+        ok = false;
+        break;
+      }
+      done = read(source, buffer, kBufferSize);
+      if (done == 0) break;
+      if (done > 0 && !WriteAll(target, buffer, static_cast<size_t>(done))) {
+        ok = false;
+        break;
+      }
+    }
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    *copied += static_cast<uint64_t>(done);
+  }
+  free(buffer);
+  return ok;
+}
+
+// Whether the source still is what it was when the copy began, and all of it was copied.
+bool SourceUnchanged(int source, const struct stat& before, uint64_t copied) {
+  struct stat after;
+  return fstat(source, &after) == 0 && after.st_size == before.st_size &&
+         copied == static_cast<uint64_t>(before.st_size) &&
+         after.st_mtim.tv_sec == before.st_mtim.tv_sec &&
+         after.st_mtim.tv_nsec == before.st_mtim.tv_nsec &&
+         after.st_ctim.tv_sec == before.st_ctim.tv_sec &&
+         after.st_ctim.tv_nsec == before.st_ctim.tv_nsec;
+}
+
+bool g_namedTemporariesOnly = false;
+
+// Fills the last six bytes of `name` ("...XXXXXX") with letters and digits that differ from call
+// to call.
+void FillRandomSuffix(char* name) {
+  static const char kDigits[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  static uint64_t counter = 0;
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  uint64_t value = (static_cast<uint64_t>(now.tv_nsec) ^ (static_cast<uint64_t>(getpid()) << 32)) +
+                   (++counter) * 0x9E3779B97F4A7C15ull;
+  char* end = name + strlen(name);
+  for (char* p = end - 6; p < end; ++p) {
+    *p = kDigits[value % 62];
+    value /= 62;
+  }
+}
+
+// The temporary file of one copy: unnamed (O_TMPFILE) where the file system has them, so that
+// a crash leaves nothing behind; otherwise ".NAME.XXXXXX" beside the destination.
+struct Temporary {
+  int fd = -1;
+  char* path = nullptr;  // "<folder>/.<name>.XXXXXX"
+  bool named = false;    // whether `path` exists now
+};
+
 // Makes "<folder>/.<name>.XXXXXX" for `to`; null when memory runs out or `to` ends in "/".
 char* TemporaryTemplate(const char* to) {
   const char* slash = strrchr(to, '/');
@@ -95,6 +206,150 @@ char* TemporaryTemplate(const char* to) {
   return result;
 }
 
+// Opens the temporary file in the folder `folderFd`; false with errno set when it cannot.
+bool OpenTemporary(int folderFd, Temporary* temporary) {
+  if (!g_namedTemporariesOnly) {
+    temporary->fd = openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    if (temporary->fd >= 0) return true;
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
+  }
+  temporary->fd = mkostemp(temporary->path, O_CLOEXEC);
+  temporary->named = temporary->fd >= 0;
+  return temporary->named;
+}
+
+// Gives the unnamed temporary file a name: `to` itself when `exclusive`, else a fresh
+// ".NAME.XXXXXX" (temporary->path).
+bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
+  char procPath[64];
+  snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", temporary->fd);
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const char* name = to;
+    if (!exclusive) {
+      FillRandomSuffix(temporary->path);
+      name = temporary->path;
+    }
+    if (linkat(temporary->fd, "", AT_FDCWD, name, AT_EMPTY_PATH) != 0 &&
+        linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
+      if (errno == EEXIST && !exclusive) continue;
+      return false;
+    }
+    temporary->named = !exclusive;
+    return true;
+  }
+  return false;
+}
+
+// Carries the POSIX access list of the file `from` (if it has one) over to `target`.
+bool CopyAccessList(const char* from, int target) {
+  static const char kName[] = "system.posix_acl_access";
+  ssize_t size = getxattr(from, kName, nullptr, 0);
+  if (size < 0) return errno == ENODATA || errno == ENOTSUP;
+  if (size == 0) return true;
+  char* list = static_cast<char*>(malloc(static_cast<size_t>(size)));
+  if (!list) return false;
+  size = getxattr(from, kName, list, static_cast<size_t>(size));
+  bool ok = size >= 0 && fsetxattr(target, kName, list, static_cast<size_t>(size), 0) == 0;
+  free(list);
+  return ok;
+}
+
+// Copies into the existing file `to` itself, for a writable file in a folder that refuses new
+// files: not atomic, and the file keeps its owner, mode and access list.
+bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
+                 const EndingSignalsHeld& signals) {
+  int target = open(to, O_WRONLY | O_TRUNC | O_CLOEXEC);
+  if (target < 0) return false;
+  struct timespec times[2];
+  times[0].tv_sec = 0;
+  times[0].tv_nsec = UTIME_OMIT;
+  times[1] = sourceInfo.st_mtim;
+  uint64_t copied = 0;
+  bool ok = CopyData(source, target, signals, &copied) &&
+            SourceUnchanged(source, sourceInfo, copied) && futimens(target, times) == 0 &&
+            fsync(target) == 0;
+  if (close(target) != 0) ok = false;
+  return ok;
+}
+
+// The copy of the open regular file `source` onto the path `to`, which is not a symbolic link.
+bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists) {
+  struct stat targetInfo;
+  bool replacing = false;
+  if (stat(to, &targetInfo) == 0) {
+    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
+      return !failIfExists;  // the same file: nothing to copy, never truncated
+    }
+    if (failIfExists || S_ISDIR(targetInfo.st_mode) || (targetInfo.st_mode & S_IWUSR) == 0 ||
+        access(to, W_OK) != 0) {
+      return false;
+    }
+    replacing = true;
+  } else if (errno != ENOENT) {
+    return false;
+  }
+
+  Temporary temporary;
+  temporary.path = TemporaryTemplate(to);
+  if (!temporary.path) return false;
+  const char* slash = strrchr(to, '/');
+  char* folder = slash ? strndup(to, slash == to ? 1 : static_cast<size_t>(slash - to)) : nullptr;
+  int folderFd =
+      (slash && !folder) ? -1 : open(folder ? folder : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  free(folder);
+  if (folderFd < 0) {
+    free(temporary.path);
+    return false;
+  }
+
+  FileSizeSignalIgnored sizeSignal;
+  EndingSignalsHeld signals;
+  bool ok = false;
+  if (!OpenTemporary(folderFd, &temporary)) {
+    // A folder that refuses new files, with a destination the run may write: in place.
+    if (replacing && (errno == EACCES || errno == EPERM)) {
+      ok = CopyInPlace(source, sourceInfo, to, signals);
+    }
+  } else {
+    // A replaced file keeps its owner (where the run may give it away), its mode and its access
+    // list; a new one takes the source's mode. Never a set-user-ID or set-group-ID bit.
+    mode_t mode = (replacing ? targetInfo.st_mode : sourceInfo.st_mode) & 01777;
+    if (replacing && (targetInfo.st_uid != geteuid() || targetInfo.st_gid != getegid())) {
+      (void)!fchown(temporary.fd, targetInfo.st_uid, targetInfo.st_gid);
+    }
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1] = sourceInfo.st_mtim;
+    uint64_t copied = 0;
+    ok = CopyData(source, temporary.fd, signals, &copied) &&
+         SourceUnchanged(source, sourceInfo, copied) && fchmod(temporary.fd, mode) == 0 &&
+         (!replacing || CopyAccessList(to, temporary.fd)) && futimens(temporary.fd, times) == 0 &&
+         fsync(temporary.fd) == 0;
+    if (ok && !temporary.named) {
+      ok = NameTemporary(&temporary, to, failIfExists);
+    } else if (ok && failIfExists) {
+      // Never replace a file that appeared meanwhile.
+      if (renameat2(AT_FDCWD, temporary.path, AT_FDCWD, to, RENAME_NOREPLACE) == 0) {
+        temporary.named = false;
+      } else {
+        ok = (errno == EINVAL || errno == ENOSYS) && link(temporary.path, to) == 0;
+      }
+    }
+    if (ok && temporary.named && !failIfExists) {
+      ok = rename(temporary.path, to) == 0;
+      if (ok) temporary.named = false;
+    }
+    if (close(temporary.fd) != 0) ok = false;
+    if (ok) fsync(folderFd);  // the new name reaches the disk too
+  }
+  // A temporary name still there after a link, or after a failure, goes.
+  if (temporary.named && (!ok || failIfExists)) unlink(temporary.path);
+  close(folderFd);
+  free(temporary.path);
+  return ok;
+}
+
 }  // namespace
 
 bool PosixDeleteFile(const char* path) {
@@ -103,6 +358,8 @@ bool PosixDeleteFile(const char* path) {
   if (lstat(path, &info) != 0 || S_ISDIR(info.st_mode)) return false;
   return unlink(path) == 0;
 }
+
+void PosixCopyUsesNamedTemporariesOnly(bool namedOnly) { g_namedTemporariesOnly = namedOnly; }
 
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
   if (!from || !*from || !to || !*to) return false;
@@ -114,59 +371,20 @@ bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
     close(source);
     return false;
   }
-
-  struct stat targetInfo;
-  if (stat(to, &targetInfo) == 0) {
-    if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-      close(source);
-      return !failIfExists;  // the same file: nothing to copy, never truncated
-    }
-    if (failIfExists || S_ISDIR(targetInfo.st_mode) || (targetInfo.st_mode & S_IWUSR) == 0 ||
-        access(to, W_OK) != 0) {
+  // A symbolic link is written through: the file it names is replaced and the link stays. One
+  // that names nothing fails.
+  char* resolved = nullptr;
+  struct stat linkInfo;
+  if (lstat(to, &linkInfo) == 0 && S_ISLNK(linkInfo.st_mode)) {
+    resolved = realpath(to, nullptr);
+    if (!resolved) {
       close(source);
       return false;
     }
-  } else if (errno != ENOENT) {
-    close(source);
-    return false;
   }
-
-  char* temporary = TemporaryTemplate(to);
-  if (!temporary) {
-    close(source);
-    return false;
-  }
-  FileSizeSignalIgnored sizeSignal;
-  int target = mkostemp(temporary, O_CLOEXEC);
-  if (target < 0) {
-    free(temporary);
-    close(source);
-    return false;
-  }
-  struct timespec times[2];
-  times[0].tv_sec = 0;
-  times[0].tv_nsec = UTIME_OMIT;
-  times[1] = sourceInfo.st_mtim;
-  bool ok = CopyData(source, target) &&
-            (fchmod(target, sourceInfo.st_mode & 07777) == 0 ||
-             fchmod(target, sourceInfo.st_mode & 0777) == 0) &&
-            futimens(target, times) == 0;
-  if (close(target) != 0) ok = false;
+  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists);
+  free(resolved);
   close(source);
-  if (ok) {
-    if (failIfExists) {
-      // Never replace a file that appeared meanwhile.
-      ok = renameat2(AT_FDCWD, temporary, AT_FDCWD, to, RENAME_NOREPLACE) == 0;
-      if (!ok && (errno == EINVAL || errno == ENOSYS)) {
-        ok = link(temporary, to) == 0;
-      }
-    } else {
-      ok = rename(temporary, to) == 0;
-    }
-  }
-  // After a successful rename the temporary name is gone; after a link it remains.
-  if (!ok || failIfExists) unlink(temporary);
-  free(temporary);
   return ok;
 }
 

@@ -10,14 +10,24 @@ namespace kestario {
 // is ever expanded.
 bool PosixDeleteFile(const char* path);
 
-// Copies the regular file `from` onto `to`, keeping its permission bits and modification time.
-// Fails when the source is missing or not a regular file, the destination is empty, ends in "/",
-// is a folder, lies in a missing folder, exists while `failIfExists`, or exists without write
-// permission (owner write bit clear, or access(W_OK) refused). The data goes to a temporary file
-// ".NAME.XXXXXX" beside the destination, which is renamed over it only when complete; on any
-// failure (a full disk, the file size limit) the old destination is untouched and the temporary
-// file removed. Copying a file onto itself (same device and inode) succeeds without touching it.
+// Copies the regular file `from` onto `to`. Fails when the source is missing or not a regular
+// file, the destination is empty, ends in "/", is a folder, lies in a missing folder, exists while
+// `failIfExists`, or exists without write permission (owner write bit clear, or access(W_OK)
+// refused). The data goes to a temporary file in the destination's folder (unnamed, O_TMPFILE,
+// where the file system allows it; else ".NAME.XXXXXX"), moved by the kernel (a reflink, or
+// copy_file_range), flushed with fsync and renamed over the destination only when complete; the
+// folder is flushed too. On any failure (a full disk, the file size limit, a source that changed
+// while it was read, SIGTERM, SIGINT or SIGHUP) the old destination is untouched and no temporary
+// file is left; such a signal then takes its usual effect. A replaced file keeps its owner (where
+// the process may give files away), its permission bits and its access list; a new file takes the
+// source's permission bits. Set-user-ID and set-group-ID bits are never set. Both get the source's
+// modification time. A destination that is a symbolic link is written through (its target is
+// replaced, the link stays); a hard link is replaced under its name only. A writable destination
+// in a folder that refuses new files is written in place. Copying a file onto itself (same device
+// and inode) succeeds without touching it.
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists);
+// For tests: copy as on a file system without unnamed temporary files.
+void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 
 // Whether anything matches. Only the last path component may hold wildcards: "*" (any run of
 // bytes) and "?" (one byte); every other byte, "[" and "\" included, is literal, and names

@@ -2,11 +2,15 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -110,15 +114,20 @@ TEST(CopyFileTest, KeepsPermissionBitsAndModificationTime) {
   ASSERT_EQ(0, chmod(from.c_str(), 0750));
   SetModified(from, LocalTime(2001, 7, 5, 10, 30, 0), 123456789);
   ASSERT_TRUE(WriteFile(to, "old"));
-  ASSERT_EQ(0, chmod(to.c_str(), 0666));
+  ASSERT_EQ(0, chmod(to.c_str(), 0600));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), to.c_str(), false));
   struct stat source;
   struct stat copy;
   ASSERT_EQ(0, stat(from.c_str(), &source));
   ASSERT_EQ(0, stat(to.c_str(), &copy));
-  EXPECT_EQ(0750u, copy.st_mode & 07777);
+  EXPECT_EQ(0600u, copy.st_mode & 07777);  // a replaced file keeps its mode
   EXPECT_EQ(source.st_mtim.tv_sec, copy.st_mtim.tv_sec);
   EXPECT_EQ(source.st_mtim.tv_nsec, copy.st_mtim.tv_nsec);
+  EXPECT_EQ("#!/bin/sh\n", ReadFile(to));
+  // A new file takes the source's mode.
+  ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "new.sh").c_str(), false));
+  ASSERT_EQ(0, stat((folder / "new.sh").c_str(), &copy));
+  EXPECT_EQ(0750u, copy.st_mode & 07777);
   // A read-only source copies to a read-only file.
   ASSERT_EQ(0, chmod(from.c_str(), 0444));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "ro").c_str(), false));
@@ -192,6 +201,158 @@ TEST(CopyFileTest, FileSizeLimitLeavesOldDestinationIntact) {
   EXPECT_EQ("old contents", ReadFile(to));
   EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
   EXPECT_EQ(2u, Names(folder.Path()).size());
+}
+
+TEST(CopyFileTest, NeverHandsOutSetIdBitsAndKeepsTheReplacedOwner) {
+  TempFolder folder;
+  std::string from = folder / "tool";
+  std::string to = folder / "installed";
+  ASSERT_TRUE(WriteFile(from, "new"));
+  ASSERT_EQ(0, chmod(from.c_str(), 06755));
+  ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "fresh").c_str(), false));
+  struct stat copy;
+  ASSERT_EQ(0, stat((folder / "fresh").c_str(), &copy));
+  EXPECT_EQ(0755u, copy.st_mode & 07777);
+  // A replaced file keeps its owner and mode, never a set-user-ID bit, old or new.
+  ASSERT_TRUE(WriteFile(to, "old"));
+  bool root = geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(0, chown(to.c_str(), 1234, 1234));
+  }
+  ASSERT_EQ(0, chmod(to.c_str(), 04640));
+  ASSERT_TRUE(PosixCopyFile(from.c_str(), to.c_str(), false));
+  ASSERT_EQ(0, stat(to.c_str(), &copy));
+  EXPECT_EQ(0640u, copy.st_mode & 07777);
+  EXPECT_EQ("new", ReadFile(to));
+  if (root) {
+    EXPECT_EQ(1234u, copy.st_uid);
+    EXPECT_EQ(1234u, copy.st_gid);
+  }
+}
+
+TEST(CopyFileTest, WritesThroughSymbolicLinksAndReplacesHardLinksByName) {
+  TempFolder folder;
+  std::string from = folder / "from";
+  ASSERT_TRUE(WriteFile(from, "new"));
+  ASSERT_EQ(0, mkdir((folder / "real").c_str(), 0755));
+  ASSERT_TRUE(WriteFile(folder / "real/target", "old"));
+  ASSERT_EQ(0, symlink("real/target", (folder / "link").c_str()));
+  ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "link").c_str(), false));
+  struct stat info;
+  ASSERT_EQ(0, lstat((folder / "link").c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  EXPECT_EQ("new", ReadFile(folder / "real/target"));
+  EXPECT_FALSE(HasTemporaryFiles(folder / "real"));
+  // A link to nothing is refused and stays.
+  ASSERT_EQ(0, symlink("nothing", (folder / "dangling").c_str()));
+  EXPECT_FALSE(PosixCopyFile(from.c_str(), (folder / "dangling").c_str(), false));
+  EXPECT_EQ(0, lstat((folder / "dangling").c_str(), &info));
+  EXPECT_FALSE(Exists(folder / "nothing"));
+  // A hard link: the named file is replaced, the other name keeps the old data.
+  ASSERT_TRUE(WriteFile(folder / "one", "old"));
+  ASSERT_EQ(0, link((folder / "one").c_str(), (folder / "two").c_str()));
+  ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "two").c_str(), false));
+  EXPECT_EQ("new", ReadFile(folder / "two"));
+  EXPECT_EQ("old", ReadFile(folder / "one"));
+  EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
+}
+
+TEST(CopyFileTest, WritableFileInAFolderThatRefusesNewFilesIsWrittenInPlace) {
+  TempFolder folder;
+  std::string from = folder / "from";
+  ASSERT_TRUE(WriteFile(from, "new data"));
+  ASSERT_EQ(0, mkdir((folder / "locked").c_str(), 0755));
+  ASSERT_TRUE(WriteFile(folder / "locked/granted", "old"));
+  int fd = open((folder / "locked").c_str(), O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(fd, 0);
+  int flags = 0;
+  if (ioctl(fd, FS_IOC_GETFLAGS, &flags) != 0) {
+    close(fd);
+    GTEST_SKIP() << "no file flags here";
+  }
+  int locked = flags | FS_IMMUTABLE_FL;  // no entry may be added; the files stay writable
+  if (ioctl(fd, FS_IOC_SETFLAGS, &locked) != 0) {
+    close(fd);
+    GTEST_SKIP() << "cannot make a folder immutable (needs root and a file system with flags)";
+  }
+  bool copied = PosixCopyFile(from.c_str(), (folder / "locked/granted").c_str(), false);
+  bool created = PosixCopyFile(from.c_str(), (folder / "locked/new").c_str(), false);
+  ioctl(fd, FS_IOC_SETFLAGS, &flags);
+  close(fd);
+  EXPECT_TRUE(copied);
+  EXPECT_FALSE(created);
+  EXPECT_EQ("new data", ReadFile(folder / "locked/granted"));
+  EXPECT_EQ(1u, Names(folder / "locked").size());
+}
+
+// Starts a child that copies a 256 MB source onto an old destination and stops it once the copy
+// is under way (the source's offset has moved, the end not reached). Returns the child.
+pid_t StartAndStopBigCopy(const TempFolder& folder, bool namedOnly) {
+  std::string from = folder / "big";
+  std::string to = folder / "target";
+  const off_t size = off_t{256} << 20;
+  int fd = open(from.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (fd < 0) return -1;
+  std::string block(1 << 20, 'x');
+  for (off_t done = 0; done < size; done += static_cast<off_t>(block.size())) {
+    if (write(fd, block.data(), block.size()) != static_cast<ssize_t>(block.size())) return -1;
+  }
+  close(fd);
+  if (!WriteFile(to, "old contents")) return -1;
+  pid_t child = fork();
+  if (child == 0) {
+    PosixCopyUsesNamedTemporariesOnly(namedOnly);
+    _exit(PosixCopyFile(from.c_str(), to.c_str(), false) ? 0 : 1);
+  }
+  // The child's descriptor of the source, then its offset.
+  std::string fdFolder = "/proc/" + std::to_string(child) + "/fd";
+  for (int attempt = 0; attempt < 20000; ++attempt) {
+    for (const std::string& name : Names(fdFolder)) {
+      char link[4096];
+      ssize_t length = readlink((fdFolder + "/" + name).c_str(), link, sizeof link - 1);
+      if (length <= 0 || std::string(link, static_cast<size_t>(length)) != from) continue;
+      std::string info = ReadFile("/proc/" + std::to_string(child) + "/fdinfo/" + name);
+      long long position = atoll(info.c_str() + info.find("pos:") + 4);
+      if (position > 0 && position < size) {
+        kill(child, SIGSTOP);
+        return child;
+      }
+    }
+    usleep(200);
+  }
+  return child;
+}
+
+TEST(CopyFileTest, SourceThatChangesDuringTheCopyFails) {
+  TempFolder folder;
+  pid_t child = StartAndStopBigCopy(folder, false);
+  ASSERT_GT(child, 0);
+  ASSERT_EQ(0, truncate((folder / "big").c_str(), 25 << 20));
+  kill(child, SIGCONT);
+  int status = 0;
+  ASSERT_EQ(child, waitpid(child, &status, 0));
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(1, WEXITSTATUS(status));  // a failed copy
+  EXPECT_EQ("old contents", ReadFile(folder / "target"));
+  EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
+}
+
+TEST(CopyFileTest, EndingSignalsAndKillLeaveNoTemporaryFile) {
+  for (int signal : {SIGTERM, SIGINT, SIGHUP, SIGKILL}) {
+    TempFolder folder;
+    // Caught signals are tested with a named temporary file, as file systems without O_TMPFILE
+    // have it; SIGKILL with what this file system offers.
+    pid_t child = StartAndStopBigCopy(folder, signal != SIGKILL);
+    ASSERT_GT(child, 0);
+    kill(child, signal);
+    kill(child, SIGCONT);
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "signal " << signal;
+    EXPECT_EQ(signal, WTERMSIG(status));
+    EXPECT_EQ("old contents", ReadFile(folder / "target")) << "signal " << signal;
+    EXPECT_FALSE(HasTemporaryFiles(folder.Path())) << "signal " << signal;
+  }
 }
 
 TEST(FindAnyMatchTest, PlainPathsNameFilesOrFolders) {
