@@ -72,10 +72,12 @@ function(kestario_windows_executable target)
 endfunction()
 
 # Test helpers that run under Wine (console programs): the profile probe, a stand-alone box and
-# the reader of open boxes.
+# the reader of open boxes, and a program that holds a file open without sharing.
 add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
 target_link_libraries(profile_probe PRIVATE kestario_flags)
 add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
 target_link_libraries(box_probe PRIVATE kestario_flags)
+add_executable(hold_open ${CMAKE_SOURCE_DIR}/tests/wine/hold_open.cc)
+target_link_libraries(hold_open PRIVATE kestario_flags)
 add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
 target_link_libraries(box_reader PRIVATE kestario_flags)

@@ -3,6 +3,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/system.h"
 #include "text/byte_buffer.h"
@@ -26,6 +28,220 @@ HKEY ToHkey(RegistryHandle handle) {
   }
   return reinterpret_cast<HKEY>(handle);
 }
+
+// The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
+// folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
+// the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
+// administrator expects of a replaced file) and swaps the data in one rename, and MoveFileExA
+// with MOVEFILE_WRITE_THROUGH when it does not (without MOVEFILE_REPLACE_EXISTING, so a file that
+// appeared meanwhile is never overwritten). Whatever fails, the destination is the old file or
+// the whole new one. The temporary file is marked for deletion while it is written, so that it
+// goes even when the process is ended half-way.
+class AtomicCopy {
+ public:
+  static bool Run(const char* from, const char* to, bool failIfExists) {
+    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return false;
+    AtomicCopy copy(from, source);
+    bool ok = copy.CopyTo(to, failIfExists);
+    ::CloseHandle(source);
+    return ok;
+  }
+
+ private:
+  AtomicCopy(const char* from, HANDLE source) : from_(from), source_(source) {}
+
+  static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+  }
+
+  bool CopyTo(const char* to, bool failIfExists) {
+    if (!::GetFileInformationByHandle(source_, &sourceInfo_) ||
+        (sourceInfo_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return false;
+    }
+    DWORD attributes = ::GetFileAttributesA(to);
+    bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    char* resolved = nullptr;
+    if (replacing) {
+      // The destination as it stands: the same file as the source (another spelling, a link)
+      // is left alone; a symbolic link is written through to the file it names (its final
+      // path, which Wine gives for Unix links too; a plain file without one is taken as named).
+      HANDLE probe = ::CreateFileA(to, FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (probe == INVALID_HANDLE_VALUE) return false;
+      BY_HANDLE_FILE_INFORMATION targetInfo;
+      bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
+      if (known && SameFile(sourceInfo_, targetInfo)) {
+        ::CloseHandle(probe);
+        return !failIfExists;
+      }
+      if (known) resolved = FinalPath(probe);
+      ::CloseHandle(probe);
+      if (!known || failIfExists ||
+          (targetInfo.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
+          (!resolved && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
+        free(resolved);
+        return false;
+      }
+      if (resolved) to = resolved;
+      // Writable, and held by nobody without sharing: the failures CopyFileA has.
+      HANDLE writable =
+          ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (writable == INVALID_HANDLE_VALUE) {
+        free(resolved);
+        return false;
+      }
+      ::CloseHandle(writable);
+    }
+    bool ok = CopyThroughTemporary(to, replacing);
+    free(resolved);
+    return ok;
+  }
+
+  // The path of the file that `handle` names, links followed; null when it cannot be had.
+  static char* FinalPath(HANDLE handle) {
+    DWORD size = ::GetFinalPathNameByHandleA(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+    if (size == 0) return nullptr;
+    char* path = static_cast<char*>(malloc(size + 1));
+    if (!path) return nullptr;
+    DWORD length = ::GetFinalPathNameByHandleA(handle, path, size + 1, FILE_NAME_NORMALIZED);
+    if (length == 0 || length > size) {
+      free(path);
+      return nullptr;
+    }
+    if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
+    return path;
+  }
+
+  // "<folder>\.<name>.XXXXXX" for `to`, the X's to be filled in; null when `to` ends in a
+  // separator or memory runs out.
+  static char* TemporaryTemplate(const char* to) {
+    const char* name = to;
+    for (const char* p = to; *p; ++p) {
+      if (*p == '\\' || *p == '/' || (*p == ':' && p == to + 1)) name = p + 1;
+    }
+    if (!*name) return nullptr;
+    size_t folderLength = static_cast<size_t>(name - to);
+    size_t nameLength = strlen(name);
+    char* result = static_cast<char*>(malloc(folderLength + nameLength + 9));
+    if (!result) return nullptr;
+    memcpy(result, to, folderLength);
+    result[folderLength] = '.';
+    memcpy(result + folderLength + 1, name, nameLength);
+    memcpy(result + folderLength + 1 + nameLength, ".XXXXXX", 8);
+    return result;
+  }
+
+  static void FillRandomSuffix(char* path, unsigned attempt) {
+    static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    uint64_t value = (static_cast<uint64_t>(::GetTickCount()) << 20) ^ ::GetCurrentProcessId() ^
+                     (static_cast<uint64_t>(attempt + 1) * 0x9E3779B97F4A7C15ull);
+    LARGE_INTEGER counter;
+    if (::QueryPerformanceCounter(&counter)) value ^= static_cast<uint64_t>(counter.QuadPart);
+    char* end = path + strlen(path);
+    for (char* p = end - 6; p < end; ++p) {
+      *p = kDigits[value % 36];
+      value /= 36;
+    }
+  }
+
+  static bool MarkForDeletion(HANDLE file, bool deleted) {
+    FILE_DISPOSITION_INFO disposition;
+    disposition.DeleteFile = deleted ? TRUE : FALSE;
+    return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                        sizeof disposition) != FALSE;
+  }
+
+  bool CopyThroughTemporary(const char* to, bool replacing) {
+    char* temporary = TemporaryTemplate(to);
+    if (!temporary) return false;
+    HANDLE target = INVALID_HANDLE_VALUE;
+    DWORD error = 0;
+    for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
+      FillRandomSuffix(temporary, attempt);
+      target = ::CreateFileA(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      error = target == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    if (target == INVALID_HANDLE_VALUE) {
+      free(temporary);
+      // A folder that refuses new files, with a destination the user may write (an
+      // administrator may grant one file in a protected folder): copied in place, as before.
+      return replacing && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
+    }
+    bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
+              ::SetFileTime(target, nullptr, nullptr, &sourceInfo_.ftLastWriteTime) &&
+              ::FlushFileBuffers(target) && MarkForDeletion(target, false);
+    ::CloseHandle(target);
+    if (ok) {
+      if (replacing) {
+        ok = ::ReplaceFileA(to, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                            nullptr) != FALSE;
+        if (!ok && ::GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+          // The old file is gone and the new one still has its temporary name: put it in place.
+          ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        }
+      } else {
+        ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+      }
+      // The new file carries the source's attributes, as CopyFileA gives them.
+      DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+      DWORD wanted = sourceInfo_.dwFileAttributes & kept;
+      if (ok && !::SetFileAttributesA(to, wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) ok = false;
+    }
+    if (!ok) ::DeleteFileA(temporary);  // gone already when marked; a name left after a failed move
+    free(temporary);
+    return ok;
+  }
+
+  bool CopyData(HANDLE target) {
+    static constexpr DWORD kChunk = 1u << 20;
+    char* buffer = static_cast<char*>(malloc(kChunk));
+    if (!buffer) return false;
+    bool ok = true;
+    copied_ = 0;
+    for (;;) {
+      DWORD got = 0;
+      if (!::ReadFile(source_, buffer, kChunk, &got, nullptr)) {
+        ok = false;
+        break;
+      }
+      if (got == 0) break;
+      DWORD written = 0;
+      if (!::WriteFile(target, buffer, got, &written, nullptr) || written != got) {
+        ok = false;
+        break;
+      }
+      copied_ += got;
+    }
+    free(buffer);
+    return ok;
+  }
+
+  // Whether the source is still what it was when the copy began, and all of it was copied.
+  bool SourceUnchanged() {
+    BY_HANDLE_FILE_INFORMATION after;
+    uint64_t size =
+        (static_cast<uint64_t>(sourceInfo_.nFileSizeHigh) << 32) | sourceInfo_.nFileSizeLow;
+    return ::GetFileInformationByHandle(source_, &after) &&
+           after.nFileSizeHigh == sourceInfo_.nFileSizeHigh &&
+           after.nFileSizeLow == sourceInfo_.nFileSizeLow && copied_ == size &&
+           ::CompareFileTime(&after.ftLastWriteTime, &sourceInfo_.ftLastWriteTime) == 0;
+  }
+
+  const char* from_;
+  HANDLE source_;
+  BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
+  uint64_t copied_ = 0;
+};
 
 class Win32System final : public System {
  public:
@@ -111,7 +327,7 @@ class Win32System final : public System {
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
-    return ::CopyFileA(from, to, failIfExists ? TRUE : FALSE) != FALSE;
+    return AtomicCopy::Run(from, to, failIfExists);
   }
 
   bool FindAnyMatch(const char* path) override {

@@ -45,6 +45,15 @@
 #   expect-file-hex PATH HEX    PATH exists and holds exactly the bytes HEX
 #   expect-missing PATH         PATH does not exist ("*" and "?": nothing matches)
 #   exit CODE                   the exit code (default 0)
+#   before COMMAND              a bash command run in the folder after the files are made and
+#                               before the program starts (fails the scenario when it fails)
+#   during COMMAND              a bash command started in the background once the program runs;
+#                               $RUN_PID is the program's process
+#   check COMMAND               a bash command run in the folder after the program has ended; the
+#                               scenario fails when it fails
+#   cleanup COMMAND             a bash command run in the folder at the end, whatever happened
+# The commands see $TOP (the source tree), $WINE_BIN and $WINEPREFIX, and run as the user that
+# runs the tests (root in CI, so they may mount a small file system).
 # TEXT and ARG values take \n for a line feed and \\ for a backslash; then {dir} stands for the
 # folder's Windows path (C:\e2e\NAME). Texts are converted to code page 932 where the program
 # reads or writes them.
@@ -73,7 +82,7 @@ die() { echo "run_scenarios: $*" >&2; exit 2; }
 if [[ ! -f build/windows/CMakeCache.txt ]]; then
   cmake --preset windows >/dev/null || die "cannot configure the windows preset"
 fi
-targets=(box_reader profile_probe)
+targets=(box_reader profile_probe hold_open)
 [[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
 [[ -f $exe ]] || die "no program at $exe"
@@ -194,10 +203,21 @@ answer_box() {
   return 1
 }
 
+# Runs the scenario's commands of one kind (before, check, cleanup) in its folder, in order.
+run_hooks() {
+  local item
+  for item in "${hooks[@]}"; do
+    [[ ${item%% *} == "$1" ]] || continue
+    if ! (cd "$dir" && TOP=$top WINE_BIN=$WINE_BIN bash -c "${item#* }"); then
+      [[ $1 == cleanup ]] || { report_failure "$1 command failed: ${item#* }"; return 1; }
+    fi
+  done
+}
+
 run_scenario() {
   local file=$1
   local name program args=() setup=() boxes=() checks=() exit_expected=0
-  local script= has_script=0 in_script=0 line keyword rest
+  local script= has_script=0 in_script=0 line keyword rest hooks=()
   name=$(basename "$file" .scenario)
   program=updater.exe
   while IFS= read -r line || [[ -n $line ]]; do
@@ -221,6 +241,7 @@ run_scenario() {
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
       exit) exit_expected=$rest ;;
+      before|during|check|cleanup) hooks+=("$keyword $rest") ;;
       *) echo "    bad line in $file: $line"; return 1 ;;
     esac
   done <"$file"
@@ -277,11 +298,19 @@ run_scenario() {
     esac
   done
 
+  run_hooks before || { run_hooks cleanup; return 1; }
+
   # Run the program from its folder, with the relay trace of MessageBoxA on stderr.
   trace=$dir/trace.txt
   (cd "$dir" && WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
      >"$dir/stdout.txt" 2>"$trace") &
   run_pid=$!
+  local during_pids=()
+  for item in "${hooks[@]}"; do
+    [[ ${item%% *} == during ]] || continue
+    (cd "$dir" && RUN_PID=$run_pid TOP=$top WINE_BIN=$WINE_BIN exec bash -c "${item#* }") &
+    during_pids+=($!)
+  done
 
   # The boxes, in order.
   local n=0 expected_style expected_answer expected_caption expected_text have_text
@@ -383,6 +412,12 @@ run_scenario() {
   fi
   wait "$run_pid"; status=$?
   ((status == exit_expected)) || report_failure "exit code $status, expected $exit_expected"
+  local pid
+  for pid in "${during_pids[@]}"; do
+    wait "$pid" || report_failure "a command during the run failed"
+  done
+  run_hooks check
+  run_hooks cleanup
 
   for item in "${checks[@]}"; do
     kind=${item%% *}; item=${item#* }

@@ -1,0 +1,29 @@
+// Holds a file open with share mode 0, as another program that locks it would, until a second
+// file appears (or two minutes pass).
+//
+// usage: hold_open.exe FILE RELEASE
+//   prints "held" once FILE is open (exit 1 when it cannot be opened), then waits until the
+//   file RELEASE exists, closes FILE and exits 0.
+#include <windows.h>
+
+#include <cstdio>
+
+int main(int argc, char** argv) {
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: hold_open FILE RELEASE\n");
+    return 2;
+  }
+  HANDLE file = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    std::fprintf(stderr, "hold_open: cannot open %s (error %lu)\n", argv[1], GetLastError());
+    return 1;
+  }
+  std::printf("held\n");
+  std::fflush(stdout);
+  for (int i = 0; i < 1200 && GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(100);
+  }
+  CloseHandle(file);
+  return 0;
+}
