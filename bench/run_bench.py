@@ -485,6 +485,23 @@ def chart(args, results, path):
     fig.savefig(path, dpi=110)
 
 
+def with_big_files_section(text, markdown_path, big_files_path):
+    """The page with its "## Big files" section (bench/big_copy.py): the one in `big_files_path`
+    when given, else the one the page at `markdown_path` already has, so that a run of the
+    procedure benchmark alone keeps the big-file figures."""
+    marker = "## Big files"
+    section = ""
+    if big_files_path:
+        with open(big_files_path, encoding="utf-8") as f:
+            section = f.read()
+    elif os.path.exists(markdown_path):
+        with open(markdown_path, encoding="utf-8") as f:
+            old = f.read()
+        if marker in old:
+            section = old[old.index(marker):]
+    return text.rstrip("\n") + "\n\n" + section if section else text
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--build", required=True)
@@ -500,6 +517,9 @@ def main():
     parser.add_argument("--markdown")
     parser.add_argument("--chart")
     parser.add_argument("--json")
+    parser.add_argument("--big-files", metavar="FILE",
+                        help="the big-file section made by bench/big_copy.py, put at the end of "
+                             "the markdown page (default: keep the page's own)")
     parser.add_argument("--check", action="store_true",
                         help="exit 1 when a target that the sizes allow is missed")
     args = parser.parse_args()
@@ -528,8 +548,10 @@ def main():
     if args.chart:
         chart(args, results, args.chart)
     if args.markdown:
+        page = with_big_files_section(markdown(args, results, info, found), args.markdown,
+                                      args.big_files)
         with open(args.markdown, "w", encoding="utf-8") as f:
-            f.write(markdown(args, results, info, found))
+            f.write(page)
     if args.check and not all(met for _, _, met in found):
         return 1
     return 0
