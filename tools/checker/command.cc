@@ -5,6 +5,7 @@
 
 #include "platform/system.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/forwarding_system.h"
 #include "tools/checker/report_format.h"
 #ifndef _WIN32
 #include "platform/system_posix.h"
@@ -15,18 +16,6 @@ namespace checker {
 namespace {
 
 enum class Output { kFindings, kJson, kPlan, kDot };
-
-// Puts a system of its own in place for the time of one check, and the previous one back after.
-class SystemSwap {
- public:
-  explicit SystemSwap(System* replacement) : previous_(&CurrentSystem()) { SetSystem(replacement); }
-  ~SystemSwap() { SetSystem(previous_ == &RealSystem() ? nullptr : previous_); }
-  SystemSwap(const SystemSwap&) = delete;
-  SystemSwap& operator=(const SystemSwap&) = delete;
-
- private:
-  System* previous_;
-};
 
 #ifndef _WIN32
 bool IsReadableFile(const std::string& path) {
