@@ -39,6 +39,7 @@ struct Value {
   bool present = false;
   std::string raw;       // as the profile reader gives it
   std::string expanded;  // after the brace and angle passes (ISWAIT: as read)
+  bool refused = false;  // the angle pass refused a result over the block limit: it reads empty
 };
 
 // Where a comma list of procedures was read.

@@ -28,6 +28,10 @@ const char* EmptyItemEffect(const std::string& kind) {
   return "an empty name never exists, so the flag stays 0";
 }
 
+constexpr const char* kRefusedValue =
+    "the value would pass 256 MB, the most that one value may hold; the program refuses it, so "
+    "it reads as empty (symbols that double each other grow that fast)";
+
 }  // namespace
 
 void Analyzer::Run() {
@@ -78,7 +82,7 @@ Value Analyzer::Read(const std::string& section, const std::string& key, bool ex
   value.raw = text.GetConstText();
   if (expand) {
     ExpandBraceBlocks(&text);
-    ExpandAngleBlocks(&text);
+    ExpandAngleBlocks(&text, &value.refused);
   }
   value.expanded = text.GetConstText();
   return value;
@@ -106,6 +110,7 @@ void Analyzer::ReportMissingKey(const std::string& section, const std::string& k
 // that stayed, and (for keys that name files) line feeds made from "\n".
 void Analyzer::CheckValue(int line, const std::string& section, const std::string& key,
                           const Value& value) {
+  if (value.refused) Warning(line, section, key, kRefusedValue);
   if (IsPathKey(key) && value.expanded.find('\n') != std::string::npos) {
     Warning(line, section, key,
             Quoted(value.raw) + " reads as " + QuoteValue(value.expanded) +
@@ -392,6 +397,7 @@ void Analyzer::CheckDefine() {
     }
     TextString stored;
     if (!FindSymbol(name.c_str(), &stored)) continue;
+    if (WasSymbolRefused(name.c_str())) Warning(line, "DEFINE", name, kRefusedValue);
     CheckRegistryBlocks(line, "DEFINE", name, stored.GetConstText());
     for (const std::string& block : SimpleBlocks(stored.GetConstText(), '<', '>')) {
       TextString unused;
