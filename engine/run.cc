@@ -10,6 +10,8 @@
 namespace kestario {
 namespace {
 
+RunObserver* g_runObserver = nullptr;
+
 // Item `index` of a comma list, without the spaces at its ends (tabs stay).
 TextString TrimmedItem(const TextString& list, int32_t index) {
   TextString item = list.GetToken(index, ",");
@@ -51,10 +53,17 @@ constexpr BoxType kBoxTypes[] = {
 
 }  // namespace
 
+RunObserver::~RunObserver() = default;
+
+void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
+
 bool RunProcedureList(ProcedureList list) {
   if (list == nullptr) return true;
   for (ProcedureRecord** record = list; *record != nullptr; ++record) {
-    if (!Dispatch(*record)) return false;
+    if (g_runObserver != nullptr) g_runObserver->ProcedureStarting(**record);
+    bool succeeded = Dispatch(*record);
+    if (g_runObserver != nullptr) g_runObserver->ProcedureEnded(**record, succeeded);
+    if (!succeeded) return false;
   }
   return true;
 }

@@ -13,6 +13,20 @@ namespace kestario {
 // that fails. True when every record ran.
 bool RunProcedureList(ProcedureList list);
 
+// Watches a run from outside: told before and after each record runs, nested lists included.
+// updater-check --what-if records the predicted steps with one; the program installs none, and
+// an observer never changes what a run does.
+class RunObserver {
+ public:
+  virtual ~RunObserver();
+  virtual void ProcedureStarting(const ProcedureRecord& record) = 0;
+  // `succeeded` is what the executor returned: false when the run stops at this record.
+  virtual void ProcedureEnded(const ProcedureRecord& record, bool succeeded) = 0;
+};
+
+// Installs the observer of every later run; null removes it.
+void SetRunObserver(RunObserver* observer);
+
 bool ExecuteDelete(DeleteRecord* record);
 bool ExecuteLaunch(LaunchRecord* record);
 bool ExecuteCopy(CopyRecord* record);

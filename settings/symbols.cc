@@ -18,6 +18,7 @@ struct SymbolTable::Definition {
   TextString name;
   TextString value;
   bool hasValue;
+  bool refused = false;  // its expansion would have passed the block limit
 };
 
 namespace {
@@ -57,6 +58,10 @@ void SymbolTable::Clear() {
 const TextString& SymbolTable::NameAt(int32_t index) const { return entries_[index]->name; }
 const TextString& SymbolTable::ValueAt(int32_t index) const { return entries_[index]->value; }
 bool SymbolTable::HasValueAt(int32_t index) const { return entries_[index]->hasValue; }
+
+bool SymbolTable::WasRefusedAt(int32_t index) const { return entries_[index]->refused; }
+
+void SymbolTable::MarkRefused(int32_t index) { entries_[index]->refused = true; }
 
 bool SymbolTable::Reserve(int32_t wanted) {
   if (wanted > capacity_) {
@@ -236,6 +241,12 @@ bool LoadDefinitions() {
 
 void SetSymbol(const char* name, const TextString& value) { SetSymbolChecked(name, value); }
 
+bool WasSymbolRefused(const char* name) {
+  if (g_symbols == nullptr) return false;
+  int32_t index = g_symbols->IndexOf(name);
+  return index >= 0 && g_symbols->WasRefusedAt(index);
+}
+
 bool FindSymbol(const char* name, TextString* destination) {
   if (g_symbols == nullptr) return false;
   int32_t index = g_symbols->IndexOf(name);
@@ -250,7 +261,9 @@ bool ExpandDefinitions() {
   for (int32_t i = 0; i < g_symbols->count(); ++i) {
     TextString value(g_symbols->ValueAt(i));
     // A definition in which a brace block was replaced keeps its angle blocks for now.
-    bool replaced = ExpandBraceBlocks(&value) || ExpandAngleBlocks(&value);
+    bool refused = false;
+    bool replaced = ExpandBraceBlocks(&value) || ExpandAngleBlocks(&value, &refused);
+    if (refused) g_symbols->MarkRefused(i);
     if (replaced) {
       g_symbols->SetValueAt(i, value.GetConstText());
       changed = true;
@@ -377,7 +390,10 @@ class TextBuilder {
 
   bool Append(const char* bytes, size_t count) {
     // The text ends up in a TextString, whose blocks are at most kMaxBlockSize.
-    if (count >= kMaxBlockSize - length_) return false;
+    if (count >= kMaxBlockSize - length_) {
+      tooLong_ = true;
+      return false;
+    }
     if (count >= capacity_ - length_ || text_ == nullptr) {
       size_t capacity = capacity_ == 0 ? 64 : capacity_;
       while (count >= capacity - length_) {
@@ -396,8 +412,11 @@ class TextBuilder {
   }
   void Clear() { length_ = 0; }
   const char* text() const { return text_ != nullptr ? text_ : ""; }
+  // Whether an append failed because the text would pass kMaxBlockSize.
+  bool TooLong() const { return tooLong_; }
 
  private:
+  bool tooLong_ = false;
   char* text_ = nullptr;
   size_t length_ = 0;
   size_t capacity_ = 0;
@@ -498,13 +517,18 @@ class PendingText {
 // and finds each block by going on from the last. When no block is left, every remaining lookup
 // is of the empty name and changes nothing.
 //
-// False, with `text` untouched, when memory for the walk runs out.
-bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
+// False, with `text` untouched, when memory for the walk runs out, or (`*tooLong` set) when the
+// text before the next block already passes kMaxBlockSize.
+bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found, bool* tooLong) {
   *found = false;
   if (blocks <= 0 || g_symbols == nullptr) return true;
   TextBuilder out;
   TextBuilder piece;
   PendingText pending;
+  auto failed = [&]() {
+    *tooLong = out.TooLong();
+    return false;
+  };
   if (!pending.Push(text->GetConstText())) return false;
   bool replaced = false;
   int64_t depth = 0;
@@ -516,7 +540,7 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
       size_t plain = strcspn(front.at, "<>");
       size_t runLength = pending.RunLength(front);
       if (plain > runLength) plain = runLength;
-      if (!out.Append(front.at, plain)) return false;
+      if (!out.Append(front.at, plain)) return failed();
       if (plain == runLength) {
         pending.DropUntil(pending.Skip(front, plain));
         continue;
@@ -532,7 +556,7 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
         break;
       }
       depth += delimiter == '<' ? 1 : -1;
-      if (!out.Append(front.at + plain, 1)) return false;
+      if (!out.Append(front.at + plain, 1)) return failed();
       pending.DropUntil(pending.Skip(front, plain + 1));
     }
     if (!atBlock) {
@@ -570,7 +594,7 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
     } else {
       // Past the "<": the next block is looked for inside this one and after it.
       PendingText::Place front = pending.Front();
-      if (!out.Append(front.at, 1)) return false;
+      if (!out.Append(front.at, 1)) return failed();
       pending.DropUntil(pending.Skip(front, 1));
       depth = 1;
     }
@@ -578,7 +602,7 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
   if (!replaced) return true;
   for (PendingText::Place place = pending.Front(); place.run >= 0;) {
     size_t runLength = pending.RunLength(place);
-    if (!out.Append(place.at, runLength)) return false;
+    if (!out.Append(place.at, runLength)) return failed();
     place = pending.Skip(place, runLength);
   }
   text->SetText(out.text());
@@ -587,10 +611,20 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found) {
 
 }  // namespace
 
-bool ExpandAngleBlocks(TextString* text) {
+bool ExpandAngleBlocks(TextString* text, bool* refused) {
   int32_t blocks = text->CountBlocks("<", ">");
   bool found = false;
-  if (!ExpandAngleBlocksInOnePass(text, blocks, &found)) {
+  bool tooLong = false;
+  if (refused != nullptr) *refused = false;
+  if (!ExpandAngleBlocksInOnePass(text, blocks, &found, &tooLong)) {
+    if (tooLong) {
+      // The text before a block never changes, so the whole result would pass the limit too;
+      // block by block, the replacement that passed it would empty the text, and it would stay
+      // empty. That is the result, without building it.
+      text->SetText("");
+      if (refused != nullptr) *refused = true;
+      return true;
+    }
     found = ExpandAngleBlocksBlockByBlock(text, blocks);
   }
   ReplaceLineFeedEscapes(text);

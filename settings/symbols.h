@@ -30,6 +30,9 @@ class SymbolTable {
   // Whether definition `index` was written with an "=" (a line without one is all name and its
   // value stays empty whatever is set).
   bool HasValueAt(int32_t index) const;
+  // Whether the expansion of definition `index` was refused (ExpandAngleBlocks), and marking it.
+  bool WasRefusedAt(int32_t index) const;
+  void MarkRefused(int32_t index);
 
   // Adds one DEFINE line: the name is the text before its first "=", the value the text between
   // the first and the second "=". False when memory runs out (the table is then unchanged).
@@ -75,8 +78,13 @@ bool FindSymbol(const char* name, TextString* destination);
 bool ExpandDefinitions();
 // The brace pass; true when at least one brace block was replaced.
 bool ExpandBraceBlocks(TextString* text);
-// The angle pass; true when the symbol of at least one angle block was found.
-bool ExpandAngleBlocks(TextString* text);
+// The angle pass; true when the symbol of at least one angle block was found. A result that would
+// pass the largest block a text may hold (kMaxBlockSize, 256 MB) is refused: the expansion stops
+// there, the text becomes empty and `*refused` (when given) is set.
+bool ExpandAngleBlocks(TextString* text, bool* refused = nullptr);
+// Whether the expansion of the first definition named `name` was refused that way when the
+// definitions were expanded, so that it reads as empty.
+bool WasSymbolRefused(const char* name);
 
 // Reads `key` of `section` from the script and expands it. On an absent key (or "NO_DATA") shows
 // message 2 with the section and key and returns false, `destination` unchanged.

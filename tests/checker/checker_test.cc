@@ -275,6 +275,22 @@ TEST_F(CheckerTest, AngleBlockWithoutDefinition) {
   EXPECT_EQ(0, report.errors());
 }
 
+TEST_F(CheckerTest, ValuesOverTheBlockLimitAreReportedAsEmpty) {
+  // Each definition doubles the one before: <a23> would be 256 MB, <a22><a22> too.
+  std::string define = "[DEFINE]\n<a0>=" + std::string(32, 'x') + "\n";
+  for (int i = 1; i <= 23; ++i) {
+    define += "<a" + std::to_string(i) + ">=<a" + std::to_string(i - 1) + "><a" +
+              std::to_string(i - 1) + ">\n";
+  }
+  Report report = Check(Around("MODE=COPY\nFROM=<Src>/<a23>\nTO=<a22><a22>\n") + define);
+  EXPECT_TRUE(HasWarning(report, 32, "DEFINE", "<a23>", "would pass 256 MB"))
+      << FormatFindings(report);
+  EXPECT_TRUE(HasWarning(report, 7, "P", "TO", "reads as empty")) << FormatFindings(report);
+  ASSERT_FALSE(report.lists.empty());
+  EXPECT_EQ(dir.path() + "/", report.lists[0].procedures[0].Value("FROM"));
+  EXPECT_EQ("", report.lists[0].procedures[0].Value("TO"));
+}
+
 TEST_F(CheckerTest, DefinedSymbolThatStaysUnexpanded) {
   Report report = Check(Around("MODE=EXIST\nFILE=5 > 3 <Dir>\n") + "[DEFINE]\n<Dir>=/opt\n");
   EXPECT_TRUE(HasWarning(report, 6, "P", "FILE", "<Dir> stays as written although it is defined"))

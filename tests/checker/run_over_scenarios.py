@@ -6,7 +6,8 @@ usage: run_over_scenarios.py CHECKER SCENARIO_FOLDER [NAME ...]
 Each scenario's files, registry and script are laid out in a fresh temporary folder as the
 end-to-end runner lays them out (the script as updater.ini; a scenario without a script has none),
 and the whole folder is made read-only (chmod -R a-w). The checker then runs on updater.ini in each
-of its output modes (findings, --json, --plan, --dot), from inside the folder. For every scenario:
+of its output modes (findings, --json, --plan, --dot), and --what-if (text and --json), from inside
+the folder. For every scenario:
 
 - the exit status is 0, 1 or 2, and the same in every mode; 2 exactly when updater.ini is not a
   readable file (absent, a folder, a named pipe, a dangling link, or unreadable to this user);
@@ -14,6 +15,8 @@ of its output modes (findings, --json, --plan, --dot), from inside the folder. F
   message, and the status is 1 exactly when one of them is an error;
 - when the program itself stops with message 2, 3, 4 or 6 on a readable script (a missing key, a
   SWITCH loop, an empty list, a name that names nothing), the checker reports an error (status 1);
+- --what-if ends with 0, 1, 2 or 3, 2 exactly when updater.ini is not a readable file, and
+  --what-if --json prints one JSON object whose "end" says how the run would end;
 - nothing changed: a recursive listing of the folder (names, kinds, sizes, modes, modification
   times and file contents) is the same before and after. Permissions do not stop root, so this
   listing is what proves that the checker wrote and deleted nothing.
@@ -42,6 +45,8 @@ FORESEEN = {
     6: "シンボルが正しくありません。",
 }
 MODES = ([], ["--json"], ["--plan"], ["--dot"])
+WHAT_IF_MODES = (["--what-if"], ["--what-if", "--json"])
+WHAT_IF_ENDS = {0: "finish", 1: "error", 3: "answer"}
 FIELDS = {"file", "line", "severity", "section", "key", "message"}
 
 
@@ -121,6 +126,28 @@ def check(scenario, checker):
                 errors = sum(1 for f in findings if f.get("severity") == "error")
                 if (errors > 0) != (proc.returncode == 1):
                     problems.append("%d errors but exit status %d" % (errors, proc.returncode))
+        for mode in WHAT_IF_MODES:
+            command = [checker] + mode
+            if registry_file:
+                command += ["--registry", registry_file]
+            command.append(script)
+            proc = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+            shown = " ".join(mode)
+            if proc.returncode not in (0, 1, 2, 3):
+                problems.append("%s: exit status %d" % (shown, proc.returncode))
+            if (proc.returncode == 2) == readable:
+                problems.append("%s: exit status %d, but the script %s a readable file" %
+                                (shown, proc.returncode, "is" if readable else "is not"))
+            if "--json" in mode and proc.returncode in WHAT_IF_ENDS:
+                try:
+                    end = json.loads(proc.stdout.decode("utf-8"))["end"]["result"]
+                except (ValueError, KeyError, TypeError) as error:
+                    problems.append("%s printed no run: %s" % (shown, error))
+                    continue
+                if end != WHAT_IF_ENDS[proc.returncode]:
+                    problems.append("%s: exit status %d, but the run would end with %r" %
+                                    (shown, proc.returncode, end))
         after = listing(folder)
         if before != after:
             changed = sorted(set(before) ^ set(after))

@@ -5,7 +5,11 @@
 
 #include "platform/system.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/forwarding_system.h"
 #include "tools/checker/report_format.h"
+#include "tools/checker/script_lines.h"
+#include "tools/checker/what_if.h"
+#include "tools/checker/what_if_format.h"
 #ifndef _WIN32
 #include "platform/system_posix.h"
 #endif
@@ -16,34 +20,21 @@ namespace {
 
 enum class Output { kFindings, kJson, kPlan, kDot };
 
-// Puts a system of its own in place for the time of one check, and the previous one back after.
-class SystemSwap {
- public:
-  explicit SystemSwap(System* replacement) : previous_(&CurrentSystem()) { SetSystem(replacement); }
-  ~SystemSwap() { SetSystem(previous_ == &RealSystem() ? nullptr : previous_); }
-  SystemSwap(const SystemSwap&) = delete;
-  SystemSwap& operator=(const SystemSwap&) = delete;
-
- private:
-  System* previous_;
-};
-
-#ifndef _WIN32
-bool IsReadableFile(const std::string& path) {
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) return false;
-  char byte;
-  std::fread(&byte, 1, 1, file);
-  bool readable = std::ferror(file) == 0;
-  std::fclose(file);
-  return readable;
+// "SECTION=ANSWER" of --answer.
+bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* answer) {
+  size_t equals = text.rfind('=');
+  if (equals == std::string::npos || equals == 0) return false;
+  *section = text.substr(0, equals);
+  return ParseAnswer(text.substr(equals + 1), answer);
 }
-#endif
 
 }  // namespace
 
 std::string UsageText() {
   return "usage: updater-check [--json | --plan | --dot] [--registry FILE] SCRIPT\n"
+         "       updater-check --what-if [--answer SECTION=yes|no|ok ...]\n"
+         "                     [--answers-default yes|no] [--caption TEXT] [--json]\n"
+         "                     [--registry FILE] SCRIPT\n"
          "       updater-check --help\n"
          "\n"
          "Reads an update script the way the updater does (same profile reader, symbols and\n"
@@ -63,6 +54,18 @@ std::string UsageText() {
          "                   the findings go to standard error\n"
          "  --dot            print the same plan as a Graphviz digraph (dot -Tpng); the findings\n"
          "                   go to standard error\n"
+         "  --what-if        predict the run on this machine: the program's own engine runs\n"
+         "                   against a simulated system that reads the real files, registry and\n"
+         "                   script but deletes, copies and starts nothing; prints every step, "
+         "box\n"
+         "                   and change, and one line: would finish / would stop at [SECTION]\n"
+         "                   with message N: TEXT / would stop: the user answers SECTION=ANSWER\n"
+         "  --answer SECTION=yes|no|ok\n"
+         "                   --what-if: the answer to the boxes of MSGBOX SECTION (repeatable)\n"
+         "  --answers-default yes|no\n"
+         "                   --what-if: the answer to every other box (default yes)\n"
+         "  --caption TEXT   --what-if: the program's first argument, the caption of its boxes\n"
+         "                   when the script's NAME is empty\n"
 #ifndef _WIN32
          "  --registry FILE  read App Paths entries from FILE instead of the registry file of\n"
          "                   the build (docs/registry.md)\n"
@@ -72,7 +75,12 @@ std::string UsageText() {
          "Exit status:\n"
          "  0  no errors (warnings allowed)\n"
          "  1  at least one error\n"
-         "  2  the script cannot be read (missing, a folder, unreadable), or a bad command line\n";
+         "  2  the script cannot be read (missing, a folder, unreadable), or a bad command line\n"
+         "With --what-if:\n"
+         "  0  the predicted run finishes\n"
+         "  1  it would stop with an error box\n"
+         "  2  the script cannot be read, or a bad command line\n"
+         "  3  it would stop on the user's answer\n";
 }
 
 int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out,
@@ -80,6 +88,8 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
   Output output = Output::kFindings;
   bool outputChosen = false;
   std::string registry;
+  bool whatIf = false;
+  WhatIfOptions whatIfOptions;
   std::string script;
   bool haveScript = false;
   bool optionsEnded = false;
@@ -106,6 +116,27 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         }
         output = chosen;
         outputChosen = true;
+      } else if (argument == "--what-if") {
+        whatIf = true;
+      } else if (argument == "--answer" || argument == "--answers-default" ||
+                 argument == "--caption") {
+        if (i + 1 >= arguments.size()) return usageError(argument + " needs a value");
+        const std::string& value = arguments[++i];
+        std::string section;
+        Answer answer;
+        if (argument == "--caption") {
+          whatIfOptions.caption = value;
+        } else if (argument == "--answer") {
+          if (!ParseSectionAnswer(value, &section, &answer)) {
+            return usageError("--answer wants SECTION=yes, SECTION=no or SECTION=ok, not " + value);
+          }
+          whatIfOptions.answers[FoldName(section)] = answer;
+        } else {
+          if (!ParseAnswer(value, &answer) || answer == Answer::kOk) {
+            return usageError("--answers-default wants yes or no, not " + value);
+          }
+          whatIfOptions.defaultAnswer = answer;
+        }
       } else if (argument == "--registry") {
 #ifdef _WIN32
         return usageError("--registry is for the Linux build; Windows has its registry");
@@ -123,19 +154,48 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
     haveScript = true;
   }
   if (!haveScript) return usageError("no script given");
+  if (whatIf && (output == Output::kPlan || output == Output::kDot)) {
+    return usageError("--what-if shows a run; --plan and --dot show every list");
+  }
+  if (!whatIf && (whatIfOptions.answers.size() || !whatIfOptions.caption.empty() ||
+                  whatIfOptions.defaultAnswer != Answer::kYes)) {
+    return usageError("--answer, --answers-default and --caption go with --what-if");
+  }
 
   std::unique_ptr<SystemSwap> swap;
 #ifndef _WIN32
   PosixSystem system;
   if (!registry.empty()) {
-    if (!IsReadableFile(registry)) {
-      err << "updater-check: cannot read the registry file " << registry << "\n";
+    // Only a regular file is read, as for the script: a named pipe would block the check.
+    std::string bytes;
+    std::string problem;
+    if (!ReadScriptFile(registry, &bytes, &problem)) {
+      err << "updater-check: cannot read the registry file " << registry << ": " << problem << "\n";
       return kExitUnreadable;
     }
     system.SetRegistryFile(registry.c_str());
     swap.reset(new SystemSwap(&system));
   }
 #endif
+
+  if (whatIf) {
+    WhatIfReport prediction;
+    std::string problem;
+    if (!PredictRun(script, script, whatIfOptions, &prediction, &problem)) {
+      err << "updater-check: cannot read " << script << ": " << problem << "\n";
+      return kExitUnreadable;
+    }
+    out << (output == Output::kJson ? FormatWhatIfJson(prediction) : FormatWhatIf(prediction));
+    switch (prediction.end) {
+      case WhatIfEnd::kFinish:
+        return kExitClean;
+      case WhatIfEnd::kError:
+        return kExitErrors;
+      case WhatIfEnd::kAnswer:
+        break;
+    }
+    return kExitAnswered;
+  }
 
   Report report;
   std::string problem;

@@ -13,10 +13,12 @@ namespace checker {
 constexpr int kExitClean = 0;       // no error (warnings allowed)
 constexpr int kExitErrors = 1;      // at least one error
 constexpr int kExitUnreadable = 2;  // the script cannot be read, or the command line is wrong
+constexpr int kExitAnswered = 3;    // --what-if: the predicted run stops on the user's answer
 
 // Runs updater-check with `arguments` (the program's own name left out) and returns its exit
 // status. Findings go to `out`; with --plan or --dot the plan goes to `out` and the findings to
-// `err`. Usage errors and unreadable scripts are told on `err`.
+// `err`; with --what-if the predicted run goes to `out` (as JSON with --json). Usage errors and
+// unreadable scripts are told on `err`.
 int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out,
                     std::ostream& err);
 

@@ -44,6 +44,8 @@ size_t Utf8Length(const std::string& text, size_t at) {
   return length;
 }
 
+}  // namespace
+
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
@@ -75,6 +77,8 @@ std::string JsonString(const std::string& text) {
   }
   return out + "\"";
 }
+
+namespace {
 
 std::string ListLabel(const PlanList& list) { return "[" + list.section + "] " + list.key; }
 

@@ -10,6 +10,9 @@
 namespace kestario {
 namespace checker {
 
+// A text as a JSON string; bytes that are not UTF-8 are written as \u00XX of their value.
+std::string JsonString(const std::string& text);
+
 // One "FILE:LINE: error|warning: text" line per finding, then "FILE: N errors, M warnings".
 std::string FormatFindings(const Report& report);
 

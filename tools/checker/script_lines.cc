@@ -1,6 +1,11 @@
 #include "tools/checker/script_lines.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace kestario {
@@ -152,6 +157,51 @@ int ScriptLines::KeyLine(const std::string& section, const std::string& key) con
   const Entry* entry = FindEntry(*found, key);
   if (entry != nullptr) return entry->line;
   return found->line > 0 ? found->line : 1;
+}
+
+bool ReadScriptFile(const std::string& path, std::string* bytes, std::string* problem) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) {
+    *problem = std::strerror(errno);
+    return false;
+  }
+  if (S_ISDIR(info.st_mode)) {
+    *problem = "it is a folder";
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    *problem = "it is not a regular file";
+    return false;
+  }
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *problem = std::strerror(errno);
+    return false;
+  }
+  bytes->clear();
+  char block[65536];
+  size_t got;
+  while ((got = std::fread(block, 1, sizeof block, file)) > 0) bytes->append(block, got);
+  bool failed = std::ferror(file) != 0;
+  int error = errno;
+  std::fclose(file);
+  if (failed) {
+    *problem = std::strerror(error);
+    return false;
+  }
+  return true;
+}
+
+std::string FullPath(const std::string& path) {
+#ifdef _WIN32
+  char* full = _fullpath(nullptr, path.c_str(), 0);
+#else
+  char* full = realpath(path.c_str(), nullptr);
+#endif
+  if (full == nullptr) return path;
+  std::string result = full;
+  std::free(full);
+  return result;
 }
 
 }  // namespace checker

@@ -66,6 +66,15 @@ std::string TrimBlanks(const std::string& text);
 // The name as lookups compare it: blanks dropped, ASCII letters in lower case.
 std::string FoldName(const std::string& name);
 
+// Reads the whole file at `path`. False, with the reason in `problem`, when it is missing, a
+// folder, not a regular file (a named pipe would block), or unreadable.
+bool ReadScriptFile(const std::string& path, std::string* bytes, std::string* problem);
+
+// The full path of a file, which the profile functions need on Windows and from which the
+// script's folder (standing for the program's folder, "<Src>") is taken; the path itself when it
+// cannot be made full.
+std::string FullPath(const std::string& path);
+
 }  // namespace checker
 }  // namespace kestario
 

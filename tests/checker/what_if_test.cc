@@ -1,0 +1,217 @@
+#include "tools/checker/what_if.h"
+
+#include <sys/stat.h>
+#include <sys/time.h>
+
+#include <sstream>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "support/script_test.h"
+#include "tools/checker/command.h"
+
+namespace kestario {
+namespace checker {
+namespace {
+
+// A script of UPDATER with PROC `proc`, then `sections`; <Src> is the test's folder.
+std::string Script(const std::string& proc, const std::string& sections) {
+  return "[UPDATER]\nNAME=T\nPROC=" + proc + "\n" + sections;
+}
+
+class WhatIfTest : public ::testing::Test {
+ protected:
+  WhatIfReport Predict(const std::string& script, const WhatIfOptions& options = {}) {
+    dir.Write("updater.ini", script);
+    WhatIfReport report;
+    std::string problem;
+    EXPECT_TRUE(PredictRun(dir.Path("updater.ini"), "updater.ini", options, &report, &problem))
+        << problem;
+    return report;
+  }
+  // Sets the file's modification time to noon of 2001-01-02.
+  void MakeOld(const std::string& name) {
+    struct timeval times[2] = {{978436800, 0}, {978436800, 0}};
+    ASSERT_EQ(0, utimes(dir.Path(name).c_str(), times));
+  }
+
+  TempDir dir;
+};
+
+TEST_F(WhatIfTest, DeleteThenExistSeesTheFileGone) {
+  dir.Write("old.dat", "old");
+  WhatIfReport report = Predict(Script("D, E",
+                                       "[D]\nMODE=DELETE\nFILE=<Src>/old.dat\n"
+                                       "[E]\nMODE=EXIST\nFILE=<Src>/old.dat\n"));
+  ASSERT_EQ(2u, report.steps.size());
+  EXPECT_EQ(1, report.steps[0].flag);
+  EXPECT_EQ(0, report.steps[1].flag);  // gone, as the run would leave it
+  EXPECT_EQ(WhatIfEnd::kFinish, report.end);
+  ASSERT_EQ(1u, report.deleted.size());
+  EXPECT_EQ(dir.Path("old.dat"), report.deleted[0]);
+  EXPECT_EQ("old", dir.Read("old.dat"));  // and nothing was deleted
+}
+
+TEST_F(WhatIfTest, CopyThenDateSeesTheSourceDate) {
+  dir.Write("fresh.dat", "fresh");
+  dir.Write("data.dat", "current");  // modified now
+  MakeOld("fresh.dat");
+  WhatIfReport report = Predict(Script("C, D",
+                                       "[C]\nMODE=COPY\nFROM=<Src>/fresh.dat\nTO=<Src>/data.dat\n"
+                                       "[D]\nMODE=DATE\nFILE=<Src>/data.dat\nDATE=2010/1/1\n"));
+  ASSERT_EQ(2u, report.steps.size());
+  EXPECT_EQ(1, report.steps[1].flag);  // the copy keeps the source's date, before 2010
+  ASSERT_EQ(1u, report.replaced.size());
+  EXPECT_EQ(dir.Path("data.dat"), report.replaced[0]);
+  EXPECT_EQ("current", dir.Read("data.dat"));
+}
+
+TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
+  dir.Write("a.dat", "a");
+  dir.Write("b.dat", "b");
+  WhatIfReport report = Predict(Script("C1, C2, E",
+                                       "[C1]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/new.dat\n"
+                                       "[C2]\nMODE=COPY\nFROM=<Src>/b.dat\nTO=<Src>/new.dat\n"
+                                       "[E]\nMODE=EXIST\nFILE=<Src>/new.dat\n"));
+  ASSERT_EQ(3u, report.steps.size());
+  EXPECT_NE(std::string::npos, report.steps[0].events[0].text.find("(creates it)"));
+  EXPECT_NE(std::string::npos, report.steps[1].events[0].text.find("(replaces it)"));
+  EXPECT_EQ(1, report.steps[2].flag);
+  ASSERT_EQ(1u, report.created.size());  // created once, not created and replaced
+  EXPECT_TRUE(report.replaced.empty());
+  EXPECT_FALSE(dir.Exists("new.dat"));
+}
+
+TEST_F(WhatIfTest, ACopyOfAReadOnlySourceCannotBeReplaced) {
+  // The copy takes the source's permissions, so the second COPY meets a read-only destination.
+  dir.Write("ro.dat", "ro");
+  dir.Write("b.dat", "b");
+  ASSERT_EQ(0, chmod(dir.Path("ro.dat").c_str(), 0444));
+  WhatIfReport report = Predict(Script("C1, C2",
+                                       "[C1]\nMODE=COPY\nFROM=<Src>/ro.dat\nTO=<Src>/new.dat\n"
+                                       "[C2]\nMODE=COPY\nFROM=<Src>/b.dat\nTO=<Src>/new.dat\n"));
+  EXPECT_EQ(WhatIfEnd::kError, report.end);
+  EXPECT_EQ("C2", report.endSection);
+  EXPECT_EQ(8, report.endMessage);
+}
+
+TEST_F(WhatIfTest, DeleteOfAFileCopiedEarlier) {
+  dir.Write("a.dat", "a");
+  WhatIfReport report = Predict(Script("C, D1, D2",
+                                       "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/tmp.dat\n"
+                                       "[D1]\nMODE=DELETE\nFILE=<Src>/tmp.dat\n"
+                                       "[D2]\nMODE=DELETE\nFILE=<Src>/tmp.dat\n"));
+  ASSERT_EQ(3u, report.steps.size());
+  EXPECT_TRUE(report.steps[1].succeeded);    // the copy is there to delete
+  EXPECT_EQ(WhatIfEnd::kError, report.end);  // and then it is gone
+  EXPECT_EQ("D2", report.endSection);
+  EXPECT_EQ(10, report.endMessage);
+  EXPECT_TRUE(report.created.empty());  // created and deleted again: no change
+  EXPECT_TRUE(report.deleted.empty());
+}
+
+TEST_F(WhatIfTest, WildcardExistSeesDeletionsAndCopies) {
+  dir.Write("one.log", "1");
+  dir.Write("a.dat", "a");
+  WhatIfReport report = Predict(Script("D, E1, C, E2",
+                                       "[D]\nMODE=DELETE\nFILE=<Src>/one.log\n"
+                                       "[E1]\nMODE=EXIST\nFILE=<Src>/*.log\n"
+                                       "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/two.log\n"
+                                       "[E2]\nMODE=EXIST\nFILE=<Src>/*.log\n"));
+  ASSERT_EQ(4u, report.steps.size());
+  EXPECT_EQ(0, report.steps[1].flag);
+  EXPECT_EQ(1, report.steps[3].flag);
+}
+
+TEST_F(WhatIfTest, LaunchStartsNothingAndMakesLaterTestsUncertain) {
+  ASSERT_EQ(0, mkdir(dir.Path("tools").c_str(), 0755));
+  dir.Write("tools/prog", "#!/bin/sh\necho ran > ran.txt\n");
+  ASSERT_EQ(0, chmod(dir.Path("tools/prog").c_str(), 0755));
+  WhatIfReport report = Predict(Script("L, E, F",
+                                       "[L]\nMODE=LAUNCH\nFILE=<Src>/tools/prog\nPARAM=\nISWAIT=1\n"
+                                       "[E]\nMODE=EXIST\nFILE=<Src>/tools/ran.txt\n"
+                                       "[F]\nMODE=EXIST\nFILE=<Src>/updater.ini\n"));
+  ASSERT_EQ(3u, report.steps.size());
+  EXPECT_FALSE(report.steps[0].uncertain);
+  EXPECT_TRUE(report.steps[1].uncertain);
+  EXPECT_FALSE(report.steps[2].uncertain);  // outside the program's folder
+  ASSERT_EQ(1u, report.launched.size());
+  EXPECT_FALSE(dir.Exists("tools/ran.txt"));
+}
+
+TEST_F(WhatIfTest, AFolderGivenAsParameterIsUncertainToo) {
+  ASSERT_EQ(0, mkdir(dir.Path("tools").c_str(), 0755));
+  ASSERT_EQ(0, mkdir(dir.Path("out").c_str(), 0755));
+  dir.Write("tools/prog", "#!/bin/sh\n");
+  dir.Write("out/keep", "");
+  ASSERT_EQ(0, chmod(dir.Path("tools/prog").c_str(), 0755));
+  WhatIfReport report = Predict(Script("L, E",
+                                       "[L]\nMODE=LAUNCH\nFILE=<Src>/tools/prog\n"
+                                       "PARAM=--into <Src>/out\nISWAIT=1\n"
+                                       "[E]\nMODE=EXIST\nFILE=<Src>/out/result\n"));
+  ASSERT_EQ(2u, report.steps.size());
+  EXPECT_TRUE(report.steps[1].uncertain);
+}
+
+TEST_F(WhatIfTest, LaunchOfAMissingProgramFails) {
+  WhatIfReport report =
+      Predict(Script("L", "[L]\nMODE=LAUNCH\nFILE=<Src>/none\nPARAM=-x\nISWAIT=0\n"));
+  EXPECT_EQ(WhatIfEnd::kError, report.end);
+  EXPECT_EQ(9, report.endMessage);
+  EXPECT_TRUE(report.launched.empty());
+}
+
+TEST_F(WhatIfTest, BoxesAreAnsweredBySectionElseByTheDefault) {
+  std::string script = Script("A, B",
+                              "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=a?\nISABORT=0,1\n"
+                              "[B]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=b?\nISABORT=0,1\n");
+  WhatIfOptions options;
+  options.answers["a"] = Answer::kYes;
+  options.defaultAnswer = Answer::kNo;
+  WhatIfReport report = Predict(script, options);
+  ASSERT_EQ(2u, report.boxes.size());
+  EXPECT_EQ("yes", report.boxes[0].answer);
+  EXPECT_EQ("no", report.boxes[1].answer);
+  EXPECT_EQ("T", report.boxes[1].caption);
+  EXPECT_EQ("QUESTION", report.boxes[1].kind);
+  EXPECT_EQ(WhatIfEnd::kAnswer, report.end);
+  EXPECT_EQ("B", report.endSection);
+}
+
+TEST_F(WhatIfTest, ExitStatusesOfTheCommand) {
+  std::ostringstream out, err;
+  auto run = [&](const std::string& script, std::vector<std::string> options) {
+    dir.Write("u.ini", script);
+    out.str("");
+    options.insert(options.begin(), "--what-if");
+    options.push_back(dir.Path("u.ini"));
+    return RunCheckCommand(options, out, err);
+  };
+  std::string ask = Script("A", "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=go?\nISABORT=0,1\n");
+  EXPECT_EQ(kExitClean, run(ask, {}));
+  EXPECT_NE(std::string::npos, out.str().find("\nwould finish\n"));
+  EXPECT_EQ(kExitAnswered, run(ask, {"--answer", "a=no"}));
+  EXPECT_NE(std::string::npos, out.str().find("\nwould stop: the user answers A=no\n"));
+  EXPECT_EQ(kExitAnswered, run(ask, {"--answers-default", "no"}));
+  EXPECT_EQ(kExitErrors, run(Script("D", "[D]\nMODE=DELETE\nFILE=<Src>/none\n"), {}));
+  EXPECT_NE(std::string::npos, out.str().find("\nwould stop at [D] with message 10: "));
+  EXPECT_EQ(kExitErrors, run(Script("D", "[D]\nMODE=DELETE\nFILE=<Src>/none\n"), {"--json"}));
+  EXPECT_NE(std::string::npos, out.str().find("\"result\": \"error\""));
+  EXPECT_EQ(kExitUnreadable, RunCheckCommand({"--what-if", dir.Path("none.ini")}, out, err));
+  EXPECT_EQ(kExitUnreadable, run(ask, {"--answer", "a=maybe"}));
+  EXPECT_EQ(kExitUnreadable, RunCheckCommand({"--answer", "a=no", dir.Path("u.ini")}, out, err));
+}
+
+TEST_F(WhatIfTest, ARegistryThatIsANamedPipeIsRefusedWithoutWaiting) {
+  dir.Write("u.ini", Script("E", "[E]\nMODE=EXIST\nFILE=<Src>/a\n"));
+  ASSERT_EQ(0, mkfifo(dir.Path("registry").c_str(), 0600));
+  std::ostringstream out, err;
+  EXPECT_EQ(kExitUnreadable,
+            RunCheckCommand({"--registry", dir.Path("registry"), dir.Path("u.ini")}, out, err));
+  EXPECT_NE(std::string::npos, err.str().find("not a regular file"));
+}
+
+}  // namespace
+}  // namespace checker
+}  // namespace kestario

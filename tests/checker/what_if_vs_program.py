@@ -1,0 +1,236 @@
+#!/usr/bin/env python3
+"""Prediction equals reality: updater-check --what-if against the real program, scenario by scenario.
+
+usage: what_if_vs_program.py PROGRAM REGISTRY_PROGRAM CHECKER SCENARIO_FOLDER [NAME ...]
+
+Each end-to-end scenario is laid out twice, in two fresh temporary folders. The real program runs
+in the first with the scenario's answers on its standard input; `CHECKER --what-if --json` runs on
+the second's updater.ini with the same answers given by section (--answer SECTION=yes|no|ok, and
+--answers-default no for a box the input leaves unanswered, as end of input answers it). Then:
+
+- the boxes, in order (kind, caption, text), are the same;
+- the outcome is the same: the predicted run stops with message N exactly when the program's last
+  box is that error box;
+- the files deleted, created and replaced (a replaced file is one whose inode, size, time or bytes
+  changed) are the same, as paths relative to each folder.
+
+The answers are found as the terminal would take them: an OK box (an error box too) takes one
+line, a Yes/No box takes lines until one starts with y or n, and end of input answers No. Each box
+of the prediction so far names its section, which receives the answer that the box takes; the
+prediction is made again until every box's answer is the one given.
+
+A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
+permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
+exit with 2, which is checked), answers one MSGBOX differently at different times, or starts a
+program whose effects a later step depends on (a step marked uncertain). For a scenario that
+starts a program whose effects nothing depends on, the files below that program's folder are left
+out of the comparison.
+
+Prints one line per scenario, then "N compared, N differ, N excluded"; exits with 1 when any
+compared scenario differs or none was compared.
+"""
+
+import hashlib
+import json
+import os
+import shutil
+import stat
+import subprocess
+import sys
+import tempfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "e2e"))
+import scenario as sc  # noqa: E402
+import run_linux  # noqa: E402
+
+
+def snapshot(folder):
+    """relative path -> (kind, inode, size, mtime, digest) for everything below `folder`."""
+    entries = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = os.path.join(root, name)
+            info = os.lstat(path)
+            digest = ""
+            if stat.S_ISREG(info.st_mode) and os.access(path, os.R_OK):
+                with open(path, "rb") as f:
+                    digest = hashlib.sha256(f.read()).hexdigest()
+            entries[os.path.relpath(path, folder)] = (stat.S_IFMT(info.st_mode), info.st_ino,
+                                                      info.st_size, info.st_mtime_ns, digest)
+    return entries
+
+
+def changes(before, after):
+    deleted = sorted(set(before) - set(after))
+    created = sorted(set(after) - set(before))
+    replaced = sorted(p for p in set(before) & set(after) if before[p] != after[p]
+                      and not stat.S_ISDIR(after[p][0]))
+    return {"deleted": deleted, "created": created, "replaced": replaced}
+
+
+def relative(paths, folder):
+    return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
+
+
+def unlock(folder):
+    for root, dirs, files in os.walk(folder):
+        for d in dirs:
+            os.chmod(os.path.join(root, d), 0o755)
+        for f in files:
+            p = os.path.join(root, f)
+            if not os.path.islink(p):
+                os.chmod(p, stat.S_IRUSR | stat.S_IWUSR)
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+def predict(checker, script, registry, args, answers):
+    command = [checker, "--what-if", "--json", "--answers-default", "no"]
+    for section, answer in sorted(answers.items()):
+        command += ["--answer", "%s=%s" % (section, answer)]
+    if args:
+        command += ["--caption", args[0]]
+    if registry:
+        command += ["--registry", registry]
+    command.append(script)
+    proc = subprocess.run(command, cwd=os.path.dirname(script), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return proc.returncode, proc.stdout.decode("utf-8", "replace")
+
+
+def take_answers(prediction, lines):
+    """Walks the predicted boxes as the terminal takes the input; returns (section, answer) for the
+    first box whose section has no answer yet or another one, else None; and a conflict flag."""
+    given = prediction["given"]
+    at = 0
+    for box in prediction["boxes"]:
+        yes_no = box["kind"] in ("WARNING", "QUESTION") and box["message"] == 0
+        if not yes_no:
+            at += 1  # an OK box takes one line, whatever it holds
+            continue
+        answer = "no"
+        while at < len(lines):
+            line = lines[at]
+            at += 1
+            if line[:1] in ("y", "Y"):
+                answer = "yes"
+                break
+            if line[:1] in ("n", "N"):
+                answer = "no"
+                break
+        section = prediction["steps"][box["step"] - 1]["section"].upper()
+        if section not in given:
+            return (section, answer), False
+        if given[section] != answer:
+            return (section, answer), True
+    return None, False
+
+
+def compare(scenario, program, registry_program, checker):
+    real = tempfile.mkdtemp(prefix="kestario-real-")
+    sim = tempfile.mkdtemp(prefix="kestario-sim-")
+    try:
+        real_subst = sc.Scenario.substituter(real, "/", "run")
+        sim_subst = sc.Scenario.substituter(sim, "/", "run")
+        real_registry = sc.lay_out(scenario, real, real_subst)
+        sim_registry = sc.lay_out(scenario, sim, sim_subst)
+        script = os.path.join(sim, "updater.ini")
+        if not (os.path.isfile(script) and os.access(script, os.R_OK)):
+            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {})
+            if status != 2:
+                return "differ", ["the script cannot be read, but --what-if exits with %d" % status]
+            return "excluded", "no readable script; --what-if exits with 2 as documented (checked)"
+
+        lines = scenario.answers(sim_subst)
+        answers = {}
+        for _ in range(100):
+            status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
+                                   answers)
+            prediction = json.loads(text)
+            prediction["given"] = answers
+            wanted, conflict = take_answers(prediction, lines)
+            if conflict:
+                return "excluded", "answers MSGBOX [%s] differently at different times" % wanted[0]
+            if wanted is None:
+                break
+            answers[wanted[0]] = wanted[1]
+        if any(step["uncertain"] for step in prediction["steps"]):
+            return "excluded", "a later step depends on what a started program does"
+
+        exe = os.path.join(real, "updater.run")
+        shutil.copy2(registry_program if real_registry else program, exe)
+        before = snapshot(real)
+        proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
+                              input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+        after = snapshot(real)
+        shown, _ = run_linux.parse_boxes(proc.stderr.decode("utf-8", "replace"))
+
+        problems = []
+        predicted = [sc.Box(b["kind"], b["caption"], b["text"].replace(sim, real))
+                     for b in prediction["boxes"]]
+        if shown != predicted:
+            problems.append("boxes differ:\n    program %r\n    what-if %r" % (shown, predicted))
+        end = prediction["end"]
+        stopped_on_error = bool(shown) and bool(prediction["boxes"]) and \
+            prediction["boxes"][-1]["message"] != 0
+        if (end["result"] == "error") != stopped_on_error:
+            problems.append("outcome differs: what-if says %r" % end["line"])
+        if (status, end["result"]) not in ((0, "finish"), (1, "error"), (3, "answer")):
+            problems.append("exit status %d for %r" % (status, end["line"]))
+
+        real_changes = changes(before, after)
+        real_changes["created"] = [p for p in real_changes["created"] if p != "updater.run"]
+        sim_changes = {k: relative(prediction[k], sim) for k in ("deleted", "created", "replaced")}
+        started = [os.path.relpath(os.path.dirname(p.split(" ")[0]), sim)
+                   for p in prediction["launched"]]
+        if started:
+            def outside(paths):
+                return [p for p in paths
+                        if not any(p == f or p.startswith(f + "/") or f == "." for f in started)]
+            real_changes = {k: outside(v) for k, v in real_changes.items()}
+            sim_changes = {k: outside(v) for k, v in sim_changes.items()}
+        if real_changes != sim_changes:
+            problems.append("files differ:\n    program %r\n    what-if %r" %
+                            (real_changes, sim_changes))
+        return ("differ", problems) if problems else ("same", end["line"])
+    finally:
+        unlock(real)
+        unlock(sim)
+
+
+def main():
+    program, registry_program, checker, folder = [os.path.abspath(a) for a in sys.argv[1:5]]
+    names = set(sys.argv[5:])
+    compared = differ = excluded = 0
+    for scenario in sc.load_all(folder):
+        if names and scenario.name not in names:
+            continue
+        reason = None
+        if not scenario.runs_on("linux"):
+            reason = "runs on Windows only"
+        elif "nonroot" in scenario.requires() and os.geteuid() == 0:
+            reason = "needs a user whom file permissions bind; running as root"
+        elif scenario.limits():
+            reason = "sets a resource limit on the program (a full disk), which no prediction knows"
+        if reason is None:
+            verdict, detail = compare(scenario, program, registry_program, checker)
+            if verdict == "excluded":
+                reason = detail
+        if reason is not None:
+            excluded += 1
+            print("excl %s: %s" % (scenario.name, reason))
+        elif verdict == "same":
+            compared += 1
+            print("same %s (%s)" % (scenario.name, detail if len(detail) < 100 else
+                                    detail[:100] + "..."))
+        else:
+            compared += 1
+            differ += 1
+            print("DIFF %s\n  %s" % (scenario.name, "\n  ".join(detail)))
+    print("%d compared, %d differ, %d excluded" % (compared, differ, excluded))
+    return 1 if differ or compared == 0 else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

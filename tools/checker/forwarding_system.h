@@ -1,0 +1,107 @@
+// Systems that stand between the checker and the real one.
+//
+// ForwardingSystem passes every call on to another system. The checker's own systems derive from
+// it and replace only the calls that would show, change or start something, so that a call the
+// System interface gains reaches the real system unchanged once it is forwarded here.
+#ifndef KESTARIO_TOOLS_CHECKER_FORWARDING_SYSTEM_H_
+#define KESTARIO_TOOLS_CHECKER_FORWARDING_SYSTEM_H_
+
+#include "platform/system.h"
+
+namespace kestario {
+namespace checker {
+
+class ForwardingSystem : public System {
+ public:
+  explicit ForwardingSystem(System* base) : base_(base) {}
+
+  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                TextString* value, const char* file) override {
+    base_->GetPrivateProfileStringA(section, key, defaultValue, value, file);
+  }
+  void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                 const char* file) override {
+    base_->GetPrivateProfileSectionA(section, entries, file);
+  }
+  int LoadStringA(unsigned id, char* buffer, int size) override {
+    return base_->LoadStringA(id, buffer, size);
+  }
+  int MessageBoxA(const char* text, const char* caption, unsigned style) override {
+    return base_->MessageBoxA(text, caption, style);
+  }
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
+    return base_->GetModuleFileNameA(buffer, size);
+  }
+  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
+    return base_->GetWindowsDirectoryA(buffer, size);
+  }
+  long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
+                     RegistryHandle* result) override {
+    return base_->RegOpenKeyExA(root, subKey, access, result);
+  }
+  long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
+                        uint32_t* size) override {
+    return base_->RegQueryValueExA(key, valueName, data, size);
+  }
+  long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
+  bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
+  bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
+    return base_->CopyFileA(from, to, failIfExists);
+  }
+  bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
+  bool GetFileLocalDate(const char* path, LocalDate* date) override {
+    return base_->GetFileLocalDate(path, date);
+  }
+  bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                      ProcessHandle* process) override {
+    return base_->CreateProcessA(commandLine, currentDirectory, process);
+  }
+  bool WaitForProcess(ProcessHandle process) override { return base_->WaitForProcess(process); }
+  void CloseProcess(ProcessHandle process) override { base_->CloseProcess(process); }
+
+ protected:
+  System* base() const { return base_; }
+
+ private:
+  System* base_;
+};
+
+// The system the checks read through: everything that only reads is passed on, everything that
+// would show, change or start something is refused.
+class ReadOnlySystem : public ForwardingSystem {
+ public:
+  using ForwardingSystem::ForwardingSystem;
+
+  int MessageBoxA(const char* /*text*/, const char* /*caption*/, unsigned /*style*/) override {
+    return 0;
+  }
+  bool DeleteFileA(const char* /*path*/) override { return false; }
+  bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
+    return false;
+  }
+  bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
+                      ProcessHandle* process) override {
+    *process = kNoProcess;
+    return false;
+  }
+  bool WaitForProcess(ProcessHandle /*process*/) override { return false; }
+  void CloseProcess(ProcessHandle /*process*/) override {}
+};
+
+// Puts `replacement` in place as the current system for its lifetime, and the previous one back
+// after.
+class SystemSwap {
+ public:
+  explicit SystemSwap(System* replacement) : previous_(&CurrentSystem()) { SetSystem(replacement); }
+  ~SystemSwap() { SetSystem(previous_ == &RealSystem() ? nullptr : previous_); }
+  SystemSwap(const SystemSwap&) = delete;
+  SystemSwap& operator=(const SystemSwap&) = delete;
+
+ private:
+  System* previous_;
+};
+
+}  // namespace checker
+}  // namespace kestario
+
+#endif  // KESTARIO_TOOLS_CHECKER_FORWARDING_SYSTEM_H_

@@ -1,0 +1,709 @@
+#include "tools/checker/simulated_system.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/checker/script_lines.h"
+#ifndef _WIN32
+#include "platform/command_line_posix.h"
+#endif
+
+namespace kestario {
+namespace checker {
+namespace {
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+// The folder part of a path (before its last separator) and the name after it.
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
+  size_t slash = path.rfind(kPathSeparator);
+#ifdef _WIN32
+  size_t other = path.rfind('/');
+  if (other != std::string::npos && (slash == std::string::npos || other > slash)) slash = other;
+#endif
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = path;
+  } else {
+    *folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+#ifdef _WIN32
+constexpr bool kFoldCase = true;
+#else
+constexpr bool kFoldCase = false;
+#endif
+
+char Fold(char c) {
+  if (kFoldCase && c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+  return c;
+}
+
+// "*" any run of bytes, "?" one byte; everything else literal (ASCII case ignored on Windows).
+bool WildcardMatch(const char* pattern, const char* name) {
+  const char* star = nullptr;
+  const char* resume = nullptr;
+  while (*name) {
+    if (*pattern == '*') {
+      star = pattern++;
+      resume = name;
+    } else if (*pattern == '?' || (*pattern && Fold(*pattern) == Fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (star != nullptr) {
+      pattern = star + 1;
+      name = ++resume;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
+// The path by which the overlay knows a file: its folder made full (links and "." resolved), then
+// the name; letters folded on Windows, whose names ignore case.
+std::string Key(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  std::string key;
+  if (name.empty() || name == "." || name == "..") {
+    key = FullPath(path);
+  } else {
+    std::string full = FullPath(folder);
+    key = full + (full.empty() || full.back() == kPathSeparator ? "" : kPathSeparatorText) + name;
+  }
+  for (char& c : key) c = Fold(c);
+  return key;
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the platform would check, asked of the real file system without changing it.
+
+#ifdef _WIN32
+
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
+
+// Whether a copy's destination exists; `problem` is set when it cannot even be looked at.
+bool TargetExists(const std::string& path, std::string* /*problem*/) {
+  return Attributes(path) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Why DeleteFileA would fail on this real path; empty when it would succeed.
+std::string DeleteProblem(const std::string& path) {
+  if (HasWildcard(path)) return "a wildcard names no file to delete";
+  DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return "it does not exist";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
+  if (attributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
+  return std::string();
+}
+
+std::string SourceProblem(const std::string& path) {
+  DWORD attributes = Attributes(path);
+  if (HasWildcard(path) || attributes == INVALID_FILE_ATTRIBUTES)
+    return "the source does not exist";
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "the source is a folder";
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "the source cannot be read";
+  ::CloseHandle(file);
+  return std::string();
+}
+
+// Why a file with the attributes of `model` (the destination, or the copy that replaced it)
+// could not be replaced.
+std::string ReplaceProblem(const std::string& model) {
+  DWORD attributes = Attributes(model);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return std::string();
+  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "the destination is a folder";
+  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) {
+    return "the destination is read-only or hidden";
+  }
+  return std::string();
+}
+
+bool SameFile(const std::string& left, const std::string& right) { return Key(left) == Key(right); }
+
+std::string FolderProblem(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (name.empty() || HasWildcard(path)) return "the destination names no file";
+  DWORD attributes = Attributes(folder);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return "the destination's folder does not exist";
+  }
+  return std::string();
+}
+
+std::string ProgramProblem(const std::string& program) {
+  std::string folder, name;
+  SplitPath(program, &folder, &name);
+  size_t dot = name.rfind('.');
+  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+  for (char& c : extension) c = Fold(c);
+  if (extension == ".bat" || extension == ".cmd") return std::string();
+  std::FILE* file = std::fopen(program.c_str(), "rb");
+  if (file == nullptr) return "the program cannot be read";
+  char header[2] = {0, 0};
+  size_t got = std::fread(header, 1, 2, file);
+  std::fclose(file);
+  if (got != 2 || header[0] != 'M' || header[1] != 'Z') return "the file is not a program";
+  return std::string();
+}
+
+bool IsFolder(const std::string& path) {
+  DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// The names in `folder` that match `pattern`, as FindFirstFileA finds them.
+std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names.push_back(found.cFileName);
+  } while (::FindNextFileA(search, &found));
+  ::FindClose(search);
+  return names;
+}
+
+#else
+
+bool TargetExists(const std::string& path, std::string* problem) {
+  struct stat info;
+  if (stat(path.c_str(), &info) == 0) return true;
+  if (errno != ENOENT) *problem = "the destination cannot be reached";
+  return false;
+}
+
+bool IsFolder(const std::string& path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Whether a file may be made or removed in `folder`.
+bool FolderWritable(const std::string& folder) {
+  return IsFolder(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
+std::string DeleteProblem(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return "it does not exist";
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (!FolderWritable(folder)) return "its folder is not writable";
+  struct stat folderInfo;
+  uid_t user = geteuid();
+  if (stat(folder.c_str(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) && user != 0 &&
+      user != info.st_uid && user != folderInfo.st_uid) {
+    return "its folder lets only the file's owner delete it";
+  }
+  return std::string();
+}
+
+std::string SourceProblem(const std::string& path) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0) return "the source does not exist";
+  if (S_ISDIR(info.st_mode)) return "the source is a folder";
+  if (!S_ISREG(info.st_mode)) return "the source is not a regular file";
+  if (access(path.c_str(), R_OK) != 0) return "the source cannot be read";
+  return std::string();
+}
+
+std::string ReplaceProblem(const std::string& model) {
+  struct stat info;
+  if (stat(model.c_str(), &info) != 0) return std::string();
+  if (S_ISDIR(info.st_mode)) return "the destination is a folder";
+  if ((info.st_mode & S_IWUSR) == 0) return "the destination is read-only";
+  return std::string();
+}
+
+bool SameFile(const std::string& left, const std::string& right) {
+  struct stat a, b;
+  return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
+         a.st_ino == b.st_ino;
+}
+
+std::string FolderProblem(const std::string& path) {
+  if (path.back() == '/') return "the destination names no file";
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (!IsFolder(folder)) return "the destination's folder does not exist";
+  if (!FolderWritable(folder)) return "the destination's folder is not writable";
+  return std::string();
+}
+
+// Why execv would refuse the file.
+std::string ProgramProblem(const std::string& program) {
+  struct stat info;
+  if (stat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return "the program cannot be found";
+  }
+  if (access(program.c_str(), X_OK) != 0) return "the program is not executable";
+  std::FILE* file = std::fopen(program.c_str(), "rb");
+  if (file == nullptr) return "the program cannot be read";
+  char header[256] = {0};
+  size_t got = std::fread(header, 1, sizeof header - 1, file);
+  std::fclose(file);
+  if (got >= 4 && std::memcmp(header,
+                              "\x7f"
+                              "ELF",
+                              4) == 0)
+    return std::string();
+  if (got >= 2 && header[0] == '#' && header[1] == '!') {
+    std::string line(header + 2, got - 2);
+    size_t start = line.find_first_not_of(" \t");
+    if (start == std::string::npos) return "the program's #! line names no interpreter";
+    size_t end = line.find_first_of(" \t\n", start);
+    std::string interpreter = line.substr(start, end == std::string::npos ? end : end - start);
+    struct stat used;
+    if (stat(interpreter.c_str(), &used) != 0 || access(interpreter.c_str(), X_OK) != 0) {
+      return "its interpreter " + interpreter + " cannot be started";
+    }
+    return std::string();
+  }
+  return "the file is not a program the system can start";
+}
+
+std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
+  std::vector<std::string> names;
+  DIR* directory = opendir(folder.c_str());
+  if (directory == nullptr) return names;
+  while (struct dirent* entry = readdir(directory)) {
+    if (WildcardMatch(pattern.c_str(), entry->d_name)) names.push_back(entry->d_name);
+  }
+  closedir(directory);
+  return names;
+}
+
+const SimulatedSystem* g_probed = nullptr;
+
+bool OverlayProbe(const char* path) { return g_probed != nullptr && g_probed->IsNonFolder(path); }
+
+#endif
+
+std::string DateText(const LocalDate& date) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%04u/%02u/%02u", date.year, date.month, date.day);
+  return text;
+}
+
+// The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
+// to its closing quote; otherwise the shortest run of words that names a file (".exe" added to a
+// name without extension on Windows) is the program.
+bool FindProgram(const std::string& line, const SimulatedSystem& system, std::string* program,
+                 std::vector<std::string>* arguments) {
+#ifdef _WIN32
+  size_t start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return false;
+  size_t end;
+  if (line[start] == '"') {
+    size_t close = line.find('"', start + 1);
+    *program = line.substr(start + 1, close == std::string::npos ? close : close - start - 1);
+    end = close == std::string::npos ? line.size() : close + 1;
+    if (!system.IsNonFolder(program->c_str())) return false;
+  } else {
+    bool found = false;
+    end = start;
+    while (!found) {
+      size_t space = line.find(' ', end + 1);
+      end = space == std::string::npos ? line.size() : space;
+      std::string candidate = line.substr(start, end - start);
+      std::string folder, name;
+      SplitPath(candidate, &folder, &name);
+      if (name.find('.') == std::string::npos) candidate += ".exe";
+      if (system.IsNonFolder(candidate.c_str())) {
+        *program = candidate;
+        found = true;
+      } else if (end == line.size()) {
+        return false;
+      }
+    }
+  }
+  // The parameters, split at blanks outside double quotes, only to find the folders they name.
+  std::string word;
+  bool quoted = false;
+  for (size_t i = end; i <= line.size(); ++i) {
+    char c = i < line.size() ? line[i] : ' ';
+    if (c == '"') {
+      quoted = !quoted;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (!word.empty()) arguments->push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+  return true;
+#else
+  char** argv = nullptr;
+  g_probed = &system;
+  bool split = SplitCommandLine(line.c_str(), OverlayProbe, &argv);
+  g_probed = nullptr;
+  if (!split) return false;
+  *program = argv[0];
+  for (char** argument = argv + 1; *argument != nullptr; ++argument) {
+    arguments->push_back(*argument);
+  }
+  FreeArgumentVector(argv);
+  if (!program->empty() && (*program)[0] != '/') {
+    char* folder = getcwd(nullptr, 0);
+    if (folder != nullptr) {
+      *program = std::string(folder) + "/" + *program;
+      std::free(folder);
+    }
+  }
+  return true;
+#endif
+}
+
+std::string Joined(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words) {
+    text += " ";
+    text += word.find(' ') != std::string::npos || word.empty() ? "\"" + word + "\"" : word;
+  }
+  return text;
+}
+
+}  // namespace
+
+SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
+                                 const std::string& scriptPath)
+    : ForwardingSystem(base), recorder_(recorder), script_(scriptPath) {
+  // The program finds its script by giving its own path the extension "ini".
+  TextString derived(script_.c_str());
+  derived.ReplaceTokens(-1, -1, ".", "ini");
+  derivedScript_ = derived.GetConstText();
+}
+
+const SimulatedSystem::Entry* SimulatedSystem::Find(const std::string& path) const {
+  auto found = overlay_.find(Key(path));
+  return found == overlay_.end() ? nullptr : &found->second;
+}
+
+bool SimulatedSystem::IsNonFolder(const char* path) const {
+  if (path == nullptr || *path == '\0') return false;
+  const Entry* entry = Find(path);
+  if (entry != nullptr) return entry->present;
+#ifdef _WIN32
+  DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  return IsExistingNonFolder(path);
+#endif
+}
+
+bool SimulatedSystem::IsUncertain(const std::string& path) const {
+  std::string key = Key(path);
+  for (const std::string& folder : uncertainFolders_) {
+    if (key == folder ||
+        (key.size() > folder.size() && key.compare(0, folder.size(), folder) == 0 &&
+         (folder.back() == kPathSeparator || key[folder.size()] == kPathSeparator))) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void SimulatedSystem::MarkUncertain(const std::string& folder) {
+  std::string key = FullPath(folder);
+  for (char& c : key) c = Fold(c);
+  for (const std::string& known : uncertainFolders_) {
+    if (known == key) return;
+  }
+  uncertainFolders_.push_back(key);
+}
+
+void SimulatedSystem::Event(const char* kind, const std::string& text, bool succeeds,
+                            bool uncertain) {
+  WhatIfEvent event;
+  event.kind = kind;
+  event.text = text + (uncertain ? " (uncertain: a program started earlier may change it)" : "");
+  event.succeeds = succeeds;
+  event.uncertain = uncertain;
+  recorder_->AddEvent(event);
+}
+
+void SimulatedSystem::GetPrivateProfileStringA(const char* section, const char* key,
+                                               const char* defaultValue, TextString* value,
+                                               const char* file) {
+  if (file != nullptr && derivedScript_ == file) file = script_.c_str();
+  ForwardingSystem::GetPrivateProfileStringA(section, key, defaultValue, value, file);
+}
+
+void SimulatedSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                                const char* file) {
+  if (file != nullptr && derivedScript_ == file) file = script_.c_str();
+  ForwardingSystem::GetPrivateProfileSectionA(section, entries, file);
+}
+
+int SimulatedSystem::LoadStringA(unsigned id, char* buffer, int size) {
+  pendingMessage_ = id;
+  return ForwardingSystem::LoadStringA(id, buffer, size);
+}
+
+int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  const char* kind = "INFORMATION";
+  switch (style & kMbIconMask) {
+    case kMbIconError:
+      kind = "ERROR";
+      break;
+    case kMbIconQuestion:
+      kind = "QUESTION";
+      break;
+    case kMbIconWarning:
+      kind = "WARNING";
+      break;
+    default:
+      break;
+  }
+  // The error box of a failure follows the loading of its catalog text; a MSGBOX box does not.
+  int message = style == (kMbOk | kMbIconError) ? static_cast<int>(pendingMessage_) : 0;
+  pendingMessage_ = 0;
+  bool yesNo = (style & kMbTypeMask) == kMbYesNo;
+  Answer answer = recorder_->ShowBox(caption != nullptr ? caption : "", kind,
+                                     text != nullptr ? text : "", yesNo, message);
+  if (answer == Answer::kNo) return kIdNo;
+  return yesNo ? kIdYes : kIdOk;
+}
+
+uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
+  if (buffer == nullptr || size == 0) return 0;
+  size_t length = script_.size();
+  if (length < size) {
+    std::memcpy(buffer, script_.c_str(), length + 1);
+    return static_cast<uint32_t>(length);
+  }
+  std::memcpy(buffer, script_.c_str(), size - 1);
+  buffer[size - 1] = '\0';
+  return size;
+}
+
+bool SimulatedSystem::FindAnyMatch(const char* path) {
+  bool found = false;
+  std::string text = path != nullptr ? path : "";
+  if (text.empty()) {
+    found = false;
+  } else if (!HasWildcard(text)) {
+    const Entry* entry = Find(text);
+    found = entry != nullptr ? entry->present : ForwardingSystem::FindAnyMatch(path);
+  } else {
+    found = MatchesWildcard(text);
+  }
+  if (recorder_->CurrentMode() == "EXIST") {
+    Event("exists", "exists? " + text + ": " + (found ? "yes" : "no"), found, IsUncertain(text));
+  }
+  return found;
+}
+
+bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
+  std::string folder, pattern;
+  SplitPath(path, &folder, &pattern);
+  if (HasWildcard(folder)) return false;  // wildcards only in the last part, as the search has
+  std::string prefix = Key(path);
+  prefix = prefix.substr(0, prefix.size() - pattern.size());
+  bool touched = false;
+  for (const auto& entry : overlay_) {
+    if (entry.first.compare(0, prefix.size(), prefix) != 0) continue;
+    std::string name = entry.first.substr(prefix.size());
+    if (name.find(kPathSeparator) != std::string::npos) continue;
+    touched = true;
+    if (entry.second.present && WildcardMatch(pattern.c_str(), name.c_str())) return true;
+  }
+  if (!touched) return base()->FindAnyMatch(path.c_str());
+  for (const std::string& name : MatchingNames(folder, pattern)) {
+    std::string key = prefix + name;
+    for (char& c : key) c = Fold(c);
+    auto entry = overlay_.find(key);
+    if (entry == overlay_.end() || entry->second.present) return true;
+  }
+  return false;
+}
+
+bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
+  std::string text = path != nullptr ? path : "";
+  const Entry* entry = text.empty() ? nullptr : Find(text);
+  bool read;
+  if (entry != nullptr) {
+    read = entry->present && ForwardingSystem::GetFileLocalDate(entry->content.c_str(), date);
+  } else {
+    read = ForwardingSystem::GetFileLocalDate(path, date);
+  }
+  if (recorder_->CurrentMode() == "DATE") {
+    Event("date", "date of " + text + ": " + (read ? DateText(*date) : "the file cannot be opened"),
+          read, IsUncertain(text));
+  }
+  return read;
+}
+
+bool SimulatedSystem::DeleteFileA(const char* path) {
+  std::string text = path != nullptr ? path : "";
+  std::string problem;
+  const Entry* entry = text.empty() ? nullptr : Find(text);
+  if (text.empty()) {
+    problem = "the name is empty";
+  } else if (entry != nullptr) {
+    if (!entry->present) problem = "it does not exist (deleted earlier in the run)";
+  } else {
+    problem = DeleteProblem(text);
+  }
+  bool uncertain = !text.empty() && IsUncertain(text);
+  if (!problem.empty()) {
+    Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
+    return false;
+  }
+  Entry deleted;
+  deleted.shown = entry != nullptr ? entry->shown : text;
+  deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
+  overlay_[Key(text)] = deleted;
+  Event("delete", "delete " + text, true, uncertain);
+  return true;
+}
+
+bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
+  std::string source = from != nullptr ? from : "";
+  std::string target = to != nullptr ? to : "";
+  std::string shown = "copy " + source + " -> " + target;
+  std::string problem;
+  std::string content;
+  const Entry* sourceEntry = nullptr;
+  const Entry* targetEntry = nullptr;
+  bool targetExists = false;
+  bool same = false;
+  if (source.empty() || target.empty()) {
+    problem = "a name is empty";
+  } else {
+    sourceEntry = Find(source);
+    if (sourceEntry != nullptr) {
+      if (!sourceEntry->present) problem = "the source does not exist (deleted earlier in the run)";
+      content = sourceEntry->content;
+    } else {
+      problem = SourceProblem(source);
+      content = FullPath(source);
+    }
+  }
+  if (problem.empty()) {
+    targetEntry = Find(target);
+    if (targetEntry != nullptr) {
+      targetExists = targetEntry->present;
+      if (targetExists) problem = ReplaceProblem(targetEntry->content);
+    } else {
+      targetExists = TargetExists(target, &problem);
+      if (!problem.empty()) {
+      } else if (targetExists && sourceEntry == nullptr && SameFile(source, target)) {
+        same = true;
+#ifdef _WIN32
+        problem = "the source and the destination are the same file";
+#endif
+      } else if (targetExists) {
+        problem = ReplaceProblem(target);
+#ifndef _WIN32
+        if (problem.empty() && !IsFolder(target) && access(target.c_str(), W_OK) != 0) {
+          problem = "the destination is not writable";
+        }
+#endif
+      }
+    }
+    if (problem.empty() && targetExists && failIfExists) problem = "the destination exists";
+    if (problem.empty() && !same) problem = FolderProblem(target);
+  }
+  bool uncertain =
+      (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));
+  if (!problem.empty()) {
+    Event("copy", shown + " fails: " + problem, false, uncertain);
+    return false;
+  }
+  if (same) {
+    Event("copy", shown + ": the same file, left as it is", true, uncertain);
+    return true;
+  }
+  Entry copied;
+  copied.present = true;
+  copied.content = content;
+  copied.shown = targetEntry != nullptr ? targetEntry->shown : target;
+  copied.existedBefore = targetEntry != nullptr ? targetEntry->existedBefore : targetExists;
+  overlay_[Key(target)] = copied;
+  Event("copy", shown + (targetExists ? " (replaces it)" : " (creates it)"), true, uncertain);
+  return true;
+}
+
+bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
+                                     ProcessHandle* process) {
+  if (process != nullptr) *process = kNoProcess;
+  std::string line = commandLine != nullptr ? commandLine : "";
+  std::string program;
+  std::vector<std::string> arguments;
+  std::string problem;
+  if (!FindProgram(line, *this, &program, &arguments)) {
+    problem = "no program of this name can be found";
+  } else {
+    const Entry* entry = Find(program);
+    problem = ProgramProblem(entry != nullptr ? entry->content : program);
+  }
+  if (problem.empty() && currentDirectory != nullptr && *currentDirectory != '\0' &&
+      !IsFolder(currentDirectory)) {
+    problem = "its folder does not exist";
+  }
+  if (!problem.empty()) {
+    Event("launch", "start " + line + " fails: " + problem, false);
+    return false;
+  }
+  std::string started = program + Joined(arguments);
+  launched_.push_back(started);
+  Event("launch", "start " + started + "; what it does cannot be known", true);
+  std::string folder, name;
+  SplitPath(program, &folder, &name);
+  MarkUncertain(folder);
+  for (const std::string& argument : arguments) {
+    if (argument.empty() || HasWildcard(argument)) continue;
+    if (IsFolder(argument)) {
+      MarkUncertain(argument);
+    } else if (IsNonFolder(argument.c_str())) {
+      SplitPath(argument, &folder, &name);
+      MarkUncertain(folder);
+    }
+  }
+  lastProcess_ += 1;
+  if (process != nullptr) *process = lastProcess_;
+  return true;
+}
+
+bool SimulatedSystem::WaitForProcess(ProcessHandle process) {
+  if (process == kNoProcess) return false;
+  Event("wait", "wait until it ends", true);
+  return true;
+}
+
+void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
+
+void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
+  for (const auto& entry : overlay_) {
+    const Entry& file = entry.second;
+    if (file.present) {
+      (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
+    } else if (file.existedBefore) {
+      report->deleted.push_back(file.shown);
+    }
+  }
+  report->launched = launched_;
+}
+
+}  // namespace checker
+}  // namespace kestario

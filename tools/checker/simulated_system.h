@@ -1,0 +1,83 @@
+// The system of a predicted run (updater-check --what-if): one more implementation of System,
+// beside the real ones and the tests' fake.
+//
+// - Every call that only reads (profiles, the catalog, the Windows directory, the registry, and
+//   whatever the interface gains) goes to the real system unchanged: the ForwardingSystem base.
+// - Nothing is written, deleted, copied or started. DeleteFileA, CopyFileA and CreateProcessA
+//   check what the platform would check and report the outcome; a deletion or copy that would
+//   succeed is kept in an overlay of the file system, so that FindAnyMatch and GetFileLocalDate
+//   see a deleted file as gone and a copied one as present, with its source's date and
+//   permissions.
+// - A program that would start cannot be followed: every later test on a path under its folder
+//   or under a folder named among its parameters is marked uncertain.
+// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event.
+// - GetModuleFileNameA gives the script's own path, so that the script stands beside the program
+//   and its folder is <Src>.
+#ifndef KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
+#define KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tools/checker/forwarding_system.h"
+#include "tools/checker/what_if_recorder.h"
+
+namespace kestario {
+namespace checker {
+
+class SimulatedSystem : public ForwardingSystem {
+ public:
+  // `scriptPath` is the script's full path.
+  SimulatedSystem(System* base, WhatIfRecorder* recorder, const std::string& scriptPath);
+
+  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
+                                TextString* value, const char* file) override;
+  void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
+                                 const char* file) override;
+  int LoadStringA(unsigned id, char* buffer, int size) override;
+  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
+  bool DeleteFileA(const char* path) override;
+  bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool FindAnyMatch(const char* path) override;
+  bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool CreateProcessA(char* commandLine, const char* currentDirectory,
+                      ProcessHandle* process) override;
+  bool WaitForProcess(ProcessHandle process) override;
+  void CloseProcess(ProcessHandle process) override;
+
+  // The net effect of the run on the file system, and the programs started, into the report.
+  void ReportChanges(WhatIfReport* report) const;
+
+  // Whether `path` names an existing file that is not a folder, overlay included.
+  bool IsNonFolder(const char* path) const;
+
+ private:
+  struct Entry {
+    bool present = false;  // false: deleted
+    std::string content;   // present: the real file whose bytes, date and mode it has
+    std::string shown;     // the path as first written
+    bool existedBefore = false;
+  };
+
+  const Entry* Find(const std::string& path) const;
+  bool IsUncertain(const std::string& path) const;
+  bool MatchesWildcard(const std::string& path) const;
+  void Event(const char* kind, const std::string& text, bool succeeds, bool uncertain = false);
+  void MarkUncertain(const std::string& folder);
+
+  WhatIfRecorder* recorder_;
+  std::string script_;
+  std::string derivedScript_;  // the script's path as the program derives it from its own
+  std::map<std::string, Entry> overlay_;
+  std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
+  std::vector<std::string> launched_;
+  unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
+  ProcessHandle lastProcess_ = kNoProcess;
+};
+
+}  // namespace checker
+}  // namespace kestario
+
+#endif  // KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
