@@ -114,6 +114,8 @@ def linux_rows(args, folder):
 def wine_rows(args):
     work = tempfile.mkdtemp(prefix="kestario-bigcopy-wine-", dir=args.wine_dir)
     env = dict(os.environ, WINEDEBUG="-all", LANG="ja_JP.UTF-8")
+    env.setdefault("WINEPREFIX", os.path.join(os.path.dirname(os.path.abspath(args.exe)),
+                                              "wineprefix"))
     try:
         source = os.path.join(work, "big.bin")
         dest = os.path.join(work, "dest.bin")
@@ -122,7 +124,7 @@ def wine_rows(args):
         windest = "Z:" + dest.replace("/", "\\")
         programs = set_up_programs(work, args.exe, args.before_exe, "updater.exe", winsource,
                                    windest)
-        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-p"], env=env)
+        subprocess.run([os.path.join(os.path.dirname(WINE), "wineserver"), "-p10"], env=env)
         names = list(programs) + ["CopyFileA + FlushFileBuffers"]
         times = {name: [] for name in names}
         for run in range(args.runs + 1):
@@ -132,7 +134,7 @@ def wine_rows(args):
                     command = [WINE, os.path.join(work, name, "updater.exe")]
                     cwd = os.path.join(work, name)
                 else:
-                    command = [WINE, args.baseline_exe, winsource, windest]
+                    command = [WINE, os.path.abspath(args.baseline_exe), winsource, windest]
                     cwd = work
                 elapsed = timed(command, cwd, env)
                 if os.path.getsize(dest) != os.path.getsize(source):
