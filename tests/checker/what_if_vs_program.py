@@ -73,17 +73,6 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def unlock(folder):
-    for root, dirs, files in os.walk(folder):
-        for d in dirs:
-            os.chmod(os.path.join(root, d), 0o755)
-        for f in files:
-            p = os.path.join(root, f)
-            if not os.path.islink(p):
-                os.chmod(p, stat.S_IRUSR | stat.S_IWUSR)
-    shutil.rmtree(folder, ignore_errors=True)
-
-
 def predict(checker, script, registry, args, answers):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
     for section, answer in sorted(answers.items()):
@@ -195,8 +184,8 @@ def compare(scenario, program, registry_program, checker):
                             (real_changes, sim_changes))
         return ("differ", problems) if problems else ("same", end["line"])
     finally:
-        unlock(real)
-        unlock(sim)
+        run_linux.remove_folder(real)
+        run_linux.remove_folder(sim)
 
 
 def main():

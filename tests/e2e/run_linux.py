@@ -76,14 +76,19 @@ def run(scenario, program, registry_program):
         problems += sc.check_files(scenario, folder, subst)
         return problems
     finally:
-        for root, dirs, files in os.walk(folder):
-            for d in dirs:
-                os.chmod(os.path.join(root, d), 0o755)
-            for f in files:
-                p = os.path.join(root, f)
-                if not os.path.islink(p):
-                    os.chmod(p, stat.S_IRUSR | stat.S_IWUSR)
-        shutil.rmtree(folder, ignore_errors=True)
+        remove_folder(folder)
+
+
+def remove_folder(folder):
+    """Removes a scenario's folder, first giving back the rights a scenario may have taken away."""
+    for root, dirs, files in os.walk(folder):
+        for d in dirs:
+            os.chmod(os.path.join(root, d), 0o755)
+        for f in files:
+            p = os.path.join(root, f)
+            if not os.path.islink(p):
+                os.chmod(p, stat.S_IRUSR | stat.S_IWUSR)
+    shutil.rmtree(folder, ignore_errors=True)
 
 
 def main():
