@@ -15,6 +15,7 @@ bool StartUp(const char* commandLine) {
     ReportError(kMsgFileNotFound, g_appContext.scriptPath.GetConstText());
     return false;
   }
+  BeginScriptReads();
   if (!LoadDefinitions()) return false;
   if (!ReadUpdaterSection()) return false;
   if (g_updaterState.name.GetLength() != 0) g_appContext.caption.Assign(g_updaterState.name);

@@ -270,6 +270,9 @@ ProcedureList BuildProcedureList(const TextString& commaList, const char* sectio
     return nullptr;
   }
   std::memset(list, 0, size);
+  // Every value of the list comes from the script as it is now: one look at the file, not one
+  // per value.
+  BeginScriptReads();
   CommaItems sections(commaList);
   TextString section;
   for (int32_t i = 0; i < count; ++i) {

@@ -17,7 +17,9 @@ struct ProfileCache::Slot {
   ino_t inode;
   off_t size;
   struct timespec modified;
-  ProfileData* data;
+  ProfileData* data;  // null: not parsed, or the file is missing or unreadable
+  bool flushed;       // reads of the path go by a round, opened by Flush
+  bool looked;        // the file was looked at in the current round; `data` is its answer
 };
 
 namespace {
@@ -77,29 +79,72 @@ ProfileCache::~ProfileCache() {
   free(slots_);
 }
 
+ProfileCache::Slot* ProfileCache::Find(const char* path) {
+  for (size_t i = 0; i < kSlots; ++i) {
+    if (slots_[i].path && strcmp(slots_[i].path, path) == 0) return &slots_[i];
+  }
+  return nullptr;
+}
+
+// A slot for `path`: its own, or the next victim emptied and named after it; null when memory
+// runs out.
+ProfileCache::Slot* ProfileCache::Claim(const char* path) {
+  Slot* slot = Find(path);
+  if (slot) return slot;
+  char* copy = strdup(path);
+  if (!copy) return nullptr;
+  slot = &slots_[nextVictim_];
+  nextVictim_ = (nextVictim_ + 1) % kSlots;
+  free(slot->path);
+  delete slot->data;
+  *slot = Slot{};
+  slot->path = copy;
+  return slot;
+}
+
+void ProfileCache::Flush(const char* path) {
+  if (!path || !*path || !slots_) return;
+  Slot* slot = Claim(path);
+  if (!slot) return;
+  slot->flushed = true;
+  slot->looked = false;
+}
+
 const ProfileData* ProfileCache::Get(const char* path) {
   if (!path || !*path || !slots_) return nullptr;
+  Slot* slot = Find(path);
+  if (slot && slot->flushed && slot->looked) return slot->data;
+  bool answered = false;  // whether the lookup settled what the round's later reads see
+  const ProfileData* result = Load(path, &slot, &answered);
+  if (slot && slot->flushed) slot->looked = answered;
+  return result;
+}
+
+const ProfileData* ProfileCache::Load(const char* path, Slot** found, bool* answered) {
+  Slot* slot = *found;
   struct stat now;
-  if (stat(path, &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
-  Slot* slot = nullptr;
-  for (size_t i = 0; i < kSlots; ++i) {
-    if (slots_[i].path && strcmp(slots_[i].path, path) == 0) {
-      slot = &slots_[i];
-      break;
+  if (stat(path, &now) != 0 || !S_ISREG(now.st_mode)) {
+    // Missing (or not a file): so it stays for the round.
+    if (slot) {
+      delete slot->data;
+      slot->data = nullptr;
     }
+    *answered = true;
+    return nullptr;
   }
   if (slot && slot->data && SameFile(now, slot->device, slot->inode, slot->size, slot->modified)) {
+    *answered = true;
     return slot->data;
   }
   if (!slot) {
-    slot = &slots_[nextVictim_];
-    nextVictim_ = (nextVictim_ + 1) % kSlots;
-    free(slot->path);
-    slot->path = nullptr;
+    slot = Claim(path);
+    *found = slot;
+    if (!slot) return nullptr;
   }
   delete slot->data;
   slot->data = nullptr;
 
+  // A file that cannot be read, or memory that runs out, is tried again at the next read.
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return nullptr;
   struct stat opened;
@@ -117,18 +162,12 @@ const ProfileData* ProfileCache::Get(const char* path) {
     return nullptr;
   }
   free(bytes);
-  if (!slot->path) {
-    slot->path = strdup(path);
-    if (!slot->path) {
-      delete data;
-      return nullptr;
-    }
-  }
   slot->device = opened.st_dev;
   slot->inode = opened.st_ino;
   slot->size = opened.st_size;
   slot->modified = opened.st_mtim;
   slot->data = data;
+  *answered = true;
   return data;
 }
 

@@ -1,8 +1,13 @@
 // Parsed profile files, kept while the file on disk is unchanged.
 //
-// Every lookup stats the file once; a cached parse is used only while the file's device, inode,
-// size and modification time (with nanoseconds) are those of the parse, so a read never sees
-// stale contents. Files of any size are read whole.
+// A lookup stats the file; a cached parse is used only while the file's device, inode, size and
+// modification time (with nanoseconds) are those of the parse, so a read never sees contents
+// older than the lookup. Files of any size are read whole.
+//
+// A flushed file is looked at once: the first lookup after Flush stats it (and parses it again
+// when it changed), the lookups after that one use that parse without looking at the file, until
+// the next Flush. So the reads between two flushes cost no system call and all see one state of
+// the file, the state at the first of them.
 #ifndef KESTARIO_PLATFORM_PROFILE_CACHE_POSIX_H_
 #define KESTARIO_PLATFORM_PROFILE_CACHE_POSIX_H_
 
@@ -23,12 +28,18 @@ class ProfileCache {
   // cannot be read, or memory runs out. Valid until the next call.
   const ProfileData* Get(const char* path);
 
+  // Starts a new round of reads of the file at `path`: see above.
+  void Flush(const char* path);
+
   // How many times a file was read and parsed (for tests of the cache).
   size_t LoadCount() const { return loads_; }
 
  private:
   struct Slot;
   static constexpr size_t kSlots = 8;
+  Slot* Find(const char* path);
+  Slot* Claim(const char* path);
+  const ProfileData* Load(const char* path, Slot** slot, bool* answered);
   Slot* slots_;
   size_t nextVictim_;
   size_t loads_;

@@ -73,6 +73,12 @@ class System {
   // ended by one more NUL byte (a single NUL byte when the section is absent or empty). Read whole.
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                          const char* file) = 0;
+  // WritePrivateProfileStringA(NULL, NULL, NULL, file), the flush of the profile cache: reads of
+  // `file` after it see the file as it is at the first of them, or later. The Linux system looks
+  // at the file (one stat, and a new parse when it changed) at that first read and serves the
+  // reads after it from that parse until the next flush; a file never flushed is looked at on
+  // every read. Windows reads the file at every call, so there it does nothing.
+  virtual void FlushPrivateProfile(const char* file) = 0;
 
   // LoadStringA on the program's own module: copies catalog text `id` into `buffer` (at most
   // size - 1 bytes and a NUL) and returns the bytes copied; 0 and an empty text when there is none.

@@ -105,6 +105,8 @@ void PosixSystem::GetPrivateProfileStringA(const char* section, const char* key,
   AssignBytes(value, found.text, found.length);
 }
 
+void PosixSystem::FlushPrivateProfile(const char* file) { profiles_.Flush(file); }
+
 void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                             const char* file) {
   if (!entries) return;

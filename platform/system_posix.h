@@ -1,7 +1,8 @@
 // The Linux system: POSIX calls behind the Win32-shaped System interface.
 //
 // - Profile reads parse the file with ProfileData (profile_reader.h) and keep the parse while the
-//   file is unchanged (profile_cache_posix.h). Values and sections are read whole.
+//   file is unchanged (profile_cache_posix.h); after FlushPrivateProfile the file is looked at
+//   once, at the first read. Values and sections are read whole.
 // - Message boxes are terminal questions on standard error and standard input
 //   (terminal_box_posix.h).
 // - LoadStringA serves the texts of resources/texts.def in UTF-8.
@@ -38,6 +39,7 @@ class PosixSystem : public System {
                                 TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
+  void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;

@@ -290,6 +290,10 @@ class Win32System final : public System {
     entries->Remove(length + 1, entries->GetSize() - (length + 1));
   }
 
+  // The platform's profile functions read the file afresh at every call: there is no parse of
+  // ours to flush, and the platform's own flush (a WritePrivateProfileStringA call) is not made.
+  void FlushPrivateProfile(const char* /*file*/) override {}
+
   int LoadStringA(unsigned id, char* buffer, int size) override {
     return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
   }

@@ -631,6 +631,8 @@ bool ExpandAngleBlocks(TextString* text, bool* refused) {
   return found;
 }
 
+void BeginScriptReads() { CurrentSystem().FlushPrivateProfile(ScriptPath()); }
+
 bool ReadSetting(const char* section, const char* key, TextString* destination) {
   if (!ReadProfileString(ScriptPath(), section, key, destination)) {
     ReportError(kMsgBadFormat, section, key);

@@ -86,6 +86,15 @@ bool ExpandAngleBlocks(TextString* text, bool* refused = nullptr);
 // definitions were expanded, so that it reads as empty.
 bool WasSymbolRefused(const char* name);
 
+// Opens a round of reads of the script: the values read from now on, until the next call, see the
+// script as it is now or later, and the Linux system serves them all from one reading of it
+// instead of looking at the file again for every value. The engine opens one round for start-up's
+// reads and one for each procedure list it builds: all values of one list are read at one moment,
+// before any of its procedures runs, so one reading of the script gives exactly what reading it
+// afresh for every value would, and a list built later (a SWITCH branch, after a LAUNCH that may
+// have changed the script) reads the script afresh.
+void BeginScriptReads();
+
 // Reads `key` of `section` from the script and expands it. On an absent key (or "NO_DATA") shows
 // message 2 with the section and key and returns false, `destination` unchanged.
 bool ReadSetting(const char* section, const char* key, TextString* destination);

@@ -103,6 +103,9 @@ void MemorySystem::GetPrivateProfileStringA(const char* section, const char* key
   AssignBytes(value, found.text, found.length);
 }
 
+// Every read parses the file's contents of that moment (when they changed): nothing to flush.
+void MemorySystem::FlushPrivateProfile(const char* /*file*/) {}
+
 void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                              const char* file) {
   if (entries == nullptr) return;

@@ -67,6 +67,7 @@ class MemorySystem : public System {
                                 TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
+  void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/context.h"
+#include "engine/driver.h"
 #include "support/allocation_budget.h"
 #include "support/script_test.h"
 #include "text/byte_buffer.h"
@@ -169,6 +170,38 @@ TEST_F(ProceduresTest, RecordThatCannotBeAllocatedIsNamed) {
   EXPECT_EQ(nullptr, record);
   ASSERT_FALSE(system.boxes.empty());
   EXPECT_NE(std::string::npos, system.boxes[0].text.find("EXIST_INFO"));
+}
+
+// Each list build reads the script as it is when the build begins: a script changed between two
+// builds (by a program that a LAUNCH started, say) is read again, while a change in the middle of
+// a build is not seen by the rest of it.
+TEST_F(ProceduresTest, EachListBuildReadsTheScriptAsItIsWhenItBegins) {
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\n[A]\nMODE=EXIST\nFILE=x\n");
+  ASSERT_TRUE(StartUp(""));
+  ProcedureList first = BuildProcedureList(TextString("A"), "UPDATER", "PROC");
+  ASSERT_NE(nullptr, first);
+  EXPECT_STREQ("EXIST", first[0]->mode.GetConstText());
+  FreeList(first);
+
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\n[A]\nMODE=DELETE\nFILE=changed\n");
+  ProcedureList second = BuildProcedureList(TextString("A"), "UPDATER", "PROC");
+  ASSERT_NE(nullptr, second);
+  EXPECT_STREQ("DELETE", second[0]->mode.GetConstText());
+  EXPECT_STREQ("changed", static_cast<DeleteRecord*>(second[0])->file.GetConstText());
+  FreeList(second);
+
+  // A's FILE looks an application up in the registry; the script changes right then.
+  WriteScript("[A]\nMODE=EXIST\nFILE={?App\\tool.exe}\n[B]\nMODE=EXIST\nFILE=b\n");
+  system.onRegistryOpen = [this] {
+    WriteScript("[A]\nMODE=EXIST\nFILE=gone\n[B]\nMODE=DELETE\nFILE=other file\n");
+  };
+  ProcedureList third = BuildProcedureList(TextString("A,B"), "UPDATER", "PROC");
+  system.onRegistryOpen = nullptr;
+  ASSERT_NE(nullptr, third);
+  EXPECT_STREQ("EXIST", third[1]->mode.GetConstText());
+  EXPECT_STREQ("b", static_cast<ExistRecord*>(third[1])->file.GetConstText());
+  FreeList(third);
+  EXPECT_TRUE(system.boxes.empty());
 }
 
 }  // namespace

@@ -115,6 +115,29 @@ TEST(PosixProfileTest, GrownAndRemovedFilesAreSeen) {
   EXPECT_EQ("NO_DATA", Read(&system, file, "S", "K"));
 }
 
+TEST(PosixProfileTest, FlushedFileIsLookedAtOncePerRound) {
+  TempFolder folder;
+  std::string file = folder / "a.ini";
+  ASSERT_TRUE(WriteFile(file, "[S]\nK=1\n"));
+  PosixSystem system;
+  system.FlushPrivateProfile(file.c_str());
+  EXPECT_EQ("1", Read(&system, file, "S", "K"));
+  ASSERT_TRUE(WriteFile(file, "[S]\nK=22\n"));
+  EXPECT_EQ("1", Read(&system, file, "S", "K"));  // the round's reads see one state of the file
+  EXPECT_EQ(std::string("K=1\0\0", 5), Section(&system, file, "S"));
+  system.FlushPrivateProfile(file.c_str());
+  EXPECT_EQ("22", Read(&system, file, "S", "K"));
+  ASSERT_EQ(0, unlink(file.c_str()));
+  EXPECT_EQ("22", Read(&system, file, "S", "K"));
+  system.FlushPrivateProfile(file.c_str());
+  EXPECT_EQ("NO_DATA", Read(&system, file, "S", "K"));
+  ASSERT_TRUE(WriteFile(file, "[S]\nK=3\n"));
+  EXPECT_EQ("NO_DATA", Read(&system, file, "S", "K"));  // missing at the round's first read
+  system.FlushPrivateProfile(file.c_str());
+  EXPECT_EQ("3", Read(&system, file, "S", "K"));
+  EXPECT_EQ(3u, system.ProfileLoadCount());
+}
+
 TEST(PosixProfileTest, ManyFilesStayCorrect) {
   TempFolder folder;
   PosixSystem system;

@@ -50,6 +50,11 @@ void FakeSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entr
   RealSystem().GetPrivateProfileSectionA(section, entries, file);
 }
 
+void FakeSystem::FlushPrivateProfile(const char* file) {
+  ++profileFlushes;
+  RealSystem().FlushPrivateProfile(file);
+}
+
 int FakeSystem::LoadStringA(unsigned id, char* buffer, int size) {
   return RealSystem().LoadStringA(id, buffer, size);
 }
@@ -75,6 +80,7 @@ uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
 
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
                                RegistryHandle* result) {
+  if (onRegistryOpen) onRegistryOpen();
   if (root != kLocalMachine) return kErrorFileNotFound;
   std::string path = Upper(subKey);
   if (registry.count(path) == 0) return kErrorFileNotFound;

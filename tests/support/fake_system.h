@@ -5,6 +5,7 @@
 #define KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -35,6 +36,9 @@ class FakeSystem : public System {
   int openRegistryKeys = 0;
   int deletes = 0;
   int copies = 0;
+  int profileFlushes = 0;
+  // Called at every RegOpenKeyExA, before it looks the key up (lets a test act mid-expansion).
+  std::function<void()> onRegistryOpen;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -43,6 +47,7 @@ class FakeSystem : public System {
                                 TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
+  void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;

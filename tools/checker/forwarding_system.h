@@ -23,6 +23,7 @@ class ForwardingSystem : public System {
                                  const char* file) override {
     base_->GetPrivateProfileSectionA(section, entries, file);
   }
+  void FlushPrivateProfile(const char* file) override { base_->FlushPrivateProfile(file); }
   int LoadStringA(unsigned id, char* buffer, int size) override {
     return base_->LoadStringA(id, buffer, size);
   }
