@@ -11,8 +11,6 @@
 
 namespace kestario {
 
-ProcedureRecord::~ProcedureRecord() = default;
-
 void* ProcedureRecord::operator new(size_t size, const std::nothrow_t&) noexcept {
   return AllocateBlock(size);
 }
@@ -39,6 +37,7 @@ ProcedureRecord* CreateRecord(const TextString& section, const TextString* mode,
     ReportError(kMsgOutOfMemory, objectName);
     return nullptr;
   }
+  record->recordType = Record::kType;
   record->name.Assign(section);
   const char* name = section.GetConstText();
   bool complete = true;
@@ -166,7 +165,7 @@ ProcedureRecord* CreateLaunch(const TextString& section, const TextString* mode)
   // isWait is 0 unless ISWAIT begins with a number.
   if (!ReadSettingInt(section.GetConstText(), "ISWAIT",
                       &static_cast<LaunchRecord*>(record)->isWait)) {
-    delete record;
+    DestroyRecord(record);
     return nullptr;
   }
   return record;
@@ -291,6 +290,33 @@ ProcedureList BuildProcedureList(const TextString& commaList, const char* sectio
   return list;
 }
 
+void DestroyRecord(ProcedureRecord* record) {
+  if (record == nullptr) return;
+  switch (record->recordType) {
+    case RecordType::kDelete:
+      delete static_cast<DeleteRecord*>(record);
+      return;
+    case RecordType::kLaunch:
+      delete static_cast<LaunchRecord*>(record);
+      return;
+    case RecordType::kCopy:
+      delete static_cast<CopyRecord*>(record);
+      return;
+    case RecordType::kMsgbox:
+      delete static_cast<MsgboxRecord*>(record);
+      return;
+    case RecordType::kSwitch:
+      delete static_cast<SwitchRecord*>(record);
+      return;
+    case RecordType::kDate:
+      delete static_cast<DateRecord*>(record);
+      return;
+    case RecordType::kExist:
+      delete static_cast<ExistRecord*>(record);
+      return;
+  }
+}
+
 bool PushList(ProcedureList list) {
   if (list == nullptr) return false;
   ListStack& stack = Stack();
@@ -348,7 +374,7 @@ int32_t RemoveList(ProcedureList list) {
 int32_t FreeList(ProcedureList list) {
   if (list == nullptr) return 0;
   DropIndex(list);
-  for (ProcedureRecord** record = list; *record != nullptr; ++record) delete *record;
+  for (ProcedureRecord** record = list; *record != nullptr; ++record) DestroyRecord(*record);
   ReleaseBlock(list);
   return RemoveList(list);
 }

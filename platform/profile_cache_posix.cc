@@ -156,12 +156,14 @@ const ProfileData* ProfileCache::Load(const char* path, Slot** found, bool* answ
   if (!ok) return nullptr;
   ++loads_;
   ProfileData* data = new (std::nothrow) ProfileData();
-  if (!data || !data->Parse(bytes, length)) {
-    delete data;
+  if (!data) {
     free(bytes);
     return nullptr;
   }
-  free(bytes);
+  if (!data->Adopt(bytes, length)) {
+    delete data;
+    return nullptr;
+  }
   slot->device = opened.st_dev;
   slot->inode = opened.st_ino;
   slot->size = opened.st_size;

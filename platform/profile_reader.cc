@@ -5,19 +5,17 @@
 
 namespace kestario {
 
+// A section is kept as the offsets of its name and of its body (the lines after its "[...]" line
+// up to the next one); its entries are found in the body's lines when it is looked at. Offsets are
+// 32 bits (files over kMaxProfileSize are refused) and the array is sized exactly by a first pass
+// over the text: at 100,000 procedures the parse is a large part of the program's memory, and a
+// lookup reads the few short lines of one section, as many as a table of its entries would be
+// compared with.
 struct ProfileData::Section {
-  size_t nameOffset;
-  size_t nameLength;
-  size_t firstEntry;
-  size_t entryCount;
-};
-
-struct ProfileData::Entry {
-  size_t nameOffset;
-  size_t nameLength;
-  size_t valueOffset;
-  size_t valueLength;
-  bool hasValue;
+  uint32_t nameOffset;
+  uint32_t nameLength;
+  uint32_t bodyStart;
+  uint32_t bodyEnd;
 };
 
 namespace {
@@ -55,6 +53,72 @@ void TrimBlanks(const char* text, size_t* start, size_t* end) {
   while (*end > *start && IsProfileBlank(static_cast<unsigned char>(text[*end - 1]))) --*end;
 }
 
+// The parts of an entry line: `start` is its first byte that is not a blank, `end` the byte after
+// its last one.
+struct EntryParts {
+  size_t nameOffset;
+  size_t nameLength;
+  bool hasValue;
+  size_t valueOffset;
+  size_t valueLength;
+};
+
+EntryParts SplitEntry(const char* text, size_t start, size_t end) {
+  const void* equals = memchr(text + start, '=', end - start);
+  size_t nameEnd = end;
+  bool hasValue = false;
+  size_t valueStart = end;
+  if (equals) {
+    size_t at = static_cast<size_t>(static_cast<const char*>(equals) - text);
+    nameEnd = at;
+    while (nameEnd > start && IsProfileBlank(static_cast<unsigned char>(text[nameEnd - 1]))) {
+      --nameEnd;
+    }
+    hasValue = true;
+    valueStart = at + 1;
+    while (valueStart < end && IsProfileBlank(static_cast<unsigned char>(text[valueStart]))) {
+      ++valueStart;
+    }
+  }
+  size_t valueLength = hasValue ? LengthToNul(text + valueStart, end - valueStart) : 0;
+  return EntryParts{start, LengthToNul(text + start, nameEnd - start), hasValue, valueStart,
+                    valueLength};
+}
+
+// The entries of a section's body, in order: every line that is not empty, but of several lines
+// in a row with an empty name only the first. The body holds no "[...]" line.
+class EntryWalk {
+ public:
+  EntryWalk(const char* text, size_t start, size_t end)
+      : text_(text), position_(start), end_(end) {}
+
+  bool Next(EntryParts* parts) {
+    while (position_ < end_) {
+      size_t start = position_;
+      while (position_ < end_ && text_[position_] != '\n' && text_[position_] != '\r') {
+        ++position_;
+      }
+      size_t end = position_;
+      while (position_ < end_ && (text_[position_] == '\n' || text_[position_] == '\r')) {
+        ++position_;
+      }
+      TrimBlanks(text_, &start, &end);
+      if (start >= end) continue;
+      *parts = SplitEntry(text_, start, end);
+      if (parts->nameLength == 0 && previousUnnamed_) continue;
+      previousUnnamed_ = parts->nameLength == 0;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  const char* text_;
+  size_t position_;
+  size_t end_;
+  bool previousUnnamed_ = false;
+};
+
 // Drops the blanks around a name that a caller asks for.
 ProfileSpan TrimmedName(const char* name) {
   size_t start = 0;
@@ -71,19 +135,6 @@ ProfileSpan StripQuotes(ProfileSpan value) {
   return value;
 }
 
-template <typename T>
-bool Grow(T** items, size_t* capacity, size_t needed) {
-  if (needed <= *capacity) return true;
-  size_t next = *capacity ? *capacity * 2 : 16;
-  while (next < needed) next *= 2;
-  if (next > SIZE_MAX / sizeof(T)) return false;
-  void* block = realloc(*items, next * sizeof(T));
-  if (!block) return false;
-  *items = static_cast<T*>(block);
-  *capacity = next;
-  return true;
-}
-
 }  // namespace
 
 bool IsProfileBlank(unsigned char c) { return (c >= 0x09 && c <= 0x0D) || c == 0x1A || c == 0x20; }
@@ -93,10 +144,6 @@ ProfileData::ProfileData()
       textLength_(0),
       sections_(nullptr),
       sectionCount_(0),
-      sectionCapacity_(0),
-      entries_(nullptr),
-      entryCount_(0),
-      entryCapacity_(0),
       index_(nullptr),
       indexSize_(0) {}
 
@@ -105,118 +152,99 @@ ProfileData::~ProfileData() { Clear(); }
 void ProfileData::Clear() {
   free(text_);
   free(sections_);
-  free(entries_);
   free(index_);
   text_ = nullptr;
   textLength_ = 0;
   sections_ = nullptr;
-  sectionCount_ = sectionCapacity_ = 0;
-  entries_ = nullptr;
-  entryCount_ = entryCapacity_ = 0;
+  sectionCount_ = 0;
   index_ = nullptr;
   indexSize_ = 0;
 }
 
-bool ProfileData::AddSection(size_t nameOffset, size_t nameLength) {
-  if (sectionCount_ >= UINT32_MAX - 1) return false;
-  if (!Grow(&sections_, &sectionCapacity_, sectionCount_ + 1)) return false;
-  sections_[sectionCount_++] = Section{nameOffset, nameLength, entryCount_, 0};
-  return true;
-}
-
-bool ProfileData::AddEntry(size_t nameOffset, size_t nameLength, bool hasValue, size_t valueOffset,
-                           size_t valueLength) {
-  if (!Grow(&entries_, &entryCapacity_, entryCount_ + 1)) return false;
-  entries_[entryCount_++] = Entry{nameOffset, nameLength, valueOffset, valueLength, hasValue};
-  ++sections_[sectionCount_ - 1].entryCount;
-  return true;
-}
-
 bool ProfileData::Parse(const void* bytes, size_t size) {
-  Clear();
-  const unsigned char* source = static_cast<const unsigned char*>(bytes);
-  if (size >= 3 && source[0] == 0xEF && source[1] == 0xBB && source[2] == 0xBF) {
-    source += 3;
-    size -= 3;
-  }
-  text_ = static_cast<char*>(malloc(size ? size : 1));
-  if (!text_) return false;
-  if (size) memcpy(text_, source, size);
-  textLength_ = size;
-  const char* text = text_;
-
-  // The unnamed section of the lines before the first "[...]" line.
-  if (!AddSection(0, 0)) {
+  char* copy = static_cast<char*>(malloc(size ? size : 1));
+  if (!copy) {
     Clear();
     return false;
   }
+  if (size) memcpy(copy, bytes, size);
+  return Adopt(copy, size);
+}
+
+bool ProfileData::Adopt(char* bytes, size_t size) {
+  Clear();
+  if (size > kMaxProfileSize) {
+    free(bytes);
+    return false;
+  }
+  text_ = bytes;
+  textLength_ = size;
+  sectionCount_ = Scan(false);
+  sections_ = static_cast<Section*>(malloc(sectionCount_ * sizeof(Section)));
+  if (!sections_ || !BuildIndex()) {
+    Clear();
+    return false;
+  }
+  Scan(true);
+  IndexSections();
+  return true;
+}
+
+// Walks the lines of the text and returns the number of sections; with `store`, fills the array
+// of sections (sized by a count before).
+size_t ProfileData::Scan(bool store) {
+  const char* text = text_;
+  size_t size = textLength_;
   size_t position = 0;
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) position = 3;
+  // The unnamed section of the lines before the first "[...]" line.
+  size_t sections = 1;
+  if (store) sections_[0] = Section{0, 0, static_cast<uint32_t>(position), 0};
   while (position < size) {
+    size_t lineStart = position;
     size_t start = position;
     while (position < size && text[position] != '\n' && text[position] != '\r') ++position;
     size_t end = position;
     while (position < size && (text[position] == '\n' || text[position] == '\r')) ++position;
     TrimBlanks(text, &start, &end);
-    if (start >= end) continue;
-
-    if (text[start] == '[') {
-      size_t close = end;
-      while (close > start && text[close - 1] != ']') --close;
-      if (close > start + 1) {  // close - 1 is the last "]", never the opening "["
-        size_t nameStart = start + 1;
-        size_t nameEnd = close - 1;
-        TrimBlanks(text, &nameStart, &nameEnd);
-        if (!AddSection(nameStart, LengthToNul(text + nameStart, nameEnd - nameStart))) {
-          Clear();
-          return false;
-        }
-        continue;
-      }
+    if (start >= end || text[start] != '[') continue;
+    size_t close = end;
+    while (close > start && text[close - 1] != ']') --close;
+    if (close <= start + 1) continue;  // no "]" after the "[": an entry line
+    // close - 1 is the last "]", never the opening "["
+    if (store) {
+      size_t nameStart = start + 1;
+      size_t nameEnd = close - 1;
+      TrimBlanks(text, &nameStart, &nameEnd);
+      sections_[sections - 1].bodyEnd = static_cast<uint32_t>(lineStart);
+      sections_[sections] =
+          Section{static_cast<uint32_t>(nameStart),
+                  static_cast<uint32_t>(LengthToNul(text + nameStart, nameEnd - nameStart)),
+                  static_cast<uint32_t>(position), 0};
     }
-
-    const void* equals = memchr(text + start, '=', end - start);
-    size_t nameEnd = end;
-    bool hasValue = false;
-    size_t valueStart = end;
-    if (equals) {
-      size_t at = static_cast<size_t>(static_cast<const char*>(equals) - text);
-      nameEnd = at;
-      while (nameEnd > start && IsProfileBlank(static_cast<unsigned char>(text[nameEnd - 1]))) {
-        --nameEnd;
-      }
-      hasValue = true;
-      valueStart = at + 1;
-      while (valueStart < end && IsProfileBlank(static_cast<unsigned char>(text[valueStart]))) {
-        ++valueStart;
-      }
-    }
-    size_t nameLength = LengthToNul(text + start, nameEnd - start);
-    const Section& current = sections_[sectionCount_ - 1];
-    bool previousUnnamed = current.entryCount > 0 && entries_[entryCount_ - 1].nameLength == 0;
-    if (nameLength == 0 && previousUnnamed) continue;
-    size_t valueLength = hasValue ? LengthToNul(text + valueStart, end - valueStart) : 0;
-    if (!AddEntry(start, nameLength, hasValue, valueStart, valueLength)) {
-      Clear();
-      return false;
-    }
+    ++sections;
   }
-  if (!BuildIndex()) {
-    Clear();
-    return false;
-  }
-  return true;
+  if (store) sections_[sections - 1].bodyEnd = static_cast<uint32_t>(size);
+  return sections;
 }
 
+// The index: open addressing, filled to at most four fifths.
 bool ProfileData::BuildIndex() {
   size_t size = 16;
-  while (size < sectionCount_ * 2) size *= 2;
+  while (size * 4 < sectionCount_ * 5) size *= 2;
   index_ = static_cast<uint32_t*>(calloc(size, sizeof(uint32_t)));
   if (!index_) return false;
   indexSize_ = size;
+  return true;
+}
+
+void ProfileData::IndexSections() {
+  size_t mask = indexSize_ - 1;
   for (size_t i = 0; i < sectionCount_; ++i) {
     const Section& section = sections_[i];
     const char* name = text_ + section.nameOffset;
-    size_t slot = HashNoCase(name, section.nameLength) & (size - 1);
+    size_t slot = HashNoCase(name, section.nameLength) & mask;
     bool duplicate = false;
     while (index_[slot] != 0) {
       const Section& other = sections_[index_[slot] - 1];
@@ -224,11 +252,10 @@ bool ProfileData::BuildIndex() {
         duplicate = true;  // the first section of a name wins
         break;
       }
-      slot = (slot + 1) & (size - 1);
+      slot = (slot + 1) & mask;
     }
     if (!duplicate) index_[slot] = static_cast<uint32_t>(i + 1);
   }
-  return true;
 }
 
 const ProfileData::Section* ProfileData::Lookup(const char* name, size_t length) const {
@@ -248,8 +275,9 @@ bool ProfileData::FindValue(const char* section, const char* key, ProfileSpan* v
   ProfileSpan keyName = TrimmedName(key);
   const Section* found = Lookup(sectionName.text, sectionName.length);
   if (!found) return false;
-  for (size_t i = 0; i < found->entryCount; ++i) {
-    const Entry& entry = entries_[found->firstEntry + i];
+  EntryWalk walk(text_, found->bodyStart, found->bodyEnd);
+  EntryParts entry;
+  while (walk.Next(&entry)) {
     const char* name = text_ + entry.nameOffset;
     if (!EqualNoCase(name, entry.nameLength, keyName.text, keyName.length)) continue;
     if (!entry.hasValue) return false;
@@ -267,13 +295,14 @@ size_t ProfileData::ListSection(const char* section, char* out, size_t capacity)
   const Section* found = section ? Lookup(section, strlen(section)) : nullptr;
   // Comments are not listed, nor an entry that a NUL byte left without a name and a value: its
   // empty text would end the listing early and hide the entries after it.
-  auto listed = [this](const Entry& entry) {
+  auto listed = [this](const EntryParts& entry) {
     return entry.nameLength == 0 ? entry.hasValue : text_[entry.nameOffset] != ';';
   };
   size_t needed = 1;
+  EntryParts entry;
   if (found) {
-    for (size_t i = 0; i < found->entryCount; ++i) {
-      const Entry& entry = entries_[found->firstEntry + i];
+    EntryWalk walk(text_, found->bodyStart, found->bodyEnd);
+    while (walk.Next(&entry)) {
       if (!listed(entry)) continue;
       needed += entry.nameLength + 1 + (entry.hasValue ? entry.valueLength + 1 : 0);
     }
@@ -281,8 +310,8 @@ size_t ProfileData::ListSection(const char* section, char* out, size_t capacity)
   if (!out || capacity < needed) return needed;
   char* write = out;
   if (found) {
-    for (size_t i = 0; i < found->entryCount; ++i) {
-      const Entry& entry = entries_[found->firstEntry + i];
+    EntryWalk walk(text_, found->bodyStart, found->bodyEnd);
+    while (walk.Next(&entry)) {
       if (!listed(entry)) continue;
       memcpy(write, text_ + entry.nameOffset, entry.nameLength);
       write += entry.nameLength;

@@ -49,9 +49,15 @@ class ProfileData {
   ProfileData(const ProfileData&) = delete;
   ProfileData& operator=(const ProfileData&) = delete;
 
-  // Parses a whole file's bytes, replacing earlier contents. False when memory runs out (the data
-  // is then empty).
+  // Parses a whole file's bytes, replacing earlier contents. False when memory runs out or the
+  // file is larger than kMaxProfileSize (the data is then empty).
   bool Parse(const void* bytes, size_t size);
+  // The same for a block from malloc, which the data keeps as its text instead of a copy (and
+  // frees, also when it returns false).
+  bool Adopt(char* bytes, size_t size);
+
+  // The largest file that is parsed: offsets within it are kept in 32 bits.
+  static constexpr size_t kMaxProfileSize = 0x7FFFFFFFu;
 
   // The value of `key` in `section` as a single read sees it: true and the value (quotes removed)
   // when found; false when the section, the key, or the key's "=" is missing.
@@ -69,11 +75,9 @@ class ProfileData {
 
  private:
   struct Section;
-  struct Entry;
-  bool AddSection(size_t nameOffset, size_t nameLength);
-  bool AddEntry(size_t nameOffset, size_t nameLength, bool hasValue, size_t valueOffset,
-                size_t valueLength);
+  size_t Scan(bool store);
   bool BuildIndex();
+  void IndexSections();
   const Section* Lookup(const char* name, size_t length) const;
   void Clear();
 
@@ -81,10 +85,6 @@ class ProfileData {
   size_t textLength_;
   Section* sections_;
   size_t sectionCount_;
-  size_t sectionCapacity_;
-  Entry* entries_;
-  size_t entryCount_;
-  size_t entryCapacity_;
   uint32_t* index_;  // open addressing: section number + 1, 0 for an empty slot
   size_t indexSize_;
 };
