@@ -6,12 +6,17 @@
 //   date    open, fstat, close FOLDER/fI.dat and its local date   for I < COUNT
 //   copy    copy FOLDER/fI.dat to FOLDER/dI.dat for I < COUNT / 2, then delete every dI.dat
 //
-// The copy repeats the steps of the Linux CopyFileA (platform/file_ops_posix.cc): open and fstat
-// the source, stat the destination, a temporary ".dI.dat.XXXXXX" beside it with the data written,
-// fchmod and futimens, rename over the destination, SIGXFSZ ignored around it. The delete is lstat
-// and unlink, as DeleteFileA does it. Exits 1 at the first step that fails.
+// The copy repeats the system calls of the Linux CopyFileA (platform/file_ops_posix.cc) for a
+// destination that does not exist yet: open and fstat the source, lstat and stat the destination,
+// open its folder, an unnamed temporary file there (O_TMPFILE) filled by the kernel (FICLONE, else
+// copy_file_range, with the signal check between chunks), fstat of the source again, fchmod,
+// futimens and fsync of the copy, a name for it (linkat) and the rename over the destination,
+// then an fsync of the folder; SIGXFSZ ignored and the ending signals held around it. The delete
+// is lstat and unlink, as DeleteFileA does it. Exits 1 at the first step that fails.
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -53,45 +58,80 @@ bool WriteAll(int fd, const char* data, size_t length) {
   return true;
 }
 
+// The kernel copy, as CopyData does it: FICLONE, else copy_file_range chunks until it gives 0,
+// then read() for the last word (or read and write where the kernel cannot copy).
+bool CopyData(int source, int target) {
+  if (ioctl(target, FICLONE, source) == 0) {
+    struct stat cloned;
+    return fstat(target, &cloned) == 0;
+  }
+  bool kernel = true;
+  sigset_t pending;
+  for (;;) {
+    sigpending(&pending);
+    ssize_t done;
+    if (kernel) {
+      done = copy_file_range(source, nullptr, target, nullptr, 8u << 20, 0);
+      if (done < 0 && errno != EINTR) {
+        kernel = false;
+        continue;
+      }
+      if (done == 0) {
+        kernel = false;
+        continue;
+      }
+    } else {
+      done = read(source, g_buffer, sizeof g_buffer);
+      if (done == 0) return true;
+      if (done > 0 && !WriteAll(target, g_buffer, static_cast<size_t>(done))) return false;
+    }
+    if (done < 0 && errno != EINTR) return false;
+  }
+}
+
 bool Copy(const char* from, const char* to, const char* folder, const char* name) {
+  static unsigned long counter = 0;
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
   struct stat sourceInfo;
   if (fstat(source, &sourceInfo) != 0 || fcntl(source, F_SETFL, 0) != 0) return false;
   struct stat targetInfo;
-  if (stat(to, &targetInfo) == 0 || errno != ENOENT) return false;  // fresh destinations only
-  char temporary[4096];
-  snprintf(temporary, sizeof temporary, "%s/.%s.XXXXXX", folder, name);
+  if (lstat(to, &targetInfo) == 0 || errno != ENOENT) return false;  // fresh destinations only
+  if (stat(to, &targetInfo) == 0 || errno != ENOENT) return false;
+  int folderFd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd < 0) return false;
   struct sigaction ignore;
   struct sigaction previous;
   memset(&ignore, 0, sizeof ignore);
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);
   sigaction(SIGXFSZ, &ignore, &previous);
-  int target = mkostemp(temporary, O_CLOEXEC);
+  sigset_t ending;
+  sigset_t mask;
+  sigemptyset(&ending);
+  sigaddset(&ending, SIGTERM);
+  sigaddset(&ending, SIGINT);
+  sigaddset(&ending, SIGHUP);
+  sigprocmask(SIG_BLOCK, &ending, &mask);
+  int target = openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
   if (target < 0) return false;
-  bool ok = true;
-  for (;;) {
-    ssize_t got = read(source, g_buffer, sizeof g_buffer);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      ok = got == 0;
-      break;
-    }
-    if (!WriteAll(target, g_buffer, static_cast<size_t>(got))) {
-      ok = false;
-      break;
-    }
-  }
+  struct stat after;
   struct timespec times[2];
   times[0].tv_sec = 0;
   times[0].tv_nsec = UTIME_OMIT;
   times[1] = sourceInfo.st_mtim;
-  ok = ok && fchmod(target, sourceInfo.st_mode & 07777) == 0 && futimens(target, times) == 0;
+  char temporary[4096];
+  snprintf(temporary, sizeof temporary, "%s/.%s.%06lu", folder, name, ++counter % 1000000);
+  bool ok = CopyData(source, target) && fstat(source, &after) == 0 &&
+            fchmod(target, sourceInfo.st_mode & 01777) == 0 && futimens(target, times) == 0 &&
+            fsync(target) == 0 && linkat(target, "", AT_FDCWD, temporary, AT_EMPTY_PATH) == 0 &&
+            rename(temporary, to) == 0;
   if (close(target) != 0) ok = false;
-  close(source);
-  ok = ok && rename(temporary, to) == 0;
+  if (ok) fsync(folderFd);
+  close(folderFd);
+  sigprocmask(SIG_SETMASK, &mask, nullptr);
   sigaction(SIGXFSZ, &previous, nullptr);
+  close(source);
   return ok;
 }
 
