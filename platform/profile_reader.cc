@@ -33,12 +33,20 @@ bool EqualNoCase(const char* left, size_t leftLength, const char* right, size_t 
   return true;
 }
 
+// FNV-1a with ASCII letters folded, its bits then mixed (the finaliser of MurmurHash3): names
+// such as "P1" to "P99999" differ in a few bits of their last bytes, which FNV alone leaves in
+// the high bits, and the index uses the low ones.
 uint64_t HashNoCase(const char* text, size_t length) {
   uint64_t hash = 1469598103934665603ull;
   for (size_t i = 0; i < length; ++i) {
     hash ^= FoldAscii(static_cast<unsigned char>(text[i]));
     hash *= 1099511628211ull;
   }
+  hash ^= hash >> 33;
+  hash *= 0xff51afd7ed558ccdull;
+  hash ^= hash >> 33;
+  hash *= 0xc4ceb9fe1a85ec53ull;
+  hash ^= hash >> 33;
   return hash;
 }
 

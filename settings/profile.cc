@@ -41,7 +41,7 @@ bool ReadProfileString(const char* file, const char* section, const char* key,
                        TextString* destination) {
   TextString value;
   if (!ReadRaw(file, section, key, &value)) return false;
-  destination->Assign(value);
+  destination->Swap(value);  // the value's block becomes the destination's, without a copy
   return true;
 }
 

@@ -638,6 +638,9 @@ bool ReadSetting(const char* section, const char* key, TextString* destination) 
     ReportError(kMsgBadFormat, section, key);
     return false;
   }
+  // A value without "{", "<" and "\\" holds no block and no line feed escape: both passes would
+  // leave it as it is.
+  if (std::strpbrk(destination->GetConstText(), "{<\\") == nullptr) return true;
   ExpandBraceBlocks(destination);
   ExpandAngleBlocks(destination);
   return true;

@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#ifdef _WIN32
+#include <malloc.h>
+#endif
+
 namespace kestario {
 
 namespace {
@@ -20,67 +24,78 @@ AllocationGate g_allocation_gate = nullptr;
 // Small blocks. Most of the program's blocks are short texts (section names, MODE words, paths)
 // and the records of procedures; the heap gives each a header and rounds it up to 16 bytes, so
 // that a 7-byte name takes 32. Blocks of up to kPoolLimit bytes come instead from slabs of
-// kSlabSize bytes, one size class of 8-byte steps per slab, with no header: a released block goes
-// on the free list of its class and is used again. Slabs are kept until the program ends. The
-// program is single-threaded. Sanitizer builds take every block from the heap, so that the
-// sanitizer sees each one.
+// kSlabSize bytes, aligned to their size, one size class of 8-byte steps per slab, with no header:
+// a released block goes on the free list of its class and is used again. A block's slab is its
+// address with the low bits cleared, found in a hash table of the slabs. Slabs are kept until the
+// program ends. The program is single-threaded. Sanitizer builds take every block from the heap,
+// so that the sanitizer sees each one.
 constexpr size_t kGrain = 8;
 constexpr size_t kPoolLimit = 128;
 constexpr size_t kClasses = kPoolLimit / kGrain;
 constexpr size_t kSlabSize = 64 * 1024;
+constexpr uintptr_t kSlabMask = ~static_cast<uintptr_t>(kSlabSize - 1);
 
 struct FreeBlock {
   FreeBlock* next;
-};
-
-struct Slab {
-  char* base;
-  size_t sizeClass;
 };
 
 struct SmallBlocks {
   FreeBlock* freeBlocks[kClasses];
   char* next[kClasses];   // the unused rest of the class's newest slab
   char* limit[kClasses];  // its end
-  Slab* slabs;            // sorted by address
+  // Open addressing: a slab's address plus its class (the low bits are free), 0 for an empty slot.
+  uintptr_t* table;
+  size_t tableSize;  // a power of two, at least twice the number of slabs
   size_t slabCount;
-  size_t slabCapacity;
 };
 SmallBlocks g_small;  // zero-initialised before anything runs
 
-// The slab that holds `block`, or null.
-const Slab* SlabOf(const void* block) {
-  const char* at = static_cast<const char*>(block);
-  size_t low = 0;
-  size_t high = g_small.slabCount;
-  while (low < high) {  // the first slab whose base is above `at`
-    size_t middle = low + (high - low) / 2;
-    if (g_small.slabs[middle].base <= at) {
-      low = middle + 1;
-    } else {
-      high = middle;
-    }
-  }
-  if (low == 0) return nullptr;
-  const Slab* slab = &g_small.slabs[low - 1];
-  return at < slab->base + kSlabSize ? slab : nullptr;
+size_t SlotOf(uintptr_t base, size_t tableSize) {
+  return static_cast<size_t>(((base >> 16) * 0x9E3779B97F4A7C15ull) >> 20) & (tableSize - 1);
 }
 
-// A fresh slab for `sizeClass`, entered in the sorted list; false when memory runs out.
-bool AddSlab(size_t sizeClass) {
-  if (g_small.slabCount == g_small.slabCapacity) {
-    size_t capacity = g_small.slabCapacity ? g_small.slabCapacity * 2 : 64;
-    void* grown = std::realloc(g_small.slabs, capacity * sizeof(Slab));
-    if (grown == nullptr) return false;
-    g_small.slabs = static_cast<Slab*>(grown);
-    g_small.slabCapacity = capacity;
+// The table entry of the slab that holds `block`, or 0.
+uintptr_t SlabOf(const void* block) {
+  if (g_small.tableSize == 0) return 0;
+  uintptr_t base = reinterpret_cast<uintptr_t>(block) & kSlabMask;
+  for (size_t slot = SlotOf(base, g_small.tableSize);;
+       slot = (slot + 1) & (g_small.tableSize - 1)) {
+    uintptr_t entry = g_small.table[slot];
+    if (entry == 0) return 0;
+    if ((entry & kSlabMask) == base) return entry;
   }
-  char* base = static_cast<char*>(std::malloc(kSlabSize));
+}
+
+void Enter(uintptr_t* table, size_t tableSize, uintptr_t entry) {
+  size_t slot = SlotOf(entry & kSlabMask, tableSize);
+  while (table[slot] != 0) slot = (slot + 1) & (tableSize - 1);
+  table[slot] = entry;
+}
+
+void* AllocateSlab() {
+#ifdef _WIN32
+  return _aligned_malloc(kSlabSize, kSlabSize);
+#else
+  return std::aligned_alloc(kSlabSize, kSlabSize);
+#endif
+}
+
+// A fresh slab for `sizeClass`, entered in the table; false when memory runs out.
+bool AddSlab(size_t sizeClass) {
+  if ((g_small.slabCount + 1) * 2 > g_small.tableSize) {
+    size_t tableSize = g_small.tableSize ? g_small.tableSize * 2 : 256;
+    uintptr_t* table = static_cast<uintptr_t*>(std::calloc(tableSize, sizeof(uintptr_t)));
+    if (table == nullptr) return false;
+    for (size_t i = 0; i < g_small.tableSize; ++i) {
+      if (g_small.table[i] != 0) Enter(table, tableSize, g_small.table[i]);
+    }
+    std::free(g_small.table);
+    g_small.table = table;
+    g_small.tableSize = tableSize;
+  }
+  char* base = static_cast<char*>(AllocateSlab());
   if (base == nullptr) return false;
-  size_t at = g_small.slabCount;
-  while (at > 0 && g_small.slabs[at - 1].base > base) --at;
-  std::memmove(&g_small.slabs[at + 1], &g_small.slabs[at], (g_small.slabCount - at) * sizeof(Slab));
-  g_small.slabs[at] = Slab{base, sizeClass};
+  Enter(g_small.table, g_small.tableSize, reinterpret_cast<uintptr_t>(base) | sizeClass);
   ++g_small.slabCount;
   g_small.next[sizeClass] = base;
   g_small.limit[sizeClass] = base + kSlabSize;
@@ -122,10 +137,11 @@ void* AllocateBlock(size_t size) {
 
 void ReleaseBlock(void* block) {
   if (block == nullptr) return;
-  if (const Slab* slab = SlabOf(block)) {
+  if (uintptr_t slab = SlabOf(block)) {
+    size_t sizeClass = static_cast<size_t>(slab & ~kSlabMask);
     FreeBlock* freed = static_cast<FreeBlock*>(block);
-    freed->next = g_small.freeBlocks[slab->sizeClass];
-    g_small.freeBlocks[slab->sizeClass] = freed;
+    freed->next = g_small.freeBlocks[sizeClass];
+    g_small.freeBlocks[sizeClass] = freed;
     return;
   }
   std::free(block);
