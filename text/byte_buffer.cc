@@ -72,12 +72,25 @@ void Enter(uintptr_t* table, size_t tableSize, uintptr_t entry) {
   table[slot] = entry;
 }
 
+// Slabs are cut from regions of kRegionSlabs slabs, so that the heap's bookkeeping around an
+// aligned block (a page before it) comes once per region; pages of a region that no block has
+// used yet are never touched, and take no memory.
+constexpr size_t kRegionSlabs = 32;
+char* g_region = nullptr;
+size_t g_regionSlabsUsed = kRegionSlabs;
+
 void* AllocateSlab() {
+  if (g_regionSlabsUsed == kRegionSlabs) {
 #ifdef _WIN32
-  return _aligned_malloc(kSlabSize, kSlabSize);
+    void* region = _aligned_malloc(kSlabSize * kRegionSlabs, kSlabSize);
 #else
-  return std::aligned_alloc(kSlabSize, kSlabSize);
+    void* region = std::aligned_alloc(kSlabSize, kSlabSize * kRegionSlabs);
 #endif
+    if (region == nullptr) return nullptr;
+    g_region = static_cast<char*>(region);
+    g_regionSlabsUsed = 0;
+  }
+  return g_region + kSlabSize * g_regionSlabsUsed++;
 }
 
 // A fresh slab for `sizeClass`, entered in the table; false when memory runs out.
