@@ -95,10 +95,14 @@ EntryParts SplitEntry(const char* text, size_t start, size_t end) {
 
 // The entries of a section's body, in order: every line that is not empty, but of several lines
 // in a row with an empty name only the first. The body holds no "[...]" line.
+//
+// Given the first byte of a name (`firstByte`, ASCII case folded), it passes over the lines whose
+// name cannot be that one without taking them apart. Only for a name that is not empty: lines
+// with an empty name are passed over too, and the rule for them no longer holds.
 class EntryWalk {
  public:
-  EntryWalk(const char* text, size_t start, size_t end)
-      : text_(text), position_(start), end_(end) {}
+  EntryWalk(const char* text, size_t start, size_t end, int firstByte = -1)
+      : text_(text), position_(start), end_(end), firstByte_(firstByte) {}
 
   bool Next(EntryParts* parts) {
     while (position_ < end_) {
@@ -112,6 +116,9 @@ class EntryWalk {
       }
       TrimBlanks(text_, &start, &end);
       if (start >= end) continue;
+      if (firstByte_ >= 0 && FoldAscii(static_cast<unsigned char>(text_[start])) != firstByte_) {
+        continue;
+      }
       *parts = SplitEntry(text_, start, end);
       if (parts->nameLength == 0 && previousUnnamed_) continue;
       previousUnnamed_ = parts->nameLength == 0;
@@ -124,6 +131,7 @@ class EntryWalk {
   const char* text_;
   size_t position_;
   size_t end_;
+  int firstByte_;
   bool previousUnnamed_ = false;
 };
 
@@ -153,7 +161,8 @@ ProfileData::ProfileData()
       sections_(nullptr),
       sectionCount_(0),
       index_(nullptr),
-      indexSize_(0) {}
+      indexSize_(0),
+      last_(nullptr) {}
 
 ProfileData::~ProfileData() { Clear(); }
 
@@ -167,6 +176,7 @@ void ProfileData::Clear() {
   sectionCount_ = 0;
   index_ = nullptr;
   indexSize_ = 0;
+  last_ = nullptr;
 }
 
 bool ProfileData::Parse(const void* bytes, size_t size) {
@@ -187,20 +197,33 @@ bool ProfileData::Adopt(char* bytes, size_t size) {
   }
   text_ = bytes;
   textLength_ = size;
-  sectionCount_ = Scan(false);
-  sections_ = static_cast<Section*>(malloc(sectionCount_ * sizeof(Section)));
-  if (!sections_ || !BuildIndex()) {
+  // Every "[...]" line holds a "[": their count bounds the sections, and one pass fills them.
+  size_t bound = 1;
+  for (const char* at = text_; at < text_ + textLength_; ++at, ++bound) {
+    at = static_cast<const char*>(memchr(at, '[', static_cast<size_t>(text_ + textLength_ - at)));
+    if (!at) break;
+  }
+  sections_ = static_cast<Section*>(malloc(bound * sizeof(Section)));
+  if (!sections_) {
     Clear();
     return false;
   }
-  Scan(true);
+  sectionCount_ = Scan();
+  if (sectionCount_ < bound) {
+    void* exact = realloc(sections_, sectionCount_ * sizeof(Section));
+    if (exact) sections_ = static_cast<Section*>(exact);
+  }
+  if (!BuildIndex()) {
+    Clear();
+    return false;
+  }
   IndexSections();
   return true;
 }
 
-// Walks the lines of the text and returns the number of sections; with `store`, fills the array
-// of sections (sized by a count before).
-size_t ProfileData::Scan(bool store) {
+// Walks the lines of the text, fills the array of sections (as large as the bound of "[" bytes)
+// and returns the number of sections.
+size_t ProfileData::Scan() {
   const char* text = text_;
   size_t size = textLength_;
   size_t position = 0;
@@ -208,7 +231,7 @@ size_t ProfileData::Scan(bool store) {
   if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) position = 3;
   // The unnamed section of the lines before the first "[...]" line.
   size_t sections = 1;
-  if (store) sections_[0] = Section{0, 0, static_cast<uint32_t>(position), 0};
+  sections_[0] = Section{0, 0, static_cast<uint32_t>(position), 0};
   while (position < size) {
     size_t lineStart = position;
     size_t start = position;
@@ -221,19 +244,17 @@ size_t ProfileData::Scan(bool store) {
     while (close > start && text[close - 1] != ']') --close;
     if (close <= start + 1) continue;  // no "]" after the "[": an entry line
     // close - 1 is the last "]", never the opening "["
-    if (store) {
-      size_t nameStart = start + 1;
-      size_t nameEnd = close - 1;
-      TrimBlanks(text, &nameStart, &nameEnd);
-      sections_[sections - 1].bodyEnd = static_cast<uint32_t>(lineStart);
-      sections_[sections] =
-          Section{static_cast<uint32_t>(nameStart),
-                  static_cast<uint32_t>(LengthToNul(text + nameStart, nameEnd - nameStart)),
-                  static_cast<uint32_t>(position), 0};
-    }
+    size_t nameStart = start + 1;
+    size_t nameEnd = close - 1;
+    TrimBlanks(text, &nameStart, &nameEnd);
+    sections_[sections - 1].bodyEnd = static_cast<uint32_t>(lineStart);
+    sections_[sections] =
+        Section{static_cast<uint32_t>(nameStart),
+                static_cast<uint32_t>(LengthToNul(text + nameStart, nameEnd - nameStart)),
+                static_cast<uint32_t>(position), 0};
     ++sections;
   }
-  if (store) sections_[sections - 1].bodyEnd = static_cast<uint32_t>(size);
+  sections_[sections - 1].bodyEnd = static_cast<uint32_t>(size);
   return sections;
 }
 
@@ -268,10 +289,17 @@ void ProfileData::IndexSections() {
 
 const ProfileData::Section* ProfileData::Lookup(const char* name, size_t length) const {
   if (!index_) return nullptr;
+  // The keys of one procedure are read one after another from its section.
+  if (last_ && EqualNoCase(text_ + last_->nameOffset, last_->nameLength, name, length)) {
+    return last_;
+  }
   size_t slot = HashNoCase(name, length) & (indexSize_ - 1);
   while (index_[slot] != 0) {
     const Section& section = sections_[index_[slot] - 1];
-    if (EqualNoCase(text_ + section.nameOffset, section.nameLength, name, length)) return &section;
+    if (EqualNoCase(text_ + section.nameOffset, section.nameLength, name, length)) {
+      last_ = &section;
+      return &section;
+    }
     slot = (slot + 1) & (indexSize_ - 1);
   }
   return nullptr;
@@ -283,7 +311,8 @@ bool ProfileData::FindValue(const char* section, const char* key, ProfileSpan* v
   ProfileSpan keyName = TrimmedName(key);
   const Section* found = Lookup(sectionName.text, sectionName.length);
   if (!found) return false;
-  EntryWalk walk(text_, found->bodyStart, found->bodyEnd);
+  int firstByte = keyName.length ? FoldAscii(static_cast<unsigned char>(keyName.text[0])) : -1;
+  EntryWalk walk(text_, found->bodyStart, found->bodyEnd, firstByte);
   EntryParts entry;
   while (walk.Next(&entry)) {
     const char* name = text_ + entry.nameOffset;

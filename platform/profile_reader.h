@@ -75,7 +75,7 @@ class ProfileData {
 
  private:
   struct Section;
-  size_t Scan(bool store);
+  size_t Scan();
   bool BuildIndex();
   void IndexSections();
   const Section* Lookup(const char* name, size_t length) const;
@@ -87,6 +87,7 @@ class ProfileData {
   size_t sectionCount_;
   uint32_t* index_;  // open addressing: section number + 1, 0 for an empty slot
   size_t indexSize_;
+  mutable const Section* last_;  // the section found by the last lookup
 };
 
 // The GetPrivateProfileStringA result for `data` (null when the file is absent): the found value,
