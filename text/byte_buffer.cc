@@ -142,9 +142,12 @@ void* AllocateBlock(size_t size) {
   if (size > kMaxBlockSize) return nullptr;
   if (g_allocation_gate != nullptr && !g_allocation_gate(size)) return nullptr;
   if (size == 0) size = 1;
-#ifndef KESTARIO_SMALL_BLOCKS_FROM_HEAP
-  if (size <= kPoolLimit) return AllocateSmall(size);
+#ifdef KESTARIO_SMALL_BLOCKS_FROM_HEAP
+  constexpr bool kFromSlabs = false;
+#else
+  constexpr bool kFromSlabs = true;
 #endif
+  if (kFromSlabs && size <= kPoolLimit) return AllocateSmall(size);
   return std::malloc(size);
 }
 
