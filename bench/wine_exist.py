@@ -2,7 +2,7 @@
 """EXIST procedures of updater.exe under Wine against the same profile and file calls.
 
 usage: wine_exist.py --exe updater.exe --baseline-exe exist_baseline.exe [--sizes 1000,5000]
-                     [--runs 3] [--dir DIR] [--markdown FILE] [--json FILE]
+                     [--runs 7] [--dir DIR] [--markdown FILE] [--json FILE]
 
 For each N: a script of N EXIST procedures (as bench/run_bench.py writes them for Linux: one
 section each, FILE=<Data>\\fI.dat through a DEFINE symbol) beside updater.exe, and N existing
@@ -60,12 +60,17 @@ def set_up(root, exe, n):
 
 
 def timed(command, cwd, env):
-    start = time.perf_counter()
-    proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True, timeout=RUN_TIMEOUT)
-    elapsed = time.perf_counter() - start
-    if proc.returncode != 0:
-        raise RuntimeError("%s failed (%d): %r" % (command, proc.returncode, proc.stderr[-300:]))
+    # Output goes to a file: with pipes for its standard handles, every start under Wine took
+    # about 2.7 s more (its console set-up), which would swamp what is measured.
+    with tempfile.TemporaryFile() as output:
+        start = time.perf_counter()
+        proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                              stdout=output, stderr=output, timeout=RUN_TIMEOUT)
+        elapsed = time.perf_counter() - start
+        if proc.returncode != 0:
+            output.seek(0)
+            raise RuntimeError("%s failed (%d): %r" % (command, proc.returncode,
+                                                       output.read()[-300:]))
     return elapsed
 
 
@@ -172,7 +177,7 @@ def main():
     parser.add_argument("--exe", required=True)
     parser.add_argument("--baseline-exe", required=True)
     parser.add_argument("--sizes", default="1000,5000")
-    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--runs", type=int, default=7)
     parser.add_argument("--dir", default=None)
     parser.add_argument("--markdown")
     parser.add_argument("--json")
