@@ -154,8 +154,8 @@ bool ExecuteLaunch(LaunchRecord* record) {
     programs.Next(&program);
     parameterLists.Next(&parameters);
     LaunchOutcome outcome;
-    bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(),
-                                  record->isWait, IsRunLogOn() ? &outcome : nullptr);
+    bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
+                                  IsRunLogOn() ? &outcome : nullptr);
     if (IsRunLogOn()) LogLaunch(*record, outcome, launched);
     if (!launched) {
       ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
@@ -168,7 +168,12 @@ bool ExecuteLaunch(LaunchRecord* record) {
 
 bool ExecuteCopy(CopyRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record).Add(" FROM=").Quoted(record->from).Add(" TO=").Quoted(record->to).Write();
+    ProcedureLine(*record)
+        .Add(" FROM=")
+        .Quoted(record->from)
+        .Add(" TO=")
+        .Quoted(record->to)
+        .Write();
   }
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
   if (count == 0) return false;
@@ -311,7 +316,12 @@ bool ExecuteSwitch(SwitchRecord* record) {
 
 bool ExecuteDate(DateRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record).Add(" FILE=").Quoted(record->file).Add(" DATE=").Quoted(record->date).Write();
+    ProcedureLine(*record)
+        .Add(" FILE=")
+        .Quoted(record->file)
+        .Add(" DATE=")
+        .Quoted(record->date)
+        .Write();
   }
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
@@ -356,7 +366,8 @@ bool ExecuteExist(ExistRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
     bool exists = FileExists(path.GetConstText());
-    if (IsRunLogOn()) OutcomeLine(*record).Add(exists ? "exists " : "missing ").Quoted(path).Write();
+    if (IsRunLogOn())
+      OutcomeLine(*record).Add(exists ? "exists " : "missing ").Quoted(path).Write();
     if (!exists) return true;
   }
   SetResult(record);

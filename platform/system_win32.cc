@@ -368,8 +368,8 @@ class Win32System final : public System {
 
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
     // Append rights only: every write goes to the file's end, whoever else appends meanwhile.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     DWORD written = 0;
     bool ok = ::WriteFile(file, bytes, length, &written, nullptr) && written == length;
