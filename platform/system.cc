@@ -4,6 +4,7 @@ namespace kestario {
 
 namespace {
 System* installed = nullptr;
+uint32_t generation = 0;
 }  // namespace
 
 System::~System() = default;
@@ -12,6 +13,11 @@ bool System::AnsiToUtf8(const char*, uint32_t, ByteBuffer*) { return false; }
 
 System& CurrentSystem() { return installed ? *installed : RealSystem(); }
 
-void SetSystem(System* system) { installed = system; }
+void SetSystem(System* system) {
+  installed = system;
+  ++generation;
+}
+
+uint32_t SystemGeneration() { return generation; }
 
 }  // namespace kestario

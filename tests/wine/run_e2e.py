@@ -18,7 +18,9 @@ as given; "(ro)" makes a file read-only; App Paths entries go to the registry. A
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
-texts code page 932 cannot hold are skipped, with the reason.
+texts code page 932 cannot hold are skipped, with the reason, and so are those that run more
+than once, check a run log or name the computer or the user (the Wine scenarios log_cp932 and
+invisible_station check the log under Wine).
 """
 
 import json
@@ -48,6 +50,11 @@ def convert(scenario, folder_name):
         return None, "requires " + ", ".join(scenario.requires()), None
     if scenario.limits():
         return None, "needs resource limits", None
+    if scenario.runs() != 1 or "log" in scenario.sections:
+        return None, "runs or a run log (the log under Wine: tests/wine/scenarios/log_cp932)", None
+    if any("{COMPUTER}" in line or "{USER}" in line
+           for lines in scenario.sections.values() for line in lines):
+        return None, "names the computer or the user (checked by the Linux runner)", None
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
     out = ["name " + folder_name]

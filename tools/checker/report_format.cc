@@ -106,7 +106,10 @@ class PlanWriter {
   explicit PlanWriter(const Report& report) : report_(report) {}
 
   std::string Write() {
-    if (report_.lists.empty()) return "(no list can be built: UPDATER has no usable PROC)\n";
+    if (!report_.log.empty()) out_ += "log: " + QuoteValue(report_.log) + "\n";
+    if (report_.lists.empty()) {
+      return out_ + "(no list can be built: UPDATER has no usable PROC)\n";
+    }
     const PlanList& first = report_.lists[0];
     out_ += ListLabel(first) + ": " + first.value + "\n";
     WriteList(0, 1);
@@ -235,6 +238,8 @@ std::string FormatFindings(const Report& report) {
     out += finding.file + ":" + std::to_string(finding.line) + ": " +
            SeverityName(finding.severity) + ": " + finding.message + "\n";
   }
+  if (!report.log.empty())
+    out += report.file + ": the run log goes to " + QuoteValue(report.log) + "\n";
   out += report.file + ": " + Counted(report.errors(), "error") + ", " +
          Counted(report.warnings(), "warning") + "\n";
   return out;
