@@ -8,8 +8,9 @@
 #      ProductVersion and the fixed numbers, read back from the executables with windres);
 #   4. signing: with a throwaway self-signed code-signing certificate (openssl), `--sign` gives
 #      programs that osslsigncode verify accepts against that certificate; the signed
-#      updater.exe passes tests/wine/check_image.sh and runs a Wine scenario; a copy with one
-#      byte of its code changed is rejected.
+#      updater.exe passes tests/wine/check_image.sh and runs a Wine scenario; with the signature
+#      removed, each program is byte for byte the unsigned build; a copy with one byte of its
+#      code changed is rejected.
 # Works in a temporary folder, removed at the end (--keep DIR keeps everything in DIR instead).
 #
 # Usage: tests/release/check.sh [--keep DIR]
@@ -151,6 +152,14 @@ for program in updater.exe updater-check.exe; do
     fail "osslsigncode verify rejects the signed $program"
   cmp -s "$signed/$windows/$program" "$unpacked/$windows/$program" &&
     fail "the signed $program is the unsigned one"
+  # The signature is all that signing adds: without it, the program is the reproducible one.
+  osslsigncode remove-signature -in "$signed/$windows/$program" -out "$tmp/unsigned-$program" \
+    >/dev/null || fail "osslsigncode cannot remove the signature of $program"
+  if cmp -s "$tmp/unsigned-$program" "$unpacked/$windows/$program"; then
+    echo "$program without its signature: byte-identical to the unsigned build"
+  else
+    fail "$program without its signature differs from the unsigned build"
+  fi
 done
 tests/wine/check_image.sh "$signed/$windows/updater.exe" || fail "the signed updater.exe fails check_image.sh"
 grep -q 'of them the signature' < <(tests/wine/check_image.sh "$signed/$windows/updater.exe") ||
