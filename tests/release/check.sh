@@ -5,7 +5,8 @@
 #   2. each archive holds exactly the programs, documents and example it should;
 #   3. the one version (project() in CMakeLists.txt) is what updater-check --version prints on
 #      Linux and under Wine, and what both Windows programs' version blocks hold (FileVersion,
-#      ProductVersion and the fixed numbers, read back from the executables with windres);
+#      ProductVersion and the fixed numbers, read back from the executables with windres), and
+#      what the documents show;
 #   4. signing: with a throwaway self-signed code-signing certificate (openssl), `--sign` gives
 #      programs that osslsigncode verify accepts against that certificate; the signed
 #      updater.exe passes tests/wine/check_image.sh and runs a Wine scenario; with the signature
@@ -124,6 +125,14 @@ for program in updater.exe updater-check.exe; do
     grep -qF -- "$want" <<<"$rc" || fail "$program: its version block lacks $want"
   done
   echo "$program: $(grep -E 'FILEVERSION|PRODUCTVERSION|"(File|Product)Version"' <<<"$rc" | sed 's/^ *//' | tr '\n' ';' | sed 's/;$//; s/;/; /g')"
+done
+
+# The documents name the version where they show it (examples of archive names and output).
+for want in "README.md:kestario-updater-$version-windows-x64.zip" \
+            "README.md:project(KestarioUpdater VERSION $version" \
+            "docs/release.md:kestario-updater-$version-linux-x64.tar.gz" \
+            "docs/release.md:\"updater-check $version\"" "docs/checker.md:updater-check $version"; do
+  grep -qF -- "${want#*:}" "${want%%:*}" || fail "${want%%:*} does not show the version: ${want#*:}"
 done
 
 # ---- 4. signing ------------------------------------------------------------------------------
