@@ -8,6 +8,8 @@ System* installed = nullptr;
 
 System::~System() = default;
 
+bool System::AnsiToUtf8(const char*, uint32_t, ByteBuffer*) { return false; }
+
 System& CurrentSystem() { return installed ? *installed : RealSystem(); }
 
 void SetSystem(System* system) { installed = system; }

@@ -113,6 +113,11 @@ class System {
   virtual bool WaitForProcess(ProcessHandle process) = 0;
   // CloseHandle on a process handle from CreateProcess.
   virtual void CloseProcess(ProcessHandle process) = 0;
+
+  // MultiByteToWideChar from the ANSI code page, then WideCharToMultiByte to UTF-8: true and the
+  // text in UTF-8 in `utf8`. False when the text is to be taken as it is: the ANSI code page is
+  // UTF-8 already (Linux, and this default), or the text is not valid in it.
+  virtual bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8);
 };
 
 // The system the program runs on; tests may install another one (null restores the real one).

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/system.h"
 #include "text/byte_buffer.h"
@@ -292,6 +293,26 @@ class Win32System final : public System {
 
   int LoadStringA(unsigned id, char* buffer, int size) override {
     return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
+  }
+
+  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
+    if (size == 0 || size > 0x3FFFFFFFu) return false;
+    int length = static_cast<int>(size);
+    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
+    if (wide <= 0) return false;
+    wchar_t* units = new (std::nothrow) wchar_t[wide];
+    if (units == nullptr) return false;
+    bool converted = false;
+    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, units, wide) == wide) {
+      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units, wide, nullptr, 0, nullptr, nullptr);
+      if (bytes > 0 && utf8->Allocate(static_cast<uint32_t>(bytes))) {
+        converted =
+            ::WideCharToMultiByte(CP_UTF8, 0, units, wide, reinterpret_cast<char*>(utf8->GetData()),
+                                  bytes, nullptr, nullptr) == bytes;
+      }
+    }
+    delete[] units;
+    return converted;
   }
 
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {

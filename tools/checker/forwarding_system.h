@@ -26,6 +26,9 @@ class ForwardingSystem : public System {
   int LoadStringA(unsigned id, char* buffer, int size) override {
     return base_->LoadStringA(id, buffer, size);
   }
+  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
+    return base_->AnsiToUtf8(text, size, utf8);
+  }
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return base_->MessageBoxA(text, caption, style);
   }

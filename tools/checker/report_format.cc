@@ -5,6 +5,9 @@
 #include <set>
 #include <vector>
 
+#include "platform/system.h"
+#include "text/byte_buffer.h"
+
 namespace kestario {
 namespace checker {
 namespace {
@@ -46,7 +49,14 @@ size_t Utf8Length(const std::string& text, size_t at) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
+std::string JsonString(const std::string& ansiText) {
+  // The texts are the script's bytes, in the ANSI code page (code page 932 on a Japanese
+  // Windows); JSON is UTF-8. What is still not UTF-8 after that is escaped byte by byte.
+  ByteBuffer utf8;
+  std::string text = ansiText;
+  if (CurrentSystem().AnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
+    text.assign(reinterpret_cast<const char*>(utf8.GetConstData()), utf8.GetSize());
+  }
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);

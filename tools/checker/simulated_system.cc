@@ -608,10 +608,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
       targetExists = TargetExists(target, &problem);
       if (!problem.empty()) {
       } else if (targetExists && sourceEntry == nullptr && SameFile(source, target)) {
-        same = true;
-#ifdef _WIN32
-        problem = "the source and the destination are the same file";
-#endif
+        same = true;  // as the program does: nothing to copy, the file is left as it is
       } else if (targetExists) {
         problem = ReplaceProblem(target);
 #ifndef _WIN32
