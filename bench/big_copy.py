@@ -61,17 +61,18 @@ def set_up_programs(work, program, before, exe_name, source, dest):
 
 
 def timed(command, cwd, env=None):
-    # Output goes to a file: with pipes for its standard handles, every start under Wine took
-    # about 2.7 s more (its console set-up), which would swamp the copy.
-    with tempfile.TemporaryFile() as output:
+    # Output into a file, not a pipe: the Wine services that a first run starts keep a pipe
+    # open after the program has ended, and reading it to its end would wait for them (with
+    # pipes every start under Wine took about 2.7 s more, which swamped what is measured).
+    with tempfile.TemporaryFile() as err:
         start = time.perf_counter()
         proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                              stdout=output, stderr=output)
+                              stdout=subprocess.DEVNULL, stderr=err)
         elapsed = time.perf_counter() - start
-        output.seek(0)
-        text = output.read()
-    if proc.returncode != 0 or text.strip() and not command[0].endswith("wine64"):
-        raise RuntimeError("%s failed: %r" % (command, text[-300:]))
+        err.seek(0)
+        stderr = err.read()
+    if proc.returncode != 0 or stderr.strip() and not command[0].endswith("wine64"):
+        raise RuntimeError("%s failed: %r" % (command, stderr[-300:]))
     return elapsed
 
 

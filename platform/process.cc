@@ -21,7 +21,8 @@ bool GetDirectoryPart(const char* path, TextString* directory) {
   return true;
 }
 
-bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
+bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
+                   LaunchOutcome* outcome) {
   if (!program) return false;
   TextString directory;
   if (!GetDirectoryPart(program, &directory) || directory.GetLength() == 0) return false;
@@ -37,6 +38,7 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
     commandLine = TextString(program);
   }
   commandLine = commandLine.Concat(" ").Concat(parameters ? parameters : "");
+  if (outcome) outcome->commandLine.Assign(commandLine);
   char* buffer = commandLine.GetText();
   if (!buffer || commandLine.GetLength() == 0) return false;
 
@@ -46,8 +48,13 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
     if (handle != kNoProcess) system.CloseProcess(handle);
     return false;
   }
+  if (outcome) outcome->started = true;
   bool result = true;
   if (wait != 0 && !system.WaitForProcess(handle)) result = false;
+  if (wait != 0 && result && outcome) {
+    outcome->waited = true;
+    outcome->exitCodeKnown = system.GetExitCodeProcess(handle, &outcome->exitCode);
+  }
   system.CloseProcess(handle);
   return result;
 }

@@ -17,7 +17,18 @@ bool GetDirectoryPart(const char* path, TextString* directory);
 // path with a space in it that names an existing file is put in double quotes, so that the system
 // can never start a shorter prefix of it. True when the program started (and, if asked, was
 // waited for); its exit code is not examined.
-bool LaunchProgram(const char* program, const char* parameters, int32_t wait);
+//
+// When `outcome` is given it receives what the run log tells of the start: the command line
+// handed to the system, and, after a wait, the program's exit code when the system gives it.
+struct LaunchOutcome {
+  TextString commandLine;
+  bool started = false;
+  bool waited = false;
+  bool exitCodeKnown = false;
+  uint32_t exitCode = 0;
+};
+bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
+                   LaunchOutcome* outcome = nullptr);
 
 }  // namespace kestario
 

@@ -12,6 +12,8 @@
 // - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
 //   is started with fork and execv, no shell, in the given folder; a program that cannot be
 //   executed makes CreateProcessA fail. A process handle is the child's pid.
+// - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
+//   station is always visible (the terminal box answers 0 at the end of its input).
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 
@@ -42,8 +44,13 @@ class PosixSystem : public System {
   void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetComputerNameA(TextString* name) override;
+  bool GetUserNameA(TextString* name) override;
+  void GetLocalTime(LocalTime* time) override;
+  uint32_t GetCurrentProcessId() override;
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
                      RegistryHandle* result) override;
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
@@ -51,11 +58,13 @@ class PosixSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
 
   // How many times profile or registry files were read and parsed (for cache tests).
@@ -70,6 +79,8 @@ class PosixSystem : public System {
   size_t keySlots_;
   int terminalIn_;
   int terminalOut_;
+  ProcessHandle waitedProcess_ = kNoProcess;  // the child waited for last, and how it ended
+  int waitedStatus_ = 0;
 };
 
 }  // namespace kestario
