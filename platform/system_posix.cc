@@ -258,6 +258,12 @@ bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists)
 
 bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
 
+uint32_t PosixSystem::GetFileAttributesA(const char* path) {
+  struct stat info;
+  if (!path || !*path || stat(path, &info) != 0) return kInvalidFileAttributes;
+  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
 bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   return PosixGetFileLocalDate(path, date);
 }
@@ -266,7 +272,7 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
                                  ProcessHandle* process) {
   if (process) *process = kNoProcess;
   char** argv = nullptr;
-  if (!SplitCommandLine(commandLine, IsExistingNonFolder, &argv)) return false;
+  if (!SplitCommandLine(commandLine, &argv)) return false;
   // The program is found from the caller's folder, before the child changes its own.
   char* program = AbsolutePath(argv[0]);
   if (!program) {

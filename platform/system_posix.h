@@ -50,6 +50,7 @@ class PosixSystem : public System {
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   bool FindAnyMatch(const char* path) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -338,6 +338,8 @@ class Win32System final : public System {
     return true;
   }
 
+  uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
+
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -227,6 +227,12 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   return true;
 }
 
+uint32_t MemorySystem::GetFileAttributesA(const char* path) {
+  if (path == nullptr) return kInvalidFileAttributes;
+  if (files.count(path) != 0) return kFileAttributeNormal;
+  return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
+}
+
 bool MemorySystem::FindAnyMatch(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   const std::string text = path;

@@ -123,6 +123,10 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
 
 bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }
 
+uint32_t FakeSystem::GetFileAttributesA(const char* path) {
+  return RealSystem().GetFileAttributesA(path);
+}
+
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   return RealSystem().GetFileLocalDate(path, date);
 }

@@ -49,6 +49,7 @@ class ForwardingSystem : public System {
     return base_->CopyFileA(from, to, failIfExists);
   }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
+  uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }
