@@ -1,6 +1,7 @@
 #include "platform/system_posix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,9 +138,20 @@ int PosixSystem::LoadStringA(unsigned id, char* buffer, int size) {
 }
 
 int PosixSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  // A terminal whose reader has gone makes the box fail to show, not end the program: SIGPIPE is
+  // ignored while the box is written (the disposition is put back after, so started programs
+  // get the usual one).
+  struct sigaction ignore;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction previous;
+  bool saved = sigaction(SIGPIPE, &ignore, &previous) == 0;
   fflush(stdout);
   fflush(stderr);
-  return RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+  int answer = RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+  if (saved) sigaction(SIGPIPE, &previous, nullptr);
+  return answer;
 }
 
 uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {

@@ -60,10 +60,17 @@ def run(scenario, program, registry_program):
             if "fsize" in limits:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
 
+        broken = None
+        if scenario.broken_stderr():
+            reader, broken = os.pipe()
+            os.close(reader)
         proc = subprocess.run([exe] + scenario.args(subst), cwd=folder, input=answers.encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
-                              preexec_fn=set_limits)
-        stderr = proc.stderr.decode("utf-8", "replace")
+                              stdout=subprocess.PIPE,
+                              stderr=broken if broken is not None else subprocess.PIPE,
+                              timeout=120, preexec_fn=set_limits)
+        if broken is not None:
+            os.close(broken)
+        stderr = proc.stderr.decode("utf-8", "replace") if proc.stderr is not None else ""
         boxes, rest = parse_boxes(stderr)
         problems = []
         if proc.returncode != 0:

@@ -9,6 +9,8 @@ A scenario file holds sections that begin with a line "=== NAME":
   === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
                    (the largest file it may write, RLIMIT_FSIZE; a runner that cannot set it
                    skips the scenario)
+  === stderr       optional: "broken pipe" runs the program with a standard error whose reader
+                   has gone, so that no box can be written (no "boxes" are then expected)
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
@@ -100,6 +102,11 @@ class Scenario:
             assert name == "fsize", line
             result[name] = int(value)
         return result
+
+    def broken_stderr(self):
+        lines = [line.strip() for line in self.sections.get("stderr", []) if line.strip()]
+        assert lines in ([], ["broken pipe"]), lines
+        return lines == ["broken pipe"]
 
     def args(self, subst):
         return self._lines("args", subst)

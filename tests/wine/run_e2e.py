@@ -40,6 +40,8 @@ def convert(scenario, folder_name):
         return None, "requires " + ", ".join(scenario.requires())
     if scenario.limits():
         return None, "needs resource limits"
+    if scenario.broken_stderr():
+        return None, "needs a standard error whose reader has gone"
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
     out = ["name " + folder_name]
