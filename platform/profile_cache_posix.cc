@@ -28,21 +28,22 @@ bool SameFile(const struct stat& now, dev_t device, ino_t inode, off_t size,
          now.st_mtim.tv_sec == modified.tv_sec && now.st_mtim.tv_nsec == modified.tv_nsec;
 }
 
-// Reads the whole open file into a malloc'd block.
-bool ReadAll(int fd, size_t hint, char** bytes, size_t* length) {
+// Reads the whole open file into a malloc'd block; sets *outOfMemory when that is why it fails.
+bool ReadAll(int fd, size_t hint, char** bytes, size_t* length, bool* outOfMemory) {
   size_t capacity = hint + 1;
   char* block = static_cast<char*>(malloc(capacity));
-  if (!block) return false;
+  if (!block) {
+    *outOfMemory = true;
+    return false;
+  }
   size_t used = 0;
   for (;;) {
     if (used == capacity) {
-      if (capacity > SIZE_MAX / 2) {
-        free(block);
-        return false;
-      }
-      char* larger = static_cast<char*>(realloc(block, capacity * 2));
+      char* larger =
+          capacity > SIZE_MAX / 2 ? nullptr : static_cast<char*>(realloc(block, capacity * 2));
       if (!larger) {
         free(block);
+        *outOfMemory = true;
         return false;
       }
       block = larger;
@@ -64,7 +65,7 @@ bool ReadAll(int fd, size_t hint, char** bytes, size_t* length) {
 
 }  // namespace
 
-ProfileCache::ProfileCache() : slots_(nullptr), nextVictim_(0), loads_(0) {
+ProfileCache::ProfileCache() : slots_(nullptr), nextVictim_(0), loads_(0), outOfMemory_(false) {
   slots_ = static_cast<Slot*>(calloc(kSlots, sizeof(Slot)));
 }
 
@@ -78,6 +79,7 @@ ProfileCache::~ProfileCache() {
 }
 
 const ProfileData* ProfileCache::Get(const char* path) {
+  outOfMemory_ = !slots_;
   if (!path || !*path || !slots_) return nullptr;
   struct stat now;
   if (stat(path, &now) != 0 || !S_ISREG(now.st_mode)) return nullptr;
@@ -106,7 +108,7 @@ const ProfileData* ProfileCache::Get(const char* path) {
   char* bytes = nullptr;
   size_t length = 0;
   bool ok = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-            ReadAll(fd, static_cast<size_t>(opened.st_size), &bytes, &length);
+            ReadAll(fd, static_cast<size_t>(opened.st_size), &bytes, &length, &outOfMemory_);
   close(fd);
   if (!ok) return nullptr;
   ++loads_;
@@ -114,6 +116,7 @@ const ProfileData* ProfileCache::Get(const char* path) {
   if (!data || !data->Parse(bytes, length)) {
     delete data;
     free(bytes);
+    outOfMemory_ = true;
     return nullptr;
   }
   free(bytes);
@@ -121,6 +124,7 @@ const ProfileData* ProfileCache::Get(const char* path) {
     slot->path = strdup(path);
     if (!slot->path) {
       delete data;
+      outOfMemory_ = true;
       return nullptr;
     }
   }

@@ -23,6 +23,9 @@ class ProfileCache {
   // cannot be read, or memory runs out. Valid until the next call.
   const ProfileData* Get(const char* path);
 
+  // Whether the last Get gave null because memory ran out.
+  bool OutOfMemory() const { return outOfMemory_; }
+
   // How many times a file was read and parsed (for tests of the cache).
   size_t LoadCount() const { return loads_; }
 
@@ -32,6 +35,7 @@ class ProfileCache {
   Slot* slots_;
   size_t nextVictim_;
   size_t loads_;
+  bool outOfMemory_;
 };
 
 }  // namespace kestario

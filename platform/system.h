@@ -76,6 +76,7 @@ class System {
                                         const char* file) = 0;
   // GetPrivateProfileSectionA: the entries of `section`, each followed by a NUL byte, the list
   // ended by one more NUL byte (a single NUL byte when the section is absent or empty). Read whole.
+  // When memory runs out, `entries` is left empty (no bytes at all).
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                          const char* file) = 0;
 

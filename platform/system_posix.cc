@@ -112,12 +112,12 @@ void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* ent
   const ProfileData* data = profiles_.Get(file);
   static const char kEmpty[1] = {'\0'};
   if (!data) {
-    entries->SetBytes(kEmpty, 1);
+    if (profiles_.OutOfMemory() || !entries->SetBytes(kEmpty, 1)) entries->Free();
     return;
   }
   size_t size = data->ListSection(section, nullptr, 0);
   if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
-    entries->SetBytes(kEmpty, 1);
+    entries->Free();  // out of memory
     return;
   }
   data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);

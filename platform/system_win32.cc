@@ -269,7 +269,7 @@ class Win32System final : public System {
     DWORD length = 0;
     for (DWORD size = kFirstSectionBufferSize;; size *= 2) {
       if (!entries->Allocate(size)) {
-        entries->Allocate(1);  // Out of memory reads as an empty section.
+        entries->Free();  // Out of memory: no bytes at all, unlike an empty section.
         return;
       }
       length = ::GetPrivateProfileSectionA(section, reinterpret_cast<char*>(entries->GetData()),

@@ -114,7 +114,7 @@ void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* en
   }
   size_t size = data->ListSection(section, nullptr, 0);
   if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
-    entries->SetBytes(kEmpty, 1);
+    entries->Free();  // out of memory
     return;
   }
   if (data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size) != size) {

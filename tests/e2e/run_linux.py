@@ -59,6 +59,8 @@ def run(scenario, program, registry_program):
         def set_limits():
             if "fsize" in limits:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
+            if "memory" in limits:
+                resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
 
         broken = None
         if scenario.broken_stderr():
@@ -98,6 +100,12 @@ def remove_folder(folder):
     shutil.rmtree(folder, ignore_errors=True)
 
 
+def sanitized(program):
+    """Whether the program is built with AddressSanitizer."""
+    with open(program, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
 def main():
     program, registry_program, folder = sys.argv[1:4]
     names = set(sys.argv[4:])
@@ -106,6 +114,10 @@ def main():
         if names and scenario.name not in names:
             continue
         if not scenario.runs_on("linux"):
+            continue
+        if "memory" in scenario.limits() and sanitized(program):
+            print("skip %s (limits memory; a sanitizer build needs more address space)"
+                  % scenario.name)
             continue
         if "nonroot" in scenario.requires() and os.geteuid() == 0:
             print("skip %s (needs a user whom file permissions bind; running as root)"

@@ -47,6 +47,10 @@ void FakeSystem::GetPrivateProfileStringA(const char* section, const char* key,
 
 void FakeSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                            const char* file) {
+  if (!sectionOutOfMemory.empty() && section != nullptr && sectionOutOfMemory == section) {
+    entries->Free();
+    return;
+  }
   RealSystem().GetPrivateProfileSectionA(section, entries, file);
 }
 

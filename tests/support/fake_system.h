@@ -33,6 +33,8 @@ class FakeSystem : public System {
   // Key path below HKEY_LOCAL_MACHINE -> value name (upper case; "" the default) -> data.
   std::map<std::string, std::map<std::string, std::string>> registry;
   int openRegistryKeys = 0;
+  // A section whose reading runs out of memory (its entries are left empty); "" for none.
+  std::string sectionOutOfMemory;
   int deletes = 0;
   int copies = 0;
 
