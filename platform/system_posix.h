@@ -9,8 +9,11 @@
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
 // - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
-//   is started with fork and execv, no shell, in the given folder; a program that cannot be
-//   executed makes CreateProcessA fail. A process handle is the child's pid.
+//   is started with fork and execv, no shell, in the given folder, with /dev/null as its
+//   standard input (so that it never takes the answers meant for the boxes); a program that
+//   cannot be executed makes CreateProcessA fail. A process handle is the child's pid.
+//   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
+//   reaps it when it ends, so children started without a wait never pile up as zombies.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 

@@ -1,9 +1,11 @@
 // Command-line splitting, starting programs without a shell, and the portable LaunchProgram.
 #include "platform/process.h"
 
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
 #include <string>
@@ -151,6 +153,58 @@ TEST_F(LaunchTest, CommandLineTheSystemCannotPassFails) {
   std::string large;
   for (int i = 0; i < 300000; ++i) large += " w" + std::to_string(1000000 + i);
   EXPECT_FALSE(LaunchProgram("/bin/sh", large.c_str(), 1));
+}
+
+// The children of this process that have ended and were not reaped.
+int ZombieChildren() {
+  int zombies = 0;
+  std::string self = std::to_string(getpid());
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  while (struct dirent* entry = readdir(proc)) {
+    std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos || close + 4 >= stat.size()) continue;
+    // "pid (name) STATE PPID ..."
+    char state = stat[close + 2];
+    std::string parent = stat.substr(close + 4, stat.find(' ', close + 4) - (close + 4));
+    if (parent == self && state == 'Z') ++zombies;
+  }
+  closedir(proc);
+  return zombies;
+}
+
+TEST_F(LaunchTest, ChildrenStartedWithoutAWaitAreReapedAsTheyEnd) {
+  // Some end at once, some a little later, after their handle was closed.
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_TRUE(LaunchProgram("/bin/sh", i % 2 ? "-c 'sleep 0.2'" : "-c true", 0));
+  }
+  int zombies = -1;
+  for (int attempt = 0; attempt < 100 && zombies != 0; ++attempt) {
+    usleep(50000);
+    zombies = ZombieChildren();
+  }
+  EXPECT_EQ(0, zombies);
+  // A child that is waited for is not taken by the reaper.
+  EXPECT_TRUE(LaunchProgram("/bin/sh", "-c 'sleep 0.1'", 1));
+}
+
+TEST_F(LaunchTest, StandardInputOfTheProgramIsEmpty) {
+  // The program's standard input is /dev/null, whatever the updater's is.
+  std::string out = folder_ / "read.txt";
+  int answers[2];
+  ASSERT_EQ(0, pipe(answers));
+  ASSERT_EQ(4, write(answers[1], "yes\n", 4));
+  close(answers[1]);
+  int saved = dup(STDIN_FILENO);
+  ASSERT_EQ(STDIN_FILENO, dup2(answers[0], STDIN_FILENO));
+  std::string parameters = "-c 'cat > \"" + out + "\"'";
+  bool started = LaunchProgram("/bin/sh", parameters.c_str(), 1);
+  dup2(saved, STDIN_FILENO);
+  close(saved);
+  close(answers[0]);
+  EXPECT_TRUE(started);
+  EXPECT_EQ("", ReadFile(out));
 }
 
 TEST_F(LaunchTest, FailuresAreReported) {
