@@ -86,3 +86,6 @@ add_executable(copy_baseline ${CMAKE_SOURCE_DIR}/bench/copy_baseline_win.cc)
 target_link_libraries(copy_baseline PRIVATE kestario_flags)
 add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
 target_link_libraries(box_reader PRIVATE kestario_flags)
+# Starts a program on a window station of its own, which nobody can see.
+add_executable(station_launcher ${CMAKE_SOURCE_DIR}/tests/wine/station_launcher.cc)
+target_link_libraries(station_launcher PRIVATE kestario_flags)

@@ -2,6 +2,7 @@
 
 #include "platform/system.h"
 #include "settings/messages.h"
+#include "settings/run_log.h"
 
 namespace kestario {
 
@@ -41,6 +42,8 @@ bool TakeCaptionFromCommandLine() {
 }
 
 void PrepareContext(const char* commandLine) {
+  StopRunLog();
+  ForgetBoxAudience();
   InstallMessageCatalog();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);

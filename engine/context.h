@@ -21,6 +21,7 @@ struct AppContext {
 struct UpdaterState {
   TextString name;  // UPDATER's NAME, expanded; may be empty
   TextString proc;  // UPDATER's PROC, expanded: the first procedure list
+  TextString log;   // UPDATER's LOG, expanded: the run log's file; empty (or absent) for none
   ListStack listStack;
 };
 

@@ -5,6 +5,7 @@
 #include "engine/run.h"
 #include "platform/files.h"
 #include "settings/messages.h"
+#include "settings/run_log.h"
 #include "settings/symbols.h"
 
 namespace kestario {
@@ -18,14 +19,49 @@ bool StartUp(const char* commandLine) {
   if (!LoadDefinitions()) return false;
   if (!ReadUpdaterSection()) return false;
   if (g_updaterState.name.GetLength() != 0) g_appContext.caption.Assign(g_updaterState.name);
+  StartRunLog(g_updaterState.log);
+  if (IsRunLogOn()) {
+    LogLine()
+        .Add("start: program ")
+        .Quoted(g_appContext.modulePath)
+        .Add(" script ")
+        .Quoted(g_appContext.scriptPath)
+        .Add(" caption ")
+        .Quoted(g_appContext.caption)
+        .Write();
+  }
   return true;
 }
 
 bool ReadUpdaterSection() {
   g_updaterState.listStack.count = 0;
   if (!ReadSetting("UPDATER", "NAME", &g_updaterState.name)) return false;
-  return ReadSetting("UPDATER", "PROC", &g_updaterState.proc);
+  if (!ReadSetting("UPDATER", "PROC", &g_updaterState.proc)) return false;
+  // LOG is optional: absent, it is empty, and there is no log.
+  if (!ReadOptionalSetting("UPDATER", "LOG", &g_updaterState.log)) g_updaterState.log.SetText("");
+  return true;
 }
+
+namespace {
+
+// The run log's last line: how the run ended.
+void LogEnd(bool finished) {
+  if (!IsRunLogOn()) return;
+  LogLine line;
+  line.Add("end: ");
+  if (finished) {
+    line.Add("finished");
+  } else if (StoppedByAnswer() != nullptr) {
+    line.Add("stopped by the answer to ").Add(StoppedByAnswer());
+  } else if (LastReportedMessage() != 0) {
+    line.Add("stopped by message ").Number(LastReportedMessage());
+  } else {
+    line.Add("stopped");
+  }
+  line.Write();
+}
+
+}  // namespace
 
 bool RunUpdater() {
   if (BuildProcedureList(g_updaterState.proc, "UPDATER", "PROC") == nullptr) return false;
@@ -35,7 +71,9 @@ bool RunUpdater() {
 }
 
 int UpdaterMain(const char* commandLine) {
-  if (StartUp(commandLine)) RunUpdater();
+  ForgetStoppingAnswer();
+  if (StartUp(commandLine)) LogEnd(RunUpdater());
+  StopRunLog();
   FreeAllLists();
   return 0;
 }

@@ -6,9 +6,10 @@ namespace kestario {
 
 // Start-up: prepares the context from the command-line text, checks that the script exists (else
 // message 1), loads the symbols and reads UPDATER's NAME and PROC; a non-empty NAME becomes the
-// caption. True when all of that succeeded.
+// caption; then the run log starts (when LOG names one). True when all of that succeeded.
 bool StartUp(const char* commandLine);
-// Reads NAME and PROC of section UPDATER; true when both were read.
+// Reads NAME and PROC of section UPDATER, and LOG, which may be absent; true when NAME and PROC
+// were read.
 bool ReadUpdaterSection();
 // Builds the first procedure list from PROC, runs it and frees it; true when it ran to its end.
 bool RunUpdater();

@@ -7,6 +7,7 @@
 #include "engine/comma_items.h"
 #include "engine/context.h"
 #include "settings/messages.h"
+#include "settings/run_log.h"
 #include "settings/symbols.h"
 
 namespace kestario {
@@ -284,6 +285,14 @@ ProcedureList BuildProcedureList(const TextString& commaList, const char* sectio
     ReportError(kMsgOutOfMemory, "ProcListArray");
     FreeList(list);
     return nullptr;
+  }
+  if (IsRunLogOn()) {
+    LogLine line;
+    line.Add("list ").Add(sectionName).Add(" ").Add(keyName).Add(":");
+    for (ProcedureRecord** record = list; *record != nullptr; ++record) {
+      line.Add(record == list ? " " : ", ").Add((*record)->name);
+    }
+    line.Write();
   }
   return list;
 }

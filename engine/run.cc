@@ -6,11 +6,34 @@
 #include "platform/process.h"
 #include "platform/system.h"
 #include "settings/messages.h"
+#include "settings/run_log.h"
 
 namespace kestario {
 namespace {
 
 RunObserver* g_runObserver = nullptr;
+const char* g_stoppedByAnswer = nullptr;  // the MSGBOX whose answer stopped the run
+TextString g_stoppingProcedure;
+
+// The run log's line for a procedure that starts: its section, MODE and the values of its keys,
+// expanded. The caller adds the keys and writes it.
+LogLine ProcedureLine(const ProcedureRecord& record) {
+  LogLine line;
+  line.Add("run ").Add(record.name).Add(": MODE=").Quoted(record.mode);
+  return line;
+}
+
+LogLine OutcomeLine(const ProcedureRecord& record) {
+  LogLine line;
+  line.Add(record.name).Add(": ");
+  return line;
+}
+
+// Sets the result flag and logs it.
+void SetResult(ProcedureRecord* record) {
+  record->result = 1;
+  if (IsRunLogOn()) OutcomeLine(*record).Add("flag 1").Write();
+}
 
 // Item `index` of a comma list, without the spaces at its ends (tabs stay).
 TextString TrimmedItem(const TextString& list, int32_t index) {
@@ -51,9 +74,32 @@ constexpr BoxType kBoxTypes[] = {
     {"QUESTION", kMbIconQuestion | kMbYesNo},
 };
 
+void LogLaunch(const LaunchRecord& record, const LaunchOutcome& outcome, bool launched) {
+  LogLine line = OutcomeLine(record);
+  if (!outcome.started) {
+    line.Add("not started ").Quoted(outcome.commandLine).Write();
+    return;
+  }
+  line.Add("started ").Quoted(outcome.commandLine);
+  if (!launched) {
+    line.Add(", the wait for its end failed");
+  } else if (!outcome.waited) {
+    line.Add(", not waited for");
+  } else if (outcome.exitCodeKnown) {
+    line.Add(", waited, exit code ").Number(outcome.exitCode);
+  } else {
+    line.Add(", waited, exit code unknown");
+  }
+  line.Write();
+}
+
 }  // namespace
 
 RunObserver::~RunObserver() = default;
+
+const char* StoppedByAnswer() { return g_stoppedByAnswer; }
+
+void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
 
 void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
 
@@ -69,6 +115,7 @@ bool RunProcedureList(ProcedureList list) {
 }
 
 bool ExecuteDelete(DeleteRecord* record) {
+  if (IsRunLogOn()) ProcedureLine(*record).Add(" FILE=").Quoted(record->file).Write();
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems paths(record->file);
@@ -76,15 +123,27 @@ bool ExecuteDelete(DeleteRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
     if (!CurrentSystem().DeleteFileA(path.GetConstText())) {
+      if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
       ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
     }
+    if (IsRunLogOn()) OutcomeLine(*record).Add("deleted ").Quoted(path).Write();
   }
-  record->result = 1;
+  SetResult(record);
   return true;
 }
 
 bool ExecuteLaunch(LaunchRecord* record) {
+  if (IsRunLogOn()) {
+    ProcedureLine(*record)
+        .Add(" FILE=")
+        .Quoted(record->file)
+        .Add(" PARAM=")
+        .Quoted(record->param)
+        .Add(" ISWAIT=")
+        .Number(record->isWait)
+        .Write();
+  }
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems programs(record->file);
@@ -94,16 +153,28 @@ bool ExecuteLaunch(LaunchRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     programs.Next(&program);
     parameterLists.Next(&parameters);
-    if (!LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait)) {
+    LaunchOutcome outcome;
+    bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
+                                  IsRunLogOn() ? &outcome : nullptr);
+    if (IsRunLogOn()) LogLaunch(*record, outcome, launched);
+    if (!launched) {
       ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
       return false;
     }
   }
-  record->result = 1;
+  SetResult(record);
   return true;
 }
 
 bool ExecuteCopy(CopyRecord* record) {
+  if (IsRunLogOn()) {
+    ProcedureLine(*record)
+        .Add(" FROM=")
+        .Quoted(record->from)
+        .Add(" TO=")
+        .Quoted(record->to)
+        .Write();
+  }
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
   if (count == 0) return false;
   CommaItems sources(record->from);
@@ -113,16 +184,38 @@ bool ExecuteCopy(CopyRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     sources.Next(&source);
     destinations.Next(&destination);
-    if (!CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(), false)) {
+    bool copied =
+        CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(), false);
+    if (IsRunLogOn()) {
+      OutcomeLine(*record)
+          .Add(copied ? "copied " : "not copied ")
+          .Quoted(source)
+          .Add(" to ")
+          .Quoted(destination)
+          .Write();
+    }
+    if (!copied) {
       ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
       return false;
     }
   }
-  record->result = 1;
+  SetResult(record);
   return true;
 }
 
 bool ExecuteMsgBox(MsgboxRecord* record) {
+  if (IsRunLogOn()) {
+    ProcedureLine(*record)
+        .Add(" FLAG=")
+        .Quoted(record->flag)
+        .Add(" TYPE=")
+        .Quoted(record->type)
+        .Add(" TEXT=")
+        .Quoted(record->text)
+        .Add(" ISABORT=")
+        .Quoted(record->isAbort)
+        .Write();
+  }
   if (record->flag.CountTokens(",") >= 2) {
     TextString name = TrimmedItem(record->flag, 0);
     ProcedureRecord* condition = FindProcedure(TopList(), name.GetConstText());
@@ -130,7 +223,21 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
       ReportError(kMsgBadSymbol, record->flag.GetConstText());
       return false;
     }
-    if (record->flag.GetToken(1, ",").ToInt() != condition->result) return true;
+    int32_t expected = record->flag.GetToken(1, ",").ToInt();
+    if (expected != condition->result) {
+      if (IsRunLogOn()) {
+        OutcomeLine(*record)
+            .Add("flag of ")
+            .Add(condition->name)
+            .Add(" is ")
+            .Number(condition->result)
+            .Add(", not ")
+            .Number(expected)
+            .Add(": no box")
+            .Write();
+      }
+      return true;
+    }
   }
 
   const BoxType* type = nullptr;
@@ -145,21 +252,36 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
     return false;
   }
 
-  int answer = CurrentSystem().MessageBoxA(record->text.GetConstText(),
-                                           g_appContext.caption.GetConstText(), type->style);
+  int answer =
+      ShowBox(record->text.GetConstText(), g_appContext.caption.GetConstText(), type->style);
   int32_t abort;
   if (answer == kIdOk || answer == kIdYes) {
-    record->result = 1;
+    SetResult(record);
     abort = record->isAbort.GetToken(0, ",").ToInt();
   } else if (answer == kIdCancel || answer == kIdNo) {
     abort = record->isAbort.GetToken(1, ",").ToInt();
   } else {
     return true;  // no answer (the box could not be shown)
   }
-  return abort == 0;
+  if (abort == 0) return true;
+  if (g_stoppingProcedure.SetText(record->name.GetConstText())) {
+    g_stoppedByAnswer = g_stoppingProcedure.GetConstText();
+  }
+  if (IsRunLogOn()) OutcomeLine(*record).Add("the answer stops the run").Write();
+  return false;
 }
 
 bool ExecuteSwitch(SwitchRecord* record) {
+  if (IsRunLogOn()) {
+    ProcedureLine(*record)
+        .Add(" PROC=")
+        .Quoted(record->proc)
+        .Add(" 1=")
+        .Quoted(record->branch1)
+        .Add(" 0=")
+        .Quoted(record->branch0)
+        .Write();
+  }
   TextString name = record->proc;
   name.Trim(" ");
   ProcedureRecord* chooser = FindProcedure(TopList(), name.GetConstText());
@@ -168,6 +290,17 @@ bool ExecuteSwitch(SwitchRecord* record) {
     return false;
   }
   bool takeOne = chooser->result != 0;
+  if (IsRunLogOn()) {
+    OutcomeLine(*record)
+        .Add("flag of ")
+        .Add(chooser->name)
+        .Add(" is ")
+        .Number(chooser->result)
+        .Add(", branch ")
+        .Add(takeOne ? "1: " : "0: ")
+        .Add(takeOne ? record->branch1 : record->branch0)
+        .Write();
+  }
   // A script whose branches lead back into themselves would otherwise nest without end.
   if (g_updaterState.listStack.count >= kMaxListDepth) {
     ReportError(kMsgOutOfMemory, record->name.GetConstText());
@@ -182,14 +315,42 @@ bool ExecuteSwitch(SwitchRecord* record) {
 }
 
 bool ExecuteDate(DateRecord* record) {
+  if (IsRunLogOn()) {
+    ProcedureLine(*record)
+        .Add(" FILE=")
+        .Quoted(record->file)
+        .Add(" DATE=")
+        .Quoted(record->date)
+        .Write();
+  }
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems paths(record->file);
   TextString path;
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
-    if (!IsFileDateOnOrAfter(path.GetConstText(), record->date.GetConstText())) {
-      record->result = 1;
+    LocalDate date = {};
+    bool opened = false;
+    bool onOrAfter =
+        IsFileDateOnOrAfter(path.GetConstText(), record->date.GetConstText(), &date, &opened);
+    if (IsRunLogOn()) {
+      LogLine line = OutcomeLine(*record);
+      line.Quoted(path);
+      if (opened) {
+        line.Add(" dated ")
+            .Number(date.year)
+            .Add("/")
+            .Number(date.month)
+            .Add("/")
+            .Number(date.day)
+            .Add(onOrAfter ? ", on or after " : ", older than ");
+      } else {
+        line.Add(" cannot be opened, counts as older than ");
+      }
+      line.Quoted(record->date).Write();
+    }
+    if (!onOrAfter) {
+      SetResult(record);
       return true;
     }
   }
@@ -197,15 +358,19 @@ bool ExecuteDate(DateRecord* record) {
 }
 
 bool ExecuteExist(ExistRecord* record) {
+  if (IsRunLogOn()) ProcedureLine(*record).Add(" FILE=").Quoted(record->file).Write();
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems paths(record->file);
   TextString path;
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
-    if (!FileExists(path.GetConstText())) return true;
+    bool exists = FileExists(path.GetConstText());
+    if (IsRunLogOn())
+      OutcomeLine(*record).Add(exists ? "exists " : "missing ").Quoted(path).Write();
+    if (!exists) return true;
   }
-  record->result = 1;
+  SetResult(record);
   return true;
 }
 

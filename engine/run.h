@@ -27,6 +27,11 @@ class RunObserver {
 // Installs the observer of every later run; null removes it.
 void SetRunObserver(RunObserver* observer);
 
+// The section of the MSGBOX whose answer stopped the run, or null when no answer did; forgotten
+// when a run starts.
+const char* StoppedByAnswer();
+void ForgetStoppingAnswer();
+
 bool ExecuteDelete(DeleteRecord* record);
 bool ExecuteLaunch(LaunchRecord* record);
 bool ExecuteCopy(CopyRecord* record);

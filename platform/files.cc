@@ -7,9 +7,12 @@ namespace kestario {
 
 bool FileExists(const char* path) { return CurrentSystem().FindAnyMatch(path); }
 
-bool IsFileDateOnOrAfter(const char* path, const char* date) {
+bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate, bool* opened) {
   LocalDate file;
-  if (!CurrentSystem().GetFileLocalDate(path, &file)) return false;
+  bool readable = CurrentSystem().GetFileLocalDate(path, &file);
+  if (opened) *opened = readable;
+  if (!readable) return false;
+  if (fileDate) *fileDate = file;
   TextString text(date);
   // Each part compares by its low 16 bits as an unsigned number, as the calendar fields are.
   uint16_t year = static_cast<uint16_t>(text.GetToken(0, "/").ToInt());

@@ -2,6 +2,8 @@
 #ifndef KESTARIO_PLATFORM_FILES_H_
 #define KESTARIO_PLATFORM_FILES_H_
 
+#include "platform/system.h"
+
 namespace kestario {
 
 // True when at least one file or folder matches the path; wildcards ("*", "?") are allowed.
@@ -10,7 +12,10 @@ bool FileExists(const char* path);
 // True when the file opens for reading and its last-write date, in local time, is on or after
 // `date`, written year/month/day ("%d" rules for each part; a missing or non-numeric part is 0).
 // Each part is compared by its low 16 bits as an unsigned number, so -1 acts as 65535.
-bool IsFileDateOnOrAfter(const char* path, const char* date);
+// When `fileDate` is given it receives the file's date, or stays untouched when the file could
+// not be opened; `opened` tells which.
+bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate = nullptr,
+                         bool* opened = nullptr);
 
 }  // namespace kestario
 

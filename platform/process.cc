@@ -151,7 +151,8 @@ bool FindProgramInItem(const char* item, size_t* programLength) {
   return true;
 }
 
-bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
+bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
+                   LaunchOutcome* outcome) {
   if (!program) return false;
   if (!parameters) parameters = "";
   size_t programLength = 0;
@@ -189,6 +190,7 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
   *at++ = ' ';
   memcpy(at, parameters, parametersLength);
   at[parametersLength] = '\0';
+  if (outcome) outcome->commandLine.Assign(commandLine);
 
   System& system = CurrentSystem();
   ProcessHandle handle = kNoProcess;
@@ -196,8 +198,13 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait) {
     if (handle != kNoProcess) system.CloseProcess(handle);
     return false;
   }
+  if (outcome) outcome->started = true;
   bool result = true;
   if (wait != 0 && !system.WaitForProcess(handle)) result = false;
+  if (wait != 0 && result && outcome) {
+    outcome->waited = true;
+    outcome->exitCodeKnown = system.GetExitCodeProcess(handle, &outcome->exitCode);
+  }
   system.CloseProcess(handle);
   return result;
 }

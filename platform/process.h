@@ -31,7 +31,18 @@ bool FindProgramInItem(const char* item, size_t* programLength);
 // blank, so that the system never searches a shorter prefix of it), the rest of the item, one
 // space and the parameters. False when the item is ambiguous, or the program has no folder part
 // or did not start (or, if asked, could not be waited for); its exit code is not examined.
-bool LaunchProgram(const char* program, const char* parameters, int32_t wait);
+//
+// When `outcome` is given it receives what the run log tells of the start: the command line
+// handed to the system, and, after a wait, the program's exit code when the system gives it.
+struct LaunchOutcome {
+  TextString commandLine;
+  bool started = false;
+  bool waited = false;
+  bool exitCodeKnown = false;
+  uint32_t exitCode = 0;
+};
+bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
+                   LaunchOutcome* outcome = nullptr);
 
 }  // namespace kestario
 

@@ -4,12 +4,20 @@ namespace kestario {
 
 namespace {
 System* installed = nullptr;
+uint32_t generation = 0;
 }  // namespace
 
 System::~System() = default;
 
+bool System::AnsiToUtf8(const char*, uint32_t, ByteBuffer*) { return false; }
+
 System& CurrentSystem() { return installed ? *installed : RealSystem(); }
 
-void SetSystem(System* system) { installed = system; }
+void SetSystem(System* system) {
+  installed = system;
+  ++generation;
+}
+
+uint32_t SystemGeneration() { return generation; }
 
 }  // namespace kestario

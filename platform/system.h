@@ -65,6 +65,16 @@ struct LocalDate {
   uint16_t day;
 };
 
+// A local date and time, as GetLocalTime gives its fields.
+struct LocalTime {
+  uint16_t year;
+  uint16_t month;
+  uint16_t day;
+  uint16_t hour;
+  uint16_t minute;
+  uint16_t second;
+};
+
 class System {
  public:
   virtual ~System();
@@ -85,6 +95,11 @@ class System {
   virtual int LoadStringA(unsigned id, char* buffer, int size) = 0;
   // MessageBoxA with no owner window; returns the answer (kIdOk, kIdYes, kIdNo ...), 0 on failure.
   virtual int MessageBoxA(const char* text, const char* caption, unsigned style) = 0;
+  // GetProcessWindowStation and GetUserObjectInformationA(UOI_FLAGS): whether the process's window
+  // station is visible (WSF_VISIBLE), so that someone can see and answer a box. A program started
+  // by a service or as SYSTEM runs on one that is not. The terminal box of Linux is always "seen":
+  // it never waits on nobody, since at the end of its input it answers at once (No, or OK).
+  virtual bool IsWindowStationVisible() = 0;
 
   // GetModuleFileNameA(NULL, ...): writes the running executable's path and returns its length;
   // returns `size` (with a cut text) when the buffer is too small, 0 on failure.
@@ -92,6 +107,13 @@ class System {
   // GetWindowsDirectoryA: writes the directory and returns its length; when it does not fit,
   // returns the size needed (terminator included) and writes nothing.
   virtual uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) = 0;
+  // GetComputerNameA (Linux: the host name) and GetUserNameA (Linux: the login name of the real
+  // user id), whole, into `name`; false, `name` unchanged, when the system cannot tell.
+  virtual bool GetComputerNameA(TextString* name) = 0;
+  virtual bool GetUserNameA(TextString* name) = 0;
+  // GetLocalTime and GetCurrentProcessId.
+  virtual void GetLocalTime(LocalTime* time) = 0;
+  virtual uint32_t GetCurrentProcessId() = 0;
 
   // RegOpenKeyExA / RegQueryValueExA / RegCloseKey, read only. RegQueryValueEx with a null `data`
   // writes the value's size to `*size`; with a buffer it reads at most `*size` bytes.
@@ -105,6 +127,11 @@ class System {
   virtual bool DeleteFileA(const char* path) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
+  // CreateFileA with FILE_APPEND_DATA only (OPEN_ALWAYS, shared for reading and writing), one
+  // WriteFile of the `length` bytes and CloseHandle; on Linux open with O_APPEND | O_CREAT and one
+  // write. The bytes land at the file's end in one piece, even while other processes or machines
+  // append to the same file. False when the file cannot be opened or not every byte was written.
+  virtual bool AppendFileA(const char* path, const char* bytes, uint32_t length) = 0;
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
@@ -120,13 +147,22 @@ class System {
                               ProcessHandle* process) = 0;
   // WaitForSingleObject(process, INFINITE): false only when the wait itself failed.
   virtual bool WaitForProcess(ProcessHandle process) = 0;
+  // GetExitCodeProcess of a process that has ended; false when it cannot be had.
+  virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;
   // CloseHandle on a process handle from CreateProcess.
   virtual void CloseProcess(ProcessHandle process) = 0;
+
+  // MultiByteToWideChar from the ANSI code page, then WideCharToMultiByte to UTF-8: true and the
+  // text in UTF-8 in `utf8`. False when the text is to be taken as it is: the ANSI code page is
+  // UTF-8 already (Linux, and this default), or the text is not valid in it.
+  virtual bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8);
 };
 
 // The system the program runs on; tests may install another one (null restores the real one).
 System& CurrentSystem();
 void SetSystem(System* system);
+// Counts the SetSystem calls, so that what was asked of one system once is asked again of the next.
+uint32_t SystemGeneration();
 
 // The real system of this build.
 System& RealSystem();

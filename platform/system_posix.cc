@@ -2,8 +2,10 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -253,6 +255,45 @@ uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
   }
 }
 
+bool PosixSystem::IsWindowStationVisible() { return true; }
+
+bool PosixSystem::GetComputerNameA(TextString* name) {
+  char host[256];
+  if (gethostname(host, sizeof host) != 0) return false;
+  host[sizeof host - 1] = '\0';
+  return name->SetText(host);
+}
+
+bool PosixSystem::GetUserNameA(TextString* name) {
+  // The login name of the real user id, as the password database records it.
+  long wanted = sysconf(_SC_GETPW_R_SIZE_MAX);
+  size_t size = wanted > 0 ? static_cast<size_t>(wanted) : 16384;
+  char* buffer = static_cast<char*>(malloc(size));
+  if (!buffer) return false;
+  struct passwd entry;
+  struct passwd* found = nullptr;
+  bool known = getpwuid_r(getuid(), &entry, buffer, size, &found) == 0 && found != nullptr &&
+               found->pw_name != nullptr && name->SetText(found->pw_name);
+  free(buffer);
+  return known;
+}
+
+void PosixSystem::GetLocalTime(LocalTime* time) {
+  struct timespec now;
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local;
+  time_t seconds = now.tv_sec;
+  if (!localtime_r(&seconds, &local)) memset(&local, 0, sizeof local);
+  time->year = static_cast<uint16_t>(local.tm_year + 1900);
+  time->month = static_cast<uint16_t>(local.tm_mon + 1);
+  time->day = static_cast<uint16_t>(local.tm_mday);
+  time->hour = static_cast<uint16_t>(local.tm_hour);
+  time->minute = static_cast<uint16_t>(local.tm_min);
+  time->second = static_cast<uint16_t>(local.tm_sec);
+}
+
+uint32_t PosixSystem::GetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
+
 uint32_t PosixSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   static const char kFolder[] = "/etc";
   constexpr uint32_t kLength = sizeof kFolder - 1;
@@ -334,6 +375,22 @@ bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists)
   return PosixCopyFile(from, to, failIfExists);
 }
 
+bool PosixSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
+  if (!path || !*path) return false;
+  int fd;
+  do {
+    fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return false;
+  ssize_t written;
+  do {
+    written = write(fd, bytes, length);
+  } while (written < 0 && errno == EINTR);
+  bool ok = written == static_cast<ssize_t>(length);
+  if (close(fd) != 0) ok = false;
+  return ok;
+}
+
 bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
 
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {
@@ -413,9 +470,27 @@ bool PosixSystem::WaitForProcess(ProcessHandle process) {
   if (process == kNoProcess) return false;
   int status;
   for (;;) {
-    if (waitpid(static_cast<pid_t>(process), &status, 0) >= 0) return true;
+    if (waitpid(static_cast<pid_t>(process), &status, 0) >= 0) {
+      waitedProcess_ = process;
+      waitedStatus_ = status;
+      return true;
+    }
     if (errno != EINTR) return false;
   }
+}
+
+bool PosixSystem::GetExitCodeProcess(ProcessHandle process, uint32_t* code) {
+  // Known for the child waited for last; one ended by a signal gives 128 + the signal, as a shell
+  // reports it.
+  if (process == kNoProcess || process != waitedProcess_) return false;
+  if (WIFEXITED(waitedStatus_)) {
+    *code = static_cast<uint32_t>(WEXITSTATUS(waitedStatus_));
+  } else if (WIFSIGNALED(waitedStatus_)) {
+    *code = 128u + static_cast<uint32_t>(WTERMSIG(waitedStatus_));
+  } else {
+    return false;
+  }
+  return true;
 }
 
 void PosixSystem::CloseProcess(ProcessHandle process) {

@@ -14,6 +14,8 @@
 //   cannot be executed makes CreateProcessA fail. A process handle is the child's pid.
 //   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
+// - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
+//   station is always visible (the terminal box answers 0 at the end of its input).
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 
@@ -43,8 +45,13 @@ class PosixSystem : public System {
                                  const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetComputerNameA(TextString* name) override;
+  bool GetUserNameA(TextString* name) override;
+  void GetLocalTime(LocalTime* time) override;
+  uint32_t GetCurrentProcessId() override;
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
                      RegistryHandle* result) override;
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
@@ -52,12 +59,14 @@ class PosixSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
 
   // How many times profile or registry files were read and parsed (for cache tests).
@@ -72,6 +81,8 @@ class PosixSystem : public System {
   size_t keySlots_;
   int terminalIn_;
   int terminalOut_;
+  ProcessHandle waitedProcess_ = kNoProcess;  // the child waited for last, and how it ended
+  int waitedStatus_ = 0;
 };
 
 }  // namespace kestario

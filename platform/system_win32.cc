@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/system.h"
 #include "text/byte_buffer.h"
@@ -294,8 +295,39 @@ class Win32System final : public System {
     return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
   }
 
+  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
+    if (size == 0 || size > 0x3FFFFFFFu) return false;
+    int length = static_cast<int>(size);
+    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
+    if (wide <= 0) return false;
+    wchar_t* units = new (std::nothrow) wchar_t[wide];
+    if (units == nullptr) return false;
+    bool converted = false;
+    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, units, wide) == wide) {
+      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units, wide, nullptr, 0, nullptr, nullptr);
+      if (bytes > 0 && utf8->Allocate(static_cast<uint32_t>(bytes))) {
+        converted =
+            ::WideCharToMultiByte(CP_UTF8, 0, units, wide, reinterpret_cast<char*>(utf8->GetData()),
+                                  bytes, nullptr, nullptr) == bytes;
+      }
+    }
+    delete[] units;
+    return converted;
+  }
+
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return ::MessageBoxA(nullptr, text, caption, style);
+  }
+
+  bool IsWindowStationVisible() override {
+    HWINSTA station = ::GetProcessWindowStation();
+    if (station == nullptr) return false;
+    USEROBJECTFLAGS flags = {};
+    DWORD needed = 0;
+    if (!::GetUserObjectInformationA(station, UOI_FLAGS, &flags, sizeof flags, &needed)) {
+      return false;
+    }
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
   }
 
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
@@ -305,6 +337,31 @@ class Win32System final : public System {
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return ::GetWindowsDirectoryA(buffer, size);
   }
+
+  bool GetComputerNameA(TextString* name) override {
+    char buffer[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD size = sizeof buffer;
+    return ::GetComputerNameA(buffer, &size) && name->SetText(buffer);
+  }
+
+  bool GetUserNameA(TextString* name) override {
+    char buffer[257];  // UNLEN + 1
+    DWORD size = sizeof buffer;
+    return ::GetUserNameA(buffer, &size) && name->SetText(buffer);
+  }
+
+  void GetLocalTime(LocalTime* time) override {
+    SYSTEMTIME now;
+    ::GetLocalTime(&now);
+    time->year = now.wYear;
+    time->month = now.wMonth;
+    time->day = now.wDay;
+    time->hour = now.wHour;
+    time->minute = now.wMinute;
+    time->second = now.wSecond;
+  }
+
+  uint32_t GetCurrentProcessId() override { return ::GetCurrentProcessId(); }
 
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
                      RegistryHandle* result) override {
@@ -328,6 +385,17 @@ class Win32System final : public System {
 
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return AtomicCopy::Run(from, to, failIfExists);
+  }
+
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
+    // Append rights only: every write goes to the file's end, whoever else appends meanwhile.
+    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD written = 0;
+    bool ok = ::WriteFile(file, bytes, length, &written, nullptr) && written == length;
+    if (!::CloseHandle(file)) ok = false;
+    return ok;
   }
 
   bool FindAnyMatch(const char* path) override {
@@ -376,6 +444,13 @@ class Win32System final : public System {
 
   bool WaitForProcess(ProcessHandle process) override {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE) != WAIT_FAILED;
+  }
+
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {
+    DWORD exitCode = 0;
+    if (!::GetExitCodeProcess(reinterpret_cast<HANDLE>(process), &exitCode)) return false;
+    *code = exitCode;
+    return true;
   }
 
   void CloseProcess(ProcessHandle process) override {

@@ -25,9 +25,18 @@ void InstallMessageCatalog();
 // The caption of every error box; the start-up context points it at its caption text.
 void BindErrorCaption(const TextString* caption);
 
+// Shows a box with no owner window under `caption` and returns the answer, unless nobody can see
+// it: whether the process's window station is visible is asked once per run, and when it is not,
+// no box is shown and the answer is 0 ("the box could not be shown"). The run log records the box
+// with its kind, text and answer; `message` is the catalog number of an error box, 0 otherwise.
+int ShowBox(const char* text, const char* caption, unsigned style, int message = 0);
+// Starts a run: the next box asks again whether boxes can be seen.
+void ForgetBoxAudience();
+
 // Shows catalog message `number`, its "%s" placeholders filled in order with `first` and
 // `second` (no message has more than two), in a box with no owner window, the bound caption and
-// the error icon; returns when the user has closed it. The text is cut at 1,023 bytes.
+// the error icon (through ShowBox); returns when the user has closed it. The text is cut at 1,023
+// bytes.
 void ReportError(int number, const char* first = "", const char* second = "");
 
 // The caption of every box when neither the command line nor the script names one, in the

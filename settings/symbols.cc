@@ -210,6 +210,15 @@ bool SetSymbolChecked(const char* name, const TextString& value) {
   return g_symbols->Add(name, value.GetConstText());
 }
 
+// Adds the built-in `name` with the value that `ask` gives, unless the table already defines it
+// or the system cannot tell. False only when memory runs out.
+bool AddUnlessDefined(const char* name, bool (System::*ask)(TextString*)) {
+  if (g_symbols->IndexOf(name) >= 0) return true;
+  TextString value;
+  if (!(CurrentSystem().*ask)(&value)) return true;
+  return g_symbols->Add(name, value.GetConstText());
+}
+
 }  // namespace
 
 void BindScript(const TextString* scriptPath, const TextString* modulePath, SymbolTable* symbols) {
@@ -229,6 +238,9 @@ bool LoadDefinitions() {
   TextString source =
       g_modulePath ? g_modulePath->GetTokens(0, -2, kPathSeparatorText) : TextString();
   built = built && SetSymbolChecked("<Src>", source);
+  // The machine's and the user's names give way to the script's own definitions of them.
+  built = built && AddUnlessDefined("<Computer>", &System::GetComputerNameA) &&
+          AddUnlessDefined("<User>", &System::GetUserNameA);
   if (!built) {
     ReportError(kMsgOutOfMemory, "DEFINE");
     return false;
@@ -636,6 +648,13 @@ bool ReadSetting(const char* section, const char* key, TextString* destination) 
     ReportError(kMsgBadFormat, section, key);
     return false;
   }
+  ExpandBraceBlocks(destination);
+  ExpandAngleBlocks(destination);
+  return true;
+}
+
+bool ReadOptionalSetting(const char* section, const char* key, TextString* destination) {
+  if (!ReadProfileString(ScriptPath(), section, key, destination)) return false;
   ExpandBraceBlocks(destination);
   ExpandAngleBlocks(destination);
   return true;

@@ -4,7 +4,9 @@
 // "{?AppPath\tool.exe}") are replaced by what the registry records for the application, then
 // angle blocks ("<Dir>") by the value of the symbol of that name. After each pass every backslash
 // followed by a lowercase n becomes a line feed. The symbols come from the script's DEFINE section
-// and from two built-ins, "<Win>" (the Windows directory) and "<Src>" (the program's folder).
+// and from the built-ins "<Win>" (the Windows directory) and "<Src>" (the program's folder), which
+// win over the script's definitions of those names, and "<Computer>" (the computer name) and
+// "<User>" (the user's name), which give way to them.
 #ifndef KESTARIO_SETTINGS_SYMBOLS_H_
 #define KESTARIO_SETTINGS_SYMBOLS_H_
 
@@ -65,7 +67,8 @@ void BindScript(const TextString* scriptPath, const TextString* modulePath, Symb
 
 // Fills the table from the script's DEFINE section, sets "<Win>" and "<Src>" (which always win
 // over the script's own definitions of those names) and expands the definitions once, in table
-// order. False only when the table could not be built (memory).
+// order. "<Computer>" and "<User>" follow, each only when the script does not define it. False only
+// when the table could not be built (memory).
 bool LoadDefinitions();
 
 // Gives definition `name` the value (replacing the first definition of that name, or adding one).
@@ -89,6 +92,8 @@ bool WasSymbolRefused(const char* name);
 // Reads `key` of `section` from the script and expands it. On an absent key (or "NO_DATA") shows
 // message 2 with the section and key and returns false, `destination` unchanged.
 bool ReadSetting(const char* section, const char* key, TextString* destination);
+// Reads an optional key the same way, but an absent key is no failure: false and nothing shown.
+bool ReadOptionalSetting(const char* section, const char* key, TextString* destination);
 // Reads an integer ("%d" rules, no expansion); absent: message 2 and false.
 bool ReadSettingInt(const char* section, const char* key, int32_t* destination);
 

@@ -233,6 +233,16 @@ uint32_t MemorySystem::GetFileAttributesA(const char* path) {
   return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
 
+bool MemorySystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
+  if (path == nullptr || *path == '\0' || bytes == nullptr) return false;
+  const std::string target = path;
+  if (target.back() == '/' || folders.count(target) != 0 || readOnly.count(target) != 0) {
+    return false;
+  }
+  files[target].append(bytes, length);
+  return true;
+}
+
 bool MemorySystem::FindAnyMatch(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   const std::string text = path;
@@ -286,6 +296,15 @@ bool MemorySystem::WaitForProcess(ProcessHandle process) {
   }
   const size_t index = waits_++;
   return !(index < 32 && (waitFailBits >> index & 1u) != 0);
+}
+
+bool MemorySystem::GetExitCodeProcess(ProcessHandle process, uint32_t* code) {
+  if (openProcesses_.count(process) == 0) {
+    violations.push_back("GetExitCodeProcess on a handle that is not open");
+    return false;
+  }
+  *code = 0;
+  return true;
 }
 
 void MemorySystem::CloseProcess(ProcessHandle process) {

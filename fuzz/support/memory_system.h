@@ -78,13 +78,21 @@ class MemorySystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  // The run log: appended to an in-memory file (also after an error box, where it ends the run).
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
+  bool IsWindowStationVisible() override { return true; }
+  bool GetComputerNameA(TextString* name) override { return name->SetText("FUZZ"); }
+  bool GetUserNameA(TextString* name) override { return name->SetText("fuzzer"); }
+  void GetLocalTime(LocalTime* time) override { *time = {2026, 12, 8, 1, 2, 3}; }
+  uint32_t GetCurrentProcessId() override { return 4242; }
 
  private:
   struct Parsed {

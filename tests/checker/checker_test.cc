@@ -58,6 +58,29 @@ std::string Around(const std::string& section) {
   return "[UPDATER]\nNAME=T\nPROC=P\n[P]\n" + section;
 }
 
+TEST_F(CheckerTest, LogIsReportedExpandedAndWarnedWhereItWouldGoNowhereOrSpoilAFile) {
+  const std::string lists =
+      "[S]\nMODE=SWITCH\nPROC=S\n1=\n0=C, D\n"
+      "[C]\nMODE=COPY\nFROM=<Src>/a\nTO=<Src>/b, <Src>/./run.log\n"
+      "[D]\nMODE=DELETE\nFILE=<Src>/gone.log\n";
+  Report report = Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/<Computer>.log\n" + lists);
+  EXPECT_EQ(dir.Path("PC-417.log"), report.log);
+  EXPECT_EQ(0, Count(report, Severity::kWarning, 0, "UPDATER", "LOG", ""));
+  EXPECT_NE(std::string::npos, FormatPlan(report).find("log: \"" + dir.Path("PC-417.log")));
+
+  EXPECT_TRUE(HasWarning(Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/run.log\n" + lists), 4,
+                         "UPDATER", "LOG", "the file that [C] copies over"));
+  EXPECT_TRUE(HasWarning(Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/gone.log\n" + lists), 4,
+                         "UPDATER", "LOG", "the file that [D] deletes"));
+  EXPECT_TRUE(HasWarning(Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/updater.ini\n" + lists), 4,
+                         "UPDATER", "LOG", "the script itself"));
+  EXPECT_TRUE(HasWarning(Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/no/run.log\n" + lists), 4,
+                         "UPDATER", "LOG", "does not exist on this machine"));
+  report = Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=\n" + lists);
+  EXPECT_EQ("", report.log);
+  EXPECT_EQ(std::string::npos, FormatFindings(report).find("run log"));
+}
+
 // --- Clean scripts ---------------------------------------------------------------------------
 
 TEST_F(CheckerTest, TheBundledExampleChecksClean) {

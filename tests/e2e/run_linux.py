@@ -11,9 +11,11 @@ on the program's process only. Prints "N passed, N failed".
 """
 
 import os
+import pwd
 import re
 import resource
 import shutil
+import socket
 import stat
 import subprocess
 import sys
@@ -24,6 +26,9 @@ import scenario as sc  # noqa: E402
 
 BOX_HEADER = re.compile(r"^\[([^\n]*)\] (ERROR|INFORMATION|WARNING|QUESTION)\n")
 PROMPT = re.compile(r"\n\((OK|Yes/No)\) ")
+# The names that <Computer> and <User> take here.
+COMPUTER = socket.gethostname()
+USER = pwd.getpwuid(os.getuid()).pw_name
 
 
 def parse_boxes(stderr):
@@ -49,7 +54,7 @@ def parse_boxes(stderr):
 def run(scenario, program, registry_program):
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
     try:
-        subst = sc.Scenario.substituter(folder, "/", "run")
+        subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
         registry_file = sc.lay_out(scenario, folder, subst)
         exe = os.path.join(folder, "updater.run")
         shutil.copy2(registry_program if registry_file else program, exe)
@@ -62,27 +67,32 @@ def run(scenario, program, registry_program):
             if "memory" in limits:
                 resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
 
-        broken = None
-        if scenario.broken_stderr():
-            reader, broken = os.pipe()
-            os.close(reader)
-        proc = subprocess.run([exe] + scenario.args(subst), cwd=folder, input=answers.encode(),
-                              stdout=subprocess.PIPE,
-                              stderr=broken if broken is not None else subprocess.PIPE,
-                              timeout=120, preexec_fn=set_limits)
-        if broken is not None:
-            os.close(broken)
-        stderr = proc.stderr.decode("utf-8", "replace") if proc.stderr is not None else ""
-        boxes, rest = parse_boxes(stderr)
         problems = []
-        if proc.returncode != 0:
-            problems.append("exit code %d" % proc.returncode)
+        boxes, rest = [], ""
+        for _ in range(scenario.runs()):
+            broken = None
+            if scenario.broken_stderr():
+                reader, broken = os.pipe()
+                os.close(reader)
+            proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
+                                  input=answers.encode(), stdout=subprocess.PIPE,
+                                  stderr=broken if broken is not None else subprocess.PIPE,
+                                  timeout=120, preexec_fn=set_limits)
+            if broken is not None:
+                os.close(broken)
+            stderr = proc.stderr if proc.stderr is not None else b""
+            shown, left = parse_boxes(stderr.decode("utf-8", "replace"))
+            boxes += shown
+            rest += left
+            if proc.returncode != 0:
+                problems.append("exit code %d" % proc.returncode)
         expected = scenario.boxes(subst)
         if boxes != expected:
             problems.append("boxes differ:\n  expected %r\n  shown    %r" % (expected, boxes))
         if rest:
             problems.append("unexpected output after the boxes: %r" % rest)
         problems += sc.check_files(scenario, folder, subst)
+        problems += sc.check_log(scenario, folder, subst, COMPUTER)
         return problems
     finally:
         remove_folder(folder)

@@ -24,6 +24,13 @@ A scenario file holds sections that begin with a line "=== NAME":
   === boxes        the boxes expected, each "--- KIND | CAPTION" followed by its text lines
   === after        files afterwards: "path: content" (exact), "path: *" (exists), "!path" (absent;
                    with "*" or "?" in it: nothing matches the pattern)
+  === runs         how many times the program runs in the folder (default 1); each run is given
+                   all the answers, and "boxes" lists the boxes of every run in order
+  === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
+                   one line per event without its head, which is checked for its form (the local
+                   date and time, the computer name, the process id); "!PATH" alone: no log file.
+                   {COMPUTER} and {USER} stand for the computer's and the user's names here; a
+                   line break inside a logged text is the two characters backslash and n
 
 In every section but "about", {DIR} stands for the scenario's folder (where the program and its
 script lie), {SEP} for the path separator and {EXE} for the program's file name extension
@@ -85,10 +92,26 @@ class Scenario:
         return [subst(line) for line in self.sections.get(section, [])]
 
     @staticmethod
-    def substituter(folder, sep, ext):
+    def substituter(folder, sep, ext, computer="", user=""):
         def subst(text):
-            return text.replace("{DIR}", folder).replace("{SEP}", sep).replace("{EXE}", ext)
+            text = text.replace("{DIR}", folder).replace("{SEP}", sep).replace("{EXE}", ext)
+            return text.replace("{COMPUTER}", computer).replace("{USER}", user)
         return subst
+
+    def runs(self):
+        lines = [line.strip() for line in self.sections.get("runs", []) if line.strip()]
+        return int(lines[0]) if lines else 1
+
+    def log(self, subst):
+        """(relative path, expected events or None for no file), or None without a "log"."""
+        if "log" not in self.sections:
+            return None
+        lines = self._lines("log", subst)
+        first = lines[0]
+        if first.startswith("!"):
+            return first[1:].strip(), None
+        assert first.startswith("file: "), first
+        return first[len("file: "):].strip(), [expand_text(line) for line in lines[1:]]
 
     def requires(self):
         return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
@@ -270,6 +293,40 @@ def lay_out(scenario, folder, subst):
 def load_all(folder):
     return [Scenario(os.path.join(folder, name))
             for name in sorted(os.listdir(folder)) if name.endswith(".scenario")]
+
+
+LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\S+) (\d+) (.*)$")
+
+
+def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"):
+    """Problems with the run log after the runs, as a list of texts."""
+    expected = scenario.log(subst)
+    if expected is None:
+        return []
+    name, events = expected
+    path = os.path.join(folder, name)
+    if events is None:
+        return ["%s should not exist" % name] if os.path.lexists(path) else []
+    if not os.path.isfile(path):
+        return ["the log %s is missing" % name]
+    with open(path, "rb") as f:
+        data = f.read()
+    if not data.endswith(line_end.encode()):
+        return ["the log does not end with a line end: %r" % data[-40:]]
+    problems = []
+    seen = []
+    for raw in data[:-len(line_end)].split(line_end.encode()):
+        line = raw.decode(encoding, "replace")
+        m = LOG_HEAD.match(line)
+        if not m:
+            problems.append("a log line without its head: %r" % line)
+            continue
+        if m.group(7) != computer:
+            problems.append("computer %r, expected %r: %r" % (m.group(7), computer, line))
+        seen.append(m.group(9))
+    if seen != events:
+        problems.append("log events differ:\n    expected %r\n    written  %r" % (events, seen))
+    return problems
 
 
 def check_files(scenario, folder, subst):

@@ -35,9 +35,11 @@ class SymbolsTest : public ScriptTest {
 TEST_F(SymbolsTest, WithoutDefineOnlyTheBuiltInsExist) {
   system.windowsDirectory = "C:\\Windows";
   Load("[UPDATER]\nNAME=\nPROC=A\n");
-  ASSERT_EQ(2, g_symbolTable.count());
+  ASSERT_EQ(4, g_symbolTable.count());
   EXPECT_STREQ("<Win>", g_symbolTable.NameAt(0).GetConstText());
   EXPECT_STREQ("<Src>", g_symbolTable.NameAt(1).GetConstText());
+  EXPECT_STREQ("<Computer>", g_symbolTable.NameAt(2).GetConstText());
+  EXPECT_STREQ("<User>", g_symbolTable.NameAt(3).GetConstText());
   EXPECT_EQ("C:\\Windows", Symbol("<win>"));
   EXPECT_EQ(dir.path(), Symbol("<SRC>"));
   EXPECT_EQ(dir.path() + "/setup.run", Read("<Src>/setup.run"));
@@ -45,10 +47,24 @@ TEST_F(SymbolsTest, WithoutDefineOnlyTheBuiltInsExist) {
 
 TEST_F(SymbolsTest, BuiltInsOverrideTheScriptButKeepItsPlace) {
   Load("[DEFINE]\n<win>=D:\\Other\n<A>=1\n");
-  ASSERT_EQ(3, g_symbolTable.count());
+  ASSERT_EQ(5, g_symbolTable.count());
   EXPECT_STREQ("<win>", g_symbolTable.NameAt(0).GetConstText());
   EXPECT_EQ("/etc", Symbol("<Win>"));
   EXPECT_STREQ("<Src>", g_symbolTable.NameAt(2).GetConstText());
+}
+
+TEST_F(SymbolsTest, ComputerAndUserGiveWayToTheScript) {
+  Load("[DEFINE]\n<USER>=deploy\n<Log>=/share/logs/<Computer>-<User>.log\n");
+  EXPECT_EQ("deploy", Symbol("<User>"));
+  EXPECT_EQ("PC-417", Symbol("<computer>"));
+  EXPECT_EQ("/share/logs/PC-417-deploy.log", Symbol("<Log>"));
+  ASSERT_EQ(5, g_symbolTable.count());
+  EXPECT_STREQ("<Computer>", g_symbolTable.NameAt(4).GetConstText());
+
+  // A name the system cannot tell is not defined: the block stays as written.
+  system.computerName.clear();
+  Load("[UPDATER]\nNAME=\n");
+  EXPECT_EQ("<Computer>/tanaka", Read("<Computer>/<User>"));
 }
 
 TEST_F(SymbolsTest, FirstOfTwoNamesWinsAndCommentsDefineNothing) {
@@ -122,7 +138,7 @@ TEST_F(SymbolsTest, DefinitionWithALineFeedKeepsEveryDefinitionReachable) {
   EXPECT_EQ("C:\\Windows\notepad.exe", Symbol("<Pad>"));
   EXPECT_EQ("last", Symbol("<Z>"));
   EXPECT_EQ("last", Read("<Z>"));
-  EXPECT_EQ(4, g_symbolTable.count());
+  EXPECT_EQ(6, g_symbolTable.count());
 }
 
 TEST_F(SymbolsTest, AbsentSettingShowsMessageTwoOnce) {
@@ -148,7 +164,7 @@ TEST_F(SymbolsTest, ManyDefinitionsAreFoundByTheirFirstName) {
   script += "<s2999>=shadowed\n";
   Load(script);
   EXPECT_EQ("v0", Symbol("<S2999>"));
-  EXPECT_EQ(3003, g_symbolTable.count());
+  EXPECT_EQ(3005, g_symbolTable.count());
 }
 
 TEST(SymbolTableTest, SetValueKeepsLinesWithoutEquals) {

@@ -68,6 +68,23 @@ int FakeSystem::MessageBoxA(const char* text, const char* caption, unsigned styl
   return (style & kMbTypeMask) == kMbYesNo ? kIdNo : kIdOk;
 }
 
+bool FakeSystem::IsWindowStationVisible() {
+  ++stationQueries;
+  return windowStationVisible;
+}
+
+bool FakeSystem::GetComputerNameA(TextString* name) {
+  return !computerName.empty() && name->SetText(computerName.c_str());
+}
+
+bool FakeSystem::GetUserNameA(TextString* name) {
+  return !userName.empty() && name->SetText(userName.c_str());
+}
+
+void FakeSystem::GetLocalTime(LocalTime* time) { *time = localTime; }
+
+uint32_t FakeSystem::GetCurrentProcessId() { return processId; }
+
 uint32_t FakeSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
   return CopyOut(modulePath, buffer, size);
 }
@@ -125,6 +142,11 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
+bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
+  appends.push_back({path, std::string(bytes, length)});
+  return appendWorks && RealSystem().AppendFileA(path, bytes, length);
+}
+
 bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }
 
 uint32_t FakeSystem::GetFileAttributesA(const char* path) {
@@ -142,6 +164,10 @@ bool FakeSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
 
 bool FakeSystem::WaitForProcess(ProcessHandle process) {
   return RealSystem().WaitForProcess(process);
+}
+
+bool FakeSystem::GetExitCodeProcess(ProcessHandle process, uint32_t* code) {
+  return RealSystem().GetExitCodeProcess(process, code);
 }
 
 void FakeSystem::CloseProcess(ProcessHandle process) { RealSystem().CloseProcess(process); }

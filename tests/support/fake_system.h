@@ -37,6 +37,22 @@ class FakeSystem : public System {
   std::string sectionOutOfMemory;
   int deletes = 0;
   int copies = 0;
+  // Whether boxes can be seen; each question about it is counted.
+  bool windowStationVisible = true;
+  int stationQueries = 0;
+  // The names GetComputerNameA and GetUserNameA give; an empty one is "cannot tell".
+  std::string computerName = "PC-417";
+  std::string userName = "tanaka";
+  LocalTime localTime = {2026, 12, 8, 9, 30, 5};
+  uint32_t processId = 4242;
+  // Every AppendFileA: the path and the bytes, one entry per call. With `appendWorks` false every
+  // append fails; otherwise the bytes go to the real file.
+  struct Append {
+    std::string path;
+    std::string bytes;
+  };
+  std::vector<Append> appends;
+  bool appendWorks = true;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -47,8 +63,13 @@ class FakeSystem : public System {
                                  const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetComputerNameA(TextString* name) override;
+  bool GetUserNameA(TextString* name) override;
+  void GetLocalTime(LocalTime* time) override;
+  uint32_t GetCurrentProcessId() override;
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
                      RegistryHandle* result) override;
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
@@ -56,12 +77,14 @@ class FakeSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
 
  private:

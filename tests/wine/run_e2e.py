@@ -5,7 +5,12 @@ Every scenario that runs on "windows" is turned into the statement form of run_s
 (which sets up the folder, runs the program on Xvfb, reads and answers the boxes and checks the
 files and the exit code) and all of them run in one Wine session.
 
-Usage: tests/wine/run_e2e.py [--exe PATH] [--keep] [NAME...]
+Usage: tests/wine/run_e2e.py [--exe PATH] [--keep] [--what-if CHECKER] [NAME...]
+
+With --what-if, each scenario also checks that `CHECKER --what-if` (updater-check.exe, under the
+same Wine and in the same folder) predicts the boxes, the outcome and the file changes of the
+program's run (what_if_wine.py), and the tally "what-if: N compared, N differ, N excluded" ends
+the output.
 
 How the shared form maps to Windows: {DIR} is the scenario's folder C:\\e2e\\t_NAME, {SEP} "\\",
 {EXE} "exe"; the script is stored in code page 932 with CRLF line ends; files hold their bytes
@@ -13,10 +18,14 @@ as given; "(ro)" makes a file read-only; App Paths entries go to the registry. A
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
-texts code page 932 cannot hold are skipped, with the reason.
+texts code page 932 cannot hold are skipped, with the reason, and so are those that run more
+than once, check a run log or name the computer or the user (the Wine scenarios log_cp932 and
+invisible_station check the log under Wine).
 """
 
+import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -35,13 +44,19 @@ def escape(text):
 
 
 def convert(scenario, folder_name):
-    """The statements for run_scenarios.sh, or (None, reason) when the scenario cannot run."""
+    """(statements for run_scenarios.sh, None, what the what-if comparison needs), or
+    (None, reason, None) when the scenario cannot run."""
     if scenario.requires():
-        return None, "requires " + ", ".join(scenario.requires())
+        return None, "requires " + ", ".join(scenario.requires()), None
     if scenario.limits():
-        return None, "needs resource limits"
+        return None, "needs resource limits", None
+    if scenario.runs() != 1 or "log" in scenario.sections:
+        return None, "runs or a run log (the log under Wine: tests/wine/scenarios/log_cp932)", None
+    if any("{COMPUTER}" in line or "{USER}" in line
+           for lines in scenario.sections.values() for line in lines):
+        return None, "names the computer or the user (checked by the Linux runner)", None
     if scenario.broken_stderr():
-        return None, "needs a standard error whose reader has gone"
+        return None, "needs a standard error whose reader has gone", None
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
     out = ["name " + folder_name]
@@ -49,7 +64,7 @@ def convert(scenario, folder_name):
         out.append("arg " + arg)
     for name, content, flags in scenario.files(subst):
         if flags not in ("", "ro"):
-            return None, "file %s (%s)" % (name, flags)
+            return None, "file %s (%s)" % (name, flags), None
         if content is None:
             out.append("folder " + name)
             continue
@@ -66,9 +81,11 @@ def convert(scenario, folder_name):
         try:
             script = sc.expand(scenario.script(subst)).decode("utf-8").encode("cp932")
         except (UnicodeDecodeError, UnicodeEncodeError):
-            return None, "the script is not text of code page 932"
+            return None, "the script is not text of code page 932", None
         out.append("script-hex " + script.replace(b"\n", b"\r\n").hex())
     answers = []
+    given = []
+    expected_boxes = []
     for answer in scenario.answers(subst):
         word = answer.strip().lower()
         if word in ("y", "yes"):
@@ -78,15 +95,17 @@ def convert(scenario, folder_name):
     for box in scenario.boxes(subst):
         if box.kind in ("QUESTION", "WARNING"):
             if not answers:
-                return None, "no answer for a %s box" % box.kind
+                return None, "no answer for a %s box" % box.kind, None
             answer = answers.pop(0)
+            given.append(answer)
         else:
             answer = "ok"
         try:
             box.caption.encode("cp932")
             box.text.encode("cp932")
         except UnicodeEncodeError:
-            return None, "a box text that code page 932 cannot hold"
+            return None, "a box text that code page 932 cannot hold", None
+        expected_boxes.append([box.kind, box.caption, box.text])
         out.append("box %s %s" % (KIND_NAMES[box.kind], answer))
         out.append("caption " + escape(box.caption))
         out.append("text " + escape(box.text))
@@ -98,14 +117,47 @@ def convert(scenario, folder_name):
         else:
             out.append("expect-file-hex %s %s" % (name, sc.expand(expected).hex()))
     out.append("exit 0")
-    return out, None
+    what_if = {"name": scenario.name, "windir": windir, "args": scenario.args(subst),
+                       "answers": given, "boxes": expected_boxes}
+    return out, None, what_if
+
+
+def what_if_hooks(spec, work, checker):
+    """The statements that compare the scenario's run with the checker's prediction of it."""
+    spec = dict(spec, checker=checker, results=os.path.join(work, "what-if.txt"))
+    path = os.path.join(work, spec["name"] + ".what-if.json")
+    with open(path, "w", encoding="utf-8") as f:
+        json.dump(spec, f)
+    hook = 'python3 "$TOP/tests/wine/what_if_wine.py" %s "' + path + '"'
+    return ["before " + hook % "before", "check " + hook % "check"]
+
+
+def what_if_tally(work):
+    """Prints the comparison's verdicts and tally; False when one differs or none was compared."""
+    path = os.path.join(work, "what-if.txt")
+    lines = []
+    if os.path.exists(path):
+        with open(path, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        os.remove(path)
+    for line in lines:
+        print(line)
+    compared = sum(1 for line in lines if not line.startswith("excl "))
+    differ = sum(1 for line in lines if line.startswith("DIFF "))
+    print("what-if: %d compared, %d differ, %d excluded" %
+          (compared, differ, len(lines) - compared))
+    return compared > 0 and differ == 0
 
 
 def main():
     args = sys.argv[1:]
     passthrough = []
+    checker = None
     while args and args[0].startswith("--"):
         option = args.pop(0)
+        if option == "--what-if":
+            checker = os.path.abspath(args.pop(0))
+            continue
         passthrough.append(option)
         if option == "--exe":
             passthrough.append(args.pop(0))
@@ -118,11 +170,13 @@ def main():
             continue
         if not scenario.runs_on("windows"):
             continue
-        statements, reason = convert(scenario, "t_" + scenario.name)
+        statements, reason, what_if = convert(scenario, "t_" + scenario.name)
         if statements is None:
             print("skip %s (%s)" % (scenario.name, reason))
             skipped += 1
             continue
+        if checker:
+            statements += what_if_hooks(what_if, work, checker)
         path = os.path.join(work, scenario.name + ".scenario")
         with open(path, "w", encoding="utf-8") as f:
             f.write("# From tests/e2e/scenarios/%s.scenario\n" % scenario.name)
@@ -135,12 +189,12 @@ def main():
                              passthrough + files)
     if skipped:
         print("run_e2e: %d scenarios skipped" % skipped)
+    if checker and not what_if_tally(work):
+        status = status or 1
     if "--keep" in passthrough:
         print("run_e2e: scenario files kept in " + work)
     else:
-        for path in files:
-            os.remove(path)
-        os.rmdir(work)
+        shutil.rmtree(work)
     return status
 
 

@@ -84,7 +84,7 @@ die() { echo "run_scenarios: $*" >&2; exit 2; }
 if [[ ! -f build/windows/CMakeCache.txt ]]; then
   cmake --preset windows >/dev/null || die "cannot configure the windows preset"
 fi
-targets=(box_reader profile_probe hold_open launch_marker)
+targets=(box_reader profile_probe hold_open station_launcher launch_marker)
 [[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
 [[ -f $exe ]] || die "no program at $exe"
@@ -102,7 +102,8 @@ catalog_text() {  # catalog_text N -> the raw C literal body of message N
 default_caption=$(sed -n 's/^KESTARIO_CAPTION("\(.*\)")$/\1/p' "$texts_def")
 
 # Decodes the escapes \n, \\ and \" of a text.
-unescape() { perl -e '$_ = $ARGV[0]; s/\\(n|\\|")/$1 eq "n" ? "\n" : $1/ge; print' -- "$1"; }
+# The text goes through a pipe, not the command line, which could not hold a text of 1 MB.
+unescape() { printf '%s' "$1" | perl -0777 -pe 's/\\(n|\\|")/$1 eq "n" ? "\n" : $1/ge'; }
 
 # Fills "%s" placeholders in order (printf-style, "%%" is one "%").
 fill_message() {

@@ -78,6 +78,9 @@ class Analyzer {
   void CheckAngleBlocks(int line, const std::string& section, const std::string& key,
                         const std::string& text);
   void CheckUpdater();
+  // UPDATER's LOG: where the run log goes, and a folder that is missing or a file that the
+  // script itself or one of its procedures needs (after the lists are followed).
+  void CheckLog();
   static std::string ListKey(const std::string& section, const std::string& key);
   // Builds the plan of one list as the list builder would, checks it, and follows the branches of
   // its SWITCH procedures. Returns the list's index in the report.

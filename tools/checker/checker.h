@@ -64,6 +64,7 @@ struct Report {
   std::string file;
   std::vector<Finding> findings;  // by line, then in the order found
   std::vector<PlanList> lists;    // lists[0] is UPDATER's PROC list when it can be built
+  std::string log;                // where UPDATER's LOG sends the run log, expanded; empty: none
   int Count(Severity severity) const;
   int errors() const { return Count(Severity::kError); }
   int warnings() const { return Count(Severity::kWarning); }

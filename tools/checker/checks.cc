@@ -36,6 +36,7 @@ constexpr const char* kRefusedValue =
 
 void Analyzer::Run() {
   CheckUpdater();
+  CheckLog();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();

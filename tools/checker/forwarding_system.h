@@ -26,15 +26,23 @@ class ForwardingSystem : public System {
   int LoadStringA(unsigned id, char* buffer, int size) override {
     return base_->LoadStringA(id, buffer, size);
   }
+  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
+    return base_->AnsiToUtf8(text, size, utf8);
+  }
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return base_->MessageBoxA(text, caption, style);
   }
+  bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return base_->GetModuleFileNameA(buffer, size);
   }
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return base_->GetWindowsDirectoryA(buffer, size);
   }
+  bool GetComputerNameA(TextString* name) override { return base_->GetComputerNameA(name); }
+  bool GetUserNameA(TextString* name) override { return base_->GetUserNameA(name); }
+  void GetLocalTime(LocalTime* time) override { base_->GetLocalTime(time); }
+  uint32_t GetCurrentProcessId() override { return base_->GetCurrentProcessId(); }
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
                      RegistryHandle* result) override {
     return base_->RegOpenKeyExA(root, subKey, access, result);
@@ -48,6 +56,9 @@ class ForwardingSystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
   }
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
+    return base_->AppendFileA(path, bytes, length);
+  }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
@@ -58,6 +69,9 @@ class ForwardingSystem : public System {
     return base_->CreateProcessA(commandLine, currentDirectory, process);
   }
   bool WaitForProcess(ProcessHandle process) override { return base_->WaitForProcess(process); }
+  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {
+    return base_->GetExitCodeProcess(process, code);
+  }
   void CloseProcess(ProcessHandle process) override { base_->CloseProcess(process); }
 
  protected:
@@ -80,12 +94,16 @@ class ReadOnlySystem : public ForwardingSystem {
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
   }
+  bool AppendFileA(const char* /*path*/, const char* /*bytes*/, uint32_t /*length*/) override {
+    return false;
+  }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
                       ProcessHandle* process) override {
     *process = kNoProcess;
     return false;
   }
   bool WaitForProcess(ProcessHandle /*process*/) override { return false; }
+  bool GetExitCodeProcess(ProcessHandle /*process*/, uint32_t* /*code*/) override { return false; }
   void CloseProcess(ProcessHandle /*process*/) override {}
 };
 

@@ -5,6 +5,9 @@
 #include <set>
 #include <vector>
 
+#include "platform/system.h"
+#include "text/byte_buffer.h"
+
 namespace kestario {
 namespace checker {
 namespace {
@@ -46,7 +49,14 @@ size_t Utf8Length(const std::string& text, size_t at) {
 
 }  // namespace
 
-std::string JsonString(const std::string& text) {
+std::string JsonString(const std::string& ansiText) {
+  // The texts are the script's bytes, in the ANSI code page (code page 932 on a Japanese
+  // Windows); JSON is UTF-8. What is still not UTF-8 after that is escaped byte by byte.
+  ByteBuffer utf8;
+  std::string text = ansiText;
+  if (CurrentSystem().AnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
+    text.assign(reinterpret_cast<const char*>(utf8.GetConstData()), utf8.GetSize());
+  }
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -96,7 +106,10 @@ class PlanWriter {
   explicit PlanWriter(const Report& report) : report_(report) {}
 
   std::string Write() {
-    if (report_.lists.empty()) return "(no list can be built: UPDATER has no usable PROC)\n";
+    if (!report_.log.empty()) out_ += "log: " + QuoteValue(report_.log) + "\n";
+    if (report_.lists.empty()) {
+      return out_ + "(no list can be built: UPDATER has no usable PROC)\n";
+    }
     const PlanList& first = report_.lists[0];
     out_ += ListLabel(first) + ": " + first.value + "\n";
     WriteList(0, 1);
@@ -225,6 +238,8 @@ std::string FormatFindings(const Report& report) {
     out += finding.file + ":" + std::to_string(finding.line) + ": " +
            SeverityName(finding.severity) + ": " + finding.message + "\n";
   }
+  if (!report.log.empty())
+    out += report.file + ": the run log goes to " + QuoteValue(report.log) + "\n";
   out += report.file + ": " + Counted(report.errors(), "error") + ", " +
          Counted(report.warnings(), "warning") + "\n";
   return out;

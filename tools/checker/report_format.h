@@ -10,8 +10,9 @@
 namespace kestario {
 namespace checker {
 
-// A text as a JSON string; bytes that are not UTF-8 are written as \u00XX of their value.
-std::string JsonString(const std::string& text);
+// A text in the ANSI code page as a JSON string, in UTF-8; bytes that are still not UTF-8 are
+// written as \u00XX of their value.
+std::string JsonString(const std::string& ansiText);
 
 // One "FILE:LINE: error|warning: text" line per finding, then "FILE: N errors, M warnings".
 std::string FormatFindings(const Report& report);

@@ -609,10 +609,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
       targetExists = TargetExists(target, &problem);
       if (!problem.empty()) {
       } else if (targetExists && sourceEntry == nullptr && SameFile(source, target)) {
-        same = true;
-#ifdef _WIN32
-        problem = "the source and the destination are the same file";
-#endif
+        same = true;  // as the program does: nothing to copy, the file is left as it is
       } else if (targetExists) {
         problem = ReplaceProblem(target);
 #ifndef _WIN32
@@ -686,6 +683,22 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
+bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint32_t /*length*/) {
+  if (path == nullptr || *path == '\0') return false;
+  std::string key = Key(path);
+  if (appended_.count(key) != 0) return true;
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (folder.empty()) folder = ".";
+  if (name.empty() || HasWildcard(path) || !IsFolder(folder) || IsFolder(path)) return false;
+  bool existed = IsNonFolder(path);
+#ifndef _WIN32
+  if (existed ? access(path, W_OK) != 0 : !FolderWritable(folder)) return false;
+#endif
+  appended_[key] = {path, existed};
+  return true;
+}
+
 bool SimulatedSystem::WaitForProcess(ProcessHandle process) {
   if (process == kNoProcess) return false;
   Event("wait", "wait until it ends", true);
@@ -702,6 +715,10 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
     } else if (file.existedBefore) {
       report->deleted.push_back(file.shown);
     }
+  }
+  for (const auto& entry : appended_) {
+    if (overlay_.count(entry.first) != 0) continue;  // copied over or deleted: reported above
+    (entry.second.second ? report->replaced : report->created).push_back(entry.second.first);
   }
   report->launched = launched_;
 }

@@ -11,6 +11,9 @@
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
 // - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event.
+// - The run log is not written: AppendFileA writes nothing, and the report names the log file as
+//   created or replaced when the platform would let it be written. The boxes count as seen (the
+//   recorder answers them), and the exit code of a program that would start is not known.
 // - GetModuleFileNameA gives the script's own path, so that the script stands beside the program
 //   and its folder is <Src>.
 #ifndef KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
@@ -37,15 +40,18 @@ class SimulatedSystem : public ForwardingSystem {
                                  const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  bool IsWindowStationVisible() override { return true; }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
+  bool GetExitCodeProcess(ProcessHandle /*process*/, uint32_t* /*code*/) override { return false; }
   void CloseProcess(ProcessHandle process) override;
 
   // The net effect of the run on the file system, and the programs started, into the report.
@@ -74,6 +80,8 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
+  // The files the run log would be appended to: key -> (the path as written, whether it existed).
+  std::map<std::string, std::pair<std::string, bool>> appended_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
   ProcessHandle lastProcess_ = kNoProcess;
 };

@@ -1,0 +1,185 @@
+// The run log against the fake system: every event, one append per line, and a log that cannot
+// be written changing nothing.
+#include "settings/run_log.h"
+
+#include <sys/stat.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/context.h"
+#include "engine/driver.h"
+#include "support/script_test.h"
+
+namespace kestario {
+namespace {
+
+constexpr const char* kHead = "2026-12-08 09:30:05 PC-417 4242 ";
+
+class RunLogTest : public ScriptTest {
+ protected:
+  // The event texts appended to `path`, head checked and cut off, one per append.
+  std::vector<std::string> Events(const std::string& path) const {
+    std::vector<std::string> events;
+    for (const FakeSystem::Append& append : system.appends) {
+      EXPECT_EQ(path, append.path);
+      const std::string& bytes = append.bytes;
+      EXPECT_EQ(0u, bytes.find(kHead)) << bytes;
+      EXPECT_EQ(bytes.size() - 1, bytes.find('\n')) << "one line per append: " << bytes;
+      events.push_back(
+          bytes.substr(std::string(kHead).size(), bytes.size() - std::string(kHead).size() - 1));
+    }
+    return events;
+  }
+};
+
+TEST_F(RunLogTest, EveryEventOfARunIsOneLine) {
+  mkdir(dir.Path("data").c_str(), 0755);
+  dir.Write("data/old.dat", "old");
+  dir.Write("fresh.dat", "fresh");
+  WriteScript(
+      "[UPDATER]\nNAME=Night <User>\nPROC=CHECK, OLD, SKIP, ASK, GO\nLOG=<Src>/<Computer>.log\n"
+      "[CHECK]\nMODE=EXIST\nFILE=<Src>/data/old.dat, <Src>/none\n"
+      "[OLD]\nMODE=DATE\nFILE=<Src>/none\nDATE=2020/1/1\n"
+      "[SKIP]\nMODE=MSGBOX\nFLAG=CHECK, 1\nTYPE=ERROR\nTEXT=never\nISABORT=\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Replace?\\nNow\nISABORT=0, 1\n"
+      "[GO]\nMODE=SWITCH\nPROC=ASK\n1=REMOVE, INSTALL, RUN, AGAIN\n0=\n"
+      "[REMOVE]\nMODE=DELETE\nFILE=<Src>/data/old.dat\n"
+      "[INSTALL]\nMODE=COPY\nFROM=<Src>/fresh.dat\nTO=<Src>/data/fresh.dat\n"
+      "[RUN]\nMODE=LAUNCH\nFILE=/bin/sh\nPARAM=-c 'exit 3'\nISWAIT=1\n"
+      "[AGAIN]\nMODE=COPY\nFROM=<Src>/missing\nTO=<Src>/data/x\n");
+  system.answers = {kIdYes};
+  UpdaterMain("");
+  std::string src = dir.path();
+  std::string log = src + "/PC-417.log";
+  std::vector<std::string> expected = {
+      "start: program \"" + src + "/updater.run\" script \"" + src +
+          "/updater.ini\" caption \"Night tanaka\"",
+      "list UPDATER PROC: CHECK, OLD, SKIP, ASK, GO",
+      "run CHECK: MODE=\"EXIST\" FILE=\"" + src + "/data/old.dat, " + src + "/none\"",
+      "CHECK: exists \"" + src + "/data/old.dat\"",
+      "CHECK: missing \"" + src + "/none\"",
+      "run OLD: MODE=\"DATE\" FILE=\"" + src + "/none\" DATE=\"2020/1/1\"",
+      "OLD: \"" + src + "/none\" cannot be opened, counts as older than \"2020/1/1\"",
+      "OLD: flag 1",
+      "run SKIP: MODE=\"MSGBOX\" FLAG=\"CHECK, 1\" TYPE=\"ERROR\" TEXT=\"never\" ISABORT=\"\"",
+      "SKIP: flag of CHECK is 0, not 1: no box",
+      "run ASK: MODE=\"MSGBOX\" FLAG=\"\" TYPE=\"QUESTION\" TEXT=\"Replace?\\nNow\" "
+      "ISABORT=\"0, 1\"",
+      "box QUESTION \"Replace?\\nNow\": answer Yes",
+      "ASK: flag 1",
+      "run GO: MODE=\"SWITCH\" PROC=\"ASK\" 1=\"REMOVE, INSTALL, RUN, AGAIN\" 0=\"\"",
+      "GO: flag of ASK is 1, branch 1: REMOVE, INSTALL, RUN, AGAIN",
+      "list GO 1: REMOVE, INSTALL, RUN, AGAIN",
+      "run REMOVE: MODE=\"DELETE\" FILE=\"" + src + "/data/old.dat\"",
+      "REMOVE: deleted \"" + src + "/data/old.dat\"",
+      "REMOVE: flag 1",
+      "run INSTALL: MODE=\"COPY\" FROM=\"" + src + "/fresh.dat\" TO=\"" + src + "/data/fresh.dat\"",
+      "INSTALL: copied \"" + src + "/fresh.dat\" to \"" + src + "/data/fresh.dat\"",
+      "INSTALL: flag 1",
+      "run RUN: MODE=\"LAUNCH\" FILE=\"/bin/sh\" PARAM=\"-c 'exit 3'\" ISWAIT=1",
+      "RUN: started \"/bin/sh -c 'exit 3'\", waited, exit code 3",
+      "RUN: flag 1",
+      "run AGAIN: MODE=\"COPY\" FROM=\"" + src + "/missing\" TO=\"" + src + "/data/x\"",
+      "AGAIN: not copied \"" + src + "/missing\" to \"" + src + "/data/x\"",
+      "error 8 \"ファイルのコピーに失敗しました。\\n\\n転送元：\"" + src +
+          "/missing\"\\n転送先：\"" + src + "/data/x\"\": shown",
+      "end: stopped by message 8",
+  };
+  EXPECT_EQ(expected, Events(log));
+  // The file holds exactly what was appended.
+  std::string written;
+  for (const FakeSystem::Append& append : system.appends) written += append.bytes;
+  EXPECT_EQ(written, dir.Read("PC-417.log"));
+  // The error line holds the text of the box, its line breaks written as "\n".
+  ASSERT_EQ(2u, system.boxes.size());
+  std::string boxText = system.boxes[1].text;
+  for (size_t at = boxText.find('\n'); at != std::string::npos; at = boxText.find('\n', at)) {
+    boxText.replace(at, 1, "\\n");
+  }
+  EXPECT_NE(std::string::npos, expected[27].find("\"" + boxText + "\""));
+}
+
+TEST_F(RunLogTest, AbortAnswerAndTwoRunsAppend) {
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=ASK\nLOG=<Src>/run.log\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=WARNING\nTEXT=Go?\nISABORT=0, 1\n");
+  system.answers = {kIdNo, kIdYes};
+  UpdaterMain("");
+  UpdaterMain("");
+  std::vector<std::string> events = Events(dir.Path("run.log"));
+  ASSERT_EQ(12u, events.size());
+  EXPECT_EQ("box WARNING \"Go?\": answer No", events[3]);
+  EXPECT_EQ("ASK: the answer stops the run", events[4]);
+  EXPECT_EQ("end: stopped by the answer to ASK", events[5]);
+  EXPECT_EQ(0u, events[6].find("start: "));
+  EXPECT_EQ("box WARNING \"Go?\": answer Yes", events[9]);
+  EXPECT_EQ("end: finished", events[11]);
+}
+
+TEST_F(RunLogTest, NoLogWritesNothing) {
+  for (const char* log : {"", "LOG=\n", "LOG=no_data\n"}) {
+    WriteScript(std::string("[UPDATER]\nNAME=\nPROC=E\n") + log + "[E]\nMODE=EXIST\nFILE=<Src>\n");
+    UpdaterMain("");
+    EXPECT_TRUE(system.appends.empty()) << log;
+    EXPECT_TRUE(system.boxes.empty()) << log;
+  }
+}
+
+// The same run with a log that cannot be written and with none: the same boxes and files.
+TEST_F(RunLogTest, UnwritableLogChangesNothing) {
+  const std::string body =
+      "[E]\nMODE=EXIST\nFILE=<Src>/a\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=E, 1\nTYPE=QUESTION\nTEXT=Copy?\nISABORT=0, 0\n"
+      "[C]\nMODE=COPY\nFROM=<Src>/a, <Src>/missing\nTO=<Src>/b, <Src>/c\n";
+  std::vector<std::string> seen;
+  for (int withLog = 0; withLog < 2; ++withLog) {
+    dir.Write("a", "A");
+    ::unlink(dir.Path("b").c_str());
+    system.boxes.clear();
+    system.appendWorks = withLog == 0;
+    WriteScript("[UPDATER]\nNAME=\nPROC=E, ASK, C\n" +
+                std::string(withLog ? "LOG=<Src>/no/such/folder/run.log\n" : "") + body);
+    system.answers = {kIdYes};
+    UpdaterMain("");
+    seen.push_back(BoxSummary() + "|" + (dir.Exists("b") ? dir.Read("b") : "-"));
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_FALSE(system.appends.empty());
+  EXPECT_FALSE(dir.Exists("no"));
+}
+
+// Nobody can see the boxes: none is shown, a MSGBOX answers 0 and the run goes on, an error box
+// still stops it; the question is asked once per run.
+TEST_F(RunLogTest, InvisibleWindowStationShowsNoBox) {
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=ASK, TELL, GONE\nLOG=<Src>/run.log\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=1, 1\n"
+      "[TELL]\nMODE=MSGBOX\nFLAG=ASK, 0\nTYPE=INFORMATION\nTEXT=Told\nISABORT=1, 1\n"
+      "[GONE]\nMODE=DELETE\nFILE=<Src>/missing\n");
+  system.windowStationVisible = false;
+  UpdaterMain("");
+  EXPECT_TRUE(system.boxes.empty());
+  EXPECT_EQ(1, system.stationQueries);
+  std::vector<std::string> events = Events(dir.Path("run.log"));
+  ASSERT_EQ(10u, events.size());
+  EXPECT_EQ("box QUESTION \"Go?\": not shown, the window station is not visible; answer 0",
+            events[3]);
+  EXPECT_EQ("box INFORMATION \"Told\": not shown, the window station is not visible; answer 0",
+            events[5]);
+  EXPECT_EQ(0u, events[8].find("error 10 \""));
+  EXPECT_NE(std::string::npos, events[8].find("\": not shown, the window station is not visible"));
+  EXPECT_EQ("end: stopped by message 10", events[9]);
+
+  // The next run asks again.
+  system.windowStationVisible = true;
+  system.appends.clear();
+  UpdaterMain("");
+  EXPECT_EQ(2, system.stationQueries);
+  EXPECT_EQ(1u, system.boxes.size());  // No (the fake's default) stops the run
+}
+
+}  // namespace
+}  // namespace kestario
