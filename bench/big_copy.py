@@ -56,12 +56,17 @@ def set_up_programs(work, program, before, exe_name, source, dest):
 
 
 def timed(command, cwd, env=None):
-    start = time.perf_counter()
-    proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
-                          capture_output=True)
-    elapsed = time.perf_counter() - start
-    if proc.returncode != 0 or proc.stderr.strip() and not command[0].endswith("wine64"):
-        raise RuntimeError("%s failed: %r" % (command, proc.stderr[-300:]))
+    # Output into a file, not a pipe: the Wine services that a first run starts keep a pipe
+    # open after the program has ended, and reading it to its end would wait for them.
+    with tempfile.TemporaryFile() as err:
+        start = time.perf_counter()
+        proc = subprocess.run(command, cwd=cwd, env=env, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=err)
+        elapsed = time.perf_counter() - start
+        err.seek(0)
+        stderr = err.read()
+    if proc.returncode != 0 or stderr.strip() and not command[0].endswith("wine64"):
+        raise RuntimeError("%s failed: %r" % (command, stderr[-300:]))
     return elapsed
 
 

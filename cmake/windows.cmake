@@ -4,6 +4,9 @@
 # (the "windows" preset cross-builds with cmake/mingw-w64.cmake). Provides:
 #   kestario_windows_resources  OBJECT library: the resources (message catalog, manifest,
 #                               version block).
+#   kestario_checker_resources  OBJECT library: the resources of updater-check.exe (the same
+#                               catalog and manifest, its own version block:
+#                               resources/updater-check.rc), linked by tools/checker.
 #   KESTARIO_WINDOWS_MAIN       the source of the WinMain entry point (engine/main_win32.cc).
 #   KESTARIO_WINDOWS_RESOURCES  the resource description (resources/updater.rc), built by the
 #                               OBJECT library above; not to be added to a target directly.
@@ -52,16 +55,34 @@ add_custom_command(
   VERBATIM)
 add_custom_target(kestario_windows_texts DEPENDS ${KESTARIO_GENERATED_DIR}/texts.rc)
 
+# The manifest, with the product's version in its assembly identity.
+configure_file(${CMAKE_SOURCE_DIR}/resources/updater.manifest.in
+               ${KESTARIO_GENERATED_DIR}/updater.manifest @ONLY)
+
 add_library(kestario_windows_resources OBJECT ${KESTARIO_WINDOWS_RESOURCES})
 add_dependencies(kestario_windows_resources kestario_windows_texts)
 target_include_directories(kestario_windows_resources PRIVATE
   ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
-target_compile_definitions(kestario_windows_resources PRIVATE
+# The version numbers of both programs' version blocks (resources/version.rc): project().
+set(KESTARIO_VERSION_DEFINITIONS
   KESTARIO_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
   KESTARIO_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   KESTARIO_VERSION_PATCH=${PROJECT_VERSION_PATCH})
+target_compile_definitions(kestario_windows_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
+# What both programs' resource descriptions include.
+set(KESTARIO_RESOURCE_DEPENDS
+  ${KESTARIO_GENERATED_DIR}/texts.rc ${KESTARIO_GENERATED_DIR}/updater.manifest
+  ${CMAKE_SOURCE_DIR}/resources/catalog.rc ${CMAKE_SOURCE_DIR}/resources/version.rc)
 set_source_files_properties(${KESTARIO_WINDOWS_RESOURCES} PROPERTIES
-  OBJECT_DEPENDS "${KESTARIO_GENERATED_DIR}/texts.rc;${CMAKE_SOURCE_DIR}/resources/updater.manifest")
+  OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS}")
+
+add_library(kestario_checker_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/updater-check.rc)
+add_dependencies(kestario_checker_resources kestario_windows_texts)
+target_include_directories(kestario_checker_resources PRIVATE
+  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
+target_compile_definitions(kestario_checker_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/updater-check.rc PROPERTIES
+  OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS}")
 
 # Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources
 # linked in as objects, GUI subsystem (no console window).

@@ -1,5 +1,6 @@
 #include "tools/checker/command.h"
 
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,6 +36,13 @@ TEST_F(CommandTest, HelpDocumentsUsageAndExitStatuses) {
   EXPECT_NE(std::string::npos, out.str().find("\n  2  the script cannot be read"));
   EXPECT_NE(std::string::npos, out.str().find("--registry FILE"));
   EXPECT_EQ(kExitClean, Run({"-h"}));
+}
+
+TEST_F(CommandTest, VersionIsOneLineAndEndsTheCommand) {
+  EXPECT_EQ(kExitClean, Run({"--version", "no-such-script.ini"}));
+  EXPECT_TRUE(std::regex_match(out.str(), std::regex("updater-check [0-9]+\\.[0-9]+\\.[0-9]+\n")))
+      << out.str();
+  EXPECT_EQ("", err.str());
 }
 
 TEST_F(CommandTest, CleanScriptExitsWithZero) {

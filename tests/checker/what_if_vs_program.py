@@ -87,32 +87,41 @@ def predict(checker, script, registry, args, answers):
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
 
-def take_answers(prediction, lines):
-    """Walks the predicted boxes as the terminal takes the input; returns (section, answer) for the
-    first box whose section has no answer yet or another one, else None; and a conflict flag."""
-    given = prediction["given"]
-    at = 0
+def take_answers(prediction, given, answer):
+    """Walks the predicted boxes, asking `answer(yes_no)` for the answer each one takes (None for
+    an OK box); returns (section, answer) for the first Yes/No box whose section has no answer
+    in `given` yet or another one, else None; and a conflict flag."""
     for box in prediction["boxes"]:
         yes_no = box["kind"] in ("WARNING", "QUESTION") and box["message"] == 0
+        taken = answer(yes_no)
         if not yes_no:
-            at += 1  # an OK box takes one line, whatever it holds
             continue
-        answer = "no"
-        while at < len(lines):
-            line = lines[at]
-            at += 1
-            if line[:1] in ("y", "Y"):
-                answer = "yes"
-                break
-            if line[:1] in ("n", "N"):
-                answer = "no"
-                break
         section = prediction["steps"][box["step"] - 1]["section"].upper()
         if section not in given:
-            return (section, answer), False
-        if given[section] != answer:
-            return (section, answer), True
+            return (section, taken), False
+        if given[section] != taken:
+            return (section, taken), True
     return None, False
+
+
+def terminal_answers(lines):
+    """The answers as the terminal takes them from `lines`: an OK box (an error box too) takes
+    one line, a Yes/No box takes lines until one starts with y or n; end of input answers No."""
+    at = [0]
+
+    def answer(yes_no):
+        if not yes_no:
+            at[0] += 1
+            return None
+        while at[0] < len(lines):
+            line = lines[at[0]]
+            at[0] += 1
+            if line[:1] in ("y", "Y"):
+                return "yes"
+            if line[:1] in ("n", "N"):
+                return "no"
+        return "no"
+    return answer
 
 
 def compare(scenario, program, registry_program, checker):
@@ -136,8 +145,7 @@ def compare(scenario, program, registry_program, checker):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
                                    answers)
             prediction = json.loads(text)
-            prediction["given"] = answers
-            wanted, conflict = take_answers(prediction, lines)
+            wanted, conflict = take_answers(prediction, answers, terminal_answers(lines))
             if conflict:
                 return "excluded", "answers MSGBOX [%s] differently at different times" % wanted[0]
             if wanted is None:

@@ -29,7 +29,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "checker"))
-from what_if_vs_program import changes, snapshot  # noqa: E402
+from what_if_vs_program import changes, snapshot, take_answers  # noqa: E402
 
 WINE = os.environ.get("WINE_BIN", "/usr/lib/wine/wine64")
 # What the harness itself puts in the folder: the program and the trace of its run.
@@ -53,22 +53,11 @@ def predict(spec, answers):
     return proc.returncode, json.loads(text) if proc.returncode != 2 else None
 
 
-def take_answers(prediction, given, answers):
-    """Walks the predicted boxes as the harness answers them: each Yes/No box takes the next of
-    `answers` (No when they have run out), an OK box takes none. Returns (section, answer) for the
-    first box whose section has no answer yet or another one, else None; and a conflict flag."""
-    at = 0
-    for box in prediction["boxes"]:
-        if box["kind"] not in ("WARNING", "QUESTION") or box["message"] != 0:
-            continue
-        answer = answers[at] if at < len(answers) else "no"
-        at += 1
-        section = prediction["steps"][box["step"] - 1]["section"].upper()
-        if section not in given:
-            return (section, answer), False
-        if given[section] != answer:
-            return (section, answer), True
-    return None, False
+def in_order(answers):
+    """The answers as the harness gives them: each Yes/No box takes the next of `answers` (No
+    when they have run out), an OK box none."""
+    rest = iter(answers)
+    return lambda yes_no: next(rest, "no") if yes_no else None
 
 
 def settle(spec):
@@ -78,7 +67,7 @@ def settle(spec):
         status, prediction = predict(spec, answers)
         if status == 2:
             return None, "no readable script; --what-if exits with 2 as documented"
-        wanted, conflict = take_answers(prediction, answers, spec["answers"])
+        wanted, conflict = take_answers(prediction, answers, in_order(spec["answers"]))
         if conflict:
             return None, "answers MSGBOX [%s] differently at different times" % wanted[0]
         if wanted is None:

@@ -35,7 +35,7 @@ std::string UsageText() {
          "       updater-check --what-if [--answer SECTION=yes|no|ok ...]\n"
          "                     [--answers-default yes|no] [--caption TEXT] [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
-         "       updater-check --help\n"
+         "       updater-check --help | --version\n"
          "\n"
          "Reads an update script the way the updater does (same profile reader, symbols and\n"
          "expansion) and reports the faults that would stop it, for every list the script can\n"
@@ -71,6 +71,7 @@ std::string UsageText() {
          "                   the build (docs/registry.md)\n"
 #endif
          "  -h, --help       print this help\n"
+         "  --version        print the version: updater-check X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  no errors (warnings allowed)\n"
@@ -106,6 +107,9 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         optionsEnded = true;
       } else if (argument == "-h" || argument == "--help") {
         out << UsageText();
+        return kExitClean;
+      } else if (argument == "--version") {
+        out << "updater-check " << KESTARIO_VERSION << "\n";
         return kExitClean;
       } else if (argument == "--json" || argument == "--plan" || argument == "--dot") {
         Output chosen = argument == "--json"   ? Output::kJson
