@@ -93,14 +93,17 @@ function(kestario_windows_executable target)
 endfunction()
 
 # Test helpers that run under Wine (console programs): the profile probe, a stand-alone box and
-# the reader of open boxes, and a program that holds a file open without sharing; and the
-# benchmark's floors (bench/): a bare CopyFileA, and the calls of EXIST procedures.
+# the reader of open boxes, a program that holds a file open without sharing, and one that leaves
+# a trace of having been started; and the benchmark's floors (bench/): a bare CopyFileA, and the
+# calls of EXIST procedures.
 add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
 target_link_libraries(profile_probe PRIVATE kestario_flags)
 add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
 target_link_libraries(box_probe PRIVATE kestario_flags)
 add_executable(hold_open ${CMAKE_SOURCE_DIR}/tests/wine/hold_open.cc)
 target_link_libraries(hold_open PRIVATE kestario_flags)
+add_executable(launch_marker ${CMAKE_SOURCE_DIR}/tests/wine/launch_marker.cc)
+target_link_libraries(launch_marker PRIVATE kestario_flags)
 add_executable(copy_baseline ${CMAKE_SOURCE_DIR}/bench/copy_baseline_win.cc)
 target_link_libraries(copy_baseline PRIVATE kestario_flags)
 add_executable(exist_baseline ${CMAKE_SOURCE_DIR}/bench/exist_baseline_win.cc)

@@ -1,7 +1,5 @@
 #include "platform/command_line_posix.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <cstring>
 
@@ -117,18 +115,13 @@ bool SplitArguments(const char* rest, Vector* out) {
 
 }  // namespace
 
-bool IsExistingNonFolder(const char* path) {
-  struct stat info;
-  return stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
-}
-
 void FreeArgumentVector(char** argv) {
   if (!argv) return;
   for (char** item = argv; *item; ++item) free(*item);
   free(argv);
 }
 
-bool SplitCommandLine(const char* commandLine, FileProbe probe, char*** argv) {
+bool SplitCommandLine(const char* commandLine, char*** argv) {
   *argv = nullptr;
   if (!commandLine) return false;
   const char* p = commandLine;
@@ -146,33 +139,13 @@ bool SplitCommandLine(const char* commandLine, FileProbe probe, char*** argv) {
     }
     rest = close ? close + 1 : p + 1 + length;
   } else {
-    // Word ends, from the longest run of words to the first word alone.
-    const char* firstEnd = p;
-    while (*firstEnd && !IsBlank(*firstEnd)) ++firstEnd;
-    const char* chosen = firstEnd;
-    const char* end = p + strlen(p);
-    while (end > firstEnd && IsBlank(end[-1])) --end;
-    while (end > firstEnd) {
-      char* candidate = CopyRange(p, static_cast<size_t>(end - p));
-      if (!candidate) {
-        FreeArgumentVector(result.items);
-        return false;
-      }
-      bool exists = probe && probe(candidate);
-      free(candidate);
-      if (exists) {
-        chosen = end;
-        break;
-      }
-      // Step back to the end of the previous word.
-      while (end > firstEnd && !IsBlank(end[-1])) --end;
-      while (end > firstEnd && IsBlank(end[-1])) --end;
-    }
-    if (!result.Add(CopyRange(p, static_cast<size_t>(chosen - p)))) {
+    const char* end = p;
+    while (*end && !IsBlank(*end)) ++end;
+    if (!result.Add(CopyRange(p, static_cast<size_t>(end - p)))) {
       FreeArgumentVector(result.items);
       return false;
     }
-    rest = chosen;
+    rest = end;
   }
   if (!SplitArguments(rest, &result)) {
     FreeArgumentVector(result.items);

@@ -3,9 +3,8 @@
 // - Blanks (spaces and tabs) before the program are skipped.
 // - A program starting with a double quote runs to the next double quote (or to the end of the
 //   line when there is none); the quotes are not part of it.
-// - Otherwise the program is the longest run of space-separated words from the start, spacing
-//   kept, that names an existing file that is not a folder; when no run does, the first word. A
-//   path with spaces therefore works without quotes, and a shorter prefix never takes its place.
+// - Otherwise the program is the first word, up to a blank. Nothing is searched for: the caller
+//   decides the program and quotes it when it holds a blank (LaunchProgram, process.h).
 // - The rest is split into arguments by POSIX shell quoting: blanks (space, tab, line feed)
 //   separate arguments; inside single quotes every byte is literal; inside double quotes a
 //   backslash escapes only $ ` " \ and line feed; elsewhere a backslash escapes the next byte
@@ -16,15 +15,10 @@
 
 namespace kestario {
 
-// Answers whether `path` names an existing file that is not a folder.
-using FileProbe = bool (*)(const char* path);
-
-// The probe of the real file system (stat).
-bool IsExistingNonFolder(const char* path);
-
 // Splits `commandLine` into a null-terminated, malloc'd array of malloc'd texts: element 0 is the
-// program, then the arguments. False when the line holds no program or memory runs out.
-bool SplitCommandLine(const char* commandLine, FileProbe probe, char*** argv);
+// program, then the arguments. False when the line holds no program or memory runs out. Takes
+// time in proportion to the line's length.
+bool SplitCommandLine(const char* commandLine, char*** argv);
 
 // Frees an array from SplitCommandLine (null is fine).
 void FreeArgumentVector(char** argv);

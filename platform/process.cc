@@ -3,8 +3,107 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "text/byte_buffer.h"
 
 namespace kestario {
+
+namespace {
+
+// The longest path the system can open; a longer text is never probed, as it names nothing.
+#ifdef _WIN32
+constexpr size_t kLongestPath = 32767;
+#else
+constexpr size_t kLongestPath = 4096;
+#endif
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A separator inside a path; Windows takes "/" as well as "\".
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/';
+#else
+  return c == '/';
+#endif
+}
+
+// The first `length` bytes of an item, with room to probe any of its prefixes: each probe ends
+// the text for a moment at the prefix's end (and, on Windows, appends ".exe") and then puts the
+// bytes back, so that probing the prefixes of a long item copies it once.
+class PrefixProbe {
+ public:
+  PrefixProbe(System& system, const char* item, size_t length) : system_(system) {
+    length_ = length < kLongestPath ? length : kLongestPath;
+    text_ = static_cast<char*>(AllocateBlock(length_ + 5));
+    if (text_) {
+      memcpy(text_, item, length_);
+      memset(text_ + length_, 0, 5);
+    }
+  }
+  ~PrefixProbe() { ReleaseBlock(text_); }
+  PrefixProbe(const PrefixProbe&) = delete;
+  PrefixProbe& operator=(const PrefixProbe&) = delete;
+
+  bool Ready() const { return text_ != nullptr; }
+
+  // The attributes of the item's first `end` bytes; nothing for a text too long to be a path.
+  uint32_t Attributes(size_t end, const char* suffix = "") {
+    if (end > length_ || end == 0) return kInvalidFileAttributes;
+    char saved[5];
+    memcpy(saved, text_ + end, 5);
+    size_t extra = strlen(suffix);
+    memcpy(text_ + end, suffix, extra);
+    text_[end + extra] = '\0';
+    uint32_t attributes = system_.GetFileAttributesA(text_);
+    memcpy(text_ + end, saved, 5);
+    return attributes;
+  }
+
+  bool IsFolder(size_t end) {
+    uint32_t attributes = Attributes(end);
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) != 0;
+  }
+
+  // Whether the first `end` bytes name a file that is not a folder. On Windows a name without an
+  // extension also names "NAME.exe", as CreateProcess reads it.
+  bool IsProgramFile(size_t end) {
+    uint32_t attributes = Attributes(end);
+    if (attributes != kInvalidFileAttributes) return (attributes & kFileAttributeDirectory) == 0;
+#ifdef _WIN32
+    for (size_t i = end; i > 0 && !IsSeparator(text_[i - 1]); --i) {
+      if (text_[i - 1] == '.') return false;
+    }
+    attributes = Attributes(end, ".exe");
+    return attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory) == 0;
+#else
+    return false;
+#endif
+  }
+
+ private:
+  System& system_;
+  char* text_;
+  size_t length_;
+};
+
+// Whether `word` (up to a blank or the end) reads as the rest of a path rather than a parameter:
+// it holds a separator and is neither an absolute path nor an option.
+bool ContinuesAPath(const char* word) {
+  if (*word == '"') ++word;
+  const char* end = word;
+  bool separator = false;
+  while (*end && !IsBlank(*end)) separator = IsSeparator(*end++) || separator;
+  if (!separator || *word == '-') return false;
+#ifdef _WIN32
+  if (*word == '\\' || *word == '/') return false;
+  bool drive = ((*word >= 'A' && *word <= 'Z') || (*word >= 'a' && *word <= 'z')) && word[1] == ':';
+  return !drive;
+#else
+  return *word != '/';
+#endif
+}
+
+}  // namespace
 
 bool GetDirectoryPart(const char* path, TextString* directory) {
   if (!path || !directory) return false;
@@ -21,26 +120,77 @@ bool GetDirectoryPart(const char* path, TextString* directory) {
   return true;
 }
 
+bool FindProgramInItem(const char* item, size_t* programLength) {
+  if (!item || !programLength) return false;
+  size_t length = strlen(item);
+  *programLength = length;
+  PrefixProbe probe(CurrentSystem(), item, length);
+  if (!probe.Ready()) return false;
+  if (probe.IsProgramFile(length)) return true;
+
+  // The longest run of words before a blank that names a file.
+  size_t chosen = 0;
+  for (size_t end = length < kLongestPath ? length : kLongestPath; end > 0; --end) {
+    if (IsBlank(item[end]) && !IsBlank(item[end - 1]) && probe.IsProgramFile(end)) {
+      chosen = end;
+      break;
+    }
+  }
+  if (chosen == 0) return true;  // the whole item, which names nothing: it will fail to start
+
+  // The words after it are its parameters, unless the item goes on as a path: through a folder
+  // that exists, or as the rest of a path such as "Files\Tool\tool.exe".
+  if (probe.IsFolder(length)) return false;
+  for (size_t end = chosen + 1; end < length && end <= kLongestPath; ++end) {
+    if (IsSeparator(item[end]) && probe.IsFolder(end)) return false;
+  }
+  const char* rest = item + chosen;
+  while (IsBlank(*rest)) ++rest;
+  if (ContinuesAPath(rest)) return false;
+  *programLength = chosen;
+  return true;
+}
+
 bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
                    LaunchOutcome* outcome) {
   if (!program) return false;
-  TextString directory;
-  if (!GetDirectoryPart(program, &directory) || directory.GetLength() == 0) return false;
+  if (!parameters) parameters = "";
+  size_t programLength = 0;
+  if (!FindProgramInItem(program, &programLength)) return false;
 
-  // A program path with a space that names an existing file is quoted, so that the system can
-  // never start a shorter prefix of it. Wildcards would make the existence test a search.
-  TextString commandLine;
-  bool quote = strchr(program, ' ') != nullptr && strpbrk(program, "*?") == nullptr &&
-               CurrentSystem().FindAnyMatch(program);
-  if (quote) {
-    commandLine = TextString("\"").Concat(program).Concat("\"");
-  } else {
-    commandLine = TextString(program);
+  // The program's own text, in double quotes when it has a blank, so that the system reads it
+  // whole and never searches a shorter prefix; the rest of the item and the parameters follow.
+  TextString name;
+  if (programLength >= UINT32_MAX || !name.Allocate(static_cast<uint32_t>(programLength + 1))) {
+    return false;
   }
-  commandLine = commandLine.Concat(" ").Concat(parameters ? parameters : "");
-  if (outcome) outcome->commandLine.Assign(commandLine);
+  memcpy(name.GetText(), program, programLength);
+  name.GetText()[programLength] = '\0';
+  const char* text = name.GetConstText();
+  bool quote = strpbrk(text, " \t") != nullptr;
+  if (text[0] == '"' || (quote && strchr(text, '"'))) return false;  // no way to quote it
+
+  TextString directory;
+  if (!GetDirectoryPart(text, &directory) || directory.GetLength() == 0) return false;
+
+  const char* rest = program + programLength;
+  size_t restLength = strlen(rest);
+  size_t parametersLength = strlen(parameters);
+  size_t total = programLength + (quote ? 2 : 0) + restLength + 1 + parametersLength;
+  TextString commandLine;
+  if (total >= UINT32_MAX || !commandLine.Allocate(static_cast<uint32_t>(total + 1))) return false;
   char* buffer = commandLine.GetText();
-  if (!buffer || commandLine.GetLength() == 0) return false;
+  char* at = buffer;
+  if (quote) *at++ = '"';
+  memcpy(at, text, programLength);
+  at += programLength;
+  if (quote) *at++ = '"';
+  memcpy(at, rest, restLength);
+  at += restLength;
+  *at++ = ' ';
+  memcpy(at, parameters, parametersLength);
+  at[parametersLength] = '\0';
+  if (outcome) outcome->commandLine.Assign(commandLine);
 
   System& system = CurrentSystem();
   ProcessHandle handle = kNoProcess;

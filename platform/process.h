@@ -2,6 +2,7 @@
 #ifndef KESTARIO_PLATFORM_PROCESS_H_
 #define KESTARIO_PLATFORM_PROCESS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text/text_string.h"
@@ -12,11 +13,24 @@ namespace kestario {
 // separator, when the separator is its first character, or when memory runs out.
 bool GetDirectoryPart(const char* path, TextString* directory);
 
-// Starts `program` with `parameters` in the program's own folder, and waits for it to end when
-// `wait` is nonzero. The command line is the program, one space and the parameters; a program
-// path with a space in it that names an existing file is put in double quotes, so that the system
-// can never start a shorter prefix of it. True when the program started (and, if asked, was
-// waited for); its exit code is not examined.
+// Decides which part of a LAUNCH `FILE` item is the program, from the item alone:
+// - the whole item, when it names a file that is not a folder;
+// - otherwise the longest run of its words (ended by a blank) that names one, the words after it
+//   being parameters, unless the item goes on as a path: when the whole item or any part of it
+//   ended by a separator after that run names a folder, or when the next word holds a separator
+//   without being an absolute path or an option ("-x"; on Windows also "/x"), the item is
+//   ambiguous and false is returned;
+// - otherwise the whole item (which then fails to start).
+// On Windows a name without an extension also names "NAME.exe". `*programLength` receives the
+// program's length in bytes. False too when memory runs out.
+bool FindProgramInItem(const char* item, size_t* programLength);
+
+// Starts the program that `program` (a FILE item) names, as FindProgramInItem decides it, with
+// the rest of the item and `parameters`, in the program's own folder, and waits for it to end
+// when `wait` is nonzero. The command line is the program (in double quotes when it holds a
+// blank, so that the system never searches a shorter prefix of it), the rest of the item, one
+// space and the parameters. False when the item is ambiguous, or the program has no folder part
+// or did not start (or, if asked, could not be waited for); its exit code is not examined.
 //
 // When `outcome` is given it receives what the run log tells of the start: the command line
 // handed to the system, and, after a wait, the program's exit code when the system gives it.

@@ -30,21 +30,22 @@ bool SameFile(const struct stat& now, dev_t device, ino_t inode, off_t size,
          now.st_mtim.tv_sec == modified.tv_sec && now.st_mtim.tv_nsec == modified.tv_nsec;
 }
 
-// Reads the whole open file into a malloc'd block.
-bool ReadAll(int fd, size_t hint, char** bytes, size_t* length) {
+// Reads the whole open file into a malloc'd block; sets *outOfMemory when that is why it fails.
+bool ReadAll(int fd, size_t hint, char** bytes, size_t* length, bool* outOfMemory) {
   size_t capacity = hint + 1;
   char* block = static_cast<char*>(malloc(capacity));
-  if (!block) return false;
+  if (!block) {
+    *outOfMemory = true;
+    return false;
+  }
   size_t used = 0;
   for (;;) {
     if (used == capacity) {
-      if (capacity > SIZE_MAX / 2) {
-        free(block);
-        return false;
-      }
-      char* larger = static_cast<char*>(realloc(block, capacity * 2));
+      char* larger =
+          capacity > SIZE_MAX / 2 ? nullptr : static_cast<char*>(realloc(block, capacity * 2));
       if (!larger) {
         free(block);
+        *outOfMemory = true;
         return false;
       }
       block = larger;
@@ -66,7 +67,7 @@ bool ReadAll(int fd, size_t hint, char** bytes, size_t* length) {
 
 }  // namespace
 
-ProfileCache::ProfileCache() : slots_(nullptr), nextVictim_(0), loads_(0) {
+ProfileCache::ProfileCache() : slots_(nullptr), nextVictim_(0), loads_(0), outOfMemory_(false) {
   slots_ = static_cast<Slot*>(calloc(kSlots, sizeof(Slot)));
 }
 
@@ -111,6 +112,7 @@ void ProfileCache::Flush(const char* path) {
 }
 
 const ProfileData* ProfileCache::Get(const char* path) {
+  outOfMemory_ = !slots_;
   if (!path || !*path || !slots_) return nullptr;
   Slot* slot = Find(path);
   if (slot && slot->flushed && slot->looked) return slot->data;
@@ -139,7 +141,10 @@ const ProfileData* ProfileCache::Load(const char* path, Slot** found, bool* answ
   if (!slot) {
     slot = Claim(path);
     *found = slot;
-    if (!slot) return nullptr;
+    if (!slot) {
+      outOfMemory_ = true;
+      return nullptr;
+    }
   }
   delete slot->data;
   slot->data = nullptr;
@@ -151,17 +156,19 @@ const ProfileData* ProfileCache::Load(const char* path, Slot** found, bool* answ
   char* bytes = nullptr;
   size_t length = 0;
   bool ok = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
-            ReadAll(fd, static_cast<size_t>(opened.st_size), &bytes, &length);
+            ReadAll(fd, static_cast<size_t>(opened.st_size), &bytes, &length, &outOfMemory_);
   close(fd);
   if (!ok) return nullptr;
   ++loads_;
   ProfileData* data = new (std::nothrow) ProfileData();
   if (!data) {
     free(bytes);
+    outOfMemory_ = true;
     return nullptr;
   }
   if (!data->Adopt(bytes, length)) {
     delete data;
+    outOfMemory_ = true;
     return nullptr;
   }
   slot->device = opened.st_dev;

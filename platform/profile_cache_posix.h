@@ -31,6 +31,9 @@ class ProfileCache {
   // Starts a new round of reads of the file at `path`: see above.
   void Flush(const char* path);
 
+  // Whether the last Get gave null because memory ran out.
+  bool OutOfMemory() const { return outOfMemory_; }
+
   // How many times a file was read and parsed (for tests of the cache).
   size_t LoadCount() const { return loads_; }
 
@@ -43,6 +46,7 @@ class ProfileCache {
   Slot* slots_;
   size_t nextVictim_;
   size_t loads_;
+  bool outOfMemory_;
 };
 
 }  // namespace kestario

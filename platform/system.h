@@ -50,6 +50,11 @@ constexpr long kErrorSuccess = 0;
 constexpr long kErrorFileNotFound = 2;
 constexpr long kErrorMoreData = 234;
 
+// File attributes, with their Win32 values.
+constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeDirectory = 0x10u;
+constexpr uint32_t kFileAttributeNormal = 0x80u;
+
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
 
@@ -81,6 +86,7 @@ class System {
                                         const char* file) = 0;
   // GetPrivateProfileSectionA: the entries of `section`, each followed by a NUL byte, the list
   // ended by one more NUL byte (a single NUL byte when the section is absent or empty). Read whole.
+  // When memory runs out, `entries` is left empty (no bytes at all).
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                          const char* file) = 0;
   // WritePrivateProfileStringA(NULL, NULL, NULL, file), the flush of the profile cache: reads of
@@ -135,6 +141,9 @@ class System {
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
+  // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
+  // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
+  virtual uint32_t GetFileAttributesA(const char* path) = 0;
   // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;

@@ -1,6 +1,7 @@
 #include "platform/system_posix.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -69,6 +70,72 @@ char* AbsolutePath(const char* path) {
   return result;
 }
 
+// The children started without a wait that were still running when their handle was closed:
+// SIGCHLD reaps each of them as it ends, so that none stays a zombie. The array is changed only
+// with SIGCHLD blocked; the handler only clears slots.
+pid_t* g_detached = nullptr;
+size_t g_detachedSlots = 0;
+bool g_reaperInstalled = false;
+
+void ReapDetachedChildren(int) {
+  int savedErrno = errno;
+  for (size_t i = 0; i < g_detachedSlots; ++i) {
+    int status;
+    if (g_detached[i] > 0 && waitpid(g_detached[i], &status, WNOHANG) != 0) g_detached[i] = 0;
+  }
+  errno = savedErrno;
+}
+
+// Blocks SIGCHLD for its lifetime.
+class ChildSignalHeld {
+ public:
+  ChildSignalHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGCHLD);
+    held_ = sigprocmask(SIG_BLOCK, &set, &previous_) == 0;
+  }
+  ~ChildSignalHeld() {
+    if (held_) sigprocmask(SIG_SETMASK, &previous_, nullptr);
+  }
+  ChildSignalHeld(const ChildSignalHeld&) = delete;
+  ChildSignalHeld& operator=(const ChildSignalHeld&) = delete;
+
+ private:
+  sigset_t previous_;
+  bool held_;
+};
+
+// Hands a running child to the reaper; false when there is no room for it (it is then reaped
+// by init once the program ends).
+bool DetachChild(pid_t child) {
+  ChildSignalHeld held;
+  if (!g_reaperInstalled) {
+    struct sigaction reaper;
+    memset(&reaper, 0, sizeof reaper);
+    reaper.sa_handler = ReapDetachedChildren;
+    sigemptyset(&reaper.sa_mask);
+    reaper.sa_flags = SA_RESTART | SA_NOCLDSTOP;
+    if (sigaction(SIGCHLD, &reaper, nullptr) != 0) return false;
+    g_reaperInstalled = true;
+  }
+  size_t slot = 0;
+  while (slot < g_detachedSlots && g_detached[slot] > 0) ++slot;
+  if (slot == g_detachedSlots) {
+    size_t next = g_detachedSlots ? g_detachedSlots * 2 : 16;
+    pid_t* larger = static_cast<pid_t*>(realloc(g_detached, next * sizeof(pid_t)));
+    if (!larger) return false;
+    for (size_t i = g_detachedSlots; i < next; ++i) larger[i] = 0;
+    g_detached = larger;
+    g_detachedSlots = next;
+  }
+  g_detached[slot] = child;
+  // It may have ended before it was put in the table.
+  int status;
+  if (waitpid(child, &status, WNOHANG) != 0) g_detached[slot] = 0;
+  return true;
+}
+
 }  // namespace
 
 PosixSystem::PosixSystem()
@@ -115,12 +182,12 @@ void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* ent
   const ProfileData* data = profiles_.Get(file);
   static const char kEmpty[1] = {'\0'};
   if (!data) {
-    entries->SetBytes(kEmpty, 1);
+    if (profiles_.OutOfMemory() || !entries->SetBytes(kEmpty, 1)) entries->Free();
     return;
   }
   size_t size = data->ListSection(section, nullptr, 0);
   if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
-    entries->SetBytes(kEmpty, 1);
+    entries->Free();  // out of memory
     return;
   }
   data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);
@@ -141,9 +208,20 @@ int PosixSystem::LoadStringA(unsigned id, char* buffer, int size) {
 }
 
 int PosixSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+  // A terminal whose reader has gone makes the box fail to show, not end the program: SIGPIPE is
+  // ignored while the box is written (the disposition is put back after, so started programs
+  // get the usual one).
+  struct sigaction ignore;
+  memset(&ignore, 0, sizeof ignore);
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  struct sigaction previous;
+  bool saved = sigaction(SIGPIPE, &ignore, &previous) == 0;
   fflush(stdout);
   fflush(stderr);
-  return RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+  int answer = RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+  if (saved) sigaction(SIGPIPE, &previous, nullptr);
+  return answer;
 }
 
 uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
@@ -317,6 +395,12 @@ bool PosixSystem::AppendFileA(const char* path, const char* bytes, uint32_t leng
 
 bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
 
+uint32_t PosixSystem::GetFileAttributesA(const char* path) {
+  struct stat info;
+  if (!path || !*path || stat(path, &info) != 0) return kInvalidFileAttributes;
+  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
 bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   return PosixGetFileLocalDate(path, date);
 }
@@ -325,7 +409,7 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
                                  ProcessHandle* process) {
   if (process) *process = kNoProcess;
   char** argv = nullptr;
-  if (!SplitCommandLine(commandLine, IsExistingNonFolder, &argv)) return false;
+  if (!SplitCommandLine(commandLine, &argv)) return false;
   // The program is found from the caller's folder, before the child changes its own.
   char* program = AbsolutePath(argv[0]);
   if (!program) {
@@ -345,7 +429,13 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
     // Only async-signal-safe calls from here on.
     close(report[0]);
     int error = 0;
-    if (currentDirectory && *currentDirectory && chdir(currentDirectory) != 0) {
+    // The child reads nothing of the updater's standard input (the answers to its boxes).
+    int nothing = open("/dev/null", O_RDONLY);
+    if (nothing < 0 || dup2(nothing, STDIN_FILENO) < 0) {
+      error = errno;
+    } else if (nothing != STDIN_FILENO && close(nothing) != 0) {
+      error = errno;
+    } else if (currentDirectory && *currentDirectory && chdir(currentDirectory) != 0) {
       error = errno;
     } else {
       execv(program, argv);
@@ -406,12 +496,16 @@ bool PosixSystem::GetExitCodeProcess(ProcessHandle process, uint32_t* code) {
 }
 
 void PosixSystem::CloseProcess(ProcessHandle process) {
-  // Nothing to free for a pid. A child that has already ended is reaped now; one still running is
-  // left alone and reaped by init when the program ends.
+  // Nothing to free for a pid. A child that has already ended (or was waited for) is reaped now;
+  // one still running is reaped as soon as it ends.
   if (process == kNoProcess) return;
+  pid_t child = static_cast<pid_t>(process);
   int status;
-  while (waitpid(static_cast<pid_t>(process), &status, WNOHANG) < 0 && errno == EINTR) {
-  }
+  pid_t reaped;
+  do {
+    reaped = waitpid(child, &status, WNOHANG);
+  } while (reaped < 0 && errno == EINTR);
+  if (reaped == 0) DetachChild(child);
 }
 
 System& RealSystem() {

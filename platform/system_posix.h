@@ -10,8 +10,11 @@
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
 // - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
-//   is started with fork and execv, no shell, in the given folder; a program that cannot be
-//   executed makes CreateProcessA fail. A process handle is the child's pid.
+//   is started with fork and execv, no shell, in the given folder, with /dev/null as its
+//   standard input (so that it never takes the answers meant for the boxes); a program that
+//   cannot be executed makes CreateProcessA fail. A process handle is the child's pid.
+//   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
+//   reaps it when it ends, so children started without a wait never pile up as zombies.
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
@@ -60,6 +63,7 @@ class PosixSystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

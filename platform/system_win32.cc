@@ -270,7 +270,7 @@ class Win32System final : public System {
     DWORD length = 0;
     for (DWORD size = kFirstSectionBufferSize;; size *= 2) {
       if (!entries->Allocate(size)) {
-        entries->Allocate(1);  // Out of memory reads as an empty section.
+        entries->Free();  // Out of memory: no bytes at all, unlike an empty section.
         return;
       }
       length = ::GetPrivateProfileSectionA(section, reinterpret_cast<char*>(entries->GetData()),
@@ -409,6 +409,8 @@ class Win32System final : public System {
     ::FindClose(search);
     return true;
   }
+
+  uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,

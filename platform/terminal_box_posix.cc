@@ -11,19 +11,22 @@ namespace kestario {
 
 namespace {
 
-void WriteAll(int fd, const char* text, size_t length) {
+// False when the text cannot be written (a closed descriptor, a pipe nobody reads ...).
+bool WriteAll(int fd, const char* text, size_t length) {
   while (length > 0) {
     ssize_t done = write(fd, text, length);
     if (done < 0) {
       if (errno == EINTR) continue;
-      return;  // nowhere to show the box; the answer is still read
+      return false;
     }
+    if (done == 0) return false;
     text += done;
     length -= static_cast<size_t>(done);
   }
+  return true;
 }
 
-void WriteText(int fd, const char* text) { WriteAll(fd, text, strlen(text)); }
+bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
 // Reads one line; returns false at end of input (or on a read error) when nothing was read.
 // `first` receives the line's first byte ('\0' for an empty line).
@@ -60,15 +63,14 @@ int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* cap
                           unsigned style) {
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
   const char* prompt = yesNo ? "(Yes/No) " : "(OK) ";
-  WriteText(outFd, "[");
-  WriteText(outFd, caption ? caption : "Error");
-  WriteText(outFd, "] ");
-  WriteText(outFd, MessageBoxKind(style));
-  WriteText(outFd, "\n");
-  WriteText(outFd, text ? text : "");
-  WriteText(outFd, "\n");
+  // A box that cannot be written is not shown: it answers nothing (0) and reads nothing.
+  if (!WriteText(outFd, "[") || !WriteText(outFd, caption ? caption : "Error") ||
+      !WriteText(outFd, "] ") || !WriteText(outFd, MessageBoxKind(style)) ||
+      !WriteText(outFd, "\n") || !WriteText(outFd, text ? text : "") || !WriteText(outFd, "\n")) {
+    return 0;
+  }
   for (;;) {
-    WriteText(outFd, prompt);
+    if (!WriteText(outFd, prompt)) return 0;
     char first;
     if (!ReadLine(inFd, &first)) return yesNo ? kIdNo : kIdOk;
     if (!yesNo) return kIdOk;

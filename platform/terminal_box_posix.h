@@ -9,7 +9,9 @@
 // Answers: an OK box returns kIdOk for any line and at end of input. A Yes/No box (type bits
 // kMbYesNo) returns kIdYes for a line starting with "y" or "Y", kIdNo for "n" or "N", asks
 // again (prompt only) for anything else, and returns kIdNo at end of input. A last line without
-// a line feed counts as a line. Any other type is shown as an OK box.
+// a line feed counts as a line. Any other type is shown as an OK box. A box that cannot be
+// written (a closed descriptor, a pipe whose reader has gone) is not shown and returns 0 without
+// reading; the caller ignores SIGPIPE for the call (PosixSystem::MessageBoxA does).
 #ifndef KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 #define KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 

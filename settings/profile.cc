@@ -56,8 +56,9 @@ int32_t ReadProfileSection(const char* file, const char* section, TextString* de
   ByteBuffer entries;
   CurrentSystem().GetPrivateProfileSectionA(section, &entries, file);
   const char* begin = reinterpret_cast<const char*>(entries.GetConstData());
+  if (begin == nullptr || entries.GetSize() == 0) return -1;  // no bytes at all: out of memory
   const char* limit = begin + entries.GetSize();
-  if (begin == nullptr || begin == limit || *begin == '\0') return 0;
+  if (*begin == '\0') return 0;
 
   // Measure first, then build the result in one block: sections can hold thousands of entries.
   int32_t count = 0;
@@ -75,9 +76,9 @@ int32_t ReadProfileSection(const char* file, const char* section, TextString* de
   size_t oldLength = static_cast<size_t>(destination->GetLength());
   bool startsEmpty = oldLength == 0;
   if (startsEmpty) --added;  // no line feed before the first entry
-  if (oldLength + added + 1 > UINT32_MAX) return 0;
+  if (oldLength + added + 1 > UINT32_MAX) return -1;
   TextString joined;
-  if (!joined.Allocate(static_cast<uint32_t>(oldLength + added + 1))) return 0;
+  if (!joined.Allocate(static_cast<uint32_t>(oldLength + added + 1))) return -1;
   char* out = joined.GetText();
   std::memcpy(out, destination->GetConstText(), oldLength);
   out += oldLength;
@@ -93,7 +94,7 @@ int32_t ReadProfileSection(const char* file, const char* section, TextString* de
     entry += length + 1;
   }
   *out = '\0';
-  destination->Assign(joined);
+  destination->Swap(joined);
   return count;
 }
 

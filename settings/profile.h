@@ -25,7 +25,8 @@ bool ReadProfileInt(const char* file, const char* section, const char* key, int3
 
 // Appends the entries of `section` that do not begin with ";" to `destination`, joined by line
 // feeds (a line feed goes before an entry only when the destination is not empty), and returns
-// how many were appended. 0, destination untouched, when the section is absent or empty.
+// how many were appended. 0, destination untouched, when the section is absent or empty; -1,
+// destination untouched, when memory runs out.
 int32_t ReadProfileSection(const char* file, const char* section, TextString* destination);
 
 }  // namespace kestario

@@ -231,7 +231,7 @@ bool LoadDefinitions() {
   g_symbols->Clear();
   TextString lines;
   int32_t count = ReadProfileSection(ScriptPath(), "DEFINE", &lines);
-  bool built = count == 0 || AddDefineLines(g_symbols, &lines);
+  bool built = count == 0 || (count > 0 && AddDefineLines(g_symbols, &lines));
 
   TextString windows;
   built = built && ReadWindowsDirectory(&windows) && SetSymbolChecked("<Win>", windows);

@@ -117,7 +117,7 @@ void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* en
   }
   size_t size = data->ListSection(section, nullptr, 0);
   if (size > UINT32_MAX || !entries->Allocate(static_cast<uint32_t>(size))) {
-    entries->SetBytes(kEmpty, 1);
+    entries->Free();  // out of memory
     return;
   }
   if (data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size) != size) {
@@ -228,6 +228,12 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   if (files.count(target) != 0 && (failIfExists || readOnly.count(target) != 0)) return false;
   files[target] = source->second;
   return true;
+}
+
+uint32_t MemorySystem::GetFileAttributesA(const char* path) {
+  if (path == nullptr) return kInvalidFileAttributes;
+  if (files.count(path) != 0) return kFileAttributeNormal;
+  return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
 
 bool MemorySystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {

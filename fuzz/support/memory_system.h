@@ -6,8 +6,8 @@
 //   (re-parsed whenever the file's contents changed, for instance by a COPY onto the script).
 // - The registry is a text in the registry file's profile format: one section per key path,
 //   "@" for the default value.
-// - DeleteFileA, CopyFileA, FindAnyMatch and GetFileLocalDate work on the file map; wildcards are
-//   matched by FindAnyMatch only ("*" any run of bytes, "?" one byte).
+// - DeleteFileA, CopyFileA, FindAnyMatch, GetFileAttributesA and GetFileLocalDate work on the
+//   file map; wildcards are matched by FindAnyMatch only ("*" any run of bytes, "?" one byte).
 // - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
 // - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
 // - The system watches the run's rules and records every breach in `violations`: an error box
@@ -82,6 +82,7 @@ class MemorySystem : public System {
   // The run log: appended to an in-memory file (also after an error box, where it ends the run).
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -158,9 +158,11 @@ def check(scenario, checker):
         if (status == 2) == readable:
             problems.append("exit status %d, but the script %s a readable file" %
                             (status, "is" if readable else "is not"))
-        # The boxes of a scenario that needs a user whom permissions bind do not hold for root.
+        # The boxes of a scenario that needs a user whom permissions bind do not hold for root,
+        # nor those of one that runs out of memory under its limit, which the checker has not.
         requires = getattr(scenario, "requires", lambda: [])()
         boxes_hold = not ("nonroot" in requires and os.geteuid() == 0)
+        boxes_hold = boxes_hold and "memory" not in scenario.limits()
         message = program_stops_with_foreseen_message(scenario, folder)
         if readable and boxes_hold and message is not None and status != 1:
             problems.append("the program stops with message %d, but the checker exits with %d"

@@ -210,6 +210,8 @@ def main():
             reason = "needs a user whom file permissions bind; running as root"
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk), which no prediction knows"
+        elif scenario.broken_stderr():
+            reason = "runs with a terminal that cannot show boxes"
         if reason is None:
             verdict, detail = compare(scenario, program, registry_program, checker)
             if verdict == "excluded":

@@ -64,14 +64,24 @@ def run(scenario, program, registry_program):
         def set_limits():
             if "fsize" in limits:
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
+            if "memory" in limits:
+                resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
 
         problems = []
         boxes, rest = [], ""
         for _ in range(scenario.runs()):
+            broken = None
+            if scenario.broken_stderr():
+                reader, broken = os.pipe()
+                os.close(reader)
             proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
                                   input=answers.encode(), stdout=subprocess.PIPE,
-                                  stderr=subprocess.PIPE, timeout=120, preexec_fn=set_limits)
-            shown, left = parse_boxes(proc.stderr.decode("utf-8", "replace"))
+                                  stderr=broken if broken is not None else subprocess.PIPE,
+                                  timeout=120, preexec_fn=set_limits)
+            if broken is not None:
+                os.close(broken)
+            stderr = proc.stderr if proc.stderr is not None else b""
+            shown, left = parse_boxes(stderr.decode("utf-8", "replace"))
             boxes += shown
             rest += left
             if proc.returncode != 0:
@@ -100,6 +110,12 @@ def remove_folder(folder):
     shutil.rmtree(folder, ignore_errors=True)
 
 
+def sanitized(program):
+    """Whether the program is built with AddressSanitizer."""
+    with open(program, "rb") as f:
+        return b"__asan_init" in f.read()
+
+
 def main():
     program, registry_program, folder = sys.argv[1:4]
     names = set(sys.argv[4:])
@@ -108,6 +124,10 @@ def main():
         if names and scenario.name not in names:
             continue
         if not scenario.runs_on("linux"):
+            continue
+        if "memory" in scenario.limits() and sanitized(program):
+            print("skip %s (limits memory; a sanitizer build needs more address space)"
+                  % scenario.name)
             continue
         if "nonroot" in scenario.requires() and os.geteuid() == 0:
             print("skip %s (needs a user whom file permissions bind; running as root)"

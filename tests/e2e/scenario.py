@@ -7,8 +7,11 @@ A scenario file holds sections that begin with a line "=== NAME":
   === requires     optional conditions, one a line; "nonroot": the scenario needs a user whom file
                    permissions bind (root reads a file of mode 000), and is skipped as root
   === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
-                   (the largest file it may write, RLIMIT_FSIZE; a runner that cannot set it
-                   skips the scenario)
+                   (the largest file it may write, RLIMIT_FSIZE), "memory BYTES" (its address
+                   space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
+                   that cannot set them skips the scenario
+  === stderr       optional: "broken pipe" runs the program with a standard error whose reader
+                   has gone, so that no box can be written (no "boxes" are then expected)
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
@@ -114,15 +117,20 @@ class Scenario:
         return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
 
     def limits(self):
-        """{"fsize": bytes}"""
+        """{"fsize": bytes, "memory": bytes}"""
         result = {}
         for line in self.sections.get("limits", []):
             if not line.strip():
                 continue
             name, value = line.split()
-            assert name == "fsize", line
+            assert name in ("fsize", "memory"), line
             result[name] = int(value)
         return result
+
+    def broken_stderr(self):
+        lines = [line.strip() for line in self.sections.get("stderr", []) if line.strip()]
+        assert lines in ([], ["broken pipe"]), lines
+        return lines == ["broken pipe"]
 
     def args(self, subst):
         return self._lines("args", subst)

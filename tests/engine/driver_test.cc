@@ -23,6 +23,15 @@ TEST_F(DriverTest, MissingScriptIsMessageOneUnderTheDefaultCaption) {
             system.boxes[0].text);
 }
 
+TEST_F(DriverTest, MemoryRunningOutWhileDefineIsReadIsMessageThree) {
+  WriteScript("[UPDATER]\nNAME=N\nPROC=A\n[DEFINE]\n<X>=1\n[A]\nMODE=DELETE\nFILE=<X>\n");
+  system.sectionOutOfMemory = "DEFINE";
+  EXPECT_EQ(0, UpdaterMain(""));
+  ASSERT_EQ(1u, system.boxes.size());  // nothing runs without the definitions
+  EXPECT_EQ(DefaultCaption(), system.boxes[0].caption);
+  EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"DEFINE\"", system.boxes[0].text);
+}
+
 TEST_F(DriverTest, StartUpMessagesUseTheCommandLineCaptionAndRunMessagesUseName) {
   WriteScript("[UPDATER]\nPROC=A\n");
   EXPECT_EQ(0, UpdaterMain("\"Night job\" /x"));

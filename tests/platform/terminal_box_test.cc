@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -74,6 +75,28 @@ TEST(TerminalBoxTest, YesNoBoxAsksUntilItGetsAnAnswer) {
   EXPECT_EQ(kIdNo, ShowBox("", "q", "c", kMbYesNo).answer);    // end of input
   EXPECT_EQ(kIdNo, ShowBox("what\n", "q", "c", kMbYesNo).answer);
   EXPECT_EQ(kIdNo, ShowBox(" y\n", "q", "c", kMbYesNo).answer);  // must start with the letter
+}
+
+TEST(TerminalBoxTest, BoxThatCannotBeWrittenIsNotShown) {
+  // Standard error a pipe whose reader has gone: no SIGPIPE ends the program, the box answers 0
+  // and reads none of the answers.
+  int in[2];
+  int out[2];
+  ASSERT_EQ(0, pipe(in));
+  ASSERT_EQ(0, pipe(out));
+  close(out[0]);
+  ASSERT_EQ(2, write(in[1], "y\n", 2));
+  close(in[1]);
+  PosixSystem system;
+  system.SetTerminal(in[0], out[1]);
+  EXPECT_EQ(0, system.MessageBoxA("Delete?", "c", kMbYesNo | kMbIconQuestion));
+  EXPECT_EQ(0, system.MessageBoxA("Done", "c", kMbOk | kMbIconInformation));
+  EXPECT_EQ("y\n", Drain(in[0]));
+  struct sigaction now;
+  ASSERT_EQ(0, sigaction(SIGPIPE, nullptr, &now));
+  EXPECT_EQ(SIG_DFL, now.sa_handler);  // put back after the box
+  close(in[0]);
+  close(out[1]);
 }
 
 TEST(TerminalBoxTest, SystemBoxUsesItsTerminal) {

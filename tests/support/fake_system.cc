@@ -47,6 +47,10 @@ void FakeSystem::GetPrivateProfileStringA(const char* section, const char* key,
 
 void FakeSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                            const char* file) {
+  if (!sectionOutOfMemory.empty() && section != nullptr && sectionOutOfMemory == section) {
+    entries->Free();
+    return;
+  }
   RealSystem().GetPrivateProfileSectionA(section, entries, file);
 }
 
@@ -150,6 +154,10 @@ bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t lengt
 }
 
 bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }
+
+uint32_t FakeSystem::GetFileAttributesA(const char* path) {
+  return RealSystem().GetFileAttributesA(path);
+}
 
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   return RealSystem().GetFileLocalDate(path, date);

@@ -34,6 +34,8 @@ class FakeSystem : public System {
   // Key path below HKEY_LOCAL_MACHINE -> value name (upper case; "" the default) -> data.
   std::map<std::string, std::map<std::string, std::string>> registry;
   int openRegistryKeys = 0;
+  // A section whose reading runs out of memory (its entries are left empty); "" for none.
+  std::string sectionOutOfMemory;
   int deletes = 0;
   int copies = 0;
   int profileFlushes = 0;
@@ -82,6 +84,7 @@ class FakeSystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -55,6 +55,8 @@ def convert(scenario, folder_name):
     if any("{COMPUTER}" in line or "{USER}" in line
            for lines in scenario.sections.values() for line in lines):
         return None, "names the computer or the user (checked by the Linux runner)", None
+    if scenario.broken_stderr():
+        return None, "needs a standard error whose reader has gone", None
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
     out = ["name " + folder_name]

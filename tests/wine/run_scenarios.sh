@@ -34,6 +34,8 @@
 #   no-app-path NAME            makes sure App Paths\NAME does not exist
 #   probe PATH                  puts a real program that starts and ends at once at PATH (the
 #                               rest of the line, spaces included)
+#   marker PATH                 puts a real program at PATH that, when started, writes its
+#                               command line into PATH.ran and ends
 #   box KIND ANSWER             the next box: KIND error|information|warning|question or a
 #                               style number; ANSWER ok|yes|no
 #   caption TEXT                its caption (default: the default caption of texts.def)
@@ -82,7 +84,7 @@ die() { echo "run_scenarios: $*" >&2; exit 2; }
 if [[ ! -f build/windows/CMakeCache.txt ]]; then
   cmake --preset windows >/dev/null || die "cannot configure the windows preset"
 fi
-targets=(box_reader profile_probe hold_open station_launcher)
+targets=(box_reader profile_probe hold_open station_launcher launch_marker)
 [[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
 [[ -f $exe ]] || die "no program at $exe"
@@ -237,7 +239,7 @@ run_scenario() {
       arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
       script-hex) has_script=2; script=$rest ;;
-      file|file-hex|readonly|folder|app-path|no-app-path|probe) setup+=("$keyword $rest") ;;
+      file|file-hex|readonly|folder|app-path|no-app-path|probe|marker) setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
@@ -283,6 +285,9 @@ run_scenario() {
       probe)  # a real program that starts and ends at once (the rest of the line is its path)
         mkdir -p "$(dirname "$(localpath "$item")")"
         cp "$top/build/windows/profile_probe.exe" "$(localpath "$item")" ;;
+      marker)  # a real program that writes its command line into PATH.ran
+        mkdir -p "$(dirname "$(localpath "$item")")"
+        cp "$top/build/windows/launch_marker.exe" "$(localpath "$item")" ;;
       app-path)
         key=${item%% *}; item=${item#* }; value=${item%% *}; text=${item#* }
         text=$(expand "$text")

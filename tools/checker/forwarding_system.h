@@ -61,6 +61,7 @@ class ForwardingSystem : public System {
     return base_->AppendFileA(path, bytes, length);
   }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
+  uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }

@@ -292,10 +292,6 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
-const SimulatedSystem* g_probed = nullptr;
-
-bool OverlayProbe(const char* path) { return g_probed != nullptr && g_probed->IsNonFolder(path); }
-
 #endif
 
 std::string DateText(const LocalDate& date) {
@@ -305,8 +301,8 @@ std::string DateText(const LocalDate& date) {
 }
 
 // The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
-// to its closing quote; otherwise the shortest run of words that names a file (".exe" added to a
-// name without extension on Windows) is the program.
+// to its closing quote; otherwise, on Windows, the shortest run of words that names a file
+// (".exe" added to a name without extension), and on Linux the first word, is the program.
 bool FindProgram(const std::string& line, const SimulatedSystem& system, std::string* program,
                  std::vector<std::string>* arguments) {
 #ifdef _WIN32
@@ -353,10 +349,8 @@ bool FindProgram(const std::string& line, const SimulatedSystem& system, std::st
   return true;
 #else
   char** argv = nullptr;
-  g_probed = &system;
-  bool split = SplitCommandLine(line.c_str(), OverlayProbe, &argv);
-  g_probed = nullptr;
-  if (!split) return false;
+  (void)system;
+  if (!SplitCommandLine(line.c_str(), &argv)) return false;
   *program = argv[0];
   for (char** argument = argv + 1; *argument != nullptr; ++argument) {
     arguments->push_back(*argument);
@@ -406,7 +400,8 @@ bool SimulatedSystem::IsNonFolder(const char* path) const {
   DWORD attributes = Attributes(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 #else
-  return IsExistingNonFolder(path);
+  struct stat info;
+  return stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
 #endif
 }
 
@@ -494,6 +489,12 @@ uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
   std::memcpy(buffer, script_.c_str(), size - 1);
   buffer[size - 1] = '\0';
   return size;
+}
+
+uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
+  const Entry* entry = path != nullptr && *path != '\0' ? Find(path) : nullptr;
+  if (entry == nullptr) return ForwardingSystem::GetFileAttributesA(path);
+  return entry->present ? kFileAttributeNormal : kInvalidFileAttributes;
 }
 
 bool SimulatedSystem::FindAnyMatch(const char* path) {

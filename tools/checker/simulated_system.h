@@ -46,6 +46,7 @@ class SimulatedSystem : public ForwardingSystem {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
+  uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
