@@ -256,6 +256,18 @@ def targets(args, linux, wine):
     return rows
 
 
+def write_outputs(text, markdown_path, json_path, data):
+    """Prints a benchmark's markdown section and writes it to `markdown_path`, and `data()` as JSON
+    to `json_path`, each when given (shared by the benchmarks of this folder)."""
+    print(text)
+    if markdown_path:
+        with open(markdown_path, "w", encoding="utf-8") as f:
+            f.write(text)
+    if json_path:
+        with open(json_path, "w", encoding="utf-8") as f:
+            json.dump(data(), f, indent=1)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
     parser.add_argument("--program")
@@ -276,14 +288,8 @@ def main():
         for folder in [d for d in args.dir.split(",") if d]:
             linux += linux_rows(args, folder)
     wine = wine_rows(args) if args.exe else []
-    text = section(args, linux, wine)
-    print(text)
-    if args.markdown:
-        with open(args.markdown, "w", encoding="utf-8") as f:
-            f.write(text)
-    if args.json:
-        with open(args.json, "w", encoding="utf-8") as f:
-            json.dump({"targets": targets(args, linux, wine)}, f, indent=1)
+    write_outputs(section(args, linux, wine), args.markdown, args.json,
+                  lambda: {"targets": targets(args, linux, wine)})
     return 0
 
 

@@ -15,6 +15,15 @@
 #include <cstdlib>
 #include <cstring>
 
+// FindFirstFileA and FindClose, as the program's EXIST makes them.
+static bool Exists(const char* path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path, &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  return true;
+}
+
 int main(int argc, char** argv) {
   if (argc != 4 && argc != 5) return 2;
   const char* script = argv[1];
@@ -26,10 +35,7 @@ int main(int argc, char** argv) {
     char path[MAX_PATH * 2];
     for (long i = 0; i < count; ++i) {
       snprintf(path, sizeof path, "%s\\f%ld.dat", folder, i);
-      WIN32_FIND_DATAA found;
-      HANDLE search = FindFirstFileA(path, &found);
-      if (search == INVALID_HANDLE_VALUE) return 1;
-      FindClose(search);
+      if (!Exists(path)) return 1;
     }
     return 0;
   }
@@ -55,10 +61,7 @@ int main(int argc, char** argv) {
     if (!find) continue;
     const char* rest = strncmp(value, "<Data>", 6) == 0 ? value + 6 : value;
     snprintf(path, sizeof path, "%s%s", folder, rest);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return 1;
-    FindClose(search);
+    if (!Exists(path)) return 1;
   }
   return 0;
 }

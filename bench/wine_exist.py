@@ -15,7 +15,6 @@ round, and the tables give medians.
 """
 
 import argparse
-import json
 import os
 import shutil
 import statistics
@@ -23,6 +22,8 @@ import subprocess
 import sys
 import tempfile
 import time
+
+from big_copy import write_outputs
 
 WINE = os.environ.get("WINE_BIN", "/usr/lib/wine/wine64")
 RUN_TIMEOUT = 900  # seconds: a box shown by mistake would wait for ever
@@ -199,15 +200,8 @@ def main():
     args.sizes = [int(x) for x in args.sizes.split(",") if x]
     results = measure(args)
     rows = targets(args, results)
-    text = section(args, results, rows)
-    print(text)
-    if args.markdown:
-        with open(args.markdown, "w", encoding="utf-8") as f:
-            f.write(text)
-    if args.json:
-        with open(args.json, "w", encoding="utf-8") as f:
-            json.dump({"results": {str(n): t for n, t in results.items()},
-                       "targets": rows}, f, indent=1)
+    write_outputs(section(args, results, rows), args.markdown, args.json,
+                  lambda: {"results": {str(n): t for n, t in results.items()}, "targets": rows})
     return 0
 
 
