@@ -141,6 +141,8 @@ std::string FolderProblem(const std::string& path) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path)) return "the destination names no file";
+  // The program's ANSI calls take paths of up to MAX_PATH - 1 bytes.
+  if (path.size() >= MAX_PATH) return "the destination's path is longer than MAX_PATH allows";
   DWORD attributes = Attributes(folder);
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return "the destination's folder does not exist";
@@ -246,6 +248,11 @@ std::string FolderProblem(const std::string& path) {
   SplitPath(path, &folder, &name);
   if (!IsFolder(folder)) return "the destination's folder does not exist";
   if (!FolderWritable(folder)) return "the destination's folder is not writable";
+  // The copy is put in place through ".NAME.XXXXXX" beside the destination.
+  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
+    return "the destination's name leaves no room for the temporary file's name beside it";
+  }
   return std::string();
 }
 
