@@ -209,7 +209,7 @@ def main():
         elif "nonroot" in scenario.requires() and os.geteuid() == 0:
             reason = "needs a user whom file permissions bind; running as root"
         elif scenario.limits():
-            reason = "sets a resource limit on the program (a full disk), which no prediction knows"
+            reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
         elif scenario.broken_stderr():
             reason = "runs with a terminal that cannot show boxes"
         if reason is None:
