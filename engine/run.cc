@@ -115,7 +115,7 @@ bool RunProcedureList(ProcedureList list) {
 }
 
 bool ExecuteDelete(DeleteRecord* record) {
-  if (IsRunLogOn()) ProcedureLine(*record).Add(" FILE=").Quoted(record->file).Write();
+  if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems paths(record->file);
@@ -136,10 +136,8 @@ bool ExecuteDelete(DeleteRecord* record) {
 bool ExecuteLaunch(LaunchRecord* record) {
   if (IsRunLogOn()) {
     ProcedureLine(*record)
-        .Add(" FILE=")
-        .Quoted(record->file)
-        .Add(" PARAM=")
-        .Quoted(record->param)
+        .Key("FILE", record->file)
+        .Key("PARAM", record->param)
         .Add(" ISWAIT=")
         .Number(record->isWait)
         .Write();
@@ -168,12 +166,7 @@ bool ExecuteLaunch(LaunchRecord* record) {
 
 bool ExecuteCopy(CopyRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record)
-        .Add(" FROM=")
-        .Quoted(record->from)
-        .Add(" TO=")
-        .Quoted(record->to)
-        .Write();
+    ProcedureLine(*record).Key("FROM", record->from).Key("TO", record->to).Write();
   }
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
   if (count == 0) return false;
@@ -206,14 +199,10 @@ bool ExecuteCopy(CopyRecord* record) {
 bool ExecuteMsgBox(MsgboxRecord* record) {
   if (IsRunLogOn()) {
     ProcedureLine(*record)
-        .Add(" FLAG=")
-        .Quoted(record->flag)
-        .Add(" TYPE=")
-        .Quoted(record->type)
-        .Add(" TEXT=")
-        .Quoted(record->text)
-        .Add(" ISABORT=")
-        .Quoted(record->isAbort)
+        .Key("FLAG", record->flag)
+        .Key("TYPE", record->type)
+        .Key("TEXT", record->text)
+        .Key("ISABORT", record->isAbort)
         .Write();
   }
   if (record->flag.CountTokens(",") >= 2) {
@@ -274,12 +263,9 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
 bool ExecuteSwitch(SwitchRecord* record) {
   if (IsRunLogOn()) {
     ProcedureLine(*record)
-        .Add(" PROC=")
-        .Quoted(record->proc)
-        .Add(" 1=")
-        .Quoted(record->branch1)
-        .Add(" 0=")
-        .Quoted(record->branch0)
+        .Key("PROC", record->proc)
+        .Key("1", record->branch1)
+        .Key("0", record->branch0)
         .Write();
   }
   TextString name = record->proc;
@@ -316,12 +302,7 @@ bool ExecuteSwitch(SwitchRecord* record) {
 
 bool ExecuteDate(DateRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record)
-        .Add(" FILE=")
-        .Quoted(record->file)
-        .Add(" DATE=")
-        .Quoted(record->date)
-        .Write();
+    ProcedureLine(*record).Key("FILE", record->file).Key("DATE", record->date).Write();
   }
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
@@ -358,7 +339,7 @@ bool ExecuteDate(DateRecord* record) {
 }
 
 bool ExecuteExist(ExistRecord* record) {
-  if (IsRunLogOn()) ProcedureLine(*record).Add(" FILE=").Quoted(record->file).Write();
+  if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
   if (count == 0) return false;
   CommaItems paths(record->file);

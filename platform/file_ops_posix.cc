@@ -17,6 +17,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/signal_ignored_posix.h"
+
 namespace kestario {
 
 namespace {
@@ -37,27 +39,6 @@ bool WriteAll(int fd, const char* data, size_t length) {
   }
   return true;
 }
-
-// Ignores SIGXFSZ for its lifetime, so that exceeding the file size limit is an EFBIG result.
-class FileSizeSignalIgnored {
- public:
-  FileSizeSignalIgnored() {
-    struct sigaction ignore;
-    memset(&ignore, 0, sizeof ignore);
-    ignore.sa_handler = SIG_IGN;
-    sigemptyset(&ignore.sa_mask);
-    saved_ = sigaction(SIGXFSZ, &ignore, &previous_) == 0;
-  }
-  ~FileSizeSignalIgnored() {
-    if (saved_) sigaction(SIGXFSZ, &previous_, nullptr);
-  }
-  FileSizeSignalIgnored(const FileSizeSignalIgnored&) = delete;
-  FileSizeSignalIgnored& operator=(const FileSizeSignalIgnored&) = delete;
-
- private:
-  struct sigaction previous_;
-  bool saved_;
-};
 
 // The signals that end a run and can be caught: a copy holds them back while it has a temporary
 // file, and gives way to them between chunks, so that nothing is left behind when they end it.
@@ -302,7 +283,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
     return false;
   }
 
-  FileSizeSignalIgnored sizeSignal;
+  SignalIgnored sizeSignal(SIGXFSZ);  // exceeding the file size limit is an EFBIG result
   EndingSignalsHeld signals;
   bool ok = false;
   if (!OpenTemporary(folderFd, &temporary)) {

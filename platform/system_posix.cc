@@ -17,6 +17,7 @@
 #include "platform/command_line_posix.h"
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
+#include "platform/signal_ignored_posix.h"
 #include "platform/terminal_box_posix.h"
 
 #ifndef KESTARIO_REGISTRY_FILE
@@ -211,17 +212,10 @@ int PosixSystem::MessageBoxA(const char* text, const char* caption, unsigned sty
   // A terminal whose reader has gone makes the box fail to show, not end the program: SIGPIPE is
   // ignored while the box is written (the disposition is put back after, so started programs
   // get the usual one).
-  struct sigaction ignore;
-  memset(&ignore, 0, sizeof ignore);
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  struct sigaction previous;
-  bool saved = sigaction(SIGPIPE, &ignore, &previous) == 0;
+  SignalIgnored pipeSignal(SIGPIPE);
   fflush(stdout);
   fflush(stderr);
-  int answer = RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
-  if (saved) sigaction(SIGPIPE, &previous, nullptr);
-  return answer;
+  return RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
 }
 
 uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {

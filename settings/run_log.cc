@@ -76,6 +76,10 @@ LogLine& LogLine::Quoted(const char* text) {
   return *this;
 }
 
+LogLine& LogLine::Key(const char* key, const TextString& value) {
+  return Add(" ").Add(key).Add("=").Quoted(value);
+}
+
 LogLine& LogLine::Number(int64_t number) {
   if (!g_log.on) return *this;
   char digits[24];

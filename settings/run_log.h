@@ -26,13 +26,15 @@ void StopRunLog();
 bool IsRunLogOn();
 
 // One line under construction; Write appends it to the log. Pieces are plain text, a value in
-// double quotes (Quoted), or a number.
+// double quotes (Quoted), a key with its value (Key), or a number.
 class LogLine {
  public:
   LogLine& Add(const char* text);
   LogLine& Add(const TextString& text) { return Add(text.GetConstText()); }
   LogLine& Quoted(const char* text);
   LogLine& Quoted(const TextString& text) { return Quoted(text.GetConstText()); }
+  // ` KEY="VALUE"`: one key of a procedure and its value.
+  LogLine& Key(const char* key, const TextString& value);
   LogLine& Number(int64_t number);
   void Write();
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
 #ifndef _WIN32
 #include "platform/command_line_posix.h"
@@ -24,33 +25,6 @@ namespace {
 
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
-// The folder part of a path (before its last separator) and the name after it.
-void SplitPath(const std::string& path, std::string* folder, std::string* name) {
-  size_t slash = path.rfind(kPathSeparator);
-#ifdef _WIN32
-  size_t other = path.rfind('/');
-  if (other != std::string::npos && (slash == std::string::npos || other > slash)) slash = other;
-#endif
-  if (slash == std::string::npos) {
-    *folder = ".";
-    *name = path;
-  } else {
-    *folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
-    *name = path.substr(slash + 1);
-  }
-}
-
-#ifdef _WIN32
-constexpr bool kFoldCase = true;
-#else
-constexpr bool kFoldCase = false;
-#endif
-
-char Fold(char c) {
-  if (kFoldCase && c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-  return c;
-}
-
 // "*" any run of bytes, "?" one byte; everything else literal (ASCII case ignored on Windows).
 bool WildcardMatch(const char* pattern, const char* name) {
   const char* star = nullptr;
@@ -59,7 +33,7 @@ bool WildcardMatch(const char* pattern, const char* name) {
     if (*pattern == '*') {
       star = pattern++;
       resume = name;
-    } else if (*pattern == '?' || (*pattern && Fold(*pattern) == Fold(*name))) {
+    } else if (*pattern == '?' || (*pattern && FoldCase(*pattern) == FoldCase(*name))) {
       ++pattern;
       ++name;
     } else if (star != nullptr) {
@@ -71,22 +45,6 @@ bool WildcardMatch(const char* pattern, const char* name) {
   }
   while (*pattern == '*') ++pattern;
   return *pattern == '\0';
-}
-
-// The path by which the overlay knows a file: its folder made full (links and "." resolved), then
-// the name; letters folded on Windows, whose names ignore case.
-std::string Key(const std::string& path) {
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  std::string key;
-  if (name.empty() || name == "." || name == "..") {
-    key = FullPath(path);
-  } else {
-    std::string full = FullPath(folder);
-    key = full + (full.empty() || full.back() == kPathSeparator ? "" : kPathSeparatorText) + name;
-  }
-  for (char& c : key) c = Fold(c);
-  return key;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -135,7 +93,9 @@ std::string ReplaceProblem(const std::string& model) {
   return std::string();
 }
 
-bool SameFile(const std::string& left, const std::string& right) { return Key(left) == Key(right); }
+bool SameFile(const std::string& left, const std::string& right) {
+  return PathKey(left) == PathKey(right);
+}
 
 std::string FolderProblem(const std::string& path) {
   std::string folder, name;
@@ -155,7 +115,7 @@ std::string ProgramProblem(const std::string& program) {
   SplitPath(program, &folder, &name);
   size_t dot = name.rfind('.');
   std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  for (char& c : extension) c = Fold(c);
+  for (char& c : extension) c = FoldCase(c);
   if (extension == ".bat" || extension == ".cmd") return std::string();
   std::FILE* file = std::fopen(program.c_str(), "rb");
   if (file == nullptr) return "the program cannot be read";
@@ -164,11 +124,6 @@ std::string ProgramProblem(const std::string& program) {
   std::fclose(file);
   if (got != 2 || header[0] != 'M' || header[1] != 'Z') return "the file is not a program";
   return std::string();
-}
-
-bool IsFolder(const std::string& path) {
-  DWORD attributes = Attributes(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 // The names in `folder` that match `pattern`, as FindFirstFileA finds them.
@@ -191,11 +146,6 @@ bool TargetExists(const std::string& path, std::string* problem) {
   if (stat(path.c_str(), &info) == 0) return true;
   if (errno != ENOENT) *problem = "the destination cannot be reached";
   return false;
-}
-
-bool IsFolder(const std::string& path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 // Whether a file may be made or removed in `folder`.
@@ -395,7 +345,7 @@ SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
 }
 
 const SimulatedSystem::Entry* SimulatedSystem::Find(const std::string& path) const {
-  auto found = overlay_.find(Key(path));
+  auto found = overlay_.find(PathKey(path));
   return found == overlay_.end() ? nullptr : &found->second;
 }
 
@@ -413,7 +363,7 @@ bool SimulatedSystem::IsNonFolder(const char* path) const {
 }
 
 bool SimulatedSystem::IsUncertain(const std::string& path) const {
-  std::string key = Key(path);
+  std::string key = PathKey(path);
   for (const std::string& folder : uncertainFolders_) {
     if (key == folder ||
         (key.size() > folder.size() && key.compare(0, folder.size(), folder) == 0 &&
@@ -426,7 +376,7 @@ bool SimulatedSystem::IsUncertain(const std::string& path) const {
 
 void SimulatedSystem::MarkUncertain(const std::string& folder) {
   std::string key = FullPath(folder);
-  for (char& c : key) c = Fold(c);
+  for (char& c : key) c = FoldCase(c);
   for (const std::string& known : uncertainFolders_) {
     if (known == key) return;
   }
@@ -525,7 +475,7 @@ bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
   std::string folder, pattern;
   SplitPath(path, &folder, &pattern);
   if (HasWildcard(folder)) return false;  // wildcards only in the last part, as the search has
-  std::string prefix = Key(path);
+  std::string prefix = PathKey(path);
   prefix = prefix.substr(0, prefix.size() - pattern.size());
   bool touched = false;
   for (const auto& entry : overlay_) {
@@ -538,7 +488,7 @@ bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
   if (!touched) return base()->FindAnyMatch(path.c_str());
   for (const std::string& name : MatchingNames(folder, pattern)) {
     std::string key = prefix + name;
-    for (char& c : key) c = Fold(c);
+    for (char& c : key) c = FoldCase(c);
     auto entry = overlay_.find(key);
     if (entry == overlay_.end() || entry->second.present) return true;
   }
@@ -580,7 +530,7 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
-  overlay_[Key(text)] = deleted;
+  overlay_[PathKey(text)] = deleted;
   Event("delete", "delete " + text, true, uncertain);
   return true;
 }
@@ -644,7 +594,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   copied.content = content;
   copied.shown = targetEntry != nullptr ? targetEntry->shown : target;
   copied.existedBefore = targetEntry != nullptr ? targetEntry->existedBefore : targetExists;
-  overlay_[Key(target)] = copied;
+  overlay_[PathKey(target)] = copied;
   Event("copy", shown + (targetExists ? " (replaces it)" : " (creates it)"), true, uncertain);
   return true;
 }
@@ -692,7 +642,7 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
 
 bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint32_t /*length*/) {
   if (path == nullptr || *path == '\0') return false;
-  std::string key = Key(path);
+  std::string key = PathKey(path);
   if (appended_.count(key) != 0) return true;
   std::string folder, name;
   SplitPath(path, &folder, &name);

@@ -1,0 +1,62 @@
+#include "tools/checker/paths.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
+#include "platform/system.h"
+#include "tools/checker/script_lines.h"
+
+namespace kestario {
+namespace checker {
+
+void SplitPath(const std::string& path, std::string* folder, std::string* name) {
+  size_t slash = path.rfind(kPathSeparator);
+#ifdef _WIN32
+  size_t other = path.rfind('/');
+  if (other != std::string::npos && (slash == std::string::npos || other > slash)) slash = other;
+#endif
+  if (slash == std::string::npos) {
+    *folder = ".";
+    *name = path;
+  } else {
+    *folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+    *name = path.substr(slash + 1);
+  }
+}
+
+bool IsFolder(const std::string& path) {
+#ifdef _WIN32
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+#else
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+#endif
+}
+
+char FoldCase(char c) {
+#ifdef _WIN32
+  if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+#endif
+  return c;
+}
+
+std::string PathKey(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  std::string key;
+  if (name.empty() || name == "." || name == "..") {
+    key = FullPath(path);
+  } else {
+    std::string full = FullPath(folder);
+    key = full + (full.empty() || full.back() == kPathSeparator ? "" : kPathSeparatorText) + name;
+  }
+  for (char& c : key) c = FoldCase(c);
+  return key;
+}
+
+}  // namespace checker
+}  // namespace kestario
