@@ -69,6 +69,14 @@ def changes(before, after):
     return {"deleted": deleted, "created": created, "replaced": replaced}
 
 
+def outside_started(changes, started):
+    """`changes` without the paths below the folders of started programs (relative paths, "/"
+    separated; "" or "." is the whole folder), whose effects no prediction knows."""
+    def outside(path):
+        return not any(f in ("", ".") or path == f or path.startswith(f + "/") for f in started)
+    return {k: [p for p in v if outside(p)] for k, v in changes.items()}
+
+
 def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
@@ -181,12 +189,8 @@ def compare(scenario, program, registry_program, checker):
         sim_changes = {k: relative(prediction[k], sim) for k in ("deleted", "created", "replaced")}
         started = [os.path.relpath(os.path.dirname(p.split(" ")[0]), sim)
                    for p in prediction["launched"]]
-        if started:
-            def outside(paths):
-                return [p for p in paths
-                        if not any(p == f or p.startswith(f + "/") or f == "." for f in started)]
-            real_changes = {k: outside(v) for k, v in real_changes.items()}
-            sim_changes = {k: outside(v) for k, v in sim_changes.items()}
+        real_changes = outside_started(real_changes, started)
+        sim_changes = outside_started(sim_changes, started)
         if real_changes != sim_changes:
             problems.append("files differ:\n    program %r\n    what-if %r" %
                             (real_changes, sim_changes))

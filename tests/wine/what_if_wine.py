@@ -29,7 +29,7 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "checker"))
-from what_if_vs_program import changes, snapshot, take_answers  # noqa: E402
+from what_if_vs_program import changes, outside_started, snapshot, take_answers  # noqa: E402
 
 WINE = os.environ.get("WINE_BIN", "/usr/lib/wine/wine64")
 # What the harness itself puts in the folder: the program and the trace of its run.
@@ -118,12 +118,8 @@ def differences(spec, prediction, before_files, after_files):
     simulated = {k: sorted(local(p, spec) for p in prediction[k])
                  for k in ("deleted", "created", "replaced")}
     started = [os.path.dirname(local(p.split(" ")[0], spec)) for p in prediction["launched"]]
-    if started:
-        def outside(paths):
-            return [p for p in paths if not any(f in ("", ".") or p == f or
-                                                p.startswith(f + "/") for f in started)]
-        real = {k: outside(v) for k, v in real.items()}
-        simulated = {k: outside(v) for k, v in simulated.items()}
+    real = outside_started(real, started)
+    simulated = outside_started(simulated, started)
     if real != simulated:
         problems.append("files: program %r, what-if %r" % (real, simulated))
     return problems
