@@ -55,6 +55,11 @@ constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
 constexpr uint32_t kFileAttributeNormal = 0x80u;
 
+// Event types of the system's log (ReportEventW), with their Win32 values.
+constexpr uint16_t kEventTypeError = 0x0001;
+constexpr uint16_t kEventTypeWarning = 0x0002;
+constexpr uint16_t kEventTypeInformation = 0x0004;
+
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
 
@@ -157,6 +162,15 @@ class System {
   virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;
   // CloseHandle on a process handle from CreateProcess.
   virtual void CloseProcess(ProcessHandle process) = 0;
+
+  // One event in the system's log; every text in UTF-8. Windows: RegisterEventSourceW(NULL,
+  // L"Kestario Updater"), ReportEventW of `type` and `id` with the `count` insertion `strings`
+  // (as UTF-16), DeregisterEventSource; the viewer builds the event's text from the program's
+  // message table. Linux: syslog(3) of `text`, the same text already built, under
+  // "kestario-updater" with the priority of `type` (LOG_INFO, LOG_WARNING, LOG_ERR). False when
+  // the event was not written (syslog cannot tell: true).
+  virtual bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings,
+                               uint16_t count, const char* text) = 0;
 
   // MultiByteToWideChar from the ANSI code page, then WideCharToMultiByte to UTF-8: true and the
   // text in UTF-8 in `utf8`. False when the text is to be taken as it is: the ANSI code page is

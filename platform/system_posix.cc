@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <syslog.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -252,6 +253,18 @@ uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 }
 
 bool PosixSystem::IsWindowStationVisible() { return true; }
+
+bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* /*strings*/,
+                                  uint16_t /*count*/, const char* text) {
+  int priority = type == kEventTypeError     ? LOG_ERR
+                 : type == kEventTypeWarning ? LOG_WARNING
+                                             : LOG_INFO;
+  // No LOG_CONS: a system without a log daemon loses the event, and nothing is written elsewhere.
+  openlog("kestario-updater", LOG_PID, LOG_USER);
+  syslog(priority, "%s", text != nullptr ? text : "");
+  closelog();
+  return true;
+}
 
 bool PosixSystem::GetComputerNameA(TextString* name) {
   char host[256];

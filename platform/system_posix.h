@@ -17,6 +17,8 @@
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
+// - ReportEventUtf8 writes the event's text with syslog(3) (ident "kestario-updater", facility
+//   LOG_USER, the process id); syslog never tells whether a message arrived.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 
@@ -48,6 +50,8 @@ class PosixSystem : public System {
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   bool IsWindowStationVisible() override;
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   bool GetComputerNameA(TextString* name) override;

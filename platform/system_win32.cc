@@ -30,6 +30,19 @@ HKEY ToHkey(RegistryHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
+// A UTF-8 text as UTF-16 in a new block (delete[]); null when memory runs out. Bytes that are not
+// UTF-8 become U+FFFD.
+wchar_t* Utf8ToWide(const char* text) {
+  int units = ::MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+  if (units <= 0) return nullptr;
+  wchar_t* wide = new (std::nothrow) wchar_t[units];
+  if (wide != nullptr && ::MultiByteToWideChar(CP_UTF8, 0, text, -1, wide, units) != units) {
+    delete[] wide;
+    return nullptr;
+  }
+  return wide;
+}
+
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
 // folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
 // the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
@@ -321,6 +334,31 @@ class Win32System final : public System {
 
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return ::MessageBoxA(nullptr, text, caption, style);
+  }
+
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* /*text*/) override {
+    // The insertion strings in UTF-16, each in a block of its own; Event Viewer fills them into
+    // the text of the message table entry `id`.
+    wchar_t** wide = new (std::nothrow) wchar_t*[count + 1u];
+    if (wide == nullptr) return false;
+    bool converted = true;
+    for (uint16_t i = 0; i < count; ++i) {
+      wide[i] = converted ? Utf8ToWide(strings[i]) : nullptr;
+      converted = converted && wide[i] != nullptr;
+    }
+    bool written = false;
+    if (converted) {
+      HANDLE source = ::RegisterEventSourceW(nullptr, L"Kestario Updater");
+      if (source != nullptr) {
+        written = ::ReportEventW(source, type, 0, id, nullptr, count, 0,
+                                 const_cast<const wchar_t**>(wide), nullptr) != FALSE;
+        ::DeregisterEventSource(source);
+      }
+    }
+    for (uint16_t i = 0; i < count; ++i) delete[] wide[i];
+    delete[] wide;
+    return written;
   }
 
   bool IsWindowStationVisible() override {

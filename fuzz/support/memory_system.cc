@@ -147,6 +147,20 @@ int MemorySystem::MessageBoxA(const char* text, const char* caption, unsigned st
   return AnswerFor(index < answers.size() ? answers[index] : 0, style);
 }
 
+bool MemorySystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* strings,
+                                   uint16_t count, const char* text) {
+  if (++events > 1 && oneRun) violations.push_back("a second event in one run");
+  if (oneRun && (type == kEventTypeError) != errorShown_) {
+    violations.push_back("an event whose type does not say whether an error box was shown");
+  }
+  for (uint16_t i = 0; i < count; ++i) {
+    if (strings == nullptr || strings[i] == nullptr)
+      violations.push_back("an event string is null");
+  }
+  if (text == nullptr) violations.push_back("an event without its text");
+  return true;
+}
+
 uint32_t MemorySystem::GetModuleFileNameA(char* buffer, uint32_t size) {
   return CopyOut(modulePath, buffer, size);
 }

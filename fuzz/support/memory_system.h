@@ -54,6 +54,7 @@ class MemorySystem : public System {
   size_t boxes = 0;
   size_t errorBoxes = 0;
   size_t processesStarted = 0;
+  size_t events = 0;  // ReportEventUtf8 calls: at most one per run
   std::vector<std::string> violations;
 
   size_t OpenProcesses() const { return openProcesses_.size(); }
@@ -90,6 +91,8 @@ class MemorySystem : public System {
   bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
   bool IsWindowStationVisible() override { return true; }
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* text) override;
   bool GetComputerNameA(TextString* name) override { return name->SetText("FUZZ"); }
   bool GetUserNameA(TextString* name) override { return name->SetText("fuzzer"); }
   void GetLocalTime(LocalTime* time) override { *time = {2026, 12, 8, 1, 2, 3}; }

@@ -78,6 +78,12 @@ bool FakeSystem::IsWindowStationVisible() {
   return windowStationVisible;
 }
 
+bool FakeSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings,
+                                 uint16_t count, const char* text) {
+  events.push_back({type, id, std::vector<std::string>(strings, strings + count), text});
+  return eventWorks;
+}
+
 bool FakeSystem::GetComputerNameA(TextString* name) {
   return !computerName.empty() && name->SetText(computerName.c_str());
 }

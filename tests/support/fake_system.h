@@ -57,6 +57,15 @@ class FakeSystem : public System {
   };
   std::vector<Append> appends;
   bool appendWorks = true;
+  // Every ReportEventUtf8, as it was asked for; with `eventWorks` false each one fails.
+  struct Event {
+    uint16_t type;
+    uint32_t id;
+    std::vector<std::string> strings;
+    std::string text;
+  };
+  std::vector<Event> events;
+  bool eventWorks = true;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -69,6 +78,8 @@ class FakeSystem : public System {
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   bool IsWindowStationVisible() override;
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   bool GetComputerNameA(TextString* name) override;

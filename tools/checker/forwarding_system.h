@@ -34,6 +34,10 @@ class ForwardingSystem : public System {
     return base_->MessageBoxA(text, caption, style);
   }
   bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* text) override {
+    return base_->ReportEventUtf8(type, id, strings, count, text);
+  }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return base_->GetModuleFileNameA(buffer, size);
   }
@@ -96,6 +100,10 @@ class ReadOnlySystem : public ForwardingSystem {
     return false;
   }
   bool AppendFileA(const char* /*path*/, const char* /*bytes*/, uint32_t /*length*/) override {
+    return false;
+  }
+  bool ReportEventUtf8(uint16_t /*type*/, uint32_t /*id*/, const char* const* /*strings*/,
+                       uint16_t /*count*/, const char* /*text*/) override {
     return false;
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
