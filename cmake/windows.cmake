@@ -3,7 +3,7 @@
 # Included from the top-level CMakeLists.txt before the subdirectories when building for WIN32
 # (the "windows" preset cross-builds with cmake/mingw-w64.cmake). Provides:
 #   kestario_windows_resources  OBJECT library: the resources (message catalog, manifest,
-#                               version block).
+#                               version block, the message table of the events).
 #   kestario_checker_resources  OBJECT library: the resources of updater-check.exe (the same
 #                               catalog and manifest, its own version block:
 #                               resources/updater-check.rc), linked by tools/checker.
@@ -53,7 +53,26 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/resources/texts.def ${CMAKE_SOURCE_DIR}/resources/texts_to_rc.cmake
   COMMENT "Generating the message catalog's STRINGTABLE from texts.def"
   VERBATIM)
-add_custom_target(kestario_windows_texts DEPENDS ${KESTARIO_GENERATED_DIR}/texts.rc)
+# The message table of the events that a run writes to the Application log (EVENTLOG), generated
+# from events.def at build time and compiled by MinGW's windmc into events.rc and MSG00409.bin,
+# which updater.rc includes: Event Viewer shows the events' texts from it once the source
+# "Kestario Updater" is registered (docs/deploy.md).
+find_program(KESTARIO_WINDMC NAMES ${KESTARIO_MINGW_PREFIX}-windmc x86_64-w64-mingw32-windmc
+             REQUIRED)
+add_custom_command(
+  OUTPUT ${KESTARIO_GENERATED_DIR}/events.rc ${KESTARIO_GENERATED_DIR}/MSG00409.bin
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${KESTARIO_GENERATED_DIR}
+  COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/resources/events.def
+          -DOUTPUT=${KESTARIO_GENERATED_DIR}/events.mc
+          -P ${CMAKE_SOURCE_DIR}/resources/events_to_mc.cmake
+  COMMAND ${KESTARIO_WINDMC} -U -h ${KESTARIO_GENERATED_DIR} -r ${KESTARIO_GENERATED_DIR}
+          ${KESTARIO_GENERATED_DIR}/events.mc
+  DEPENDS ${CMAKE_SOURCE_DIR}/resources/events.def
+          ${CMAKE_SOURCE_DIR}/resources/events_to_mc.cmake
+  COMMENT "Generating the event message table from events.def (windmc)"
+  VERBATIM)
+add_custom_target(kestario_windows_texts
+                  DEPENDS ${KESTARIO_GENERATED_DIR}/texts.rc ${KESTARIO_GENERATED_DIR}/events.rc)
 
 # The manifest, with the product's version in its assembly identity.
 configure_file(${CMAKE_SOURCE_DIR}/resources/updater.manifest.in
@@ -74,7 +93,7 @@ set(KESTARIO_RESOURCE_DEPENDS
   ${KESTARIO_GENERATED_DIR}/texts.rc ${KESTARIO_GENERATED_DIR}/updater.manifest
   ${CMAKE_SOURCE_DIR}/resources/catalog.rc ${CMAKE_SOURCE_DIR}/resources/version.rc)
 set_source_files_properties(${KESTARIO_WINDOWS_RESOURCES} PROPERTIES
-  OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS}")
+  OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS};${KESTARIO_GENERATED_DIR}/events.rc;${KESTARIO_GENERATED_DIR}/MSG00409.bin")
 
 add_library(kestario_checker_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/updater-check.rc)
 add_dependencies(kestario_checker_resources kestario_windows_texts)
@@ -110,6 +129,9 @@ add_executable(exist_baseline ${CMAKE_SOURCE_DIR}/bench/exist_baseline_win.cc)
 target_link_libraries(exist_baseline PRIVATE kestario_flags)
 add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
 target_link_libraries(box_reader PRIVATE kestario_flags)
+# Builds an event's text from a program's message table, as Event Viewer does.
+add_executable(event_text ${CMAKE_SOURCE_DIR}/tests/wine/event_text.cc)
+target_link_libraries(event_text PRIVATE kestario_flags)
 # Starts a program on a window station of its own, which nobody can see.
 add_executable(station_launcher ${CMAKE_SOURCE_DIR}/tests/wine/station_launcher.cc)
 target_link_libraries(station_launcher PRIVATE kestario_flags)

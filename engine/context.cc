@@ -1,5 +1,7 @@
 #include "engine/context.h"
 
+#include "engine/run.h"
+#include "engine/run_end.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -44,6 +46,8 @@ bool TakeCaptionFromCommandLine() {
 void PrepareContext(const char* commandLine) {
   StopRunLog();
   ForgetBoxAudience();
+  ForgetStoppingAnswer();
+  ForgetRunEnd();
   InstallMessageCatalog();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);

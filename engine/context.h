@@ -32,7 +32,7 @@ extern UpdaterState g_updaterState;
 
 // Takes the command line, sets the caption from its first word or to the default, and finds the
 // program's and the script's paths. Also points the settings readers and the error box at the
-// global records.
+// global records, and forgets what an earlier run left behind (its log, its answer, its end).
 void PrepareContext(const char* commandLine);
 
 // Word 0 of the command line without the double quotes at its ends becomes the caption. False,

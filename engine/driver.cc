@@ -3,6 +3,7 @@
 #include "engine/context.h"
 #include "engine/procedures.h"
 #include "engine/run.h"
+#include "engine/run_end.h"
 #include "platform/files.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -17,6 +18,9 @@ bool StartUp(const char* commandLine) {
     return false;
   }
   BeginScriptReads();
+  // First of all, how the run's end is to be told: a script that asks for exit codes gets one
+  // for every failure from here on.
+  ReadRunEndSettings();
   if (!LoadDefinitions()) return false;
   if (!ReadUpdaterSection()) return false;
   if (g_updaterState.name.GetLength() != 0) g_appContext.caption.Assign(g_updaterState.name);
@@ -43,27 +47,6 @@ bool ReadUpdaterSection() {
   return true;
 }
 
-namespace {
-
-// The run log's last line: how the run ended.
-void LogEnd(bool finished) {
-  if (!IsRunLogOn()) return;
-  LogLine line;
-  line.Add("end: ");
-  if (finished) {
-    line.Add("finished");
-  } else if (StoppedByAnswer() != nullptr) {
-    line.Add("stopped by the answer to ").Add(StoppedByAnswer());
-  } else if (LastReportedMessage() != 0) {
-    line.Add("stopped by message ").Number(LastReportedMessage());
-  } else {
-    line.Add("stopped");
-  }
-  line.Write();
-}
-
-}  // namespace
-
 bool RunUpdater() {
   if (BuildProcedureList(g_updaterState.proc, "UPDATER", "PROC") == nullptr) return false;
   if (!RunProcedureList(TopList())) return false;
@@ -72,11 +55,11 @@ bool RunUpdater() {
 }
 
 int UpdaterMain(const char* commandLine) {
-  ForgetStoppingAnswer();
-  if (StartUp(commandLine)) LogEnd(RunUpdater());
+  bool finished = StartUp(commandLine) && RunUpdater();
+  int exitCode = EndRun(finished);
   StopRunLog();
   FreeAllLists();
-  return 0;
+  return exitCode;
 }
 
 }  // namespace kestario

@@ -5,8 +5,9 @@
 namespace kestario {
 
 // Start-up: prepares the context from the command-line text, checks that the script exists (else
-// message 1), loads the symbols and reads UPDATER's NAME and PROC; a non-empty NAME becomes the
-// caption; then the run log starts (when LOG names one). True when all of that succeeded.
+// message 1), reads UPDATER's EXITCODE and EVENTLOG, loads the symbols and reads UPDATER's NAME
+// and PROC; a non-empty NAME becomes the caption; then the run log starts (when LOG names one).
+// True when all of that succeeded.
 bool StartUp(const char* commandLine);
 // Reads NAME and PROC of section UPDATER, and LOG, which may be absent; true when NAME and PROC
 // were read.
@@ -14,8 +15,9 @@ bool ReadUpdaterSection();
 // Builds the first procedure list from PROC, runs it and frees it; true when it ran to its end.
 bool RunUpdater();
 
-// The program: StartUp, RunUpdater when start-up succeeded, then every list is freed. `commandLine`
-// is the text after the program's own name. Always returns 0, the process exit code.
+// The program: StartUp, RunUpdater when start-up succeeded, the end of the run (its log line, its
+// event), then every list is freed. `commandLine` is the text after the program's own name.
+// Returns the process exit code: 0, unless the script's EXITCODE asks for codes (run_end.h).
 int UpdaterMain(const char* commandLine);
 
 }  // namespace kestario

@@ -182,7 +182,13 @@ ProcedureRecord* CreateMsgbox(const TextString& section, const TextString* mode)
                                                {"TYPE", &MsgboxRecord::type},
                                                {"TEXT", &MsgboxRecord::text},
                                                {"ISABORT", &MsgboxRecord::isAbort}};
-  return CreateRecord(section, mode, "MSGBOX_INFO", keys);
+  ProcedureRecord* record = CreateRecord(section, mode, "MSGBOX_INFO", keys);
+  // UNSEEN is optional: absent, the box answers nothing when it is not shown.
+  if (record != nullptr) {
+    TextString& unseen = static_cast<MsgboxRecord*>(record)->unseen;
+    if (!ReadOptionalSetting(section.GetConstText(), "UNSEEN", &unseen)) unseen.SetText("");
+  }
+  return record;
 }
 
 ProcedureRecord* CreateSwitch(const TextString& section, const TextString* mode) {

@@ -53,6 +53,7 @@ struct MsgboxRecord : ProcedureRecord {
   TextString type;
   TextString text;
   TextString isAbort;
+  TextString unseen;  // UNSEEN, optional: the answer when the box is not shown; empty when absent
 };
 
 struct SwitchRecord : ProcedureRecord {

@@ -99,6 +99,15 @@ RunObserver::~RunObserver() = default;
 
 const char* StoppedByAnswer() { return g_stoppedByAnswer; }
 
+int UnseenAnswerFor(const TextString& unseen, unsigned style) {
+  if ((style & kMbTypeMask) == kMbYesNo) {
+    if (unseen.IsEqualNoCase("YES")) return kIdYes;
+    if (unseen.IsEqualNoCase("NO")) return kIdNo;
+    return 0;
+  }
+  return unseen.IsEqualNoCase("OK") ? kIdOk : 0;
+}
+
 void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
 
 void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
@@ -198,12 +207,13 @@ bool ExecuteCopy(CopyRecord* record) {
 
 bool ExecuteMsgBox(MsgboxRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record)
-        .Key("FLAG", record->flag)
+    LogLine line = ProcedureLine(*record);
+    line.Key("FLAG", record->flag)
         .Key("TYPE", record->type)
         .Key("TEXT", record->text)
-        .Key("ISABORT", record->isAbort)
-        .Write();
+        .Key("ISABORT", record->isAbort);
+    if (record->unseen.GetLength() != 0) line.Key("UNSEEN", record->unseen);
+    line.Write();
   }
   if (record->flag.CountTokens(",") >= 2) {
     TextString name = TrimmedItem(record->flag, 0);
@@ -241,8 +251,13 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
     return false;
   }
 
-  int answer =
-      ShowBox(record->text.GetConstText(), g_appContext.caption.GetConstText(), type->style);
+  UnseenAnswer unseen;
+  unseen.answer = UnseenAnswerFor(record->unseen, type->style);
+  if (unseen.answer == 0 && record->unseen.GetLength() != 0) {
+    unseen.refused = record->unseen.GetConstText();
+  }
+  int answer = ShowBox(record->text.GetConstText(), g_appContext.caption.GetConstText(),
+                       type->style, 0, unseen);
   int32_t abort;
   if (answer == kIdOk || answer == kIdYes) {
     SetResult(record);
@@ -253,9 +268,9 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
     return true;  // no answer (the box could not be shown)
   }
   if (abort == 0) return true;
-  if (g_stoppingProcedure.SetText(record->name.GetConstText())) {
-    g_stoppedByAnswer = g_stoppingProcedure.GetConstText();
-  }
+  // Stopped by an answer even when memory cannot keep the section's name (it is then empty).
+  if (!g_stoppingProcedure.SetText(record->name.GetConstText())) g_stoppingProcedure.SetText("");
+  g_stoppedByAnswer = g_stoppingProcedure.GetConstText();
   if (IsRunLogOn()) OutcomeLine(*record).Add("the answer stops the run").Write();
   return false;
 }

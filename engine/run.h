@@ -32,6 +32,11 @@ void SetRunObserver(RunObserver* observer);
 const char* StoppedByAnswer();
 void ForgetStoppingAnswer();
 
+// The answer that a MSGBOX's UNSEEN gives its box of `style` when the box is not shown: kIdOk
+// for "OK" on an OK box, kIdYes or kIdNo for "YES" or "NO" on a Yes/No box (ASCII case ignored);
+// 0 for an empty value and for one that names no button of the box.
+int UnseenAnswerFor(const TextString& unseen, unsigned style);
+
 bool ExecuteDelete(DeleteRecord* record);
 bool ExecuteLaunch(LaunchRecord* record);
 bool ExecuteCopy(CopyRecord* record);

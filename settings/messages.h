@@ -25,13 +25,29 @@ void InstallMessageCatalog();
 // The caption of every error box; the start-up context points it at its caption text.
 void BindErrorCaption(const TextString* caption);
 
+// What a MSGBOX box answers when it is not shown: the MSGBOX's UNSEEN. `answer` is kIdOk, kIdYes
+// or kIdNo, 0 for none; `refused` is UNSEEN's value when it names no button of the box (the answer
+// is then 0), for the log; null otherwise. An error box is never answered this way.
+struct UnseenAnswer {
+  int answer = 0;
+  const char* refused = nullptr;
+};
+
 // Shows a box with no owner window under `caption` and returns the answer, unless nobody can see
 // it: whether the process's window station is visible is asked once per run, and when it is not,
-// no box is shown and the answer is 0 ("the box could not be shown"). The run log records the box
-// with its kind, text and answer; `message` is the catalog number of an error box, 0 otherwise.
-int ShowBox(const char* text, const char* caption, unsigned style, int message = 0);
-// Starts a run: the next box asks again whether boxes can be seen.
+// no box is shown and the answer is `unseen.answer` (0 without one: "the box could not be
+// shown"). A box whose call fails (answer 0) is not shown either, and answers `unseen.answer` too
+// when the MSGBOX has an UNSEEN. The run log records the box with its kind, text and answer;
+// `message` is the catalog number of an error box, 0 otherwise.
+int ShowBox(const char* text, const char* caption, unsigned style, int message = 0,
+            const UnseenAnswer& unseen = UnseenAnswer());
+// Starts a run: the next box asks again whether boxes can be seen, and no error has been shown.
 void ForgetBoxAudience();
+
+// The error box shown last in this run: its catalog number (0 when none was) and its text exactly
+// as the box showed it (empty when memory could not hold a copy).
+int LastErrorNumber();
+const TextString& LastErrorText();
 
 // Shows catalog message `number`, its "%s" placeholders filled in order with `first` and
 // `second` (no message has more than two), in a box with no owner window, the bound caption and

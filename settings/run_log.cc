@@ -20,7 +20,6 @@ struct RunLog {
   TextString path;
   TextString computer;
   uint32_t processId = 0;
-  int lastMessage = 0;
 };
 RunLog g_log;
 
@@ -47,7 +46,6 @@ void AppendOneLine(TextString* line, const char* text) {
 
 void StartRunLog(const TextString& path) {
   g_log.on = false;
-  g_log.lastMessage = 0;
   if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText())) return;
   System& system = CurrentSystem();
   if (!system.GetComputerNameA(&g_log.computer)) g_log.computer.SetText("-");
@@ -58,10 +56,6 @@ void StartRunLog(const TextString& path) {
 void StopRunLog() { g_log.on = false; }
 
 bool IsRunLogOn() { return g_log.on; }
-
-int LastReportedMessage() { return g_log.lastMessage; }
-
-void NoteReportedMessage(int number) { g_log.lastMessage = number; }
 
 LogLine& LogLine::Add(const char* text) {
   if (g_log.on) AppendOneLine(&text_, text ? text : "");

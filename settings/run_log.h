@@ -42,11 +42,6 @@ class LogLine {
   TextString text_;
 };
 
-// The number of the last message shown by the error box since the log started (0: none), for the
-// line that ends the run.
-int LastReportedMessage();
-void NoteReportedMessage(int number);
-
 }  // namespace kestario
 
 #endif  // KESTARIO_SETTINGS_RUN_LOG_H_

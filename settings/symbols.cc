@@ -666,11 +666,15 @@ bool ReadOptionalSetting(const char* section, const char* key, TextString* desti
 }
 
 bool ReadSettingInt(const char* section, const char* key, int32_t* destination) {
-  if (!ReadProfileInt(ScriptPath(), section, key, destination)) {
+  if (!ReadOptionalSettingInt(section, key, destination)) {
     ReportError(kMsgBadFormat, section, key);
     return false;
   }
   return true;
+}
+
+bool ReadOptionalSettingInt(const char* section, const char* key, int32_t* destination) {
+  return ReadProfileInt(ScriptPath(), section, key, destination);
 }
 
 }  // namespace kestario

@@ -105,6 +105,9 @@ bool ReadSetting(const char* section, const char* key, TextString* destination);
 bool ReadOptionalSetting(const char* section, const char* key, TextString* destination);
 // Reads an integer ("%d" rules, no expansion); absent: message 2 and false.
 bool ReadSettingInt(const char* section, const char* key, int32_t* destination);
+// Reads an optional integer the same way, but an absent key is no failure: false and nothing
+// shown, `destination` unchanged.
+bool ReadOptionalSettingInt(const char* section, const char* key, int32_t* destination);
 
 }  // namespace kestario
 

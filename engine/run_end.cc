@@ -1,0 +1,161 @@
+#include "engine/run_end.h"
+
+#include <cstring>
+
+#include "engine/context.h"
+#include "engine/run.h"
+#include "platform/system.h"
+#include "settings/messages.h"
+#include "settings/run_log.h"
+#include "settings/symbols.h"
+#include "text/text_string.h"
+
+namespace kestario {
+namespace {
+
+struct RunEndSettings {
+  int32_t exitCode = 0;  // EXITCODE: nonzero asks for exit codes
+  int32_t eventLog = 0;  // EVENTLOG: nonzero asks for an event
+  bool restartNeeded = false;
+};
+RunEndSettings g_runEnd;
+
+enum class Outcome { kFinished, kCancelled, kFailed };
+
+Outcome OutcomeOf(bool finished) {
+  if (finished) return Outcome::kFinished;
+  // Every run that stops without an answer has shown an error box where it stopped.
+  return StoppedByAnswer() != nullptr ? Outcome::kCancelled : Outcome::kFailed;
+}
+
+int ExitCodeOf(Outcome outcome) {
+  if (g_runEnd.exitCode == 0) return 0;
+  switch (outcome) {
+    case Outcome::kFinished:
+      break;
+    case Outcome::kCancelled:
+      return kExitCancelled;
+    case Outcome::kFailed:
+      return kExitFailed;
+  }
+  return g_runEnd.restartNeeded ? kExitRestartNeeded : kExitFinished;
+}
+
+// The run log's last line: how the run ended, and the exit code when the script asks for codes.
+void LogEnd(bool finished, int exitCode) {
+  if (!IsRunLogOn()) return;
+  LogLine line;
+  line.Add("end: ");
+  if (finished) {
+    line.Add("finished");
+  } else if (StoppedByAnswer() != nullptr) {
+    line.Add("stopped by the answer to ").Add(StoppedByAnswer());
+  } else if (LastErrorNumber() != 0) {
+    line.Add("stopped by message ").Number(LastErrorNumber());
+  } else {
+    line.Add("stopped");
+  }
+  if (g_runEnd.exitCode != 0) line.Add("; exit code ").Number(exitCode);
+  line.Write();
+}
+
+// One string of the event: `text` in UTF-8 (the script's bytes are in the ANSI code page).
+bool SetUtf8(TextString* string, const char* text) {
+  ByteBuffer utf8;
+  uint32_t length = static_cast<uint32_t>(std::strlen(text));
+  if (CurrentSystem().AnsiToUtf8(text, length, &utf8)) {
+    const char terminator = '\0';
+    return utf8.AppendBytes(&terminator, 1) &&
+           string->SetText(reinterpret_cast<const char*>(utf8.GetConstData()));
+  }
+  return string->SetText(text);
+}
+
+// The text of an event as the system's log shows it: the template of events.def with %1 to %6
+// filled in from `strings` (a missing one is empty) and %n made a line feed.
+bool FillEventText(const char* pattern, const TextString* strings, int count, TextString* text) {
+  bool complete = text->SetText("");
+  const char* plain = pattern;
+  for (const char* at = pattern; *at != '\0'; ++at) {
+    if (at[0] != '%' || (at[1] != 'n' && (at[1] < '1' || at[1] > '6'))) continue;
+    TextString piece(plain);
+    if (piece.GetLength() < at - plain) return false;  // no memory for the copy
+    piece.GetText()[at - plain] = '\0';
+    complete = complete && text->AppendText(piece.GetConstText());
+    int index = at[1] - '1';
+    const char* insert = at[1] == 'n' ? "\n" : index < count ? strings[index].GetConstText() : "";
+    complete = complete && text->AppendText(insert);
+    plain = ++at + 1;
+  }
+  return complete && text->AppendText(plain);
+}
+
+const char* EventPattern(RunEventId id) {
+  switch (id) {
+#define KESTARIO_EVENT(number, name, pattern) \
+  case name:                                  \
+    return pattern;
+#include "resources/events.def"
+#undef KESTARIO_EVENT
+  }
+  return "";
+}
+
+// The event of the run: its type, ID and strings (events.def says which string is which).
+void WriteEvent(Outcome outcome) {
+  constexpr int kMostStrings = 6;
+  TextString strings[kMostStrings];
+  System& system = CurrentSystem();
+  TextString computer;
+  TextString user;
+  if (!system.GetComputerNameA(&computer)) computer.SetText("-");
+  if (!system.GetUserNameA(&user)) user.SetText("-");
+  bool complete = SetUtf8(&strings[0], g_appContext.scriptPath.GetConstText()) &&
+                  SetUtf8(&strings[1], g_appContext.caption.GetConstText()) &&
+                  SetUtf8(&strings[2], computer.GetConstText()) &&
+                  SetUtf8(&strings[3], user.GetConstText());
+  int count = 4;
+  uint16_t type = kEventTypeInformation;
+  RunEventId id = g_runEnd.restartNeeded ? kEventFinishedRestart : kEventFinished;
+  if (outcome == Outcome::kCancelled) {
+    type = kEventTypeWarning;
+    id = kEventCancelled;
+    complete = complete && SetUtf8(&strings[4], StoppedByAnswer());
+    count = 5;
+  } else if (outcome == Outcome::kFailed) {
+    type = kEventTypeError;
+    id = kEventFailed;
+    complete = complete && strings[4].Format("%d", LastErrorNumber()).GetLength() > 0;
+    complete = complete && SetUtf8(&strings[5], LastErrorText().GetConstText());
+    count = 6;
+  }
+  TextString text;
+  // An event that memory cannot hold whole is not written, as a log line is not.
+  if (!complete || !FillEventText(EventPattern(id), strings, count, &text)) return;
+  const char* pointers[kMostStrings];
+  for (int i = 0; i < count; ++i) pointers[i] = strings[i].GetConstText();
+  system.ReportEventUtf8(type, id, pointers, static_cast<uint16_t>(count), text.GetConstText());
+}
+
+}  // namespace
+
+void ReadRunEndSettings() {
+  ReadOptionalSettingInt("UPDATER", "EXITCODE", &g_runEnd.exitCode);
+  ReadOptionalSettingInt("UPDATER", "EVENTLOG", &g_runEnd.eventLog);
+}
+
+void ForgetRunEnd() { g_runEnd = RunEndSettings(); }
+
+bool ExitCodesAsked() { return g_runEnd.exitCode != 0; }
+
+void NoteRestartNeeded() { g_runEnd.restartNeeded = true; }
+
+int EndRun(bool finished) {
+  Outcome outcome = OutcomeOf(finished);
+  int exitCode = ExitCodeOf(outcome);
+  LogEnd(finished, exitCode);
+  if (g_runEnd.eventLog != 0) WriteEvent(outcome);
+  return exitCode;
+}
+
+}  // namespace kestario

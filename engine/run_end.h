@@ -1,0 +1,47 @@
+// The end of a run and what the program tells the world about it beyond its run log: its exit
+// code, when the script's EXITCODE asks for codes, and one event in the system's log, when its
+// EVENTLOG asks for one. Both are keys of section UPDATER, numbers read as ISWAIT is: absent,
+// empty, not a number or 0 means off. Without them every run ends with exit code 0 and writes no
+// event.
+#ifndef KESTARIO_ENGINE_RUN_END_H_
+#define KESTARIO_ENGINE_RUN_END_H_
+
+#include <cstdint>
+
+namespace kestario {
+
+// The exit codes of a run with EXITCODE: those of Windows Installer, which every deployment engine
+// knows. Linux hands a parent the low 8 bits of a code: 0, 66, 67 and 194.
+constexpr int kExitFinished = 0;
+constexpr int kExitCancelled = 1602;      // a MSGBOX answer stopped the run (ISABORT)
+constexpr int kExitFailed = 1603;         // an error box stopped it, whatever its message
+constexpr int kExitRestartNeeded = 3010;  // it finished; a change takes effect after a restart
+
+// The events of EVENTLOG (resources/events.def). Their IDs never change meaning.
+enum RunEventId : uint32_t {
+#define KESTARIO_EVENT(id, name, text) name = id,
+#include "resources/events.def"
+#undef KESTARIO_EVENT
+};
+
+// Reads UPDATER's EXITCODE and EVENTLOG. Start-up reads them as soon as the script is known to
+// exist, before its DEFINE section, NAME and PROC, so that every failure after that point is told
+// by the exit code and the event.
+void ReadRunEndSettings();
+// Forgets the settings and a restart noted by an earlier run.
+void ForgetRunEnd();
+// Whether the script's EXITCODE asks for exit codes.
+bool ExitCodesAsked();
+
+// A change of this run takes effect only after the computer restarts: when the run finishes, it
+// ends with kExitRestartNeeded and its event is kEventFinishedRestart. Executors call it.
+void NoteRestartNeeded();
+
+// Ends a run; `finished` is whether it ran to its end. Writes the run log's end line and, when
+// EVENTLOG asks for it, the event (one that cannot be written changes nothing). Returns the exit
+// code: 0 without EXITCODE.
+int EndRun(bool finished);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_ENGINE_RUN_END_H_
