@@ -26,7 +26,7 @@ inline constexpr Kind kKinds[] = {
     {"EXIST", {"FILE"}},
     {"DATE", {"FILE", "DATE"}},
     {"SWITCH", {"PROC", "0", "1"}},
-    {"MSGBOX", {"FLAG", "TYPE", "TEXT", "ISABORT"}},
+    {"MSGBOX", {"FLAG", "TYPE", "TEXT", "ISABORT"}},  // and UNSEEN, which may be absent
     {"COPY", {"FROM", "TO"}},
     {"LAUNCH", {"FILE", "PARAM", "ISWAIT"}},
     {"DELETE", {"FILE"}},
@@ -81,6 +81,8 @@ class Analyzer {
   // UPDATER's LOG: where the run log goes, and a folder that is missing or a file that the
   // script itself or one of its procedures needs (after the lists are followed).
   void CheckLog();
+  // UPDATER's EXITCODE and EVENTLOG: numbers, read as ISWAIT is.
+  void CheckRunEnd();
   static std::string ListKey(const std::string& section, const std::string& key);
   // Builds the plan of one list as the list builder would, checks it, and follows the branches of
   // its SWITCH procedures. Returns the list's index in the report.
@@ -97,6 +99,8 @@ class Analyzer {
                      bool required);
   void CheckKind(const PlanProcedure& procedure, const std::map<std::string, Value>& values);
   void CheckDate(const std::string& name, const Value& value);
+  // A MSGBOX's UNSEEN: OK, YES or NO, and a button of the box that TYPE makes.
+  void CheckUnseen(const std::string& name, const Value& unseen, const std::string& type);
   // MSGBOX FLAG and SWITCH PROC look procedures up in their own list only.
   void CheckReferences(const std::vector<PlanProcedure>& procedures);
   void CheckDefine();

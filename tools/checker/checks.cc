@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "engine/run.h"
 #include "platform/registry.h"
+#include "platform/system.h"
 #include "settings/profile.h"
 #include "settings/symbols.h"
 #include "text/text_string.h"
@@ -37,6 +39,7 @@ constexpr const char* kRefusedValue =
 void Analyzer::Run() {
   CheckUpdater();
   CheckLog();
+  CheckRunEnd();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();
@@ -252,6 +255,9 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
     }
   }
   if (kind == "DATE" && has("DATE")) CheckDate(name, get("DATE"));
+  if (kind == "MSGBOX" && has("UNSEEN")) {
+    CheckUnseen(name, get("UNSEEN"), has("TYPE") ? get("TYPE").expanded : std::string());
+  }
   if (kind == "MSGBOX" && has("TYPE")) {
     const std::string& type = get("TYPE").expanded;
     bool known = false;
@@ -263,6 +269,38 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
             Quoted(type) + " is none of ERROR, INFORMATION, WARNING, QUESTION (message 6)");
     }
   }
+}
+
+void Analyzer::CheckRunEnd() {
+  for (const char* key : {"EXITCODE", "EVENTLOG"}) {
+    Value value = Read("UPDATER", key, false);
+    if (!value.present || value.raw.empty() || StartsWithNumber(value.raw)) continue;
+    Warning(KeyLine("UPDATER", key), "UPDATER", key,
+            Quoted(value.raw) + " is not a number; it reads as 0, so " +
+                (std::strcmp(key, "EXITCODE") == 0
+                     ? "the program ends with exit code 0 however the run ends"
+                     : "the run writes no event to the system's log"));
+  }
+}
+
+void Analyzer::CheckUnseen(const std::string& name, const Value& unseen, const std::string& type) {
+  const std::string& answer = unseen.expanded;
+  if (answer.empty()) return;
+  const int line = KeyLine(name, "UNSEEN");
+  const char* effect = "; when the box is not shown it answers nothing, as without UNSEEN";
+  TextString word(answer.c_str());
+  if (!word.IsEqualNoCase("OK") && !word.IsEqualNoCase("YES") && !word.IsEqualNoCase("NO")) {
+    Warning(line, name, "UNSEEN", Quoted(answer) + " is not OK, YES or NO" + effect);
+    return;
+  }
+  TextString typeWord(type.c_str());
+  bool yesNo = typeWord.IsEqualNoCase("WARNING") || typeWord.IsEqualNoCase("QUESTION");
+  bool okOnly = typeWord.IsEqualNoCase("ERROR") || typeWord.IsEqualNoCase("INFORMATION");
+  if (!yesNo && !okOnly) return;  // a TYPE that names no box is an error of its own
+  if (UnseenAnswerFor(word, yesNo ? kMbYesNo : kMbOk) != 0) return;
+  Warning(line, name, "UNSEEN",
+          Quoted(answer) + " names no button of its box (TYPE " + Quoted(type) + " shows " +
+              (yesNo ? "Yes and No" : "only OK") + ")" + effect);
 }
 
 void Analyzer::CheckDate(const std::string& name, const Value& value) {

@@ -33,7 +33,8 @@ bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* a
 std::string UsageText() {
   return "usage: updater-check [--json | --plan | --dot] [--registry FILE] SCRIPT\n"
          "       updater-check --what-if [--answer SECTION=yes|no|ok ...]\n"
-         "                     [--answers-default yes|no] [--caption TEXT] [--json]\n"
+         "                     [--answers-default yes|no] [--unseen] [--caption TEXT]\n"
+         "                     [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
          "       updater-check --help | --version\n"
          "\n"
@@ -59,11 +60,14 @@ std::string UsageText() {
          "                   script but deletes, copies and starts nothing; prints every step, "
          "box\n"
          "                   and change, and one line: would finish / would stop at [SECTION]\n"
-         "                   with message N: TEXT / would stop: the user answers SECTION=ANSWER\n"
+         "                   with message N: TEXT / would stop: the user answers SECTION=ANSWER,\n"
+         "                   then the updater's exit code (exit code N)\n"
          "  --answer SECTION=yes|no|ok\n"
          "                   --what-if: the answer to the boxes of MSGBOX SECTION (repeatable)\n"
          "  --answers-default yes|no\n"
          "                   --what-if: the answer to every other box (default yes)\n"
+         "  --unseen         --what-if: no box can be seen (a service, a computer startup\n"
+         "                   script): each MSGBOX answers with its UNSEEN, or not at all\n"
          "  --caption TEXT   --what-if: the program's first argument, the caption of its boxes\n"
          "                   when the script's NAME is empty\n"
 #ifndef _WIN32
@@ -122,6 +126,8 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         outputChosen = true;
       } else if (argument == "--what-if") {
         whatIf = true;
+      } else if (argument == "--unseen") {
+        whatIfOptions.unseen = true;
       } else if (argument == "--answer" || argument == "--answers-default" ||
                  argument == "--caption") {
         if (i + 1 >= arguments.size()) return usageError(argument + " needs a value");
@@ -162,8 +168,8 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
     return usageError("--what-if shows a run; --plan and --dot show every list");
   }
   if (!whatIf && (whatIfOptions.answers.size() || !whatIfOptions.caption.empty() ||
-                  whatIfOptions.defaultAnswer != Answer::kYes)) {
-    return usageError("--answer, --answers-default and --caption go with --what-if");
+                  whatIfOptions.defaultAnswer != Answer::kYes || whatIfOptions.unseen)) {
+    return usageError("--answer, --answers-default, --unseen and --caption go with --what-if");
   }
 
   std::unique_ptr<SystemSwap> swap;

@@ -178,6 +178,14 @@ PlanProcedure Analyzer::AnalyzeProcedure(const std::string& name, const ListSour
     procedure.values.emplace_back(key, value.expanded);
     values[key] = value;
   }
+  if (procedure.kind == "MSGBOX") {
+    Value unseen = Read(name, "UNSEEN");
+    if (unseen.present && !unseen.expanded.empty()) {
+      CheckValue(KeyLine(name, "UNSEEN"), name, "UNSEEN", unseen);
+      procedure.values.emplace_back("UNSEEN", unseen.expanded);
+      values["UNSEEN"] = unseen;
+    }
+  }
   CheckKind(procedure, values);
   return procedure;
 }

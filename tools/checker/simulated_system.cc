@@ -430,10 +430,22 @@ int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned
   int message = style == (kMbOk | kMbIconError) ? static_cast<int>(pendingMessage_) : 0;
   pendingMessage_ = 0;
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
+  if (recorder_->BoxesUnseen()) {
+    // The box cannot be shown: 0, which the program treats as a box nobody saw.
+    recorder_->BoxNotShown(caption != nullptr ? caption : "", kind, text != nullptr ? text : "",
+                           yesNo, message);
+    return 0;
+  }
   Answer answer = recorder_->ShowBox(caption != nullptr ? caption : "", kind,
                                      text != nullptr ? text : "", yesNo, message);
   if (answer == Answer::kNo) return kIdNo;
   return yesNo ? kIdYes : kIdOk;
+}
+
+bool SimulatedSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* /*strings*/,
+                                      uint16_t /*count*/, const char* /*text*/) {
+  recorder_->RecordEvent(type, id);
+  return true;
 }
 
 uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {

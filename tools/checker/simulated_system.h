@@ -10,7 +10,11 @@
 //   permissions.
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
-// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event.
+// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. With
+//   --unseen no box can be shown: MessageBoxA answers 0, which the program takes as a box that
+//   could not be shown, exactly as on a window station that nobody sees (the same UNSEEN answer,
+//   the same end), and the recorder notes the box as not shown.
+// - The event of EVENTLOG is not written: ReportEventUtf8 only tells the recorder its type and ID.
 // - The run log is not written: AppendFileA writes nothing, and the report names the log file as
 //   created or replaced when the platform would let it be written. The boxes count as seen (the
 //   recorder answers them), and the exit code of a program that would start is not known.
@@ -41,6 +45,8 @@ class SimulatedSystem : public ForwardingSystem {
   int LoadStringA(unsigned id, char* buffer, int size) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   bool IsWindowStationVisible() override { return true; }
+  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
+                       const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;

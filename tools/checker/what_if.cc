@@ -4,6 +4,7 @@
 #include "engine/driver.h"
 #include "engine/procedures.h"
 #include "engine/run.h"
+#include "engine/run_end.h"
 #include "platform/system.h"
 #include "settings/symbols.h"
 #include "tools/checker/script_lines.h"
@@ -68,6 +69,8 @@ bool PredictRun(const std::string& path, const std::string& displayName,
     ObserverScope observer(&recorder);
     // The program's own start-up and run, as UpdaterMain does them.
     if (StartUp(CommandLine(options.caption).c_str())) finished = RunUpdater();
+    report->exitCode = EndRun(finished);
+    report->exitCodesAsked = ExitCodesAsked();
     FreeAllLists();
     BindScript(nullptr, nullptr, nullptr);
   }

@@ -27,6 +27,9 @@ struct WhatIfOptions {
   std::map<std::string, Answer> answers;  // by section name, folded as the script's names fold
   Answer defaultAnswer = Answer::kYes;
   std::string caption;  // the program's first argument; empty: none
+  // No box can be seen (a service, a computer startup script): every box is not shown, and a
+  // MSGBOX answers with its UNSEEN, or not at all.
+  bool unseen = false;
 };
 
 // One box the run would show.
@@ -35,8 +38,10 @@ struct WhatIfBox {
   std::string caption;
   std::string kind;    // ERROR, INFORMATION, WARNING or QUESTION
   std::string text;    // as shown
-  std::string answer;  // "yes", "no" or "ok"; "ok" for an error box, which needs no answer
+  std::string answer;  // "yes", "no" or "ok"; "ok" for an error box, which needs no answer; "none"
+                       // for a box not shown that no UNSEEN answers
   int message = 0;     // the catalog number of an error the program reports; 0 for a MSGBOX box
+  bool shown = true;   // false with --unseen
 };
 
 // What one step would see or do: "exists", "date", "delete", "copy", "launch", "wait", "box".
@@ -69,9 +74,14 @@ struct WhatIfReport {
   std::vector<WhatIfStep> steps;
   std::vector<WhatIfBox> boxes;  // every box, in order
   WhatIfEnd end = WhatIfEnd::kFinish;
-  std::string endSection;  // kError: where the error is reported; kAnswer: the MSGBOX
-  int endMessage = 0;      // kError
-  std::string endText;     // kError: the message; kAnswer: the answer
+  std::string endSection;       // kError: where the error is reported; kAnswer: the MSGBOX
+  int endMessage = 0;           // kError
+  std::string endText;          // kError: the message; kAnswer: the answer
+  bool endUnseen = false;       // kAnswer: the answer was the MSGBOX's UNSEEN, the box not shown
+  int exitCode = 0;             // the program's exit code (0 unless the script's EXITCODE asks)
+  bool exitCodesAsked = false;  // the script's EXITCODE asks for exit codes
+  uint16_t eventType = 0;       // the event the run writes to the system's log (EVENTLOG); 0: none
+  uint32_t eventId = 0;
   // The net effect on the file system, each path as the script wrote it when it was first met.
   std::vector<std::string> deleted, created, replaced;
   std::vector<std::string> launched;  // each program started, with its parameters

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/system.h"
 #include "tools/checker/checker.h"
 #include "tools/checker/report_format.h"
 
@@ -42,6 +43,10 @@ std::string JsonList(const std::vector<std::string>& items) {
 
 const char* Bool(bool value) { return value ? "true" : "false"; }
 
+const char* EventTypeName(uint16_t type) {
+  return type == kEventTypeError ? "Error" : type == kEventTypeWarning ? "Warning" : "Information";
+}
+
 }  // namespace
 
 std::string WhatIfEndLine(const WhatIfReport& report) {
@@ -54,7 +59,14 @@ std::string WhatIfEndLine(const WhatIfReport& report) {
     case WhatIfEnd::kAnswer:
       break;
   }
-  return "would stop: the user answers " + report.endSection + "=" + report.endText;
+  return std::string("would stop: ") +
+         (report.endUnseen ? "UNSEEN answers " : "the user answers ") + report.endSection + "=" +
+         report.endText;
+}
+
+std::string WhatIfExitLine(const WhatIfReport& report) {
+  return "exit code " + std::to_string(report.exitCode) +
+         (report.exitCodesAsked ? "" : " (the script has no EXITCODE: every run ends with 0)");
 }
 
 std::string FormatWhatIf(const WhatIfReport& report) {
@@ -75,7 +87,7 @@ std::string FormatWhatIf(const WhatIfReport& report) {
   for (const WhatIfBox& box : report.boxes) {
     if (box.step != 0) continue;
     out += "before the first step: box [" + box.caption + "] " + box.kind + " " +
-           QuoteValue(box.text) + "\n";
+           QuoteValue(box.text) + (box.shown ? "" : ", not shown") + "\n";
   }
   auto list = [&](const char* what, const std::vector<std::string>& paths) {
     for (const std::string& path : paths) out += std::string("  ") + what + " " + path + "\n";
@@ -93,7 +105,12 @@ std::string FormatWhatIf(const WhatIfReport& report) {
   if (report.uncertain) {
     out += "Steps marked uncertain test paths that a program started earlier may change.\n";
   }
-  return out + WhatIfEndLine(report) + "\n";
+  out += WhatIfEndLine(report) + "\n" + WhatIfExitLine(report) + "\n";
+  if (report.eventId != 0) {
+    out += "event " + std::string(EventTypeName(report.eventType)) + " " +
+           std::to_string(report.eventId) + " in the system's log (EVENTLOG)\n";
+  }
+  return out;
 }
 
 std::string FormatWhatIfJson(const WhatIfReport& report) {
@@ -128,7 +145,8 @@ std::string FormatWhatIfJson(const WhatIfReport& report) {
     out += "{\"step\": " + std::to_string(box.step) + ", \"caption\": " + JsonString(box.caption) +
            ", \"kind\": " + JsonString(box.kind) + ", \"text\": " + JsonString(box.text) +
            ", \"answer\": " + JsonString(box.answer) +
-           ", \"message\": " + std::to_string(box.message) + "}";
+           ", \"message\": " + std::to_string(box.message) + ", \"shown\": " + Bool(box.shown) +
+           "}";
   }
   out += "],\n \"deleted\": " + JsonList(report.deleted) +
          ",\n \"created\": " + JsonList(report.created) +
@@ -137,8 +155,13 @@ std::string FormatWhatIfJson(const WhatIfReport& report) {
          ",\n \"uncertain\": " + Bool(report.uncertain) + ",\n \"end\": {\"result\": \"" +
          EndName(report.end) + "\", \"section\": " + JsonString(report.endSection) +
          ", \"message\": " + std::to_string(report.endMessage) +
-         ", \"text\": " + JsonString(report.endText) +
-         ", \"line\": " + JsonString(WhatIfEndLine(report)) + "}}\n";
+         ", \"text\": " + JsonString(report.endText) + ", \"unseen\": " + Bool(report.endUnseen) +
+         ", \"line\": " + JsonString(WhatIfEndLine(report)) +
+         "},\n \"exit_code\": " + std::to_string(report.exitCode) + ",\n \"event\": " +
+         (report.eventId == 0 ? std::string("null")
+                              : "{\"type\": \"" + std::string(EventTypeName(report.eventType)) +
+                                    "\", \"id\": " + std::to_string(report.eventId) + "}") +
+         "}\n";
   return out;
 }
 

@@ -1,8 +1,11 @@
 #include "tools/checker/what_if_recorder.h"
 
 #include "engine/procedures.h"
+#include "engine/run.h"
+#include "platform/system.h"
 #include "text/text_string.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/list_text.h"
 #include "tools/checker/script_lines.h"
 
 namespace kestario {
@@ -29,10 +32,12 @@ Values RecordValues(const ProcedureRecord& record) {
   }
   if (mode.IsEqualNoCase("MSGBOX")) {
     const auto& box = static_cast<const MsgboxRecord&>(record);
-    return {{"FLAG", Text(box.flag)},
-            {"TYPE", Text(box.type)},
-            {"TEXT", Text(box.text)},
-            {"ISABORT", Text(box.isAbort)}};
+    Values values = {{"FLAG", Text(box.flag)},
+                     {"TYPE", Text(box.type)},
+                     {"TEXT", Text(box.text)},
+                     {"ISABORT", Text(box.isAbort)}};
+    if (box.unseen.GetLength() != 0) values.emplace_back("UNSEEN", Text(box.unseen));
+    return values;
   }
   if (mode.IsEqualNoCase("COPY")) {
     const auto& copy = static_cast<const CopyRecord&>(record);
@@ -119,21 +124,59 @@ void WhatIfRecorder::AddEvent(const WhatIfEvent& event) {
 
 Answer WhatIfRecorder::ShowBox(const std::string& caption, const std::string& kind,
                                const std::string& text, bool yesNo, int message) {
-  WhatIfStep* step = Current();
-  std::string section = step != nullptr ? step->section : "UPDATER";
   Answer answer = Answer::kOk;
   if (message == 0) {
-    auto given = options_.answers.find(FoldName(section));
+    auto given = options_.answers.find(FoldName(CurrentSection()));
     answer = given != options_.answers.end() ? given->second : options_.defaultAnswer;
     // A box with only OK is closed with OK whatever the answer; Yes/No takes "ok" as yes.
     if (!yesNo) answer = Answer::kOk;
     if (yesNo && answer == Answer::kOk) answer = Answer::kYes;
-    lastAnswerSection_ = section;
-    lastAnswer_ = AnswerName(answer);
-  } else if (!errorSeen_) {
+  }
+  std::string name = AnswerName(answer);
+  AddBox(caption, kind, text, message, name, true,
+         message != 0 ? " (message " + std::to_string(message) + ")" : ", answered " + name);
+  return answer;
+}
+
+void WhatIfRecorder::BoxNotShown(const std::string& caption, const std::string& kind,
+                                 const std::string& text, bool yesNo, int message) {
+  std::string name = "none";
+  std::string said = " (message " + std::to_string(message) + "), not shown";
+  if (message == 0) {
+    // The answer the program gives itself: the MSGBOX's UNSEEN, by the program's own rule.
+    const WhatIfStep* step = open_.empty() ? nullptr : &report_->steps[open_.back()];
+    std::string unseen;
+    for (const auto& value : step != nullptr ? step->values : Values()) {
+      if (value.first == "UNSEEN") unseen = value.second;
+    }
+    int answer = UnseenAnswerFor(TextString(unseen.c_str()), yesNo ? kMbYesNo : kMbOk);
+    if (answer != 0)
+      name = AnswerName(answer == kIdNo    ? Answer::kNo
+                        : answer == kIdYes ? Answer::kYes
+                                           : Answer::kOk);
+    if (answer != 0) {
+      said = ", not shown: UNSEEN answers " + name;
+    } else if (!unseen.empty()) {
+      said = ", not shown: no answer (UNSEEN " + Quoted(unseen) + " names no button of this box)";
+    } else {
+      said = ", not shown: no answer (no UNSEEN)";
+    }
+  }
+  AddBox(caption, kind, text, message, name, false, said);
+}
+
+void WhatIfRecorder::AddBox(const std::string& caption, const std::string& kind,
+                            const std::string& text, int message, const std::string& answer,
+                            bool shown, const std::string& said) {
+  WhatIfStep* step = Current();
+  if (message == 0 && answer != "none") {
+    lastAnswerSection_ = CurrentSection();
+    lastAnswer_ = answer;
+    lastAnswerUnseen_ = !shown;
+  } else if (message != 0 && !errorSeen_) {
     errorSeen_ = true;
     report_->end = WhatIfEnd::kError;
-    report_->endSection = section;
+    report_->endSection = CurrentSection();
     report_->endMessage = message;
     report_->endText = text;
   }
@@ -142,16 +185,23 @@ Answer WhatIfRecorder::ShowBox(const std::string& caption, const std::string& ki
   box.caption = caption;
   box.kind = kind;
   box.text = text;
-  box.answer = AnswerName(answer);
+  box.answer = answer;
   box.message = message;
+  box.shown = shown;
   report_->boxes.push_back(box);
   WhatIfEvent event;
   event.kind = "box";
-  event.text =
-      "box [" + caption + "] " + kind + " " + QuoteValue(text) +
-      (message != 0 ? " (message " + std::to_string(message) + ")" : ", answered " + box.answer);
+  event.text = "box [" + caption + "] " + kind + " " + QuoteValue(text) + said;
   AddEvent(event);
-  return answer;
+}
+
+std::string WhatIfRecorder::CurrentSection() const {
+  return open_.empty() ? "UPDATER" : report_->steps[open_.back()].section;
+}
+
+void WhatIfRecorder::RecordEvent(uint16_t type, uint32_t id) {
+  report_->eventType = type;
+  report_->eventId = id;
 }
 
 void WhatIfRecorder::Finish(bool finished) {
@@ -163,6 +213,7 @@ void WhatIfRecorder::Finish(bool finished) {
   report_->end = WhatIfEnd::kAnswer;
   report_->endSection = lastAnswerSection_;
   report_->endText = lastAnswer_;
+  report_->endUnseen = lastAnswerUnseen_;
 }
 
 }  // namespace checker

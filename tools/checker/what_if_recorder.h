@@ -28,12 +28,25 @@ class WhatIfRecorder : public RunObserver {
   // the answer: from --answer for the innermost step's section, else the default.
   Answer ShowBox(const std::string& caption, const std::string& kind, const std::string& text,
                  bool yesNo, int message);
+  // A box that nobody can see (--unseen): recorded as not shown, with the answer that the
+  // MSGBOX's UNSEEN gives it, which the program applies itself.
+  void BoxNotShown(const std::string& caption, const std::string& kind, const std::string& text,
+                   bool yesNo, int message);
+  bool BoxesUnseen() const { return options_.unseen; }
+  // The event that the run writes to the system's log.
+  void RecordEvent(uint16_t type, uint32_t id);
 
   // After the run: decides how it ended (`finished` is what the engine's run returned).
   void Finish(bool finished);
 
  private:
   WhatIfStep* Current();
+  // The section of the innermost step running now, "UPDATER" between steps.
+  std::string CurrentSection() const;
+  // Records a box: its answer's name ("none" for none), whether it was shown, and what the step's
+  // event adds after the box's text.
+  void AddBox(const std::string& caption, const std::string& kind, const std::string& text,
+              int message, const std::string& answer, bool shown, const std::string& said);
 
   const WhatIfOptions& options_;
   WhatIfReport* report_;
@@ -41,6 +54,7 @@ class WhatIfRecorder : public RunObserver {
   bool errorSeen_ = false;
   std::string lastAnswerSection_;
   std::string lastAnswer_;
+  bool lastAnswerUnseen_ = false;
 };
 
 }  // namespace checker
