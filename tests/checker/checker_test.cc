@@ -433,6 +433,34 @@ TEST_F(CheckerTest, IswaitThatIsNotANumber) {
   EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
 }
 
+TEST_F(CheckerTest, ExitCodeEventLogAndUnseenThatDoNotWorkAsWritten) {
+  Report report = Check(
+      "[UPDATER]\nNAME=T\nPROC=A, B, C, D\nEXITCODE=yes\nEVENTLOG=on\n"
+      "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\nUNSEEN=maybe\n"
+      "[B]\nMODE=MSGBOX\nFLAG=\nTYPE=information\nTEXT=t\nISABORT=\nUNSEEN=yes\n"
+      "[C]\nMODE=MSGBOX\nFLAG=\nTYPE=WARNING\nTEXT=t\nISABORT=\nUNSEEN=ok\n"
+      "[D]\nMODE=MSGBOX\nFLAG=\nTYPE=ERROR\nTEXT=t\nISABORT=\nUNSEEN=Ok\n");
+  EXPECT_TRUE(HasWarning(report, 4, "UPDATER", "EXITCODE",
+                         "\"yes\" is not a number; it reads as 0, so the program ends with exit "
+                         "code 0 however the run ends"))
+      << FormatFindings(report);
+  EXPECT_TRUE(HasWarning(report, 5, "UPDATER", "EVENTLOG", "\"on\" is not a number"));
+  EXPECT_TRUE(HasWarning(report, 12, "A", "UNSEEN", "\"maybe\" is not OK, YES or NO"));
+  EXPECT_TRUE(HasWarning(report, 19, "B", "UNSEEN",
+                         "\"yes\" names no button of its box (TYPE \"information\" shows only "
+                         "OK); when the box is not shown it answers nothing"));
+  EXPECT_TRUE(HasWarning(report, 26, "C", "UNSEEN", "(TYPE \"WARNING\" shows Yes and No)"));
+  EXPECT_EQ(5, report.warnings()) << FormatFindings(report);
+  EXPECT_EQ(0, report.errors());
+  // Numbers, empty values and answers that fit their boxes are quiet.
+  report = Check(
+      "[UPDATER]\nNAME=T\nPROC=A\nEXITCODE=1\nEVENTLOG=\n"
+      "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\nUNSEEN=No\n");
+  EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
+  ASSERT_EQ(1u, report.lists.size());
+  EXPECT_EQ("No", report.lists[0].procedures[0].Value("UNSEEN"));  // the plan shows it
+}
+
 TEST_F(CheckerTest, FlagNamingAProcedureLaterInItsList) {
   Report report = Check(
       "[UPDATER]\nNAME=T\nPROC=ASK, CHECK\n"

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/system.h"
 #include "support/script_test.h"
 #include "tools/checker/command.h"
 
@@ -177,6 +178,82 @@ TEST_F(WhatIfTest, BoxesAreAnsweredBySectionElseByTheDefault) {
   EXPECT_EQ("QUESTION", report.boxes[1].kind);
   EXPECT_EQ(WhatIfEnd::kAnswer, report.end);
   EXPECT_EQ("B", report.endSection);
+}
+
+TEST_F(WhatIfTest, TheExitCodeAndTheEventAreForeseen) {
+  std::string ask = Script("A, D",
+                           "EXITCODE=1\nEVENTLOG=1\n"
+                           "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=go?\nISABORT=0,1\n"
+                           "[D]\nMODE=DELETE\nFILE=<Src>/none\n");
+  WhatIfOptions no;
+  no.defaultAnswer = Answer::kNo;
+  WhatIfReport report = Predict(ask, no);
+  EXPECT_EQ(1602, report.exitCode);
+  EXPECT_EQ(1001u, report.eventId);
+  EXPECT_EQ(kEventTypeWarning, report.eventType);
+  report = Predict(ask);
+  EXPECT_EQ(1603, report.exitCode);
+  EXPECT_EQ(1002u, report.eventId);
+  dir.Write("none", "");
+  report = Predict(ask);
+  EXPECT_EQ(0, report.exitCode);
+  EXPECT_EQ(1000u, report.eventId);
+  EXPECT_TRUE(dir.Exists("none"));  // predicted, not done
+  // Without EXITCODE every end is 0, and without EVENTLOG there is no event.
+  report = Predict(Script("D", "[D]\nMODE=DELETE\nFILE=<Src>/gone\n"));
+  EXPECT_EQ(WhatIfEnd::kError, report.end);
+  EXPECT_EQ(0, report.exitCode);
+  EXPECT_EQ(0u, report.eventId);
+
+  std::ostringstream out, err;
+  dir.Write("u.ini", ask);
+  EXPECT_EQ(kExitAnswered,
+            RunCheckCommand({"--what-if", "--answers-default", "no", "--json", dir.Path("u.ini")},
+                            out, err));
+  EXPECT_NE(std::string::npos, out.str().find("\"exit_code\": 1602"));
+  EXPECT_NE(std::string::npos, out.str().find("\"event\": {\"type\": \"Warning\", \"id\": 1001}"));
+  out.str("");
+  RunCheckCommand({"--what-if", dir.Path("u.ini")}, out, err);
+  EXPECT_NE(std::string::npos, out.str().find("\nexit code 0\nevent Information 1000 "));
+}
+
+// --unseen: no box can be seen, each MSGBOX answers with its UNSEEN (or not at all), and an error
+// box is not shown either but still ends the run.
+TEST_F(WhatIfTest, UnseenPredictsARunThatNobodySees) {
+  std::string script =
+      Script("A, B, C, S",
+             "EXITCODE=1\n"
+             "[A]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=a?\nISABORT=0,1\nUNSEEN=YES\n"
+             "[B]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=b?\nISABORT=1,1\n"
+             "[C]\nMODE=MSGBOX\nFLAG=\nTYPE=INFORMATION\nTEXT=c\nISABORT=1,1\nUNSEEN=no\n"
+             "[S]\nMODE=MSGBOX\nFLAG=A, 1\nTYPE=WARNING\nTEXT=s?\nISABORT=0,1\nUNSEEN=no\n");
+  WhatIfOptions unseen;
+  unseen.unseen = true;
+  WhatIfReport report = Predict(script, unseen);
+  ASSERT_EQ(4u, report.boxes.size());
+  EXPECT_FALSE(report.boxes[0].shown);
+  EXPECT_EQ("yes", report.boxes[0].answer);
+  EXPECT_EQ(1, report.steps[0].flag);
+  EXPECT_EQ("none", report.boxes[1].answer);  // no UNSEEN: the run goes on
+  EXPECT_EQ("none", report.boxes[2].answer);  // "no" is no button of an OK box
+  EXPECT_NE(std::string::npos, report.steps[2].events[0].text.find("names no button of this box"));
+  EXPECT_EQ(WhatIfEnd::kAnswer, report.end);
+  EXPECT_TRUE(report.endUnseen);
+  EXPECT_EQ("S", report.endSection);
+  EXPECT_EQ(1602, report.exitCode);
+
+  report = Predict(Script("D", "EXITCODE=1\n[D]\nMODE=DELETE\nFILE=<Src>/none\n"), unseen);
+  ASSERT_EQ(1u, report.boxes.size());
+  EXPECT_FALSE(report.boxes[0].shown);
+  EXPECT_EQ(WhatIfEnd::kError, report.end);
+  EXPECT_EQ(1603, report.exitCode);
+
+  std::ostringstream out, err;
+  dir.Write("u.ini", script);
+  EXPECT_EQ(kExitAnswered, RunCheckCommand({"--what-if", "--unseen", dir.Path("u.ini")}, out, err));
+  EXPECT_NE(std::string::npos,
+            out.str().find("\nwould stop: UNSEEN answers S=no\nexit code 1602\n"));
+  EXPECT_EQ(kExitUnreadable, RunCheckCommand({"--unseen", dir.Path("u.ini")}, out, err));
 }
 
 TEST_F(WhatIfTest, ExitStatusesOfTheCommand) {

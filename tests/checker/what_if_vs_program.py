@@ -12,7 +12,13 @@ the second's updater.ini with the same answers given by section (--answer SECTIO
 - the outcome is the same: the predicted run stops with message N exactly when the program's last
   box is that error box;
 - the files deleted, created and replaced (a replaced file is one whose inode, size, time or bytes
-  changed) are the same, as paths relative to each folder.
+  changed) are the same, as paths relative to each folder;
+- the exit code is the one predicted (its low 8 bits, which is what Linux hands on).
+
+A scenario whose terminal cannot show boxes (a broken pipe) is predicted with --unseen: the
+program shows no box, every predicted box is marked as not shown, and the files and the exit code
+must agree. A scenario with an event runs the program with a syslog socket of its own
+(run_linux.PrivateSyslog), so that the system's log never gets it.
 
 The answers are found as the terminal would take them: an OK box (an error box too) takes one
 line, a Yes/No box takes lines until one starts with y or n, and end of input answers No. Each box
@@ -21,7 +27,8 @@ prediction is made again until every box's answer is the one given.
 
 A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
 permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
-exit with 2, which is checked), answers one MSGBOX differently at different times, or starts a
+exit with 2, which is checked), answers one MSGBOX differently at different times, has an event
+where no private syslog socket can be made (not root), or starts a
 program whose effects a later step depends on (a step marked uncertain). For a scenario that
 starts a program whose effects nothing depends on, the files below that program's folder are left
 out of the comparison.
@@ -81,8 +88,10 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def predict(checker, script, registry, args, answers):
+def predict(checker, script, registry, args, answers, unseen=False):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
+    if unseen:
+        command.append("--unseen")
     for section, answer in sorted(answers.items()):
         command += ["--answer", "%s=%s" % (section, answer)]
     if args:
@@ -135,6 +144,7 @@ def terminal_answers(lines):
 def compare(scenario, program, registry_program, checker):
     real = tempfile.mkdtemp(prefix="kestario-real-")
     sim = tempfile.mkdtemp(prefix="kestario-sim-")
+    syslog = run_linux.PrivateSyslog() if "event" in scenario.sections else None
     try:
         real_subst = sc.Scenario.substituter(real, "/", "run")
         sim_subst = sc.Scenario.substituter(sim, "/", "run")
@@ -149,10 +159,13 @@ def compare(scenario, program, registry_program, checker):
 
         lines = scenario.answers(sim_subst)
         answers = {}
+        unseen = scenario.broken_stderr()
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
-                                   answers)
+                                   answers, unseen)
             prediction = json.loads(text)
+            if unseen:
+                break  # no box takes an answer
             wanted, conflict = take_answers(prediction, answers, terminal_answers(lines))
             if conflict:
                 return "excluded", "answers MSGBOX [%s] differently at different times" % wanted[0]
@@ -165,22 +178,39 @@ def compare(scenario, program, registry_program, checker):
         exe = os.path.join(real, "updater.run")
         shutil.copy2(registry_program if real_registry else program, exe)
         before = snapshot(real)
-        proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
+        argv = [exe] + scenario.args(real_subst)
+        if syslog:
+            argv = syslog.wrap(argv)
+        broken = None
+        if unseen:
+            reader, broken = os.pipe()
+            os.close(reader)
+        proc = subprocess.run(argv, cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                              stdout=subprocess.PIPE,
+                              stderr=broken if unseen else subprocess.PIPE, timeout=120)
+        if broken is not None:
+            os.close(broken)
         after = snapshot(real)
-        shown, _ = run_linux.parse_boxes(proc.stderr.decode("utf-8", "replace"))
+        shown, _ = run_linux.parse_boxes((proc.stderr or b"").decode("utf-8", "replace"))
 
         problems = []
-        predicted = [sc.Box(b["kind"], b["caption"], b["text"].replace(sim, real))
-                     for b in prediction["boxes"]]
-        if shown != predicted:
-            problems.append("boxes differ:\n    program %r\n    what-if %r" % (shown, predicted))
         end = prediction["end"]
-        stopped_on_error = bool(shown) and bool(prediction["boxes"]) and \
-            prediction["boxes"][-1]["message"] != 0
-        if (end["result"] == "error") != stopped_on_error:
-            problems.append("outcome differs: what-if says %r" % end["line"])
+        if unseen:
+            if shown or any(b["shown"] for b in prediction["boxes"]):
+                problems.append("a box was shown where none can be")
+        else:
+            predicted = [sc.Box(b["kind"], b["caption"], b["text"].replace(sim, real))
+                         for b in prediction["boxes"]]
+            if shown != predicted:
+                problems.append("boxes differ:\n    program %r\n    what-if %r" % (shown, predicted))
+            stopped_on_error = bool(shown) and bool(prediction["boxes"]) and \
+                prediction["boxes"][-1]["message"] != 0
+            if (end["result"] == "error") != stopped_on_error:
+                problems.append("outcome differs: what-if says %r" % end["line"])
+        if proc.returncode != prediction["exit_code"] & 0xFF:
+            problems.append("exit code %d, what-if says %d" % (proc.returncode,
+                                                              prediction["exit_code"]))
         if (status, end["result"]) not in ((0, "finish"), (1, "error"), (3, "answer")):
             problems.append("exit status %d for %r" % (status, end["line"]))
 
@@ -196,6 +226,8 @@ def compare(scenario, program, registry_program, checker):
                             (real_changes, sim_changes))
         return ("differ", problems) if problems else ("same", end["line"])
     finally:
+        if syslog:
+            syslog.close()
         run_linux.remove_folder(real)
         run_linux.remove_folder(sim)
 
@@ -214,8 +246,8 @@ def main():
             reason = "needs a user whom file permissions bind; running as root"
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
-        elif scenario.broken_stderr():
-            reason = "runs with a terminal that cannot show boxes"
+        elif "event" in scenario.sections and not run_linux.PrivateSyslog.available():
+            reason = "writes an event, and no private syslog socket can be made here"
         if reason is None:
             verdict, detail = compare(scenario, program, registry_program, checker)
             if verdict == "excluded":

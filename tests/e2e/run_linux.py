@@ -7,7 +7,10 @@ Each scenario runs in a fresh temporary folder holding a copy of the program and
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
 beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
 met here (such as "nonroot" when running as root) is skipped. The "limits" of a scenario are set
-on the program's process only. Prints "N passed, N failed".
+on the program's process only. A scenario with an "event" runs the program in a private mount
+namespace whose /dev/log is a syslog socket of this runner's (PrivateSyslog; root only, skipped
+otherwise), so that the test reads the event and the system's own log never gets it.
+Prints "N passed, N failed".
 """
 
 import os
@@ -20,6 +23,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenario as sc  # noqa: E402
@@ -51,8 +55,74 @@ def parse_boxes(stderr):
             rest = rest[len(prompt):]
 
 
+# Run by `sh -c` inside `unshare -m`: the real /dev stays reachable below the socket's folder, a
+# fresh /dev holds the few devices a program may open and "log", a link to the socket.
+PRIVATE_DEV = """set -e
+d=$1; shift
+mkdir "$d/dev"
+mount --rbind /dev "$d/dev"
+mount -t tmpfs -o mode=0755,size=64k kestario-dev /dev
+for n in null zero full random urandom tty; do
+  if [ -e "$d/dev/$n" ]; then : > "/dev/$n"; mount --bind "$d/dev/$n" "/dev/$n"; fi
+done
+ln -s /proc/self/fd /dev/fd
+ln -s "$d/log" /dev/log
+exec "$@"
+"""
+SYSLOG_LINE = re.compile(r"^<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d kestario-updater\[(\d+)\]: (.*)$",
+                         re.S)
+
+
+class PrivateSyslog:
+    """A syslog socket of the test's own, which a program started by wrap() reaches as /dev/log."""
+
+    @staticmethod
+    def available():
+        return os.geteuid() == 0 and shutil.which("unshare") is not None
+
+    def __init__(self):
+        self.folder = tempfile.mkdtemp(prefix="kestario-syslog-")
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.socket.bind(os.path.join(self.folder, "log"))
+        self.socket.setblocking(False)
+
+    def wrap(self, argv):
+        return ["unshare", "-m", "sh", "-c", PRIVATE_DEV, "sh", self.folder] + argv
+
+    def messages(self):
+        """The messages received so far, as (priority, pid, text)."""
+        received = []
+        deadline = time.time() + 1
+        while True:
+            try:
+                data = self.socket.recv(1 << 20)
+            except BlockingIOError:
+                if received or time.time() > deadline:
+                    return received
+                time.sleep(0.02)
+                continue
+            m = SYSLOG_LINE.match(data.decode("utf-8", "replace"))
+            received.append((int(m.group(1)), int(m.group(2)), m.group(3)) if m else
+                            (None, None, data.decode("utf-8", "replace")))
+
+    def close(self):
+        self.socket.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+
+def check_event(scenario, subst, syslog):
+    """Problems with the event the runs wrote (one per run), as a list of texts."""
+    kind, number, strings = scenario.event(subst)
+    want = (8 + sc.EVENT_TYPES[kind], sc.event_text(number, strings))  # facility LOG_USER
+    got = [(priority, text) for priority, _, text in syslog.messages()]
+    if got != [want] * scenario.runs():
+        return ["events differ:\n    expected %r\n    received %r" % ([want] * scenario.runs(), got)]
+    return []
+
+
 def run(scenario, program, registry_program):
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
+    syslog = None
     try:
         subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
         registry_file = sc.lay_out(scenario, folder, subst)
@@ -69,12 +139,14 @@ def run(scenario, program, registry_program):
 
         problems = []
         boxes, rest = [], ""
+        syslog = PrivateSyslog() if scenario.event(subst) is not None else None
         for _ in range(scenario.runs()):
             broken = None
             if scenario.broken_stderr():
                 reader, broken = os.pipe()
                 os.close(reader)
-            proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
+            argv = [exe] + scenario.args(subst)
+            proc = subprocess.run(syslog.wrap(argv) if syslog else argv, cwd=folder,
                                   input=answers.encode(), stdout=subprocess.PIPE,
                                   stderr=broken if broken is not None else subprocess.PIPE,
                                   timeout=120, preexec_fn=set_limits)
@@ -84,8 +156,10 @@ def run(scenario, program, registry_program):
             shown, left = parse_boxes(stderr.decode("utf-8", "replace"))
             boxes += shown
             rest += left
-            if proc.returncode != 0:
-                problems.append("exit code %d" % proc.returncode)
+            # A Linux parent gets the low 8 bits of the code (1603 arrives as 67).
+            if proc.returncode != scenario.exit_code() & 0xFF:
+                problems.append("exit code %d, expected %d (the low 8 bits of %d)" % (
+                    proc.returncode, scenario.exit_code() & 0xFF, scenario.exit_code()))
         expected = scenario.boxes(subst)
         if boxes != expected:
             problems.append("boxes differ:\n  expected %r\n  shown    %r" % (expected, boxes))
@@ -93,8 +167,12 @@ def run(scenario, program, registry_program):
             problems.append("unexpected output after the boxes: %r" % rest)
         problems += sc.check_files(scenario, folder, subst)
         problems += sc.check_log(scenario, folder, subst, COMPUTER)
+        if syslog:
+            problems += check_event(scenario, subst, syslog)
         return problems
     finally:
+        if syslog:
+            syslog.close()
         remove_folder(folder)
 
 
@@ -128,6 +206,10 @@ def main():
         if "memory" in scenario.limits() and sanitized(program):
             print("skip %s (limits memory; a sanitizer build needs more address space)"
                   % scenario.name)
+            continue
+        if "event" in scenario.sections and not PrivateSyslog.available():
+            print("skip %s (reads its event from a syslog socket of its own: needs root and "
+                  "unshare)" % scenario.name)
             continue
         if "nonroot" in scenario.requires() and os.geteuid() == 0:
             print("skip %s (needs a user whom file permissions bind; running as root)"

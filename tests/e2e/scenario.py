@@ -26,6 +26,17 @@ A scenario file holds sections that begin with a line "=== NAME":
                    with "*" or "?" in it: nothing matches the pattern)
   === runs         how many times the program runs in the folder (default 1); each run is given
                    all the answers, and "boxes" lists the boxes of every run in order
+  === exit         the exit code the program returns, as Windows reports it (default 0: a
+                   script without EXITCODE always ends with 0); of every run. A runner on Linux
+                   sees its low 8 bits, as does a Linux parent of a program under Wine (1603
+                   arrives as 67)
+  === event        the one event the run writes to the system's log (EVENTLOG): a first line
+                   "TYPE ID" (Information, Warning or Error, and the event ID), then one line per
+                   string of the event, in order; a line break inside a string is the two
+                   characters backslash and n. On Linux the program runs in a private mount
+                   namespace whose /dev/log is a socket of the runner's (root only), which must
+                   receive exactly that event: its priority, and the text of resources/events.def
+                   with the strings filled in
   === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
                    one line per event without its head, which is checked for its form (the local
                    date and time, the computer name, the process id); "!PATH" alone: no log file.
@@ -53,6 +64,11 @@ import os
 import re
 
 KINDS = ("ERROR", "INFORMATION", "WARNING", "QUESTION")
+# The event types of the system's log and the syslog priority of each (LOG_ERR, LOG_WARNING,
+# LOG_INFO).
+EVENT_TYPES = {"Error": 3, "Warning": 4, "Information": 6}
+EVENTS_DEF = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__)))), "resources", "events.def")
 
 
 class Box:
@@ -112,6 +128,19 @@ class Scenario:
             return first[1:].strip(), None
         assert first.startswith("file: "), first
         return first[len("file: "):].strip(), [expand_text(line) for line in lines[1:]]
+
+    def exit_code(self):
+        lines = [line.strip() for line in self.sections.get("exit", []) if line.strip()]
+        return int(lines[0]) if lines else 0
+
+    def event(self, subst):
+        """(type, id, [strings]) of the "event" section, or None without one."""
+        if "event" not in self.sections:
+            return None
+        lines = self._lines("event", subst)
+        kind, number = lines[0].split()
+        assert kind in EVENT_TYPES, lines[0]
+        return kind, int(number), [expand_text(line).replace("\\n", "\n") for line in lines[1:]]
 
     def requires(self):
         return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
@@ -240,6 +269,23 @@ def expand(text):
 
 def expand_text(text):
     return expand(text).decode("utf-8", "replace")
+
+
+def event_text(number, strings):
+    """The text of event `number` as the system's log shows it: its text in events.def with %1 to
+    %6 filled in from `strings` and %n a line break."""
+    with open(EVENTS_DEF, encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r'^KESTARIO_EVENT\((\d+), \w+, "(.*)"\)$', line.rstrip("\n"))
+            if m and int(m.group(1)) == number:
+                def fill(piece):
+                    key = piece.group(1)
+                    if key == "n":
+                        return "\n"
+                    index = int(key) - 1
+                    return strings[index] if index < len(strings) else ""
+                return re.sub(r"%([1-6n])", fill, m.group(2))
+    raise KeyError("events.def has no event %d" % number)
 
 
 def write_registry(path, entries):

@@ -181,5 +181,52 @@ TEST_F(RunLogTest, InvisibleWindowStationShowsNoBox) {
   EXPECT_EQ(1u, system.boxes.size());  // No (the fake's default) stops the run
 }
 
+// UNSEEN answers a box that nobody can see as if it had been clicked (flag, ISABORT); a value
+// that names no button of its box answers nothing, and an error box is never answered by it.
+TEST_F(RunLogTest, UnseenAnswersTheBoxesNobodySees) {
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=ASK, TELL, ODD, WRONG, GO\nLOG=<Src>/run.log\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=0, 1\nUNSEEN=Yes\n"
+      "[TELL]\nMODE=MSGBOX\nFLAG=ASK, 1\nTYPE=ERROR\nTEXT=Told\nISABORT=0, 1\nUNSEEN=ok\n"
+      "[ODD]\nMODE=MSGBOX\nFLAG=\nTYPE=WARNING\nTEXT=Odd\nISABORT=1, 1\nUNSEEN=OK\n"
+      "[WRONG]\nMODE=MSGBOX\nFLAG=\nTYPE=INFORMATION\nTEXT=Wrong\nISABORT=1, 1\nUNSEEN=maybe\n"
+      "[GO]\nMODE=SWITCH\nPROC=TELL\n1=STOP\n0=\n"
+      "[STOP]\nMODE=MSGBOX\nFLAG=\nTYPE=WARNING\nTEXT=Stop?\nISABORT=0, 1\nUNSEEN=no\n");
+  system.windowStationVisible = false;
+  UpdaterMain("");
+  EXPECT_TRUE(system.boxes.empty());
+  std::vector<std::string> events = Events(dir.Path("run.log"));
+  ASSERT_EQ(19u, events.size());
+  const std::string unseen = ": not shown, the window station is not visible; answer ";
+  EXPECT_EQ("box QUESTION \"Go?\"" + unseen + "Yes (UNSEEN)", events[3]);
+  EXPECT_EQ("ASK: flag 1", events[4]);
+  EXPECT_EQ("box ERROR \"Told\"" + unseen + "OK (UNSEEN)", events[6]);
+  EXPECT_EQ("TELL: flag 1", events[7]);
+  EXPECT_EQ("box WARNING \"Odd\"" + unseen + "0 (UNSEEN \"OK\" names no button of this box)",
+            events[9]);
+  EXPECT_EQ(
+      "box INFORMATION \"Wrong\"" + unseen + "0 (UNSEEN \"maybe\" names no button of this box)",
+      events[11]);
+  EXPECT_EQ("box WARNING \"Stop?\"" + unseen + "No (UNSEEN)", events[16]);
+  EXPECT_EQ("STOP: the answer stops the run", events[17]);
+  EXPECT_EQ("end: stopped by the answer to STOP", events[18]);
+
+  // A box whose call fails (the Linux terminal cannot be written) is answered the same way; the
+  // error box of a failure is not.
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=ASK, GONE\nLOG=<Src>/two.log\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=1, 0\nUNSEEN=YES\n"
+      "[GONE]\nMODE=DELETE\nFILE=<Src>/missing\n");
+  system.windowStationVisible = true;
+  system.appends.clear();
+  system.answers = {0};
+  UpdaterMain("");
+  events = Events(dir.Path("two.log"));
+  ASSERT_EQ(7u, events.size());
+  EXPECT_EQ("box QUESTION \"Go?\": not shown, the box could not be displayed; answer Yes (UNSEEN)",
+            events[3]);
+  EXPECT_EQ("ASK: the answer stops the run", events[5]);
+}
+
 }  // namespace
 }  // namespace kestario

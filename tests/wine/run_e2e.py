@@ -19,13 +19,19 @@ answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; 
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
 texts code page 932 cannot hold are skipped, with the reason, and so are those that run more
-than once, check a run log or name the computer or the user (the Wine scenarios log_cp932 and
-invisible_station check the log under Wine).
+than once, check a run log or name the computer or the user outside their event (the Wine
+scenarios log_cp932 and invisible_station check the log under Wine). The exit code is compared as
+Wine hands it on, its low 8 bits. The event of a scenario is read from Wine's trace of
+ReportEventW (tests/wine/check_event.py, which also builds its text from the program's message
+table); there {COMPUTER} and {USER} are the names Wine gives: the host name, cut to 15 characters
+and in upper case, and the user's login name.
 """
 
 import json
 import os
+import pwd
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -33,6 +39,10 @@ import tempfile
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
 import scenario as sc  # noqa: E402
+
+# The computer and user names that Wine's GetComputerNameA and GetUserNameA give.
+WINE_COMPUTER = socket.gethostname().split(".")[0][:15].upper()
+WINE_USER = pwd.getpwuid(os.getuid()).pw_name
 
 KIND_NAMES = {"ERROR": "error", "INFORMATION": "information", "WARNING": "warning",
               "QUESTION": "question"}
@@ -43,9 +53,10 @@ def escape(text):
     return text.replace("\\", "\\\\").replace("\n", "\\n")
 
 
-def convert(scenario, folder_name):
+def convert(scenario, folder_name, work):
     """(statements for run_scenarios.sh, None, what the what-if comparison needs), or
-    (None, reason, None) when the scenario cannot run."""
+    (None, reason, None) when the scenario cannot run. `work` is the folder for the files that
+    the statements' checks read."""
     if scenario.requires():
         return None, "requires " + ", ".join(scenario.requires()), None
     if scenario.limits():
@@ -53,7 +64,7 @@ def convert(scenario, folder_name):
     if scenario.runs() != 1 or "log" in scenario.sections:
         return None, "runs or a run log (the log under Wine: tests/wine/scenarios/log_cp932)", None
     if any("{COMPUTER}" in line or "{USER}" in line
-           for lines in scenario.sections.values() for line in lines):
+           for name, lines in scenario.sections.items() if name != "event" for line in lines):
         return None, "names the computer or the user (checked by the Linux runner)", None
     if scenario.broken_stderr():
         return None, "needs a standard error whose reader has gone", None
@@ -116,7 +127,15 @@ def convert(scenario, folder_name):
             out.append("expect-exists " + name)
         else:
             out.append("expect-file-hex %s %s" % (name, sc.expand(expected).hex()))
-    out.append("exit 0")
+    out.append("exit %d" % scenario.exit_code())
+    event = scenario.event(sc.Scenario.substituter(windir, "\\", "exe", WINE_COMPUTER, WINE_USER))
+    if event is not None:
+        spec = os.path.join(work, folder_name + ".event.json")
+        with open(spec, "w", encoding="utf-8") as f:
+            json.dump({"type": event[0], "id": event[1], "strings": event[2],
+                       "program": windir + "\\updater.exe"}, f)
+        out.append("debug +eventlog")
+        out.append('check python3 "$TOP/tests/wine/check_event.py" trace.txt "%s"' % spec)
     what_if = {"name": scenario.name, "windir": windir, "args": scenario.args(subst),
                        "answers": given, "boxes": expected_boxes}
     return out, None, what_if
@@ -170,7 +189,7 @@ def main():
             continue
         if not scenario.runs_on("windows"):
             continue
-        statements, reason, what_if = convert(scenario, "t_" + scenario.name)
+        statements, reason, what_if = convert(scenario, "t_" + scenario.name, work)
         if statements is None:
             print("skip %s (%s)" % (scenario.name, reason))
             skipped += 1

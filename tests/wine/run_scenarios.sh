@@ -46,7 +46,11 @@
 #   expect-exists PATH          PATH exists
 #   expect-file-hex PATH HEX    PATH exists and holds exactly the bytes HEX
 #   expect-missing PATH         PATH does not exist ("*" and "?": nothing matches)
-#   exit CODE                   the exit code (default 0)
+#   exit CODE                   the exit code as the program returns it (default 0); Wine hands
+#                               this Linux harness its low 8 bits (1603 arrives as 67), which are
+#                               compared
+#   debug CHANNELS              more Wine debug channels for the program's trace.txt (beside the
+#                               relay trace of MessageBoxA), such as +eventlog
 #   before COMMAND              a bash command run in the folder after the files are made and
 #                               before the program starts (fails the scenario when it fails)
 #   during COMMAND              a bash command started in the background once the program runs;
@@ -84,7 +88,7 @@ die() { echo "run_scenarios: $*" >&2; exit 2; }
 if [[ ! -f build/windows/CMakeCache.txt ]]; then
   cmake --preset windows >/dev/null || die "cannot configure the windows preset"
 fi
-targets=(box_reader profile_probe hold_open station_launcher launch_marker)
+targets=(box_reader profile_probe hold_open station_launcher launch_marker event_text)
 [[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
 [[ -f $exe ]] || die "no program at $exe"
@@ -220,7 +224,7 @@ run_hooks() {
 run_scenario() {
   local file=$1
   local name program args=() setup=() boxes=() checks=() exit_expected=0
-  local script= has_script=0 in_script=0 line keyword rest hooks=()
+  local script= has_script=0 in_script=0 line keyword rest hooks=() channels=
   name=$(basename "$file" .scenario)
   program=updater.exe
   while IFS= read -r line || [[ -n $line ]]; do
@@ -244,6 +248,7 @@ run_scenario() {
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
       exit) exit_expected=$rest ;;
+      debug) channels+=,$rest ;;
       before|during|check|cleanup) hooks+=("$keyword $rest") ;;
       *) echo "    bad line in $file: $line"; return 1 ;;
     esac
@@ -308,7 +313,7 @@ run_scenario() {
 
   # Run the program from its folder, with the relay trace of MessageBoxA on stderr.
   trace=$dir/trace.txt
-  (cd "$dir" && WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
+  (cd "$dir" && WINEDEBUG=+relay$channels exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
      >"$dir/stdout.txt" 2>"$trace") &
   run_pid=$!
   local during_pids=()
@@ -417,7 +422,8 @@ run_scenario() {
     kill "$run_pid" 2>/dev/null
   fi
   wait "$run_pid"; status=$?
-  ((status == exit_expected)) || report_failure "exit code $status, expected $exit_expected"
+  ((status == (exit_expected & 255))) ||
+    report_failure "exit code $status, expected $((exit_expected & 255)) (the low 8 bits of $exit_expected)"
   local pid
   for pid in "${during_pids[@]}"; do
     wait "$pid" || report_failure "a command during the run failed"

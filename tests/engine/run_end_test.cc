@@ -1,0 +1,174 @@
+// How a run's end is told outside its log: the exit code that EXITCODE asks for and the event
+// that EVENTLOG asks for, for every way a run can end, and nothing of it without those keys.
+#include "engine/run_end.h"
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/driver.h"
+#include "support/script_test.h"
+
+namespace kestario {
+namespace {
+
+using RunEndTest = ScriptTest;
+
+// UPDATER's head with `keys`, a question whose No stops the run, and a COPY of a.txt or of a
+// missing file.
+std::string Script(const std::string& keys, bool copyFails = false) {
+  return "[UPDATER]\nNAME=Deploy\nPROC=ASK, GO\n" + keys +
+         "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=0, 1\n"
+         "[GO]\nMODE=COPY\nFROM=<Src>/" +
+         (copyFails ? "missing" : "a.txt") + "\nTO=<Src>/b.txt\n";
+}
+
+TEST_F(RunEndTest, ExitCodeOfEveryEnd) {
+  dir.Write("a.txt", "A");
+  struct Case {
+    const char* keys;
+    int answer;
+    bool copyFails;
+    int expected;
+  };
+  const Case cases[] = {
+      {"EXITCODE=1\n", kIdYes, false, kExitFinished},
+      {"EXITCODE=1\n", kIdNo, false, kExitCancelled},
+      {"EXITCODE=1\n", kIdYes, true, kExitFailed},
+      {"EXITCODE=-1\n", kIdYes, true, kExitFailed},  // any nonzero number
+      {"EXITCODE= 7 tries\n", kIdNo, false, kExitCancelled},
+      // Off: absent, empty, 0 or not a number; every end is 0.
+      {"", kIdYes, true, 0},
+      {"", kIdNo, false, 0},
+      {"EXITCODE=\n", kIdYes, true, 0},
+      {"EXITCODE=0\n", kIdNo, false, 0},
+      {"EXITCODE=yes\n", kIdYes, true, 0},
+  };
+  for (const Case& c : cases) {
+    WriteScript(Script(c.keys, c.copyFails));
+    system.answers = {c.answer};
+    EXPECT_EQ(c.expected, UpdaterMain("")) << c.keys << " answer " << c.answer;
+  }
+}
+
+// EXITCODE is read before everything else of the script, so every start-up failure is told.
+TEST_F(RunEndTest, StartUpFailuresAreFailuresToo) {
+  WriteScript("[UPDATER]\nPROC=A\nEXITCODE=1\n");  // no NAME
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  WriteScript("[UPDATER]\nNAME=\nEXITCODE=1\n");  // no PROC
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  WriteScript("[UPDATER]\nNAME=\nPROC=\nEXITCODE=1\n");  // an empty PROC: message 4
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=A\nEXITCODE=1\n[DEFINE]\n<X>=1\n[A]\nMODE=EXIST\nFILE=<X>\n");
+  system.sectionOutOfMemory = "DEFINE";
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  ASSERT_EQ(4u, system.boxes.size());
+  EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"DEFINE\"", system.boxes[3].text);
+  // A missing script cannot ask for codes.
+  ::unlink(dir.Path("updater.ini").c_str());
+  EXPECT_EQ(0, UpdaterMain(""));
+}
+
+// What a change that waits for a restart does to the end (the COPY executor tells it).
+TEST_F(RunEndTest, RestartNeededTurnsAFinishedRunInto3010) {
+  // A registry lookup while the list is built stands for an executor that notes the restart.
+  system.onRegistryOpen = [] { NoteRestartNeeded(); };
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\nEVENTLOG=1\n[A]\nMODE=EXIST\nFILE={?App\\x}\n");
+  EXPECT_EQ(kExitRestartNeeded, UpdaterMain(""));
+  ASSERT_EQ(1u, system.events.size());
+  EXPECT_EQ(kEventTypeInformation, system.events[0].type);
+  EXPECT_EQ(static_cast<uint32_t>(kEventFinishedRestart), system.events[0].id);
+  // Not when the run does not finish, and not in the next run.
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n[A]\nMODE=DELETE\nFILE={?App\\x}\n");
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  system.onRegistryOpen = nullptr;
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n[A]\nMODE=EXIST\nFILE=<Src>\n");
+  EXPECT_EQ(kExitFinished, UpdaterMain(""));
+}
+
+TEST_F(RunEndTest, OneEventPerRunWithItsTypeIdAndStrings) {
+  dir.Write("a.txt", "A");
+  const std::string script = dir.Path("updater.ini");
+  const std::vector<std::string> head = {script, "Deploy", "PC-417", "tanaka"};
+  const std::string tail =
+      "\n\nScript: " + script + "\nCaption: Deploy\nComputer: PC-417\nUser: tanaka";
+
+  WriteScript(Script("EVENTLOG=1\n"));
+  system.answers = {kIdYes};
+  EXPECT_EQ(0, UpdaterMain(""));  // an event, but no exit codes
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  WriteScript(Script("EVENTLOG=1\n", true));
+  system.answers = {kIdYes};
+  UpdaterMain("");
+  ASSERT_EQ(3u, system.events.size());
+
+  const FakeSystem::Event& finished = system.events[0];
+  EXPECT_EQ(kEventTypeInformation, finished.type);
+  EXPECT_EQ(1000u, finished.id);
+  EXPECT_EQ(head, finished.strings);
+  EXPECT_EQ("The update script finished." + tail, finished.text);
+
+  const FakeSystem::Event& cancelled = system.events[1];
+  EXPECT_EQ(kEventTypeWarning, cancelled.type);
+  EXPECT_EQ(1001u, cancelled.id);
+  std::vector<std::string> strings = head;
+  strings.push_back("ASK");
+  EXPECT_EQ(strings, cancelled.strings);
+  EXPECT_EQ("The update script was stopped by the answer to ASK." + tail, cancelled.text);
+
+  const FakeSystem::Event& failed = system.events[2];
+  EXPECT_EQ(kEventTypeError, failed.type);
+  EXPECT_EQ(1002u, failed.id);
+  ASSERT_EQ(4u, system.boxes.size());
+  const std::string box = system.boxes[3].text;  // the error box, exactly
+  strings = head;
+  strings.push_back("8");
+  strings.push_back(box);
+  EXPECT_EQ(strings, failed.strings);
+  EXPECT_EQ("The update script was stopped by error message 8:\n" + box + tail, failed.text);
+
+  // Without EVENTLOG (or with 0), no event.
+  system.events.clear();
+  for (const char* keys : {"", "EVENTLOG=0\n", "EVENTLOG=\n", "EVENTLOG=on\n"}) {
+    WriteScript(Script(keys, true));
+    UpdaterMain("");
+  }
+  EXPECT_TRUE(system.events.empty());
+}
+
+// An event that cannot be written changes nothing: the same boxes, files and exit code.
+TEST_F(RunEndTest, UnwritableEventChangesNothing) {
+  dir.Write("a.txt", "A");
+  std::vector<std::string> seen;
+  for (bool works : {true, false}) {
+    system.eventWorks = works;
+    system.boxes.clear();
+    ::unlink(dir.Path("b.txt").c_str());
+    WriteScript(Script("EXITCODE=1\nEVENTLOG=1\nLOG=<Src>/run.log\n"));
+    system.answers = {kIdYes};
+    int code = UpdaterMain("");
+    seen.push_back(std::to_string(code) + "|" + BoxSummary() + "|" + dir.Read("b.txt"));
+  }
+  EXPECT_EQ(seen[0], seen[1]);
+  EXPECT_EQ(2u, system.events.size());
+}
+
+// The log's end line carries the exit code when the script asks for codes, and only then.
+TEST_F(RunEndTest, TheLogEndLineTellsTheExitCode) {
+  WriteScript(Script("EXITCODE=1\nLOG=<Src>/run.log\n", true));
+  system.answers = {kIdYes};
+  UpdaterMain("");
+  WriteScript(Script("LOG=<Src>/run.log\n", true));
+  system.answers = {kIdYes};
+  UpdaterMain("");
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find(" end: stopped by message 8; exit code 1603\n"));
+  EXPECT_NE(std::string::npos, log.find(" end: stopped by message 8\n"));
+}
+
+}  // namespace
+}  // namespace kestario
