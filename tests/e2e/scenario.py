@@ -114,9 +114,12 @@ class Scenario:
             return text.replace("{COMPUTER}", computer).replace("{USER}", user)
         return subst
 
+    def _number(self, section, default):
+        lines = [line.strip() for line in self.sections.get(section, []) if line.strip()]
+        return int(lines[0]) if lines else default
+
     def runs(self):
-        lines = [line.strip() for line in self.sections.get("runs", []) if line.strip()]
-        return int(lines[0]) if lines else 1
+        return self._number("runs", 1)
 
     def log(self, subst):
         """(relative path, expected events or None for no file), or None without a "log"."""
@@ -130,8 +133,7 @@ class Scenario:
         return first[len("file: "):].strip(), [expand_text(line) for line in lines[1:]]
 
     def exit_code(self):
-        lines = [line.strip() for line in self.sections.get("exit", []) if line.strip()]
-        return int(lines[0]) if lines else 0
+        return self._number("exit", 0)
 
     def event(self, subst):
         """(type, id, [strings]) of the "event" section, or None without one."""
