@@ -99,6 +99,10 @@ RunObserver::~RunObserver() = default;
 
 const char* StoppedByAnswer() { return g_stoppedByAnswer; }
 
+void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
+
+void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
+
 int UnseenAnswerFor(const TextString& unseen, unsigned style) {
   if ((style & kMbTypeMask) == kMbYesNo) {
     if (unseen.IsEqualNoCase("YES")) return kIdYes;
@@ -107,10 +111,6 @@ int UnseenAnswerFor(const TextString& unseen, unsigned style) {
   }
   return unseen.IsEqualNoCase("OK") ? kIdOk : 0;
 }
-
-void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
-
-void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
 
 bool RunProcedureList(ProcedureList list) {
   if (list == nullptr) return true;
