@@ -87,7 +87,8 @@ def main():
         os.remove(strings_file)
     shown = bytes.fromhex(probe.stdout.decode().strip() or "").decode("utf-8", "replace")
     expected = sc.event_text(want["id"], want["strings"])
-    print("check_event: the message table's text:\n  " + shown.replace("\r\n", "\n  "))
+    print("check_event: the message table's text:\n  " +
+          shown.replace("\r\n", "\n").replace("\n", "\n  "))
     if probe.returncode != 0 or shown.replace("\r\n", "\n") != expected:
         problems.append("the message table gives %r (status %d), events.def %r" % (
             shown, probe.returncode, expected))
