@@ -75,8 +75,8 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "no message %s in %s (error %lu)\n", argv[2], argv[1], GetLastError());
     return 1;
   }
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr,
-                                  nullptr);
+  int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   std::string utf8(static_cast<size_t>(bytes), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), &utf8[0], bytes, nullptr,
                       nullptr);
