@@ -252,12 +252,17 @@ class AtomicCopy {
     for (int attempt = 1;; ++attempt) {
       if (::MoveFileExA(temporary, to, flags)) return true;
       DWORD error = ::GetLastError();
-      if (attempt == kRenameAttempts ||
-          (error != ERROR_ACCESS_DENIED && error != ERROR_SHARING_VIOLATION)) {
+      if (attempt == kRenameAttempts || !RenameRefused(error)) {
+        ::SetLastError(error);
         return false;
       }
       ::Sleep(kRenamePause);
     }
+  }
+
+  // Whether a failed rename onto a file says that a program has the file open.
+  static bool RenameRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
   }
   static constexpr int kRenameAttempts = 20;
   static constexpr DWORD kRenamePause = 50;  // milliseconds
@@ -287,10 +292,15 @@ class AtomicCopy {
       // administrator may grant one file in a protected folder): copied in place, as before.
       return replaced && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
     }
-    bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
-              (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
-              SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target) &&
-              PutInPlace(temporary, to, replaced != nullptr);
+    bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
+                   (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
+                   SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
+    bool ok = written && PutInPlace(temporary, to, replaced != nullptr);
+    // A destination that another program keeps open while sharing it for writing cannot be
+    // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
+    // folder that refuses new files (not atomic). A program that does not share it for writing
+    // (a running program's image) refuses that too, and the copy fails.
+    bool inPlace = written && !ok && replaced && RenameRefused(::GetLastError());
     if (!ok) {
       // Not in place: the temporary file goes, read-only or not, through the handle that may.
       FILE_BASIC_INFO plain = {};
@@ -300,6 +310,7 @@ class AtomicCopy {
     }
     ::CloseHandle(target);
     free(temporary);
+    if (inPlace) ok = ::CopyFileA(from_, to, FALSE) != FALSE;
     return ok;
   }
 
