@@ -2,6 +2,7 @@
 
 #include "engine/run.h"
 #include "engine/run_end.h"
+#include "platform/encoding.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -38,9 +39,7 @@ bool TakeCaptionFromCommandLine() {
   if (g_appContext.commandLine.GetLength() == 0) return false;
   TextString word = g_appContext.commandLine.GetWord(0);
   word.Trim("\"");
-  if (word.GetLength() == 0) return false;
-  g_appContext.caption.Assign(word);
-  return true;
+  return word.GetLength() != 0 && AnsiToWide(word.GetConstText(), &g_appContext.caption);
 }
 
 void PrepareContext(const char* commandLine) {
@@ -48,7 +47,6 @@ void PrepareContext(const char* commandLine) {
   ForgetBoxAudience();
   ForgetStoppingAnswer();
   ForgetRunEnd();
-  InstallMessageCatalog();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);
 

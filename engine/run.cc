@@ -2,6 +2,7 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -256,8 +257,9 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
   if (unseen.answer == 0 && record->unseen.GetLength() != 0) {
     unseen.refused = record->unseen.GetConstText();
   }
-  int answer = ShowBox(record->text.GetConstText(), g_appContext.caption.GetConstText(),
-                       type->style, 0, unseen);
+  WideText text;
+  AnsiToWide(record->text.GetConstText(), &text);
+  int answer = ShowBox(text, g_appContext.caption, type->style, 0, unseen);
   int32_t abort;
   if (answer == kIdOk || answer == kIdYes) {
     SetResult(record);

@@ -1,9 +1,8 @@
 #include "engine/run_end.h"
 
-#include <cstring>
-
 #include "engine/context.h"
 #include "engine/run.h"
+#include "platform/encoding.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -59,18 +58,6 @@ void LogEnd(bool finished, int exitCode) {
   line.Write();
 }
 
-// One string of the event: `text` in UTF-8 (the script's bytes are in the ANSI code page).
-bool SetUtf8(TextString* string, const char* text) {
-  ByteBuffer utf8;
-  uint32_t length = static_cast<uint32_t>(std::strlen(text));
-  if (CurrentSystem().AnsiToUtf8(text, length, &utf8)) {
-    const char terminator = '\0';
-    return utf8.AppendBytes(&terminator, 1) &&
-           string->SetText(reinterpret_cast<const char*>(utf8.GetConstData()));
-  }
-  return string->SetText(text);
-}
-
 // The text of an event as the system's log shows it: the template of events.def with %1 to %6
 // filled in from `strings` (a missing one is empty) and %n made a line feed.
 bool FillEventText(const char* pattern, const TextString* strings, int count, TextString* text) {
@@ -110,23 +97,24 @@ void WriteEvent(Outcome outcome) {
   TextString user;
   if (!system.GetComputerNameA(&computer)) computer.SetText("-");
   if (!system.GetUserNameA(&user)) user.SetText("-");
-  bool complete = SetUtf8(&strings[0], g_appContext.scriptPath.GetConstText()) &&
-                  SetUtf8(&strings[1], g_appContext.caption.GetConstText()) &&
-                  SetUtf8(&strings[2], computer.GetConstText()) &&
-                  SetUtf8(&strings[3], user.GetConstText());
+  // UTF-8: the script's and the system's texts are in the ANSI code page, the caption UTF-16.
+  bool complete = AnsiToUtf8(g_appContext.scriptPath.GetConstText(), &strings[0]) &&
+                  WideToUtf8(g_appContext.caption, &strings[1]) &&
+                  AnsiToUtf8(computer.GetConstText(), &strings[2]) &&
+                  AnsiToUtf8(user.GetConstText(), &strings[3]);
   int count = 4;
   uint16_t type = kEventTypeInformation;
   RunEventId id = g_runEnd.restartNeeded ? kEventFinishedRestart : kEventFinished;
   if (outcome == Outcome::kCancelled) {
     type = kEventTypeWarning;
     id = kEventCancelled;
-    complete = complete && SetUtf8(&strings[4], StoppedByAnswer());
+    complete = complete && AnsiToUtf8(StoppedByAnswer(), &strings[4]);
     count = 5;
   } else if (outcome == Outcome::kFailed) {
     type = kEventTypeError;
     id = kEventFailed;
     complete = complete && strings[4].Format("%d", LastErrorNumber()).GetLength() > 0;
-    complete = complete && SetUtf8(&strings[5], LastErrorText().GetConstText());
+    complete = complete && WideToUtf8(LastErrorText(), &strings[5]);
     count = 6;
   }
   TextString text;

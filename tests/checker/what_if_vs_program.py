@@ -25,13 +25,14 @@ line, a Yes/No box takes lines until one starts with y or n, and end of input an
 of the prediction so far names its section, which receives the answer that the box takes; the
 prediction is made again until every box's answer is the one given.
 
-A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
-permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
-exit with 2, which is checked), answers one MSGBOX differently at different times, has an event
-where no private syslog socket can be made (not root), or starts a
-program whose effects a later step depends on (a step marked uncertain). For a scenario that
-starts a program whose effects nothing depends on, the files below that program's folder are left
-out of the comparison.
+A scenario that runs as another user ("user") is predicted and run as that user, and left out
+when this runner cannot become it. A scenario is left out, with its reason, when it does not run
+on Linux, needs a user whom file permissions bind (as root), sets a resource limit, has no
+readable script (--what-if must then exit with 2, which is checked), answers one MSGBOX
+differently at different times, has an event where no private syslog socket can be made (not
+root), or starts a program whose effects a later step depends on (a step marked uncertain). For a
+scenario that starts a program whose effects nothing depends on, the files below that program's
+folder are left out of the comparison.
 
 Prints one line per scenario, then "N compared, N differ, N excluded"; exits with 1 when any
 compared scenario differs or none was compared.
@@ -88,7 +89,7 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def predict(checker, script, registry, args, answers, unseen=False):
+def predict(checker, script, registry, args, answers, become=None, unseen=False):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
     if unseen:
         command.append("--unseen")
@@ -100,7 +101,8 @@ def predict(checker, script, registry, args, answers, unseen=False):
         command += ["--registry", registry]
     command.append(script)
     proc = subprocess.run(command, cwd=os.path.dirname(script), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                          preexec_fn=become)
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
 
@@ -150,9 +152,14 @@ def compare(scenario, program, registry_program, checker):
         sim_subst = sc.Scenario.substituter(sim, "/", "run")
         real_registry = sc.lay_out(scenario, real, real_subst)
         sim_registry = sc.lay_out(scenario, sim, sim_subst)
+        user = scenario.user()
+        become = run_linux.becoming(user, real) if user else None
+        if user:
+            run_linux.becoming(user, sim)
         script = os.path.join(sim, "updater.ini")
         if not (os.path.isfile(script) and os.access(script, os.R_OK)):
-            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {})
+            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {},
+                                become)
             if status != 2:
                 return "differ", ["the script cannot be read, but --what-if exits with %d" % status]
             return "excluded", "no readable script; --what-if exits with 2 as documented (checked)"
@@ -162,7 +169,7 @@ def compare(scenario, program, registry_program, checker):
         unseen = scenario.broken_stderr()
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
-                                   answers, unseen)
+                                   answers, become, unseen)
             prediction = json.loads(text)
             if unseen:
                 break  # no box takes an answer
@@ -188,7 +195,8 @@ def compare(scenario, program, registry_program, checker):
         proc = subprocess.run(argv, cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
                               stdout=subprocess.PIPE,
-                              stderr=broken if unseen else subprocess.PIPE, timeout=120)
+                              stderr=broken if unseen else subprocess.PIPE, timeout=120,
+                              preexec_fn=become)
         if broken is not None:
             os.close(broken)
         after = snapshot(real)
@@ -244,6 +252,8 @@ def main():
             reason = "runs on Windows only"
         elif "nonroot" in scenario.requires() and os.geteuid() == 0:
             reason = "needs a user whom file permissions bind; running as root"
+        elif scenario.user() and run_linux.user_problem(scenario.user()):
+            reason = run_linux.user_problem(scenario.user())
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
         elif "event" in scenario.sections and not run_linux.PrivateSyslog.available():

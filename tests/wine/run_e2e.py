@@ -13,12 +13,14 @@ program's run (what_if_wine.py), and the tally "what-if: N compared, N differ, N
 the output.
 
 How the shared form maps to Windows: {DIR} is the scenario's folder C:\\e2e\\t_NAME, {SEP} "\\",
-{EXE} "exe"; the script is stored in code page 932 with CRLF line ends; files hold their bytes
-as given; "(ro)" makes a file read-only; App Paths entries go to the registry. Answers "y"/"yes"
+{EXE} "exe"; the programs run as on a Japanese desktop (code page 932, Japanese user interface);
+the script is stored in code page 932 with CRLF line ends; files hold their bytes as given;
+"(ro)" makes a file read-only; App Paths entries go to the registry. The boxes are compared as
+Unicode text: what the program passed to MessageBoxW and what the dialog shows. Answers "y"/"yes"
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
-texts code page 932 cannot hold are skipped, with the reason, and so are those that run more
+script code page 932 cannot hold are skipped, with the reason, and so are those that run more
 than once, check a run log or name the computer or the user outside their event (the Wine
 scenarios log_cp932 and invisible_station check the log under Wine). The exit code is compared as
 Wine hands it on, its low 8 bits. The event of a scenario is read from Wine's trace of
@@ -43,7 +45,8 @@ import scenario as sc  # noqa: E402
 # The computer and user names that Wine's GetComputerNameA and GetUserNameA give.
 WINE_COMPUTER = socket.gethostname().split(".")[0][:15].upper()
 WINE_USER = pwd.getpwuid(os.getuid()).pw_name
-
+# The shared scenarios' texts are Japanese: they run as on a Japanese desktop.
+LOCALE = "ja_JP.UTF-8"
 KIND_NAMES = {"ERROR": "error", "INFORMATION": "information", "WARNING": "warning",
               "QUESTION": "question"}
 
@@ -59,6 +62,8 @@ def convert(scenario, folder_name, work):
     the statements' checks read."""
     if scenario.requires():
         return None, "requires " + ", ".join(scenario.requires()), None
+    if scenario.user():
+        return None, "runs as another user (the Linux runner does)", None
     if scenario.limits():
         return None, "needs resource limits", None
     if scenario.runs() != 1 or "log" in scenario.sections:
@@ -70,7 +75,7 @@ def convert(scenario, folder_name, work):
         return None, "needs a standard error whose reader has gone", None
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
-    out = ["name " + folder_name]
+    out = ["name " + folder_name, "locale " + LOCALE]
     for arg in scenario.args(subst):
         out.append("arg " + arg)
     for name, content, flags in scenario.files(subst):
@@ -111,11 +116,6 @@ def convert(scenario, folder_name, work):
             given.append(answer)
         else:
             answer = "ok"
-        try:
-            box.caption.encode("cp932")
-            box.text.encode("cp932")
-        except UnicodeEncodeError:
-            return None, "a box text that code page 932 cannot hold", None
         expected_boxes.append([box.kind, box.caption, box.text])
         out.append("box %s %s" % (KIND_NAMES[box.kind], answer))
         out.append("caption " + escape(box.caption))
@@ -137,7 +137,7 @@ def convert(scenario, folder_name, work):
         out.append("debug +eventlog")
         out.append('check python3 "$TOP/tests/wine/check_event.py" trace.txt "%s"' % spec)
     what_if = {"name": scenario.name, "windir": windir, "args": scenario.args(subst),
-                       "answers": given, "boxes": expected_boxes}
+               "answers": given, "boxes": expected_boxes, "locale": LOCALE}
     return out, None, what_if
 
 

@@ -10,10 +10,11 @@
 //   permissions.
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
-// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. With
-//   --unseen no box can be shown: MessageBoxA answers 0, which the program takes as a box that
-//   could not be shown, exactly as on a window station that nobody sees (the same UNSEEN answer,
-//   the same end), and the recorder notes the box as not shown.
+// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. Their
+//   texts reach it in the ANSI code page, like every other text of the report. With --unseen no
+//   box can be shown: MessageBoxW answers 0, which the program takes as a box that could not be
+//   shown, exactly as on a window station that nobody sees (the same UNSEEN answer, the same
+//   end), and the recorder notes the box as not shown.
 // - The event of EVENTLOG is not written: ReportEventUtf8 only tells the recorder its type and ID.
 // - The run log is not written: AppendFileA writes nothing, and the report names the log file as
 //   created or replaced when the platform would let it be written. The boxes count as seen (the
@@ -42,8 +43,8 @@ class SimulatedSystem : public ForwardingSystem {
                                 TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
-  int LoadStringA(unsigned id, char* buffer, int size) override;
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
   bool IsWindowStationVisible() override { return true; }
   bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
                        const char* text) override;
