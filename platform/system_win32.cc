@@ -244,6 +244,16 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+// The OVERLAPPED of a synchronous call at `offset` (kFileEnd gives 0xFFFFFFFF:0xFFFFFFFF).
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
 class Win32System final : public System {
  public:
   void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
@@ -390,6 +400,87 @@ class Win32System final : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return AtomicCopy::Run(from, to, failIfExists);
   }
+
+  FileHandle CreateFileA(const char* path, FileAccess access) override {
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return kNoFile;
+    }
+    DWORD rights = access == FileAccess::kRead        ? GENERIC_READ
+                   : access == FileAccess::kReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                                      : FILE_APPEND_DATA;
+    HANDLE file = ::CreateFileA(
+        path, rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        access == FileAccess::kRead ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return kNoFile;
+    // A console, a pipe or another device opens too: only a file on a disk is kept.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ::CloseHandle(file);
+      return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(file);
+  }
+
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override {
+    OVERLAPPED at = At(offset);
+    DWORD got = 0;
+    bool ok =
+        ::ReadFile(ToHandle(file), buffer, size, &got, &at) || ::GetLastError() == ERROR_HANDLE_EOF;
+    *done = got;
+    return ok;
+  }
+
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override {
+    OVERLAPPED at = At(offset);  // kFileEnd: 0xFFFFFFFF:0xFFFFFFFF, the file's end
+    DWORD put = 0;
+    bool ok = ::WriteFile(ToHandle(file), bytes, length, &put, &at) && put == length;
+    *done = put;
+    return ok;
+  }
+
+  bool FlushFileBuffers(FileHandle file) override {
+    return ::FlushFileBuffers(ToHandle(file)) != FALSE;
+  }
+
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override {
+    OVERLAPPED at = At(offset);
+    return ::LockFileEx(ToHandle(file), flags, 0, static_cast<DWORD>(length),
+                        static_cast<DWORD>(length >> 32), &at) != FALSE;
+  }
+
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override {
+    OVERLAPPED at = At(offset);
+    return ::UnlockFileEx(ToHandle(file), 0, static_cast<DWORD>(length),
+                          static_cast<DWORD>(length >> 32), &at) != FALSE;
+  }
+
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override {
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(ToHandle(file), &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+  }
+
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(ToHandle(file), &info)) return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+  }
+
+  bool SetEndOfFile(FileHandle file, uint64_t size) override {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(ToHandle(file), at, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(ToHandle(file));
+  }
+
+  void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
     // Append rights only: every write goes to the file's end, whoever else appends meanwhile.

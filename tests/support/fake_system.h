@@ -1,6 +1,7 @@
 // An in-process System for tests: boxes are answered by the test and recorded, the registry is a
 // map, and the program's path and the Windows directory are whatever the test says. Files,
-// profile reads and processes go to the real system (tests keep them in a temporary folder).
+// profile reads and processes go to the real system (tests keep them in a temporary folder);
+// file handles are the real system's, and every write through them is recorded.
 #ifndef KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 #define KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 
@@ -57,6 +58,14 @@ class FakeSystem : public System {
   };
   std::vector<Append> appends;
   bool appendWorks = true;
+  // Every WriteFile: the path the handle was opened with and the bytes, one entry per call. With
+  // `writeWorks` false every write fails and writes nothing; otherwise the real file is written.
+  struct Write {
+    std::string path;
+    std::string bytes;
+  };
+  std::vector<Write> writes;
+  bool writeWorks = true;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -82,6 +91,18 @@ class FakeSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  FileHandle CreateFileA(const char* path, FileAccess access) override;
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override;
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override;
+  bool FlushFileBuffers(FileHandle file) override;
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override;
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override;
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
+  bool SetEndOfFile(FileHandle file, uint64_t size) override;
+  void CloseHandle(FileHandle file) override;
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
@@ -93,7 +114,8 @@ class FakeSystem : public System {
   void CloseProcess(ProcessHandle process) override;
 
  private:
-  std::vector<std::string> openKeys_;  // handle i + 1 is openKeys_[i]; "" once closed
+  std::vector<std::string> openKeys_;            // handle i + 1 is openKeys_[i]; "" once closed
+  std::map<FileHandle, std::string> openFiles_;  // the path each open file handle was opened with
 };
 
 }  // namespace kestario
