@@ -4,6 +4,7 @@
 #include "engine/procedures.h"
 #include "engine/run.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
 #include "settings/symbols.h"
@@ -20,8 +21,10 @@ bool StartUp(const char* commandLine) {
   if (!LoadDefinitions()) return false;
   if (!ReadUpdaterSection()) return false;
   if (g_updaterState.name.GetLength() != 0) g_appContext.caption.Assign(g_updaterState.name);
-  StartRunLog(g_updaterState.log);
+  StartRunLog(g_updaterState.log, g_appContext.modulePath, g_appContext.scriptPath);
   if (IsRunLogOn()) {
+    TextString user;
+    if (!CurrentSystem().GetUserNameA(&user) || user.GetLength() == 0) user.SetText("-");
     LogLine()
         .Add("start: program ")
         .Quoted(g_appContext.modulePath)
@@ -29,6 +32,8 @@ bool StartUp(const char* commandLine) {
         .Quoted(g_appContext.scriptPath)
         .Add(" caption ")
         .Quoted(g_appContext.caption)
+        .Add(" user ")
+        .Quoted(user)
         .Write();
   }
   return true;

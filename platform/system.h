@@ -190,11 +190,6 @@ class System {
   virtual bool SetEndOfFile(FileHandle file, uint64_t size) = 0;
   // CloseHandle on a file handle from CreateFileA.
   virtual void CloseHandle(FileHandle file) = 0;
-  // CreateFileA with FILE_APPEND_DATA only (OPEN_ALWAYS, shared for reading and writing), one
-  // WriteFile of the `length` bytes and CloseHandle; on Linux open with O_APPEND | O_CREAT and one
-  // write. The bytes land at the file's end in one piece, even while other processes or machines
-  // append to the same file. False when the file cannot be opened or not every byte was written.
-  virtual bool AppendFileA(const char* path, const char* bytes, uint32_t length) = 0;
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;

@@ -482,17 +482,6 @@ class Win32System final : public System {
 
   void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
-    // Append rights only: every write goes to the file's end, whoever else appends meanwhile.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes, length, &written, nullptr) && written == length;
-    if (!::CloseHandle(file)) ok = false;
-    return ok;
-  }
-
   bool FindAnyMatch(const char* path) override {
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(path, &found);

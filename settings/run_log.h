@@ -2,10 +2,16 @@
 // LOG of section UPDATER.
 //
 // Every line begins with the local date and time, the computer name and the process id, so that
-// the lines of many machines can share one file; then the event's text. Texts are the script's own
-// bytes; a line break inside a text is written as the two characters "\n" so that each event stays
-// one line. Each line is written with one append (AppendFileA), so the lines of processes that
-// append at the same time never mix within a line.
+// the lines of many machines can share one file; then the event's text. Texts (the computer name
+// too) are the script's own bytes; a line break inside a text is written as the two characters
+// "\n" so that each event stays one line.
+//
+// The file is opened once, when the log starts, and kept open to the end of the run: a DELETE or
+// COPY of its name later in the run neither brings it back nor gets lines into the new file. Only
+// a regular file (or a new one) is a log; a folder, a named pipe, a device, the script and the
+// program are not, and the run then has no log. Each line is appended in one write under a
+// byte-range lock, so the lines of processes that append at the same time never mix, even where
+// the file system's own append is not atomic; a line never follows one that was cut short.
 //
 // The log never changes what the run does: without a log every call here does nothing, and a line
 // that cannot be written is dropped without a word.
@@ -18,10 +24,11 @@
 
 namespace kestario {
 
-// Starts the log at `path` (an expanded value); an empty path means no log. Takes the computer
-// name and the process id once, for the head of every line.
-void StartRunLog(const TextString& path);
-// Ends the log; later lines are not written.
+// Starts the log at `path` (an expanded value); an empty path, or one that names no log (see
+// above; `program` and `script` are the running program's and the script's paths), means no log.
+// Takes the computer name and the process id once, for the head of every line.
+void StartRunLog(const TextString& path, const TextString& program, const TextString& script);
+// Ends the log and closes its file; later lines are not written.
 void StopRunLog();
 bool IsRunLogOn();
 

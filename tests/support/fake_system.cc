@@ -148,11 +148,6 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
-bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  appends.push_back({path, std::string(bytes, length)});
-  return appendWorks && RealSystem().AppendFileA(path, bytes, length);
-}
-
 FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {
   FileHandle file = RealSystem().CreateFileA(path, access);
   if (file != kNoFile) openFiles_[file] = path;

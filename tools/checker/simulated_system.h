@@ -11,9 +11,9 @@
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
 // - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event.
-// - The run log is not written: AppendFileA writes nothing, and the report names the log file as
-//   created or replaced when the platform would let it be written. The boxes count as seen (the
-//   recorder answers them), and the exit code of a program that would start is not known.
+// - Files opened for writing (the run log) are not written: see CreateFileA. The boxes count as
+//   seen (the recorder answers them), and the exit code of a program that would start is not
+//   known.
 // - GetModuleFileNameA gives the script's own path, so that the script stands beside the program
 //   and its folder is <Src>.
 #ifndef KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
@@ -44,7 +44,6 @@ class SimulatedSystem : public ForwardingSystem {
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   // A file opened for reading is the real one. One opened for writing is not touched: it gets a
   // handle of the simulation, which checks what the platform would (a regular file, or a new one
   // in a folder that takes it, that the user may write; never the program beside the script),
@@ -111,8 +110,8 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
-  // The files the run log would be appended to: key -> (the path as written, whether it existed).
-  std::map<std::string, std::pair<std::string, bool>> appended_;
+  // The existing files written through a handle: key -> the path as written.
+  std::map<std::string, std::string> replaced_;
   std::map<FileHandle, Written> written_;
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
