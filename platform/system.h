@@ -196,7 +196,7 @@ class System {
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
   // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
-  // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
+  // CreateFileA (read, shared, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
 

@@ -41,8 +41,10 @@ HKEY ToHkey(RegistryHandle handle) {
 class AtomicCopy {
  public:
   static bool Run(const char* from, const char* to, bool failIfExists) {
-    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for writing too, as Linux has no say in it: a file that another handle may write
+    // (the run log, which the run keeps open) is copied, and one that changes meanwhile fails.
+    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (source == INVALID_HANDLE_VALUE) return false;
     AtomicCopy copy(from, source);
     bool ok = copy.CopyTo(to, failIfExists);
@@ -493,8 +495,10 @@ class Win32System final : public System {
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
-    HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared with every other handle: a file that another one writes (the run log) has a date.
+    HANDLE file = ::CreateFileA(path, GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written;
     BOOL read = ::GetFileTime(file, nullptr, nullptr, &written);

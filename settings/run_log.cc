@@ -23,6 +23,8 @@ constexpr uint64_t kLockOffset = uint64_t{1} << 62;
 
 struct RunLog {
   bool on = false;
+  bool released = false;  // let go of before a step that deletes or replaces its file
+  TextString path;
   FileHandle file = kNoFile;
   bool readable = false;  // open for reading and writing, not only for appending
   bool cut = false;       // the last line was cut short and left so
@@ -97,21 +99,27 @@ void AppendLine(System& system, const TextString& line) {
   if (locked) system.UnlockFileEx(g_log.file, kLockOffset, 1);
 }
 
+// Opens the log's file: for reading and writing where the user may (to end every line whole),
+// else for appending only.
+bool OpenLogFile(System& system) {
+  g_log.readable = true;
+  g_log.file = system.CreateFileA(g_log.path.GetConstText(), FileAccess::kReadWrite);
+  if (g_log.file == kNoFile) {
+    g_log.readable = false;
+    g_log.file = system.CreateFileA(g_log.path.GetConstText(), FileAccess::kAppend);
+  }
+  return g_log.file != kNoFile;
+}
+
 }  // namespace
 
 void StartRunLog(const TextString& path, const TextString& program, const TextString& script) {
   StopRunLog();
   g_log.lastMessage = 0;
-  if (path.GetLength() == 0) return;
   System& system = CurrentSystem();
-  // Read and write where the user may (to end every line whole), else append only.
-  g_log.readable = true;
-  g_log.file = system.CreateFileA(path.GetConstText(), FileAccess::kReadWrite);
-  if (g_log.file == kNoFile) {
-    g_log.readable = false;
-    g_log.file = system.CreateFileA(path.GetConstText(), FileAccess::kAppend);
+  if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText()) || !OpenLogFile(system)) {
+    return;
   }
-  if (g_log.file == kNoFile) return;
   if (IsFile(system, g_log.file, program) || IsFile(system, g_log.file, script)) {
     StopRunLog();
     return;
@@ -129,6 +137,18 @@ void StopRunLog() {
   if (g_log.file != kNoFile) CurrentSystem().CloseHandle(g_log.file);
   g_log.file = kNoFile;
   g_log.on = false;
+  g_log.released = false;
+}
+
+void ReleaseRunLogFile(const TextString& path) {
+  if (!g_log.on || !IsFile(CurrentSystem(), g_log.file, path)) return;
+  StopRunLog();
+  g_log.released = true;
+}
+
+void ResumeRunLog() {
+  if (g_log.released && OpenLogFile(CurrentSystem())) g_log.on = true;
+  g_log.released = false;
 }
 
 bool IsRunLogOn() { return g_log.on; }

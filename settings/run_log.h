@@ -31,6 +31,13 @@ void StartRunLog(const TextString& path, const TextString& program, const TextSt
 // Ends the log and closes its file; later lines are not written.
 void StopRunLog();
 bool IsRunLogOn();
+// The run is about to delete or copy over the file `path` names. When that is the log's file, the
+// log lets go of it first, so that the file goes or is replaced at once, as it would without a
+// log (Windows keeps the name of a deleted file while a handle holds it open); the log's later
+// lines would be lost with that file anyway. When the step fails, ResumeRunLog takes the file up
+// again.
+void ReleaseRunLogFile(const TextString& path);
+void ResumeRunLog();
 
 // One line under construction; Write appends it to the log. Pieces are plain text, a value in
 // double quotes (Quoted), a key with its value (Key), or a number.
