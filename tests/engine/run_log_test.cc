@@ -194,6 +194,28 @@ TEST_F(RunLogTest, LineNeverFollowsACutOne) {
   EXPECT_EQ('\n', log.back());
 }
 
+// A step that deletes or copies over the log's own file: the log lets go of it first (its later
+// lines are lost with it) and takes it up again when the step fails.
+TEST_F(RunLogTest, StepOnTheLogsOwnFileEndsItUnlessTheStepFails) {
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=C, D, E\nLOG=<Src>/run.log\n"
+      "[C]\nMODE=COPY\nFROM=<Src>/missing\nTO=<Src>/run.log\n"
+      "[D]\nMODE=DELETE\nFILE=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>/run.log\n");
+  UpdaterMain("");
+  std::vector<std::string> events = Events(dir.Path("run.log"));
+  ASSERT_EQ(6u, events.size());
+  EXPECT_EQ("C: not copied \"" + dir.Path("missing") + "\" to \"" + dir.Path("run.log") + "\"",
+            events[3]);
+  EXPECT_EQ("end: stopped by message 8", events[5]);
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=D, E\nLOG=<Src>/run.log\n"
+      "[D]\nMODE=DELETE\nFILE=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>/run.log\n");
+  system.writes.clear();
+  UpdaterMain("");
+  EXPECT_EQ(3u, system.writes.size());  // start, list, run D: then the file is deleted
+  EXPECT_FALSE(dir.Exists("run.log"));
+}
+
 // Nobody can see the boxes: none is shown, a MSGBOX answers 0 and the run goes on, an error box
 // still stops it; the question is asked once per run.
 TEST_F(RunLogTest, InvisibleWindowStationShowsNoBox) {
