@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/encoding.h"
 #include "platform/system.h"
 
 namespace kestario {
@@ -51,6 +52,19 @@ void AppendOneLine(TextString* line, const char* text) {
     line->Append(*rest == '\n' ? "\\n" : "\\r");
     ++rest;
   }
+}
+
+// Appends a text of the script (ANSI code page) or of the program (UTF-16) in UTF-8.
+void AppendAnsi(TextString* line, const char* text) {
+  TextString utf8;
+  AnsiToUtf8(text ? text : "", &utf8);
+  AppendOneLine(line, utf8.GetConstText());
+}
+
+void AppendWide(TextString* line, const WideText& text) {
+  TextString utf8;
+  WideToUtf8(text, &utf8);
+  AppendOneLine(line, utf8.GetConstText());
 }
 
 // Whether `file` is the file that `path` names.
@@ -126,7 +140,7 @@ void StartRunLog(const TextString& path, const TextString& program, const TextSt
   }
   TextString computer;
   g_log.computer.SetText("");
-  if (system.GetComputerNameA(&computer)) AppendOneLine(&g_log.computer, computer.GetConstText());
+  if (system.GetComputerNameA(&computer)) AppendAnsi(&g_log.computer, computer.GetConstText());
   if (g_log.computer.GetLength() == 0) g_log.computer.SetText("-");
   g_log.processId = system.GetCurrentProcessId();
   g_log.cut = false;
@@ -158,14 +172,22 @@ int LastReportedMessage() { return g_log.lastMessage; }
 void NoteReportedMessage(int number) { g_log.lastMessage = number; }
 
 LogLine& LogLine::Add(const char* text) {
-  if (g_log.on) AppendOneLine(&text_, text ? text : "");
+  if (g_log.on) AppendAnsi(&text_, text);
   return *this;
 }
 
 LogLine& LogLine::Quoted(const char* text) {
   if (!g_log.on) return *this;
   text_.Append("\"");
-  AppendOneLine(&text_, text ? text : "");
+  AppendAnsi(&text_, text);
+  text_.Append("\"");
+  return *this;
+}
+
+LogLine& LogLine::Quoted(const WideText& text) {
+  if (!g_log.on) return *this;
+  text_.Append("\"");
+  AppendWide(&text_, text);
   text_.Append("\"");
   return *this;
 }
