@@ -648,9 +648,9 @@ class Win32System final : public System {
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     // Shared with every other handle: a file that another one writes (the run log) has a date.
-    HANDLE file = ::CreateFileA(path, GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written;
     BOOL read = ::GetFileTime(file, nullptr, nullptr, &written);
