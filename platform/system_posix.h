@@ -6,7 +6,10 @@
 // - Message boxes are terminal questions on standard error and standard input
 //   (terminal_box_posix.h).
 // - LoadStringA serves the texts of resources/texts.def in UTF-8.
-// - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
+// - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc";
+//   there is no system folder (GetSystemDirectoryA fails). GetFullPathNameA puts the current
+//   folder before a relative path and changes nothing else. The code page is UTF-8, which has no
+//   double-byte lead bytes.
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
 // - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
@@ -46,10 +49,12 @@ class PosixSystem : public System {
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
+  bool IsDBCSLeadByte(uint8_t byte) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetSystemDirectoryA(TextString* folder) override;
   bool GetComputerNameA(TextString* name) override;
   bool GetUserNameA(TextString* name) override;
   void GetLocalTime(LocalTime* time) override;
@@ -64,6 +69,7 @@ class PosixSystem : public System {
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -319,6 +319,8 @@ class Win32System final : public System {
     return converted;
   }
 
+  bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
+
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return ::MessageBoxA(nullptr, text, caption, style);
   }
@@ -340,6 +342,12 @@ class Win32System final : public System {
 
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return ::GetWindowsDirectoryA(buffer, size);
+  }
+
+  bool GetSystemDirectoryA(TextString* folder) override {
+    char buffer[MAX_PATH + 1];
+    UINT length = ::GetSystemDirectoryA(buffer, sizeof buffer);
+    return length > 0 && length < sizeof buffer && folder->SetText(buffer);
   }
 
   bool GetComputerNameA(TextString* name) override {
@@ -411,6 +419,13 @@ class Win32System final : public System {
   }
 
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
+
+  bool GetFullPathNameA(const char* path, TextString* full) override {
+    DWORD size = ::GetFullPathNameA(path, 0, nullptr, nullptr);
+    if (size == 0 || !full->Allocate(size)) return false;
+    DWORD length = ::GetFullPathNameA(path, size, full->GetText(), nullptr);
+    return length > 0 && length < size;
+  }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,

@@ -59,6 +59,8 @@ void FakeSystem::FlushPrivateProfile(const char* file) {
   RealSystem().FlushPrivateProfile(file);
 }
 
+bool FakeSystem::IsDBCSLeadByte(uint8_t byte) { return RealSystem().IsDBCSLeadByte(byte); }
+
 int FakeSystem::LoadStringA(unsigned id, char* buffer, int size) {
   return RealSystem().LoadStringA(id, buffer, size);
 }
@@ -97,6 +99,10 @@ uint32_t FakeSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
   return CopyOut(windowsDirectory, buffer, size);
+}
+
+bool FakeSystem::GetSystemDirectoryA(TextString* folder) {
+  return RealSystem().GetSystemDirectoryA(folder);
 }
 
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
@@ -157,6 +163,10 @@ bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMat
 
 uint32_t FakeSystem::GetFileAttributesA(const char* path) {
   return RealSystem().GetFileAttributesA(path);
+}
+
+bool FakeSystem::GetFullPathNameA(const char* path, TextString* full) {
+  return RealSystem().GetFullPathNameA(path, full);
 }
 
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {

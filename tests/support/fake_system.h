@@ -67,10 +67,12 @@ class FakeSystem : public System {
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
   int LoadStringA(unsigned id, char* buffer, int size) override;
+  bool IsDBCSLeadByte(uint8_t byte) override;
   int MessageBoxA(const char* text, const char* caption, unsigned style) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetSystemDirectoryA(TextString* folder) override;
   bool GetComputerNameA(TextString* name) override;
   bool GetUserNameA(TextString* name) override;
   void GetLocalTime(LocalTime* time) override;
@@ -85,6 +87,7 @@ class FakeSystem : public System {
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -30,6 +30,7 @@ class ForwardingSystem : public System {
   bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
     return base_->AnsiToUtf8(text, size, utf8);
   }
+  bool IsDBCSLeadByte(uint8_t byte) override { return base_->IsDBCSLeadByte(byte); }
   int MessageBoxA(const char* text, const char* caption, unsigned style) override {
     return base_->MessageBoxA(text, caption, style);
   }
@@ -39,6 +40,9 @@ class ForwardingSystem : public System {
   }
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return base_->GetWindowsDirectoryA(buffer, size);
+  }
+  bool GetSystemDirectoryA(TextString* folder) override {
+    return base_->GetSystemDirectoryA(folder);
   }
   bool GetComputerNameA(TextString* name) override { return base_->GetComputerNameA(name); }
   bool GetUserNameA(TextString* name) override { return base_->GetUserNameA(name); }
@@ -62,6 +66,9 @@ class ForwardingSystem : public System {
   }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
+  bool GetFullPathNameA(const char* path, TextString* full) override {
+    return base_->GetFullPathNameA(path, full);
+  }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }
