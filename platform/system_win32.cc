@@ -476,7 +476,6 @@ class Win32System final : public System {
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 
-
   bool IsWindowStationVisible() override {
     HWINSTA station = ::GetProcessWindowStation();
     if (station == nullptr) return false;
