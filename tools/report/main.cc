@@ -1,0 +1,49 @@
+// updater-report: where each machine of a fleet stands, from the run logs. See
+// tools/report/command.h and docs/report.md.
+#include <new>
+#include <string>
+#include <vector>
+
+#include "tools/report/command.h"
+#include "tools/report/log_files.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+int Run(const std::vector<std::string>& arguments) {
+  using kestario::report::Stream;
+  using kestario::report::WriteStream;
+  std::string out, err;
+  int status;
+  try {
+    status = kestario::report::RunReportCommand(arguments, &out, &err);
+  } catch (const std::bad_alloc&) {
+    WriteStream(Stream::kError, "updater-report: out of memory\n");
+    return kestario::report::kExitUsage;
+  }
+  if (!out.empty()) WriteStream(Stream::kOutput, out);
+  if (!err.empty()) WriteStream(Stream::kError, err);
+  return status;
+}
+
+}  // namespace
+
+#ifdef _WIN32
+// The arguments in UTF-16 (wmain), so that any file name reaches the program whole.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) {
+    int length = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+    std::string argument(length > 0 ? static_cast<size_t>(length) : 1, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, &argument[0], length, nullptr, nullptr);
+    argument.resize(argument.size() - 1);  // the terminating NUL
+    arguments.push_back(argument);
+  }
+  return Run(arguments);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
