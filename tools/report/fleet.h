@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 namespace kestario {
@@ -41,12 +40,11 @@ struct LogTime {
 struct Run {
   std::string computer;
   std::string pid;
-  bool hasStart = false;  // false: the log holds the run's later lines but not its start line
+  bool hasStart = false;  // false: the log holds the run's end but not its start line
   std::string program, script, caption;
   bool hasUser = false;  // logs written before the start line named the user have no user
   std::string user;
-  LogTime firstTime;  // its first line in the log (the start line when there is one)
-  LogTime lastTime;   // its last line
+  LogTime firstTime;  // its start line; without one, its first error or end line
   LogTime endTime;    // its end line
   Outcome outcome = Outcome::kUnfinished;
   int message = 0;  // kFailed: the message that stopped it
@@ -115,28 +113,9 @@ class FleetReader {
   FleetReport Report() const;
 
  private:
-  void Line(std::string_view line);
-  void OnEvent(std::string_view line, std::string_view time, std::string_view computer,
-               std::string_view pid, std::string_view event);
-  size_t FindOpen(std::string_view computer, std::string_view pid);
-  size_t Open(std::string_view line, std::string_view computer, std::string_view pid,
-              std::string_view time);
-  void Close(size_t slot);
-  void Skip();
-
-  struct OpenRun;
-  std::vector<OpenRun> open_;  // the runs of the current log without their end line yet
-  std::vector<size_t> freeSlots_;
-  std::unordered_map<std::string, size_t> openIndex_;  // "COMPUTER PID" (bytes) to a slot
-  std::string key_;  // the key looked up last, and its slot: lines come in bursts
-  size_t keySlot_ = SIZE_MAX;
-  std::unordered_map<std::string, ComputerState> computers_;
-  std::vector<LogSummary> logs_;
-  bool atLogStart_ = false;
-  uint64_t order_ = 0;
-  uint64_t runsByOutcome_[kOutcomeCount] = {};
-  std::unique_ptr<char[]> buffer_;
-  size_t bufferSize_ = 0;
+  // The runs as the logs hold them: texts stay bytes until the report decodes the few it shows.
+  struct State;
+  std::unique_ptr<State> state_;
 };
 
 // Whether `a` comes before `b` in the report: by outcome, then by computer name, with the digits

@@ -15,10 +15,64 @@ constexpr std::string_view kByAnswer = "stopped by the answer to ";
 constexpr std::string_view kStopped = "stopped";
 
 constexpr size_t kTimeLength = 19;  // "YYYY-MM-DD HH:MM:SS"
-constexpr size_t kFirstColon = 13;  // where the first ":" of the time stands
 constexpr size_t kLongestPid = 10;  // a 32-bit number
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+// The time of a head, "0000-00-00 00:00:00 " with a digit for each 0, is checked as three
+// overlapping words of eight bytes (bytes 0-7, 8-15 and 12-19), each with its digit bytes and
+// the bytes that must be as they are. The words are little-endian (x86-64).
+struct TimeWord {
+  uint64_t digits;  // 0xFF where a digit must stand
+  uint64_t fixed;   // the other bytes
+};
+
+constexpr TimeWord MakeTimeWord(const char* form) {
+  TimeWord word = {0, 0};
+  for (int i = 7; i >= 0; --i) {
+    word.digits = word.digits << 8 | (form[i] == '0' ? 0xFFu : 0u);
+    word.fixed = word.fixed << 8 | (form[i] == '0' ? 0u : static_cast<unsigned char>(form[i]));
+  }
+  return word;
+}
+
+constexpr const char* kTimeForm = "0000-00-00 00:00:00 ";
+constexpr TimeWord kTimeWords[3] = {MakeTimeWord(kTimeForm), MakeTimeWord(kTimeForm + 8),
+                                    MakeTimeWord(kTimeForm + 12)};
+
+bool WordFits(const char* p, const TimeWord& form) {
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  // A byte is no digit when its high bit is set, when it is above '9' (adding 0x46 sets the high
+  // bit), or below '0' (subtracting 0x30 from it with the high bit set clears that bit).
+  uint64_t notDigit =
+      word | ((word & ~kHigh) + 0x4646464646464646ull) | ~((word | kHigh) - 0x3030303030303030ull);
+  return (notDigit & kHigh & form.digits) == 0 && ((word ^ form.fixed) & ~form.digits) == 0;
+}
+
+// The offset of the first byte `c` in `line` at or after `from`, or line.size(). Eight bytes at a
+// time: the names it looks through are short.
+size_t FindByte(std::string_view line, size_t from, char c) {
+  constexpr uint64_t kLow = 0x0101010101010101ull;
+  constexpr uint64_t kHigh = 0x8080808080808080ull;
+  const uint64_t pattern = kLow * static_cast<unsigned char>(c);
+  size_t at = from;
+  for (; at + 8 <= line.size(); at += 8) {
+    uint64_t word;
+    std::memcpy(&word, line.data() + at, 8);
+    uint64_t x = word ^ pattern;
+    uint64_t found = (x - kLow) & ~x & kHigh;  // the lowest set bit marks the first match
+    if (found != 0) return at + static_cast<size_t>(__builtin_ctzll(found)) / 8;
+  }
+  while (at < line.size() && line[at] != c) ++at;
+  return at;
+}
+
+uint64_t Mix(uint64_t value) {
+  value *= 0x9E3779B97F4A7C15ull;
+  return value ^ (value >> 32);
+}
 
 bool StartsWith(std::string_view text, std::string_view prefix) {
   return text.size() >= prefix.size() &&
@@ -152,34 +206,58 @@ bool ParseHead(std::string_view line, LineHead* head) {
   // one-byte event.
   if (line.size() < kTimeLength + 6) return false;
   const char* p = line.data();
-  static constexpr char kForm[] = "0000-00-00 00:00:00 ";
-  for (size_t i = 0; i <= kTimeLength; ++i) {
-    if (kForm[i] == '0' ? !IsDigit(p[i]) : p[i] != kForm[i]) return false;
+  if (!WordFits(p, kTimeWords[0]) || !WordFits(p + 8, kTimeWords[1]) ||
+      !WordFits(p + 12, kTimeWords[2])) {
+    return false;
   }
   size_t computer = kTimeLength + 1;
-  const void* space = std::memchr(p + computer, ' ', line.size() - computer);
-  if (space == nullptr) return false;
-  size_t pid = static_cast<size_t>(static_cast<const char*>(space) - p) + 1;
-  if (pid == computer + 1) return false;  // no computer name
-  size_t end = pid;
+  size_t pid = FindByte(line, computer, ' ');
+  if (pid == computer || pid == line.size()) return false;  // no computer name, or nothing after
+  size_t end = ++pid;
   while (end < line.size() && IsDigit(p[end])) ++end;
   if (end == pid || end - pid > kLongestPid || end + 1 >= line.size() || p[end] != ' ') {
     return false;
   }
+  // Process ids of up to eight digits are their own bytes as a number; longer ones (Windows
+  // keeps them below 2^32) their value, with the top bit set.
+  uint64_t value = 0;
+  if (end - pid <= 8) {
+    std::memcpy(&value, p + end - 8, 8);
+    value >>= 8 * (8 - (end - pid));
+  } else {
+    for (size_t i = pid; i < end; ++i) value = value * 10 + static_cast<uint64_t>(p[i] - '0');
+    value |= uint64_t{1} << 63;
+  }
   head->time = line.substr(0, kTimeLength);
   head->computer = line.substr(computer, pid - 1 - computer);
   head->pid = line.substr(pid, end - pid);
+  head->pidValue = value;
   head->event = line.substr(end + 1);
   return true;
 }
 
+uint64_t ComputerHash(const LineHead& head) {
+  // Eight bytes at a time; the last, partial word is read as the eight bytes that end the name,
+  // shifted (the time before the name keeps that read inside the line).
+  const char* p = head.computer.data();
+  size_t left = head.computer.size();
+  uint64_t hash = left;
+  uint64_t word;
+  for (; left > 8; p += 8, left -= 8) {
+    std::memcpy(&word, p, 8);
+    hash = Mix(hash ^ word);
+  }
+  std::memcpy(&word, p + left - 8, 8);
+  return Mix(hash ^ (word >> (8 * (8 - left))));
+}
+
 size_t FindHead(std::string_view line, size_t from) {
-  size_t at = from + kFirstColon;
+  size_t at = from + kHeadTimeColon;
   while (at < line.size()) {
     const void* found = std::memchr(line.data() + at, ':', line.size() - at);
     if (found == nullptr) break;
     size_t colon = static_cast<size_t>(static_cast<const char*>(found) - line.data());
-    size_t start = colon - kFirstColon;
+    size_t start = colon - kHeadTimeColon;
     LineHead head;
     if (colon + 3 < line.size() && line[colon + 3] == ':' && line[start + 4] == '-' &&
         ParseHead(line.substr(start), &head)) {

@@ -10,6 +10,7 @@
 #define KESTARIO_TOOLS_REPORT_LOG_LINE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace kestario {
@@ -19,11 +20,18 @@ struct LineHead {
   std::string_view time;      // "YYYY-MM-DD HH:MM:SS"
   std::string_view computer;  // no spaces
   std::string_view pid;       // decimal digits
+  uint64_t pidValue = 0;      // a number for them: the same digits, the same number
   std::string_view event;     // the rest of the line, never empty
 };
 
+// Where the first ":" of the time stands in a head.
+constexpr size_t kHeadTimeColon = 13;
+
 // Whether `line` (without its line end) begins with a head followed by an event.
 bool ParseHead(std::string_view line, LineHead* head);
+
+// A hash of the computer name of a head that ParseHead gave (it reads the bytes before the name).
+uint64_t ComputerHash(const LineHead& head);
 
 // Where, at or after `from`, a head begins inside `line`: the head of a line written after a
 // line that was cut off before its line end (its writer stopped half-way), so that the two

@@ -167,7 +167,7 @@ std::string OutcomeText(const Run& run) {
       text = "stopped";
       break;
     case Outcome::kUnfinished:
-      text = "no end line (last line at " + std::string(run.lastTime.View()) + ")";
+      text = "no end line (still running, or killed)";
       break;
   }
   if (!run.details.empty()) text += "; " + run.details;
@@ -278,7 +278,6 @@ std::string JsonReport(const FleetReport& report) {
            ", \"summary\": " + JsonString(OutcomeText(run)) +
            ",\n     \"start\": " + JsonOptional(run.hasStart, When(run)) +
            ", \"first_line\": " + JsonString(When(run)) +
-           ", \"last_line\": " + JsonString(std::string(run.lastTime.View())) +
            ", \"end\": " + JsonOptional(run.endTime.known, std::string(run.endTime.View())) +
            ",\n     \"pid\": " + run.pid + ", \"user\": " + JsonOptional(run.hasUser, run.user) +
            ", \"script\": " + JsonOptional(run.hasStart, run.script) +

@@ -11,8 +11,8 @@ namespace kestario {
 namespace report {
 
 // How a run ended, in words: "finished", "stopped by message 8: "TEXT"", "cancelled by the answer
-// to ASK", "stopped", "no end line (last line at TIME)"; then "; DETAILS" when the end line
-// carries details.
+// to ASK", "stopped", "no end line (still running, or killed)"; then "; DETAILS" when the end
+// line carries details.
 std::string OutcomeText(const Run& run);
 
 // The totals: the logs read, the computers and runs, the logs that could not be read, the lines
