@@ -7,7 +7,7 @@ Each run is the bundled example's road (18 lines: start, lists, procedures, item
 and the end) or a shorter one that stops: at a message (message 8 with its Japanese text), at
 the answer No, or without an end line (killed). Two machines in three are Windows machines
 (code page 932, CR LF, Windows paths), one in three Linux (UTF-8, LF). Forty runs are under way
-at once and their lines interleave; process ids repeat. One line in 50,000 is cut off and the
+at once and their lines interleave; process ids repeat (never two at once on one machine). One line in 50,000 is cut off and the
 next line written straight after it, and one in 100,000 is a line of some other program.
 The runs go on, each machine running again and again, until the file reaches --size bytes.
 Prints the machines, runs, lines and outcomes written.
@@ -83,7 +83,8 @@ def main():
     outcomes = ["finished"] * 85 + ["failed"] * 7 + ["cancelled"] * 6 + ["unfinished"] * 2
     counts = {name: 0 for name in set(outcomes)}
     runs = lines = cut = foreign = 0
-    active = []  # [machine, pid, encoded events left, last first]
+    active = []  # [head, encoded events left, the next one last]
+    heads = set()  # the heads of the runs under way
     events_of = {}  # (machine, outcome) -> its events, encoded
     written = 0
     second = 0
@@ -99,8 +100,11 @@ def main():
                 if key not in events_of:
                     events_of[key] = [(" " + e).encode(machine.encoding) + machine.end.encode()
                                       for e in run_events(machine, outcome)][::-1]
-                pid = rng.randrange(100, 5000, 4)
-                head = (" %s %d" % (machine.name, pid)).encode()
+                # A process id that no other process of the machine has at the time.
+                head = None
+                while head is None or head in heads:
+                    head = (" %s %d" % (machine.name, rng.randrange(100, 5000, 4))).encode()
+                heads.add(head)
                 active.append([head, list(events_of[key])])
             i = rng.randrange(len(active))
             head, events = active[i]
@@ -119,6 +123,7 @@ def main():
             chunk.append(data)
             written += len(data)
             if not events:
+                heads.discard(head)
                 active.pop(i)
             if len(chunk) >= 4096:
                 out.write(b"".join(chunk))

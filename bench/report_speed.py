@@ -139,7 +139,8 @@ def main():
             ("report", [report, log]),
             ("report --json", [report, "--json", log]),
         ]
-        totals = subprocess.run([report, log], stdout=subprocess.PIPE,
+        totals = subprocess.run([report, os.path.basename(log)], stdout=subprocess.PIPE,
+                                cwd=os.path.dirname(os.path.abspath(log)),
                                 check=True).stdout.decode().split("\n\n")[0]
         output = os.path.join(folder or tempfile.gettempdir(), "report-bench-output.txt")
         warm = measure(commands, log, args.runs, False, output)
@@ -160,7 +161,7 @@ def main():
         "work shares the machine: compare the processor times too)."
         % (os.cpu_count(), platform.platform(), load[0], load[1], load[2]),
         "- Log: %s bytes (%.2f GB), written by `bench/fleet_log.py`%s." % (
-            format(size, ","), size / 1e9, ": " + generated.split(": ", 1)[1] if generated
+            format(size, ","), size / 1e9, ": " + generated.split(": ", 2)[2] if generated
             else ""),
         "- Program: `%s`. Each figure is the median of %d runs after a warm-up round, the "
         "commands taking turns; min–max in brackets. `grep` runs with `LC_ALL=C`."

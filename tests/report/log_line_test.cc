@@ -32,6 +32,9 @@ TEST(LogLineTest, LinesWithoutAWholeHeadAreRefused) {
            "2026-12-08 00:33:24 PC-417 12345678901 end: finished",  // a pid past 32 bits
            "2026-12-08 0:33:24 PC-417 3120 end: finished",
            "2026/12/08 00:33:24 PC-417 3120 end: finished",
+           "2026-12-0\xB8 00:33:24 PC-417 3120 end: finished",  // a digit's byte with 0x80 added
+           "2026-12-08 00:33:2: PC-417 3120 end: finished",
+           "2026-12-08 00:33:24\tPC-417 3120 end: finished",
            "2026-12-08 00:33",
            "Some other program's line",
        }) {

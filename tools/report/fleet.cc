@@ -128,6 +128,20 @@ struct RawState {
   uint64_t runs = 0;
 };
 
+Outcome OutcomeOf(EndKind end) {
+  switch (end) {
+    case EndKind::kFinished:
+      return Outcome::kFinished;
+    case EndKind::kMessage:
+      return Outcome::kFailed;
+    case EndKind::kAnswer:
+      return Outcome::kCancelled;
+    case EndKind::kStopped:
+      break;
+  }
+  return Outcome::kStopped;
+}
+
 // Whether a run that began at `time` and came `order`th is later than one at `otherTime`,
 // `otherOrder`th (of equal times the one met last).
 bool IsLater(const LogTime& time, uint64_t order, const LogTime& otherTime, uint64_t otherOrder) {
@@ -478,20 +492,7 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   } else if (parsed.kind == EventKind::kEnd) {
     run.end.assign(head.event.data(), head.event.size());
     run.endTime.Set(head.time);
-    switch (parsed.end) {
-      case EndKind::kFinished:
-        run.outcome = Outcome::kFinished;
-        break;
-      case EndKind::kMessage:
-        run.outcome = Outcome::kFailed;
-        break;
-      case EndKind::kAnswer:
-        run.outcome = Outcome::kCancelled;
-        break;
-      case EndKind::kStopped:
-        run.outcome = Outcome::kStopped;
-        break;
-    }
+    run.outcome = OutcomeOf(parsed.end);
     Close(slot);
   }
 }

@@ -50,6 +50,11 @@ bool WriteStream(Stream stream, const std::string& text);
 // are).
 std::string ShownPath(const std::string& path);
 
+#ifdef _WIN32
+// A UTF-16 text (a command-line argument) as UTF-8.
+std::string Utf8(const wchar_t* text);
+#endif
+
 }  // namespace report
 }  // namespace kestario
 

@@ -164,5 +164,7 @@ bool WriteStream(Stream stream, const std::string& text) {
 
 std::string ShownPath(const std::string& path) { return path; }
 
+std::string Utf8(const wchar_t* text) { return Narrow(text, wcslen(text)); }
+
 }  // namespace report
 }  // namespace kestario

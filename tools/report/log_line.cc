@@ -40,29 +40,35 @@ constexpr const char* kTimeForm = "0000-00-00 00:00:00 ";
 constexpr TimeWord kTimeWords[3] = {MakeTimeWord(kTimeForm), MakeTimeWord(kTimeForm + 8),
                                     MakeTimeWord(kTimeForm + 12)};
 
-bool WordFits(const char* p, const TimeWord& form) {
-  constexpr uint64_t kHigh = 0x8080808080808080ull;
+constexpr uint64_t kHighBits = 0x8080808080808080ull;
+
+// Of the eight bytes at `p`, the high bit of each that is no digit (the other bits are noise).
+uint64_t NotDigits(const char* p) {
   uint64_t word;
   std::memcpy(&word, p, 8);
   // A byte is no digit when its high bit is set, when it is above '9' (adding 0x46 sets the high
   // bit), or below '0' (subtracting 0x30 from it with the high bit set clears that bit).
-  uint64_t notDigit =
-      word | ((word & ~kHigh) + 0x4646464646464646ull) | ~((word | kHigh) - 0x3030303030303030ull);
-  return (notDigit & kHigh & form.digits) == 0 && ((word ^ form.fixed) & ~form.digits) == 0;
+  return word | ((word & ~kHighBits) + 0x4646464646464646ull) |
+         ~((word | kHighBits) - 0x3030303030303030ull);
+}
+
+bool WordFits(const char* p, const TimeWord& form) {
+  uint64_t word;
+  std::memcpy(&word, p, 8);
+  return (NotDigits(p) & kHighBits & form.digits) == 0 && ((word ^ form.fixed) & ~form.digits) == 0;
 }
 
 // The offset of the first byte `c` in `line` at or after `from`, or line.size(). Eight bytes at a
 // time: the names it looks through are short.
 size_t FindByte(std::string_view line, size_t from, char c) {
   constexpr uint64_t kLow = 0x0101010101010101ull;
-  constexpr uint64_t kHigh = 0x8080808080808080ull;
   const uint64_t pattern = kLow * static_cast<unsigned char>(c);
   size_t at = from;
   for (; at + 8 <= line.size(); at += 8) {
     uint64_t word;
     std::memcpy(&word, line.data() + at, 8);
     uint64_t x = word ^ pattern;
-    uint64_t found = (x - kLow) & ~x & kHigh;  // the lowest set bit marks the first match
+    uint64_t found = (x - kLow) & ~x & kHighBits;  // the lowest set bit marks the first match
     if (found != 0) return at + static_cast<size_t>(__builtin_ctzll(found)) / 8;
   }
   while (at < line.size() && line[at] != c) ++at;
@@ -113,9 +119,14 @@ bool TakeDetails(std::string_view rest, std::string_view* details) {
   return true;
 }
 
+Event Torn() {
+  Event torn;
+  torn.kind = EventKind::kTorn;
+  return torn;
+}
+
 Event ParseStart(std::string_view event) {
-  Event result;
-  result.kind = EventKind::kTorn;
+  Event result = Torn();
   std::string_view rest = event.substr(kStart.size());
   size_t at = rest.find("\" script \"");
   if (at == std::string_view::npos) return result;
@@ -214,7 +225,12 @@ bool ParseHead(std::string_view line, LineHead* head) {
   size_t pid = FindByte(line, computer, ' ');
   if (pid == computer || pid == line.size()) return false;  // no computer name, or nothing after
   size_t end = ++pid;
-  while (end < line.size() && IsDigit(p[end])) ++end;
+  uint64_t notDigits = pid + 8 <= line.size() ? NotDigits(p + pid) & kHighBits : 0;
+  if (notDigits != 0) {
+    end += static_cast<size_t>(__builtin_ctzll(notDigits)) / 8;
+  } else {
+    while (end < line.size() && IsDigit(p[end])) ++end;
+  }
   if (end == pid || end - pid > kLongestPid || end + 1 >= line.size() || p[end] != ' ') {
     return false;
   }
@@ -272,20 +288,12 @@ Event ParseEvent(std::string_view event) {
   switch (event.front()) {
     case 's':
       if (StartsWith(event, kStart)) return ParseStart(event);
-      if (IsCutFrom(event, kStart)) {
-        Event torn;
-        torn.kind = EventKind::kTorn;
-        return torn;
-      }
+      if (IsCutFrom(event, kStart)) return Torn();
       break;
     case 'e':
       if (StartsWith(event, kEnd)) return ParseEnd(event);
       if (StartsWith(event, kError)) return ParseError(event);
-      if (IsCutFrom(event, kEnd) || IsCutFrom(event, kError)) {
-        Event torn;
-        torn.kind = EventKind::kTorn;
-        return torn;
-      }
+      if (IsCutFrom(event, kEnd) || IsCutFrom(event, kError)) return Torn();
       break;
     default:
       break;

@@ -7,10 +7,6 @@
 #include "tools/report/command.h"
 #include "tools/report/log_files.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 int Run(const std::vector<std::string>& arguments) {
@@ -35,13 +31,7 @@ int Run(const std::vector<std::string>& arguments) {
 // The arguments in UTF-16 (wmain), so that any file name reaches the program whole.
 int wmain(int argc, wchar_t** argv) {
   std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) {
-    int length = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
-    std::string argument(length > 0 ? static_cast<size_t>(length) : 1, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, &argument[0], length, nullptr, nullptr);
-    argument.resize(argument.size() - 1);  // the terminating NUL
-    arguments.push_back(argument);
-  }
+  for (int i = 1; i < argc; ++i) arguments.push_back(kestario::report::Utf8(argv[i]));
   return Run(arguments);
 }
 #else

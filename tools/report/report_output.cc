@@ -279,7 +279,8 @@ std::string JsonReport(const FleetReport& report) {
            ",\n     \"start\": " + JsonOptional(run.hasStart, When(run)) +
            ", \"first_line\": " + JsonString(When(run)) +
            ", \"end\": " + JsonOptional(run.endTime.known, std::string(run.endTime.View())) +
-           ",\n     \"pid\": " + run.pid + ", \"user\": " + JsonOptional(run.hasUser, run.user) +
+           ",\n     \"pid\": " + std::to_string(std::stoull(run.pid)) +
+           ", \"user\": " + JsonOptional(run.hasUser, run.user) +
            ", \"script\": " + JsonOptional(run.hasStart, run.script) +
            ", \"caption\": " + JsonOptional(run.hasStart, run.caption) +
            ", \"program\": " + JsonOptional(run.hasStart, run.program) +
@@ -318,10 +319,14 @@ std::string HtmlReport(const FleetReport& report) {
          (report.logs.size() - report.unreadable == 1 ? "log" : "logs") + " read, " +
          Plural(report.computers.size(), "computer", "computers") + ", " +
          Plural(report.runs, "run", "runs") + ", " + Plural(report.lines, "line", "lines") + ".";
-  if (report.skipped != 0) {
-    out += " " + Plural(report.skipped, "line", "lines") + " skipped, torn or foreign.";
-  }
   out += "</p>\n";
+  if (report.skipped != 0) {
+    out += "<p>Lines skipped, torn or foreign:</p>\n<ul>\n";
+    for (const LogSummary& log : report.logs) {
+      if (log.skipped != 0) out += "<li>" + Html(log.path) + ": " + Number(log.skipped) + "</li>\n";
+    }
+    out += "</ul>\n";
+  }
   if (report.unreadable != 0) {
     out += "<p>Logs that could not be read:</p>\n<ul>\n";
     for (const LogSummary& log : report.logs) {
