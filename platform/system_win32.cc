@@ -31,13 +31,15 @@ HKEY ToHkey(RegistryHandle handle) {
 }
 
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
-// folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
-// the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
-// administrator expects of a replaced file) and swaps the data in one rename, and MoveFileExA
-// with MOVEFILE_WRITE_THROUGH when it does not (without MOVEFILE_REPLACE_EXISTING, so a file that
-// appeared meanwhile is never overwritten). Whatever fails, the destination is the old file or
-// the whole new one. The temporary file is marked for deletion while it is written, so that it
-// goes even when the process is ended half-way.
+// folder, which gets everything the finished file should have (the source's modification time
+// and attributes; for a replaced file, its access list, creation time and, where the user may
+// assign them, its owner and group), is flushed, and is then put in place by one rename on that
+// volume: MoveFileExA, replacing an existing destination (MOVEFILE_REPLACE_EXISTING) and never a
+// file that appeared meanwhile when there was none. So the destination is the old file or the
+// whole new one at every moment, never missing, and nothing can fail once the new file is in
+// place. (ReplaceFileA is not used: it takes the old file away before the new one takes its name,
+// and Wine's leaves an empty "rfXXXX.tmp" when two copies meet.) The temporary file is marked for
+// deletion while it is written, so that it goes even when the process is ended half-way.
 class AtomicCopy {
  public:
   static bool Run(const char* from, const char* to, bool failIfExists) {
@@ -67,6 +69,7 @@ class AtomicCopy {
     bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
     if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
     char* resolved = nullptr;
+    BY_HANDLE_FILE_INFORMATION targetInfo = {};
     if (replacing) {
       // The destination as it stands: the same file as the source (another spelling, a link)
       // is left alone; a symbolic link is written through to the file it names (its final
@@ -75,7 +78,6 @@ class AtomicCopy {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
       if (probe == INVALID_HANDLE_VALUE) return false;
-      BY_HANDLE_FILE_INFORMATION targetInfo;
       bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
       if (known && SameFile(sourceInfo_, targetInfo)) {
         ::CloseHandle(probe);
@@ -100,7 +102,7 @@ class AtomicCopy {
       }
       ::CloseHandle(writable);
     }
-    bool ok = CopyThroughTemporary(to, replacing);
+    bool ok = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr);
     free(resolved);
     return ok;
   }
@@ -159,15 +161,128 @@ class AtomicCopy {
                                         sizeof disposition) != FALSE;
   }
 
-  bool CopyThroughTemporary(const char* to, bool replacing) {
+  // The owner, group and access list of the file `path`, or with `path` null of the file open as
+  // `file`: a block to free, or null with the error set.
+  static void* ReadSecurity(const char* path, HANDLE file) {
+    const SECURITY_INFORMATION kWhat =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    void* descriptor = nullptr;
+    DWORD size = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      BOOL read = path ? ::GetFileSecurityA(path, kWhat, descriptor, size, &size)
+                       : ::GetKernelObjectSecurity(file, kWhat, descriptor, size, &size);
+      if (read) return descriptor;
+      free(descriptor);
+      descriptor = nullptr;
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return nullptr;
+      descriptor = malloc(size);
+      if (!descriptor) return nullptr;
+    }
+    free(descriptor);
+    return nullptr;
+  }
+
+  // Whether two security descriptors hold the same access list.
+  static bool SameAccessList(void* one, void* other) {
+    BOOL present[2] = {FALSE, FALSE};
+    BOOL defaulted = FALSE;
+    ACL* list[2] = {nullptr, nullptr};
+    SECURITY_DESCRIPTOR_CONTROL control[2] = {0, 0};
+    DWORD revision = 0;
+    void* descriptors[2] = {one, other};
+    for (int i = 0; i < 2; ++i) {
+      if (!::GetSecurityDescriptorDacl(descriptors[i], &present[i], &list[i], &defaulted) ||
+          !::GetSecurityDescriptorControl(descriptors[i], &control[i], &revision)) {
+        return false;
+      }
+    }
+    if (present[0] != present[1] || ((control[0] ^ control[1]) & SE_DACL_PROTECTED)) return false;
+    if (!list[0] || !list[1]) return list[0] == list[1];
+    return list[0]->AclSize == list[1]->AclSize && memcmp(list[0], list[1], list[0]->AclSize) == 0;
+  }
+
+  // Carries the replaced file's access list over to `target` (opened with READ_CONTROL, WRITE_DAC
+  // and WRITE_OWNER) where the new file did not get the same one from its folder, and its owner
+  // and group where Windows lets this user assign them (its own account, or with the restore
+  // privilege); otherwise the new file is the user's, as any file the user makes. A volume that
+  // keeps no security (FAT) has none to carry.
+  static bool CarrySecurity(const char* replaced, HANDLE target) {
+    void* old = ReadSecurity(replaced, nullptr);
+    if (!old) {
+      DWORD error = ::GetLastError();
+      return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    }
+    void* fresh = ReadSecurity(nullptr, target);
+    bool ok = (fresh && SameAccessList(old, fresh)) ||
+              ::SetKernelObjectSecurity(target, DACL_SECURITY_INFORMATION, old);
+    if (ok) {
+      (void)::SetKernelObjectSecurity(target, OWNER_SECURITY_INFORMATION, old);
+      (void)::SetKernelObjectSecurity(target, GROUP_SECURITY_INFORMATION, old);
+    }
+    free(fresh);
+    free(old);
+    return ok;
+  }
+
+  // Gives `target` the source's modification time and attributes (as CopyFileA gives them) and
+  // the replaced file's creation time.
+  bool SetTimesAndAttributes(HANDLE target, const BY_HANDLE_FILE_INFORMATION* replaced) {
+    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic = {};  // a time of 0 is left as it is
+    if (replaced) basic.CreationTime = Time(replaced->ftCreationTime);
+    basic.LastWriteTime = Time(sourceInfo_.ftLastWriteTime);
+    DWORD wanted = sourceInfo_.dwFileAttributes & kKept;
+    basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(target, FileBasicInfo, &basic, sizeof basic) != FALSE;
+  }
+
+  static LARGE_INTEGER Time(const FILETIME& time) {
+    LARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+    return value;
+  }
+
+  // Renames `temporary` to `to`. Windows renames onto a file only while no program has it open:
+  // one that has it open for a moment (a virus scanner, an indexer, another copy looking at it)
+  // makes the rename fail, and it is tried again for about a second before the copy fails.
+  static bool PutInPlace(const char* temporary, const char* to, bool replacing) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing ? MOVEFILE_REPLACE_EXISTING : 0);
+    for (int attempt = 1;; ++attempt) {
+      if (::MoveFileExA(temporary, to, flags)) return true;
+      DWORD error = ::GetLastError();
+      if (attempt == kRenameAttempts || !RenameRefused(error)) {
+        ::SetLastError(error);
+        return false;
+      }
+      ::Sleep(kRenamePause);
+    }
+  }
+
+  // Whether a failed rename onto a file says that a program has the file open.
+  static bool RenameRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+  }
+  static constexpr int kRenameAttempts = 20;
+  static constexpr DWORD kRenamePause = 50;  // milliseconds
+
+  // `replaced`: the destination's information when it exists, else null.
+  bool CopyThroughTemporary(const char* to, const BY_HANDLE_FILE_INFORMATION* replaced) {
     char* temporary = TemporaryTemplate(to);
     if (!temporary) return false;
     HANDLE target = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
       FillRandomSuffix(temporary, attempt);
-      target = ::CreateFileA(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      // The rights asked for when a file is made are granted on this handle whatever access list
+      // the file gets later, so that it can always be removed through it. It stays open while the
+      // file is renamed into place, shared so that neither that rename nor another copy that
+      // looks at the destination just then is refused.
+      target =
+          ::CreateFileA(temporary, GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
       error = target == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -175,31 +290,27 @@ class AtomicCopy {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
-      return replacing && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
+      return replaced && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
     }
-    bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
-              ::SetFileTime(target, nullptr, nullptr, &sourceInfo_.ftLastWriteTime) &&
-              ::FlushFileBuffers(target) && MarkForDeletion(target, false);
+    bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
+                   (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
+                   SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
+    bool ok = written && PutInPlace(temporary, to, replaced != nullptr);
+    // A destination that another program keeps open while sharing it for writing cannot be
+    // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
+    // folder that refuses new files (not atomic). A program that does not share it for writing
+    // (a running program's image) refuses that too, and the copy fails.
+    bool inPlace = written && !ok && replaced && RenameRefused(::GetLastError());
+    if (!ok) {
+      // Not in place: the temporary file goes, read-only or not, through the handle that may.
+      FILE_BASIC_INFO plain = {};
+      plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      ::SetFileInformationByHandle(target, FileBasicInfo, &plain, sizeof plain);
+      MarkForDeletion(target, true);
+    }
     ::CloseHandle(target);
-    if (ok) {
-      if (replacing) {
-        ok = ::ReplaceFileA(to, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                            nullptr) != FALSE;
-        if (!ok && ::GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-          // The old file is gone and the new one still has its temporary name: put it in place.
-          ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        }
-      } else {
-        ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
-      }
-      // The new file carries the source's attributes, as CopyFileA gives them.
-      DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-      DWORD wanted = sourceInfo_.dwFileAttributes & kept;
-      if (ok && !::SetFileAttributesA(to, wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) ok = false;
-    }
-    if (!ok) ::DeleteFileA(temporary);  // gone already when marked; a name left after a failed move
     free(temporary);
+    if (inPlace) ok = ::CopyFileA(from_, to, FALSE) != FALSE;
     return ok;
   }
 

@@ -48,6 +48,8 @@ def convert(scenario, folder_name):
     (None, reason, None) when the scenario cannot run."""
     if scenario.requires():
         return None, "requires " + ", ".join(scenario.requires()), None
+    if scenario.user():
+        return None, "runs as another user (the Linux runner does)", None
     if scenario.limits():
         return None, "needs resource limits", None
     if scenario.runs() != 1 or "log" in scenario.sections:

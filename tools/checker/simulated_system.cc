@@ -97,7 +97,7 @@ bool SameFile(const std::string& left, const std::string& right) {
   return PathKey(left) == PathKey(right);
 }
 
-std::string FolderProblem(const std::string& path) {
+std::string FolderProblem(const std::string& path, bool /*replacing*/) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path)) return "the destination names no file";
@@ -192,12 +192,16 @@ bool SameFile(const std::string& left, const std::string& right) {
          a.st_ino == b.st_ino;
 }
 
-std::string FolderProblem(const std::string& path) {
+// Why a copy could not be put in place at `path`; `replacing`: an existing destination that the
+// user may write, which the program writes in place when its folder refuses new files.
+std::string FolderProblem(const std::string& path, bool replacing) {
   if (path.back() == '/') return "the destination names no file";
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (!IsFolder(folder)) return "the destination's folder does not exist";
-  if (!FolderWritable(folder)) return "the destination's folder is not writable";
+  if (!FolderWritable(folder)) {
+    return replacing ? std::string() : "the destination's folder is not writable";
+  }
   // The copy is put in place through ".NAME.XXXXXX" beside the destination.
   long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
   if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
@@ -577,7 +581,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
       }
     }
     if (problem.empty() && targetExists && failIfExists) problem = "the destination exists";
-    if (problem.empty() && !same) problem = FolderProblem(target);
+    if (problem.empty() && !same) problem = FolderProblem(target, targetExists);
   }
   bool uncertain =
       (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));
