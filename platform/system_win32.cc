@@ -1,5 +1,5 @@
-// The real system of the Windows build: every call forwards to the ANSI Win32 function it is
-// named after. Failures are plain results (false, 0, null); nothing throws.
+// The real system of the Windows build: every call forwards to the Win32 function it is named
+// after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
 
 #include <cstdint>
@@ -355,6 +355,10 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
+// char16_t and WCHAR are both UTF-16 units on Windows.
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
+const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+
 class Win32System final : public System {
  public:
   void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
@@ -406,32 +410,69 @@ class Win32System final : public System {
   // ours to flush, and the platform's own flush (a WritePrivateProfileStringA call) is not made.
   void FlushPrivateProfile(const char* /*file*/) override {}
 
-  int LoadStringA(unsigned id, char* buffer, int size) override {
-    return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
+  uint16_t GetUserDefaultUILanguage() override { return ::GetUserDefaultUILanguage(); }
+
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override {
+    // A string table resource holds 16 strings (block id / 16 + 1), each one its length in units
+    // followed by its units; the block of the given language is taken, whatever the thread's.
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = u'\0';
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                                    MAKEINTRESOURCEW(id / 16 + 1), language);
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const WCHAR* units = loaded ? static_cast<const WCHAR*>(::LockResource(loaded)) : nullptr;
+    if (units == nullptr) return 0;
+    const WCHAR* end = units + ::SizeofResource(module, found) / sizeof(WCHAR);
+    for (unsigned skip = id % 16; skip > 0 && units < end; --skip) units += 1 + *units;
+    if (units >= end) return 0;
+    int length = *units++;
+    if (length > end - units) length = static_cast<int>(end - units);
+    if (length > size - 1) length = size - 1;
+    std::memcpy(buffer, units, static_cast<size_t>(length) * sizeof(char16_t));
+    buffer[length] = u'\0';
+    return length;
   }
 
-  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
-    if (size == 0 || size > 0x3FFFFFFFu) return false;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override {
+    return ::MessageBoxW(nullptr, Wide(text), Wide(caption), style);
+  }
+
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override {
+    wide->Clear();
+    if (size == 0) return true;
+    if (size > 0x3FFFFFFFu) return false;
     int length = static_cast<int>(size);
-    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
-    if (wide <= 0) return false;
-    wchar_t* units = new (std::nothrow) wchar_t[wide];
-    if (units == nullptr) return false;
-    bool converted = false;
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, units, wide) == wide) {
-      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units, wide, nullptr, 0, nullptr, nullptr);
-      if (bytes > 0 && utf8->Allocate(static_cast<uint32_t>(bytes))) {
-        converted =
-            ::WideCharToMultiByte(CP_UTF8, 0, units, wide, reinterpret_cast<char*>(utf8->GetData()),
-                                  bytes, nullptr, nullptr) == bytes;
-      }
+    int units = ::MultiByteToWideChar(codePage, flags, text, length, nullptr, 0);
+    if (units <= 0) return false;
+    char16_t* out = wide->Allocate(static_cast<uint32_t>(units));
+    if (out == nullptr) return false;
+    if (::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<WCHAR*>(out),
+                              units) != units) {
+      wide->Clear();
+      return false;
     }
-    delete[] units;
-    return converted;
+    return true;
   }
 
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override {
-    return ::MessageBoxA(nullptr, text, caption, style);
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override {
+    if (size == 0) return bytes->SetText("");
+    if (size > 0x1FFFFFFFu) return false;
+    const WCHAR* units = Wide(text);
+    int length = static_cast<int>(size);
+    int needed = ::WideCharToMultiByte(codePage, 0, units, length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 || !bytes->Allocate(static_cast<uint32_t>(needed) + 1)) {
+      bytes->SetText("");
+      return false;
+    }
+    if (::WideCharToMultiByte(codePage, 0, units, length, bytes->GetText(), needed, nullptr,
+                              nullptr) != needed) {
+      bytes->SetText("");
+      return false;
+    }
+    return true;
   }
 
   bool IsWindowStationVisible() override {

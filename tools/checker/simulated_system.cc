@@ -337,6 +337,15 @@ std::string Joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// A box's text in the ANSI code page, the encoding of the report's other texts.
+std::string AnsiText(System& system, const char16_t* text) {
+  TextString bytes;
+  if (text == nullptr || !system.WideCharToMultiByte(kCpAcp, text, WideLength(text), &bytes)) {
+    return std::string();
+  }
+  return bytes.GetConstText();
+}
+
 }  // namespace
 
 SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
@@ -410,12 +419,12 @@ void SimulatedSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer*
   ForwardingSystem::GetPrivateProfileSectionA(section, entries, file);
 }
 
-int SimulatedSystem::LoadStringA(unsigned id, char* buffer, int size) {
+int SimulatedSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   pendingMessage_ = id;
-  return ForwardingSystem::LoadStringA(id, buffer, size);
+  return ForwardingSystem::LoadStringW(language, id, buffer, size);
 }
 
-int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+int SimulatedSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   const char* kind = "INFORMATION";
   switch (style & kMbIconMask) {
     case kMbIconError:
@@ -434,8 +443,8 @@ int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned
   int message = style == (kMbOk | kMbIconError) ? static_cast<int>(pendingMessage_) : 0;
   pendingMessage_ = 0;
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
-  Answer answer = recorder_->ShowBox(caption != nullptr ? caption : "", kind,
-                                     text != nullptr ? text : "", yesNo, message);
+  Answer answer =
+      recorder_->ShowBox(AnsiText(*base(), caption), kind, AnsiText(*base(), text), yesNo, message);
   if (answer == Answer::kNo) return kIdNo;
   return yesNo ? kIdYes : kIdOk;
 }
