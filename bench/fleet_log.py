@@ -6,7 +6,8 @@ usage: fleet_log.py OUTPUT [--size 1G] [--machines 5000] [--seed 1]
 Each run is the bundled example's road (18 lines: start, lists, procedures, items, flags, a box
 and the end) or a shorter one that stops: at a message (message 8 with its Japanese text), at
 the answer No, or without an end line (killed). Two machines in three are Windows machines
-(code page 932, CR LF, Windows paths), one in three Linux (UTF-8, LF). Forty runs are under way
+(UTF-8, CR LF, Windows paths; one in five of them still on an earlier release that writes code
+page 932), one in three Linux (UTF-8, LF). Forty runs are under way
 at once and their lines interleave; process ids repeat (never two at once on one machine). One line in 50,000 is cut off and the
 next line written straight after it, and one in 100,000 is a line of some other program.
 The runs go on, each machine running again and again, until the file reaches --size bytes.
@@ -33,7 +34,8 @@ class Machine:
         self.user = rng.choice(users + (["佐藤"] if self.windows else ["müller"]))
         if self.windows:
             self.dir = "C:\\Deploy"
-            self.exe, self.sep, self.end, self.encoding = "updater.exe", "\\", "\r\n", "cp932"
+            self.exe, self.sep, self.end = "updater.exe", "\\", "\r\n"
+            self.encoding = "cp932" if number % 5 == 1 else "utf-8"
         else:
             self.dir = "/opt/deploy"
             self.exe, self.sep, self.end, self.encoding = "updater.run", "/", "\n", "utf-8"

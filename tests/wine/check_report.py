@@ -3,11 +3,12 @@
 
 usage: check_report.py LOG REPORT_JSON REPORT_TEXT
 
-LOG is the run log (code page 932, CR LF) of one run; REPORT_JSON and REPORT_TEXT are what
+LOG is the run log (CR LF) of one run; REPORT_JSON and REPORT_TEXT are what
 `updater-report.exe --json LOG` and `updater-report.exe LOG` printed to a file (UTF-8). The
-expected values come from the log itself, decoded by Python's code page 932 codec: the computer,
-the caption of the start line, and how the run ended (with the text of the error line when an
-error box stopped it). Prints the text report.
+expected values come from the log itself, each line decoded by Python's own codecs (UTF-8 when
+it is UTF-8, else code page 932, as logs of earlier releases hold it): the computer, the caption
+of the start line, and how the run ended (with the text of the error line when an error box
+stopped it). Prints the text report.
 """
 
 import json
@@ -17,10 +18,17 @@ import sys
 HEAD = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (\S+) (\d+) (.*)$")
 
 
+def decoded(line):
+    try:
+        return line.decode("utf-8")
+    except UnicodeDecodeError:
+        return line.decode("cp932")
+
+
 def main():
     log_path, json_path, text_path = sys.argv[1:4]
     with open(log_path, "rb") as f:
-        lines = f.read().decode("cp932").split("\r\n")[:-1]
+        lines = [decoded(line) for line in f.read().split(b"\r\n")[:-1]]
     with open(text_path, "rb") as f:
         text = f.read().decode("utf-8")
     sys.stdout.write(text)

@@ -1,5 +1,5 @@
 // What updater-report asks of the operating system: reading logs in large blocks, listing a
-// folder of logs, writing the HTML page, and writing to standard output and error. Paths and
+// folder of logs, and writing the HTML page (tools/console writes what it prints). Paths and
 // texts are UTF-8; on Windows they are turned into UTF-16 for the system's wide calls, so that
 // any file name can be given. log_files_posix.cc and log_files_win32.cc implement it.
 #ifndef KESTARIO_TOOLS_REPORT_LOG_FILES_H_
@@ -40,11 +40,6 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* files, std:
 
 // Writes `bytes` as the whole content of the file at `path`, replacing it.
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error);
-
-enum class Stream { kOutput, kError };
-// Writes UTF-8 `text` to standard output or error: to a Windows console as UTF-16 through
-// WriteConsoleW, to anything else (a file, a pipe, a Linux terminal) as the UTF-8 bytes.
-bool WriteStream(Stream stream, const std::string& text);
 
 // A path as the report shows it: UTF-8 (on Linux, a name that is not UTF-8 is decoded as the logs
 // are).

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "tools/console/console_output.h"
 #include "tools/report/log_files.h"
 #include "tools/report/text_decode.h"
 
@@ -15,19 +16,6 @@ namespace report {
 namespace {
 
 std::string Reason(int error) { return std::strerror(error); }
-
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size != 0) {
-    ssize_t written = write(fd, data, size);
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += written;
-    size -= static_cast<size_t>(written);
-  }
-  return true;
-}
 
 }  // namespace
 
@@ -104,7 +92,7 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
     *error = Reason(errno);
     return false;
   }
-  bool written = WriteAll(fd, bytes.data(), bytes.size());
+  bool written = console::WriteAll(fd, bytes.data(), bytes.size());
   int failure = errno;
   if (close(fd) != 0 && written) {
     written = false;
@@ -112,11 +100,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   }
   if (!written) *error = Reason(failure);
   return written;
-}
-
-bool WriteStream(Stream stream, const std::string& text) {
-  return WriteAll(stream == Stream::kOutput ? STDOUT_FILENO : STDERR_FILENO, text.data(),
-                  text.size());
 }
 
 std::string ShownPath(const std::string& path) { return Decoded(path); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tools/console/console_output.h"
 #include "tools/report/log_files.h"
 
 namespace kestario {
@@ -10,8 +11,6 @@ namespace {
 
 // ReadFile and WriteFile take at most this many bytes at a time.
 constexpr DWORD kLargestTransfer = 1u << 30;
-// WriteConsoleW is given at most this many UTF-16 units at a time.
-constexpr size_t kConsoleChunk = 8192;
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return std::wstring();
@@ -48,17 +47,6 @@ std::string Reason(DWORD code) {
   }
   if (text != nullptr) LocalFree(text);
   return reason + (reason.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
-}
-
-bool WriteAll(HANDLE handle, const char* data, size_t size) {
-  while (size != 0) {
-    DWORD written = 0;
-    DWORD chunk = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
-    if (!WriteFile(handle, data, chunk, &written, nullptr) || written == 0) return false;
-    data += written;
-    size -= written;
-  }
-  return true;
 }
 
 }  // namespace
@@ -134,32 +122,11 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
     *error = Reason(GetLastError());
     return false;
   }
-  bool written = WriteAll(handle, bytes.data(), bytes.size());
+  bool written = console::WriteAll(reinterpret_cast<intptr_t>(handle), bytes.data(), bytes.size());
   DWORD code = GetLastError();
   CloseHandle(handle);
   if (!written) *error = Reason(code);
   return written;
-}
-
-bool WriteStream(Stream stream, const std::string& text) {
-  HANDLE handle = GetStdHandle(stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
-  DWORD mode;
-  if (!GetConsoleMode(handle, &mode)) return WriteAll(handle, text.data(), text.size());
-  // A console shows UTF-16 whatever its code page.
-  std::wstring wide = Wide(text);
-  for (size_t at = 0; at < wide.size();) {
-    size_t chunk = std::min(kConsoleChunk, wide.size() - at);
-    // Never split a surrogate pair between two writes.
-    if (chunk < wide.size() - at && IS_HIGH_SURROGATE(wide[at + chunk - 1])) --chunk;
-    DWORD written = 0;
-    if (!WriteConsoleW(handle, wide.data() + at, static_cast<DWORD>(chunk), &written, nullptr) ||
-        written == 0) {
-      return false;
-    }
-    at += written;
-  }
-  return true;
 }
 
 std::string ShownPath(const std::string& path) { return path; }

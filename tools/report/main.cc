@@ -4,24 +4,25 @@
 #include <string>
 #include <vector>
 
+#include "tools/console/console_output.h"
 #include "tools/report/command.h"
 #include "tools/report/log_files.h"
 
 namespace {
 
 int Run(const std::vector<std::string>& arguments) {
-  using kestario::report::Stream;
-  using kestario::report::WriteStream;
+  using kestario::console::Stream;
+  using kestario::console::Write;
   std::string out, err;
   int status;
   try {
     status = kestario::report::RunReportCommand(arguments, &out, &err);
   } catch (const std::bad_alloc&) {
-    WriteStream(Stream::kError, "updater-report: out of memory\n");
+    Write(Stream::kError, "updater-report: out of memory\n");
     return kestario::report::kExitUsage;
   }
-  if (!out.empty()) WriteStream(Stream::kOutput, out);
-  if (!err.empty()) WriteStream(Stream::kError, err);
+  if (!out.empty()) Write(Stream::kOutput, out);
+  if (!err.empty()) Write(Stream::kError, err);
   return status;
 }
 
