@@ -229,8 +229,7 @@ TEST(FleetTest, ALineLongerThanTheReadBlock) {
 }
 
 // Two runs as an earlier release of updater.exe wrote them under Wine on a Japanese system: code
-// page 932, CR LF, the
-// same process id twice.
+// page 932, CR LF, the same process id twice.
 TEST(FleetTest, WindowsLogInCodePage932) {
   std::ifstream file(KESTARIO_SOURCE_DIR "/tests/report/data/windows-cp932.log", std::ios::binary);
   std::stringstream bytes;
