@@ -7,7 +7,7 @@ LOG is the run log (CR LF) of one run; REPORT_JSON and REPORT_TEXT are what
 `updater-report.exe --json LOG` and `updater-report.exe LOG` printed to a file (UTF-8). The
 expected values come from the log itself, each line decoded by Python's own codecs (UTF-8 when
 it is UTF-8, else code page 932, as logs of earlier releases hold it): the computer, the caption
-of the start line, and how the run ended (with the text of the error line when an error box
+and the user of the start line (none in logs of earlier releases), and how the run ended (with the text of the error line when an error box
 stopped it). Prints the text report.
 """
 
@@ -37,9 +37,10 @@ def main():
 
     events = [HEAD.match(line).groups() for line in lines]
     start_time, computer, _, start = events[0]
-    caption = re.match(r'^start: program ".*" script ".*" caption "(.*)"$', start).group(1)
+    m = re.match(r'^start: program ".*" script ".*" caption "(.*?)"(?: user "(.*)")?$', start)
     end = events[-1][3]
-    expected = {"computer": computer, "start": start_time, "caption": caption}
+    expected = {"computer": computer, "start": start_time, "caption": m.group(1),
+                "user": m.group(2)}
     m = re.match(r"^end: stopped by message (\d+)$", end)
     if m:
         errors = [re.match(r'^error (\d+) "(.*)": shown$', e[3]) for e in events]
