@@ -19,8 +19,12 @@ line, a Yes/No box takes lines until one starts with y or n, and end of input an
 of the prediction so far names its section, which receives the answer that the box takes; the
 prediction is made again until every box's answer is the one given.
 
-A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
-permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
+A scenario that says its run cannot be foreseen ("=== what-if" "uncertain") is not compared: the
+prediction must mark a step uncertain instead. A "nonroot" scenario run by root runs, program and
+prediction alike, as the user "nobody"; the scenario's setup and cleanup run in both folders.
+
+A scenario is left out, with its reason, when it does not run on Linux, cannot be set up here
+(its setup needs root, or failed), sets a resource limit, has no readable script (--what-if must then
 exit with 2, which is checked), answers one MSGBOX differently at different times, or starts a
 program whose effects a later step depends on (a step marked uncertain). For a scenario that
 starts a program whose effects nothing depends on, the files below that program's folder are left
@@ -81,7 +85,7 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def predict(checker, script, registry, args, answers):
+def predict(checker, script, registry, args, answers, user):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
     for section, answer in sorted(answers.items()):
         command += ["--answer", "%s=%s" % (section, answer)]
@@ -91,7 +95,7 @@ def predict(checker, script, registry, args, answers):
         command += ["--registry", registry]
     command.append(script)
     proc = subprocess.run(command, cwd=os.path.dirname(script), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **user)
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
 
@@ -134,15 +138,23 @@ def terminal_answers(lines):
 
 def compare(scenario, program, registry_program, checker):
     real = tempfile.mkdtemp(prefix="kestario-real-")
-    sim = tempfile.mkdtemp(prefix="kestario-sim-")
+    sim = tempfile.mkdtemp(prefix="kestario-what-")
+    real_subst = sc.Scenario.substituter(real, "/", "run")
+    sim_subst = sc.Scenario.substituter(sim, "/", "run")
     try:
-        real_subst = sc.Scenario.substituter(real, "/", "run")
-        sim_subst = sc.Scenario.substituter(sim, "/", "run")
         real_registry = sc.lay_out(scenario, real, real_subst)
+        exe = os.path.join(real, "updater.run")
+        shutil.copy2(registry_program if real_registry else program, exe)
         sim_registry = sc.lay_out(scenario, sim, sim_subst)
+        user, reason = sc.set_up(scenario, real, real_subst)
+        if reason is None:
+            user, reason = sc.set_up(scenario, sim, sim_subst)
+        if reason is not None:
+            return "excluded", reason
         script = os.path.join(sim, "updater.ini")
-        if not (os.path.isfile(script) and os.access(script, os.R_OK)):
-            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {})
+        readable = subprocess.run(["test", "-f", script, "-a", "-r", script], **user).returncode
+        if readable != 0:
+            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {}, user)
             if status != 2:
                 return "differ", ["the script cannot be read, but --what-if exits with %d" % status]
             return "excluded", "no readable script; --what-if exits with 2 as documented (checked)"
@@ -151,7 +163,7 @@ def compare(scenario, program, registry_program, checker):
         answers = {}
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
-                                   answers)
+                                   answers, user)
             prediction = json.loads(text)
             wanted, conflict = take_answers(prediction, answers, terminal_answers(lines))
             if conflict:
@@ -159,15 +171,19 @@ def compare(scenario, program, registry_program, checker):
             if wanted is None:
                 break
             answers[wanted[0]] = wanted[1]
-        if any(step["uncertain"] for step in prediction["steps"]):
+        uncertain = any(step["uncertain"] for step in prediction["steps"])
+        if scenario.what_if_uncertain():
+            if not uncertain:
+                return "differ", ["the scenario's outcome cannot be foreseen, but no step is "
+                                  "marked uncertain: %r" % prediction["end"]["line"]]
+            return "uncertain", prediction["end"]["line"]
+        if uncertain:
             return "excluded", "a later step depends on what a started program does"
 
-        exe = os.path.join(real, "updater.run")
-        shutil.copy2(registry_program if real_registry else program, exe)
         before = snapshot(real)
         proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **user)
         after = snapshot(real)
         shown, _ = run_linux.parse_boxes(proc.stderr.decode("utf-8", "replace"))
 
@@ -196,6 +212,8 @@ def compare(scenario, program, registry_program, checker):
                             (real_changes, sim_changes))
         return ("differ", problems) if problems else ("same", end["line"])
     finally:
+        sc.clean_up(scenario, real, real_subst)
+        sc.clean_up(scenario, sim, sim_subst)
         run_linux.remove_folder(real)
         run_linux.remove_folder(sim)
 
@@ -203,6 +221,17 @@ def compare(scenario, program, registry_program, checker):
 def main():
     program, registry_program, checker, folder = [os.path.abspath(a) for a in sys.argv[1:5]]
     names = set(sys.argv[5:])
+    # A copy of the checker that the user of a "nonroot" scenario may start, wherever the build is.
+    tools = tempfile.mkdtemp(prefix="kestario-checker-")
+    os.chmod(tools, 0o755)
+    checker = shutil.copy2(checker, tools)
+    try:
+        return compare_all(program, registry_program, checker, folder, names)
+    finally:
+        shutil.rmtree(tools)
+
+
+def compare_all(program, registry_program, checker, folder, names):
     compared = differ = excluded = 0
     for scenario in sc.load_all(folder):
         if names and scenario.name not in names:
@@ -210,8 +239,6 @@ def main():
         reason = None
         if not scenario.runs_on("linux"):
             reason = "runs on Windows only"
-        elif "nonroot" in scenario.requires() and os.geteuid() == 0:
-            reason = "needs a user whom file permissions bind; running as root"
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
         elif scenario.broken_stderr():
@@ -223,10 +250,10 @@ def main():
         if reason is not None:
             excluded += 1
             print("excl %s: %s" % (scenario.name, reason))
-        elif verdict == "same":
+        elif verdict in ("same", "uncertain"):
             compared += 1
-            print("same %s (%s)" % (scenario.name, detail if len(detail) < 100 else
-                                    detail[:100] + "..."))
+            print("%s %s (%s)" % ("same" if verdict == "same" else "unc ", scenario.name,
+                                  detail if len(detail) < 100 else detail[:100] + "..."))
         else:
             compared += 1
             differ += 1

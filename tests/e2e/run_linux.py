@@ -5,8 +5,9 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
-met here (such as "nonroot" when running as root) is skipped. The "limits" of a scenario are set
+beside itself, used for scenarios with a registry section. A scenario whose "requires" or setup cannot be
+met here (such as "root" for a user who is not) is skipped; run as root, a "nonroot" scenario runs
+as the user "nobody". The "limits" of a scenario are set
 on the program's process only. Prints "N passed, N failed".
 """
 
@@ -52,12 +53,17 @@ def parse_boxes(stderr):
 
 
 def run(scenario, program, registry_program):
+    """The problems of the scenario's run (a list of texts), and why it cannot run here (None
+    when it ran)."""
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
+    subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
     try:
-        subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
         registry_file = sc.lay_out(scenario, folder, subst)
         exe = os.path.join(folder, "updater.run")
         shutil.copy2(registry_program if registry_file else program, exe)
+        user, reason = sc.set_up(scenario, folder, subst)
+        if reason is not None:
+            return [], reason
         answers = "".join(a + "\n" for a in scenario.answers(subst))
         limits = scenario.limits()
 
@@ -77,7 +83,7 @@ def run(scenario, program, registry_program):
             proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
                                   input=answers.encode(), stdout=subprocess.PIPE,
                                   stderr=broken if broken is not None else subprocess.PIPE,
-                                  timeout=120, preexec_fn=set_limits)
+                                  timeout=120, preexec_fn=set_limits, **user)
             if broken is not None:
                 os.close(broken)
             stderr = proc.stderr if proc.stderr is not None else b""
@@ -93,8 +99,9 @@ def run(scenario, program, registry_program):
             problems.append("unexpected output after the boxes: %r" % rest)
         problems += sc.check_files(scenario, folder, subst)
         problems += sc.check_log(scenario, folder, subst, COMPUTER)
-        return problems
+        return problems, None
     finally:
+        sc.clean_up(scenario, folder, subst)
         remove_folder(folder)
 
 
@@ -129,12 +136,10 @@ def main():
             print("skip %s (limits memory; a sanitizer build needs more address space)"
                   % scenario.name)
             continue
-        if "nonroot" in scenario.requires() and os.geteuid() == 0:
-            print("skip %s (needs a user whom file permissions bind; running as root)"
-                  % scenario.name)
-            continue
-        problems = run(scenario, program, registry_program)
-        if problems:
+        problems, reason = run(scenario, program, registry_program)
+        if reason is not None:
+            print("skip %s (%s)" % (scenario.name, reason))
+        elif problems:
             failed += 1
             print("FAIL %s\n  %s" % (scenario.name, "\n  ".join(problems)))
         else:

@@ -5,18 +5,28 @@ A scenario file holds sections that begin with a line "=== NAME":
   === about        free text
   === platforms    "linux", "windows" or both (default: both)
   === requires     optional conditions, one a line; "nonroot": the scenario needs a user whom file
-                   permissions bind (root reads a file of mode 000), and is skipped as root
+                   permissions bind (root reads a file of mode 000): a runner that is root gives
+                   the folder to the user "nobody" and runs the program (and a prediction) as
+                   that user; "root": its setup needs root, and it is skipped otherwise
   === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
                    (the largest file it may write, RLIMIT_FSIZE), "memory BYTES" (its address
                    space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
                    has gone, so that no box can be written (no "boxes" are then expected)
+  === setup        optional shell commands (bash, one a line), run in the scenario's folder after its
+                   files are made and before the program runs, as the runner's user (for
+                   "nonroot", after the folder was given away); for what the files cannot say
+                   (chattr, a mount). When they fail, the scenario is skipped with their output
+  === cleanup      optional shell commands run in the folder at the end, whatever happened
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
                    executable, "path (noread): ..." mode 000, "path (fifo):" a named pipe,
-                   "path (link): TARGET" a symbolic link to TARGET (which need not exist)
+                   "path (link): TARGET" a symbolic link to TARGET (which need not exist),
+                   "path (hidden): ..." hidden (Windows; on Linux a plain file), "path
+                   (program):" a real program that starts and ends at once (Linux: a shell
+                   script that exits with 0; Windows: a small .exe)
   === script       the script, written as updater.ini beside the program (absent: no script)
   === registry     App Paths entries: "application: full path | PATH value" (either may be
                    empty; a missing "|" means no PATH value)
@@ -26,6 +36,9 @@ A scenario file holds sections that begin with a line "=== NAME":
                    with "*" or "?" in it: nothing matches the pattern)
   === runs         how many times the program runs in the folder (default 1); each run is given
                    all the answers, and "boxes" lists the boxes of every run in order
+  === what-if      optional: "uncertain" when `updater-check --what-if` cannot foresee how this run
+                   goes on this machine; the what-if comparisons then check that the prediction
+                   marks a step uncertain, instead of comparing it with the run
   === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
                    one line per event without its head, which is checked for its form (the local
                    date and time, the computer name, the process id); "!PATH" alone: no log file.
@@ -50,7 +63,9 @@ such scenarios to the platforms that do ("=== platforms").
 
 import glob
 import os
+import pwd
 import re
+import subprocess
 
 KINDS = ("ERROR", "INFORMATION", "WARNING", "QUESTION")
 
@@ -74,7 +89,7 @@ class Scenario:
         current = None
         with open(path, encoding="utf-8") as f:
             for line in f.read().split("\n"):
-                m = re.match(r"^=== (\w+)\s*$", line)
+                m = re.match(r"^=== ([\w-]+)\s*$", line)
                 if m:
                     current = m.group(1)
                     self.sections[current] = []
@@ -83,6 +98,11 @@ class Scenario:
         for key in self.sections:
             while self.sections[key] and self.sections[key][-1] == "":
                 self.sections[key].pop()
+
+    def what_if_uncertain(self):
+        lines = [line.strip() for line in self.sections.get("what-if", []) if line.strip()]
+        assert lines in ([], ["uncertain"]), lines
+        return lines == ["uncertain"]
 
     def runs_on(self, platform):
         names = " ".join(self.sections.get("platforms", ["linux windows"])).split()
@@ -158,7 +178,7 @@ class Scenario:
             else:
                 name, _, content = line.partition(": ")
             flags = ""
-            m = re.match(r"^(.*) \((ro|x|noread|fifo|link)\)$", name)
+            m = re.match(r"^(.*) \((ro|x|noread|fifo|link|hidden|program)\)$", name)
             if m:
                 name, flags = m.group(1), m.group(2)
             result.append((name, unescape(content), flags))
@@ -272,11 +292,11 @@ def lay_out(scenario, folder, subst):
             os.symlink(content, path)
             continue
         with open(path, "wb") as f:
-            f.write(expand(content))
-        if flags == "ro":
-            os.chmod(path, 0o444)
-        elif flags == "x":
+            f.write(b"#!/bin/sh\nexit 0\n" if flags == "program" else expand(content))
+        if flags in ("x", "program"):
             os.chmod(path, 0o755)
+        elif flags == "ro":
+            os.chmod(path, 0o444)
         elif flags == "noread":
             os.chmod(path, 0o000)
     registry_file = None
@@ -288,6 +308,45 @@ def lay_out(scenario, folder, subst):
         with open(os.path.join(folder, "updater.ini"), "wb") as f:
             f.write(expand(scenario.script(subst)))
     return registry_file
+
+
+def set_up(scenario, folder, subst):
+    """Readies the laid-out folder for the run: for a "nonroot" scenario run by root, gives the
+    folder to the user "nobody"; then runs the scenario's setup. Returns (user, reason): the
+    keywords of subprocess.run that start a program as the scenario's user ({} for the runner's
+    own), and why the scenario cannot run here (None when it can)."""
+    requires = scenario.requires()
+    root = os.geteuid() == 0
+    if "root" in requires and not root:
+        return {}, "its setup needs root"
+    user = {}
+    if "nonroot" in requires and root:
+        try:
+            other = pwd.getpwnam("nobody")
+        except KeyError:
+            return {}, "needs a user whom file permissions bind; running as root, and there is no nobody"
+        user = {"user": other.pw_uid, "group": other.pw_gid, "extra_groups": []}
+        for top, dirs, files in os.walk(folder):
+            for name in [top] + [os.path.join(top, n) for n in dirs + files]:
+                os.lchown(name, other.pw_uid, other.pw_gid)
+    commands = scenario._lines("setup", subst)
+    if commands:
+        proc = subprocess.run(["bash", "-ec", "\n".join(commands)], cwd=folder,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=60)
+        if proc.returncode != 0:
+            output = proc.stdout.decode("utf-8", "replace").strip().splitlines()
+            return user, "its setup failed here: %s" % (output[-1] if output else
+                                                       "exit status %d" % proc.returncode)
+    return user, None
+
+
+def clean_up(scenario, folder, subst):
+    """Runs the scenario's cleanup in its folder (a failure is ignored)."""
+    commands = scenario._lines("cleanup", subst)
+    if commands:
+        subprocess.run(["bash", "-c", "\n".join(commands)], cwd=folder, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def load_all(folder):

@@ -28,6 +28,7 @@
 #   file PATH TEXT              creates PATH (relative to the folder, "\" or "/") holding TEXT
 #   file-hex PATH HEX           creates PATH holding exactly the bytes HEX (hexadecimal)
 #   readonly PATH               makes PATH read-only
+#   hidden PATH                 gives PATH the hidden attribute (attrib +h)
 #   folder PATH                 creates an empty folder
 #   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
 #                               a value name such as PATH
@@ -239,7 +240,7 @@ run_scenario() {
       arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
       script-hex) has_script=2; script=$rest ;;
-      file|file-hex|readonly|folder|app-path|no-app-path|probe|marker) setup+=("$keyword $rest") ;;
+      file|file-hex|readonly|hidden|folder|app-path|no-app-path|probe|marker) setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
@@ -281,6 +282,7 @@ run_scenario() {
         mkdir -p "$(dirname "$(localpath "$path")")"
         xxd -r -p <<<"$text" >"$(localpath "$path")" ;;
       readonly) chmod a-w "$(localpath "$item")" ;;
+      hidden) wine_run attrib +h "$windir\\${item//\//\\}" >/dev/null 2>&1 ;;
       folder) mkdir -p "$(localpath "$item")" ;;
       probe)  # a real program that starts and ends at once (the rest of the line is its path)
         mkdir -p "$(dirname "$(localpath "$item")")"

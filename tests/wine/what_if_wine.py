@@ -82,8 +82,10 @@ def local(windows_path, spec):
     prefix = spec["windir"].lower() + "\\"
     if windows_path.lower().startswith(prefix):
         windows_path = windows_path[len(prefix):]
-    # Windows reads a doubled separator as one, as the program's run shows.
-    return posixpath.normpath(windows_path.replace("\\", "/"))
+    # Windows reads a doubled separator as one, and drops the dots and blanks that end a name
+    # ("a.txt." is "a.txt"), as the program's run shows.
+    parts = posixpath.normpath(windows_path.replace("\\", "/")).split("/")
+    return "/".join(p if p in (".", "..") or not p.rstrip(". ") else p.rstrip(". ") for p in parts)
 
 
 def record(spec, line):
