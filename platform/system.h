@@ -52,8 +52,24 @@ constexpr long kErrorMoreData = 234;
 
 // File attributes, with their Win32 values.
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeReadOnly = 0x01u;
+constexpr uint32_t kFileAttributeHidden = 0x02u;
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
 constexpr uint32_t kFileAttributeNormal = 0x80u;
+
+// Access rights, with their Win32 values. On a folder, kFileReadData lists it, kFileWriteData
+// adds a file to it, kFileExecute passes through it and kFileDeleteChild removes a name from it.
+constexpr uint32_t kFileReadData = 0x0001u;
+constexpr uint32_t kFileWriteData = 0x0002u;
+constexpr uint32_t kFileExecute = 0x0020u;
+constexpr uint32_t kFileDeleteChild = 0x0040u;
+constexpr uint32_t kFileWriteAttributes = 0x0100u;
+constexpr uint32_t kDeleteAccess = 0x00010000u;
+
+// Program kinds of GetBinaryTypeA, with their Win32 values (the others are programs that a 64-bit
+// Windows does not start).
+constexpr uint32_t kScs32BitBinary = 0;
+constexpr uint32_t kScs64BitBinary = 6;
 
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
@@ -142,11 +158,23 @@ class System {
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
-  // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
+  // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards. On
+  // Linux a file whose owner may not write it is kFileAttributeReadOnly, and none is hidden.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
   // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
+
+  // Questions that updater-check --what-if asks before it predicts a change; they change and
+  // start nothing.
+  // AccessCheck, with GetFileSecurityA and the running user's token: whether `path` grants every
+  // right of `access`; kDeleteAccess is also granted by the folder's kFileDeleteChild. Linux
+  // answers as the kernel would answer the effective user: read-only mounts, the immutable and
+  // append-only flags and, for kDeleteAccess, what unlink checks (file_checks_posix.h).
+  virtual bool AccessCheckA(const char* path, uint32_t access) = 0;
+  // GetBinaryTypeA: whether `path` is a program image, and its kind. Linux: only what execve
+  // would start now (file_checks_posix.h).
+  virtual bool GetBinaryTypeA(const char* path, uint32_t* type) = 0;
 
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,

@@ -15,6 +15,7 @@
 #include <new>
 
 #include "platform/command_line_posix.h"
+#include "platform/file_checks_posix.h"
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
@@ -392,7 +393,16 @@ bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {
   struct stat info;
   if (!path || !*path || stat(path, &info) != 0) return kInvalidFileAttributes;
-  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
+  return (info.st_mode & S_IWUSR) ? kFileAttributeNormal : kFileAttributeReadOnly;
+}
+
+bool PosixSystem::AccessCheckA(const char* path, uint32_t access) {
+  return PosixAccessCheck(path, access);
+}
+
+bool PosixSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
+  return PosixGetBinaryType(path, type);
 }
 
 bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {

@@ -9,10 +9,11 @@
 // - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
-// - Files: file_ops_posix.h. Processes: command_line_posix.h splits the command line; the child
-//   is started with fork and execv, no shell, in the given folder, with /dev/null as its
-//   standard input (so that it never takes the answers meant for the boxes); a program that
-//   cannot be executed makes CreateProcessA fail. A process handle is the child's pid.
+// - Files: file_ops_posix.h; the questions asked before a change: file_checks_posix.h.
+// - Processes: command_line_posix.h splits the command line; the child is started with fork and
+//   execv, no shell, in the given folder, with /dev/null as its standard input (so that it never
+//   takes the answers meant for the boxes); a program that cannot be executed makes
+//   CreateProcessA fail. A process handle is the child's pid.
 //   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
@@ -65,6 +66,8 @@ class PosixSystem : public System {
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;

@@ -244,6 +244,57 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
+// Whether the running user is granted every right of `access` on `path` by its security
+// descriptor, as an open would check it (GetFileSecurityA, then AccessCheck with the process's
+// token).
+bool Granted(const char* path, DWORD access) {
+  const SECURITY_INFORMATION parts =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  DWORD size = 0;
+  ::GetFileSecurityA(path, parts, nullptr, 0, &size);
+  if (size == 0) return false;
+  void* descriptor = malloc(size);
+  HANDLE process = nullptr;
+  HANDLE token = nullptr;
+  bool granted = false;
+  if (descriptor && ::GetFileSecurityA(path, parts, descriptor, size, &size) &&
+      ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
+      ::DuplicateToken(process, SecurityImpersonation, &token)) {
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    DWORD desired = access;
+    ::MapGenericMask(&desired, &mapping);
+    PRIVILEGE_SET privileges;
+    DWORD privilegesSize = sizeof privileges;
+    DWORD grantedRights = 0;
+    BOOL allowed = FALSE;
+    granted = ::AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesSize,
+                            &grantedRights, &allowed) &&
+              allowed;
+  }
+  if (token) ::CloseHandle(token);
+  if (process) ::CloseHandle(process);
+  free(descriptor);
+  return granted;
+}
+
+// The folder part of `path`, a malloc'd copy ("C:\" for a name in a drive's root); null when
+// there is no separator or memory runs out.
+char* FolderOf(const char* path) {
+  const char* cut = nullptr;
+  for (const char* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/') cut = p;
+  }
+  if (!cut) return nullptr;
+  size_t length = static_cast<size_t>(cut - path);
+  if (length == 2 && path[1] == ':') ++length;
+  char* folder = static_cast<char*>(malloc(length + 1));
+  if (!folder) return nullptr;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  return folder;
+}
+
 class Win32System final : public System {
  public:
   void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
@@ -411,6 +462,25 @@ class Win32System final : public System {
   }
 
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
+
+  bool AccessCheckA(const char* path, uint32_t access) override {
+    if (!path || !*path) return false;
+    DWORD rights = access & ~kDeleteAccess;
+    if (rights != 0 && !Granted(path, rights)) return false;
+    if ((access & kDeleteAccess) == 0 || Granted(path, DELETE)) return true;
+    // The folder's right to remove its entries deletes any of them.
+    char* folder = FolderOf(path);
+    bool granted = folder && Granted(folder, FILE_DELETE_CHILD);
+    free(folder);
+    return granted;
+  }
+
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override {
+    DWORD kind = 0;
+    if (!path || !type || !::GetBinaryTypeA(path, &kind)) return false;
+    *type = kind;
+    return true;
+  }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,

@@ -232,9 +232,18 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
 
 uint32_t MemorySystem::GetFileAttributesA(const char* path) {
   if (path == nullptr) return kInvalidFileAttributes;
-  if (files.count(path) != 0) return kFileAttributeNormal;
+  if (files.count(path) != 0) {
+    return readOnly.count(path) != 0 ? kFileAttributeReadOnly : kFileAttributeNormal;
+  }
   return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
+
+bool MemorySystem::AccessCheckA(const char* path, uint32_t access) {
+  if (path == nullptr || GetFileAttributesA(path) == kInvalidFileAttributes) return false;
+  return (access & (kFileWriteData | kDeleteAccess)) == 0 || readOnly.count(path) == 0;
+}
+
+bool MemorySystem::GetBinaryTypeA(const char* /*path*/, uint32_t* /*type*/) { return false; }
 
 bool MemorySystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
   if (path == nullptr || *path == '\0' || bytes == nullptr) return false;

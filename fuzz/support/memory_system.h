@@ -8,6 +8,8 @@
 //   "@" for the default value.
 // - DeleteFileA, CopyFileA, FindAnyMatch, GetFileAttributesA and GetFileLocalDate work on the
 //   file map; wildcards are matched by FindAnyMatch only ("*" any run of bytes, "?" one byte).
+//   AccessCheckA grants everything on what exists, but no write or deletion of a read-only file;
+//   no file is a program for GetBinaryTypeA.
 // - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
 // - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
 // - The system watches the run's rules and records every breach in `violations`: an error box
@@ -83,6 +85,8 @@ class MemorySystem : public System {
   bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

@@ -159,6 +159,19 @@ uint32_t FakeSystem::GetFileAttributesA(const char* path) {
   return RealSystem().GetFileAttributesA(path);
 }
 
+bool FakeSystem::AccessCheckA(const char* path, uint32_t access) {
+  auto refused = refusedRights.find(path != nullptr ? path : "");
+  if (refused != refusedRights.end() && (refused->second & access) != 0) return false;
+  return RealSystem().AccessCheckA(path, access);
+}
+
+bool FakeSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
+  auto program = programs.find(path != nullptr ? path : "");
+  if (program == programs.end()) return RealSystem().GetBinaryTypeA(path, type);
+  if (program->second) *type = kScs64BitBinary;
+  return program->second;
+}
+
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   return RealSystem().GetFileLocalDate(path, date);
 }

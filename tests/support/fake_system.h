@@ -57,6 +57,11 @@ class FakeSystem : public System {
   };
   std::vector<Append> appends;
   bool appendWorks = true;
+  // AccessCheckA and GetBinaryTypeA answer as the real system, except for the paths named here:
+  // the rights that a path refuses besides (a test's immutable file, mount point or folder that
+  // the user may not write), and whether a path is a program (false: it is not).
+  std::map<std::string, uint32_t> refusedRights;
+  std::map<std::string, bool> programs;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -86,6 +91,8 @@ class FakeSystem : public System {
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;

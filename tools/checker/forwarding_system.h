@@ -65,6 +65,12 @@ class ForwardingSystem : public System {
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }
+  bool AccessCheckA(const char* path, uint32_t access) override {
+    return base_->AccessCheckA(path, access);
+  }
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override {
+    return base_->GetBinaryTypeA(path, type);
+  }
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override {
     return base_->CreateProcessA(commandLine, currentDirectory, process);
