@@ -90,8 +90,18 @@ std::string FormatWhatIf(const WhatIfReport& report) {
     list("replaced", report.replaced);
     list("started ", report.launched);
   }
-  if (report.uncertain) {
+  bool launchUncertain = false;
+  for (const WhatIfStep& step : report.steps) {
+    for (const WhatIfEvent& event : step.events) {
+      launchUncertain = launchUncertain || (event.uncertain && event.kind != "uncertain");
+    }
+  }
+  if (launchUncertain) {
     out += "Steps marked uncertain test paths that a program started earlier may change.\n";
+  }
+  if (report.uncertainFrom != 0) {
+    out += "From step " + std::to_string(report.uncertainFrom) +
+           " on the run may go otherwise: " + report.uncertainWhy + ".\n";
   }
   return out + WhatIfEndLine(report) + "\n";
 }
