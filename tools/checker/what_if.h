@@ -39,7 +39,8 @@ struct WhatIfBox {
   int message = 0;     // the catalog number of an error the program reports; 0 for a MSGBOX box
 };
 
-// What one step would see or do: "exists", "date", "delete", "copy", "launch", "wait", "box".
+// What one step would see or do: "exists", "date", "delete", "copy", "launch", "wait", "box", or
+// "uncertain" (why the step's outcome cannot be known without doing it).
 struct WhatIfEvent {
   std::string kind;
   std::string text;      // the whole event as a line of the report
