@@ -76,7 +76,7 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
-// Windows takes at most this many characters of a command line.
+// Windows takes a command line of at most this many characters, its terminating NUL included.
 constexpr size_t kLongestCommandLine = 32767;
 
 #else
@@ -476,7 +476,7 @@ std::string SimulatedSystem::ProgramProblem(const std::string& program, const st
       (type != kScs32BitBinary && type != kScs64BitBinary)) {
     return "the file is not a program this Windows starts";
   }
-  if (line.size() > kLongestCommandLine) {
+  if (line.size() + 1 > kLongestCommandLine) {
     *unsure = "the command line has " + std::to_string(line.size()) +
               " characters: Windows refuses more than 32,767, Wine passes them on";
   }
