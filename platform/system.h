@@ -168,7 +168,8 @@ class System {
   // Questions that updater-check --what-if asks before it predicts a change; they change and
   // start nothing.
   // AccessCheck, with GetFileSecurityA and the running user's token: whether `path` grants every
-  // right of `access`; kDeleteAccess is also granted by the folder's kFileDeleteChild. Linux
+  // right of `access`; kDeleteAccess is also granted by the folder's kFileDeleteChild. A file on
+  // another machine's share, whose ACL names that machine's accounts, grants everything. Linux
   // answers as the kernel would answer the effective user: read-only mounts, the immutable and
   // append-only flags and, for kDeleteAccess, what unlink checks (file_checks_posix.h).
   virtual bool AccessCheckA(const char* path, uint32_t access) = 0;

@@ -246,12 +246,15 @@ class AtomicCopy {
 
 // Whether the running user is granted every right of `access` on `path` by its security
 // descriptor, as an open would check it (GetFileSecurityA, then AccessCheck with the process's
-// token).
+// token). A file whose volume keeps no security descriptor grants everything.
 bool Granted(const char* path, DWORD access) {
   const SECURITY_INFORMATION parts =
       OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   DWORD size = 0;
-  ::GetFileSecurityA(path, parts, nullptr, 0, &size);
+  if (!::GetFileSecurityA(path, parts, nullptr, 0, &size) &&
+      ::GetLastError() == ERROR_NOT_SUPPORTED) {
+    return true;
+  }
   if (size == 0) return false;
   void* descriptor = malloc(size);
   HANDLE process = nullptr;
@@ -276,6 +279,13 @@ bool Granted(const char* path, DWORD access) {
   if (process) ::CloseHandle(process);
   free(descriptor);
   return granted;
+}
+
+// Whether this machine's accounts decide who may change `path`: not so on another machine's
+// share, which judges the user by its own.
+bool DecidedHere(const char* path) {
+  char root[MAX_PATH];
+  return ::GetVolumePathNameA(path, root, sizeof root) && ::GetDriveTypeA(root) != DRIVE_REMOTE;
 }
 
 // The folder part of `path`, a malloc'd copy ("C:\" for a name in a drive's root); null when
@@ -465,6 +475,8 @@ class Win32System final : public System {
 
   bool AccessCheckA(const char* path, uint32_t access) override {
     if (!path || !*path) return false;
+    // A share's rights cannot be checked from here: what exists counts as granted.
+    if (!DecidedHere(path)) return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
     DWORD rights = access & ~kDeleteAccess;
     if (rights != 0 && !Granted(path, rights)) return false;
     if ((access & kDeleteAccess) == 0 || Granted(path, DELETE)) return true;

@@ -44,12 +44,18 @@ def predict(spec, answers):
         command += ["--caption", spec["args"][0]]
     command.append(spec["windir"] + "\\updater.ini")
     # Into a file, not a pipe: a wineserver that this call starts keeps the pipe open after the
-    # checker has ended, so reading it to its end would wait for the wineserver.
-    with tempfile.TemporaryFile() as out:
-        proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL, timeout=120)
-        out.seek(0)
-        text = out.read().decode("utf-8").replace("\r\n", "\n")
+    # checker has ended, so reading it to its end would wait for the wineserver. A prediction
+    # always prints something, so an empty answer is a start that Wine lost (seen once in a loaded
+    # run): the checker is started again, up to three times.
+    for attempt in range(3):
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=120)
+            out.seek(0)
+            text = out.read().decode("utf-8").replace("\r\n", "\n")
+        if text.strip() or proc.returncode == 2:
+            break
+        print("    what-if: no answer from the checker (attempt %d)" % (attempt + 1))
     return proc.returncode, json.loads(text) if proc.returncode != 2 else None
 
 
