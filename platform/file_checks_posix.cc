@@ -7,7 +7,6 @@
 #include <linux/fs.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
-#include <sys/statvfs.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -371,14 +370,6 @@ bool PosixAccessCheck(const char* path, uint32_t access) {
   if ((access & kFileDeleteChild) && (!folder || facts.immutable || facts.appendOnly ||
                                       faccessat(AT_FDCWD, path, W_OK | X_OK, AT_EACCESS) != 0)) {
     return false;
-  }
-  if (access & kFileWriteAttributes) {
-    uid_t user = geteuid();
-    struct statvfs volume;
-    if (facts.immutable || facts.appendOnly || (user != 0 && user != facts.owner) ||
-        (statvfs(path, &volume) == 0 && (volume.f_flag & ST_RDONLY))) {
-      return false;
-    }
   }
   return (access & kDeleteAccess) == 0 || MayUnlink(path, facts);
 }

@@ -14,8 +14,6 @@ namespace kestario {
 //   kFileWriteData, since a write that truncates it fails.
 // - kFileDeleteChild (a folder): names may be removed from it: write and search rights, and
 //   neither immutable nor append-only.
-// - kFileWriteAttributes: its times may be set: the owner or root, neither flag, no read-only
-//   mount.
 // - kDeleteAccess: what unlink and a rename over it check: its folder grants kFileDeleteChild; a
 // sticky
 //   folder lets only the file's owner, the folder's owner or root; the file (not followed when it

@@ -1,5 +1,5 @@
-// The real system of the Windows build: every call forwards to the ANSI Win32 function it is
-// named after. Failures are plain results (false, 0, null); nothing throws.
+// The real system of the Windows build: every call forwards to the Win32 function it is named
+// after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
 
 #include <cstdint>
@@ -30,14 +30,37 @@ HKEY ToHkey(RegistryHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
+// The owner, group and access list of the file `path`, or with `path` null of the file open as
+// `file`: a block to free, or null with the error set.
+void* ReadSecurity(const char* path, HANDLE file) {
+  const SECURITY_INFORMATION kWhat =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  void* descriptor = nullptr;
+  DWORD size = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    BOOL read = path ? ::GetFileSecurityA(path, kWhat, descriptor, size, &size)
+                     : ::GetKernelObjectSecurity(file, kWhat, descriptor, size, &size);
+    if (read) return descriptor;
+    free(descriptor);
+    descriptor = nullptr;
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return nullptr;
+    descriptor = malloc(size);
+    if (!descriptor) return nullptr;
+  }
+  free(descriptor);
+  return nullptr;
+}
+
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
-// folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
-// the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
-// administrator expects of a replaced file) and swaps the data in one rename, and MoveFileExA
-// with MOVEFILE_WRITE_THROUGH when it does not (without MOVEFILE_REPLACE_EXISTING, so a file that
-// appeared meanwhile is never overwritten). Whatever fails, the destination is the old file or
-// the whole new one. The temporary file is marked for deletion while it is written, so that it
-// goes even when the process is ended half-way.
+// folder, which gets everything the finished file should have (the source's modification time
+// and attributes; for a replaced file, its access list, creation time and, where the user may
+// assign them, its owner and group), is flushed, and is then put in place by one rename on that
+// volume: MoveFileExA, replacing an existing destination (MOVEFILE_REPLACE_EXISTING) and never a
+// file that appeared meanwhile when there was none. So the destination is the old file or the
+// whole new one at every moment, never missing, and nothing can fail once the new file is in
+// place. (ReplaceFileA is not used: it takes the old file away before the new one takes its name,
+// and Wine's leaves an empty "rfXXXX.tmp" when two copies meet.) The temporary file is marked for
+// deletion while it is written, so that it goes even when the process is ended half-way.
 class AtomicCopy {
  public:
   static bool Run(const char* from, const char* to, bool failIfExists) {
@@ -67,6 +90,7 @@ class AtomicCopy {
     bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
     if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
     char* resolved = nullptr;
+    BY_HANDLE_FILE_INFORMATION targetInfo = {};
     if (replacing) {
       // The destination as it stands: the same file as the source (another spelling, a link)
       // is left alone; a symbolic link is written through to the file it names (its final
@@ -75,7 +99,6 @@ class AtomicCopy {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
       if (probe == INVALID_HANDLE_VALUE) return false;
-      BY_HANDLE_FILE_INFORMATION targetInfo;
       bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
       if (known && SameFile(sourceInfo_, targetInfo)) {
         ::CloseHandle(probe);
@@ -100,7 +123,7 @@ class AtomicCopy {
       }
       ::CloseHandle(writable);
     }
-    bool ok = CopyThroughTemporary(to, replacing);
+    bool ok = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr);
     free(resolved);
     return ok;
   }
@@ -159,15 +182,107 @@ class AtomicCopy {
                                         sizeof disposition) != FALSE;
   }
 
-  bool CopyThroughTemporary(const char* to, bool replacing) {
+  // Whether two security descriptors hold the same access list.
+  static bool SameAccessList(void* one, void* other) {
+    BOOL present[2] = {FALSE, FALSE};
+    BOOL defaulted = FALSE;
+    ACL* list[2] = {nullptr, nullptr};
+    SECURITY_DESCRIPTOR_CONTROL control[2] = {0, 0};
+    DWORD revision = 0;
+    void* descriptors[2] = {one, other};
+    for (int i = 0; i < 2; ++i) {
+      if (!::GetSecurityDescriptorDacl(descriptors[i], &present[i], &list[i], &defaulted) ||
+          !::GetSecurityDescriptorControl(descriptors[i], &control[i], &revision)) {
+        return false;
+      }
+    }
+    if (present[0] != present[1] || ((control[0] ^ control[1]) & SE_DACL_PROTECTED)) return false;
+    if (!list[0] || !list[1]) return list[0] == list[1];
+    return list[0]->AclSize == list[1]->AclSize && memcmp(list[0], list[1], list[0]->AclSize) == 0;
+  }
+
+  // Carries the replaced file's access list over to `target` (opened with READ_CONTROL, WRITE_DAC
+  // and WRITE_OWNER) where the new file did not get the same one from its folder, and its owner
+  // and group where Windows lets this user assign them (its own account, or with the restore
+  // privilege); otherwise the new file is the user's, as any file the user makes. A volume that
+  // keeps no security (FAT) has none to carry.
+  static bool CarrySecurity(const char* replaced, HANDLE target) {
+    void* old = ReadSecurity(replaced, nullptr);
+    if (!old) {
+      DWORD error = ::GetLastError();
+      return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    }
+    void* fresh = ReadSecurity(nullptr, target);
+    bool ok = (fresh && SameAccessList(old, fresh)) ||
+              ::SetKernelObjectSecurity(target, DACL_SECURITY_INFORMATION, old);
+    if (ok) {
+      (void)::SetKernelObjectSecurity(target, OWNER_SECURITY_INFORMATION, old);
+      (void)::SetKernelObjectSecurity(target, GROUP_SECURITY_INFORMATION, old);
+    }
+    free(fresh);
+    free(old);
+    return ok;
+  }
+
+  // Gives `target` the source's modification time and attributes (as CopyFileA gives them) and
+  // the replaced file's creation time.
+  bool SetTimesAndAttributes(HANDLE target, const BY_HANDLE_FILE_INFORMATION* replaced) {
+    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic = {};  // a time of 0 is left as it is
+    if (replaced) basic.CreationTime = Time(replaced->ftCreationTime);
+    basic.LastWriteTime = Time(sourceInfo_.ftLastWriteTime);
+    DWORD wanted = sourceInfo_.dwFileAttributes & kKept;
+    basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(target, FileBasicInfo, &basic, sizeof basic) != FALSE;
+  }
+
+  static LARGE_INTEGER Time(const FILETIME& time) {
+    LARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+    return value;
+  }
+
+  // Renames `temporary` to `to`. Windows renames onto a file only while no program has it open:
+  // one that has it open for a moment (a virus scanner, an indexer, another copy looking at it)
+  // makes the rename fail, and it is tried again for about a second before the copy fails.
+  static bool PutInPlace(const char* temporary, const char* to, bool replacing) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing ? MOVEFILE_REPLACE_EXISTING : 0);
+    for (int attempt = 1;; ++attempt) {
+      if (::MoveFileExA(temporary, to, flags)) return true;
+      DWORD error = ::GetLastError();
+      if (attempt == kRenameAttempts || !RenameRefused(error)) {
+        ::SetLastError(error);
+        return false;
+      }
+      ::Sleep(kRenamePause);
+    }
+  }
+
+  // Whether a failed rename onto a file says that a program has the file open.
+  static bool RenameRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+  }
+  static constexpr int kRenameAttempts = 20;
+  static constexpr DWORD kRenamePause = 50;  // milliseconds
+
+  // `replaced`: the destination's information when it exists, else null.
+  bool CopyThroughTemporary(const char* to, const BY_HANDLE_FILE_INFORMATION* replaced) {
     char* temporary = TemporaryTemplate(to);
     if (!temporary) return false;
     HANDLE target = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
       FillRandomSuffix(temporary, attempt);
-      target = ::CreateFileA(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      // The rights asked for when a file is made are granted on this handle whatever access list
+      // the file gets later, so that it can always be removed through it. It stays open while the
+      // file is renamed into place, shared so that neither that rename nor another copy that
+      // looks at the destination just then is refused.
+      target =
+          ::CreateFileA(temporary, GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
       error = target == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -175,31 +290,27 @@ class AtomicCopy {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
-      return replacing && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
+      return replaced && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
     }
-    bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
-              ::SetFileTime(target, nullptr, nullptr, &sourceInfo_.ftLastWriteTime) &&
-              ::FlushFileBuffers(target) && MarkForDeletion(target, false);
+    bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
+                   (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
+                   SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
+    bool ok = written && PutInPlace(temporary, to, replaced != nullptr);
+    // A destination that another program keeps open while sharing it for writing cannot be
+    // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
+    // folder that refuses new files (not atomic). A program that does not share it for writing
+    // (a running program's image) refuses that too, and the copy fails.
+    bool inPlace = written && !ok && replaced && RenameRefused(::GetLastError());
+    if (!ok) {
+      // Not in place: the temporary file goes, read-only or not, through the handle that may.
+      FILE_BASIC_INFO plain = {};
+      plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      ::SetFileInformationByHandle(target, FileBasicInfo, &plain, sizeof plain);
+      MarkForDeletion(target, true);
+    }
     ::CloseHandle(target);
-    if (ok) {
-      if (replacing) {
-        ok = ::ReplaceFileA(to, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                            nullptr) != FALSE;
-        if (!ok && ::GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-          // The old file is gone and the new one still has its temporary name: put it in place.
-          ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        }
-      } else {
-        ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
-      }
-      // The new file carries the source's attributes, as CopyFileA gives them.
-      DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-      DWORD wanted = sourceInfo_.dwFileAttributes & kept;
-      if (ok && !::SetFileAttributesA(to, wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) ok = false;
-    }
-    if (!ok) ::DeleteFileA(temporary);  // gone already when marked; a name left after a failed move
     free(temporary);
+    if (inPlace) ok = ::CopyFileA(from_, to, FALSE) != FALSE;
     return ok;
   }
 
@@ -244,24 +355,23 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
+// char16_t and WCHAR are both UTF-16 units on Windows.
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
+const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+
 // Whether the running user is granted every right of `access` on `path` by its security
 // descriptor, as an open would check it (GetFileSecurityA, then AccessCheck with the process's
 // token). A file whose volume keeps no security descriptor grants everything.
 bool Granted(const char* path, DWORD access) {
-  const SECURITY_INFORMATION parts =
-      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-  DWORD size = 0;
-  if (!::GetFileSecurityA(path, parts, nullptr, 0, &size) &&
-      ::GetLastError() == ERROR_NOT_SUPPORTED) {
-    return true;
+  void* descriptor = ReadSecurity(path, nullptr);
+  if (!descriptor) {
+    DWORD error = ::GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
   }
-  if (size == 0) return false;
-  void* descriptor = malloc(size);
   HANDLE process = nullptr;
   HANDLE token = nullptr;
   bool granted = false;
-  if (descriptor && ::GetFileSecurityA(path, parts, descriptor, size, &size) &&
-      ::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
       ::DuplicateToken(process, SecurityImpersonation, &token)) {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                FILE_ALL_ACCESS};
@@ -356,32 +466,69 @@ class Win32System final : public System {
   // ours to flush, and the platform's own flush (a WritePrivateProfileStringA call) is not made.
   void FlushPrivateProfile(const char* /*file*/) override {}
 
-  int LoadStringA(unsigned id, char* buffer, int size) override {
-    return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
+  uint16_t GetUserDefaultUILanguage() override { return ::GetUserDefaultUILanguage(); }
+
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override {
+    // A string table resource holds 16 strings (block id / 16 + 1), each one its length in units
+    // followed by its units; the block of the given language is taken, whatever the thread's.
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = u'\0';
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                                    MAKEINTRESOURCEW(id / 16 + 1), language);
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const WCHAR* units = loaded ? static_cast<const WCHAR*>(::LockResource(loaded)) : nullptr;
+    if (units == nullptr) return 0;
+    const WCHAR* end = units + ::SizeofResource(module, found) / sizeof(WCHAR);
+    for (unsigned skip = id % 16; skip > 0 && units < end; --skip) units += 1 + *units;
+    if (units >= end) return 0;
+    int length = *units++;
+    if (length > end - units) length = static_cast<int>(end - units);
+    if (length > size - 1) length = size - 1;
+    std::memcpy(buffer, units, static_cast<size_t>(length) * sizeof(char16_t));
+    buffer[length] = u'\0';
+    return length;
   }
 
-  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
-    if (size == 0 || size > 0x3FFFFFFFu) return false;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override {
+    return ::MessageBoxW(nullptr, Wide(text), Wide(caption), style);
+  }
+
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override {
+    wide->Clear();
+    if (size == 0) return true;
+    if (size > 0x3FFFFFFFu) return false;
     int length = static_cast<int>(size);
-    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
-    if (wide <= 0) return false;
-    wchar_t* units = new (std::nothrow) wchar_t[wide];
-    if (units == nullptr) return false;
-    bool converted = false;
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, units, wide) == wide) {
-      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units, wide, nullptr, 0, nullptr, nullptr);
-      if (bytes > 0 && utf8->Allocate(static_cast<uint32_t>(bytes))) {
-        converted =
-            ::WideCharToMultiByte(CP_UTF8, 0, units, wide, reinterpret_cast<char*>(utf8->GetData()),
-                                  bytes, nullptr, nullptr) == bytes;
-      }
+    int units = ::MultiByteToWideChar(codePage, flags, text, length, nullptr, 0);
+    if (units <= 0) return false;
+    char16_t* out = wide->Allocate(static_cast<uint32_t>(units));
+    if (out == nullptr) return false;
+    if (::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<WCHAR*>(out),
+                              units) != units) {
+      wide->Clear();
+      return false;
     }
-    delete[] units;
-    return converted;
+    return true;
   }
 
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override {
-    return ::MessageBoxA(nullptr, text, caption, style);
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override {
+    if (size == 0) return bytes->SetText("");
+    if (size > 0x1FFFFFFFu) return false;
+    const WCHAR* units = Wide(text);
+    int length = static_cast<int>(size);
+    int needed = ::WideCharToMultiByte(codePage, 0, units, length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 || !bytes->Allocate(static_cast<uint32_t>(needed) + 1)) {
+      bytes->SetText("");
+      return false;
+    }
+    if (::WideCharToMultiByte(codePage, 0, units, length, bytes->GetText(), needed, nullptr,
+                              nullptr) != needed) {
+      bytes->SetText("");
+      return false;
+    }
+    return true;
   }
 
   bool IsWindowStationVisible() override {

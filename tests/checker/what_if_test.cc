@@ -197,8 +197,8 @@ TEST_F(WhatIfTest, ACopyIntoAFolderThatRefusesNewFilesIsWrittenInPlace) {
   ASSERT_EQ(1u, report.steps[0].events.size());
   EXPECT_NE(std::string::npos, report.steps[0].events[0].text.find("written in place"));
 
-  // In place, the source's date must be set on the file too.
-  fake.refusedRights[src + "/b.dat"] = kFileWriteAttributes;
+  // In place, the file itself must be writable.
+  fake.refusedRights[src + "/b.dat"] = kFileWriteData;
   report = Predict(script);
   EXPECT_EQ(8, report.endMessage);
 }

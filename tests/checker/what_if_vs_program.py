@@ -19,14 +19,16 @@ line, a Yes/No box takes lines until one starts with y or n, and end of input an
 of the prediction so far names its section, which receives the answer that the box takes; the
 prediction is made again until every box's answer is the one given.
 
-A scenario that says its run cannot be foreseen ("=== what-if" "uncertain") is not compared: the
-prediction must mark a step uncertain instead. A "nonroot" scenario run by root runs, program and
-prediction alike, as the user "nobody"; the scenario's setup and cleanup run in both folders.
+A scenario that runs as another user ("user") is predicted and run as that user, and left out
+when this runner cannot become it. The scenario's setup and cleanup run in both folders. A
+scenario that says its run cannot be foreseen ("=== what-if" "uncertain") is not compared: the
+prediction must mark a step uncertain instead.
 
-A scenario is left out, with its reason, when it does not run on Linux, cannot be set up here
-(its setup needs root, or failed), sets a resource limit, has no readable script (--what-if must then
-exit with 2, which is checked), answers one MSGBOX differently at different times, or starts a
-program whose effects a later step depends on (a step marked uncertain). For a scenario that
+A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
+permissions bind (as root), cannot be set up here (its setup needs root, or failed), sets a
+resource limit, has no readable script (--what-if must then exit with 2, which is checked),
+answers one MSGBOX differently at different times, or starts a program whose effects a later step
+depends on (a step marked uncertain). For a scenario that
 starts a program whose effects nothing depends on, the files below that program's folder are left
 out of the comparison.
 
@@ -85,7 +87,7 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def predict(checker, script, registry, args, answers, user):
+def predict(checker, script, registry, args, answers, become=None):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
     for section, answer in sorted(answers.items()):
         command += ["--answer", "%s=%s" % (section, answer)]
@@ -95,7 +97,8 @@ def predict(checker, script, registry, args, answers, user):
         command += ["--registry", registry]
     command.append(script)
     proc = subprocess.run(command, cwd=os.path.dirname(script), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **user)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                          preexec_fn=become)
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
 
@@ -137,24 +140,25 @@ def terminal_answers(lines):
 
 
 def compare(scenario, program, registry_program, checker):
+    # Folder names of one length, so that a message cut at 1,023 bytes is cut alike in both.
     real = tempfile.mkdtemp(prefix="kestario-real-")
     sim = tempfile.mkdtemp(prefix="kestario-what-")
     real_subst = sc.Scenario.substituter(real, "/", "run")
     sim_subst = sc.Scenario.substituter(sim, "/", "run")
     try:
         real_registry = sc.lay_out(scenario, real, real_subst)
-        exe = os.path.join(real, "updater.run")
-        shutil.copy2(registry_program if real_registry else program, exe)
         sim_registry = sc.lay_out(scenario, sim, sim_subst)
-        user, reason = sc.set_up(scenario, real, real_subst)
-        if reason is None:
-            user, reason = sc.set_up(scenario, sim, sim_subst)
+        user = scenario.user()
+        become = run_linux.becoming(user, real) if user else None
+        if user:
+            run_linux.becoming(user, sim)
+        reason = sc.set_up(scenario, real, real_subst) or sc.set_up(scenario, sim, sim_subst)
         if reason is not None:
             return "excluded", reason
         script = os.path.join(sim, "updater.ini")
-        readable = subprocess.run(["test", "-f", script, "-a", "-r", script], **user).returncode
-        if readable != 0:
-            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {}, user)
+        if not (os.path.isfile(script) and os.access(script, os.R_OK)):
+            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {},
+                                become)
             if status != 2:
                 return "differ", ["the script cannot be read, but --what-if exits with %d" % status]
             return "excluded", "no readable script; --what-if exits with 2 as documented (checked)"
@@ -163,7 +167,7 @@ def compare(scenario, program, registry_program, checker):
         answers = {}
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
-                                   answers, user)
+                                   answers, become)
             prediction = json.loads(text)
             wanted, conflict = take_answers(prediction, answers, terminal_answers(lines))
             if conflict:
@@ -180,10 +184,13 @@ def compare(scenario, program, registry_program, checker):
         if uncertain:
             return "excluded", "a later step depends on what a started program does"
 
+        exe = os.path.join(real, "updater.run")
+        shutil.copy2(registry_program if real_registry else program, exe)
         before = snapshot(real)
         proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120, **user)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                              preexec_fn=become)
         after = snapshot(real)
         shown, _ = run_linux.parse_boxes(proc.stderr.decode("utf-8", "replace"))
 
@@ -221,7 +228,7 @@ def compare(scenario, program, registry_program, checker):
 def main():
     program, registry_program, checker, folder = [os.path.abspath(a) for a in sys.argv[1:5]]
     names = set(sys.argv[5:])
-    # A copy of the checker that the user of a "nonroot" scenario may start, wherever the build is.
+    # A copy of the checker that a scenario's user may start, wherever the build lies.
     tools = tempfile.mkdtemp(prefix="kestario-checker-")
     os.chmod(tools, 0o755)
     checker = shutil.copy2(checker, tools)
@@ -239,6 +246,10 @@ def compare_all(program, registry_program, checker, folder, names):
         reason = None
         if not scenario.runs_on("linux"):
             reason = "runs on Windows only"
+        elif "nonroot" in scenario.requires() and os.geteuid() == 0:
+            reason = "needs a user whom file permissions bind; running as root"
+        elif scenario.user() and run_linux.user_problem(scenario.user()):
+            reason = run_linux.user_problem(scenario.user())
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
         elif scenario.broken_stderr():

@@ -5,10 +5,11 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. A scenario whose "requires" or setup cannot be
-met here (such as "root" for a user who is not) is skipped; run as root, a "nonroot" scenario runs
-as the user "nobody". The "limits" of a scenario are set
-on the program's process only. Prints "N passed, N failed".
+beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
+met here (such as "nonroot" when running as root, or "root" for another user) is skipped, and so
+is one whose "user" this runner cannot become (it must run as root) or whose setup fails. The
+"limits" of a scenario are set on the program's process only, and so is its user. Prints
+"N passed, N failed".
 """
 
 import os
@@ -52,16 +53,47 @@ def parse_boxes(stderr):
             rest = rest[len(prompt):]
 
 
+def user_problem(name):
+    """Why a program cannot run here as the user `name`, or None when it can."""
+    if os.geteuid() != 0:
+        return "runs as the user %s, which needs root" % name
+    try:
+        pwd.getpwnam(name)
+    except KeyError:
+        return "runs as the user %s, who does not exist here" % name
+    folder = os.path.realpath(tempfile.gettempdir())
+    while folder != "/":
+        if not os.stat(folder).st_mode & stat.S_IXOTH:
+            return "runs as the user %s, whom %s does not let through" % (name, folder)
+        folder = os.path.dirname(folder)
+    return None
+
+
+def becoming(name, folder):
+    """Opens `folder` (a scenario's) to every user for reading and returns a function that makes
+    the calling process the user `name`, with that user's group and no other."""
+    entry = pwd.getpwnam(name)
+    os.chmod(folder, 0o755)
+
+    def become():
+        os.setgroups([])
+        os.setgid(entry.pw_gid)
+        os.setuid(entry.pw_uid)
+    return become
+
+
 def run(scenario, program, registry_program):
     """The problems of the scenario's run (a list of texts), and why it cannot run here (None
     when it ran)."""
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
-    subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
+    user = scenario.user()
+    subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, user or USER)
     try:
         registry_file = sc.lay_out(scenario, folder, subst)
+        become = becoming(user, folder) if user else None
         exe = os.path.join(folder, "updater.run")
         shutil.copy2(registry_program if registry_file else program, exe)
-        user, reason = sc.set_up(scenario, folder, subst)
+        reason = sc.set_up(scenario, folder, subst)
         if reason is not None:
             return [], reason
         answers = "".join(a + "\n" for a in scenario.answers(subst))
@@ -72,6 +104,8 @@ def run(scenario, program, registry_program):
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
             if "memory" in limits:
                 resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
+            if become:
+                become()
 
         problems = []
         boxes, rest = [], ""
@@ -83,7 +117,7 @@ def run(scenario, program, registry_program):
             proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
                                   input=answers.encode(), stdout=subprocess.PIPE,
                                   stderr=broken if broken is not None else subprocess.PIPE,
-                                  timeout=120, preexec_fn=set_limits, **user)
+                                  timeout=120, preexec_fn=set_limits)
             if broken is not None:
                 os.close(broken)
             stderr = proc.stderr if proc.stderr is not None else b""
@@ -135,6 +169,13 @@ def main():
         if "memory" in scenario.limits() and sanitized(program):
             print("skip %s (limits memory; a sanitizer build needs more address space)"
                   % scenario.name)
+            continue
+        if "nonroot" in scenario.requires() and os.geteuid() == 0:
+            print("skip %s (needs a user whom file permissions bind; running as root)"
+                  % scenario.name)
+            continue
+        if scenario.user() and user_problem(scenario.user()):
+            print("skip %s (%s)" % (scenario.name, user_problem(scenario.user())))
             continue
         problems, reason = run(scenario, program, registry_program)
         if reason is not None:

@@ -5,24 +5,28 @@ A scenario file holds sections that begin with a line "=== NAME":
   === about        free text
   === platforms    "linux", "windows" or both (default: both)
   === requires     optional conditions, one a line; "nonroot": the scenario needs a user whom file
-                   permissions bind (root reads a file of mode 000): a runner that is root gives
-                   the folder to the user "nobody" and runs the program (and a prediction) as
-                   that user; "root": its setup needs root, and it is skipped otherwise
+                   permissions bind (root reads a file of mode 000), and is skipped as root;
+                   "root": its setup needs root, and it is skipped otherwise
   === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
                    (the largest file it may write, RLIMIT_FSIZE), "memory BYTES" (its address
                    space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
                    has gone, so that no box can be written (no "boxes" are then expected)
+  === user         optional: the user the program runs as, by name (such as "nobody"), whom file
+                   permissions bind and who owns none of the scenario's files; its folder is
+                   opened to every user for reading (mode 0755), and a runner that cannot become
+                   that user (not root, no such user) skips the scenario. {USER} is its name
   === setup        optional shell commands (bash, one a line), run in the scenario's folder after its
-                   files are made and before the program runs, as the runner's user (for
-                   "nonroot", after the folder was given away); for what the files cannot say
-                   (chattr, a mount). When they fail, the scenario is skipped with their output
+                   files are made and before the program runs, as the runner's user; for what the
+                   files cannot say (chattr, a mount, a file of another user). When they fail, the
+                   scenario is skipped with their output
   === cleanup      optional shell commands run in the folder at the end, whatever happened
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
-                   executable, "path (noread): ..." mode 000, "path (fifo):" a named pipe,
+                   executable, "path (noread): ..." mode 000, "path (rw): ..." mode 0666 (any user
+                   may write it), "path (fifo):" a named pipe,
                    "path (link): TARGET" a symbolic link to TARGET (which need not exist),
                    "path (hidden): ..." hidden (Windows; on Linux a plain file), "path
                    (program):" a real program that starts and ends at once (Linux: a shell
@@ -63,7 +67,6 @@ such scenarios to the platforms that do ("=== platforms").
 
 import glob
 import os
-import pwd
 import re
 import subprocess
 
@@ -152,6 +155,11 @@ class Scenario:
         assert lines in ([], ["broken pipe"]), lines
         return lines == ["broken pipe"]
 
+    def user(self):
+        """The name of the user the program runs as, or None."""
+        lines = [line.strip() for line in self.sections.get("user", []) if line.strip()]
+        return lines[0] if lines else None
+
     def args(self, subst):
         return self._lines("args", subst)
 
@@ -178,7 +186,7 @@ class Scenario:
             else:
                 name, _, content = line.partition(": ")
             flags = ""
-            m = re.match(r"^(.*) \((ro|x|noread|fifo|link|hidden|program)\)$", name)
+            m = re.match(r"^(.*) \((ro|x|noread|rw|fifo|link|hidden|program)\)$", name)
             if m:
                 name, flags = m.group(1), m.group(2)
             result.append((name, unescape(content), flags))
@@ -299,6 +307,8 @@ def lay_out(scenario, folder, subst):
             os.chmod(path, 0o444)
         elif flags == "noread":
             os.chmod(path, 0o000)
+        elif flags == "rw":
+            os.chmod(path, 0o666)
     registry_file = None
     registry = scenario.registry(subst)
     if registry:
@@ -311,24 +321,10 @@ def lay_out(scenario, folder, subst):
 
 
 def set_up(scenario, folder, subst):
-    """Readies the laid-out folder for the run: for a "nonroot" scenario run by root, gives the
-    folder to the user "nobody"; then runs the scenario's setup. Returns (user, reason): the
-    keywords of subprocess.run that start a program as the scenario's user ({} for the runner's
-    own), and why the scenario cannot run here (None when it can)."""
-    requires = scenario.requires()
-    root = os.geteuid() == 0
-    if "root" in requires and not root:
-        return {}, "its setup needs root"
-    user = {}
-    if "nonroot" in requires and root:
-        try:
-            other = pwd.getpwnam("nobody")
-        except KeyError:
-            return {}, "needs a user whom file permissions bind; running as root, and there is no nobody"
-        user = {"user": other.pw_uid, "group": other.pw_gid, "extra_groups": []}
-        for top, dirs, files in os.walk(folder):
-            for name in [top] + [os.path.join(top, n) for n in dirs + files]:
-                os.lchown(name, other.pw_uid, other.pw_gid)
+    """Runs the scenario's setup in its laid-out folder; returns why the scenario cannot run here
+    (its setup needs root, or failed), or None when it can."""
+    if "root" in scenario.requires() and os.geteuid() != 0:
+        return "its setup needs root"
     commands = scenario._lines("setup", subst)
     if commands:
         proc = subprocess.run(["bash", "-ec", "\n".join(commands)], cwd=folder,
@@ -336,9 +332,9 @@ def set_up(scenario, folder, subst):
                               stderr=subprocess.STDOUT, timeout=60)
         if proc.returncode != 0:
             output = proc.stdout.decode("utf-8", "replace").strip().splitlines()
-            return user, "its setup failed here: %s" % (output[-1] if output else
-                                                       "exit status %d" % proc.returncode)
-    return user, None
+            return "its setup failed here: %s" % (output[-1] if output else
+                                                  "exit status %d" % proc.returncode)
+    return None
 
 
 def clean_up(scenario, folder, subst):

@@ -237,6 +237,15 @@ std::string Joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// A box's text in the ANSI code page, the encoding of the report's other texts.
+std::string AnsiText(System& system, const char16_t* text) {
+  TextString bytes;
+  if (text == nullptr || !system.WideCharToMultiByte(kCpAcp, text, WideLength(text), &bytes)) {
+    return std::string();
+  }
+  return bytes.GetConstText();
+}
+
 }  // namespace
 
 SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
@@ -449,11 +458,11 @@ std::string SimulatedSystem::PlaceProblem(Destination* destination) {
     return std::string();
   }
   if (!destination->exists) return "the destination's folder is not writable";
-  // Written in place: the data, then the source's date.
+  // Written in place (it keeps the time of the writing where the user may not set the source's).
   std::string rights = entry != nullptr ? entry->accessOf : path;
-  if (!rights.empty() && !Granted(rights, kFileWriteData | kFileWriteAttributes)) {
+  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
     return "the destination's folder is not writable, and the destination cannot be written in "
-           "place with the source's date";
+           "place";
   }
 #endif
   destination->inPlace = true;
@@ -527,12 +536,12 @@ void SimulatedSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer*
   ForwardingSystem::GetPrivateProfileSectionA(section, entries, file);
 }
 
-int SimulatedSystem::LoadStringA(unsigned id, char* buffer, int size) {
+int SimulatedSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   pendingMessage_ = id;
-  return ForwardingSystem::LoadStringA(id, buffer, size);
+  return ForwardingSystem::LoadStringW(language, id, buffer, size);
 }
 
-int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+int SimulatedSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   const char* kind = "INFORMATION";
   switch (style & kMbIconMask) {
     case kMbIconError:
@@ -551,8 +560,8 @@ int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned
   int message = style == (kMbOk | kMbIconError) ? static_cast<int>(pendingMessage_) : 0;
   pendingMessage_ = 0;
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
-  Answer answer = recorder_->ShowBox(caption != nullptr ? caption : "", kind,
-                                     text != nullptr ? text : "", yesNo, message);
+  Answer answer =
+      recorder_->ShowBox(AnsiText(*base(), caption), kind, AnsiText(*base(), text), yesNo, message);
   if (answer == Answer::kNo) return kIdNo;
   return yesNo ? kIdYes : kIdOk;
 }
