@@ -123,7 +123,9 @@ bool ExecuteDelete(DeleteRecord* record) {
   TextString path;
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
+    ReleaseRunLogFile(path);
     if (!CurrentSystem().DeleteFileA(path.GetConstText())) {
+      ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
       ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
@@ -178,8 +180,10 @@ bool ExecuteCopy(CopyRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     sources.Next(&source);
     destinations.Next(&destination);
+    ReleaseRunLogFile(destination);
     bool copied =
         CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(), false);
+    if (!copied) ResumeRunLog();
     if (IsRunLogOn()) {
       OutcomeLine(*record)
           .Add(copied ? "copied " : "not copied ")

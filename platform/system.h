@@ -84,6 +84,31 @@ constexpr uint32_t kScs64BitBinary = 6;
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
 
+// An open file, as CreateFileA gives it; kNoFile stands for INVALID_HANDLE_VALUE.
+using FileHandle = uintptr_t;
+constexpr FileHandle kNoFile = 0;
+
+// What CreateFileA opens a file for.
+enum class FileAccess {
+  kRead,       // GENERIC_READ; the file must exist (OPEN_EXISTING)
+  kReadWrite,  // GENERIC_READ | GENERIC_WRITE: read and write anywhere, set the end; the file is
+               // created when missing (OPEN_ALWAYS)
+  kAppend,     // FILE_APPEND_DATA only: no reading, every write lands at the end; OPEN_ALWAYS
+};
+// WriteFile's offset for "at the file's end" (an OVERLAPPED offset of 0xFFFFFFFF:0xFFFFFFFF).
+constexpr uint64_t kFileEnd = UINT64_MAX;
+// LockFileEx flags, with their Win32 values.
+constexpr uint32_t kLockFailImmediately = 0x1;
+constexpr uint32_t kLockExclusive = 0x2;
+
+// Which file an open handle is, as GetFileInformationByHandle tells it: two handles are of one
+// file when both numbers are equal (Windows: volume serial number and file index; Linux: device
+// and inode).
+struct FileIdentity {
+  uint64_t volume;
+  uint64_t index;
+};
+
 // A local calendar date, as FileTimeToSystemTime gives its fields.
 struct LocalDate {
   uint16_t year;
@@ -174,11 +199,38 @@ class System {
   virtual bool DeleteFileA(const char* path) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
-  // CreateFileA with FILE_APPEND_DATA only (OPEN_ALWAYS, shared for reading and writing), one
-  // WriteFile of the `length` bytes and CloseHandle; on Linux open with O_APPEND | O_CREAT and one
-  // write. The bytes land at the file's end in one piece, even while other processes or machines
-  // append to the same file. False when the file cannot be opened or not every byte was written.
-  virtual bool AppendFileA(const char* path, const char* bytes, uint32_t length) = 0;
+  // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_READ |
+  // FILE_SHARE_WRITE | FILE_SHARE_DELETE): whoever shares them too may read, write, delete or
+  // replace the file meanwhile, and a deleted or replaced file stays open under the handle, apart
+  // from its old name. Only a regular file opens: anything else (a folder, a named pipe, a device)
+  // fails, and nothing waits for it (Linux opens with O_NONBLOCK | O_NOCTTY and checks fstat;
+  // Windows checks GetFileType). The handle is not inherited by started programs. kNoFile on
+  // failure.
+  virtual FileHandle CreateFileA(const char* path, FileAccess access) = 0;
+  // ReadFile and WriteFile at `offset` (an OVERLAPPED offset; Linux pread and pwrite). WriteFile
+  // at kFileEnd appends in one piece, however many processes append to the file at once (as
+  // FILE_APPEND_DATA and O_APPEND do); a handle opened with kAppend writes only there. Both set
+  // `*done` to the bytes moved; WriteFile is true only when all were written (a full disk or the
+  // file size limit leaves a part written and gives false; on Linux SIGXFSZ is ignored meanwhile).
+  virtual bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                        uint32_t* done) = 0;
+  virtual bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                         uint32_t* done) = 0;
+  // FlushFileBuffers: the file's data and size are on the disk when it returns true.
+  virtual bool FlushFileBuffers(FileHandle file) = 0;
+  // LockFileEx and UnlockFileEx on bytes `offset` to `offset + length - 1`, which need not exist:
+  // a lock that other processes and machines respect on the same file (byte-range locks; on Linux
+  // fcntl, per open file). Shared unless kLockExclusive; waits for the range unless
+  // kLockFailImmediately. On Windows another handle can neither read nor write locked bytes.
+  virtual bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) = 0;
+  virtual bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) = 0;
+  // GetFileSizeEx and GetFileInformationByHandle (the file's identity).
+  virtual bool GetFileSizeEx(FileHandle file, uint64_t* size) = 0;
+  virtual bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) = 0;
+  // SetFilePointerEx to `size` and SetEndOfFile: cuts the file there (or extends it with zeros).
+  virtual bool SetEndOfFile(FileHandle file, uint64_t size) = 0;
+  // CloseHandle on a file handle from CreateFileA.
+  virtual void CloseHandle(FileHandle file) = 0;
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
@@ -186,7 +238,7 @@ class System {
   // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards. On
   // Linux a file whose owner may not write it is kFileAttributeReadOnly, and none is hidden.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
-  // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
+  // CreateFileA (read, shared, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
 

@@ -16,6 +16,7 @@
 
 #include "platform/command_line_posix.h"
 #include "platform/file_checks_posix.h"
+#include "platform/file_handle_posix.h"
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
@@ -405,21 +406,43 @@ bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists)
   return PosixCopyFile(from, to, failIfExists);
 }
 
-bool PosixSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  if (!path || !*path) return false;
-  int fd;
-  do {
-    fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  ssize_t written;
-  do {
-    written = write(fd, bytes, length);
-  } while (written < 0 && errno == EINTR);
-  bool ok = written == static_cast<ssize_t>(length);
-  if (close(fd) != 0) ok = false;
-  return ok;
+FileHandle PosixSystem::CreateFileA(const char* path, FileAccess access) {
+  return PosixCreateFile(path, access);
 }
+
+bool PosixSystem::ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                           uint32_t* done) {
+  return PosixReadFile(file, offset, buffer, size, done);
+}
+
+bool PosixSystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                            uint32_t* done) {
+  return PosixWriteFile(file, offset, bytes, length, done);
+}
+
+bool PosixSystem::FlushFileBuffers(FileHandle file) { return PosixFlushFile(file); }
+
+bool PosixSystem::LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) {
+  return PosixLockFile(file, flags, offset, length);
+}
+
+bool PosixSystem::UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) {
+  return PosixUnlockFile(file, offset, length);
+}
+
+bool PosixSystem::GetFileSizeEx(FileHandle file, uint64_t* size) {
+  return PosixGetFileSize(file, size);
+}
+
+bool PosixSystem::GetFileInformationByHandle(FileHandle file, FileIdentity* identity) {
+  return PosixGetFileIdentity(file, identity);
+}
+
+bool PosixSystem::SetEndOfFile(FileHandle file, uint64_t size) {
+  return PosixSetEndOfFile(file, size);
+}
+
+void PosixSystem::CloseHandle(FileHandle file) { PosixCloseFile(file); }
 
 bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
 

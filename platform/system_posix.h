@@ -10,7 +10,8 @@
 // - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
-// - Files: file_ops_posix.h; the questions asked before a change: file_checks_posix.h.
+// - Files: file_ops_posix.h, file_handle_posix.h for the calls on handles, and file_checks_posix.h
+//   for the questions asked before a change.
 // - Processes: command_line_posix.h splits the command line; the child is started with fork and
 //   execv, no shell, in the given folder, with /dev/null as its standard input (so that it never
 //   takes the answers meant for the boxes); a program that cannot be executed makes
@@ -68,7 +69,18 @@ class PosixSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
+  FileHandle CreateFileA(const char* path, FileAccess access) override;
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override;
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override;
+  bool FlushFileBuffers(FileHandle file) override;
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override;
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override;
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
+  bool SetEndOfFile(FileHandle file, uint64_t size) override;
+  void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;

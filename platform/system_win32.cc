@@ -64,8 +64,10 @@ void* ReadSecurity(const char* path, HANDLE file) {
 class AtomicCopy {
  public:
   static bool Run(const char* from, const char* to, bool failIfExists) {
-    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for writing too, as Linux has no say in it: a file that another handle may write
+    // (the run log, which the run keeps open) is copied, and one that changes meanwhile fails.
+    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (source == INVALID_HANDLE_VALUE) return false;
     AtomicCopy copy(from, source);
     bool ok = copy.CopyTo(to, failIfExists);
@@ -355,6 +357,16 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
+HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+// The OVERLAPPED of a synchronous call at `offset` (kFileEnd gives 0xFFFFFFFF:0xFFFFFFFF).
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED at = {};
+  at.Offset = static_cast<DWORD>(offset);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return at;
+}
+
 // char16_t and WCHAR are both UTF-16 units on Windows.
 static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
 const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
@@ -599,16 +611,86 @@ class Win32System final : public System {
     return AtomicCopy::Run(from, to, failIfExists);
   }
 
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
-    // Append rights only: every write goes to the file's end, whoever else appends meanwhile.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes, length, &written, nullptr) && written == length;
-    if (!::CloseHandle(file)) ok = false;
+  FileHandle CreateFileA(const char* path, FileAccess access) override {
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      return kNoFile;
+    }
+    DWORD rights = access == FileAccess::kRead        ? GENERIC_READ
+                   : access == FileAccess::kReadWrite ? GENERIC_READ | GENERIC_WRITE
+                                                      : FILE_APPEND_DATA;
+    HANDLE file = ::CreateFileA(
+        path, rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        access == FileAccess::kRead ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return kNoFile;
+    // A console, a pipe or another device opens too: only a file on a disk is kept.
+    BY_HANDLE_FILE_INFORMATION info;
+    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      ::CloseHandle(file);
+      return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(file);
+  }
+
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override {
+    OVERLAPPED at = At(offset);
+    DWORD got = 0;
+    bool ok =
+        ::ReadFile(ToHandle(file), buffer, size, &got, &at) || ::GetLastError() == ERROR_HANDLE_EOF;
+    *done = got;
     return ok;
   }
+
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override {
+    OVERLAPPED at = At(offset);  // kFileEnd: 0xFFFFFFFF:0xFFFFFFFF, the file's end
+    DWORD put = 0;
+    bool ok = ::WriteFile(ToHandle(file), bytes, length, &put, &at) && put == length;
+    *done = put;
+    return ok;
+  }
+
+  bool FlushFileBuffers(FileHandle file) override {
+    return ::FlushFileBuffers(ToHandle(file)) != FALSE;
+  }
+
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override {
+    OVERLAPPED at = At(offset);
+    return ::LockFileEx(ToHandle(file), flags, 0, static_cast<DWORD>(length),
+                        static_cast<DWORD>(length >> 32), &at) != FALSE;
+  }
+
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override {
+    OVERLAPPED at = At(offset);
+    return ::UnlockFileEx(ToHandle(file), 0, static_cast<DWORD>(length),
+                          static_cast<DWORD>(length >> 32), &at) != FALSE;
+  }
+
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override {
+    LARGE_INTEGER value;
+    if (!::GetFileSizeEx(ToHandle(file), &value)) return false;
+    *size = static_cast<uint64_t>(value.QuadPart);
+    return true;
+  }
+
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(ToHandle(file), &info)) return false;
+    identity->volume = info.dwVolumeSerialNumber;
+    identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+  }
+
+  bool SetEndOfFile(FileHandle file, uint64_t size) override {
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFilePointerEx(ToHandle(file), at, nullptr, FILE_BEGIN) &&
+           ::SetEndOfFile(ToHandle(file));
+  }
+
+  void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
   bool FindAnyMatch(const char* path) override {
     WIN32_FIND_DATAA found;
@@ -642,8 +724,10 @@ class Win32System final : public System {
   }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
-    HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared with every other handle: a file that another one writes (the run log) has a date.
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written;
     BOOL read = ::GetFileTime(file, nullptr, nullptr, &written);

@@ -1,5 +1,6 @@
 #include "support/memory_system.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kestario {
@@ -228,6 +229,7 @@ bool MemorySystem::DeleteFileA(const char* path) {
   if (file == files.end()) return false;
   files.erase(file);
   readOnly.erase(path);
+  identities_.erase(path);
   return true;
 }
 
@@ -241,6 +243,7 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   if (target == source->first) return !failIfExists;
   if (files.count(target) != 0 && (failIfExists || readOnly.count(target) != 0)) return false;
   files[target] = source->second;
+  identities_.erase(target);  // a new file under the old name
   return true;
 }
 
@@ -259,14 +262,93 @@ bool MemorySystem::AccessCheckA(const char* path, uint32_t access) {
 
 bool MemorySystem::GetBinaryTypeA(const char* /*path*/, uint32_t* /*type*/) { return false; }
 
-bool MemorySystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  if (path == nullptr || *path == '\0' || bytes == nullptr) return false;
-  const std::string target = path;
-  if (target.back() == '/' || folders.count(target) != 0 || readOnly.count(target) != 0) {
-    return false;
+uint64_t MemorySystem::IdentityOf(const std::string& path) {
+  auto known = identities_.find(path);
+  if (known != identities_.end()) return known->second;
+  return identities_[path] = nextIdentity_++;
+}
+
+MemorySystem::OpenFile* MemorySystem::Open(FileHandle file) {
+  auto open = openFiles_.find(file);
+  if (open != openFiles_.end()) return &open->second;
+  violations.push_back("a file call on a handle that is not open");
+  return nullptr;
+}
+
+std::string& MemorySystem::Contents(OpenFile* open) {
+  auto file = files.find(open->path);
+  auto identity = identities_.find(open->path);
+  if (file != files.end() && identity != identities_.end() && identity->second == open->identity) {
+    return file->second;
   }
-  files[target].append(bytes, length);
+  return open->detached;
+}
+
+FileHandle MemorySystem::CreateFileA(const char* path, FileAccess access) {
+  if (path == nullptr || *path == '\0') return kNoFile;
+  const std::string name = path;
+  if (name.back() == '/' || folders.count(name) != 0) return kNoFile;
+  if (access == FileAccess::kRead) {
+    if (files.count(name) == 0) return kNoFile;
+  } else {
+    if (readOnly.count(name) != 0) return kNoFile;
+    files[name];  // made when missing
+  }
+  const FileHandle handle = nextFile_++;
+  openFiles_[handle] = OpenFile{name, IdentityOf(name), access, std::string()};
+  return handle;
+}
+
+bool MemorySystem::ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                            uint32_t* done) {
+  *done = 0;
+  OpenFile* open = Open(file);
+  if (open == nullptr || open->access == FileAccess::kAppend) return false;
+  const std::string& bytes = Contents(open);
+  if (offset < bytes.size()) {
+    *done = static_cast<uint32_t>(std::min<uint64_t>(size, bytes.size() - offset));
+    std::memcpy(buffer, bytes.data() + offset, *done);
+  }
   return true;
+}
+
+bool MemorySystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                             uint32_t* done) {
+  *done = 0;
+  OpenFile* open = Open(file);
+  if (open == nullptr || open->access == FileAccess::kRead) return false;
+  std::string& contents = Contents(open);
+  if (offset == kFileEnd || open->access == FileAccess::kAppend) offset = contents.size();
+  if (offset > (1u << 30)) return false;
+  if (contents.size() < offset + length) contents.resize(offset + length);
+  contents.replace(offset, length, bytes, length);
+  *done = length;
+  return true;
+}
+
+bool MemorySystem::GetFileSizeEx(FileHandle file, uint64_t* size) {
+  OpenFile* open = Open(file);
+  if (open == nullptr) return false;
+  *size = Contents(open).size();
+  return true;
+}
+
+bool MemorySystem::GetFileInformationByHandle(FileHandle file, FileIdentity* identity) {
+  OpenFile* open = Open(file);
+  if (open == nullptr) return false;
+  *identity = FileIdentity{1, open->identity};
+  return true;
+}
+
+bool MemorySystem::SetEndOfFile(FileHandle file, uint64_t size) {
+  OpenFile* open = Open(file);
+  if (open == nullptr || open->access != FileAccess::kReadWrite || size > (1u << 30)) return false;
+  Contents(open).resize(size);
+  return true;
+}
+
+void MemorySystem::CloseHandle(FileHandle file) {
+  if (Open(file) != nullptr) openFiles_.erase(file);
 }
 
 bool MemorySystem::FindAnyMatch(const char* path) {

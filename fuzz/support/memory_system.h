@@ -88,8 +88,26 @@ class MemorySystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  // The run log: appended to an in-memory file (also after an error box, where it ends the run).
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
+  // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
+  // run). A handle keeps the file it opened: once that file is deleted
+  // or copied over, the handle reads and writes a file of its own that no name reaches.
+  FileHandle CreateFileA(const char* path, FileAccess access) override;
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override;
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override;
+  bool FlushFileBuffers(FileHandle file) override { return Open(file) != nullptr; }
+  bool LockFileEx(FileHandle file, uint32_t /*flags*/, uint64_t /*offset*/,
+                  uint64_t /*length*/) override {
+    return Open(file) != nullptr;
+  }
+  bool UnlockFileEx(FileHandle file, uint64_t /*offset*/, uint64_t /*length*/) override {
+    return Open(file) != nullptr;
+  }
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
+  bool SetEndOfFile(FileHandle file, uint64_t size) override;
+  void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool AccessCheckA(const char* path, uint32_t access) override;
@@ -114,6 +132,17 @@ class MemorySystem : public System {
   // The parse of a file as it is now; null when there is no such file.
   const ProfileData* Profile(const std::string& path);
   void AfterError(const char* what);
+  struct OpenFile {
+    std::string path;
+    uint64_t identity;
+    FileAccess access;
+    std::string detached;  // the contents once the file has no name any more
+  };
+  // The open file of a handle (null, and a violation, for one that is not open) and its bytes.
+  OpenFile* Open(FileHandle file);
+  std::string& Contents(OpenFile* open);
+  // The identity of the file `path` names now; a deleted or replaced file's is never given again.
+  uint64_t IdentityOf(const std::string& path);
 
   std::map<std::string, Parsed> parsed_;
   ProfileData registry_;
@@ -124,6 +153,10 @@ class MemorySystem : public System {
   };
   std::vector<Key> keys_;  // handle i + 1 is keys_[i]
   std::set<ProcessHandle> openProcesses_;
+  std::map<std::string, uint64_t> identities_;
+  uint64_t nextIdentity_ = 1;
+  std::map<FileHandle, OpenFile> openFiles_;
+  FileHandle nextFile_ = 1;
   ProcessHandle nextProcess_ = 100;
   size_t waits_ = 0;
   bool loadingError_ = false;  // LoadStringW was called: the next box is an error box

@@ -167,9 +167,50 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
-bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  appends.push_back({path, std::string(bytes, length)});
-  return appendWorks && RealSystem().AppendFileA(path, bytes, length);
+FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {
+  FileHandle file = RealSystem().CreateFileA(path, access);
+  if (file != kNoFile) openFiles_[file] = path;
+  return file;
+}
+
+bool FakeSystem::ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                          uint32_t* done) {
+  return RealSystem().ReadFile(file, offset, buffer, size, done);
+}
+
+bool FakeSystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                           uint32_t* done) {
+  writes.push_back({openFiles_[file], std::string(bytes, length)});
+  if (writeWorks) return RealSystem().WriteFile(file, offset, bytes, length, done);
+  *done = 0;
+  return false;
+}
+
+bool FakeSystem::FlushFileBuffers(FileHandle file) { return RealSystem().FlushFileBuffers(file); }
+
+bool FakeSystem::LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) {
+  return RealSystem().LockFileEx(file, flags, offset, length);
+}
+
+bool FakeSystem::UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) {
+  return RealSystem().UnlockFileEx(file, offset, length);
+}
+
+bool FakeSystem::GetFileSizeEx(FileHandle file, uint64_t* size) {
+  return RealSystem().GetFileSizeEx(file, size);
+}
+
+bool FakeSystem::GetFileInformationByHandle(FileHandle file, FileIdentity* identity) {
+  return RealSystem().GetFileInformationByHandle(file, identity);
+}
+
+bool FakeSystem::SetEndOfFile(FileHandle file, uint64_t size) {
+  return RealSystem().SetEndOfFile(file, size);
+}
+
+void FakeSystem::CloseHandle(FileHandle file) {
+  openFiles_.erase(file);
+  RealSystem().CloseHandle(file);
 }
 
 bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }

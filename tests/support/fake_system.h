@@ -1,7 +1,8 @@
 // An in-process System for tests: boxes are answered by the test and recorded, the registry is a
 // map, and the program's path, the Windows directory and the desktop's language are whatever the
 // test says. Files, profile reads, processes, the catalog and text conversions go to the real
-// system (tests keep files in a temporary folder).
+// system (tests keep files in a temporary folder); file handles are the real system's, and every
+// write through them is recorded.
 #ifndef KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 #define KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 
@@ -58,14 +59,14 @@ class FakeSystem : public System {
   std::string userName = "tanaka";
   LocalTime localTime = {2026, 12, 8, 9, 30, 5};
   uint32_t processId = 4242;
-  // Every AppendFileA: the path and the bytes, one entry per call. With `appendWorks` false every
-  // append fails; otherwise the bytes go to the real file.
-  struct Append {
+  // Every WriteFile: the path the handle was opened with and the bytes, one entry per call. With
+  // `writeWorks` false every write fails and writes nothing; otherwise the real file is written.
+  struct Write {
     std::string path;
     std::string bytes;
   };
-  std::vector<Append> appends;
-  bool appendWorks = true;
+  std::vector<Write> writes;
+  bool writeWorks = true;
   // AccessCheckA and GetBinaryTypeA answer as the real system, except for the paths named here:
   // the rights that a path refuses besides (a test's immutable file, mount point or folder that
   // the user may not write), and whether a path is a program (false: it is not).
@@ -101,7 +102,18 @@ class FakeSystem : public System {
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
+  FileHandle CreateFileA(const char* path, FileAccess access) override;
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override;
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override;
+  bool FlushFileBuffers(FileHandle file) override;
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override;
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override;
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
+  bool SetEndOfFile(FileHandle file, uint64_t size) override;
+  void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
@@ -114,7 +126,8 @@ class FakeSystem : public System {
   void CloseProcess(ProcessHandle process) override;
 
  private:
-  std::vector<std::string> openKeys_;  // handle i + 1 is openKeys_[i]; "" once closed
+  std::vector<std::string> openKeys_;            // handle i + 1 is openKeys_[i]; "" once closed
+  std::map<FileHandle, std::string> openFiles_;  // the path each open file handle was opened with
 };
 
 }  // namespace kestario

@@ -63,9 +63,34 @@ class ForwardingSystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
   }
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
-    return base_->AppendFileA(path, bytes, length);
+  FileHandle CreateFileA(const char* path, FileAccess access) override {
+    return base_->CreateFileA(path, access);
   }
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override {
+    return base_->ReadFile(file, offset, buffer, size, done);
+  }
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override {
+    return base_->WriteFile(file, offset, bytes, length, done);
+  }
+  bool FlushFileBuffers(FileHandle file) override { return base_->FlushFileBuffers(file); }
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override {
+    return base_->LockFileEx(file, flags, offset, length);
+  }
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override {
+    return base_->UnlockFileEx(file, offset, length);
+  }
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override {
+    return base_->GetFileSizeEx(file, size);
+  }
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override {
+    return base_->GetFileInformationByHandle(file, identity);
+  }
+  bool SetEndOfFile(FileHandle file, uint64_t size) override {
+    return base_->SetEndOfFile(file, size);
+  }
+  void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
@@ -108,8 +133,9 @@ class ReadOnlySystem : public ForwardingSystem {
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
   }
-  bool AppendFileA(const char* /*path*/, const char* /*bytes*/, uint32_t /*length*/) override {
-    return false;
+  // Files open for reading only, so that nothing is ever written or cut.
+  FileHandle CreateFileA(const char* path, FileAccess access) override {
+    return access == FileAccess::kRead ? ForwardingSystem::CreateFileA(path, access) : kNoFile;
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
                       ProcessHandle* process) override {

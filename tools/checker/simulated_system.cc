@@ -10,6 +10,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -144,6 +145,40 @@ constexpr size_t kSurelyPassed = 64 * 1024;
 
 #endif
 
+// The handles of files that the simulation opens for writing lie above every real one.
+constexpr FileHandle kSimulatedFiles = ~(~FileHandle{0} >> 1);
+
+// Why the platform would not open `path` for writing; empty when it would.
+std::string WriteProblem(const std::string& path, bool exists) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (name.empty() || HasWildcard(path) || !IsFolder(folder)) return "no such folder";
+#ifdef _WIN32
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+    return "a folder or read-only";
+  }
+  HANDLE file = exists ? ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
+                       : INVALID_HANDLE_VALUE;
+  if (file != INVALID_HANDLE_VALUE) {
+    bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
+    ::CloseHandle(file);
+    if (!disk) return "not a file on a disk";
+  }
+#else
+  struct stat info;
+  if (exists && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
+    return "not a regular file";
+  }
+  if (access(exists ? path.c_str() : folder.c_str(), exists ? W_OK : W_OK | X_OK) != 0) {
+    return "not writable";
+  }
+#endif
+  return std::string();
+}
+
 std::string DateText(const LocalDate& date) {
   char text[32];
   std::snprintf(text, sizeof text, "%04u/%02u/%02u", date.year, date.month, date.day);
@@ -250,7 +285,10 @@ std::string AnsiText(System& system, const char16_t* text) {
 
 SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
                                  const std::string& scriptPath)
-    : ForwardingSystem(base), recorder_(recorder), script_(scriptPath) {
+    : ForwardingSystem(base),
+      recorder_(recorder),
+      script_(scriptPath),
+      nextWritten_(kSimulatedFiles) {
   // The program finds its script by giving its own path the extension "ini".
   TextString derived(script_.c_str());
   derived.ReplaceTokens(-1, -1, ".", "ini");
@@ -638,6 +676,12 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
     // The copy has its source's date, and can be opened as the file whose rights it has.
     read = entry->present && (entry->accessOf.empty() || Granted(entry->accessOf, kFileReadData)) &&
            ForwardingSystem::GetFileLocalDate(entry->content.c_str(), date);
+    if (entry->present && entry->content.empty()) {  // made by this run: dated today
+      LocalTime now;
+      GetLocalTime(&now);
+      *date = LocalDate{now.year, now.month, now.day};
+      read = true;
+    }
   } else {
     read = ForwardingSystem::GetFileLocalDate(path, date);
   }
@@ -803,20 +847,137 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
-bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint32_t /*length*/) {
-  if (path == nullptr || *path == '\0') return false;
-  std::string key = PathKey(path);
-  if (appended_.count(key) != 0) return true;
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (folder.empty()) folder = ".";
-  if (name.empty() || HasWildcard(path) || !IsFolder(folder) || IsFolder(path)) return false;
-  bool existed = IsNonFolder(path);
-#ifndef _WIN32
-  if (existed ? access(path, W_OK) != 0 : access(folder.c_str(), W_OK | X_OK) != 0) return false;
-#endif
-  appended_[key] = {path, existed};
+FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
+  if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
+    return ForwardingSystem::CreateFileA(path, access);
+  }
+  // The file as the run has it so far: one that the run copied or deleted, or the real one.
+  const Entry* entry = Find(path);
+  Written file;
+  file.shown = path;
+  file.existed = entry != nullptr ? entry->present : IsNonFolder(path);
+  std::string real = entry != nullptr ? entry->content : FullPath(path);
+  file.key = PathKey(entry != nullptr ? file.shown : real);
+  // The program beside the script, by the name the program's own gives it, is no file to write.
+  TextString program(script_.c_str());
+  program.ReplaceTokens(-1, -1, ".", kPathSeparator == '/' ? "run" : "exe");
+  if (file.key == PathKey(program.GetConstText())) return kNoFile;
+  bool model = file.existed && !real.empty();
+  if (!WriteProblem(model ? real : file.shown, file.existed).empty()) return kNoFile;
+  file.identity = FileIdentity{~uint64_t{0}, nextWritten_};
+  if (model) {
+    FileHandle opened = ForwardingSystem::CreateFileA(real.c_str(), FileAccess::kRead);
+    if (opened != kNoFile) {
+      if (entry == nullptr) ForwardingSystem::GetFileInformationByHandle(opened, &file.identity);
+      ForwardingSystem::GetFileSizeEx(opened, &file.realSize);
+      ForwardingSystem::CloseHandle(opened);
+    }
+    file.real = real;
+  } else if (!file.existed) {
+    Entry created;  // the platform makes the file as it opens it
+    created.present = true;
+    created.shown = entry != nullptr ? entry->shown : file.shown;
+    created.existedBefore = entry != nullptr && entry->existedBefore;
+    overlay_[file.key] = created;
+  }
+  FileHandle handle = nextWritten_++;
+  written_[handle] = file;
+  return handle;
+}
+
+void SimulatedSystem::Changed(Written* file) {
+  file->changed = true;
+  if (file->existed && overlay_.count(file->key) == 0) replaced_[file->key] = file->shown;
+}
+
+SimulatedSystem::Written* SimulatedSystem::FindWritten(FileHandle file) {
+  auto found = written_.find(file);
+  return found == written_.end() ? nullptr : &found->second;
+}
+
+bool SimulatedSystem::ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                               uint32_t* done) {
+  Written* written = FindWritten(file);
+  if (written == nullptr) return ForwardingSystem::ReadFile(file, offset, buffer, size, done);
+  *done = 0;
+  if (offset < written->realSize) {
+    uint32_t wanted = static_cast<uint32_t>(std::min<uint64_t>(size, written->realSize - offset));
+    FileHandle real = ForwardingSystem::CreateFileA(written->real.c_str(), FileAccess::kRead);
+    bool read = real != kNoFile && ForwardingSystem::ReadFile(real, offset, buffer, wanted, done);
+    if (real != kNoFile) ForwardingSystem::CloseHandle(real);
+    if (!read) return false;
+  }
+  uint64_t at = offset + *done - written->realSize;
+  if (offset + *done >= written->realSize && at < written->added.size()) {
+    uint32_t more =
+        static_cast<uint32_t>(std::min<uint64_t>(size - *done, written->added.size() - at));
+    std::memcpy(buffer + *done, written->added.data() + at, more);
+    *done += more;
+  }
   return true;
+}
+
+bool SimulatedSystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes,
+                                uint32_t length, uint32_t* done) {
+  Written* written = FindWritten(file);
+  if (written == nullptr) return ForwardingSystem::WriteFile(file, offset, bytes, length, done);
+  uint64_t end = written->realSize + written->added.size();
+  if (offset == kFileEnd) offset = end;
+  if (offset < written->realSize) {
+    // Bytes of the real file are overwritten: only the size is kept from here on.
+    written->added.insert(0, written->realSize - offset, '\0');
+    written->realSize = offset;
+  }
+  uint64_t at = offset - written->realSize;
+  if (written->added.size() < at + length) written->added.resize(at + length);
+  written->added.replace(at, length, bytes, length);
+  Changed(written);
+  *done = length;
+  return true;
+}
+
+bool SimulatedSystem::FlushFileBuffers(FileHandle file) {
+  return FindWritten(file) != nullptr || ForwardingSystem::FlushFileBuffers(file);
+}
+
+bool SimulatedSystem::LockFileEx(FileHandle file, uint32_t flags, uint64_t offset,
+                                 uint64_t length) {
+  return FindWritten(file) != nullptr || ForwardingSystem::LockFileEx(file, flags, offset, length);
+}
+
+bool SimulatedSystem::UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) {
+  return FindWritten(file) != nullptr || ForwardingSystem::UnlockFileEx(file, offset, length);
+}
+
+bool SimulatedSystem::GetFileSizeEx(FileHandle file, uint64_t* size) {
+  Written* written = FindWritten(file);
+  if (written == nullptr) return ForwardingSystem::GetFileSizeEx(file, size);
+  *size = written->realSize + written->added.size();
+  return true;
+}
+
+bool SimulatedSystem::GetFileInformationByHandle(FileHandle file, FileIdentity* identity) {
+  Written* written = FindWritten(file);
+  if (written == nullptr) return ForwardingSystem::GetFileInformationByHandle(file, identity);
+  *identity = written->identity;
+  return true;
+}
+
+bool SimulatedSystem::SetEndOfFile(FileHandle file, uint64_t size) {
+  Written* written = FindWritten(file);
+  if (written == nullptr) return ForwardingSystem::SetEndOfFile(file, size);
+  if (size < written->realSize) {
+    written->realSize = size;
+    written->added.clear();
+  } else {
+    written->added.resize(size - written->realSize);
+  }
+  Changed(written);
+  return true;
+}
+
+void SimulatedSystem::CloseHandle(FileHandle file) {
+  if (written_.erase(file) == 0) ForwardingSystem::CloseHandle(file);
 }
 
 bool SimulatedSystem::WaitForProcess(ProcessHandle process) {
@@ -836,9 +997,9 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
       report->deleted.push_back(file.shown);
     }
   }
-  for (const auto& entry : appended_) {
+  for (const auto& entry : replaced_) {
     if (overlay_.count(entry.first) != 0) continue;  // copied over or deleted: reported above
-    (entry.second.second ? report->replaced : report->created).push_back(entry.second.first);
+    report->replaced.push_back(entry.second);
   }
   report->launched = launched_;
 }

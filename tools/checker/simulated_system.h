@@ -16,9 +16,9 @@
 //   and it and every step after it are marked uncertain.
 // - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. Their
 //   texts reach it in the ANSI code page, like every other text of the report.
-// - The run log is not written: AppendFileA writes nothing, and the report names the log file as
-//   created or replaced when the platform would let it be written. The boxes count as seen (the
-//   recorder answers them), and the exit code of a program that would start is not known.
+// - Files opened for writing (the run log) are not written: see CreateFileA. The boxes count as
+//   seen (the recorder answers them), and the exit code of a program that would start is not
+//   known.
 // - GetModuleFileNameA gives the script's own path, so that the script stands beside the program
 //   and its folder is <Src>.
 #ifndef KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
@@ -49,7 +49,23 @@ class SimulatedSystem : public ForwardingSystem {
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
+  // A file opened for reading is the real one. One opened for writing is not touched: it gets a
+  // handle of the simulation, which checks what the platform would (a regular file, or a new one
+  // in a folder that takes it, that the user may write; never the program beside the script),
+  // keeps what is written beyond the file's real end in memory, and reports the file as created
+  // (at once, as the platform makes it) or replaced (once written or cut).
+  FileHandle CreateFileA(const char* path, FileAccess access) override;
+  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
+                uint32_t* done) override;
+  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
+                 uint32_t* done) override;
+  bool FlushFileBuffers(FileHandle file) override;
+  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override;
+  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override;
+  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
+  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
+  bool SetEndOfFile(FileHandle file, uint64_t size) override;
+  void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
@@ -83,6 +99,20 @@ class SimulatedSystem : public ForwardingSystem {
     bool inPlace = false;  // written in place, since its folder refuses new files
   };
 
+  // A file opened for writing, as the simulation keeps it.
+  struct Written {
+    std::string key;    // its PathKey, links followed
+    std::string shown;  // the path as opened
+    bool existed = false;
+    bool changed = false;
+    FileIdentity identity = {};
+    std::string real;       // the real file whose first bytes it has ("" for none)
+    uint64_t realSize = 0;  // how many of them
+    std::string added;      // the bytes after them
+  };
+  Written* FindWritten(FileHandle file);
+  void Changed(Written* file);
+
   const Entry* Find(const std::string& path) const;
   bool IsUncertain(const std::string& path) const;
   bool MatchesWildcard(const std::string& path) const;
@@ -115,8 +145,10 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
-  // The files the run log would be appended to: key -> (the path as written, whether it existed).
-  std::map<std::string, std::pair<std::string, bool>> appended_;
+  // The existing files written through a handle: key -> the path as written.
+  std::map<std::string, std::string> replaced_;
+  std::map<FileHandle, Written> written_;
+  FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
   ProcessHandle lastProcess_ = kNoProcess;
 };
