@@ -202,6 +202,8 @@ void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* ent
   data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);
 }
 
+bool PosixSystem::IsDBCSLeadByte(uint8_t /*byte*/) { return false; }
+
 uint16_t PosixSystem::GetUserDefaultUILanguage() { return kLangJapanese; }
 
 int PosixSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
@@ -333,6 +335,8 @@ uint32_t PosixSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   return kLength;
 }
 
+bool PosixSystem::GetSystemDirectoryA(TextString* /*folder*/) { return false; }
+
 long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
                                 RegistryHandle* result) {
   if (!result) return kErrorInvalidParameter;
@@ -459,6 +463,14 @@ bool PosixSystem::AccessCheckA(const char* path, uint32_t access) {
 
 bool PosixSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
   return PosixGetBinaryType(path, type);
+}
+
+bool PosixSystem::GetFullPathNameA(const char* path, TextString* full) {
+  if (!path || !*path) return false;
+  char* absolute = AbsolutePath(path);
+  bool made = absolute && full->SetText(absolute);
+  free(absolute);
+  return made;
 }
 
 bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {

@@ -542,6 +542,7 @@ class Win32System final : public System {
     }
     return true;
   }
+  bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 
   bool IsWindowStationVisible() override {
     HWINSTA station = ::GetProcessWindowStation();
@@ -560,6 +561,12 @@ class Win32System final : public System {
 
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return ::GetWindowsDirectoryA(buffer, size);
+  }
+
+  bool GetSystemDirectoryA(TextString* folder) override {
+    char buffer[MAX_PATH + 1];
+    UINT length = ::GetSystemDirectoryA(buffer, sizeof buffer);
+    return length > 0 && length < sizeof buffer && folder->SetText(buffer);
   }
 
   bool GetComputerNameA(TextString* name) override {
@@ -721,6 +728,13 @@ class Win32System final : public System {
     if (!path || !type || !::GetBinaryTypeA(path, &kind)) return false;
     *type = kind;
     return true;
+  }
+
+  bool GetFullPathNameA(const char* path, TextString* full) override {
+    DWORD size = ::GetFullPathNameA(path, 0, nullptr, nullptr);
+    if (size == 0 || !full->Allocate(size)) return false;
+    DWORD length = ::GetFullPathNameA(path, size, full->GetText(), nullptr);
+    return length > 0 && length < size;
   }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {

@@ -118,6 +118,10 @@ uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   return CopyOut(windowsDirectory, buffer, size);
 }
 
+bool FakeSystem::GetSystemDirectoryA(TextString* folder) {
+  return RealSystem().GetSystemDirectoryA(folder);
+}
+
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
                                RegistryHandle* result) {
   if (onRegistryOpen) onRegistryOpen();
@@ -230,6 +234,12 @@ bool FakeSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
   if (program == programs.end()) return RealSystem().GetBinaryTypeA(path, type);
   if (program->second) *type = kScs64BitBinary;
   return program->second;
+}
+
+bool FakeSystem::IsDBCSLeadByte(uint8_t byte) { return RealSystem().IsDBCSLeadByte(byte); }
+
+bool FakeSystem::GetFullPathNameA(const char* path, TextString* full) {
+  return RealSystem().GetFullPathNameA(path, full);
 }
 
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/batch_command_line.h"
 #include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
 #ifndef _WIN32
@@ -186,8 +187,6 @@ std::string DateText(const LocalDate& date) {
 }
 
 #ifdef _WIN32
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 // The file that CreateProcessA starts for `name`: the name itself, or, when nothing has that
 // name and its last part has no extension, the name with ".exe". A folder is never started.
 bool ResolveProgram(const SimulatedSystem& system, const std::string& name, std::string* program) {
@@ -203,6 +202,24 @@ bool ResolveProgram(const SimulatedSystem& system, const std::string& name, std:
   return true;
 }
 #endif
+
+// The parameters of a Windows command line, split at blanks outside double quotes, only to find
+// the folders they name.
+void SplitWords(const std::string& text, std::vector<std::string>* words) {
+  std::string word;
+  bool quoted = false;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    char c = i < text.size() ? text[i] : ' ';
+    if (c == '"') {
+      quoted = !quoted;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (!word.empty()) words->push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+}
 
 // The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
 // to its closing quote; otherwise, on Windows, the shortest run of words (split at blanks) that
@@ -228,20 +245,7 @@ bool FindProgram(const std::string& line, const SimulatedSystem& system, std::st
       if (end == line.size()) return false;
     }
   }
-  // The parameters, split at blanks outside double quotes, only to find the folders they name.
-  std::string word;
-  bool quoted = false;
-  for (size_t i = end; i <= line.size(); ++i) {
-    char c = i < line.size() ? line[i] : ' ';
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (IsBlank(c) && !quoted) {
-      if (!word.empty()) arguments->push_back(word);
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
+  SplitWords(line.substr(end), arguments);
   return true;
 #else
   char** argv = nullptr;
@@ -810,7 +814,15 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   std::vector<std::string> arguments;
   std::string problem;
   std::string unsure;
-  if (!FindProgram(line, *this, &program, &arguments)) {
+  // A batch file that cmd.exe is to run: the batch file and its parameters as cmd.exe reads them.
+  TextString batch, parameters;
+  bool batchFile = ReadBatchCommandLine(line.c_str(), IsSystemLeadByte, &batch, &parameters);
+  if (batchFile) {
+    program = batch.GetConstText();
+    SplitWords(parameters.GetConstText(), &arguments);
+    line = program + parameters.GetConstText() + " (a batch file, which cmd.exe runs)";
+    if (!IsNonFolder(program.c_str())) problem = "no program of this name can be found";
+  } else if (!FindProgram(line, *this, &program, &arguments)) {
     problem = "no program of this name can be found";
   } else {
     const Entry* entry = Find(program);
@@ -828,7 +840,10 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   }
   std::string started = program + Joined(arguments);
   launched_.push_back(started);
-  Event("launch", "start " + started + "; what it does cannot be known", true);
+  Event("launch",
+        "start " + started + (batchFile ? " (a batch file, which cmd.exe runs)" : "") +
+            "; what it does cannot be known",
+        true);
   if (!unsure.empty()) Unsure(unsure);
   std::string folder, name;
   SplitPath(program, &folder, &name);
