@@ -2,6 +2,7 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/rollback.h"
 #include "engine/run.h"
 #include "platform/files.h"
 #include "settings/messages.h"
@@ -40,13 +41,16 @@ bool ReadUpdaterSection() {
   if (!ReadSetting("UPDATER", "PROC", &g_updaterState.proc)) return false;
   // LOG is optional: absent, it is empty, and there is no log.
   if (!ReadOptionalSetting("UPDATER", "LOG", &g_updaterState.log)) g_updaterState.log.SetText("");
+  // So is ROLLBACK, a number like ISWAIT: absent, it is 0, and nothing is kept or undone.
+  ReadOptionalSettingInt("UPDATER", "ROLLBACK", &g_updaterState.rollback);
   return true;
 }
 
 namespace {
 
-// The run log's last line: how the run ended.
-void LogEnd(bool finished) {
+// The run log's last line: how the run ended (`stoppedBy`: the message that stopped it, 0 none),
+// and in a rollback run that stopped, how many of its changes were undone.
+void LogEnd(bool finished, int stoppedBy, int32_t undone, int32_t notUndone) {
   if (!IsRunLogOn()) return;
   LogLine line;
   line.Add("end: ");
@@ -54,10 +58,14 @@ void LogEnd(bool finished) {
     line.Add("finished");
   } else if (StoppedByAnswer() != nullptr) {
     line.Add("stopped by the answer to ").Add(StoppedByAnswer());
-  } else if (LastReportedMessage() != 0) {
-    line.Add("stopped by message ").Number(LastReportedMessage());
+  } else if (stoppedBy != 0) {
+    line.Add("stopped by message ").Number(stoppedBy);
   } else {
     line.Add("stopped");
+  }
+  if (!finished && IsRollbackOn()) {
+    line.Add("; ").Number(undone).Add(undone == 1 ? " change" : " changes").Add(" rolled back");
+    if (notUndone != 0) line.Add(", ").Number(notUndone).Add(" could not be");
   }
   line.Write();
 }
@@ -73,7 +81,14 @@ bool RunUpdater() {
 
 int UpdaterMain(const char* commandLine) {
   ForgetStoppingAnswer();
-  if (StartUp(commandLine)) LogEnd(RunUpdater());
+  if (StartUp(commandLine)) {
+    // A rollback run first undoes what an earlier run of the script left unfinished.
+    bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
+    int stoppedBy = LastReportedMessage();
+    int32_t notUndone = 0;
+    int32_t undone = EndRollback(finished, &notUndone);
+    LogEnd(finished, stoppedBy, undone, notUndone);
+  }
   StopRunLog();
   FreeAllLists();
   return 0;

@@ -165,8 +165,9 @@ void FillRandomSuffix(char* name) {
 // a crash leaves nothing behind; otherwise ".NAME.XXXXXX" beside the destination.
 struct Temporary {
   int fd = -1;
-  char* path = nullptr;  // "<folder>/.<name>.XXXXXX"
+  char* path = nullptr;  // "<folder>/.<name>.XXXXXX", or the one name it was given
   bool named = false;    // whether `path` exists now
+  bool fixed = false;    // `path` is the name given: no random letters
 };
 
 // Makes "<folder>/.<name>.XXXXXX" for `to`; null when memory runs out or `to` ends in "/".
@@ -194,7 +195,9 @@ bool OpenTemporary(int folderFd, Temporary* temporary) {
     if (temporary->fd >= 0) return true;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   }
-  temporary->fd = mkostemp(temporary->path, O_CLOEXEC);
+  temporary->fd = temporary->fixed
+                      ? open(temporary->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                      : mkostemp(temporary->path, O_CLOEXEC);
   temporary->named = temporary->fd >= 0;
   return temporary->named;
 }
@@ -207,12 +210,12 @@ bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const char* name = to;
     if (!exclusive) {
-      FillRandomSuffix(temporary->path);
+      if (!temporary->fixed) FillRandomSuffix(temporary->path);
       name = temporary->path;
     }
     if (linkat(temporary->fd, "", AT_FDCWD, name, AT_EMPTY_PATH) != 0 &&
         linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
-      if (errno == EEXIST && !exclusive) continue;
+      if (errno == EEXIST && !exclusive && !temporary->fixed) continue;
       return false;
     }
     temporary->named = !exclusive;
@@ -254,7 +257,11 @@ bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
 }
 
 // The copy of the open regular file `source` onto the path `to`, which is not a symbolic link.
-bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists) {
+// With `keepAs`, a replaced file is kept under that name (a hard link made just before the new
+// file takes its name), and a destination that could only be written in place is refused.
+// `temporaryAs` (or null) is the name the temporary file gets when it needs one.
+bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists,
+                  const char* keepAs, const char* temporaryAs) {
   struct stat targetInfo;
   bool replacing = false;
   if (stat(to, &targetInfo) == 0) {
@@ -271,7 +278,8 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   }
 
   Temporary temporary;
-  temporary.path = TemporaryTemplate(to);
+  temporary.fixed = temporaryAs != nullptr;
+  temporary.path = temporary.fixed ? strdup(temporaryAs) : TemporaryTemplate(to);
   if (!temporary.path) return false;
   const char* slash = strrchr(to, '/');
   char* folder = slash ? strndup(to, slash == to ? 1 : static_cast<size_t>(slash - to)) : nullptr;
@@ -288,7 +296,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   bool ok = false;
   if (!OpenTemporary(folderFd, &temporary)) {
     // A folder that refuses new files, with a destination the run may write: in place.
-    if (replacing && (errno == EACCES || errno == EPERM)) {
+    if (replacing && !keepAs && (errno == EACCES || errno == EPERM)) {
       ok = CopyInPlace(source, sourceInfo, to, signals);
     }
   } else {
@@ -317,10 +325,17 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
         ok = (errno == EINVAL || errno == ENOSYS) && link(temporary.path, to) == 0;
       }
     }
+    // The replaced file stays under the kept name: the same file, its bytes, times and owner.
+    bool kept = false;
+    if (ok && replacing && keepAs) {
+      ok = linkat(AT_FDCWD, to, AT_FDCWD, keepAs, 0) == 0;
+      kept = ok;
+    }
     if (ok && temporary.named && !failIfExists) {
       ok = rename(temporary.path, to) == 0;
       if (ok) temporary.named = false;
     }
+    if (!ok && kept) unlink(keepAs);
     if (close(temporary.fd) != 0) ok = false;
     if (ok) fsync(folderFd);  // the new name reaches the disk too
   }
@@ -333,16 +348,18 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
 
 }  // namespace
 
-bool PosixDeleteFile(const char* path) {
+bool PosixDeleteFile(const char* path, const char* keepAs) {
   if (!path || !*path) return false;
   struct stat info;
   if (lstat(path, &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  if (keepAs) return PosixMoveFile(path, keepAs, 0);
   return unlink(path) == 0;
 }
 
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly) { g_namedTemporariesOnly = namedOnly; }
 
-bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
+bool PosixCopyFile(const char* from, const char* to, bool failIfExists, const char* keepAs,
+                   const char* temporaryAs) {
   if (!from || !*from || !to || !*to) return false;
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
@@ -363,10 +380,53 @@ bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
       return false;
     }
   }
-  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists);
+  bool ok =
+      CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keepAs, temporaryAs);
   free(resolved);
   close(source);
   return ok;
+}
+
+namespace {
+
+// Flushes the folder that holds `path` (its entries: names made, renamed or removed).
+bool FlushFolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  char* folder =
+      slash ? strndup(path, slash == path ? 1 : static_cast<size_t>(slash - path)) : strdup(".");
+  if (!folder) return false;
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  free(folder);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool PosixMoveFile(const char* from, const char* to, uint32_t flags) {
+  if (!from || !*from || !to || !*to || (flags & kMoveFileDelayUntilReboot)) return false;
+  bool moved;
+  if (flags & kMoveFileReplaceExisting) {
+    moved = rename(from, to) == 0;
+  } else {
+    moved = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0;
+    if (!moved && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without the flag: a link never replaces anything (files only).
+      struct stat info;
+      moved = lstat(from, &info) == 0 && !S_ISDIR(info.st_mode) && link(from, to) == 0;
+      if (moved && unlink(from) != 0) {
+        unlink(to);
+        moved = false;
+      }
+    }
+  }
+  if (moved && (flags & kMoveFileWriteThrough)) {
+    FlushFolderOf(to);
+    FlushFolderOf(from);
+  }
+  return moved;
 }
 
 bool PosixFindAnyMatch(const char* path) {

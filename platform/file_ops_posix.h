@@ -7,8 +7,8 @@
 namespace kestario {
 
 // Removes one file (unlink). A folder, a missing file, an empty or null name fails. No wildcard
-// is ever expanded.
-bool PosixDeleteFile(const char* path);
+// is ever expanded. With `keepAs`, the file is renamed there instead (never replacing a file).
+bool PosixDeleteFile(const char* path, const char* keepAs = nullptr);
 
 // Copies the regular file `from` onto `to`. Fails when the source is missing or not a regular
 // file, the destination is empty, ends in "/", is a folder, lies in a missing folder, exists while
@@ -24,8 +24,12 @@ bool PosixDeleteFile(const char* path);
 // modification time. A destination that is a symbolic link is written through (its target is
 // replaced, the link stays); a hard link is replaced under its name only. A writable destination
 // in a folder that refuses new files is written in place. Copying a file onto itself (same device
-// and inode) succeeds without touching it.
-bool PosixCopyFile(const char* from, const char* to, bool failIfExists);
+// and inode) succeeds without touching it. With `keepAs`, a replaced file is kept under that name
+// (a hard link made just before the rename, so it keeps everything the old file had); a
+// destination that would have to be written in place then fails. With `temporaryAs`, the
+// temporary file, whenever it has a name, has that one (so that a run killed meanwhile knows it).
+bool PosixCopyFile(const char* from, const char* to, bool failIfExists,
+                   const char* keepAs = nullptr, const char* temporaryAs = nullptr);
 // For tests: copy as on a file system without unnamed temporary files.
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 
@@ -34,6 +38,11 @@ void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 // starting with "." match too (so do the "." and ".." entries, as on Windows). A path without
 // wildcards exists when it names a file or a folder. Matching is case-sensitive.
 bool PosixFindAnyMatch(const char* path);
+
+// MoveFileExA: rename, without replacing an existing `to` unless kMoveFileReplaceExisting
+// (renameat2 with RENAME_NOREPLACE, or a link and an unlink where the file system lacks it);
+// kMoveFileWriteThrough flushes both folders afterwards. kMoveFileDelayUntilReboot fails.
+bool PosixMoveFile(const char* from, const char* to, uint32_t flags);
 
 // The local date of the file's modification time; false when it does not open for reading or is
 // a folder.

@@ -52,8 +52,25 @@ constexpr long kErrorMoreData = 234;
 
 // File attributes, with their Win32 values.
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeReadOnly = 0x01u;
+constexpr uint32_t kFileAttributeHidden = 0x02u;
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
 constexpr uint32_t kFileAttributeNormal = 0x80u;
+
+// MoveFileExA flags, with their Win32 values.
+constexpr uint32_t kMoveFileReplaceExisting = 0x1u;
+constexpr uint32_t kMoveFileDelayUntilReboot = 0x4u;
+constexpr uint32_t kMoveFileWriteThrough = 0x8u;
+
+// How a COPY that may keep the file it replaces, or meet a running program, ended
+// (CopyFileKeepingA).
+enum class CopyOutcome : uint8_t {
+  kFailed,     // nothing changed: the destination is as it was
+  kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
+  kSetAside,   // the destination was in use: it was renamed to the kept name, the new file is in
+               // place
+  kAtRestart,  // the destination is held: the staged copy replaces it at the next restart
+};
 
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
@@ -156,8 +173,43 @@ class System {
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
   virtual bool DeleteFileA(const char* path) = 0;
+  // DeleteFileA, but the file is renamed to `keptPath` (beside it, not existing yet) instead of
+  // removed: it fails exactly where DeleteFileA fails, and a link is moved, never its target.
+  virtual bool DeleteFileKeepingA(const char* path, const char* keptPath) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
+  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program
+  // (the copy through a temporary file, put in place with ReplaceFileA):
+  // - `keptPath` (or null): where a replaced file goes instead of away, a name beside it that does
+  //   not exist yet (ReplaceFileA's backup name; Linux: a hard link made just before the new file
+  //   takes the name). The kept file is the old one itself: its bytes, times, owner and access.
+  // - `stagedPath` (or null): the name of the new file whenever it has one before it is in place
+  //   (Linux: its temporary file's; Windows: the copy that waits for a restart, below).
+  // - `replaceInUse` (Windows): a destination that a running program holds (a sharing violation)
+  //   is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed file is
+  //   deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot
+  //   even be renamed is replaced at the next restart from the copy at `stagedPath` (MoveFileExA,
+  //   MOVEFILE_DELAY_UNTIL_REBOOT), when the run may: kAtRestart. Linux holds no such files.
+  virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
+                                       bool replaceInUse, const char* stagedPath) = 0;
+  // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
+  // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
+  // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the
+  // next restart instead (Linux: false).
+  virtual bool MoveFileExA(const char* from, const char* to, uint32_t flags) = 0;
+  // SetFileAttributesA. Linux keeps no attributes (a leading "." hides a file): true when the
+  // path names something, and nothing changes.
+  virtual bool SetFileAttributesA(const char* path, uint32_t attributes) = 0;
+  // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
+  // `path` names, links followed; false when it names nothing.
+  virtual bool GetFinalPathNameA(const char* path, TextString* finalPath) = 0;
+  // The folder of this account's rollback journals on this machine, whatever the script's folder:
+  // Windows "<ProgramData>\Kestario\Rollback\<the account's SID>" (SHGetFolderPathA with
+  // CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's folder). With
+  // `create` it is made when missing, for the account alone (and SYSTEM and Administrators, or
+  // root). False when it is missing (without `create`) or cannot be trusted: not a folder, a link,
+  // or owned by another account, who could have put a journal there.
+  virtual bool GetJournalFolder(TextString* folder, bool create) = 0;
   // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_READ |
   // FILE_SHARE_WRITE | FILE_SHARE_DELETE): whoever shares them too may read, write, delete or
   // replace the file meanwhile, and a deleted or replaced file stays open under the handle, apart

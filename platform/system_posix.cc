@@ -24,6 +24,9 @@
 #ifndef KESTARIO_REGISTRY_FILE
 #define KESTARIO_REGISTRY_FILE "/etc/kestario/registry.ini"
 #endif
+#ifndef KESTARIO_JOURNAL_BASE
+#define KESTARIO_JOURNAL_BASE "/var/tmp"
+#endif
 
 namespace kestario {
 
@@ -142,6 +145,7 @@ bool DetachChild(pid_t child) {
 
 PosixSystem::PosixSystem()
     : registryFile_(nullptr),
+      journalBase_(nullptr),
       openKeys_(nullptr),
       keySlots_(0),
       terminalIn_(STDIN_FILENO),
@@ -151,6 +155,7 @@ PosixSystem::~PosixSystem() {
   for (size_t i = 0; i < keySlots_; ++i) free(openKeys_[i]);
   free(openKeys_);
   free(registryFile_);
+  free(journalBase_);
 }
 
 void PosixSystem::SetRegistryFile(const char* path) {
@@ -368,8 +373,61 @@ size_t PosixSystem::OpenRegistryKeyCount() const {
 
 bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
 
+bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
+  return PosixDeleteFile(path, keptPath);
+}
+
 bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   return PosixCopyFile(from, to, failIfExists);
+}
+
+CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
+                                          bool /*replaceInUse*/, const char* stagedPath) {
+  // A rename replaces a file that a running program has open: nothing is ever held here. The
+  // staged name is the temporary file's whenever it has one.
+  return PosixCopyFile(from, to, false, keptPath, stagedPath) ? CopyOutcome::kCopied
+                                                              : CopyOutcome::kFailed;
+}
+
+bool PosixSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  return PosixMoveFile(from, to, flags);
+}
+
+bool PosixSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
+  struct stat info;
+  return path && *path && lstat(path, &info) == 0;
+}
+
+bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  if (!path || !*path) return false;
+  char* resolved = realpath(path, nullptr);
+  if (!resolved) return false;
+  bool ok = finalPath->SetText(resolved);
+  free(resolved);
+  return ok;
+}
+
+void PosixSystem::SetJournalBase(const char* folder) {
+  free(journalBase_);
+  journalBase_ = folder ? strdup(folder) : nullptr;
+}
+
+bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {
+  // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
+  // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
+  // nobody else can put or replace a journal in it; one made by anybody else is not used.
+  char path[4096];
+  int length = snprintf(path, sizeof path, "%s/kestario-rollback-%u",
+                        journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
+                        static_cast<unsigned>(geteuid()));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return false;
+  if (create && mkdir(path, 0700) != 0 && errno != EEXIST) return false;
+  struct stat info;
+  if (lstat(path, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0) {
+    return false;
+  }
+  return folder->SetText(path);
 }
 
 FileHandle PosixSystem::CreateFileA(const char* path, FileAccess access) {

@@ -1,6 +1,9 @@
 // The real system of the Windows build: every call forwards to the ANSI Win32 function it is
 // named after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,6 +33,100 @@ HKEY ToHkey(RegistryHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
+// The path of the file that `handle` names, links followed; null when it cannot be had.
+char* FinalPath(HANDLE handle) {
+  DWORD size = ::GetFinalPathNameByHandleA(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (size == 0) return nullptr;
+  char* path = static_cast<char*>(malloc(size + 1));
+  if (!path) return nullptr;
+  DWORD length = ::GetFinalPathNameByHandleA(handle, path, size + 1, FILE_NAME_NORMALIZED);
+  if (length == 0 || length > size) {
+    free(path);
+    return nullptr;
+  }
+  if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
+  return path;
+}
+
+// Whether `owner` is an account that this process trusts with its journals: itself (its user or
+// the default owner of what it creates), SYSTEM or the Administrators.
+bool IsTrustedOwner(PSID owner, PSID user, PSID defaultOwner) {
+  return owner && ::IsValidSid(owner) &&
+         ((user && ::EqualSid(owner, user)) || (defaultOwner && ::EqualSid(owner, defaultOwner)) ||
+          ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+          ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+}
+
+// A token's TOKEN_USER or TOKEN_OWNER record in `buffer`; false when it does not fit.
+bool TokenRecord(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
+  DWORD needed = 0;
+  return ::GetTokenInformation(token, kind, buffer, size, &needed) != FALSE;
+}
+
+// "<ProgramData>\Kestario\Rollback\<SID>": the folder of this account's journals. Made for the
+// account, SYSTEM and the Administrators alone (a protected access list), so that no other user
+// can put a journal in it; one that somebody else made (its owner) is not used.
+bool JournalFolder(TextString* folder, bool create) {
+  // ProgramData, the known folder (CSIDL_COMMON_APPDATA): from shell32, loaded from System32
+  // only, and only by the runs that keep journals.
+  constexpr int kCommonAppData = 0x0023;
+  using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  HMODULE shell = ::LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!shell) return false;
+  FolderPath folderPath = reinterpret_cast<FolderPath>(
+      reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetFolderPathA")));
+  char base[MAX_PATH];
+  bool found = folderPath && SUCCEEDED(folderPath(nullptr, kCommonAppData, nullptr, 0, base));
+  ::FreeLibrary(shell);
+  HANDLE token = nullptr;
+  if (!found || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(8) char userRecord[512];
+  alignas(8) char ownerRecord[512];
+  bool known = TokenRecord(token, TokenUser, userRecord, sizeof userRecord) &&
+               TokenRecord(token, TokenOwner, ownerRecord, sizeof ownerRecord);
+  ::CloseHandle(token);
+  if (!known) return false;
+  PSID user = reinterpret_cast<TOKEN_USER*>(userRecord)->User.Sid;
+  PSID defaultOwner = reinterpret_cast<TOKEN_OWNER*>(ownerRecord)->Owner;
+  char* sid = nullptr;
+  if (!::ConvertSidToStringSidA(user, &sid)) return false;
+  TextString path;
+  bool ok = path.SetText(base) && path.AppendText("\\Kestario");
+  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  ok = ok && path.AppendText("\\Rollback");
+  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  ok = ok && path.AppendText("\\") && path.AppendText(sid);
+  if (ok && create) {
+    TextString access;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (access.SetText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") &&
+        access.AppendText(sid) && access.AppendText(")") &&
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            access.GetConstText(), SDDL_REVISION_1, &descriptor, nullptr)) {
+      SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+      ::CreateDirectoryA(path.GetConstText(), &attributes);
+      ::LocalFree(descriptor);
+    }
+  }
+  ::LocalFree(sid);
+  if (!ok) return false;
+  DWORD attributes = ::GetFileAttributesA(path.GetConstText());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
+  if (::GetNamedSecurityInfoA(path.GetConstText(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr,
+                              &ownerDescriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool trusted = IsTrustedOwner(owner, user, defaultOwner);
+  ::LocalFree(ownerDescriptor);
+  return trusted && folder->SetText(path.GetConstText());
+}
+
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
 // folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
 // the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
@@ -38,35 +135,51 @@ HKEY ToHkey(RegistryHandle handle) {
 // appeared meanwhile is never overwritten). Whatever fails, the destination is the old file or
 // the whole new one. The temporary file is marked for deletion while it is written, so that it
 // goes even when the process is ended half-way.
+//
+// Asked to keep the replaced file (`kept`), ReplaceFileA renames it there (its backup name). Asked
+// to replace a file in use, a destination that a running program holds (a sharing violation) is
+// renamed to `kept` and the new file takes its name; when even the rename is refused (the file is
+// held without FILE_SHARE_DELETE), the new file is left at `staged` and put in place at the next
+// restart (MOVEFILE_DELAY_UNTIL_REBOOT, which only administrators may ask for).
 class AtomicCopy {
  public:
-  static bool Run(const char* from, const char* to, bool failIfExists) {
+  struct Extras {
+    const char* kept = nullptr;
+    bool replaceInUse = false;
+    const char* staged = nullptr;
+  };
+
+  static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
+                         const Extras& extras) {
     HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                   FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return false;
-    AtomicCopy copy(from, source);
-    bool ok = copy.CopyTo(to, failIfExists);
+    if (source == INVALID_HANDLE_VALUE) return CopyOutcome::kFailed;
+    AtomicCopy copy(from, source, extras);
+    CopyOutcome outcome = copy.CopyTo(to, failIfExists);
     ::CloseHandle(source);
-    return ok;
+    return outcome;
   }
 
  private:
-  AtomicCopy(const char* from, HANDLE source) : from_(from), source_(source) {}
+  AtomicCopy(const char* from, HANDLE source, const Extras& extras)
+      : from_(from), source_(source), extras_(extras) {}
 
   static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   }
 
-  bool CopyTo(const char* to, bool failIfExists) {
+  CopyOutcome CopyTo(const char* to, bool failIfExists) {
+    constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     if (!::GetFileInformationByHandle(source_, &sourceInfo_) ||
         (sourceInfo_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return false;
+      return kFailed;
     }
     DWORD attributes = ::GetFileAttributesA(to);
     bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return kFailed;
     char* resolved = nullptr;
+    bool inUse = false;
     if (replacing) {
       // The destination as it stands: the same file as the source (another spelling, a link)
       // is left alone; a symbolic link is written through to the file it names (its final
@@ -74,12 +187,12 @@ class AtomicCopy {
       HANDLE probe = ::CreateFileA(to, FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) return false;
+      if (probe == INVALID_HANDLE_VALUE) return kFailed;
       BY_HANDLE_FILE_INFORMATION targetInfo;
       bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
       if (known && SameFile(sourceInfo_, targetInfo)) {
         ::CloseHandle(probe);
-        return !failIfExists;
+        return failIfExists ? kFailed : CopyOutcome::kCopied;
       }
       if (known) resolved = FinalPath(probe);
       ::CloseHandle(probe);
@@ -87,37 +200,28 @@ class AtomicCopy {
           (targetInfo.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
           (!resolved && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         free(resolved);
-        return false;
+        return kFailed;
       }
       if (resolved) to = resolved;
-      // Writable, and held by nobody without sharing: the failures CopyFileA has.
+      // Writable, and held by nobody without sharing: the failures CopyFileA has. A file that a
+      // running program holds may be replaced when the COPY asks for it.
       HANDLE writable =
           ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (writable == INVALID_HANDLE_VALUE) {
-        free(resolved);
-        return false;
+        inUse = extras_.replaceInUse && extras_.kept && extras_.staged &&
+                ::GetLastError() == ERROR_SHARING_VIOLATION;
+        if (!inUse) {
+          free(resolved);
+          return kFailed;
+        }
+      } else {
+        ::CloseHandle(writable);
       }
-      ::CloseHandle(writable);
     }
-    bool ok = CopyThroughTemporary(to, replacing);
+    CopyOutcome outcome = CopyThroughTemporary(to, replacing, inUse);
     free(resolved);
-    return ok;
-  }
-
-  // The path of the file that `handle` names, links followed; null when it cannot be had.
-  static char* FinalPath(HANDLE handle) {
-    DWORD size = ::GetFinalPathNameByHandleA(handle, nullptr, 0, FILE_NAME_NORMALIZED);
-    if (size == 0) return nullptr;
-    char* path = static_cast<char*>(malloc(size + 1));
-    if (!path) return nullptr;
-    DWORD length = ::GetFinalPathNameByHandleA(handle, path, size + 1, FILE_NAME_NORMALIZED);
-    if (length == 0 || length > size) {
-      free(path);
-      return nullptr;
-    }
-    if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
-    return path;
+    return outcome;
   }
 
   // "<folder>\.<name>.XXXXXX" for `to`, the X's to be filled in; null when `to` ends in a
@@ -159,9 +263,10 @@ class AtomicCopy {
                                         sizeof disposition) != FALSE;
   }
 
-  bool CopyThroughTemporary(const char* to, bool replacing) {
+  CopyOutcome CopyThroughTemporary(const char* to, bool replacing, bool inUse) {
+    constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     char* temporary = TemporaryTemplate(to);
-    if (!temporary) return false;
+    if (!temporary) return kFailed;
     HANDLE target = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
@@ -175,32 +280,76 @@ class AtomicCopy {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
-      return replacing && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
+      // Not when the old file is to be kept: writing in place would lose it.
+      bool inPlace = replacing && !inUse && !extras_.kept && error == ERROR_ACCESS_DENIED &&
+                     ::CopyFileA(from_, to, FALSE);
+      return inPlace ? CopyOutcome::kCopied : kFailed;
     }
     bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
               ::SetFileTime(target, nullptr, nullptr, &sourceInfo_.ftLastWriteTime) &&
               ::FlushFileBuffers(target) && MarkForDeletion(target, false);
     ::CloseHandle(target);
-    if (ok) {
-      if (replacing) {
-        ok = ::ReplaceFileA(to, temporary, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                            nullptr) != FALSE;
-        if (!ok && ::GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
-          // The old file is gone and the new one still has its temporary name: put it in place.
-          ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        }
-      } else {
-        ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
+    CopyOutcome outcome = ok ? CopyOutcome::kCopied : kFailed;
+    if (ok && replacing && !inUse) {
+      ok = ::ReplaceFileA(to, temporary, extras_.kept, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                          nullptr) != FALSE;
+      DWORD replaceError = ok ? 0 : ::GetLastError();
+      if (replaceError ==
+          (extras_.kept ? ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 : ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
+        // The old file is gone (to its backup name, when one was given) and the new one still
+        // has its temporary name: put it in place.
+        ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+      } else if (!ok && extras_.replaceInUse && extras_.kept && extras_.staged &&
+                 (replaceError == ERROR_SHARING_VIOLATION ||
+                  replaceError == ERROR_UNABLE_TO_REMOVE_REPLACED)) {
+        inUse = true;  // a running program took the file meanwhile
       }
-      // The new file carries the source's attributes, as CopyFileA gives them.
-      DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-      DWORD wanted = sourceInfo_.dwFileAttributes & kept;
-      if (ok && !::SetFileAttributesA(to, wanted ? wanted : FILE_ATTRIBUTE_NORMAL)) ok = false;
+    } else if (ok && !replacing) {
+      ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
     }
-    if (!ok) ::DeleteFileA(temporary);  // gone already when marked; a name left after a failed move
+    if (ok && inUse) outcome = ReplaceInUse(to, temporary);
+    // The new file carries the source's attributes, as CopyFileA gives them.
+    if (ok && outcome != CopyOutcome::kAtRestart && !::SetFileAttributesA(to, NewAttributes())) {
+      ok = false;
+    }
+    if (!ok) outcome = kFailed;
+    // Gone already when marked; a name left after a failed move or a replacement in use.
+    if (outcome != CopyOutcome::kAtRestart) ::DeleteFileA(temporary);
     free(temporary);
-    return ok;
+    return outcome;
+  }
+
+  DWORD NewAttributes() const {
+    DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    DWORD wanted = sourceInfo_.dwFileAttributes & kept;
+    return wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+  }
+
+  // The complete new file `temporary` for a destination that a running program holds. The
+  // program keeps its open file under the kept name, and the new one takes the destination's;
+  // the old one goes at the next restart. A file held without leave to rename it is replaced at
+  // the next restart from the staged copy instead, when the run may ask for that.
+  CopyOutcome ReplaceInUse(const char* to, const char* temporary) {
+    if (::MoveFileExA(to, extras_.kept, 0)) {
+      if (!::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH)) {
+        ::MoveFileExA(extras_.kept, to, 0);
+        return CopyOutcome::kFailed;
+      }
+      ::MoveFileExA(extras_.kept, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      return CopyOutcome::kSetAside;
+    }
+    if (!::MoveFileExA(temporary, extras_.staged, MOVEFILE_WRITE_THROUGH) ||
+        !::SetFileAttributesA(extras_.staged, NewAttributes())) {
+      ::DeleteFileA(extras_.staged);
+      return CopyOutcome::kFailed;
+    }
+    if (!::MoveFileExA(extras_.staged, to,
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+      ::DeleteFileA(extras_.staged);
+      return CopyOutcome::kFailed;
+    }
+    return CopyOutcome::kAtRestart;
   }
 
   bool CopyData(HANDLE target) {
@@ -240,6 +389,7 @@ class AtomicCopy {
 
   const char* from_;
   HANDLE source_;
+  Extras extras_;
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
@@ -397,8 +547,52 @@ class Win32System final : public System {
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
+  bool DeleteFileKeepingA(const char* path, const char* keptPath) override {
+    // What DeleteFileA refuses: a folder (a link to one too) and a read-only file. A file held
+    // without FILE_SHARE_DELETE refuses the rename as it refuses the deletion.
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+      return false;
+    }
+    return ::MoveFileExA(path, keptPath, 0) != FALSE;
+  }
+
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
-    return AtomicCopy::Run(from, to, failIfExists);
+    return AtomicCopy::Run(from, to, failIfExists, AtomicCopy::Extras()) != CopyOutcome::kFailed;
+  }
+
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
+                               bool replaceInUse, const char* stagedPath) override {
+    AtomicCopy::Extras extras;
+    extras.kept = keptPath;
+    extras.replaceInUse = replaceInUse;
+    extras.staged = stagedPath;
+    return AtomicCopy::Run(from, to, false, extras);
+  }
+
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
+    return ::MoveFileExA(from, to, flags) != FALSE;
+  }
+
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override {
+    return ::SetFileAttributesA(path, attributes) != FALSE;
+  }
+
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override {
+    HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char* resolved = FinalPath(file);
+    ::CloseHandle(file);
+    bool ok = resolved && finalPath->SetText(resolved);
+    free(resolved);
+    return ok;
+  }
+
+  bool GetJournalFolder(TextString* folder, bool create) override {
+    return JournalFolder(folder, create);
   }
 
   FileHandle CreateFileA(const char* path, FileAccess access) override {

@@ -1,5 +1,7 @@
 #include "support/fake_system.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -151,6 +153,39 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
 bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
   appends.push_back({path, std::string(bytes, length)});
   return appendWorks && RealSystem().AppendFileA(path, bytes, length);
+}
+
+bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
+  ++deletes;
+  return RealSystem().DeleteFileKeepingA(path, keptPath);
+}
+
+CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
+                                         bool replaceInUse, const char* stagedPath) {
+  ++copies;
+  return RealSystem().CopyFileKeepingA(from, to, keptPath, replaceInUse, stagedPath);
+}
+
+bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  ++moves;
+  if (moveFails && moveFails(from, to != nullptr ? to : "")) return false;
+  return RealSystem().MoveFileExA(from, to, flags);
+}
+
+bool FakeSystem::SetFileAttributesA(const char* path, uint32_t attributes) {
+  return RealSystem().SetFileAttributesA(path, attributes);
+}
+
+bool FakeSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  return RealSystem().GetFinalPathNameA(path, finalPath);
+}
+
+bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
+  if (journalFolder.empty()) return false;
+  if (create) mkdir(journalFolder.c_str(), 0700);
+  struct stat info;
+  return stat(journalFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         folder->SetText(journalFolder.c_str());
 }
 
 FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {

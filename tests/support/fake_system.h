@@ -66,6 +66,12 @@ class FakeSystem : public System {
   };
   std::vector<Write> writes;
   bool writeWorks = true;
+  // The folder GetJournalFolder gives (made when asked to); "" for none: the account has no folder
+  // it could trust.
+  std::string journalFolder;
+  // Whether MoveFileExA(from, to) fails (as for a file that is locked meanwhile); null: none does.
+  std::function<bool(const std::string& from, const std::string& to)> moveFails;
+  int moves = 0;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -90,7 +96,14 @@ class FakeSystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
+  bool DeleteFileKeepingA(const char* path, const char* keptPath) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
+                               bool replaceInUse, const char* stagedPath) override;
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
                 uint32_t* done) override;

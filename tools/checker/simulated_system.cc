@@ -366,6 +366,20 @@ std::string Joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// The stand-in folder of a rollback run's journal.
+constexpr const char* kJournalStandIn = "(journal)";
+
+bool IsJournal(const char* path) {
+  return std::strncmp(path, kJournalStandIn, std::strlen(kJournalStandIn)) == 0;
+}
+
+// Whether `path` names one of the files a rollback run keeps beside the ones it changes.
+bool IsBookkeeping(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  return name.compare(0, 10, ".kestario-") == 0;
+}
+
 }  // namespace
 
 SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
@@ -565,15 +579,17 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
     problem = DeleteProblem(text);
   }
   bool uncertain = !text.empty() && IsUncertain(text);
+  // What a rollback run kept goes without a word: its events said what it keeps.
+  bool quiet = IsBookkeeping(text);
   if (!problem.empty()) {
-    Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
+    if (!quiet) Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
     return false;
   }
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
   overlay_[PathKey(text)] = deleted;
-  Event("delete", "delete " + text, true, uncertain);
+  if (!quiet) Event("delete", "delete " + text, true, uncertain);
   return true;
 }
 
@@ -682,6 +698,77 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
+void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
+  const Entry* source = Find(from);
+  Entry moved;
+  moved.present = true;
+  moved.content = source != nullptr ? source->content : FullPath(from);
+  const Entry* target = Find(to);
+  moved.shown = target != nullptr ? target->shown : to;
+  moved.existedBefore = target != nullptr ? target->existedBefore : IsNonFolder(to.c_str());
+  Entry gone;
+  gone.shown = source != nullptr ? source->shown : from;
+  gone.existedBefore = source != nullptr ? source->existedBefore : true;
+  overlay_[PathKey(to)] = moved;
+  overlay_[PathKey(from)] = gone;
+}
+
+bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
+  std::string kept = keptPath != nullptr ? keptPath : "";
+  if (path == nullptr || kept.empty() || IsNonFolder(keptPath)) return DeleteFileA(nullptr);
+  const Entry* entry = Find(path);
+  std::string content = entry != nullptr ? entry->content : FullPath(path);
+  if (!DeleteFileA(path)) return false;
+  Entry keeping;
+  keeping.present = true;
+  keeping.content = content;
+  keeping.shown = kept;
+  overlay_[PathKey(kept)] = keeping;
+  Event("delete", std::string("keep ") + path + " as " + kept, true, IsUncertain(path));
+  return true;
+}
+
+CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
+                                              const char* keptPath, bool /*replaceInUse*/,
+                                              const char* /*stagedPath*/) {
+  std::string target = to != nullptr ? to : "";
+  const Entry* entry = target.empty() ? nullptr : Find(target);
+  bool replacing = !target.empty() && IsNonFolder(to);
+  std::string content = entry != nullptr ? entry->content : FullPath(target);
+  if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
+  if (replacing && keptPath != nullptr && !SameFile(from != nullptr ? from : "", target)) {
+    Entry keeping;
+    keeping.present = true;
+    keeping.content = content;
+    keeping.shown = keptPath;
+    overlay_[PathKey(keptPath)] = keeping;
+    Event("copy", "keep the old " + target + " as " + keptPath, true, IsUncertain(target));
+  }
+  return CopyOutcome::kCopied;
+}
+
+bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  if (from == nullptr || to == nullptr || (flags & kMoveFileDelayUntilReboot) != 0 ||
+      !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
+    return false;
+  }
+  Rename(from, to);
+  if (IsBookkeeping(from)) {
+    Event("undo", std::string("put back ") + to + " (from " + from + ")", true, IsUncertain(to));
+  } else {
+    Event("move", std::string("move ") + from + " -> " + to, true, IsUncertain(from));
+  }
+  return true;
+}
+
+bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
+  return path != nullptr && IsNonFolder(path);
+}
+
+bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
+  return folder->SetText(kJournalStandIn);
+}
+
 bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint32_t /*length*/) {
   if (path == nullptr || *path == '\0') return false;
   std::string key = PathKey(path);
@@ -699,6 +786,14 @@ bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint3
 }
 
 FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
+  if (path != nullptr && IsJournal(path)) {
+    Written journal;  // in memory only, and no change of the file system
+    journal.shown = path;
+    journal.identity = FileIdentity{~uint64_t{0}, nextWritten_};
+    FileHandle handle = nextWritten_++;
+    written_[handle] = journal;
+    return handle;
+  }
   if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
     return ForwardingSystem::CreateFileA(path, access);
   }
