@@ -493,7 +493,11 @@ bool PutBack(const TextString& kept, const char* target, bool hiddenByRun, uint3
       system.SetFileAttributesA(kept.GetConstText(), plain != 0 ? plain : kFileAttributeNormal);
     }
   }
-  return system.MoveFileExA(kept.GetConstText(), target, flags | kMoveFileWriteThrough);
+  if (!system.MoveFileExA(kept.GetConstText(), target, flags | kMoveFileWriteThrough)) return false;
+  // Two names of one file (a run killed between keeping the old file and replacing it): the
+  // rename leaves both, and the kept name goes.
+  if (Exists(kept.GetConstText())) system.DeleteFileA(kept.GetConstText());
+  return true;
 }
 
 // Undoes one change, if it was made; logs it. On failure `failedPath` and `keptPath` name it.
