@@ -48,24 +48,25 @@ bool ReadUpdaterSection() {
 
 namespace {
 
-// The run log's last line: how the run ended (`stoppedBy`: the message that stopped it, 0 none),
-// and in a rollback run that stopped, how many of its changes were undone.
-void LogEnd(bool finished, int stoppedBy, int32_t undone, int32_t notUndone) {
+// The run log's last line: how the run ended, and in a rollback run that stopped, how many of its
+// changes were undone.
+void LogEnd(const RunEnd& end) {
   if (!IsRunLogOn()) return;
   LogLine line;
   line.Add("end: ");
-  if (finished) {
+  if (end.finished) {
     line.Add("finished");
   } else if (StoppedByAnswer() != nullptr) {
     line.Add("stopped by the answer to ").Add(StoppedByAnswer());
-  } else if (stoppedBy != 0) {
-    line.Add("stopped by message ").Number(stoppedBy);
+  } else if (end.stoppedBy != 0) {
+    line.Add("stopped by message ").Number(end.stoppedBy);
   } else {
     line.Add("stopped");
   }
-  if (!finished && IsRollbackOn()) {
-    line.Add("; ").Number(undone).Add(undone == 1 ? " change" : " changes").Add(" rolled back");
-    if (notUndone != 0) line.Add(", ").Number(notUndone).Add(" could not be");
+  if (!end.finished && IsRollbackOn()) {
+    line.Add("; ").Number(end.undone).Add(end.undone == 1 ? " change" : " changes");
+    line.Add(" rolled back");
+    if (end.notUndone != 0) line.Add(", ").Number(end.notUndone).Add(" could not be");
   }
   line.Write();
 }
@@ -79,16 +80,17 @@ bool RunUpdater() {
   return true;
 }
 
+RunEnd RunWithRollback() {
+  RunEnd end;
+  end.finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
+  end.stoppedBy = LastReportedMessage();  // before an undo that fails shows its own
+  end.undone = EndRollback(end.finished, &end.notUndone);
+  return end;
+}
+
 int UpdaterMain(const char* commandLine) {
   ForgetStoppingAnswer();
-  if (StartUp(commandLine)) {
-    // A rollback run first undoes what an earlier run of the script left unfinished.
-    bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
-    int stoppedBy = LastReportedMessage();
-    int32_t notUndone = 0;
-    int32_t undone = EndRollback(finished, &notUndone);
-    LogEnd(finished, stoppedBy, undone, notUndone);
-  }
+  if (StartUp(commandLine)) LogEnd(RunWithRollback());
   StopRunLog();
   FreeAllLists();
   return 0;

@@ -796,10 +796,10 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   bool rollback = g_rollback.on;
   if (rollback && record.firstChange == 0) return CopyOutcome::kFailed;  // not recorded
   if (!rollback && !g_rollback.opened) {
-    // A run without rollback sets in-use files aside: it removes those of earlier runs that are
-    // free now, and records its own.
-    if (g_rollback.runId.GetLength() == 0) MakeRunId(&g_rollback.runId);
-    if (OpenJournal(true, false)) {
+    // A run without rollback may set files in use aside: first those that earlier runs set aside
+    // and that are free now go.
+    MakeRunId(&g_rollback.runId);
+    if (OpenJournal(false, false)) {
       Journal previous;
       ReadJournal(&previous);
       ByteBuffer waiting;
@@ -823,9 +823,11 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
     if (marker == kNoFile) return CopyOutcome::kFailed;
     system.CloseHandle(marker);
   }
-  CopyOutcome outcome =
-      system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(), keptName.GetConstText(),
-                              record.replaceInUse, staged.GetConstText());
+  uint32_t flags =
+      (rollback ? kCopyKeepReplaced : 0u) | (record.replaceInUse ? kCopyReplaceInUse : 0u);
+  CopyOutcome outcome = system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(),
+                                                keptName.GetConstText(), flags,
+                                                staged.GetConstText());
   if (outcome == CopyOutcome::kFailed) {
     if (made.GetLength() != 0) system.DeleteFileA(made.GetConstText());
     return outcome;
@@ -835,17 +837,15 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
     kept->Assign(staged);
     return outcome;
   }
-  bool keptOld = exists && Exists(keptName.GetConstText());
-  if (keptOld && !hidden) system.SetFileAttributesA(keptName.GetConstText(), Hidden(attributes));
-  if (!rollback) {
-    // Without rollback only a file in use is kept: it goes when it is free.
-    if (outcome == CopyOutcome::kCopied) {
-      if (keptOld) system.DeleteFileA(keptName.GetConstText());
-      return outcome;
-    }
-    if (g_rollback.file != kNoFile) AppendLeftover(keptName);
+  bool keptOld = exists && (outcome == CopyOutcome::kSetAside || rollback) &&
+                 Exists(keptName.GetConstText());
+  if (!keptOld) return outcome;
+  if (!hidden) system.SetFileAttributesA(keptName.GetConstText(), Hidden(attributes));
+  kept->Assign(keptName);
+  // Without rollback a file set aside goes when it is free: the journal remembers it.
+  if (!rollback && (g_rollback.file != kNoFile || OpenJournal(true, false))) {
+    AppendLeftover(keptName);
   }
-  if (keptOld) kept->Assign(keptName);
   return outcome;
 }
 

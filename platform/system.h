@@ -62,6 +62,10 @@ constexpr uint32_t kMoveFileReplaceExisting = 0x1u;
 constexpr uint32_t kMoveFileDelayUntilReboot = 0x4u;
 constexpr uint32_t kMoveFileWriteThrough = 0x8u;
 
+// CopyFileKeepingA flags.
+constexpr uint32_t kCopyKeepReplaced = 0x1u;  // a replaced file is kept, not dropped
+constexpr uint32_t kCopyReplaceInUse = 0x2u;  // a file that a running program holds is replaced
+
 // How a COPY that may keep the file it replaces, or meet a running program, ended
 // (CopyFileKeepingA).
 enum class CopyOutcome : uint8_t {
@@ -180,18 +184,19 @@ class System {
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
   // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program
   // (the copy through a temporary file, put in place with ReplaceFileA):
-  // - `keptPath` (or null): where a replaced file goes instead of away, a name beside it that does
-  //   not exist yet (ReplaceFileA's backup name; Linux: a hard link made just before the new file
-  //   takes the name). The kept file is the old one itself: its bytes, times, owner and access.
-  // - `stagedPath` (or null): the name of the new file whenever it has one before it is in place
-  //   (Linux: its temporary file's; Windows: the copy that waits for a restart, below).
-  // - `replaceInUse` (Windows): a destination that a running program holds (a sharing violation)
-  //   is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed file is
-  //   deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot
-  //   even be renamed is replaced at the next restart from the copy at `stagedPath` (MoveFileExA,
-  //   MOVEFILE_DELAY_UNTIL_REBOOT), when the run may: kAtRestart. Linux holds no such files.
+  // - kCopyKeepReplaced: a replaced file is not dropped but goes to `keptPath`, a name beside it
+  //   that does not exist yet (ReplaceFileA's backup name; Linux: a hard link made just before
+  //   the new file takes the name): the old file itself, its bytes, times, owner and access. The
+  //   new file then has `stagedPath` as its name whenever it has one before it is in place (Linux:
+  //   the temporary file's). A destination that could only be written in place fails.
+  // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
+  //   violation) is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed
+  //   file is deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that
+  //   cannot even be renamed is replaced at the next restart from a copy at `stagedPath`
+  //   (MoveFileExA, MOVEFILE_DELAY_UNTIL_REBOOT), when the run may: kAtRestart. Linux holds no
+  //   such files: without kCopyKeepReplaced this is CopyFileA.
   virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                       bool replaceInUse, const char* stagedPath) = 0;
+                                       uint32_t flags, const char* stagedPath) = 0;
   // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
   // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
   // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the

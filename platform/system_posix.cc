@@ -382,11 +382,12 @@ bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists)
 }
 
 CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                          bool /*replaceInUse*/, const char* stagedPath) {
-  // A rename replaces a file that a running program has open: nothing is ever held here. The
-  // staged name is the temporary file's whenever it has one.
-  return PosixCopyFile(from, to, false, keptPath, stagedPath) ? CopyOutcome::kCopied
-                                                              : CopyOutcome::kFailed;
+                                          uint32_t flags, const char* stagedPath) {
+  // A rename replaces a file that a running program has open: nothing is ever held here.
+  bool keep = (flags & kCopyKeepReplaced) != 0;
+  return PosixCopyFile(from, to, false, keep ? keptPath : nullptr, keep ? stagedPath : nullptr)
+             ? CopyOutcome::kCopied
+             : CopyOutcome::kFailed;
 }
 
 bool PosixSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

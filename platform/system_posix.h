@@ -69,7 +69,7 @@ class PosixSystem : public System {
   bool DeleteFileKeepingA(const char* path, const char* keptPath) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override;
+                               uint32_t flags, const char* stagedPath) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;

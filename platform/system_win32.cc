@@ -563,7 +563,7 @@ class Win32System final : public System {
   }
 
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override {
+                               uint32_t flags, const char* stagedPath) override {
     AtomicCopy::Extras extras;
     extras.kept = keptPath;
     extras.replaceInUse = replaceInUse;

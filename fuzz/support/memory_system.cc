@@ -281,7 +281,7 @@ bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
 }
 
 CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                           bool /*replaceInUse*/, const char* /*stagedPath*/) {
+                                           uint32_t flags, const char* /*stagedPath*/) {
   AfterError("CopyFileKeepingA");
   if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
     return CopyOutcome::kFailed;
@@ -291,7 +291,7 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
   if (target == from) return CopyOutcome::kCopied;
   const bool replacing = files.count(target) != 0;
   if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
-  if (replacing && keptPath != nullptr) {
+  if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0) {
     if (files.count(keptPath) != 0 || folders.count(keptPath) != 0) return CopyOutcome::kFailed;
     Touch(keptPath);
     Rename(target, keptPath);

@@ -85,7 +85,7 @@ class MemorySystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override;
+                               uint32_t flags, const char* stagedPath) override;
   // A rename of a file (no folders); nothing waits for a restart.
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;

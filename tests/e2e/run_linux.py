@@ -5,7 +5,8 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
+beside itself and keep its rollback journals there, used for scenarios with a registry section or
+a script that may keep a journal. A scenario whose "requires" cannot be
 met here (such as "nonroot" when running as root) is skipped. The "limits" of a scenario are set
 on the program's process only. Prints "N passed, N failed".
 """
@@ -57,7 +58,8 @@ def run(scenario, program, registry_program):
         subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
         registry_file = sc.lay_out(scenario, folder, subst)
         exe = os.path.join(folder, "updater.run")
-        shutil.copy2(registry_program if registry_file else program, exe)
+        own = registry_file or scenario.keeps_journal()
+        shutil.copy2(registry_program if own else program, exe)
         answers = "".join(a + "\n" for a in scenario.answers(subst))
         limits = scenario.limits()
 

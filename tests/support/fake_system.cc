@@ -67,6 +67,7 @@ int FakeSystem::LoadStringA(unsigned id, char* buffer, int size) {
 
 int FakeSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
   boxes.push_back({caption, text, style});
+  if (onBox) onBox();
   if (!answers.empty()) {
     int answer = answers.front();
     answers.pop_front();
@@ -161,9 +162,9 @@ bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
 }
 
 CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                         bool replaceInUse, const char* stagedPath) {
+                                         uint32_t flags, const char* stagedPath) {
   ++copies;
-  return RealSystem().CopyFileKeepingA(from, to, keptPath, replaceInUse, stagedPath);
+  return RealSystem().CopyFileKeepingA(from, to, keptPath, flags, stagedPath);
 }
 
 bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

@@ -42,6 +42,8 @@ class FakeSystem : public System {
   int profileFlushes = 0;
   // Called at every RegOpenKeyExA, before it looks the key up (lets a test act mid-expansion).
   std::function<void()> onRegistryOpen;
+  // Called at every MessageBoxA before it is answered (lets a test act while a box is open).
+  std::function<void()> onBox;
   // Whether boxes can be seen; each question about it is counted.
   bool windowStationVisible = true;
   int stationQueries = 0;
@@ -99,7 +101,7 @@ class FakeSystem : public System {
   bool DeleteFileKeepingA(const char* path, const char* keptPath) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override;
+                               uint32_t flags, const char* stagedPath) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;

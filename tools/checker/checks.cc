@@ -37,6 +37,7 @@ constexpr const char* kRefusedValue =
 void Analyzer::Run() {
   CheckUpdater();
   CheckLog();
+  CheckRollback();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();

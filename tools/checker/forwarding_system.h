@@ -61,8 +61,8 @@ class ForwardingSystem : public System {
     return base_->CopyFileA(from, to, failIfExists);
   }
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override {
-    return base_->CopyFileKeepingA(from, to, keptPath, replaceInUse, stagedPath);
+                               uint32_t flags, const char* stagedPath) override {
+    return base_->CopyFileKeepingA(from, to, keptPath, flags, stagedPath);
   }
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
     return base_->MoveFileExA(from, to, flags);
@@ -144,7 +144,7 @@ class ReadOnlySystem : public ForwardingSystem {
   }
   bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptPath*/) override { return false; }
   CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptPath*/,
-                               bool /*replaceInUse*/, const char* /*stagedPath*/) override {
+                               uint32_t /*flags*/, const char* /*stagedPath*/) override {
     return CopyOutcome::kFailed;
   }
   bool MoveFileExA(const char* /*from*/, const char* /*to*/, uint32_t /*flags*/) override {

@@ -589,7 +589,11 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
   overlay_[PathKey(text)] = deleted;
-  if (!quiet) Event("delete", "delete " + text, true, uncertain);
+  if (!quiet && recorder_->CurrentMode().empty() && !deleted.existedBefore) {
+    undone_.push_back("remove " + text + ", which the run made");  // a stopped rollback run
+  } else if (!quiet) {
+    Event("delete", "delete " + text, true, uncertain);
+  }
   return true;
 }
 
@@ -729,14 +733,15 @@ bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptPath)
 }
 
 CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
-                                              const char* keptPath, bool /*replaceInUse*/,
+                                              const char* keptPath, uint32_t flags,
                                               const char* /*stagedPath*/) {
   std::string target = to != nullptr ? to : "";
   const Entry* entry = target.empty() ? nullptr : Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
   if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
-  if (replacing && keptPath != nullptr && !SameFile(from != nullptr ? from : "", target)) {
+  if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0 &&
+      !SameFile(from != nullptr ? from : "", target)) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
@@ -754,7 +759,7 @@ bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t fla
   }
   Rename(from, to);
   if (IsBookkeeping(from)) {
-    Event("undo", std::string("put back ") + to + " (from " + from + ")", true, IsUncertain(to));
+    undone_.push_back(std::string("put back ") + to);
   } else {
     Event("move", std::string("move ") + from + " -> " + to, true, IsUncertain(from));
   }
@@ -937,6 +942,8 @@ void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
 void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
   for (const auto& entry : overlay_) {
     const Entry& file = entry.second;
+    // A file that a stopped rollback run put back is the file it was.
+    if (file.present && file.existedBefore && PathKey(file.content) == entry.first) continue;
     if (file.present) {
       (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
     } else if (file.existedBefore) {
@@ -948,6 +955,7 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
     (entry.second.second ? report->replaced : report->created).push_back(entry.second.first);
   }
   report->launched = launched_;
+  report->undone = undone_;
 }
 
 }  // namespace checker

@@ -49,7 +49,7 @@ class SimulatedSystem : public ForwardingSystem {
   // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
   bool DeleteFileKeepingA(const char* path, const char* keptPath) override;
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               bool replaceInUse, const char* stagedPath) override;
+                               uint32_t flags, const char* stagedPath) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
@@ -123,6 +123,7 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
+  std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
   // The files the run log would be appended to: key -> (the path as written, whether it existed).
   std::map<std::string, std::pair<std::string, bool>> appended_;
   std::map<FileHandle, Written> written_;

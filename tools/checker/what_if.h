@@ -76,6 +76,8 @@ struct WhatIfReport {
   std::vector<std::string> deleted, created, replaced;
   std::vector<std::string> launched;  // each program started, with its parameters
   bool uncertain = false;             // some step is uncertain
+  bool rollback = false;              // ROLLBACK: a stopped run undoes its changes
+  std::vector<std::string> undone;    // what a stopped rollback run would undo, newest first
 };
 
 // Predicts the run of the script at `path`; the report names it `displayName`. False, with the
