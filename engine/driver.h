@@ -19,9 +19,9 @@ bool RunUpdater();
 // How a run ended, for the run log's last line.
 struct RunEnd {
   bool finished = false;
-  int stoppedBy = 0;       // the message that stopped it; 0: none (an answer, or it finished)
-  int32_t undone = 0;      // a rollback run that stopped: the changes undone
-  int32_t notUndone = 0;   // and those that could not be
+  int stoppedBy = 0;      // the message that stopped it; 0: none (an answer, or it finished)
+  int32_t undone = 0;     // a rollback run that stopped: the changes undone
+  int32_t notUndone = 0;  // and those that could not be
 };
 
 // The run after start-up: a rollback run (ROLLBACK) first undoes what an earlier run of the

@@ -825,9 +825,9 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   }
   uint32_t flags =
       (rollback ? kCopyKeepReplaced : 0u) | (record.replaceInUse ? kCopyReplaceInUse : 0u);
-  CopyOutcome outcome = system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(),
-                                                keptName.GetConstText(), flags,
-                                                staged.GetConstText());
+  CopyOutcome outcome =
+      system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(), keptName.GetConstText(),
+                              flags, staged.GetConstText());
   if (outcome == CopyOutcome::kFailed) {
     if (made.GetLength() != 0) system.DeleteFileA(made.GetConstText());
     return outcome;
@@ -837,8 +837,8 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
     kept->Assign(staged);
     return outcome;
   }
-  bool keptOld = exists && (outcome == CopyOutcome::kSetAside || rollback) &&
-                 Exists(keptName.GetConstText());
+  bool keptOld =
+      exists && (outcome == CopyOutcome::kSetAside || rollback) && Exists(keptName.GetConstText());
   if (!keptOld) return outcome;
   if (!hidden) system.SetFileAttributesA(keptName.GetConstText(), Hidden(attributes));
   kept->Assign(keptName);

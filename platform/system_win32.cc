@@ -144,7 +144,8 @@ bool JournalFolder(TextString* folder, bool create) {
 class AtomicCopy {
  public:
   struct Extras {
-    const char* kept = nullptr;
+    const char* kept = nullptr;  // the name of the old file, kept or set aside
+    bool keep = false;           // the replaced file goes to `kept`
     bool replaceInUse = false;
     const char* staged = nullptr;
   };
@@ -281,7 +282,7 @@ class AtomicCopy {
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
       // Not when the old file is to be kept: writing in place would lose it.
-      bool inPlace = replacing && !inUse && !extras_.kept && error == ERROR_ACCESS_DENIED &&
+      bool inPlace = replacing && !inUse && !extras_.keep && error == ERROR_ACCESS_DENIED &&
                      ::CopyFileA(from_, to, FALSE);
       return inPlace ? CopyOutcome::kCopied : kFailed;
     }
@@ -291,11 +292,12 @@ class AtomicCopy {
     ::CloseHandle(target);
     CopyOutcome outcome = ok ? CopyOutcome::kCopied : kFailed;
     if (ok && replacing && !inUse) {
-      ok = ::ReplaceFileA(to, temporary, extras_.kept, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+      const char* backup = extras_.keep ? extras_.kept : nullptr;
+      ok = ::ReplaceFileA(to, temporary, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
                           nullptr) != FALSE;
       DWORD replaceError = ok ? 0 : ::GetLastError();
       if (replaceError ==
-          (extras_.kept ? ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 : ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
+          (backup ? ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 : ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
         // The old file is gone (to its backup name, when one was given) and the new one still
         // has its temporary name: put it in place.
         ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
@@ -566,7 +568,8 @@ class Win32System final : public System {
                                uint32_t flags, const char* stagedPath) override {
     AtomicCopy::Extras extras;
     extras.kept = keptPath;
-    extras.replaceInUse = replaceInUse;
+    extras.keep = (flags & kCopyKeepReplaced) != 0;
+    extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
     extras.staged = stagedPath;
     return AtomicCopy::Run(from, to, false, extras);
   }

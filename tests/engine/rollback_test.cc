@@ -98,7 +98,8 @@ TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
   // first: the program) and where its old file stays.
   std::vector<std::string> kept = Kept("app");
   ASSERT_EQ(2u, kept.size());
-  std::string keptProgram = dir.Path("app/") + (kept[0].find("-3.") != std::string::npos ? kept[0] : kept[1]);
+  std::string keptProgram =
+      dir.Path("app/") + (kept[0].find("-3.") != std::string::npos ? kept[0] : kept[1]);
   TextString expected;
   expected.LoadMessage(11, toolExe.c_str(), keptProgram.c_str());
   EXPECT_EQ(expected.GetConstText(), system.boxes[2].text);
@@ -136,7 +137,8 @@ TEST_F(RollbackTest, WithoutATrustedJournalFolderNoFileIsChanged) {
   EXPECT_EQ("old library", dir.Read("app/old.dll"));
   EXPECT_TRUE(Kept("app").empty());
   std::string log = dir.Read("run.log");
-  EXPECT_NE(std::string::npos, log.find("rollback: no journal can be kept, so no file will be changed"))
+  EXPECT_NE(std::string::npos,
+            log.find("rollback: no journal can be kept, so no file will be changed"))
       << log;
   EXPECT_NE(std::string::npos, log.find("end: stopped by message 10; 0 changes rolled back\n"));
 }
@@ -152,7 +154,7 @@ TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollow
   // Nothing more; a record cut short; a length past the end; a whole end record whose checksum
   // is wrong (its bytes torn), which must not be taken for the run's end.
   const std::string tails[] = {"", std::string("\x21\0\0\0\x01\x02\x03\x04P\x05", 10),
-                              "\xff\xff\xff\xff", std::string("\x01\0\0\0\0\0\0\0E", 9)};
+                               "\xff\xff\xff\xff", std::string("\x01\0\0\0\0\0\0\0E", 9)};
   for (const std::string& tail : tails) {
     Restore();
     system.onBox = nullptr;
@@ -176,13 +178,15 @@ TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollow
     EXPECT_FALSE(dir.Exists("app/extra.dat"));
     EXPECT_TRUE(Kept("app").empty());
     std::string log = dir.Read("run.log");
-    size_t undoing = log.find("rollback: the run of process 4242 that began 2026-12-08 09:30:05 "
-                              "did not end: undoing its changes");
+    size_t undoing = log.find(
+        "rollback: the run of process 4242 that began 2026-12-08 09:30:05 "
+        "did not end: undoing its changes");
     size_t done = log.find("rollback: 4 changes of the earlier run rolled back");
     size_t list = log.find("list UPDATER PROC");
     EXPECT_LT(undoing, done) << log;
     EXPECT_LT(done, list) << log;
-    EXPECT_NE(std::string::npos, log.find("end: stopped by the answer to ASK; 4 changes rolled back"));
+    EXPECT_NE(std::string::npos,
+              log.find("end: stopped by the answer to ASK; 4 changes rolled back"));
   }
 }
 

@@ -94,8 +94,9 @@ std::string FormatWhatIf(const WhatIfReport& report) {
     out += "Steps marked uncertain test paths that a program started earlier may change.\n";
   }
   if (report.rollback) {
-    out += "ROLLBACK: what a DELETE removes or a COPY replaces is kept until the run ends; a run "
-           "that stops undoes every change it made (what a started program did stays).\n";
+    out +=
+        "ROLLBACK: what a DELETE removes or a COPY replaces is kept until the run ends; a run "
+        "that stops undoes every change it made (what a started program did stays).\n";
   }
   if (!report.undone.empty()) {
     out += "Undone after the stop, newest first:\n";
