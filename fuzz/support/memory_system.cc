@@ -240,10 +240,7 @@ long MemorySystem::RegCloseKey(RegistryHandle key) {
 }
 
 bool MemorySystem::DeleteFileA(const char* path) {
-  if (path == nullptr) {
-    AfterError("DeleteFileA");
-    return false;
-  }
+  if (path == nullptr || files.count(path) == 0) return false;  // changes nothing
   AfterErrorUnlessUndo("DeleteFileA", path, "");
   Touch(path);
   auto file = files.find(path);
@@ -307,11 +304,11 @@ bool MemorySystem::MoveFileExA(const char* from, const char* to, uint32_t flags)
     AfterError("MoveFileExA");
     return false;
   }
-  AfterErrorUnlessUndo("MoveFileExA", from, to);
   if (files.count(from) == 0 || folders.count(to) != 0 ||
       ((flags & kMoveFileReplaceExisting) == 0 && files.count(to) != 0)) {
-    return false;
+    return false;  // changes nothing
   }
+  AfterErrorUnlessUndo("MoveFileExA", from, to);
   Touch(from);
   Touch(to);
   Rename(from, to);
