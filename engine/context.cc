@@ -1,5 +1,6 @@
 #include "engine/context.h"
 
+#include "platform/encoding.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -36,15 +37,12 @@ bool TakeCaptionFromCommandLine() {
   if (g_appContext.commandLine.GetLength() == 0) return false;
   TextString word = g_appContext.commandLine.GetWord(0);
   word.Trim("\"");
-  if (word.GetLength() == 0) return false;
-  g_appContext.caption.Assign(word);
-  return true;
+  return word.GetLength() != 0 && AnsiToWide(word.GetConstText(), &g_appContext.caption);
 }
 
 void PrepareContext(const char* commandLine) {
   StopRunLog();
   ForgetBoxAudience();
-  InstallMessageCatalog();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);
 

@@ -8,12 +8,13 @@
 #include "engine/procedures.h"
 #include "settings/symbols.h"
 #include "text/text_string.h"
+#include "text/wide_text.h"
 
 namespace kestario {
 
 struct AppContext {
   TextString commandLine;  // the text after the program's own name
-  TextString caption;      // the title of every box
+  WideText caption;        // the title of every box
   TextString modulePath;   // the running executable's full path
   TextString scriptPath;   // the script: modulePath with the text after its last "." made "ini"
 };

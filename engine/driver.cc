@@ -4,6 +4,7 @@
 #include "engine/procedures.h"
 #include "engine/rollback.h"
 #include "engine/run.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -20,7 +21,9 @@ bool StartUp(const char* commandLine) {
   BeginScriptReads();
   if (!LoadDefinitions()) return false;
   if (!ReadUpdaterSection()) return false;
-  if (g_updaterState.name.GetLength() != 0) g_appContext.caption.Assign(g_updaterState.name);
+  if (g_updaterState.name.GetLength() != 0) {
+    AnsiToWide(g_updaterState.name.GetConstText(), &g_appContext.caption);
+  }
   StartRunLog(g_updaterState.log);
   if (IsRunLogOn()) {
     LogLine()

@@ -3,6 +3,7 @@
 #include "engine/comma_items.h"
 #include "engine/context.h"
 #include "engine/rollback.h"
+#include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system.h"
@@ -283,8 +284,9 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
     return false;
   }
 
-  int answer =
-      ShowBox(record->text.GetConstText(), g_appContext.caption.GetConstText(), type->style);
+  WideText text;
+  AnsiToWide(record->text.GetConstText(), &text);
+  int answer = ShowBox(text, g_appContext.caption, type->style);
   int32_t abort;
   if (answer == kIdOk || answer == kIdYes) {
     SetResult(record);

@@ -108,9 +108,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   TextString script(scriptPath.c_str());
   TextString module(system.modulePath.c_str());
-  TextString caption("Fuzz");
+  kestario::WideText caption;
+  caption.Assign(u"Fuzz");
   kestario::SymbolTable table;
-  kestario::InstallMessageCatalog();
   kestario::BindErrorCaption(&caption);
   kestario::BindScript(&script, &module, &table);
 

@@ -18,7 +18,6 @@
 
 #include "support/check.h"
 #include "text/byte_buffer.h"
-#include "text/message_catalog.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -30,17 +29,6 @@ uint64_t g_gateMask = 0;
 uint64_t g_allocations = 0;
 
 bool Gate(size_t /*size*/) { return ((g_gateMask >> (g_allocations++ % 64)) & 1u) == 0; }
-
-int LoadCatalog(unsigned number, char* buffer, int size) {
-  static const char* const kTexts[] = {"", "File not found.\n\nFile:\"%s\"",
-                                       "Bad format.\n\nSection:\"%s\"\nKey:\"%s\"",
-                                       "Out of memory.\n\nObject:\"%s\""};
-  if (buffer == nullptr || size <= 0) return 0;
-  const char* text = number < 4 ? kTexts[number] : "";
-  std::strncpy(buffer, text, static_cast<size_t>(size) - 1);
-  buffer[size - 1] = '\0';
-  return static_cast<int>(std::strlen(buffer));
-}
 
 // The string is one text ended by a NUL inside its block (or has no block at all).
 void CheckTerminated(const TextString& s) {
@@ -366,11 +354,7 @@ void RunOperation(FuzzedDataProvider& in, TextString& s, TextString& t, ByteBuff
     case 19: {
       const std::string first = in.ConsumeRandomLengthString(2048);
       const std::string second = Text(in);
-      if (in.ConsumeBool()) {
-        t.Format("%s|%s", first.c_str(), second.c_str());
-      } else {
-        t.LoadMessage(in.ConsumeIntegralInRange<int>(-1, 12), first.c_str(), second.c_str());
-      }
+      t.Format("%s|%s", first.c_str(), second.c_str());
       FUZZ_CHECK(t.GetLength() <= kFormatBufferSize - 1);
       // Formatting this string's own text into itself.
       s.Format("%s", s.GetConstText());
@@ -467,7 +451,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool failAllocations = (in.ConsumeIntegral<uint8_t>() & 0x80) != 0;
   kestario::g_gateMask = failAllocations ? in.ConsumeIntegral<uint64_t>() : 0;
   kestario::g_allocations = 0;
-  kestario::SetMessageLoader(&kestario::LoadCatalog);
   {
     TextString s(in.ConsumeRandomLengthString(256).c_str());
     TextString t;
@@ -482,6 +465,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     kestario::SetAllocationGate(nullptr);
   }
-  kestario::SetMessageLoader(nullptr);
   return 0;
 }

@@ -239,7 +239,9 @@ bool CopyAccessList(const char* from, int target) {
 }
 
 // Copies into the existing file `to` itself, for a writable file in a folder that refuses new
-// files: not atomic, and the file keeps its owner, mode and access list.
+// files: not atomic, and the file keeps its owner, mode and access list. It gets the source's
+// modification time where the user may give it one (its owner, or root); a user who may only
+// write it leaves it the time of the writing, and the copy is done all the same.
 bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
                  const EndingSignalsHeld& signals) {
   int target = open(to, O_WRONLY | O_TRUNC | O_CLOEXEC);
@@ -249,9 +251,9 @@ bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
   times[0].tv_nsec = UTIME_OMIT;
   times[1] = sourceInfo.st_mtim;
   uint64_t copied = 0;
-  bool ok = CopyData(source, target, signals, &copied) &&
-            SourceUnchanged(source, sourceInfo, copied) && futimens(target, times) == 0 &&
-            fsync(target) == 0;
+  bool ok =
+      CopyData(source, target, signals, &copied) && SourceUnchanged(source, sourceInfo, copied) &&
+      (futimens(target, times) == 0 || errno == EPERM || errno == EACCES) && fsync(target) == 0;
   if (close(target) != 0) ok = false;
   return ok;
 }
@@ -325,6 +327,8 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
         ok = (errno == EINVAL || errno == ENOSYS) && link(temporary.path, to) == 0;
       }
     }
+    // Closed before it takes the destination's name, so that nothing can fail once it has it.
+    if (close(temporary.fd) != 0) ok = false;
     // The replaced file stays under the kept name: the same file, its bytes, times and owner.
     bool kept = false;
     if (ok && replacing && keepAs) {
@@ -336,7 +340,6 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
       if (ok) temporary.named = false;
     }
     if (!ok && kept) unlink(keepAs);
-    if (close(temporary.fd) != 0) ok = false;
     if (ok) fsync(folderFd);  // the new name reaches the disk too
   }
   // A temporary name still there after a link, or after a failure, goes.

@@ -9,8 +9,6 @@ uint32_t generation = 0;
 
 System::~System() = default;
 
-bool System::AnsiToUtf8(const char*, uint32_t, ByteBuffer*) { return false; }
-
 System& CurrentSystem() { return installed ? *installed : RealSystem(); }
 
 void SetSystem(System* system) {

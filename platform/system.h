@@ -1,11 +1,13 @@
 // The thin layer through which the program reaches the operating system.
 //
-// The calls carry the "A" names of the Win32 functions they stand for (which are real functions in
-// <windows.h>, not macros), so this header and that one can meet in one file.
+// The calls carry the "A" or "W" names of the Win32 functions they stand for (which are real
+// functions in <windows.h>, not macros), so this header and that one can meet in one file.
 //
-// Each call has the shape and meaning of the ANSI Win32 function it is named after; the Windows
-// build forwards to that function (system_win32.cc), the Linux build meets the same contract with
-// POSIX calls (system_posix.cc). Everything above this layer is the same code on both platforms.
+// Each call has the shape and meaning of the Win32 function it is named after; the Windows build
+// forwards to that function (system_win32.cc), the Linux build meets the same contract with POSIX
+// calls (system_posix.cc). Everything above this layer is the same code on both platforms.
+// The script's texts are bytes in the ANSI code page ("A" calls); what the program shows and its
+// own texts are UTF-16 ("W" calls).
 // Tests and fuzz targets install their own System to answer boxes, fake the registry or keep
 // files in memory.
 #ifndef KESTARIO_PLATFORM_SYSTEM_H_
@@ -15,6 +17,7 @@
 
 #include "text/byte_buffer.h"
 #include "text/text_string.h"
+#include "text/wide_text.h"
 
 namespace kestario {
 
@@ -40,6 +43,14 @@ constexpr int kIdOk = 1;
 constexpr int kIdCancel = 2;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
+
+// The languages of the program's own texts (LANGID values), and the code pages of the text
+// conversions with the flag that makes an invalid text a failure, with their Win32 values.
+constexpr uint16_t kLangJapanese = 0x0411;
+constexpr uint16_t kLangEnglish = 0x0409;
+constexpr unsigned kCpAcp = 0;
+constexpr unsigned kCpUtf8 = 65001;
+constexpr uint32_t kMbErrInvalidChars = 0x08;
 
 // Registry handles and results, with their Win32 values.
 using RegistryHandle = uintptr_t;
@@ -142,11 +153,26 @@ class System {
   // every read. Windows reads the file at every call, so there it does nothing.
   virtual void FlushPrivateProfile(const char* file) = 0;
 
-  // LoadStringA on the program's own module: copies catalog text `id` into `buffer` (at most
-  // size - 1 bytes and a NUL) and returns the bytes copied; 0 and an empty text when there is none.
-  virtual int LoadStringA(unsigned id, char* buffer, int size) = 0;
-  // MessageBoxA with no owner window; returns the answer (kIdOk, kIdYes, kIdNo ...), 0 on failure.
-  virtual int MessageBoxA(const char* text, const char* caption, unsigned style) = 0;
+  // GetUserDefaultUILanguage: the language of the user's desktop, such as 0x0411 (Japanese). The
+  // Linux program is a Japanese one: kLangJapanese, whatever the environment.
+  virtual uint16_t GetUserDefaultUILanguage() = 0;
+  // LoadStringW on the program's own module, from the string table of `language` (found with
+  // FindResourceExW): copies catalog text `id` into `buffer` (at most size - 1 units and a 0) and
+  // returns the units copied; 0 and an empty text when there is none.
+  virtual int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) = 0;
+  // MessageBoxW with no owner window; returns the answer (kIdOk, kIdYes, kIdNo ...), 0 on failure.
+  virtual int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) = 0;
+  // MultiByteToWideChar(codePage, flags): the `size` bytes at `text` as UTF-16 in `wide`; a byte
+  // that is not text of the code page becomes what Windows makes of it, or with kMbErrInvalidChars
+  // the result is false. WideCharToMultiByte(codePage, 0): the `size` units at `text` as bytes;
+  // a character the code page cannot hold becomes "?", a lone surrogate in UTF-8 U+FFFD. Both are
+  // false, the result empty, when memory runs out. On Linux the ANSI code page is UTF-8 in which
+  // every byte comes back: a byte that is not part of valid UTF-8 becomes the lone surrogate
+  // U+DC00 + byte, which kCpAcp turns back into that byte (and kCpUtf8 into U+FFFD).
+  virtual bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
+                                   uint32_t size, WideText* wide) = 0;
+  virtual bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                                   TextString* bytes) = 0;
   // GetProcessWindowStation and GetUserObjectInformationA(UOI_FLAGS): whether the process's window
   // station is visible (WSF_VISIBLE), so that someone can see and answer a box. A program started
   // by a service or as SYSTEM runs on one that is not. The terminal box of Linux is always "seen":
@@ -182,13 +208,13 @@ class System {
   virtual bool DeleteFileKeepingA(const char* path, const char* keptPath) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
-  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program
-  // (the copy through a temporary file, put in place with ReplaceFileA):
+  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program:
   // - kCopyKeepReplaced: a replaced file is not dropped but goes to `keptPath`, a name beside it
-  //   that does not exist yet (ReplaceFileA's backup name; Linux: a hard link made just before
-  //   the new file takes the name): the old file itself, its bytes, times, owner and access. The
-  //   new file then has `stagedPath` as its name whenever it has one before it is in place (Linux:
-  //   the temporary file's). A destination that could only be written in place fails.
+  //   that does not exist yet (CreateHardLinkA just before the new file takes the name; on a
+  //   Windows volume without hard links, a rename first): the old file itself, its bytes, times,
+  //   owner and access. The new file then has `stagedPath` as its name whenever it has one before
+  //   it is in place (Linux: the temporary file's). A destination that could only be written in
+  //   place fails.
   // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
   //   violation) is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed
   //   file is deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that
@@ -271,11 +297,6 @@ class System {
   virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;
   // CloseHandle on a process handle from CreateProcess.
   virtual void CloseProcess(ProcessHandle process) = 0;
-
-  // MultiByteToWideChar from the ANSI code page, then WideCharToMultiByte to UTF-8: true and the
-  // text in UTF-8 in `utf8`. False when the text is to be taken as it is: the ANSI code page is
-  // UTF-8 already (Linux, and this default), or the text is not valid in it.
-  virtual bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8);
 };
 
 // The system the program runs on; tests may install another one (null restores the real one).

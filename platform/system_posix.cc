@@ -20,6 +20,7 @@
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
 #include "platform/terminal_box_posix.h"
+#include "platform/utf8_posix.h"
 
 #ifndef KESTARIO_REGISTRY_FILE
 #define KESTARIO_REGISTRY_FILE "/etc/kestario/registry.ini"
@@ -33,17 +34,22 @@ namespace kestario {
 namespace {
 
 struct CatalogText {
+  uint16_t language;
   unsigned id;
-  const char* text;
+  const char16_t* text;
 };
 
-#define KESTARIO_MESSAGE(n, t) {n, t},
+#define KESTARIO_MESSAGE(n, t) {kLangJapanese, n, u"" t},
+#define KESTARIO_MESSAGE_ENGLISH(n, t) {kLangEnglish, n, u"" t},
 #define KESTARIO_CAPTION(t)
+#define KESTARIO_CAPTION_ENGLISH(t)
 constexpr CatalogText kCatalog[] = {
 #include "resources/texts.def"
 };
 #undef KESTARIO_MESSAGE
+#undef KESTARIO_MESSAGE_ENGLISH
 #undef KESTARIO_CAPTION
+#undef KESTARIO_CAPTION_ENGLISH
 
 constexpr long kErrorInvalidHandle = 6;
 constexpr long kErrorInvalidParameter = 87;
@@ -200,28 +206,55 @@ void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* ent
   data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);
 }
 
-int PosixSystem::LoadStringA(unsigned id, char* buffer, int size) {
+uint16_t PosixSystem::GetUserDefaultUILanguage() { return kLangJapanese; }
+
+int PosixSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   if (!buffer || size <= 0) return 0;
-  buffer[0] = '\0';
+  buffer[0] = u'\0';
   for (const CatalogText& entry : kCatalog) {
-    if (entry.id != id) continue;
-    size_t length = strlen(entry.text);
-    if (length > static_cast<size_t>(size - 1)) length = static_cast<size_t>(size - 1);
-    memcpy(buffer, entry.text, length);
-    buffer[length] = '\0';
-    return static_cast<int>(length);
+    if (entry.id != id || entry.language != language) continue;
+    int length = static_cast<int>(WideLength(entry.text));
+    if (length > size - 1) length = size - 1;
+    memcpy(buffer, entry.text, static_cast<size_t>(length) * sizeof(char16_t));
+    buffer[length] = u'\0';
+    return length;
   }
   return 0;
 }
 
-int PosixSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+int PosixSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
+  // The terminal gets the bytes back: the script's own, as they were, and the program's texts in
+  // UTF-8. A box whose texts memory cannot hold is not shown.
+  TextString textBytes;
+  TextString captionBytes;
+  if (!Utf16ToUtf8(text, WideLength(text), LoneSurrogate::kByteOrQuestionMark, &textBytes) ||
+      (caption && !Utf16ToUtf8(caption, WideLength(caption), LoneSurrogate::kByteOrQuestionMark,
+                               &captionBytes))) {
+    return 0;
+  }
   // A terminal whose reader has gone makes the box fail to show, not end the program: SIGPIPE is
   // ignored while the box is written (the disposition is put back after, so started programs
   // get the usual one).
   SignalIgnored pipeSignal(SIGPIPE);
   fflush(stdout);
   fflush(stderr);
-  return RunTerminalMessageBox(terminalIn_, terminalOut_, text, caption, style);
+  return RunTerminalMessageBox(terminalIn_, terminalOut_, textBytes.GetConstText(),
+                               caption ? captionBytes.GetConstText() : nullptr, style);
+}
+
+bool PosixSystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
+                                      uint32_t size, WideText* wide) {
+  InvalidUtf8 invalid = (flags & kMbErrInvalidChars) ? InvalidUtf8::kFail
+                        : codePage == kCpUtf8        ? InvalidUtf8::kReplace
+                                                     : InvalidUtf8::kKeepByte;
+  return Utf8ToUtf16(text, size, invalid, wide);
+}
+
+bool PosixSystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                                      TextString* bytes) {
+  return Utf16ToUtf8(
+      text, size,
+      codePage == kCpUtf8 ? LoneSurrogate::kReplace : LoneSurrogate::kByteOrQuestionMark, bytes);
 }
 
 uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {

@@ -4,8 +4,9 @@
 //   file is unchanged (profile_cache_posix.h); after FlushPrivateProfile the file is looked at
 //   once, at the first read. Values and sections are read whole.
 // - Message boxes are terminal questions on standard error and standard input
-//   (terminal_box_posix.h).
-// - LoadStringA serves the texts of resources/texts.def in UTF-8.
+//   (terminal_box_posix.h), their texts turned back into bytes (utf8_posix.h).
+// - LoadStringW serves the texts of resources/texts.def, in both languages; the user's language
+//   is always Japanese. The ANSI code page is UTF-8 (utf8_posix.h).
 // - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
@@ -51,8 +52,13 @@ class PosixSystem : public System {
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
-  int LoadStringA(unsigned id, char* buffer, int size) override;
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint16_t GetUserDefaultUILanguage() override;
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override;
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;

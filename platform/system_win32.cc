@@ -1,5 +1,5 @@
-// The real system of the Windows build: every call forwards to the ANSI Win32 function it is
-// named after. Failures are plain results (false, 0, null); nothing throws.
+// The real system of the Windows build: every call forwards to the Win32 function it is named
+// after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
 // After windows.h:
 #include <aclapi.h>
@@ -128,16 +128,19 @@ bool JournalFolder(TextString* folder, bool create) {
 }
 
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
-// folder, which is flushed and then put in place in one step on that volume: ReplaceFileA when
-// the destination exists, because it keeps the replaced file's owner, ACL and identity (as an
-// administrator expects of a replaced file) and swaps the data in one rename, and MoveFileExA
-// with MOVEFILE_WRITE_THROUGH when it does not (without MOVEFILE_REPLACE_EXISTING, so a file that
-// appeared meanwhile is never overwritten). Whatever fails, the destination is the old file or
-// the whole new one. The temporary file is marked for deletion while it is written, so that it
-// goes even when the process is ended half-way.
+// folder, which gets everything the finished file should have (the source's modification time
+// and attributes; for a replaced file, its access list, creation time and, where the user may
+// assign them, its owner and group), is flushed, and is then put in place by one rename on that
+// volume: MoveFileExA, replacing an existing destination (MOVEFILE_REPLACE_EXISTING) and never a
+// file that appeared meanwhile when there was none. So the destination is the old file or the
+// whole new one at every moment, never missing, and nothing can fail once the new file is in
+// place. (ReplaceFileA is not used: it takes the old file away before the new one takes its name,
+// and Wine's leaves an empty "rfXXXX.tmp" when two copies meet.) The temporary file is marked for
+// deletion while it is written, so that it goes even when the process is ended half-way.
 //
-// Asked to keep the replaced file (`kept`), ReplaceFileA renames it there (its backup name). Asked
-// to replace a file in use, a destination that a running program holds (a sharing violation) is
+// Asked to keep the replaced file (`kept`), the copy makes it a hard link of that name just before
+// the rename (on a volume without hard links, it renames the old file there first). Asked to
+// replace a file in use, a destination that a running program holds (a sharing violation) is
 // renamed to `kept` and the new file takes its name; when even the rename is refused (the file is
 // held without FILE_SHARE_DELETE), the new file is left at `staged` and put in place at the next
 // restart (MOVEFILE_DELAY_UNTIL_REBOOT, which only administrators may ask for).
@@ -181,6 +184,7 @@ class AtomicCopy {
     if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return kFailed;
     char* resolved = nullptr;
     bool inUse = false;
+    BY_HANDLE_FILE_INFORMATION targetInfo = {};
     if (replacing) {
       // The destination as it stands: the same file as the source (another spelling, a link)
       // is left alone; a symbolic link is written through to the file it names (its final
@@ -189,7 +193,6 @@ class AtomicCopy {
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
       if (probe == INVALID_HANDLE_VALUE) return kFailed;
-      BY_HANDLE_FILE_INFORMATION targetInfo;
       bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
       if (known && SameFile(sourceInfo_, targetInfo)) {
         ::CloseHandle(probe);
@@ -210,8 +213,7 @@ class AtomicCopy {
           ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (writable == INVALID_HANDLE_VALUE) {
-        inUse = extras_.replaceInUse && extras_.kept && extras_.staged &&
-                ::GetLastError() == ERROR_SHARING_VIOLATION;
+        inUse = CanReplaceInUse() && ::GetLastError() == ERROR_SHARING_VIOLATION;
         if (!inUse) {
           free(resolved);
           return kFailed;
@@ -220,10 +222,12 @@ class AtomicCopy {
         ::CloseHandle(writable);
       }
     }
-    CopyOutcome outcome = CopyThroughTemporary(to, replacing, inUse);
+    CopyOutcome outcome = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr, inUse);
     free(resolved);
     return outcome;
   }
+
+  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.kept && extras_.staged; }
 
   // "<folder>\.<name>.XXXXXX" for `to`, the X's to be filled in; null when `to` ends in a
   // separator or memory runs out.
@@ -264,7 +268,116 @@ class AtomicCopy {
                                         sizeof disposition) != FALSE;
   }
 
-  CopyOutcome CopyThroughTemporary(const char* to, bool replacing, bool inUse) {
+  // The owner, group and access list of the file `path`, or with `path` null of the file open as
+  // `file`: a block to free, or null with the error set.
+  static void* ReadSecurity(const char* path, HANDLE file) {
+    const SECURITY_INFORMATION kWhat =
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+    void* descriptor = nullptr;
+    DWORD size = 0;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      BOOL read = path ? ::GetFileSecurityA(path, kWhat, descriptor, size, &size)
+                       : ::GetKernelObjectSecurity(file, kWhat, descriptor, size, &size);
+      if (read) return descriptor;
+      free(descriptor);
+      descriptor = nullptr;
+      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return nullptr;
+      descriptor = malloc(size);
+      if (!descriptor) return nullptr;
+    }
+    free(descriptor);
+    return nullptr;
+  }
+
+  // Whether two security descriptors hold the same access list.
+  static bool SameAccessList(void* one, void* other) {
+    BOOL present[2] = {FALSE, FALSE};
+    BOOL defaulted = FALSE;
+    ACL* list[2] = {nullptr, nullptr};
+    SECURITY_DESCRIPTOR_CONTROL control[2] = {0, 0};
+    DWORD revision = 0;
+    void* descriptors[2] = {one, other};
+    for (int i = 0; i < 2; ++i) {
+      if (!::GetSecurityDescriptorDacl(descriptors[i], &present[i], &list[i], &defaulted) ||
+          !::GetSecurityDescriptorControl(descriptors[i], &control[i], &revision)) {
+        return false;
+      }
+    }
+    if (present[0] != present[1] || ((control[0] ^ control[1]) & SE_DACL_PROTECTED)) return false;
+    if (!list[0] || !list[1]) return list[0] == list[1];
+    return list[0]->AclSize == list[1]->AclSize && memcmp(list[0], list[1], list[0]->AclSize) == 0;
+  }
+
+  // Carries the replaced file's access list over to `target` (opened with READ_CONTROL, WRITE_DAC
+  // and WRITE_OWNER) where the new file did not get the same one from its folder, and its owner
+  // and group where Windows lets this user assign them (its own account, or with the restore
+  // privilege); otherwise the new file is the user's, as any file the user makes. A volume that
+  // keeps no security (FAT) has none to carry.
+  static bool CarrySecurity(const char* replaced, HANDLE target) {
+    void* old = ReadSecurity(replaced, nullptr);
+    if (!old) {
+      DWORD error = ::GetLastError();
+      return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+    }
+    void* fresh = ReadSecurity(nullptr, target);
+    bool ok = (fresh && SameAccessList(old, fresh)) ||
+              ::SetKernelObjectSecurity(target, DACL_SECURITY_INFORMATION, old);
+    if (ok) {
+      (void)::SetKernelObjectSecurity(target, OWNER_SECURITY_INFORMATION, old);
+      (void)::SetKernelObjectSecurity(target, GROUP_SECURITY_INFORMATION, old);
+    }
+    free(fresh);
+    free(old);
+    return ok;
+  }
+
+  // Gives `target` the source's modification time and attributes (as CopyFileA gives them) and
+  // the replaced file's creation time.
+  bool SetTimesAndAttributes(HANDLE target, const BY_HANDLE_FILE_INFORMATION* replaced) {
+    const DWORD kKept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+    FILE_BASIC_INFO basic = {};  // a time of 0 is left as it is
+    if (replaced) basic.CreationTime = Time(replaced->ftCreationTime);
+    basic.LastWriteTime = Time(sourceInfo_.ftLastWriteTime);
+    DWORD wanted = sourceInfo_.dwFileAttributes & kKept;
+    basic.FileAttributes = wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+    return ::SetFileInformationByHandle(target, FileBasicInfo, &basic, sizeof basic) != FALSE;
+  }
+
+  static LARGE_INTEGER Time(const FILETIME& time) {
+    LARGE_INTEGER value;
+    value.LowPart = time.dwLowDateTime;
+    value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+    return value;
+  }
+
+  // Renames `temporary` to `to`. Windows renames onto a file only while no program has it open:
+  // one that has it open for a moment (a virus scanner, an indexer, another copy looking at it)
+  // makes the rename fail, and it is tried again for about a second before the copy fails.
+  static bool PutInPlace(const char* temporary, const char* to, bool replacing) {
+    DWORD flags = MOVEFILE_WRITE_THROUGH | (replacing ? MOVEFILE_REPLACE_EXISTING : 0);
+    for (int attempt = 1;; ++attempt) {
+      if (::MoveFileExA(temporary, to, flags)) return true;
+      DWORD error = ::GetLastError();
+      if (attempt == kRenameAttempts || !RenameRefused(error)) {
+        ::SetLastError(error);
+        return false;
+      }
+      ::Sleep(kRenamePause);
+    }
+  }
+
+  // Whether a failed rename onto a file says that a program has the file open.
+  static bool RenameRefused(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+  }
+  static constexpr int kRenameAttempts = 20;
+  static constexpr DWORD kRenamePause = 50;  // milliseconds
+
+  // `replaced`: the destination's information when it exists, else null. `inUse`: a running
+  // program holds it.
+  CopyOutcome CopyThroughTemporary(const char* to, const BY_HANDLE_FILE_INFORMATION* replaced,
+                                   bool inUse) {
     constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     char* temporary = TemporaryTemplate(to);
     if (!temporary) return kFailed;
@@ -272,8 +385,14 @@ class AtomicCopy {
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
       FillRandomSuffix(temporary, attempt);
-      target = ::CreateFileA(temporary, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+      // The rights asked for when a file is made are granted on this handle whatever access list
+      // the file gets later, so that it can always be removed through it. It stays open while the
+      // file is renamed into place, shared so that neither that rename nor another copy that
+      // looks at the destination just then is refused.
+      target =
+          ::CreateFileA(temporary, GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                        FILE_ATTRIBUTE_NORMAL, nullptr);
       error = target == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -281,51 +400,66 @@ class AtomicCopy {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
-      // Not when the old file is to be kept: writing in place would lose it.
-      bool inPlace = replacing && !inUse && !extras_.keep && error == ERROR_ACCESS_DENIED &&
+      // Not when the old file is to be kept or is in use: writing in place would lose it.
+      bool inPlace = replaced && !inUse && !extras_.keep && error == ERROR_ACCESS_DENIED &&
                      ::CopyFileA(from_, to, FALSE);
       return inPlace ? CopyOutcome::kCopied : kFailed;
     }
-    bool ok = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
-              ::SetFileTime(target, nullptr, nullptr, &sourceInfo_.ftLastWriteTime) &&
-              ::FlushFileBuffers(target) && MarkForDeletion(target, false);
-    ::CloseHandle(target);
-    CopyOutcome outcome = ok ? CopyOutcome::kCopied : kFailed;
-    if (ok && replacing && !inUse) {
-      const char* backup = extras_.keep ? extras_.kept : nullptr;
-      ok = ::ReplaceFileA(to, temporary, backup, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
-                          nullptr) != FALSE;
-      DWORD replaceError = ok ? 0 : ::GetLastError();
-      if (replaceError ==
-          (backup ? ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 : ERROR_UNABLE_TO_MOVE_REPLACEMENT)) {
-        // The old file is gone (to its backup name, when one was given) and the new one still
-        // has its temporary name: put it in place.
-        ok = ::MoveFileExA(temporary, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-      } else if (!ok && extras_.replaceInUse && extras_.kept && extras_.staged &&
-                 (replaceError == ERROR_SHARING_VIOLATION ||
-                  replaceError == ERROR_UNABLE_TO_REMOVE_REPLACED)) {
-        inUse = true;  // a running program took the file meanwhile
+    bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
+                   (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
+                   SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
+    CopyOutcome outcome = kFailed;
+    bool inPlace = false;
+    if (written && !inUse) {
+      int kept = replaced && extras_.keep ? KeepOld(to) : kNotKept;
+      if (kept != kKeepFailed &&
+          PutInPlace(temporary, to, replaced != nullptr && kept != kRenamedAside)) {
+        outcome = CopyOutcome::kCopied;
+      } else {
+        DWORD refused = ::GetLastError();
+        if (kept == kLinked) ::DeleteFileA(extras_.kept);
+        if (kept == kRenamedAside) ::MoveFileExA(extras_.kept, to, 0);
+        // A destination that another program keeps open while sharing it for writing cannot be
+        // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
+        // folder that refuses new files (not atomic). A program that does not share it for
+        // writing (a running program's image) refuses that too, and the copy fails, unless the
+        // COPY asks to replace it.
+        bool held = kept != kKeepFailed && replaced && RenameRefused(refused);
+        inUse = held && CanReplaceInUse();
+        inPlace = held && !inUse && !extras_.keep;
       }
-    } else if (ok && !replacing) {
-      ok = ::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH) != FALSE;
     }
-    if (ok && inUse) outcome = ReplaceInUse(to, temporary);
-    // The new file carries the source's attributes, as CopyFileA gives them.
-    if (ok && outcome != CopyOutcome::kAtRestart && !::SetFileAttributesA(to, NewAttributes())) {
-      ok = false;
+    if (written && inUse) outcome = ReplaceInUse(to, temporary);
+    bool ok = outcome != kFailed;
+    if (!ok) {
+      // Not in place: the temporary file goes, read-only or not, through the handle that may.
+      FILE_BASIC_INFO plain = {};
+      plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      ::SetFileInformationByHandle(target, FileBasicInfo, &plain, sizeof plain);
+      MarkForDeletion(target, true);
     }
-    if (!ok) outcome = kFailed;
-    // Gone already when marked; a name left after a failed move or a replacement in use.
-    if (outcome != CopyOutcome::kAtRestart) ::DeleteFileA(temporary);
+    ::CloseHandle(target);
     free(temporary);
+    if (inPlace && ::CopyFileA(from_, to, FALSE)) outcome = CopyOutcome::kCopied;
     return outcome;
   }
 
-  DWORD NewAttributes() const {
-    DWORD kept = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                 FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-    DWORD wanted = sourceInfo_.dwFileAttributes & kept;
-    return wanted ? wanted : FILE_ATTRIBUTE_NORMAL;
+  // How the replaced file was kept (KeepOld).
+  static constexpr int kNotKept = 0;
+  static constexpr int kLinked = 1;        // `kept` is a hard link of it: `to` stays in place
+  static constexpr int kRenamedAside = 2;  // a volume without hard links: it was renamed there
+  static constexpr int kKeepFailed = 3;
+
+  // Keeps the file `to` under the name `kept`: a hard link, so that the destination stays whole
+  // until the new file takes its name; on a volume without hard links (FAT), a rename.
+  int KeepOld(const char* to) const {
+    if (::CreateHardLinkA(extras_.kept, to, nullptr)) return kLinked;
+    DWORD error = ::GetLastError();
+    if ((error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) &&
+        ::MoveFileExA(to, extras_.kept, 0)) {
+      return kRenamedAside;
+    }
+    return kKeepFailed;
   }
 
   // The complete new file `temporary` for a destination that a running program holds. The
@@ -334,22 +468,19 @@ class AtomicCopy {
   // the next restart from the staged copy instead, when the run may ask for that.
   CopyOutcome ReplaceInUse(const char* to, const char* temporary) {
     if (::MoveFileExA(to, extras_.kept, 0)) {
-      if (!::MoveFileExA(temporary, to, MOVEFILE_WRITE_THROUGH)) {
+      if (!PutInPlace(temporary, to, false)) {
         ::MoveFileExA(extras_.kept, to, 0);
         return CopyOutcome::kFailed;
       }
       ::MoveFileExA(extras_.kept, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
       return CopyOutcome::kSetAside;
     }
-    if (!::MoveFileExA(temporary, extras_.staged, MOVEFILE_WRITE_THROUGH) ||
-        !::SetFileAttributesA(extras_.staged, NewAttributes())) {
-      ::DeleteFileA(extras_.staged);
+    if (!::MoveFileExA(temporary, extras_.staged, MOVEFILE_WRITE_THROUGH)) {
       return CopyOutcome::kFailed;
     }
     if (!::MoveFileExA(extras_.staged, to,
                        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
-      ::DeleteFileA(extras_.staged);
-      return CopyOutcome::kFailed;
+      return CopyOutcome::kFailed;  // the temporary's handle removes it, by whatever name
     }
     return CopyOutcome::kAtRestart;
   }
@@ -395,6 +526,10 @@ class AtomicCopy {
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
+
+// char16_t and WCHAR are both UTF-16 units on Windows.
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
+const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
@@ -457,32 +592,69 @@ class Win32System final : public System {
   // ours to flush, and the platform's own flush (a WritePrivateProfileStringA call) is not made.
   void FlushPrivateProfile(const char* /*file*/) override {}
 
-  int LoadStringA(unsigned id, char* buffer, int size) override {
-    return ::LoadStringA(::GetModuleHandleA(nullptr), id, buffer, size);
+  uint16_t GetUserDefaultUILanguage() override { return ::GetUserDefaultUILanguage(); }
+
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override {
+    // A string table resource holds 16 strings (block id / 16 + 1), each one its length in units
+    // followed by its units; the block of the given language is taken, whatever the thread's.
+    if (buffer == nullptr || size <= 0) return 0;
+    buffer[0] = u'\0';
+    HMODULE module = ::GetModuleHandleW(nullptr);
+    HRSRC found = ::FindResourceExW(module, MAKEINTRESOURCEW(6) /* RT_STRING */,
+                                    MAKEINTRESOURCEW(id / 16 + 1), language);
+    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+    const WCHAR* units = loaded ? static_cast<const WCHAR*>(::LockResource(loaded)) : nullptr;
+    if (units == nullptr) return 0;
+    const WCHAR* end = units + ::SizeofResource(module, found) / sizeof(WCHAR);
+    for (unsigned skip = id % 16; skip > 0 && units < end; --skip) units += 1 + *units;
+    if (units >= end) return 0;
+    int length = *units++;
+    if (length > end - units) length = static_cast<int>(end - units);
+    if (length > size - 1) length = size - 1;
+    std::memcpy(buffer, units, static_cast<size_t>(length) * sizeof(char16_t));
+    buffer[length] = u'\0';
+    return length;
   }
 
-  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
-    if (size == 0 || size > 0x3FFFFFFFu) return false;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override {
+    return ::MessageBoxW(nullptr, Wide(text), Wide(caption), style);
+  }
+
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override {
+    wide->Clear();
+    if (size == 0) return true;
+    if (size > 0x3FFFFFFFu) return false;
     int length = static_cast<int>(size);
-    int wide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, nullptr, 0);
-    if (wide <= 0) return false;
-    wchar_t* units = new (std::nothrow) wchar_t[wide];
-    if (units == nullptr) return false;
-    bool converted = false;
-    if (::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, text, length, units, wide) == wide) {
-      int bytes = ::WideCharToMultiByte(CP_UTF8, 0, units, wide, nullptr, 0, nullptr, nullptr);
-      if (bytes > 0 && utf8->Allocate(static_cast<uint32_t>(bytes))) {
-        converted =
-            ::WideCharToMultiByte(CP_UTF8, 0, units, wide, reinterpret_cast<char*>(utf8->GetData()),
-                                  bytes, nullptr, nullptr) == bytes;
-      }
+    int units = ::MultiByteToWideChar(codePage, flags, text, length, nullptr, 0);
+    if (units <= 0) return false;
+    char16_t* out = wide->Allocate(static_cast<uint32_t>(units));
+    if (out == nullptr) return false;
+    if (::MultiByteToWideChar(codePage, flags, text, length, reinterpret_cast<WCHAR*>(out),
+                              units) != units) {
+      wide->Clear();
+      return false;
     }
-    delete[] units;
-    return converted;
+    return true;
   }
 
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override {
-    return ::MessageBoxA(nullptr, text, caption, style);
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override {
+    if (size == 0) return bytes->SetText("");
+    if (size > 0x1FFFFFFFu) return false;
+    const WCHAR* units = Wide(text);
+    int length = static_cast<int>(size);
+    int needed = ::WideCharToMultiByte(codePage, 0, units, length, nullptr, 0, nullptr, nullptr);
+    if (needed <= 0 || !bytes->Allocate(static_cast<uint32_t>(needed) + 1)) {
+      bytes->SetText("");
+      return false;
+    }
+    if (::WideCharToMultiByte(codePage, 0, units, length, bytes->GetText(), needed, nullptr,
+                              nullptr) != needed) {
+      bytes->SetText("");
+      return false;
+    }
+    return true;
   }
 
   bool IsWindowStationVisible() override {

@@ -11,7 +11,7 @@
 // again (prompt only) for anything else, and returns kIdNo at end of input. A last line without
 // a line feed counts as a line. Any other type is shown as an OK box. A box that cannot be
 // written (a closed descriptor, a pipe whose reader has gone) is not shown and returns 0 without
-// reading; the caller ignores SIGPIPE for the call (PosixSystem::MessageBoxA does).
+// reading; the caller ignores SIGPIPE for the call (PosixSystem::MessageBoxW does).
 #ifndef KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 #define KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 

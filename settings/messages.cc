@@ -1,17 +1,21 @@
 #include "settings/messages.h"
 
+#include <cstring>
+
+#include "platform/encoding.h"
 #include "platform/system.h"
 #include "settings/run_log.h"
-#include "text/message_catalog.h"
+#include "text/text_string.h"
 
 namespace kestario {
 namespace {
 
-const TextString* g_errorCaption = nullptr;
+// A catalog text is loaded into this many units with the terminator.
+constexpr int kCatalogTextSize = 256;
+// The bound of a formatted message: what this many bytes of the ANSI code page hold.
+constexpr uint32_t kMessageLimit = kFormatBufferSize - 1;
 
-int LoadFromSystem(unsigned number, char* buffer, int size) {
-  return CurrentSystem().LoadStringA(number, buffer, size);
-}
+const WideText* g_errorCaption = nullptr;
 
 // Whether boxes can be seen, asked of the system that was current then.
 struct BoxAudience {
@@ -58,17 +62,70 @@ const char* AnswerName(int answer) {
   }
 }
 
+// A message made of the catalog's text and the script's texts, bounded by what kMessageLimit
+// bytes of the ANSI code page hold. The part that crosses the bound is cut at its byte there,
+// as formatting the message in the code page would have cut it.
+class MessageBuilder {
+ public:
+  explicit MessageBuilder(WideText* message) : message_(message) { message_->Clear(); }
+
+  bool ok() const { return ok_; }
+
+  void AddProgramText(const char16_t* units, uint32_t count) {
+    if (count == 0 || room_ == 0 || !ok_) return;
+    TextString bytes;
+    if (!CurrentSystem().WideCharToMultiByte(kCpAcp, units, count, &bytes)) {
+      ok_ = false;
+      return;
+    }
+    uint32_t length = static_cast<uint32_t>(bytes.GetLength());
+    if (length <= room_) {
+      room_ -= length;
+      Keep(message_->Append(units, count));
+      return;
+    }
+    AddBytes(bytes.GetConstText(), length);
+  }
+
+  void AddScriptText(const char* text) {
+    if (room_ == 0 || !ok_) return;
+    AddBytes(text, static_cast<uint32_t>(std::strlen(text)));
+  }
+
+ private:
+  void AddBytes(const char* bytes, uint32_t length) {
+    if (length > room_) length = room_;
+    room_ -= length;
+    WideText piece;
+    Keep(AnsiToWide(bytes, length, &piece) && message_->Append(piece));
+  }
+
+  void Keep(bool done) {
+    if (!done) ok_ = false;
+  }
+
+  WideText* message_;
+  uint32_t room_ = kMessageLimit;
+  bool ok_ = true;
+};
+
 }  // namespace
 
-void InstallMessageCatalog() { SetMessageLoader(&LoadFromSystem); }
+uint16_t TextLanguage() {
+  // The primary language, whatever the country: Japanese is 0x11.
+  constexpr uint16_t kPrimaryLanguage = 0x3FF;
+  uint16_t desktop = CurrentSystem().GetUserDefaultUILanguage();
+  return (desktop & kPrimaryLanguage) == (kLangJapanese & kPrimaryLanguage) ? kLangJapanese
+                                                                            : kLangEnglish;
+}
 
-void BindErrorCaption(const TextString* caption) { g_errorCaption = caption; }
+void BindErrorCaption(const WideText* caption) { g_errorCaption = caption; }
 
 void ForgetBoxAudience() { g_audience.decided = false; }
 
-int ShowBox(const char* text, const char* caption, unsigned style, int message) {
+int ShowBox(const WideText& text, const WideText& caption, unsigned style, int message) {
   bool shown = BoxesCanBeSeen();
-  int answer = shown ? CurrentSystem().MessageBoxA(text, caption, style) : 0;
+  int answer = shown ? CurrentSystem().MessageBoxW(text.GetUnits(), caption.GetUnits(), style) : 0;
   if (IsRunLogOn()) {
     LogLine line;
     if (message != 0) {
@@ -95,12 +152,34 @@ int ShowBox(const char* text, const char* caption, unsigned style, int message) 
   return answer;
 }
 
+bool LoadMessage(int number, const char* first, const char* second, WideText* message) {
+  char16_t format[kCatalogTextSize] = {u'\0'};
+  CurrentSystem().LoadStringW(TextLanguage(), static_cast<unsigned>(number), format,
+                              kCatalogTextSize);
+  format[kCatalogTextSize - 1] = u'\0';
+  const char* texts[] = {first ? first : "", second ? second : ""};
+  size_t used = 0;
+  MessageBuilder builder(message);
+  const char16_t* run = format;  // the catalog's text not yet added
+  for (const char16_t* p = format; *p != u'\0'; ++p) {
+    if (p[0] != u'%' || (p[1] != u's' && p[1] != u'%')) continue;
+    // "%%" is one "%" of the catalog's text; "%s" the next of the script's texts.
+    builder.AddProgramText(run, static_cast<uint32_t>(p - run) + (p[1] == u'%' ? 1 : 0));
+    if (p[1] == u's') builder.AddScriptText(used < 2 ? texts[used++] : "");
+    run = p + 2;
+    ++p;
+  }
+  builder.AddProgramText(run, WideLength(run));
+  return builder.ok();
+}
+
 void ReportError(int number, const char* first, const char* second) {
-  TextString message;
-  message.LoadMessage(number, first ? first : "", second ? second : "");
-  const char* caption = g_errorCaption ? g_errorCaption->GetConstText() : DefaultCaption();
+  WideText message;
+  LoadMessage(number, first, second, &message);
+  WideText fallback;
+  if (g_errorCaption == nullptr) fallback.Assign(DefaultCaption());
   NoteReportedMessage(number);
-  ShowBox(message.GetConstText(), caption, kMbOk | kMbIconError, number);
+  ShowBox(message, g_errorCaption ? *g_errorCaption : fallback, kMbOk | kMbIconError, number);
 }
 
 }  // namespace kestario

@@ -1,8 +1,15 @@
 // The message catalog and the error box: the one way in which a failure is shown.
+//
+// The program's own texts (the catalog and the default caption) are Japanese on a desktop whose
+// user interface is Japanese and English on every other; they are UTF-16, and the script's texts
+// (in the ANSI code page) are turned into UTF-16 to meet them, so every box reads right whatever
+// the system's code page.
 #ifndef KESTARIO_SETTINGS_MESSAGES_H_
 #define KESTARIO_SETTINGS_MESSAGES_H_
 
-#include "text/text_string.h"
+#include <cstdint>
+
+#include "text/wide_text.h"
 
 namespace kestario {
 
@@ -20,29 +27,36 @@ enum MessageNumber : int {
   kMsgUndoFailed = 11,    // a rollback could not undo a change (path, where the old file stays)
 };
 
-// Makes TextString::LoadMessage read the catalog through the platform (LoadStringA). Idempotent.
-void InstallMessageCatalog();
+// The language of the program's own texts: kLangJapanese when the user's desktop is Japanese
+// (GetUserDefaultUILanguage), kLangEnglish otherwise.
+uint16_t TextLanguage();
+
+// The caption of every box when neither the command line nor the script names one, in
+// TextLanguage().
+const char16_t* DefaultCaption();
 
 // The caption of every error box; the start-up context points it at its caption text.
-void BindErrorCaption(const TextString* caption);
+void BindErrorCaption(const WideText* caption);
 
 // Shows a box with no owner window under `caption` and returns the answer, unless nobody can see
 // it: whether the process's window station is visible is asked once per run, and when it is not,
 // no box is shown and the answer is 0 ("the box could not be shown"). The run log records the box
 // with its kind, text and answer; `message` is the catalog number of an error box, 0 otherwise.
-int ShowBox(const char* text, const char* caption, unsigned style, int message = 0);
+int ShowBox(const WideText& text, const WideText& caption, unsigned style, int message = 0);
 // Starts a run: the next box asks again whether boxes can be seen.
 void ForgetBoxAudience();
 
-// Shows catalog message `number`, its "%s" placeholders filled in order with `first` and
-// `second` (no message has more than two), in a box with no owner window, the bound caption and
-// the error icon (through ShowBox); returns when the user has closed it. The text is cut at 1,023
-// bytes.
-void ReportError(int number, const char* first = "", const char* second = "");
+// Catalog message `number` in TextLanguage() into `message`, its "%s" placeholders filled in
+// order with `first` and `second` (the script's texts, in the ANSI code page). The message holds
+// at most what 1,023 bytes hold in the ANSI code page, the catalog's text counted as it reads in
+// that code page and the script's texts byte for byte; a longer one is cut there. False when
+// memory runs out.
+bool LoadMessage(int number, const char* first, const char* second, WideText* message);
 
-// The caption of every box when neither the command line nor the script names one, in the
-// system's ANSI code page.
-const char* DefaultCaption();
+// Shows catalog message `number` (LoadMessage, with `first` and `second`; no message has more
+// than two) in a box with no owner window, the bound caption and the error icon (through
+// ShowBox); returns when the user has closed it.
+void ReportError(int number, const char* first = "", const char* second = "");
 
 }  // namespace kestario
 

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/encoding.h"
 #include "platform/system.h"
 
 namespace kestario {
@@ -43,6 +44,19 @@ void AppendOneLine(TextString* line, const char* text) {
   }
 }
 
+// Appends a text of the script (ANSI code page) or of the program (UTF-16) in UTF-8.
+void AppendAnsi(TextString* line, const char* text) {
+  TextString utf8;
+  AnsiToUtf8(text ? text : "", &utf8);
+  AppendOneLine(line, utf8.GetConstText());
+}
+
+void AppendWide(TextString* line, const WideText& text) {
+  TextString utf8;
+  WideToUtf8(text, &utf8);
+  AppendOneLine(line, utf8.GetConstText());
+}
+
 }  // namespace
 
 void StartRunLog(const TextString& path) {
@@ -50,7 +64,11 @@ void StartRunLog(const TextString& path) {
   g_log.lastMessage = 0;
   if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText())) return;
   System& system = CurrentSystem();
-  if (!system.GetComputerNameA(&g_log.computer)) g_log.computer.SetText("-");
+  TextString computer;
+  if (!system.GetComputerNameA(&computer) ||
+      !AnsiToUtf8(computer.GetConstText(), &g_log.computer)) {
+    g_log.computer.SetText("-");
+  }
   g_log.processId = system.GetCurrentProcessId();
   g_log.on = true;
 }
@@ -64,14 +82,22 @@ int LastReportedMessage() { return g_log.lastMessage; }
 void NoteReportedMessage(int number) { g_log.lastMessage = number; }
 
 LogLine& LogLine::Add(const char* text) {
-  if (g_log.on) AppendOneLine(&text_, text ? text : "");
+  if (g_log.on) AppendAnsi(&text_, text);
   return *this;
 }
 
 LogLine& LogLine::Quoted(const char* text) {
   if (!g_log.on) return *this;
   text_.Append("\"");
-  AppendOneLine(&text_, text ? text : "");
+  AppendAnsi(&text_, text);
+  text_.Append("\"");
+  return *this;
+}
+
+LogLine& LogLine::Quoted(const WideText& text) {
+  if (!g_log.on) return *this;
+  text_.Append("\"");
+  AppendWide(&text_, text);
   text_.Append("\"");
   return *this;
 }

@@ -2,10 +2,11 @@
 // LOG of section UPDATER.
 //
 // Every line begins with the local date and time, the computer name and the process id, so that
-// the lines of many machines can share one file; then the event's text. Texts are the script's own
-// bytes; a line break inside a text is written as the two characters "\n" so that each event stays
-// one line. Each line is written with one append (AppendFileA), so the lines of processes that
-// append at the same time never mix within a line.
+// the lines of many machines can share one file; then the event's text. The log is UTF-8 on every
+// machine: the script's texts are converted from the ANSI code page, the program's own from
+// UTF-16. A line break inside a text is written as the two characters "\n" so that each event
+// stays one line. Each line is written with one append (AppendFileA), so the lines of processes
+// that append at the same time never mix within a line.
 //
 // The log never changes what the run does: without a log every call here does nothing, and a line
 // that cannot be written is dropped without a word.
@@ -15,6 +16,7 @@
 #include <cstdint>
 
 #include "text/text_string.h"
+#include "text/wide_text.h"
 
 namespace kestario {
 
@@ -26,13 +28,15 @@ void StopRunLog();
 bool IsRunLogOn();
 
 // One line under construction; Write appends it to the log. Pieces are plain text, a value in
-// double quotes (Quoted), a key with its value (Key), or a number.
+// double quotes (Quoted), a key with its value (Key), or a number. A text given as bytes is the
+// script's (or the system's), in the ANSI code page; a WideText is UTF-16.
 class LogLine {
  public:
   LogLine& Add(const char* text);
   LogLine& Add(const TextString& text) { return Add(text.GetConstText()); }
   LogLine& Quoted(const char* text);
   LogLine& Quoted(const TextString& text) { return Quoted(text.GetConstText()); }
+  LogLine& Quoted(const WideText& text);
   // ` KEY="VALUE"`: one key of a procedure and its value.
   LogLine& Key(const char* key, const TextString& value);
   LogLine& Number(int64_t number);

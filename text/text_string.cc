@@ -3,8 +3,6 @@
 #include <cstdio>
 #include <cstring>
 
-#include "text/message_catalog.h"
-
 // Choices for inputs that no caller passes, all of them safe (nothing outside the block is read or
 // written, and every loop ends):
 // - A null text argument reads as the empty text.
@@ -681,18 +679,6 @@ void TextString::TrimEnds(const char* leading, const char* trailing) {
   }
   if (start == 0 && end == length - 1) return;
   Assign(MakeText(text + start, end - start + 1));
-}
-
-TextString& TextString::LoadMessage(int number, ...) {
-  char format[kMessageBufferSize] = {'\0'};
-  const MessageLoader loader = GetMessageLoader();
-  if (loader != nullptr) loader(static_cast<unsigned>(number), format, kMessageBufferSize);
-  format[kMessageBufferSize - 1] = '\0';
-  va_list arguments;
-  va_start(arguments, number);
-  FormatV(format, arguments);
-  va_end(arguments);
-  return *this;
 }
 
 TextString& TextString::Format(const char* format, ...) {

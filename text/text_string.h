@@ -18,11 +18,9 @@
 
 namespace kestario {
 
-// Formatted results (Format, FormatV, LoadMessage) hold at most this many bytes with the
-// terminator; a longer result is cut at the last whole byte that fits.
+// Formatted results (Format, FormatV) hold at most this many bytes with the terminator; a longer
+// result is cut at the last whole byte that fits.
 constexpr int kFormatBufferSize = 1024;
-// A catalog text is loaded into this many bytes with the terminator.
-constexpr int kMessageBufferSize = 256;
 
 class TextString : public ByteBuffer {
  public:
@@ -84,7 +82,6 @@ class TextString : public ByteBuffer {
                              const char* text);
   virtual void Trim(const char* text);
   virtual void TrimEnds(const char* leading, const char* trailing);
-  virtual TextString& LoadMessage(int number, ...);
   virtual TextString& Format(const char* format, ...);
   virtual TextString& FormatV(const char* format, va_list arguments);
   virtual void ClearAndAppend(const char* text);

@@ -150,13 +150,23 @@ void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* en
   }
 }
 
-int MemorySystem::LoadStringA(unsigned id, char* buffer, int size) {
+int MemorySystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   loadingError_ = true;
   loadingMessage_ = id;
-  return RealSystem().LoadStringA(id, buffer, size);
+  return RealSystem().LoadStringW(language, id, buffer, size);
 }
 
-int MemorySystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+bool MemorySystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
+                                       uint32_t size, WideText* wide) {
+  return RealSystem().MultiByteToWideChar(codePage, flags, text, size, wide);
+}
+
+bool MemorySystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                                       TextString* bytes) {
+  return RealSystem().WideCharToMultiByte(codePage, text, size, bytes);
+}
+
+int MemorySystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   if (text == nullptr || caption == nullptr) violations.push_back("box without text or caption");
   const bool error = loadingError_;
   loadingError_ = false;
@@ -173,7 +183,11 @@ int MemorySystem::MessageBoxA(const char* text, const char* caption, unsigned st
     if ((style & (kMbIconMask | kMbTypeMask)) != (kMbIconError | kMbOk)) {
       violations.push_back("error box with another style");
     }
-    if (text != nullptr && std::strlen(text) > 1023) violations.push_back("error box over 1,023");
+    TextString bytes;
+    if (text != nullptr && WideCharToMultiByte(kCpAcp, text, WideLength(text), &bytes) &&
+        bytes.GetLength() > 1023) {
+      violations.push_back("error box over 1,023");
+    }
   }
   const size_t index = boxes++;
   return AnswerFor(index < answers.size() ? answers[index] : 0, style);

@@ -13,8 +13,9 @@
 // - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
 // - The system watches the run's rules and records every breach in `violations`: an error box
 //   (recognised by the catalog load that ReportError makes just before it) longer than 1,023
-//   bytes, and anything done after an error box (another box, a file change, a process start),
-//   but for a rollback run's undoing of its own changes (and one message 11 about it).
+//   bytes in the ANSI code page, and anything done after an error box (another box, a file
+//   change, a process start), but for a rollback run's undoing of its own changes (and one
+//   message 11 about it). The catalog and the text conversions are the Linux system's.
 #ifndef KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
 #define KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
 
@@ -46,8 +47,9 @@ class MemorySystem : public System {
   std::string windowsDirectory = "/windows";
   std::string registryText;
   std::vector<uint8_t> answers;
-  uint32_t processFailBits = 0;  // bit i set: the i-th CreateProcessA fails (i < 32)
-  uint32_t waitFailBits = 0;     // bit i set: the i-th WaitForProcess fails (i < 32)
+  uint32_t processFailBits = 0;         // bit i set: the i-th CreateProcessA fails (i < 32)
+  uint32_t waitFailBits = 0;            // bit i set: the i-th WaitForProcess fails (i < 32)
+  uint16_t uiLanguage = kLangJapanese;  // the desktop's language: the catalog's language
   // True for a whole run, which ends at its first error box; false for targets that make many
   // separate reads, each of which may show its own error box.
   bool oneRun = true;
@@ -71,8 +73,13 @@ class MemorySystem : public System {
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
-  int LoadStringA(unsigned id, char* buffer, int size) override;
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override;
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
@@ -168,7 +175,7 @@ class MemorySystem : public System {
   FileHandle nextFile_ = 1;
   ProcessHandle nextProcess_ = 100;
   size_t waits_ = 0;
-  bool loadingError_ = false;  // LoadStringA was called: the next box is an error box
+  bool loadingError_ = false;  // LoadStringW was called: the next box is an error box
   unsigned loadingMessage_ = 0;
   std::set<std::string> touched_;  // the files the run changed before its error box
   bool errorShown_ = false;

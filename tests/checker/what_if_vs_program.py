@@ -19,8 +19,9 @@ line, a Yes/No box takes lines until one starts with y or n, and end of input an
 of the prediction so far names its section, which receives the answer that the box takes; the
 prediction is made again until every box's answer is the one given.
 
-A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
-permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
+A scenario that runs as another user ("user") is predicted and run as that user, and left out
+when this runner cannot become it. A scenario is left out, with its reason, when it does not run
+on Linux, needs a user whom file permissions bind (as root), sets a resource limit, has no readable script (--what-if must then
 exit with 2, which is checked), answers one MSGBOX differently at different times, or starts a
 program whose effects a later step depends on (a step marked uncertain). For a scenario that
 starts a program whose effects nothing depends on, the files below that program's folder are left
@@ -82,7 +83,7 @@ def relative(paths, folder):
     return sorted(os.path.relpath(os.path.normpath(p), folder) for p in paths)
 
 
-def predict(checker, script, registry, args, answers):
+def predict(checker, script, registry, args, answers, become=None):
     command = [checker, "--what-if", "--json", "--answers-default", "no"]
     for section, answer in sorted(answers.items()):
         command += ["--answer", "%s=%s" % (section, answer)]
@@ -92,7 +93,8 @@ def predict(checker, script, registry, args, answers):
         command += ["--registry", registry]
     command.append(script)
     proc = subprocess.run(command, cwd=os.path.dirname(script), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                          preexec_fn=become)
     return proc.returncode, proc.stdout.decode("utf-8", "replace")
 
 
@@ -141,9 +143,14 @@ def compare(scenario, program, registry_program, checker):
         sim_subst = sc.Scenario.substituter(sim, "/", "run")
         real_registry = sc.lay_out(scenario, real, real_subst)
         sim_registry = sc.lay_out(scenario, sim, sim_subst)
+        user = scenario.user()
+        become = run_linux.becoming(user, real) if user else None
+        if user:
+            run_linux.becoming(user, sim)
         script = os.path.join(sim, "updater.ini")
         if not (os.path.isfile(script) and os.access(script, os.R_OK)):
-            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {})
+            status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {},
+                                become)
             if status != 2:
                 return "differ", ["the script cannot be read, but --what-if exits with %d" % status]
             return "excluded", "no readable script; --what-if exits with 2 as documented (checked)"
@@ -152,7 +159,7 @@ def compare(scenario, program, registry_program, checker):
         answers = {}
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
-                                   answers)
+                                   answers, become)
             prediction = json.loads(text)
             wanted, conflict = take_answers(prediction, answers, terminal_answers(lines))
             if conflict:
@@ -169,7 +176,8 @@ def compare(scenario, program, registry_program, checker):
         before = snapshot(real)
         proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
-                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120,
+                              preexec_fn=become)
         after = snapshot(real)
         shown, _ = run_linux.parse_boxes(proc.stderr.decode("utf-8", "replace"))
 
@@ -214,6 +222,8 @@ def main():
             reason = "runs on Windows only"
         elif "nonroot" in scenario.requires() and os.geteuid() == 0:
             reason = "needs a user whom file permissions bind; running as root"
+        elif scenario.user() and run_linux.user_problem(scenario.user()):
+            reason = run_linux.user_problem(scenario.user())
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
         elif scenario.broken_stderr():

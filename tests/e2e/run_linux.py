@@ -7,8 +7,9 @@ Each scenario runs in a fresh temporary folder holding a copy of the program and
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
 beside itself and keep its rollback journals there, used for scenarios with a registry section or
 a script that may keep a journal. A scenario whose "requires" cannot be
-met here (such as "nonroot" when running as root) is skipped. The "limits" of a scenario are set
-on the program's process only. Prints "N passed, N failed".
+met here (such as "nonroot" when running as root) is skipped, and so is one whose "user" this
+runner cannot become (it must run as root). The "limits" of a scenario are set on the program's
+process only, and so is its user. Prints "N passed, N failed".
 """
 
 import os
@@ -52,11 +53,42 @@ def parse_boxes(stderr):
             rest = rest[len(prompt):]
 
 
+def user_problem(name):
+    """Why a program cannot run here as the user `name`, or None when it can."""
+    if os.geteuid() != 0:
+        return "runs as the user %s, which needs root" % name
+    try:
+        pwd.getpwnam(name)
+    except KeyError:
+        return "runs as the user %s, who does not exist here" % name
+    folder = os.path.realpath(tempfile.gettempdir())
+    while folder != "/":
+        if not os.stat(folder).st_mode & stat.S_IXOTH:
+            return "runs as the user %s, whom %s does not let through" % (name, folder)
+        folder = os.path.dirname(folder)
+    return None
+
+
+def becoming(name, folder):
+    """Opens `folder` (a scenario's) to every user for reading and returns a function that makes
+    the calling process the user `name`, with that user's group and no other."""
+    entry = pwd.getpwnam(name)
+    os.chmod(folder, 0o755)
+
+    def become():
+        os.setgroups([])
+        os.setgid(entry.pw_gid)
+        os.setuid(entry.pw_uid)
+    return become
+
+
 def run(scenario, program, registry_program):
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
     try:
-        subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, USER)
+        user = scenario.user()
+        subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, user or USER)
         registry_file = sc.lay_out(scenario, folder, subst)
+        become = becoming(user, folder) if user else None
         exe = os.path.join(folder, "updater.run")
         own = registry_file or scenario.keeps_journal()
         shutil.copy2(registry_program if own else program, exe)
@@ -68,6 +100,8 @@ def run(scenario, program, registry_program):
                 resource.setrlimit(resource.RLIMIT_FSIZE, (limits["fsize"], limits["fsize"]))
             if "memory" in limits:
                 resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
+            if become:
+                become()
 
         problems = []
         boxes, rest = [], ""
@@ -134,6 +168,9 @@ def main():
         if "nonroot" in scenario.requires() and os.geteuid() == 0:
             print("skip %s (needs a user whom file permissions bind; running as root)"
                   % scenario.name)
+            continue
+        if scenario.user() and user_problem(scenario.user()):
+            print("skip %s (%s)" % (scenario.name, user_problem(scenario.user())))
             continue
         problems = run(scenario, program, registry_program)
         if problems:

@@ -12,10 +12,15 @@ A scenario file holds sections that begin with a line "=== NAME":
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
                    has gone, so that no box can be written (no "boxes" are then expected)
+  === user         optional: the user the program runs as, by name (such as "nobody"), whom file
+                   permissions bind and who owns none of the scenario's files; its folder is
+                   opened to every user for reading (mode 0755), and a runner that cannot become
+                   that user (not root, no such user) skips the scenario. {USER} is its name
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
-                   executable, "path (noread): ..." mode 000, "path (fifo):" a named pipe,
+                   executable, "path (noread): ..." mode 000, "path (rw): ..." mode 0666 (any user
+                   may write it), "path (fifo):" a named pipe,
                    "path (link): TARGET" a symbolic link to TARGET (which need not exist)
   === script       the script, written as updater.ini beside the program (absent: no script)
   === registry     App Paths entries: "application: full path | PATH value" (either may be
@@ -133,6 +138,11 @@ class Scenario:
         assert lines in ([], ["broken pipe"]), lines
         return lines == ["broken pipe"]
 
+    def user(self):
+        """The name of the user the program runs as, or None."""
+        lines = [line.strip() for line in self.sections.get("user", []) if line.strip()]
+        return lines[0] if lines else None
+
     def args(self, subst):
         return self._lines("args", subst)
 
@@ -165,7 +175,7 @@ class Scenario:
             else:
                 name, _, content = line.partition(": ")
             flags = ""
-            m = re.match(r"^(.*) \((ro|x|noread|fifo|link)\)$", name)
+            m = re.match(r"^(.*) \((ro|x|noread|rw|fifo|link)\)$", name)
             if m:
                 name, flags = m.group(1), m.group(2)
             result.append((name, unescape(content), flags))
@@ -286,6 +296,8 @@ def lay_out(scenario, folder, subst):
             os.chmod(path, 0o755)
         elif flags == "noread":
             os.chmod(path, 0o000)
+        elif flags == "rw":
+            os.chmod(path, 0o666)
     registry_file = None
     registry = scenario.registry(subst)
     if registry:

@@ -14,7 +14,7 @@ class ContextTest : public ScriptTest {
  protected:
   std::string CaptionFor(const char* commandLine) {
     PrepareContext(commandLine);
-    return g_appContext.caption.GetConstText();
+    return ShownText(g_appContext.caption);
   }
   std::string ScriptFor(const std::string& modulePath) {
     system.modulePath = modulePath;
@@ -24,7 +24,7 @@ class ContextTest : public ScriptTest {
 };
 
 TEST_F(ContextTest, CaptionComesFromTheFirstWordOfTheCommandLine) {
-  const std::string fallback = DefaultCaption();
+  const std::string fallback = ShownText(DefaultCaption());
   EXPECT_EQ(fallback, CaptionFor(""));
   EXPECT_EQ("Setup", CaptionFor("Setup /x"));
   EXPECT_EQ("My Updater", CaptionFor("\"My Updater\" /x"));

@@ -18,7 +18,7 @@ using DriverTest = ScriptTest;
 TEST_F(DriverTest, MissingScriptIsMessageOneUnderTheDefaultCaption) {
   EXPECT_EQ(0, UpdaterMain(""));
   ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_EQ(DefaultCaption(), system.boxes[0].caption);
+  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
   EXPECT_EQ("ファイルが見つかりません。\n\nファイル:：\"" + dir.Path("updater.ini") + "\"",
             system.boxes[0].text);
 }
@@ -28,7 +28,7 @@ TEST_F(DriverTest, MemoryRunningOutWhileDefineIsReadIsMessageThree) {
   system.sectionOutOfMemory = "DEFINE";
   EXPECT_EQ(0, UpdaterMain(""));
   ASSERT_EQ(1u, system.boxes.size());  // nothing runs without the definitions
-  EXPECT_EQ(DefaultCaption(), system.boxes[0].caption);
+  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
   EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"DEFINE\"", system.boxes[0].text);
 }
 
@@ -54,7 +54,7 @@ TEST_F(DriverTest, ScriptWithoutDefinitionsRuns) {
   EXPECT_EQ(0, UpdaterMain(""));
   ASSERT_EQ(1u, system.boxes.size());
   EXPECT_EQ("Hello", system.boxes[0].text);
-  EXPECT_EQ(DefaultCaption(), system.boxes[0].caption);
+  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
 }
 
 TEST_F(DriverTest, TheRoadOfOneScript) {

@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/driver.h"
+#include "settings/messages.h"
 #include "support/script_test.h"
 
 namespace kestario {
@@ -55,6 +56,13 @@ class RollbackTest : public ScriptTest {
     fs::remove_all(journals.path());
     fs::copy(saved.path() + "/journals", journals.path(), fs::copy_options::recursive);
   }
+  // Catalog message `number` as the box shows it.
+  static std::string Message(int number, const char* first, const char* second = "") {
+    WideText text;
+    EXPECT_TRUE(LoadMessage(number, first, second, &text));
+    return ShownText(text);
+  }
+
   std::string JournalFile() const {
     for (const auto& entry : fs::directory_iterator(system.journalFolder)) return entry.path();
     return "";
@@ -100,9 +108,7 @@ TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
   ASSERT_EQ(2u, kept.size());
   std::string keptProgram =
       dir.Path("app/") + (kept[0].find("-3.") != std::string::npos ? kept[0] : kept[1]);
-  TextString expected;
-  expected.LoadMessage(11, toolExe.c_str(), keptProgram.c_str());
-  EXPECT_EQ(expected.GetConstText(), system.boxes[2].text);
+  EXPECT_EQ(Message(11, toolExe.c_str(), keptProgram.c_str()), system.boxes[2].text);
   EXPECT_EQ(unsigned{kMbOk | kMbIconError}, system.boxes[2].style);
   // Nothing is lost: the old files stay under their kept names, the rest is undone.
   EXPECT_EQ("old program", dir.Read(keptProgram.substr(dir.path().size() + 1)));
@@ -131,9 +137,7 @@ TEST_F(RollbackTest, WithoutATrustedJournalFolderNoFileIsChanged) {
   system.journalFolder.clear();
   UpdaterMain("");
   ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
-  TextString expected;
-  expected.LoadMessage(10, dir.Path("app/old.dll").c_str());
-  EXPECT_EQ(expected.GetConstText(), system.boxes[0].text);
+  EXPECT_EQ(Message(10, dir.Path("app/old.dll").c_str()), system.boxes[0].text);
   EXPECT_EQ("old library", dir.Read("app/old.dll"));
   EXPECT_TRUE(Kept("app").empty());
   std::string log = dir.Read("run.log");

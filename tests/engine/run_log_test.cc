@@ -102,6 +102,28 @@ TEST_F(RunLogTest, EveryEventOfARunIsOneLine) {
   EXPECT_NE(std::string::npos, expected[27].find("\"" + boxText + "\""));
 }
 
+// The log is UTF-8 whatever the script's bytes: the box shows a byte that is not UTF-8 as it is,
+// the log writes U+FFFD for it; the error text is the catalog's, here in English.
+TEST_F(RunLogTest, LogIsUtf8WhateverTheScriptsBytes) {
+  WriteScript(
+      "[UPDATER]\nNAME=Caf\xe9\nPROC=TELL, GONE\nLOG=<Src>/run.log\n"
+      "[TELL]\nMODE=MSGBOX\nFLAG=\nTYPE=INFORMATION\nTEXT=Men\xfa \xe6\x97\xa5\nISABORT=\n"
+      "[GONE]\nMODE=DELETE\nFILE=<Src>/caf\xe9\n");
+  system.uiLanguage = kLangEnglish;
+  system.computerName = "PC-\xe9";
+  UpdaterMain("");
+  ASSERT_EQ(2u, system.boxes.size());
+  EXPECT_EQ("Caf\xe9", system.boxes[0].caption);
+  EXPECT_EQ("Men\xfa \xe6\x97\xa5", system.boxes[0].text);
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find(" PC-\xef\xbf\xbd 4242 start: "));
+  EXPECT_NE(std::string::npos, log.find("caption \"Caf\xef\xbf\xbd\"\n"));
+  EXPECT_NE(std::string::npos,
+            log.find("box INFORMATION \"Men\xef\xbf\xbd \xe6\x97\xa5\": answer OK"));
+  EXPECT_NE(std::string::npos, log.find("error 10 \"The file could not be deleted.\\n\\nFile: \"" +
+                                        dir.path() + "/caf\xef\xbf\xbd\"\": shown"));
+}
+
 TEST_F(RunLogTest, AbortAnswerAndTwoRunsAppend) {
   WriteScript(
       "[UPDATER]\nNAME=\nPROC=ASK\nLOG=<Src>/run.log\n"

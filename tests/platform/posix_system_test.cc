@@ -15,22 +15,80 @@
 namespace kestario {
 namespace {
 
-TEST(PosixSystemTest, LoadStringCopiesCatalogTexts) {
-  PosixSystem system;
-  char buffer[kMessageBufferSize];
-  const char kMessage10[] = "ファイルの削除に失敗しました。\n\nファイル：\"%s\"";
-  EXPECT_EQ(static_cast<int>(strlen(kMessage10)), system.LoadStringA(10, buffer, sizeof buffer));
-  EXPECT_STREQ(kMessage10, buffer);
-  char small[6];
-  EXPECT_EQ(5, system.LoadStringA(10, small, sizeof small));  // cut at size - 1 bytes
-  EXPECT_EQ(0, memcmp(small, kMessage10, 5));
-  EXPECT_EQ('\0', small[5]);
-  memset(buffer, 'x', sizeof buffer);
-  EXPECT_EQ(0, system.LoadStringA(7, buffer, sizeof buffer));  // there is no message 7
-  EXPECT_STREQ("", buffer);
-  for (unsigned id : {1u, 2u, 3u, 4u, 5u, 6u, 8u, 9u, 10u}) {
-    EXPECT_GT(system.LoadStringA(id, buffer, sizeof buffer), 0) << id;
+// The number of "%s" placeholders of a catalog text.
+int Placeholders(const std::u16string& text) {
+  int count = 0;
+  for (size_t at = text.find(u"%s"); at != std::u16string::npos; at = text.find(u"%s", at + 2)) {
+    ++count;
   }
+  return count;
+}
+
+TEST(PosixSystemTest, LoadStringCopiesCatalogTextsOfEitherLanguage) {
+  PosixSystem system;
+  char16_t buffer[256];
+  const char16_t kMessage10[] = u"ファイルの削除に失敗しました。\n\nファイル：\"%s\"";
+  const int length = static_cast<int>(std::u16string(kMessage10).size());
+  EXPECT_EQ(length, system.LoadStringW(kLangJapanese, 10, buffer, 256));
+  EXPECT_EQ(std::u16string(kMessage10), buffer);
+  char16_t small[6];
+  EXPECT_EQ(5, system.LoadStringW(kLangJapanese, 10, small, 6));  // cut at size - 1 units
+  EXPECT_EQ(std::u16string(kMessage10, 5), small);
+  EXPECT_EQ(kLangJapanese, system.GetUserDefaultUILanguage());  // the Linux program is Japanese
+  // No message 7, and no table of another language.
+  EXPECT_EQ(0, system.LoadStringW(kLangJapanese, 7, buffer, 256));
+  EXPECT_EQ(u"", std::u16string(buffer));
+  EXPECT_EQ(0, system.LoadStringW(0x0407, 10, buffer, 256));
+  // Every message in both languages, with the same placeholders, within the catalog's buffer.
+  for (unsigned id : {1u, 2u, 3u, 4u, 5u, 6u, 8u, 9u, 10u}) {
+    char16_t english[256];
+    ASSERT_GT(system.LoadStringW(kLangJapanese, id, buffer, 256), 0) << id;
+    ASSERT_GT(system.LoadStringW(kLangEnglish, id, english, 256), 0) << id;
+    EXPECT_LT(std::u16string(english).size(), 255u) << id;
+    EXPECT_EQ(Placeholders(buffer), Placeholders(english)) << id;
+    EXPECT_NE(std::u16string(buffer), std::u16string(english)) << id;
+  }
+}
+
+// The ANSI code page of Linux is UTF-8 in which every byte comes back.
+TEST(PosixSystemTest, EveryByteSurvivesTheWayThroughUtf16) {
+  PosixSystem system;
+  auto wide = [&](const std::string& bytes, unsigned codePage, uint32_t flags = 0) {
+    WideText text;
+    bool ok = system.MultiByteToWideChar(codePage, flags, bytes.data(),
+                                         static_cast<uint32_t>(bytes.size()), &text);
+    return ok ? std::u16string(text.GetUnits(), text.GetLength()) : u"(failed)";
+  };
+  auto back = [&](const std::u16string& units, unsigned codePage) {
+    TextString bytes;
+    EXPECT_TRUE(system.WideCharToMultiByte(codePage, units.data(),
+                                           static_cast<uint32_t>(units.size()), &bytes));
+    return std::string(bytes.GetConstText());
+  };
+  EXPECT_EQ(u"caf\u00e9 \u30d5\U0001F600",
+            wide("caf\xc3\xa9 \xe3\x83\x95\xf0\x9f\x98\x80", kCpAcp));
+  // Not UTF-8: a Latin-1 byte, a cut sequence, an overlong form, a surrogate, past U+10FFFF.
+  EXPECT_EQ(u"caf\xdce9", wide("caf\xe9", kCpAcp));
+  EXPECT_EQ(u"\xdce3\xdc83x", wide("\xe3\x83x", kCpAcp));
+  EXPECT_EQ(u"\xdcc0\xdc80", wide("\xc0\x80", kCpAcp));
+  EXPECT_EQ(u"\xdced\xdca0\xdc80", wide("\xed\xa0\x80", kCpAcp));
+  EXPECT_EQ(u"\xdcf4\xdc90\xdc80\xdc80", wide("\xf4\x90\x80\x80", kCpAcp));
+  EXPECT_EQ(u"caf\xfffd", wide("caf\xe9", kCpUtf8));
+  EXPECT_EQ(u"(failed)", wide("caf\xe9", kCpAcp, kMbErrInvalidChars));
+  // Back: the kept bytes as they were in the ANSI code page, U+FFFD in UTF-8.
+  EXPECT_EQ("caf\xe9", back(u"caf\xdce9", kCpAcp));
+  EXPECT_EQ("caf\xef\xbf\xbd", back(u"caf\xdce9", kCpUtf8));
+  EXPECT_EQ("?", back(u"\xd800", kCpAcp));  // a lone surrogate that is no byte
+  EXPECT_EQ("\xef\xbf\xbd", back(u"\xd800", kCpUtf8));
+  // Any bytes at all, there and back.
+  std::string noise;
+  uint32_t seed = 7;
+  for (int i = 0; i < 20000; ++i) {
+    seed = seed * 1103515245u + 12345u;
+    char byte = static_cast<char>((seed >> 16) & 0xFF);
+    noise += byte != 0 ? byte : '\x80';
+  }
+  EXPECT_EQ(noise, back(wide(noise, kCpAcp), kCpAcp));
 }
 
 TEST(PosixSystemTest, WindowsDirectoryIsEtc) {

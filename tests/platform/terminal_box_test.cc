@@ -89,8 +89,8 @@ TEST(TerminalBoxTest, BoxThatCannotBeWrittenIsNotShown) {
   close(in[1]);
   PosixSystem system;
   system.SetTerminal(in[0], out[1]);
-  EXPECT_EQ(0, system.MessageBoxA("Delete?", "c", kMbYesNo | kMbIconQuestion));
-  EXPECT_EQ(0, system.MessageBoxA("Done", "c", kMbOk | kMbIconInformation));
+  EXPECT_EQ(0, system.MessageBoxW(u"Delete?", u"c", kMbYesNo | kMbIconQuestion));
+  EXPECT_EQ(0, system.MessageBoxW(u"Done", u"c", kMbOk | kMbIconInformation));
   EXPECT_EQ("y\n", Drain(in[0]));
   struct sigaction now;
   ASSERT_EQ(0, sigaction(SIGPIPE, nullptr, &now));
@@ -108,9 +108,11 @@ TEST(TerminalBoxTest, SystemBoxUsesItsTerminal) {
   close(in[1]);
   PosixSystem system;
   system.SetTerminal(in[0], out[1]);
-  EXPECT_EQ(kIdYes, system.MessageBoxA("Delete?", "ケスタリオ", kMbYesNo | kMbIconQuestion));
+  // The script's bytes come back as they were, valid UTF-8 or not (a kept byte: U+DC00 + byte).
+  EXPECT_EQ(kIdYes,
+            system.MessageBoxW(u"Delete caf\xdce9?", u"ケスタリオ", kMbYesNo | kMbIconQuestion));
   close(out[1]);
-  EXPECT_EQ("[ケスタリオ] QUESTION\nDelete?\n(Yes/No) ", Drain(out[0]));
+  EXPECT_EQ("[ケスタリオ] QUESTION\nDelete caf\xe9?\n(Yes/No) ", Drain(out[0]));
   close(in[0]);
   close(out[0]);
 }

@@ -61,12 +61,31 @@ void FakeSystem::FlushPrivateProfile(const char* file) {
   RealSystem().FlushPrivateProfile(file);
 }
 
-int FakeSystem::LoadStringA(unsigned id, char* buffer, int size) {
-  return RealSystem().LoadStringA(id, buffer, size);
+std::string ShownText(const char16_t* text) {
+  TextString bytes;
+  if (text == nullptr) return std::string();
+  RealSystem().WideCharToMultiByte(kCpAcp, text, WideLength(text), &bytes);
+  return bytes.GetConstText();
 }
 
-int FakeSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
-  boxes.push_back({caption, text, style});
+std::string ShownText(const WideText& text) { return ShownText(text.GetUnits()); }
+
+int FakeSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
+  return RealSystem().LoadStringW(language, id, buffer, size);
+}
+
+bool FakeSystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
+                                     uint32_t size, WideText* wide) {
+  return RealSystem().MultiByteToWideChar(codePage, flags, text, size, wide);
+}
+
+bool FakeSystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                                     TextString* bytes) {
+  return RealSystem().WideCharToMultiByte(codePage, text, size, bytes);
+}
+
+int FakeSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
+  boxes.push_back({ShownText(caption), ShownText(text), style});
   if (onBox) onBox();
   if (!answers.empty()) {
     int answer = answers.front();

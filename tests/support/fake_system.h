@@ -1,7 +1,8 @@
 // An in-process System for tests: boxes are answered by the test and recorded, the registry is a
-// map, and the program's path and the Windows directory are whatever the test says. Files,
-// profile reads and processes go to the real system (tests keep them in a temporary folder);
-// file handles are the real system's, and every write through them is recorded.
+// map, and the program's path, the Windows directory and the desktop's language are whatever the
+// test says. Files, profile reads, processes, the catalog and text conversions go to the real
+// system (tests keep files in a temporary folder); file handles are the real system's, and every
+// write through them is recorded.
 #ifndef KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 #define KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 
@@ -15,11 +16,17 @@
 
 namespace kestario {
 
+// A box as it was shown, its texts in the bytes the Linux system gives them back in (the script's
+// bytes as they were, the program's texts in UTF-8).
 struct ShownBox {
   std::string caption;
   std::string text;
   unsigned style;
 };
+
+// A UTF-16 text in those bytes.
+std::string ShownText(const char16_t* text);
+std::string ShownText(const WideText& text);
 
 class FakeSystem : public System {
  public:
@@ -30,6 +37,8 @@ class FakeSystem : public System {
   // kIdNo for a Yes/No box.
   std::deque<int> answers;
   std::vector<ShownBox> boxes;
+  // The user's desktop language (GetUserDefaultUILanguage).
+  uint16_t uiLanguage = kLangJapanese;
   std::string modulePath = "/opt/kestario/updater.run";
   std::string windowsDirectory = "/etc";
   // Key path below HKEY_LOCAL_MACHINE -> value name (upper case; "" the default) -> data.
@@ -83,8 +92,13 @@ class FakeSystem : public System {
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
-  int LoadStringA(unsigned id, char* buffer, int size) override;
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override;
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;

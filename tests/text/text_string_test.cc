@@ -1,12 +1,12 @@
 #include "text/text_string.h"
 
 #include <cstring>
+#include <string>
 
 #include <gtest/gtest.h>
 
 #include "support/allocation_budget.h"
-
-#include "text/message_catalog.h"
+#include "text/wide_text.h"
 
 namespace kestario {
 namespace {
@@ -17,7 +17,6 @@ class TextStringTest : public ::testing::Test {
   void TearDown() override {
     g_allocations_left = -1;
     SetAllocationGate(nullptr);
-    SetMessageLoader(nullptr);
   }
 };
 
@@ -330,35 +329,27 @@ TEST_F(TextStringTest, FormatIsBoundedTo1023Bytes) {
   EXPECT_STREQ(text.GetText(), "");
 }
 
-int FakeLoader(unsigned number, char* buffer, int size) {
-  const char* message = nullptr;
-  char long_message[400];
-  if (number == 1) message = "cannot open %s";
-  if (number == 2) {
-    std::memset(long_message, 'm', sizeof(long_message) - 1);
-    long_message[sizeof(long_message) - 1] = '\0';
-    message = long_message;
-  }
-  if (message == nullptr) {
-    buffer[0] = '\0';
-    return 0;
-  }
-  const int length = static_cast<int>(std::strlen(message));
-  const int copied = length < size ? length : size - 1;
-  std::memcpy(buffer, message, static_cast<size_t>(copied));
-  buffer[copied] = '\0';
-  return copied;
-}
-
-TEST_F(TextStringTest, LoadMessage) {
-  TextString text("previous");
-  text.LoadMessage(1, "C:\\a.ini");
-  EXPECT_STREQ(text.GetText(), "");  // No loader: the empty format.
-  SetMessageLoader(&FakeLoader);
-  EXPECT_STREQ(text.LoadMessage(1, "C:\\a.ini").GetText(), "cannot open C:\\a.ini");
-  EXPECT_EQ(text.LoadMessage(2).GetLength(), kMessageBufferSize - 1);
-  text.LoadMessage(99, "x");
-  EXPECT_STREQ(text.GetText(), "");
+// The UTF-16 text beside TextString: appending (its own units too), and an allocation that fails
+// leaving it empty, never null.
+TEST_F(TextStringTest, WideTextAppendsOrEndsEmpty) {
+  WideText text;
+  EXPECT_EQ(0u, text.GetLength());
+  EXPECT_EQ(u'\0', text.GetUnits()[0]);
+  EXPECT_TRUE(text.Assign(u"ab"));
+  EXPECT_TRUE(text.Append(text));
+  EXPECT_TRUE(text.Append(u"\xdc80", 1));
+  EXPECT_EQ(std::u16string(u"abab\xdc80"), text.GetUnits());
+  EXPECT_EQ(5u, text.GetLength());
+  g_allocations_left = 0;
+  EXPECT_FALSE(text.Append(u"c"));
+  EXPECT_EQ(0u, text.GetLength());
+  EXPECT_EQ(u'\0', text.GetUnits()[0]);
+  EXPECT_EQ(nullptr, text.Allocate(3));
+  g_allocations_left = -1;
+  char16_t* units = text.Allocate(3);
+  ASSERT_NE(nullptr, units);
+  EXPECT_EQ(3u, text.GetLength());
+  EXPECT_EQ(u'\0', units[3]);
 }
 
 TEST_F(TextStringTest, FailedAllocationsLeaveTheStringEmpty) {

@@ -13,12 +13,14 @@ program's run (what_if_wine.py), and the tally "what-if: N compared, N differ, N
 the output.
 
 How the shared form maps to Windows: {DIR} is the scenario's folder C:\\e2e\\t_NAME, {SEP} "\\",
-{EXE} "exe"; the script is stored in code page 932 with CRLF line ends; files hold their bytes
-as given; "(ro)" makes a file read-only; App Paths entries go to the registry. Answers "y"/"yes"
+{EXE} "exe"; the programs run as on a Japanese desktop (code page 932, Japanese user interface);
+the script is stored in code page 932 with CRLF line ends; files hold their bytes as given;
+"(ro)" makes a file read-only; App Paths entries go to the registry. The boxes are compared as
+Unicode text: what the program passed to MessageBoxW and what the dialog shows. Answers "y"/"yes"
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
-texts code page 932 cannot hold are skipped, with the reason, and so are those that run more
+script code page 932 cannot hold are skipped, with the reason, and so are those that run more
 than once, check a run log or name the computer or the user (the Wine scenarios log_cp932 and
 invisible_station check the log under Wine).
 """
@@ -34,6 +36,8 @@ TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(TOP, "tests", "e2e"))
 import scenario as sc  # noqa: E402
 
+# The shared scenarios' texts are Japanese: they run as on a Japanese desktop.
+LOCALE = "ja_JP.UTF-8"
 KIND_NAMES = {"ERROR": "error", "INFORMATION": "information", "WARNING": "warning",
               "QUESTION": "question"}
 
@@ -48,6 +52,8 @@ def convert(scenario, folder_name):
     (None, reason, None) when the scenario cannot run."""
     if scenario.requires():
         return None, "requires " + ", ".join(scenario.requires()), None
+    if scenario.user():
+        return None, "runs as another user (the Linux runner does)", None
     if scenario.limits():
         return None, "needs resource limits", None
     if scenario.runs() != 1 or "log" in scenario.sections:
@@ -59,7 +65,7 @@ def convert(scenario, folder_name):
         return None, "needs a standard error whose reader has gone", None
     windir = "C:\\e2e\\" + folder_name
     subst = sc.Scenario.substituter(windir, "\\", "exe")
-    out = ["name " + folder_name]
+    out = ["name " + folder_name, "locale " + LOCALE]
     for arg in scenario.args(subst):
         out.append("arg " + arg)
     for name, content, flags in scenario.files(subst):
@@ -100,11 +106,6 @@ def convert(scenario, folder_name):
             given.append(answer)
         else:
             answer = "ok"
-        try:
-            box.caption.encode("cp932")
-            box.text.encode("cp932")
-        except UnicodeEncodeError:
-            return None, "a box text that code page 932 cannot hold", None
         expected_boxes.append([box.kind, box.caption, box.text])
         out.append("box %s %s" % (KIND_NAMES[box.kind], answer))
         out.append("caption " + escape(box.caption))
@@ -118,7 +119,7 @@ def convert(scenario, folder_name):
             out.append("expect-file-hex %s %s" % (name, sc.expand(expected).hex()))
     out.append("exit 0")
     what_if = {"name": scenario.name, "windir": windir, "args": scenario.args(subst),
-                       "answers": given, "boxes": expected_boxes}
+               "answers": given, "boxes": expected_boxes, "locale": LOCALE}
     return out, None, what_if
 
 

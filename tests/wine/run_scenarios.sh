@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # End-to-end tests of updater.exe under Wine: each scenario puts the program, its script and its
 # files in a folder of the Wine prefix's drive C:, runs it on a virtual X display (Xvfb) as on a
-# Japanese system (ANSI code page 932), reads every message box it shows, answers it with the
-# keyboard (xdotool), and checks the boxes, the files and the exit code.
+# Japanese system (ANSI code page 932, Japanese user interface) unless it names another locale,
+# reads every message box it shows, answers it with the keyboard (xdotool), and checks the boxes,
+# the files and the exit code.
 #
 # Usage: tests/wine/run_scenarios.sh [--exe PATH] [--keep] [SCENARIO-FILE...]
 #   default scenarios: tests/wine/scenarios/*.scenario
@@ -10,13 +11,18 @@
 #   --keep       keep each scenario's folder and trace (build/windows/wineprefix/drive_c/e2e/)
 # Exit status: 0 when every scenario passed, 1 otherwise, 2 when the set-up failed.
 #
-# A box is read twice: from Wine's relay trace of MessageBoxA (the exact bytes the program
-# passed, in code page 932, the style and the answer; Wine cuts a long string after about 300
-# characters, and then only the part shown is compared) and from the open dialog itself by
-# box_reader.exe (the whole caption and text as shown, compared in UTF-8).
+# A box is read twice: from Wine's relay trace of MessageBoxW (the UTF-16 text and caption the
+# program passed, the style and the answer; Wine cuts a long string after about 300 characters,
+# and then only the part shown is compared) and from the open dialog itself by box_reader.exe
+# (the whole caption and text as shown). Both are compared, as Unicode text, with the expected.
 #
 # Scenario files (UTF-8; one statement per line; "#" starts a comment line):
 #   name NAME                   folder name (default: the file name)
+#   locale LANG                 the program's locale (default ja_JP.UTF-8, or KESTARIO_WINE_LANG):
+#                               ja_JP.UTF-8 code page 932 and a Japanese user interface,
+#                               en_US.UTF-8 code page 1252 and an English one. The scenario's
+#                               texts are converted to that code page, and "caption" and
+#                               "message" take the catalog of that language.
 #   program FILE                the program's file name in the folder (default updater.exe)
 #   args WORD...                command-line words after the program's name, split and
 #                               unquoted as xargs does (Wine quotes a word with spaces again)
@@ -27,6 +33,8 @@
 #   script-hex HEX              the script file's exact bytes, in hexadecimal
 #   file PATH TEXT              creates PATH (relative to the folder, "\" or "/") holding TEXT
 #   file-hex PATH HEX           creates PATH holding exactly the bytes HEX (hexadecimal)
+#   file-in ENCODING PATH TEXT  creates PATH holding TEXT in ENCODING (an iconv name: UTF-8,
+#                               CP1252 ...) instead of the scenario's code page
 #   readonly PATH               makes PATH read-only
 #   folder PATH                 creates an empty folder
 #   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
@@ -38,9 +46,10 @@
 #                               command line into PATH.ran and ends
 #   box KIND ANSWER             the next box: KIND error|information|warning|question or a
 #                               style number; ANSWER ok|yes|no
-#   caption TEXT                its caption (default: the default caption of texts.def)
-#   message N ARG...            its text: catalog message N of texts.def with its "%s" filled in
-#                               by the ARGs, separated by " | "
+#   caption TEXT                its caption (default: the default caption of texts.def in the
+#                               scenario's language)
+#   message N ARG...            its text: catalog message N of texts.def in the scenario's
+#                               language with its "%s" filled in by the ARGs, separated by " | "
 #   text TEXT                   its text, literally
 #   expect-file PATH TEXT       PATH exists and holds exactly TEXT
 #   expect-exists PATH          PATH exists
@@ -57,8 +66,8 @@
 # The commands see $TOP (the source tree), $WINE_BIN and $WINEPREFIX, and run as the user that
 # runs the tests (root in CI, so they may mount a small file system).
 # TEXT and ARG values take \n for a line feed and \\ for a backslash; then {dir} stands for the
-# folder's Windows path (C:\e2e\NAME). Texts are converted to code page 932 where the program
-# reads or writes them.
+# folder's Windows path (C:\e2e\NAME). Texts are converted to the scenario's code page where the
+# program reads or writes them.
 set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
@@ -94,12 +103,18 @@ wine_env_init --display || die "cannot prepare Wine and Xvfb"
 
 # ---- texts -------------------------------------------------------------------------------------
 
-# The catalog and the default caption, from texts.def (UTF-8, C literals).
+# The catalog and the default caption, from texts.def (UTF-8, C literals): Japanese for a
+# Japanese locale, English for every other.
 texts_def=$top/resources/texts.def
-catalog_text() {  # catalog_text N -> the raw C literal body of message N
-  sed -n "s/^KESTARIO_MESSAGE($1, \"\(.*\)\")\$/\1/p" "$texts_def"
+text_macro() {  # text_macro NAME LANG -> the macro of NAME's texts in the language of LANG
+  if [[ $2 == ja_JP* ]]; then echo "$1"; else echo "$1_ENGLISH"; fi
 }
-default_caption=$(sed -n 's/^KESTARIO_CAPTION("\(.*\)")$/\1/p' "$texts_def")
+catalog_text() {  # catalog_text N LANG -> the raw C literal body of message N
+  sed -n "s/^$(text_macro KESTARIO_MESSAGE "$2")($1, \"\(.*\)\")\$/\1/p" "$texts_def"
+}
+default_caption() {  # default_caption LANG
+  sed -n "s/^$(text_macro KESTARIO_CAPTION "$1")(\"\(.*\)\")\$/\1/p" "$texts_def"
+}
 
 # Decodes the escapes \n, \\ and \" of a text.
 # The text goes through a pipe, not the command line, which could not hold a text of 1 MB.
@@ -112,7 +127,15 @@ fill_message() {
            print $f' -- "$format" "$@"
 }
 
-to_cp932() { iconv -f UTF-8 -t CP932; }
+# The ANSI code page of a locale, as iconv names it.
+code_page() {
+  case $1 in
+    ja_JP*) echo CP932 ;;
+    en_US*|C|C.*|POSIX) echo CP1252 ;;
+    *) return 1 ;;
+  esac
+}
+to_acp() { iconv -f UTF-8 -t "$acp"; }
 hex() { xxd -p | tr -d '\n'; }
 show() { perl -pe 's/\n/\\n/g' | head -c 400; }  # one-line display of a UTF-8 text
 
@@ -133,26 +156,30 @@ style_of() {
 answer_code() { case $1 in ok) echo 1 ;; yes) echo 6 ;; no) echo 7 ;; *) echo 0 ;; esac; }
 answer_key() { case $1 in ok) echo Return ;; yes) echo y ;; no) echo n ;; *) echo Escape ;; esac; }
 
-# The n-th MessageBoxA call of the trace as four lines: text hex, caption hex, style, cut flag.
+# The n-th MessageBoxW call of the trace as four lines: text, caption (UTF-8, in hexadecimal),
+# style, cut flag. Wine writes the UTF-16 strings as L"...", a unit outside printable ASCII as
+# a backslash and four hexadecimal digits.
 trace_call() {
-  perl -ne '
-    next unless /Call user32\.MessageBoxA\((.*)\) ret=/;
+  perl -MEncode -ne '
+    next unless /Call user32\.MessageBoxW\((.*)\) ret=/;
     next unless ++$n == '"$2"';
     my $args = $1;
     my @strings;
-    while ($args =~ /"((?:\\.|[^"\\])*)"(\.\.\.)?/g) { push @strings, [$1, $2 ? 1 : 0]; }
+    while ($args =~ /L"((?:\\.|[^"\\])*)"(\.\.\.)?/g) { push @strings, [$1, $2 ? 1 : 0]; }
     my ($style) = $args =~ /,([0-9a-f]+)$/;
-    sub dec { my $s = shift; $s =~ s/\\(x([0-9a-f]{2})|n|r|t|"|\\)/
-      defined $2 ? chr(hex $2) : $1 eq "n" ? "\n" : $1 eq "r" ? "\r" : $1 eq "t" ? "\t" : $1/ge;
-      return unpack("H*", $s); }
+    sub dec { my $s = shift; my @units;
+      while ($s =~ /\G(?:\\([0-9a-f]{4})|\\(.)|(.))/gs) {
+        push @units, defined $1 ? hex $1 : defined $3 ? ord $3 :
+          $2 eq "n" ? 10 : $2 eq "r" ? 13 : $2 eq "t" ? 9 : ord $2; }
+      return unpack("H*", encode("UTF-8", decode("UTF-16BE", pack("n*", @units)))); }
     print dec($strings[0][0]), "\n", dec($strings[1][0]), "\n", hex($style), "\n",
           $strings[0][1] || $strings[1][1], "\n";
     exit;' "$1"
 }
-count_calls() { grep -a -c 'Call user32\.MessageBoxA(' "$1" 2>/dev/null || true; }
-count_returns() { grep -a -c 'Ret  user32\.MessageBoxA()' "$1" 2>/dev/null || true; }
+count_calls() { grep -a -c 'Call user32\.MessageBoxW(' "$1" 2>/dev/null || true; }
+count_returns() { grep -a -c 'Ret  user32\.MessageBoxW()' "$1" 2>/dev/null || true; }
 nth_return() {
-  grep -a 'Ret  user32\.MessageBoxA()' "$1" | sed -n "$2{s/.*retval=\([0-9a-f]*\).*/\1/p}"
+  grep -a 'Ret  user32\.MessageBoxW()' "$1" | sed -n "$2{s/.*retval=\([0-9a-f]*\).*/\1/p}"
 }
 
 # Waits until `condition` (a command) succeeds; false after `seconds`.
@@ -220,7 +247,7 @@ run_hooks() {
 run_scenario() {
   local file=$1
   local name program args=() setup=() boxes=() checks=() exit_expected=0
-  local script= has_script=0 in_script=0 line keyword rest hooks=()
+  local script= has_script=0 in_script=0 line keyword rest hooks=() lang=$LANG acp
   name=$(basename "$file" .scenario)
   program=updater.exe
   while IFS= read -r line || [[ -n $line ]]; do
@@ -234,12 +261,14 @@ run_scenario() {
     rest=; [[ $line == *" "* ]] && rest=${line#* }
     case $keyword in
       name) name=$rest ;;
+      locale) lang=$rest ;;
       program) program=$rest ;;
       args) mapfile -d '' -t args < <(printf '%s' "$rest" | xargs printf '%s\0') ;;
       arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
       script-hex) has_script=2; script=$rest ;;
-      file|file-hex|readonly|folder|app-path|no-app-path|probe|marker) setup+=("$keyword $rest") ;;
+      file|file-hex|file-in|readonly|folder|app-path|no-app-path|probe|marker)
+        setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
@@ -248,6 +277,7 @@ run_scenario() {
       *) echo "    bad line in $file: $line"; return 1 ;;
     esac
   done <"$file"
+  acp=$(code_page "$lang") || { echo "    no code page known for the locale $lang"; return 1; }
 
   local dir=$WINEPREFIX/drive_c/e2e/$name
   local windir="C:\\e2e\\$name"
@@ -261,8 +291,8 @@ run_scenario() {
 
   local script_file="$dir/${program%.*}.ini"
   if ((has_script == 1)); then
-    expand "$script" | to_cp932 | sed 's/$/\r/' >"$script_file" ||
-      { report_failure "the script is not representable in code page 932"; return 1; }
+    expand "$script" | to_acp | sed 's/$/\r/' >"$script_file" ||
+      { report_failure "the script is not representable in $acp"; return 1; }
   elif ((has_script == 2)); then
     xxd -r -p <<<"$script" >"$script_file"
   fi
@@ -275,7 +305,12 @@ run_scenario() {
       file)
         path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
         mkdir -p "$(dirname "$(localpath "$path")")"
-        expand "$(unescape "$text")" | to_cp932 >"$(localpath "$path")" ;;
+        expand "$(unescape "$text")" | to_acp >"$(localpath "$path")" ;;
+      file-in)
+        local encoding=${item%% *}; item=${item#* }
+        path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
+        mkdir -p "$(dirname "$(localpath "$path")")"
+        expand "$(unescape "$text")" | iconv -f UTF-8 -t "$encoding" >"$(localpath "$path")" ;;
       file-hex)
         path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
         mkdir -p "$(dirname "$(localpath "$path")")"
@@ -306,9 +341,10 @@ run_scenario() {
 
   run_hooks before || { run_hooks cleanup; return 1; }
 
-  # Run the program from its folder, with the relay trace of MessageBoxA on stderr.
+  # Run the program from its folder in the scenario's locale, with the relay trace of MessageBoxW
+  # on stderr.
   trace=$dir/trace.txt
-  (cd "$dir" && WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
+  (cd "$dir" && LANG=$lang WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
      >"$dir/stdout.txt" 2>"$trace") &
   run_pid=$!
   local during_pids=()
@@ -328,7 +364,7 @@ run_scenario() {
     read -r _ kind value <<<"$item"
     expected_style=$(style_of "$kind")
     expected_answer=$value
-    expected_caption=$default_caption
+    expected_caption=$(default_caption "$lang")
     expected_text=; have_text=0
     while ((i < ${#boxes[@]})) && [[ ${boxes[i]} != box* ]]; do
       item=${boxes[i]}; ((i++))
@@ -341,7 +377,7 @@ run_scenario() {
           local number=${item%% *} margs=() format
           [[ $item == *" "* ]] && { item=${item#* }; IFS='|' read -r -a margs <<<"${item// | /|}"; }
           local k; for k in "${!margs[@]}"; do margs[k]=$(expand "$(unescape "${margs[k]}")"); done
-          format=$(unescape "$(catalog_text "$number")")
+          format=$(unescape "$(catalog_text "$number" "$lang")")
           [[ -n $format ]] || { report_failure "texts.def has no message $number"; }
           expected_text=$(fill_message "$format" "${margs[@]}"; printf x)
           expected_text=${expected_text%x}; have_text=1 ;;
@@ -356,13 +392,12 @@ run_scenario() {
     call=$(trace_call "$trace" "$n")
     { read -r text_hex; read -r caption_hex; read -r style; read -r cut; } <<<"$call"
     printf '    box %d: style 0x%x, caption "%s", text "%s"\n' "$n" "$style" \
-      "$(xxd -r -p <<<"$caption_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)" \
-      "$(xxd -r -p <<<"$text_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)"
+      "$(xxd -r -p <<<"$caption_hex" | show)" "$(xxd -r -p <<<"$text_hex" | show)"
     ((style == expected_style)) ||
       report_failure "box $n: style 0x$(printf %x "$style"), expected 0x$(printf %x "$expected_style")"
-    # Exact bytes (code page 932) as passed to MessageBoxA.
+    # The texts as passed to MessageBoxW.
     local want_caption_hex want_text_hex
-    want_caption_hex=$(printf '%s' "$expected_caption" | to_cp932 | hex)
+    want_caption_hex=$(printf '%s' "$expected_caption" | hex)
     if [[ $cut == 1 ]]; then
       [[ $want_caption_hex == "$caption_hex"* ]] ||
         report_failure "box $n: caption bytes differ (trace cut)"
@@ -371,7 +406,7 @@ run_scenario() {
         report_failure "box $n: caption bytes $caption_hex, expected $want_caption_hex"
     fi
     if ((have_text)); then
-      want_text_hex=$(printf '%s' "$expected_text" | to_cp932 | hex)
+      want_text_hex=$(printf '%s' "$expected_text" | hex)
       if [[ $cut == 1 ]]; then
         [[ $want_text_hex == "$text_hex"* ]] ||
           report_failure "box $n: text bytes differ from the expected text (trace cut)"
@@ -407,7 +442,7 @@ run_scenario() {
     ((n++)); ((extra++))
     call=$(trace_call "$trace" "$n")
     { read -r text_hex; read -r caption_hex; read -r style; read -r cut; } <<<"$call"
-    report_failure "unexpected box $n: \"$(xxd -r -p <<<"$text_hex" | iconv -f CP932 -t UTF-8 2>/dev/null | show)\""
+    report_failure "unexpected box $n: \"$(xxd -r -p <<<"$text_hex" | show)\""
     answer_box "$n" Return || break
     wait_for 30 calls_or_ended $((n + 1))
   done
@@ -432,8 +467,8 @@ run_scenario() {
         path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }
         if [[ ! -f $(localpath "$path") ]]; then
           report_failure "$path is missing"
-        elif ! cmp -s <(expand "$(unescape "$text")" | to_cp932) "$(localpath "$path")"; then
-          report_failure "$path holds \"$(iconv -f CP932 -t UTF-8 "$(localpath "$path")" | show)\""
+        elif ! cmp -s <(expand "$(unescape "$text")" | to_acp) "$(localpath "$path")"; then
+          report_failure "$path holds \"$(iconv -f "$acp" -t UTF-8 "$(localpath "$path")" | show)\""
         fi ;;
       expect-file-hex)
         path=${item%% *}; text=; [[ $item == *" "* ]] && text=${item#* }

@@ -10,7 +10,8 @@ run_e2e.py --what-if CHECKER runs this around each shared scenario, as the scena
   what_if_wine.py check SPEC    after updater.exe has ended: compares
 
 SPEC is a JSON file written by run_e2e.py: the checker, the folder's Windows path, the scenario's
-command-line words, its yes/no answers in order and the boxes the scenario expects (the harness
+command-line words, its yes/no answers in order, the locale the program runs in (the checker runs
+in it too) and the boxes the scenario expects (the harness
 checks that updater.exe shows exactly those). The what-if runs in the very folder the program runs
 in next, since it changes nothing (the Linux comparison checks that on every scenario). Compared,
 as on Linux: the boxes in order, the outcome, and the files deleted, created and replaced. A
@@ -47,7 +48,8 @@ def predict(spec, answers):
     # checker has ended, so reading it to its end would wait for the wineserver.
     with tempfile.TemporaryFile() as out:
         proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL, timeout=120)
+                              stderr=subprocess.DEVNULL, timeout=120,
+                              env=dict(os.environ, LANG=spec["locale"]))
         out.seek(0)
         text = out.read().decode("utf-8").replace("\r\n", "\n")
     return proc.returncode, json.loads(text) if proc.returncode != 2 else None

@@ -13,8 +13,11 @@ export WINEPREFIX=${WINEPREFIX:-$WINE_TOP/build/windows/wineprefix}
 export WINEARCH=win64
 # No Mono or Gecko installers: the tests need neither.
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-"mscoree,mshtml="}
-# A Japanese system: the ANSI code page is 932 (Shift-JIS).
-export LANG=ja_JP.UTF-8
+# A Japanese system by default: the ANSI code page is 932 (Shift-JIS) and the user interface is
+# Japanese. Each Wine program takes its code page and language from LANG when it starts, so a
+# run (KESTARIO_WINE_LANG) or a single program (LANG=en_US.UTF-8: code page 1252, English) may
+# choose another.
+export LANG=${KESTARIO_WINE_LANG:-ja_JP.UTF-8}
 unset LC_ALL
 export WINEDEBUG=${WINEDEBUG:--all}
 
@@ -30,22 +33,27 @@ winpath() {
 
 wine_run() { "$WINE_BIN" "$@"; }
 
-# Creates the prefix once; later runs reuse it (the stamp file marks a finished wineboot).
+# The functions whose calls the relay trace shows: the harness reads each box's text and caption,
+# as the program passed them, and its answer from these trace lines.
+WINE_RELAY_INCLUDE='user32.MessageBoxW'
+
+# Creates the prefix once; later runs reuse it (the stamp file marks a finished wineboot and
+# names the traced functions, which are set again when they changed).
 wine_prefix_init() {
-  if [[ -f $WINEPREFIX/.kestario-ready ]]; then
-    return 0
+  local stamp=$WINEPREFIX/.kestario-ready
+  if [[ ! -f $stamp ]]; then
+    wine_log "creating the Wine prefix $WINEPREFIX (once)"
+    mkdir -p "$WINEPREFIX"
+    WINEDEBUG=-all "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
+    "$WINESERVER_BIN" -w
+    [[ -f $WINEPREFIX/system.reg ]] || { wine_log "wineboot failed"; return 1; }
   fi
-  wine_log "creating the Wine prefix $WINEPREFIX (once)"
-  mkdir -p "$WINEPREFIX"
-  WINEDEBUG=-all "$WINE_BIN" wineboot -i >/dev/null 2>&1 || true
-  "$WINESERVER_BIN" -w
-  # Relay tracing of MessageBoxA only: the harness reads each box's text and caption, as the
-  # exact bytes the program passed, and its answer from these trace lines.
-  WINEDEBUG=-all "$WINE_BIN" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
-    /d 'user32.MessageBoxA' /f >/dev/null 2>&1
-  "$WINESERVER_BIN" -w
-  [[ -f $WINEPREFIX/system.reg ]] || { wine_log "wineboot failed"; return 1; }
-  touch "$WINEPREFIX/.kestario-ready"
+  if [[ $(cat "$stamp" 2>/dev/null) != "relay $WINE_RELAY_INCLUDE" ]]; then
+    WINEDEBUG=-all "$WINE_BIN" reg add 'HKCU\Software\Wine\Debug' /v RelayInclude /t REG_SZ \
+      /d "$WINE_RELAY_INCLUDE" /f >/dev/null 2>&1
+    "$WINESERVER_BIN" -w
+    echo "relay $WINE_RELAY_INCLUDE" >"$stamp"
+  fi
 }
 
 # Starts Xvfb on the first free display from :90 on; sets DISPLAY.

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <memory>
+#include <sstream>
 
+#include "platform/encoding.h"
 #include "platform/system.h"
 #include "tools/checker/checker.h"
 #include "tools/checker/forwarding_system.h"
@@ -84,8 +86,28 @@ std::string UsageText() {
          "  3  it would stop on the user's answer\n";
 }
 
-int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out,
-                    std::ostream& err) {
+namespace {
+
+// The texts of the report in UTF-8: each line that is valid text of the ANSI code page is
+// converted (on Linux it stays as it is); a line that is not keeps its bytes.
+std::string Utf8Lines(const std::string& ansiText) {
+  std::string utf8;
+  for (size_t start = 0; start < ansiText.size();) {
+    size_t end = ansiText.find('\n', start);
+    end = end == std::string::npos ? ansiText.size() : end + 1;
+    ByteBuffer converted;
+    if (ValidAnsiToUtf8(ansiText.data() + start, static_cast<uint32_t>(end - start), &converted)) {
+      utf8.append(reinterpret_cast<const char*>(converted.GetConstData()), converted.GetSize());
+    } else {
+      utf8.append(ansiText, start, end - start);
+    }
+    start = end;
+  }
+  return utf8;
+}
+
+int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+             bool* outIsUtf8) {
   Output output = Output::kFindings;
   bool outputChosen = false;
   std::string registry;
@@ -120,6 +142,7 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
         }
         output = chosen;
         outputChosen = true;
+        *outIsUtf8 = output == Output::kJson;
       } else if (argument == "--what-if") {
         whatIf = true;
       } else if (argument == "--answer" || argument == "--answers-default" ||
@@ -224,6 +247,19 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
       break;
   }
   return report.errors() > 0 ? kExitErrors : kExitClean;
+}
+
+}  // namespace
+
+int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out,
+                    std::ostream& err) {
+  std::ostringstream ansiOut;
+  std::ostringstream ansiErr;
+  bool outIsUtf8 = false;  // JSON is written in UTF-8 from the start
+  int status = RunCheck(arguments, ansiOut, ansiErr, &outIsUtf8);
+  out << (outIsUtf8 ? ansiOut.str() : Utf8Lines(ansiOut.str())) << std::flush;
+  err << Utf8Lines(ansiErr.str());
+  return status;
 }
 
 }  // namespace checker

@@ -18,7 +18,8 @@ constexpr int kExitAnswered = 3;    // --what-if: the predicted run stops on the
 // Runs updater-check with `arguments` (the program's own name left out) and returns its exit
 // status. Findings go to `out`; with --plan or --dot the plan goes to `out` and the findings to
 // `err`; with --what-if the predicted run goes to `out` (as JSON with --json). Usage errors and
-// unreadable scripts are told on `err`.
+// unreadable scripts are told on `err`. Both get UTF-8: the script's texts are converted from the
+// ANSI code page (a line with bytes that are not text of it keeps them as they are).
 int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out,
                     std::ostream& err);
 

@@ -24,14 +24,20 @@ class ForwardingSystem : public System {
     base_->GetPrivateProfileSectionA(section, entries, file);
   }
   void FlushPrivateProfile(const char* file) override { base_->FlushPrivateProfile(file); }
-  int LoadStringA(unsigned id, char* buffer, int size) override {
-    return base_->LoadStringA(id, buffer, size);
+  uint16_t GetUserDefaultUILanguage() override { return base_->GetUserDefaultUILanguage(); }
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override {
+    return base_->LoadStringW(language, id, buffer, size);
   }
-  bool AnsiToUtf8(const char* text, uint32_t size, ByteBuffer* utf8) override {
-    return base_->AnsiToUtf8(text, size, utf8);
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override {
+    return base_->MessageBoxW(text, caption, style);
   }
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override {
-    return base_->MessageBoxA(text, caption, style);
+  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
+                           WideText* wide) override {
+    return base_->MultiByteToWideChar(codePage, flags, text, size, wide);
+  }
+  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
+                           TextString* bytes) override {
+    return base_->WideCharToMultiByte(codePage, text, size, bytes);
   }
   bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
@@ -135,7 +141,8 @@ class ReadOnlySystem : public ForwardingSystem {
  public:
   using ForwardingSystem::ForwardingSystem;
 
-  int MessageBoxA(const char* /*text*/, const char* /*caption*/, unsigned /*style*/) override {
+  int MessageBoxW(const char16_t* /*text*/, const char16_t* /*caption*/,
+                  unsigned /*style*/) override {
     return 0;
   }
   bool DeleteFileA(const char* /*path*/) override { return false; }

@@ -5,7 +5,7 @@
 #include <set>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/encoding.h"
 #include "text/byte_buffer.h"
 
 namespace kestario {
@@ -54,7 +54,7 @@ std::string JsonString(const std::string& ansiText) {
   // Windows); JSON is UTF-8. What is still not UTF-8 after that is escaped byte by byte.
   ByteBuffer utf8;
   std::string text = ansiText;
-  if (CurrentSystem().AnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
+  if (ValidAnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
     text.assign(reinterpret_cast<const char*>(utf8.GetConstData()), utf8.GetSize());
   }
   std::string out = "\"";

@@ -98,7 +98,7 @@ bool SameFile(const std::string& left, const std::string& right) {
   return PathKey(left) == PathKey(right);
 }
 
-std::string FolderProblem(const std::string& path) {
+std::string FolderProblem(const std::string& path, bool /*replacing*/) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path)) return "the destination names no file";
@@ -193,12 +193,16 @@ bool SameFile(const std::string& left, const std::string& right) {
          a.st_ino == b.st_ino;
 }
 
-std::string FolderProblem(const std::string& path) {
+// Why a copy could not be put in place at `path`; `replacing`: an existing destination that the
+// user may write, which the program writes in place when its folder refuses new files.
+std::string FolderProblem(const std::string& path, bool replacing) {
   if (path.back() == '/') return "the destination names no file";
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (!IsFolder(folder)) return "the destination's folder does not exist";
-  if (!FolderWritable(folder)) return "the destination's folder is not writable";
+  if (!FolderWritable(folder)) {
+    return replacing ? std::string() : "the destination's folder is not writable";
+  }
   // The copy is put in place through ".NAME.XXXXXX" beside the destination.
   long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
   if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
@@ -380,6 +384,15 @@ bool IsBookkeeping(const std::string& path) {
   return name.compare(0, 10, ".kestario-") == 0;
 }
 
+// A box's text in the ANSI code page, the encoding of the report's other texts.
+std::string AnsiText(System& system, const char16_t* text) {
+  TextString bytes;
+  if (text == nullptr || !system.WideCharToMultiByte(kCpAcp, text, WideLength(text), &bytes)) {
+    return std::string();
+  }
+  return bytes.GetConstText();
+}
+
 }  // namespace
 
 SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
@@ -456,12 +469,12 @@ void SimulatedSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer*
   ForwardingSystem::GetPrivateProfileSectionA(section, entries, file);
 }
 
-int SimulatedSystem::LoadStringA(unsigned id, char* buffer, int size) {
+int SimulatedSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   pendingMessage_ = id;
-  return ForwardingSystem::LoadStringA(id, buffer, size);
+  return ForwardingSystem::LoadStringW(language, id, buffer, size);
 }
 
-int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned style) {
+int SimulatedSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   const char* kind = "INFORMATION";
   switch (style & kMbIconMask) {
     case kMbIconError:
@@ -480,8 +493,8 @@ int SimulatedSystem::MessageBoxA(const char* text, const char* caption, unsigned
   int message = style == (kMbOk | kMbIconError) ? static_cast<int>(pendingMessage_) : 0;
   pendingMessage_ = 0;
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
-  Answer answer = recorder_->ShowBox(caption != nullptr ? caption : "", kind,
-                                     text != nullptr ? text : "", yesNo, message);
+  Answer answer =
+      recorder_->ShowBox(AnsiText(*base(), caption), kind, AnsiText(*base(), text), yesNo, message);
   if (answer == Answer::kNo) return kIdNo;
   return yesNo ? kIdYes : kIdOk;
 }
@@ -639,7 +652,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
       }
     }
     if (problem.empty() && targetExists && failIfExists) problem = "the destination exists";
-    if (problem.empty() && !same) problem = FolderProblem(target);
+    if (problem.empty() && !same) problem = FolderProblem(target, targetExists);
   }
   bool uncertain =
       (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));

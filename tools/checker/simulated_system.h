@@ -10,7 +10,8 @@
 //   permissions.
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
-// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event.
+// - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. Their
+//   texts reach it in the ANSI code page, like every other text of the report.
 // - The run log is not written: AppendFileA writes nothing, and the report names the log file as
 //   created or replaced when the platform would let it be written. The boxes count as seen (the
 //   recorder answers them), and the exit code of a program that would start is not known.
@@ -38,8 +39,8 @@ class SimulatedSystem : public ForwardingSystem {
                                 TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
-  int LoadStringA(unsigned id, char* buffer, int size) override;
-  int MessageBoxA(const char* text, const char* caption, unsigned style) override;
+  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
+  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
   bool IsWindowStationVisible() override { return true; }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
