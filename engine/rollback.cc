@@ -1,5 +1,6 @@
 #include "engine/rollback.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/comma_items.h"
@@ -244,6 +245,50 @@ bool ParseJournal(Journal* journal) {
 // The state of this run.
 // ---------------------------------------------------------------------------------------------
 
+// The names of what this run kept, so that a run that finishes removes just those; one name
+// after the other, each ended by a NUL byte. When memory runs out it is `lost`, and the names are
+// worked out from the journal instead.
+class KeptNames {
+ public:
+  KeptNames() = default;
+  ~KeptNames() { std::free(bytes_); }
+  KeptNames(const KeptNames&) = delete;
+  KeptNames& operator=(const KeptNames&) = delete;
+
+  void Clear() {
+    used_ = 0;
+    lost_ = false;
+  }
+  void Add(const TextString& name) {
+    size_t length = static_cast<size_t>(name.GetLength()) + 1;
+    if (used_ + length > capacity_) {
+      size_t capacity = capacity_ == 0 ? 4096 : capacity_ * 2;
+      while (capacity < used_ + length) capacity *= 2;
+      char* grown = static_cast<char*>(std::realloc(bytes_, capacity));
+      if (grown == nullptr) {
+        lost_ = true;
+        return;
+      }
+      bytes_ = grown;
+      capacity_ = capacity;
+    }
+    std::memcpy(bytes_ + used_, name.GetConstText(), length);
+    used_ += length;
+  }
+  bool lost() const { return lost_; }
+  // Calls visit(name) for each name, in the order added.
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    for (size_t at = 0; at < used_; at += std::strlen(bytes_ + at) + 1) visit(bytes_ + at);
+  }
+
+ private:
+  char* bytes_ = nullptr;
+  size_t used_ = 0;
+  size_t capacity_ = 0;
+  bool lost_ = false;
+};
+
 struct RollbackState {
   bool on = false;     // UPDATER's ROLLBACK
   bool began = false;  // BeginRollback let the run go on
@@ -254,6 +299,7 @@ struct RollbackState {
   TextString runId;     // the id in the names of what this run keeps
   uint32_t nextChange = 1;
   bool restartPending = false;
+  KeptNames kept;  // what this run kept (a rollback run)
 };
 RollbackState g_rollback;
 
@@ -594,11 +640,24 @@ int32_t UndoAll(const Journal& journal, int32_t* failed, TextString* failedPath,
   return undone;
 }
 
+// Removes one kept file; true when it was there. One still in use goes later: at the next
+// restart when the run may, or with a later run, for which the journal records it.
+bool RemoveKeptFile(const char* kept) {
+  System& system = CurrentSystem();
+  if (system.DeleteFileA(kept)) return true;
+  if (!Exists(kept)) return false;
+  system.MoveFileExA(kept, nullptr, kMoveFileDelayUntilReboot);
+  if (IsRunLogOn())
+    LogLine().Add("rollback: ").Quoted(kept).Add(" is in use: it goes later").Write();
+  TextString name;
+  if (g_rollback.file != kNoFile && name.SetText(kept)) AppendLeftover(name);
+  return true;
+}
+
 // Removes what a finished run kept (never a copy staged for a restart: that one is still to
 // come). A file still in use goes later: at the next restart when the run may, or with a later
 // run, for which the journal records it.
 void RemoveKept(const Journal& journal) {
-  System& system = CurrentSystem();
   TextString runId = journal.Text(journal.runId);
   for (uint32_t i = 0; i < journal.changeCount; ++i) {
     const Change& change = journal.ChangeAt(i);
@@ -607,15 +666,10 @@ void RemoveKept(const Journal& journal) {
     for (const char* suffix : kSuffixes) {
       if (change.kind == kDeleteChange && suffix == kSuffixes[2]) break;
       TextString kept = KeptName(path.GetConstText(), runId, change.number, suffix);
-      if (system.DeleteFileA(kept.GetConstText())) {
-        if (suffix == kSuffixes[0] && change.kind == kDeleteChange) break;  // never both names
-        continue;
+      if (RemoveKeptFile(kept.GetConstText()) && suffix == kSuffixes[0] &&
+          change.kind == kDeleteChange) {
+        break;  // never both names
       }
-      if (!Exists(kept.GetConstText())) continue;
-      system.MoveFileExA(kept.GetConstText(), nullptr, kMoveFileDelayUntilReboot);
-      if (IsRunLogOn())
-        LogLine().Add("rollback: ").Quoted(kept).Add(" is in use: it goes later").Write();
-      if (g_rollback.file != kNoFile) AppendLeftover(kept);
     }
   }
 }
@@ -642,8 +696,13 @@ bool IsRestartPending() { return g_rollback.restartPending; }
 
 bool BeginRollback(bool on) {
   CloseJournal();
-  g_rollback = RollbackState();
   g_rollback.on = on;
+  g_rollback.began = false;
+  g_rollback.opened = false;
+  g_rollback.size = 0;
+  g_rollback.nextChange = 1;
+  g_rollback.restartPending = false;
+  g_rollback.kept.Clear();
   if (!on) return true;
   MakeRunId(&g_rollback.runId);
   if (!OpenJournal(true, true)) {
@@ -786,6 +845,7 @@ bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextStrin
                    record.firstChange + static_cast<uint32_t>(item), hidden ? ".oldh" : ".old");
   if (!system.DeleteFileKeepingA(path.GetConstText(), kept->GetConstText())) return false;
   if (!hidden) system.SetFileAttributesA(kept->GetConstText(), Hidden(attributes));
+  g_rollback.kept.Add(*kept);
   return true;
 }
 
@@ -822,6 +882,7 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
     FileHandle marker = system.CreateFileA(made.GetConstText(), FileAccess::kReadWrite);
     if (marker == kNoFile) return CopyOutcome::kFailed;
     system.CloseHandle(marker);
+    g_rollback.kept.Add(made);
   }
   uint32_t flags =
       (rollback ? kCopyKeepReplaced : 0u) | (record.replaceInUse ? kCopyReplaceInUse : 0u);
@@ -842,6 +903,7 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   if (!keptOld) return outcome;
   if (!hidden) system.SetFileAttributesA(keptName.GetConstText(), Hidden(attributes));
   kept->Assign(keptName);
+  if (rollback) g_rollback.kept.Add(keptName);
   // Without rollback a file set aside goes when it is free: the journal remembers it.
   if (!rollback && (g_rollback.file != kNoFile || OpenJournal(true, false))) {
     AppendLeftover(keptName);
@@ -871,7 +933,11 @@ int32_t EndRollback(bool finished, int32_t* notUndone) {
       ended = AppendRecord(&writer, &record);
     }
     if (!ended) ResetJournal(false, journal, AllLeftovers(journal));
-    RemoveKept(journal);
+    if (g_rollback.kept.lost()) {
+      RemoveKept(journal);
+    } else {
+      g_rollback.kept.ForEach([](const char* name) { RemoveKeptFile(name); });
+    }
     // Only the leftovers stay: those carried over and those in use now.
     Journal after;
     ReadJournal(&after);

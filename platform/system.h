@@ -228,8 +228,8 @@ class System {
   // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the
   // next restart instead (Linux: false).
   virtual bool MoveFileExA(const char* from, const char* to, uint32_t flags) = 0;
-  // SetFileAttributesA. Linux keeps no attributes (a leading "." hides a file): true when the
-  // path names something, and nothing changes.
+  // SetFileAttributesA. Linux keeps no attributes (a leading "." hides a file): true, and nothing
+  // changes.
   virtual bool SetFileAttributesA(const char* path, uint32_t attributes) = 0;
   // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
   // `path` names, links followed; false when it names nothing.

@@ -427,9 +427,8 @@ bool PosixSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) 
   return PosixMoveFile(from, to, flags);
 }
 
-bool PosixSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
-  struct stat info;
-  return path && *path && lstat(path, &info) == 0;
+bool PosixSystem::SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) {
+  return true;  // no attributes to set: a leading "." is what hides a file here
 }
 
 bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
