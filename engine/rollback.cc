@@ -875,22 +875,20 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   TextString keptName =
       KeptName(to.GetConstText(), g_rollback.runId, number, hidden ? ".oldh" : ".old");
   TextString staged = KeptName(to.GetConstText(), g_rollback.runId, number, ".new");
-  TextString made;
-  if (rollback && !exists) {
-    // A new destination: the empty marker says that the run made it.
-    made = KeptName(to.GetConstText(), g_rollback.runId, number, ".made");
-    FileHandle marker = system.CreateFileA(made.GetConstText(), FileAccess::kReadWrite);
-    if (marker == kNoFile) return CopyOutcome::kFailed;
-    system.CloseHandle(marker);
-    g_rollback.kept.Add(made);
-  }
-  uint32_t flags =
-      (rollback ? kCopyKeepReplaced : 0u) | (record.replaceInUse ? kCopyReplaceInUse : 0u);
+  // A new destination gets a second name that marks it as made by the run (it must not appear
+  // meanwhile); a replaced one is kept.
+  bool marking = rollback && !exists;
+  if (marking) keptName = KeptName(to.GetConstText(), g_rollback.runId, number, ".made");
+  uint32_t flags = (marking    ? kCopyMarkNew
+                    : rollback ? kCopyKeepReplaced
+                               : 0u) |
+                   (record.replaceInUse ? kCopyReplaceInUse : 0u);
   CopyOutcome outcome =
       system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(), keptName.GetConstText(),
                               flags, staged.GetConstText());
-  if (outcome == CopyOutcome::kFailed) {
-    if (made.GetLength() != 0) system.DeleteFileA(made.GetConstText());
+  if (outcome == CopyOutcome::kFailed) return outcome;
+  if (marking) {
+    g_rollback.kept.Add(keptName);
     return outcome;
   }
   if (outcome == CopyOutcome::kAtRestart) {

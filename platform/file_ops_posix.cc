@@ -204,17 +204,22 @@ bool OpenTemporary(int folderFd, Temporary* temporary) {
 
 // Gives the unnamed temporary file a name: `to` itself when `exclusive`, else a fresh
 // ".NAME.XXXXXX" (temporary->path).
-bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
+// Gives the open file `fd` the name `name`, which must not exist yet.
+bool LinkOpenFile(int fd, const char* name) {
+  if (linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return true;
   char procPath[64];
-  snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", temporary->fd);
+  snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const char* name = to;
     if (!exclusive) {
       if (!temporary->fixed) FillRandomSuffix(temporary->path);
       name = temporary->path;
     }
-    if (linkat(temporary->fd, "", AT_FDCWD, name, AT_EMPTY_PATH) != 0 &&
-        linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
+    if (!LinkOpenFile(temporary->fd, name)) {
       if (errno == EEXIST && !exclusive && !temporary->fixed) continue;
       return false;
     }
@@ -261,9 +266,10 @@ bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
 // The copy of the open regular file `source` onto the path `to`, which is not a symbolic link.
 // With `keepAs`, a replaced file is kept under that name (a hard link made just before the new
 // file takes its name), and a destination that could only be written in place is refused.
-// `temporaryAs` (or null) is the name the temporary file gets when it needs one.
+// `temporaryAs` (or null) is the name the temporary file gets when it needs one; `markAs` (or null,
+// with `failIfExists`) a name that the new file gets as well, just before it takes its own.
 bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists,
-                  const char* keepAs, const char* temporaryAs) {
+                  const char* keepAs, const char* temporaryAs, const char* markAs) {
   struct stat targetInfo;
   bool replacing = false;
   if (stat(to, &targetInfo) == 0) {
@@ -317,6 +323,11 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
          SourceUnchanged(source, sourceInfo, copied) && fchmod(temporary.fd, mode) == 0 &&
          (!replacing || CopyAccessList(to, temporary.fd)) && futimens(temporary.fd, times) == 0 &&
          fsync(temporary.fd) == 0;
+    bool marked = false;
+    if (ok && markAs) {
+      ok = temporary.named ? link(temporary.path, markAs) == 0 : LinkOpenFile(temporary.fd, markAs);
+      marked = ok;
+    }
     if (ok && !temporary.named) {
       ok = NameTemporary(&temporary, to, failIfExists);
     } else if (ok && failIfExists) {
@@ -340,6 +351,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
       if (ok) temporary.named = false;
     }
     if (!ok && kept) unlink(keepAs);
+    if (!ok && marked) unlink(markAs);
     if (ok) fsync(folderFd);  // the new name reaches the disk too
   }
   // A temporary name still there after a link, or after a failure, goes.
@@ -362,7 +374,7 @@ bool PosixDeleteFile(const char* path, const char* keepAs) {
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly) { g_namedTemporariesOnly = namedOnly; }
 
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists, const char* keepAs,
-                   const char* temporaryAs) {
+                   const char* temporaryAs, const char* markAs) {
   if (!from || !*from || !to || !*to) return false;
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
@@ -383,8 +395,8 @@ bool PosixCopyFile(const char* from, const char* to, bool failIfExists, const ch
       return false;
     }
   }
-  bool ok =
-      CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keepAs, temporaryAs);
+  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keepAs,
+                         temporaryAs, markAs);
   free(resolved);
   close(source);
   return ok;

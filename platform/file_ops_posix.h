@@ -28,8 +28,10 @@ bool PosixDeleteFile(const char* path, const char* keepAs = nullptr);
 // (a hard link made just before the rename, so it keeps everything the old file had); a
 // destination that would have to be written in place then fails. With `temporaryAs`, the
 // temporary file, whenever it has a name, has that one (so that a run killed meanwhile knows it).
+// With `markAs` (and `failIfExists`), the new file gets that name too, just before its own.
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists,
-                   const char* keepAs = nullptr, const char* temporaryAs = nullptr);
+                   const char* keepAs = nullptr, const char* temporaryAs = nullptr,
+                   const char* markAs = nullptr);
 // For tests: copy as on a file system without unnamed temporary files.
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 

@@ -76,6 +76,7 @@ constexpr uint32_t kMoveFileWriteThrough = 0x8u;
 // CopyFileKeepingA flags.
 constexpr uint32_t kCopyKeepReplaced = 0x1u;  // a replaced file is kept, not dropped
 constexpr uint32_t kCopyReplaceInUse = 0x2u;  // a file that a running program holds is replaced
+constexpr uint32_t kCopyMarkNew = 0x4u;       // the destination is new, and marked as such
 
 // How a COPY that may keep the file it replaces, or meet a running program, ended
 // (CopyFileKeepingA).
@@ -215,6 +216,9 @@ class System {
   //   owner and access. The new file then has `stagedPath` as its name whenever it has one before
   //   it is in place (Linux: the temporary file's). A destination that could only be written in
   //   place fails.
+  // - kCopyMarkNew: the destination must not exist (else the copy fails, as with failIfExists);
+  //   the new file gets `keptPath` as a second name (a hard link; an empty file on a Windows
+  //   volume without hard links) just before it takes its own, the mark that the run made it.
   // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
   //   violation) is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed
   //   file is deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that

@@ -418,7 +418,9 @@ CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, cons
                                           uint32_t flags, const char* stagedPath) {
   // A rename replaces a file that a running program has open: nothing is ever held here.
   bool keep = (flags & kCopyKeepReplaced) != 0;
-  return PosixCopyFile(from, to, false, keep ? keptPath : nullptr, keep ? stagedPath : nullptr)
+  bool mark = (flags & kCopyMarkNew) != 0;
+  return PosixCopyFile(from, to, mark, keep ? keptPath : nullptr,
+                       keep || mark ? stagedPath : nullptr, mark ? keptPath : nullptr)
              ? CopyOutcome::kCopied
              : CopyOutcome::kFailed;
 }

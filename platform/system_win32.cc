@@ -149,6 +149,7 @@ class AtomicCopy {
   struct Extras {
     const char* kept = nullptr;  // the name of the old file, kept or set aside
     bool keep = false;           // the replaced file goes to `kept`
+    bool mark = false;           // the destination is new: `kept` is a second name of the new one
     bool replaceInUse = false;
     const char* staged = nullptr;
   };
@@ -221,6 +222,10 @@ class AtomicCopy {
       } else {
         ::CloseHandle(writable);
       }
+    }
+    if (replacing && extras_.mark) {
+      free(resolved);
+      return kFailed;  // a file appeared where the run expected none
     }
     CopyOutcome outcome = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr, inUse);
     free(resolved);
@@ -410,7 +415,8 @@ class AtomicCopy {
                    SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
     CopyOutcome outcome = kFailed;
     bool inPlace = false;
-    if (written && !inUse) {
+    bool marked = written && !replaced && extras_.mark && Mark(temporary);
+    if (written && !inUse && (marked || !extras_.mark)) {
       int kept = replaced && extras_.keep ? KeepOld(to) : kNotKept;
       if (kept != kKeepFailed &&
           PutInPlace(temporary, to, replaced != nullptr && kept != kRenamedAside)) {
@@ -431,6 +437,7 @@ class AtomicCopy {
     }
     if (written && inUse) outcome = ReplaceInUse(to, temporary);
     bool ok = outcome != kFailed;
+    if (!ok && marked) ::DeleteFileA(extras_.kept);
     if (!ok) {
       // Not in place: the temporary file goes, read-only or not, through the handle that may.
       FILE_BASIC_INFO plain = {};
@@ -449,6 +456,19 @@ class AtomicCopy {
   static constexpr int kLinked = 1;        // `kept` is a hard link of it: `to` stays in place
   static constexpr int kRenamedAside = 2;  // a volume without hard links: it was renamed there
   static constexpr int kKeepFailed = 3;
+
+  // Marks the new file `temporary` as made by the run: `kept` becomes a second name of it (on a
+  // volume without hard links, an empty file of that name).
+  bool Mark(const char* temporary) const {
+    if (::CreateHardLinkA(extras_.kept, temporary, nullptr)) return true;
+    DWORD error = ::GetLastError();
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return false;
+    HANDLE marker = ::CreateFileA(extras_.kept, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(marker);
+    return true;
+  }
 
   // Keeps the file `to` under the name `kept`: a hard link, so that the destination stays whole
   // until the new file takes its name; on a volume without hard links (FAT), a rename.
@@ -741,6 +761,7 @@ class Win32System final : public System {
     AtomicCopy::Extras extras;
     extras.kept = keptPath;
     extras.keep = (flags & kCopyKeepReplaced) != 0;
+    extras.mark = (flags & kCopyMarkNew) != 0;
     extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
     extras.staged = stagedPath;
     return AtomicCopy::Run(from, to, false, extras);

@@ -302,6 +302,15 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
   if (target == from) return CopyOutcome::kCopied;
   const bool replacing = files.count(target) != 0;
   if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
+  if ((flags & kCopyMarkNew) != 0) {
+    // A new file, with its mark.
+    if (replacing || keptPath == nullptr || files.count(keptPath) != 0 ||
+        folders.count(keptPath) != 0) {
+      return CopyOutcome::kFailed;
+    }
+    Touch(keptPath);
+    files[keptPath] = files[from];
+  }
   if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0) {
     if (files.count(keptPath) != 0 || folders.count(keptPath) != 0) return CopyOutcome::kFailed;
     Touch(keptPath);

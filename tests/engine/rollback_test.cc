@@ -22,6 +22,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+constexpr const char* kScript =
+    "[UPDATER]\nNAME=Update\nPROC=REMOVE, PROGRAM, ASK, LIBRARY\nLOG=<Src>/run.log\nROLLBACK=1\n"
+    "[REMOVE]\nMODE=DELETE\nFILE=<Src>/app/old.dll, <Src>/app/older.dll\n"
+    "[PROGRAM]\nMODE=COPY\nFROM=<Src>/new/tool.exe, <Src>/new/extra.dat\n"
+    "TO=<Src>/app/tool.exe, <Src>/app/extra.dat\n"
+    "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go on?\nISABORT=0, 1\n"
+    "[LIBRARY]\nMODE=COPY\nFROM=<Src>/new/tool.dll\nTO=<Src>/app/tool.dll\n";
+
+void LayOut(const TempDir& dir) {
+  dir.Write("app/old.dll", "old library");
+  dir.Write("app/older.dll", "older library");
+  dir.Write("app/tool.exe", "old program");
+  dir.Write("new/tool.exe", "new program");
+  dir.Write("new/extra.dat", "extra");
+}
+
 class RollbackTest : public ScriptTest {
  protected:
   RollbackTest() {
@@ -63,6 +79,20 @@ class RollbackTest : public ScriptTest {
     return ShownText(text);
   }
 
+  // The script's folder and journal as a run killed while its question was open left them: the
+  // run is stopped at its question, and what was there then is put back.
+  void LeaveAKilledRun() {
+    LayOut(dir);
+    WriteScript(kScript);
+    system.onBox = [this] { Snapshot(); };
+    system.answers = {kIdNo};
+    UpdaterMain("");
+    Restore();
+    system.onBox = nullptr;
+    system.boxes.clear();
+    std::remove(dir.Path("run.log").c_str());
+  }
+
   std::string JournalFile() const {
     for (const auto& entry : fs::directory_iterator(system.journalFolder)) return entry.path();
     return "";
@@ -71,22 +101,6 @@ class RollbackTest : public ScriptTest {
   TempDir journals;
   TempDir saved;
 };
-
-constexpr const char* kScript =
-    "[UPDATER]\nNAME=Update\nPROC=REMOVE, PROGRAM, ASK, LIBRARY\nLOG=<Src>/run.log\nROLLBACK=1\n"
-    "[REMOVE]\nMODE=DELETE\nFILE=<Src>/app/old.dll, <Src>/app/older.dll\n"
-    "[PROGRAM]\nMODE=COPY\nFROM=<Src>/new/tool.exe, <Src>/new/extra.dat\n"
-    "TO=<Src>/app/tool.exe, <Src>/app/extra.dat\n"
-    "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go on?\nISABORT=0, 1\n"
-    "[LIBRARY]\nMODE=COPY\nFROM=<Src>/new/tool.dll\nTO=<Src>/app/tool.dll\n";
-
-void LayOut(const TempDir& dir) {
-  dir.Write("app/old.dll", "old library");
-  dir.Write("app/older.dll", "older library");
-  dir.Write("app/tool.exe", "old program");
-  dir.Write("new/tool.exe", "new program");
-  dir.Write("new/extra.dat", "extra");
-}
 
 TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
   LayOut(dir);
@@ -148,20 +162,14 @@ TEST_F(RollbackTest, WithoutATrustedJournalFolderNoFileIsChanged) {
 }
 
 TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollowsItsRecords) {
-  LayOut(dir);
-  WriteScript(kScript);
-  // The first run is "killed" while its question is open: the folder and the journal as they are
-  // then are what the next run finds. A power cut may leave a record torn, or half written.
-  system.onBox = [this] { Snapshot(); };
-  system.answers = {kIdNo};
-  UpdaterMain("");
+  // A power cut may leave a record torn, or half written.
+  LeaveAKilledRun();
   // Nothing more; a record cut short; a length past the end; a whole end record whose checksum
   // is wrong (its bytes torn), which must not be taken for the run's end.
   const std::string tails[] = {"", std::string("\x21\0\0\0\x01\x02\x03\x04P\x05", 10),
                                "\xff\xff\xff\xff", std::string("\x01\0\0\0\0\0\0\0E", 9)};
   for (const std::string& tail : tails) {
     Restore();
-    system.onBox = nullptr;
     // Two DELETE items and a replaced file kept, a new one marked.
     ASSERT_EQ(4u, Kept("app").size());
     std::string journal = JournalFile();
@@ -195,17 +203,9 @@ TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollow
 }
 
 TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {
-  LayOut(dir);
-  WriteScript(kScript);
-  system.onBox = [this] { Snapshot(); };
-  system.answers = {kIdNo};
-  UpdaterMain("");
-  Restore();
-  system.onBox = nullptr;
-  system.boxes.clear();
+  LeaveAKilledRun();
   std::string oldDll = dir.Path("app/old.dll");
   system.moveFails = [&](const std::string&, const std::string& to) { return to == oldDll; };
-  std::remove(dir.Path("run.log").c_str());
   UpdaterMain("");
   ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
   EXPECT_NE(std::string::npos, system.boxes[0].text.find(oldDll));

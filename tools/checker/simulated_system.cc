@@ -752,7 +752,14 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
   const Entry* entry = target.empty() ? nullptr : Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
-  if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
+  bool marking = (flags & kCopyMarkNew) != 0 && keptPath != nullptr;
+  if (!CopyFileA(from, to, marking)) return CopyOutcome::kFailed;
+  if (marking) {
+    Entry mark = *Find(target);  // the new file's second name
+    mark.shown = keptPath;
+    mark.existedBefore = false;
+    overlay_[PathKey(keptPath)] = mark;
+  }
   if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0 &&
       !SameFile(from != nullptr ? from : "", target)) {
     Entry keeping;
