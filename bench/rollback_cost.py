@@ -21,6 +21,7 @@ Under Wine the journal goes to the prefix's C:\\ProgramData.
 
 import argparse
 import os
+import resource
 import shutil
 import statistics
 import subprocess
@@ -61,14 +62,22 @@ def items_script(data, sep, n):
     return "\n".join(lines) + "\n"
 
 
+def cpu_seconds():
+    usage = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return usage.ru_utime + usage.ru_stime
+
+
 def measure(work, folders, command_of, runs, before_each, env=None):
+    """{name: [(wall seconds, processor seconds)]}: the processor time of the run's processes
+    (user and system), which other work on a shared machine moves less than the wall time."""
     times = {name: [] for name in folders}
     for run in range(runs + 1):
         for name, folder in folders.items():
             before_each()
+            cpu = cpu_seconds()
             elapsed = timed(command_of(folder), folder, env)
             if run > 0:  # the first round warms the cache
-                times[name].append(elapsed)
+                times[name].append((elapsed, cpu_seconds() - cpu))
     return times
 
 
@@ -101,12 +110,16 @@ def workloads(work, program, exe_name, path_of, sep, separator, args, size_mb, e
 
 
 def row(place, system, workload, times, size):
-    without = statistics.median(times["without"])
-    with_ = statistics.median(times["with"])
+    wall = {name: [t[0] for t in runs] for name, runs in times.items()}
+    cpu = {name: statistics.median([t[1] for t in runs]) for name, runs in times.items()}
+    without = statistics.median(wall["without"])
+    with_ = statistics.median(wall["with"])
     return {"place": place, "fs": system, "workload": workload, "size": size,
             "without": without, "with": with_, "ratio": with_ / without,
-            "without_range": (min(times["without"]), max(times["without"])),
-            "with_range": (min(times["with"]), max(times["with"]))}
+            "without_range": (min(wall["without"]), max(wall["without"])),
+            "with_range": (min(wall["with"]), max(wall["with"])),
+            "cpu_without": cpu["without"], "cpu_with": cpu["with"],
+            "cpu_ratio": cpu["with"] / cpu["without"] if cpu["without"] > 0 else 0.0}
 
 
 def section(args, rows):
@@ -120,15 +133,17 @@ def section(args, rows):
              "each deleted file renamed aside, all of it removed at the end), in one procedure "
              "list: one flushed write of the journal for the list." % (args.runs, args.items,
                                                                        args.items // 2), "",
-             "| Build | Folder | File system | Workload | Without | With | Ratio | Target | Without "
-             "min–max | With min–max |",
-             "|---|---|---|---|---:|---:|---:|---:|---|---|"]
+             "| Build | Folder | File system | Workload | Without | With | Ratio | Target | Processor "
+             "time without / with (ratio) | Without min–max | With min–max |",
+             "|---|---|---|---|---:|---:|---:|---:|---|---|---|"]
     for r in rows:
         title = TITLES[r["workload"]] % r["size"]
-        lines.append("| %s | `%s` | %s | %s | %.3f | %.3f | %.2f | %.2f | %.3f–%.3f | %.3f–%.3f |" % (
-            r["build"], r["place"], r["fs"], title, r["without"], r["with"], r["ratio"],
-            LIMITS[r["workload"]], r["without_range"][0], r["without_range"][1],
-            r["with_range"][0], r["with_range"][1]))
+        lines.append("| %s | `%s` | %s | %s | %.3f | %.3f | %.2f | %.2f | %.3f / %.3f (%.2f) | "
+                     "%.3f–%.3f | %.3f–%.3f |" % (
+                         r["build"], r["place"], r["fs"], title, r["without"], r["with"],
+                         r["ratio"], LIMITS[r["workload"]], r["cpu_without"], r["cpu_with"],
+                         r["cpu_ratio"], r["without_range"][0], r["without_range"][1],
+                         r["with_range"][0], r["with_range"][1]))
     return "\n".join(lines) + "\n"
 
 
