@@ -357,29 +357,36 @@ void MakeRunId(TextString* id) {
   AppendHex(id, hash ^ (hash >> 32), 8);
 }
 
-// "<folder of path>.kestario-<run id>-<number><suffix>": beside the file, hidden by its dot.
-TextString KeptName(const char* path, const TextString& runId, uint32_t number,
-                    const char* suffix) {
+// "<folder of path>.kestario-<run id>-<number>": the stem of the names beside the file under
+// which the run keeps what a change would lose (hidden by its dot).
+TextString KeptStem(const char* path, const TextString& runId, uint32_t number) {
   const char* name = path;
   for (const char* p = path; *p != '\0'; ++p) {
     if (*p == kPathSeparator || *p == '/') name = p + 1;
   }
-  TextString kept;
+  TextString stem;
   TextString folder;
   if (name > path && folder.Allocate(static_cast<uint32_t>(name - path) + 1)) {
     std::memcpy(folder.GetText(), path, static_cast<size_t>(name - path));
-    kept.Append(folder);
+    stem.Append(folder);
   }
-  kept.Append(".kestario-").Append(runId).Append("-");
-  AppendDecimal(&kept, number);
-  kept.Append(suffix);
-  return kept;
+  stem.Append(".kestario-").Append(runId).Append("-");
+  AppendDecimal(&stem, number);
+  return stem;
 }
 
-// The attributes a kept file gets: its own, hidden.
-uint32_t Hidden(uint32_t attributes) {
-  if (attributes == kInvalidFileAttributes) return kFileAttributeHidden;
-  return (attributes & ~kFileAttributeNormal) | kFileAttributeHidden;
+TextString KeptName(const char* path, const TextString& runId, uint32_t number,
+                    const char* suffix) {
+  TextString name = KeptStem(path, runId, number);
+  name.Append(suffix);
+  return name;
+}
+
+bool HasSuffix(const TextString& text, const char* suffix) {
+  size_t length = static_cast<size_t>(text.GetLength());
+  size_t suffixLength = std::strlen(suffix);
+  return length >= suffixLength &&
+         std::strcmp(text.GetConstText() + length - suffixLength, suffix) == 0;
 }
 
 bool Exists(const char* path) {
@@ -529,7 +536,7 @@ void RemoveLeftovers(const Journal& journal, ByteBuffer* waiting) {
 enum class Undo { kNothing, kUndone, kFailed };
 
 // Puts the kept file `kept` back as `target`, its hidden attribute taken off first when the run
-// gave it (the ".old" names).
+// gave it (kKeptSuffix).
 bool PutBack(const TextString& kept, const char* target, bool hiddenByRun, uint32_t flags) {
   System& system = CurrentSystem();
   if (hiddenByRun) {
@@ -562,9 +569,9 @@ Undo UndoChange(const Journal& journal, const Change& change, const TextString& 
   };
   // A COPY's new file that is not in place (a run killed while it copied, or a copy waiting for
   // a restart, which then finds nothing to put in place) goes first.
-  TextString staged = name(".new");
+  TextString staged = name(kStagedSuffix);
   bool stagedRemoved = change.kind == kCopyChange && system.DeleteFileA(staged.GetConstText());
-  static const char* const kKeptSuffixes[] = {".old", ".oldh"};
+  static const char* const kKeptSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix};
   for (const char* suffix : kKeptSuffixes) {
     TextString kept = name(suffix);
     bool hiddenByRun = suffix == kKeptSuffixes[0];
@@ -579,7 +586,7 @@ Undo UndoChange(const Journal& journal, const Change& change, const TextString& 
       TextString target;
       if (!system.GetFinalPathNameA(path.GetConstText(), &target)) target.Assign(path);
       if (PutBack(kept, target.GetConstText(), hiddenByRun, kMoveFileReplaceExisting)) {
-        system.DeleteFileA(name(".made").GetConstText());
+        system.DeleteFileA(name(kMarkSuffix).GetConstText());
         if (IsRunLogOn()) line().Add("the old file is back in ").Quoted(path).Write();
         return Undo::kUndone;
       }
@@ -599,7 +606,7 @@ Undo UndoChange(const Journal& journal, const Change& change, const TextString& 
     }
   }
   if (change.kind != kCopyChange) return Undo::kNothing;
-  TextString made = name(".made");
+  TextString made = name(kMarkSuffix);
   if (!Exists(made.GetConstText())) {
     if (!stagedRemoved) return Undo::kNothing;
     if (IsRunLogOn())
@@ -662,7 +669,7 @@ void RemoveKept(const Journal& journal) {
   for (uint32_t i = 0; i < journal.changeCount; ++i) {
     const Change& change = journal.ChangeAt(i);
     TextString path = journal.Text(change.path);
-    static const char* const kSuffixes[] = {".old", ".oldh", ".made"};
+    static const char* const kSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix, kMarkSuffix};
     for (const char* suffix : kSuffixes) {
       if (change.kind == kDeleteChange && suffix == kSuffixes[2]) break;
       TextString kept = KeptName(path.GetConstText(), runId, change.number, suffix);
@@ -838,20 +845,17 @@ void RecordPlannedChanges(ProcedureList list) {
 bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextString& path,
                        TextString* kept) {
   if (record.firstChange == 0) return false;  // not recorded: never made
-  System& system = CurrentSystem();
-  uint32_t attributes = system.GetFileAttributesA(path.GetConstText());
-  bool hidden = attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden) != 0;
-  *kept = KeptName(path.GetConstText(), g_rollback.runId,
-                   record.firstChange + static_cast<uint32_t>(item), hidden ? ".oldh" : ".old");
-  if (!system.DeleteFileKeepingA(path.GetConstText(), kept->GetConstText())) return false;
-  if (!hidden) system.SetFileAttributesA(kept->GetConstText(), Hidden(attributes));
+  TextString stem = KeptStem(path.GetConstText(), g_rollback.runId,
+                             record.firstChange + static_cast<uint32_t>(item));
+  if (!CurrentSystem().DeleteFileKeepingA(path.GetConstText(), stem.GetConstText(), kept)) {
+    return false;
+  }
   g_rollback.kept.Add(*kept);
   return true;
 }
 
 CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextString& from,
                             const TextString& to, TextString* kept) {
-  System& system = CurrentSystem();
   kept->SetText("");
   bool rollback = g_rollback.on;
   if (rollback && record.firstChange == 0) return CopyOutcome::kFailed;  // not recorded
@@ -869,42 +873,25 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   }
   uint32_t number =
       rollback ? record.firstChange + static_cast<uint32_t>(item) : g_rollback.nextChange++;
-  uint32_t attributes = system.GetFileAttributesA(to.GetConstText());
-  bool exists = attributes != kInvalidFileAttributes;
-  bool hidden = exists && (attributes & kFileAttributeHidden) != 0;
-  TextString keptName =
-      KeptName(to.GetConstText(), g_rollback.runId, number, hidden ? ".oldh" : ".old");
-  TextString staged = KeptName(to.GetConstText(), g_rollback.runId, number, ".new");
-  // A new destination gets a second name that marks it as made by the run (it must not appear
-  // meanwhile); a replaced one is kept.
-  bool marking = rollback && !exists;
-  if (marking) keptName = KeptName(to.GetConstText(), g_rollback.runId, number, ".made");
-  uint32_t flags = (marking    ? kCopyMarkNew
-                    : rollback ? kCopyKeepReplaced
-                               : 0u) |
+  TextString stem = KeptStem(to.GetConstText(), g_rollback.runId, number);
+  // A rollback run keeps a replaced file, and marks a new one as made by it.
+  uint32_t flags = (rollback ? kCopyKeepReplaced | kCopyMarkNew : 0u) |
                    (record.replaceInUse ? kCopyReplaceInUse : 0u);
-  CopyOutcome outcome =
-      system.CopyFileKeepingA(from.GetConstText(), to.GetConstText(), keptName.GetConstText(),
-                              flags, staged.GetConstText());
-  if (outcome == CopyOutcome::kFailed) return outcome;
-  if (marking) {
-    g_rollback.kept.Add(keptName);
-    return outcome;
-  }
+  TextString name;
+  CopyOutcome outcome = CurrentSystem().CopyFileKeepingA(from.GetConstText(), to.GetConstText(),
+                                                         stem.GetConstText(), flags, &name);
+  if (outcome == CopyOutcome::kFailed || name.GetLength() == 0) return outcome;
   if (outcome == CopyOutcome::kAtRestart) {
     g_rollback.restartPending = true;
-    kept->Assign(staged);
+    kept->Assign(name);
     return outcome;
   }
-  bool keptOld =
-      exists && (outcome == CopyOutcome::kSetAside || rollback) && Exists(keptName.GetConstText());
-  if (!keptOld) return outcome;
-  if (!hidden) system.SetFileAttributesA(keptName.GetConstText(), Hidden(attributes));
-  kept->Assign(keptName);
-  if (rollback) g_rollback.kept.Add(keptName);
+  if (rollback) g_rollback.kept.Add(name);
+  if (HasSuffix(name, kMarkSuffix)) return outcome;  // a new file: nothing old kept
+  kept->Assign(name);
   // Without rollback a file set aside goes when it is free: the journal remembers it.
   if (!rollback && (g_rollback.file != kNoFile || OpenJournal(true, false))) {
-    AppendLeftover(keptName);
+    AppendLeftover(name);
   }
   return outcome;
 }

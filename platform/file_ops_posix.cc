@@ -264,12 +264,14 @@ bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
 }
 
 // The copy of the open regular file `source` onto the path `to`, which is not a symbolic link.
-// With `keepAs`, a replaced file is kept under that name (a hard link made just before the new
-// file takes its name), and a destination that could only be written in place is refused.
-// `temporaryAs` (or null) is the name the temporary file gets when it needs one; `markAs` (or null,
-// with `failIfExists`) a name that the new file gets as well, just before it takes its own.
+// With `keeping`, see CopyKeeping.
 bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists,
-                  const char* keepAs, const char* temporaryAs, const char* markAs) {
+                  CopyKeeping* keeping) {
+  static CopyKeeping nothing;
+  if (!keeping) keeping = &nothing;
+  const char* keepAs = keeping->keepAs;
+  const char* markAs = keeping->markAs;
+  const char* temporaryAs = keeping->temporaryAs;
   struct stat targetInfo;
   bool replacing = false;
   if (stat(to, &targetInfo) == 0) {
@@ -304,7 +306,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   bool ok = false;
   if (!OpenTemporary(folderFd, &temporary)) {
     // A folder that refuses new files, with a destination the run may write: in place.
-    if (replacing && !keepAs && (errno == EACCES || errno == EPERM)) {
+    if (replacing && !keepAs && !markAs && (errno == EACCES || errno == EPERM)) {
       ok = CopyInPlace(source, sourceInfo, to, signals);
     }
   } else {
@@ -324,7 +326,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
          (!replacing || CopyAccessList(to, temporary.fd)) && futimens(temporary.fd, times) == 0 &&
          fsync(temporary.fd) == 0;
     bool marked = false;
-    if (ok && markAs) {
+    if (ok && markAs && !replacing) {
       ok = temporary.named ? link(temporary.path, markAs) == 0 : LinkOpenFile(temporary.fd, markAs);
       marked = ok;
     }
@@ -352,6 +354,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
     }
     if (!ok && kept) unlink(keepAs);
     if (!ok && marked) unlink(markAs);
+    if (ok) keeping->result = kept ? CopyKeeping::kKept : marked ? CopyKeeping::kMarked : 0;
     if (ok) fsync(folderFd);  // the new name reaches the disk too
   }
   // A temporary name still there after a link, or after a failure, goes.
@@ -373,8 +376,7 @@ bool PosixDeleteFile(const char* path, const char* keepAs) {
 
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly) { g_namedTemporariesOnly = namedOnly; }
 
-bool PosixCopyFile(const char* from, const char* to, bool failIfExists, const char* keepAs,
-                   const char* temporaryAs, const char* markAs) {
+bool PosixCopyFile(const char* from, const char* to, bool failIfExists, CopyKeeping* keeping) {
   if (!from || !*from || !to || !*to) return false;
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
@@ -395,8 +397,7 @@ bool PosixCopyFile(const char* from, const char* to, bool failIfExists, const ch
       return false;
     }
   }
-  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keepAs,
-                         temporaryAs, markAs);
+  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keeping);
   free(resolved);
   close(source);
   return ok;

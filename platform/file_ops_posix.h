@@ -24,14 +24,20 @@ bool PosixDeleteFile(const char* path, const char* keepAs = nullptr);
 // modification time. A destination that is a symbolic link is written through (its target is
 // replaced, the link stays); a hard link is replaced under its name only. A writable destination
 // in a folder that refuses new files is written in place. Copying a file onto itself (same device
-// and inode) succeeds without touching it. With `keepAs`, a replaced file is kept under that name
-// (a hard link made just before the rename, so it keeps everything the old file had); a
-// destination that would have to be written in place then fails. With `temporaryAs`, the
-// temporary file, whenever it has a name, has that one (so that a run killed meanwhile knows it).
-// With `markAs` (and `failIfExists`), the new file gets that name too, just before its own.
+// and inode) succeeds without touching it. `keeping` (or null) asks to keep what it names.
+struct CopyKeeping {
+  const char* keepAs = nullptr;       // a replaced file is kept under this name: a hard link made
+                                      // just before the rename, so it keeps all the old file had
+  const char* markAs = nullptr;       // a new file gets this name too, just before its own
+  const char* temporaryAs = nullptr;  // the temporary file's name whenever it has one (so that a
+                                      // run killed meanwhile knows it)
+  static constexpr int kKept = 1;
+  static constexpr int kMarked = 2;
+  int result = 0;  // after a copy: kKept, kMarked or 0 (neither)
+};
+// With `keepAs` or `markAs`, a destination that would have to be written in place fails.
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists,
-                   const char* keepAs = nullptr, const char* temporaryAs = nullptr,
-                   const char* markAs = nullptr);
+                   CopyKeeping* keeping = nullptr);
 // For tests: copy as on a file system without unnamed temporary files.
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 

@@ -76,7 +76,14 @@ constexpr uint32_t kMoveFileWriteThrough = 0x8u;
 // CopyFileKeepingA flags.
 constexpr uint32_t kCopyKeepReplaced = 0x1u;  // a replaced file is kept, not dropped
 constexpr uint32_t kCopyReplaceInUse = 0x2u;  // a file that a running program holds is replaced
-constexpr uint32_t kCopyMarkNew = 0x4u;       // the destination is new, and marked as such
+constexpr uint32_t kCopyMarkNew = 0x4u;       // a new destination is marked as made by the run
+
+// The names beside a file under which DeleteFileKeepingA and CopyFileKeepingA keep it: a stem
+// that the caller gives (the file's folder and a name no script uses) and one of these.
+constexpr const char* kKeptSuffix = ".old";         // the old file, given the hidden attribute
+constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden already
+constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
+constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
 
 // How a COPY that may keep the file it replaces, or meet a running program, ended
 // (CopyFileKeepingA).
@@ -204,29 +211,30 @@ class System {
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
   virtual bool DeleteFileA(const char* path) = 0;
-  // DeleteFileA, but the file is renamed to `keptPath` (beside it, not existing yet) instead of
-  // removed: it fails exactly where DeleteFileA fails, and a link is moved, never its target.
-  virtual bool DeleteFileKeepingA(const char* path, const char* keptPath) = 0;
+  // DeleteFileA, but the file is renamed to `keptStem` + kKeptSuffix and hidden (kKeptHiddenSuffix
+  // when it was hidden already) instead of removed, beside it: it fails exactly where DeleteFileA
+  // fails, and a link is moved, never its target. `kept` receives the name.
+  virtual bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
-  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program:
-  // - kCopyKeepReplaced: a replaced file is not dropped but goes to `keptPath`, a name beside it
-  //   that does not exist yet (CreateHardLinkA just before the new file takes the name; on a
-  //   Windows volume without hard links, a rename first): the old file itself, its bytes, times,
-  //   owner and access. The new file then has `stagedPath` as its name whenever it has one before
-  //   it is in place (Linux: the temporary file's). A destination that could only be written in
-  //   place fails.
-  // - kCopyMarkNew: the destination must not exist (else the copy fails, as with failIfExists);
-  //   the new file gets `keptPath` as a second name (a hard link; an empty file on a Windows
-  //   volume without hard links) just before it takes its own, the mark that the run made it.
+  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program.
+  // Names beside the destination are `keptStem` and a suffix (above); `kept` receives the one used
+  // ("" for none). With kCopyKeepReplaced or kCopyMarkNew the new file has the staged name
+  // whenever it has one before it is in place (Linux: the temporary file's), and a destination
+  // that could only be written in place fails.
+  // - kCopyKeepReplaced: a replaced file is not dropped but kept, hidden (a hard link made just
+  //   before the new file takes the name; on a Windows volume without hard links, a rename
+  //   first): the old file itself, its bytes, times, owner and access.
+  // - kCopyMarkNew: a new destination gets the mark as a second name (a hard link; an empty file
+  //   on a Windows volume without hard links) just before it takes its own.
   // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
-  //   violation) is renamed to `keptPath` and the new file takes its name (kSetAside; the renamed
-  //   file is deleted at the next restart when the run may, MOVEFILE_DELAY_UNTIL_REBOOT). One that
-  //   cannot even be renamed is replaced at the next restart from a copy at `stagedPath`
-  //   (MoveFileExA, MOVEFILE_DELAY_UNTIL_REBOOT), when the run may: kAtRestart. Linux holds no
-  //   such files: without kCopyKeepReplaced this is CopyFileA.
-  virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                       uint32_t flags, const char* stagedPath) = 0;
+  //   violation) is renamed to the kept name, hidden, and the new file takes its name
+  //   (kSetAside; the renamed file is deleted at the next restart when the run may,
+  //   MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot even be renamed is replaced at the next
+  //   restart from a copy with the staged name (MOVEFILE_DELAY_UNTIL_REBOOT), when the run may:
+  //   kAtRestart. Linux holds no such files: with this flag alone this is CopyFileA.
+  virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                       uint32_t flags, TextString* kept) = 0;
   // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
   // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
   // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the

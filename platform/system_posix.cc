@@ -406,23 +406,38 @@ size_t PosixSystem::OpenRegistryKeyCount() const {
 
 bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
 
-bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
-  return PosixDeleteFile(path, keptPath);
+bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  // No attributes: the leading "." of the stem hides it.
+  return kept->SetText(keptStem) && kept->AppendText(kKeptSuffix) &&
+         PosixDeleteFile(path, kept->GetConstText());
 }
 
 bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   return PosixCopyFile(from, to, failIfExists);
 }
 
-CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                          uint32_t flags, const char* stagedPath) {
+CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                          uint32_t flags, TextString* kept) {
   // A rename replaces a file that a running program has open: nothing is ever held here.
-  bool keep = (flags & kCopyKeepReplaced) != 0;
-  bool mark = (flags & kCopyMarkNew) != 0;
-  return PosixCopyFile(from, to, mark, keep ? keptPath : nullptr,
-                       keep || mark ? stagedPath : nullptr, mark ? keptPath : nullptr)
-             ? CopyOutcome::kCopied
-             : CopyOutcome::kFailed;
+  kept->SetText("");
+  TextString old, mark, staged;
+  CopyKeeping keeping;
+  if ((flags & kCopyKeepReplaced) != 0) {
+    if (!old.SetText(keptStem) || !old.AppendText(kKeptSuffix)) return CopyOutcome::kFailed;
+    keeping.keepAs = old.GetConstText();
+  }
+  if ((flags & kCopyMarkNew) != 0) {
+    if (!mark.SetText(keptStem) || !mark.AppendText(kMarkSuffix)) return CopyOutcome::kFailed;
+    keeping.markAs = mark.GetConstText();
+  }
+  if (keeping.keepAs || keeping.markAs) {
+    if (!staged.SetText(keptStem) || !staged.AppendText(kStagedSuffix)) return CopyOutcome::kFailed;
+    keeping.temporaryAs = staged.GetConstText();
+  }
+  if (!PosixCopyFile(from, to, false, &keeping)) return CopyOutcome::kFailed;
+  if (keeping.result == CopyKeeping::kKept) kept->Assign(old);
+  if (keeping.result == CopyKeeping::kMarked) kept->Assign(mark);
+  return CopyOutcome::kCopied;
 }
 
 bool PosixSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

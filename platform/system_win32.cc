@@ -147,11 +147,11 @@ bool JournalFolder(TextString* folder, bool create) {
 class AtomicCopy {
  public:
   struct Extras {
-    const char* kept = nullptr;  // the name of the old file, kept or set aside
-    bool keep = false;           // the replaced file goes to `kept`
-    bool mark = false;           // the destination is new: `kept` is a second name of the new one
+    const char* stem = nullptr;  // the names beside the destination: stem and suffix
+    bool keep = false;           // a replaced file is kept
+    bool mark = false;           // a new file gets a second name
     bool replaceInUse = false;
-    const char* staged = nullptr;
+    TextString* kept = nullptr;  // receives the name of what was kept, marked or staged
   };
 
   static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
@@ -167,7 +167,18 @@ class AtomicCopy {
 
  private:
   AtomicCopy(const char* from, HANDLE source, const Extras& extras)
-      : from_(from), source_(source), extras_(extras) {}
+      : from_(from), source_(source), extras_(extras) {
+    if (extras_.kept) extras_.kept->SetText("");
+  }
+
+  // The name beside the destination with `suffix`.
+  bool Name(TextString* name, const char* suffix) const {
+    return extras_.stem && name->SetText(extras_.stem) && name->AppendText(suffix);
+  }
+  // Tells the caller what the copy kept.
+  void Report(const TextString& name) const {
+    if (extras_.kept) extras_.kept->Assign(name);
+  }
 
   static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
@@ -223,16 +234,32 @@ class AtomicCopy {
         ::CloseHandle(writable);
       }
     }
-    if (replacing && extras_.mark) {
+    // The names beside it: the old file's (hidden, unless it was hidden already), the new one's
+    // mark and its staged name.
+    bool hiddenAlready = replacing && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+    oldAttributes_ = targetInfo.dwFileAttributes;
+    bool named =
+        (!(extras_.keep || extras_.replaceInUse) ||
+         Name(&old_, hiddenAlready ? kKeptHiddenSuffix : kKeptSuffix)) &&
+        (!extras_.mark || Name(&made_, kMarkSuffix)) &&
+        (!(extras_.keep || extras_.mark || extras_.replaceInUse) || Name(&staged_, kStagedSuffix));
+    if (!named) {
       free(resolved);
-      return kFailed;  // a file appeared where the run expected none
+      return kFailed;
     }
     CopyOutcome outcome = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr, inUse);
     free(resolved);
     return outcome;
   }
 
-  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.kept && extras_.staged; }
+  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.stem; }
+
+  // Hides the old file, kept or set aside, unless it was hidden already.
+  void HideOld() const {
+    if (oldAttributes_ & FILE_ATTRIBUTE_HIDDEN) return;
+    DWORD plain = oldAttributes_ & ~FILE_ATTRIBUTE_NORMAL;
+    ::SetFileAttributesA(old_.GetConstText(), plain | FILE_ATTRIBUTE_HIDDEN);
+  }
 
   // "<folder>\.<name>.XXXXXX" for `to`, the X's to be filled in; null when `to` ends in a
   // separator or memory runs out.
@@ -415,16 +442,23 @@ class AtomicCopy {
                    SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
     CopyOutcome outcome = kFailed;
     bool inPlace = false;
-    bool marked = written && !replaced && extras_.mark && Mark(temporary);
-    if (written && !inUse && (marked || !extras_.mark)) {
+    // A new file is marked before it takes its name; one that cannot be is not put in place.
+    bool marking = !replaced && extras_.mark;
+    bool marked = written && marking && Mark(temporary);
+    if (written && !inUse && (marked || !marking)) {
       int kept = replaced && extras_.keep ? KeepOld(to) : kNotKept;
       if (kept != kKeepFailed &&
           PutInPlace(temporary, to, replaced != nullptr && kept != kRenamedAside)) {
         outcome = CopyOutcome::kCopied;
+        if (kept != kNotKept) {
+          HideOld();
+          Report(old_);
+        }
+        if (marked) Report(made_);
       } else {
         DWORD refused = ::GetLastError();
-        if (kept == kLinked) ::DeleteFileA(extras_.kept);
-        if (kept == kRenamedAside) ::MoveFileExA(extras_.kept, to, 0);
+        if (kept == kLinked) ::DeleteFileA(old_.GetConstText());
+        if (kept == kRenamedAside) ::MoveFileExA(old_.GetConstText(), to, 0);
         // A destination that another program keeps open while sharing it for writing cannot be
         // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
         // folder that refuses new files (not atomic). A program that does not share it for
@@ -437,7 +471,7 @@ class AtomicCopy {
     }
     if (written && inUse) outcome = ReplaceInUse(to, temporary);
     bool ok = outcome != kFailed;
-    if (!ok && marked) ::DeleteFileA(extras_.kept);
+    if (!ok && marked) ::DeleteFileA(made_.GetConstText());
     if (!ok) {
       // Not in place: the temporary file goes, read-only or not, through the handle that may.
       FILE_BASIC_INFO plain = {};
@@ -460,10 +494,10 @@ class AtomicCopy {
   // Marks the new file `temporary` as made by the run: `kept` becomes a second name of it (on a
   // volume without hard links, an empty file of that name).
   bool Mark(const char* temporary) const {
-    if (::CreateHardLinkA(extras_.kept, temporary, nullptr)) return true;
+    if (::CreateHardLinkA(made_.GetConstText(), temporary, nullptr)) return true;
     DWORD error = ::GetLastError();
     if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return false;
-    HANDLE marker = ::CreateFileA(extras_.kept, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE marker = ::CreateFileA(made_.GetConstText(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
     if (marker == INVALID_HANDLE_VALUE) return false;
     ::CloseHandle(marker);
@@ -473,10 +507,10 @@ class AtomicCopy {
   // Keeps the file `to` under the name `kept`: a hard link, so that the destination stays whole
   // until the new file takes its name; on a volume without hard links (FAT), a rename.
   int KeepOld(const char* to) const {
-    if (::CreateHardLinkA(extras_.kept, to, nullptr)) return kLinked;
+    if (::CreateHardLinkA(old_.GetConstText(), to, nullptr)) return kLinked;
     DWORD error = ::GetLastError();
     if ((error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) &&
-        ::MoveFileExA(to, extras_.kept, 0)) {
+        ::MoveFileExA(to, old_.GetConstText(), 0)) {
       return kRenamedAside;
     }
     return kKeepFailed;
@@ -487,21 +521,24 @@ class AtomicCopy {
   // the old one goes at the next restart. A file held without leave to rename it is replaced at
   // the next restart from the staged copy instead, when the run may ask for that.
   CopyOutcome ReplaceInUse(const char* to, const char* temporary) {
-    if (::MoveFileExA(to, extras_.kept, 0)) {
+    if (::MoveFileExA(to, old_.GetConstText(), 0)) {
       if (!PutInPlace(temporary, to, false)) {
-        ::MoveFileExA(extras_.kept, to, 0);
+        ::MoveFileExA(old_.GetConstText(), to, 0);
         return CopyOutcome::kFailed;
       }
-      ::MoveFileExA(extras_.kept, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      HideOld();
+      ::MoveFileExA(old_.GetConstText(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      Report(old_);
       return CopyOutcome::kSetAside;
     }
-    if (!::MoveFileExA(temporary, extras_.staged, MOVEFILE_WRITE_THROUGH)) {
+    if (!::MoveFileExA(temporary, staged_.GetConstText(), MOVEFILE_WRITE_THROUGH)) {
       return CopyOutcome::kFailed;
     }
-    if (!::MoveFileExA(extras_.staged, to,
+    if (!::MoveFileExA(staged_.GetConstText(), to,
                        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
       return CopyOutcome::kFailed;  // the temporary's handle removes it, by whatever name
     }
+    Report(staged_);
     return CopyOutcome::kAtRestart;
   }
 
@@ -543,6 +580,8 @@ class AtomicCopy {
   const char* from_;
   HANDLE source_;
   Extras extras_;
+  TextString old_, made_, staged_;  // the names beside the destination
+  DWORD oldAttributes_ = 0;
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
@@ -741,7 +780,7 @@ class Win32System final : public System {
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
-  bool DeleteFileKeepingA(const char* path, const char* keptPath) override {
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
     // What DeleteFileA refuses: a folder (a link to one too) and a read-only file. A file held
     // without FILE_SHARE_DELETE refuses the rename as it refuses the deletion.
     DWORD attributes = ::GetFileAttributesA(path);
@@ -749,21 +788,30 @@ class Win32System final : public System {
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
       return false;
     }
-    return ::MoveFileExA(path, keptPath, 0) != FALSE;
+    bool hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    if (!kept->SetText(keptStem) || !kept->AppendText(hidden ? kKeptHiddenSuffix : kKeptSuffix) ||
+        !::MoveFileExA(path, kept->GetConstText(), 0)) {
+      return false;
+    }
+    if (!hidden) {
+      ::SetFileAttributesA(kept->GetConstText(),
+                           (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
+    }
+    return true;
   }
 
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return AtomicCopy::Run(from, to, failIfExists, AtomicCopy::Extras()) != CopyOutcome::kFailed;
   }
 
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               uint32_t flags, const char* stagedPath) override {
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override {
     AtomicCopy::Extras extras;
-    extras.kept = keptPath;
+    extras.stem = keptStem;
     extras.keep = (flags & kCopyKeepReplaced) != 0;
     extras.mark = (flags & kCopyMarkNew) != 0;
     extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
-    extras.staged = stagedPath;
+    extras.kept = kept;
     return AtomicCopy::Run(from, to, false, extras);
   }
 

@@ -279,21 +279,23 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   return true;
 }
 
-bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
+bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
   AfterError("DeleteFileKeepingA");
-  if (path == nullptr || keptPath == nullptr || files.count(path) == 0 ||
-      files.count(keptPath) != 0 || folders.count(keptPath) != 0) {
+  if (path == nullptr || keptStem == nullptr || files.count(path) == 0) return false;
+  const std::string name = std::string(keptStem) + kKeptSuffix;
+  if (files.count(name) != 0 || folders.count(name) != 0 || !kept->SetText(name.c_str())) {
     return false;
   }
   Touch(path);
-  Touch(keptPath);
-  Rename(path, keptPath);
+  Touch(name);
+  Rename(path, name);
   return true;
 }
 
-CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                           uint32_t flags, const char* /*stagedPath*/) {
+CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                           uint32_t flags, TextString* kept) {
   AfterError("CopyFileKeepingA");
+  kept->SetText("");
   if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
     return CopyOutcome::kFailed;
   }
@@ -302,19 +304,22 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
   if (target == from) return CopyOutcome::kCopied;
   const bool replacing = files.count(target) != 0;
   if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
-  if ((flags & kCopyMarkNew) != 0) {
-    // A new file, with its mark.
-    if (replacing || keptPath == nullptr || files.count(keptPath) != 0 ||
-        folders.count(keptPath) != 0) {
-      return CopyOutcome::kFailed;
-    }
-    Touch(keptPath);
-    files[keptPath] = files[from];
+  // What is kept: the replaced file, or a second name of the new one.
+  const uint32_t wanted = replacing ? kCopyKeepReplaced : kCopyMarkNew;
+  const std::string name =
+      std::string(keptStem != nullptr ? keptStem : "") + (replacing ? kKeptSuffix : kMarkSuffix);
+  const bool keeping = (flags & wanted) != 0 && keptStem != nullptr;
+  if (keeping && (files.count(name) != 0 || folders.count(name) != 0)) {
+    return CopyOutcome::kFailed;
   }
-  if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0) {
-    if (files.count(keptPath) != 0 || folders.count(keptPath) != 0) return CopyOutcome::kFailed;
-    Touch(keptPath);
-    Rename(target, keptPath);
+  if (keeping) {
+    Touch(name);
+    if (replacing) {
+      Rename(target, name);
+    } else {
+      files[name] = files[from];
+    }
+    kept->SetText(name.c_str());
   }
   Touch(target);
   files[target] = files[from];

@@ -175,15 +175,15 @@ bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t lengt
   return appendWorks && RealSystem().AppendFileA(path, bytes, length);
 }
 
-bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
+bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
   ++deletes;
-  return RealSystem().DeleteFileKeepingA(path, keptPath);
+  return RealSystem().DeleteFileKeepingA(path, keptStem, kept);
 }
 
-CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                                         uint32_t flags, const char* stagedPath) {
+CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                         uint32_t flags, TextString* kept) {
   ++copies;
-  return RealSystem().CopyFileKeepingA(from, to, keptPath, flags, stagedPath);
+  return RealSystem().CopyFileKeepingA(from, to, keptStem, flags, kept);
 }
 
 bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

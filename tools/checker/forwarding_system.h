@@ -60,15 +60,15 @@ class ForwardingSystem : public System {
   }
   long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
   bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
-  bool DeleteFileKeepingA(const char* path, const char* keptPath) override {
-    return base_->DeleteFileKeepingA(path, keptPath);
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
+    return base_->DeleteFileKeepingA(path, keptStem, kept);
   }
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
   }
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptPath,
-                               uint32_t flags, const char* stagedPath) override {
-    return base_->CopyFileKeepingA(from, to, keptPath, flags, stagedPath);
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override {
+    return base_->CopyFileKeepingA(from, to, keptStem, flags, kept);
   }
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
     return base_->MoveFileExA(from, to, flags);
@@ -149,9 +149,12 @@ class ReadOnlySystem : public ForwardingSystem {
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
   }
-  bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptPath*/) override { return false; }
-  CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptPath*/,
-                               uint32_t /*flags*/, const char* /*stagedPath*/) override {
+  bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptStem*/,
+                          TextString* /*kept*/) override {
+    return false;
+  }
+  CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptStem*/,
+                               uint32_t /*flags*/, TextString* /*kept*/) override {
     return CopyOutcome::kFailed;
   }
   bool MoveFileExA(const char* /*from*/, const char* /*to*/, uint32_t /*flags*/) override {

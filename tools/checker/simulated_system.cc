@@ -730,44 +730,48 @@ void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
   overlay_[PathKey(from)] = gone;
 }
 
-bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptPath) {
-  std::string kept = keptPath != nullptr ? keptPath : "";
-  if (path == nullptr || kept.empty() || IsNonFolder(keptPath)) return DeleteFileA(nullptr);
+bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
+  if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
+    return DeleteFileA(nullptr);
+  }
   const Entry* entry = Find(path);
   std::string content = entry != nullptr ? entry->content : FullPath(path);
-  if (!DeleteFileA(path)) return false;
+  if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
   Entry keeping;
   keeping.present = true;
   keeping.content = content;
-  keeping.shown = kept;
-  overlay_[PathKey(kept)] = keeping;
-  Event("delete", std::string("keep ") + path + " as " + kept, true, IsUncertain(path));
+  keeping.shown = name;
+  overlay_[PathKey(name)] = keeping;
+  Event("delete", std::string("keep ") + path + " as " + name, true, IsUncertain(path));
   return true;
 }
 
 CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
-                                              const char* keptPath, uint32_t flags,
-                                              const char* /*stagedPath*/) {
+                                              const char* keptStem, uint32_t flags,
+                                              TextString* kept) {
+  kept->SetText("");
   std::string target = to != nullptr ? to : "";
   const Entry* entry = target.empty() ? nullptr : Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
-  bool marking = (flags & kCopyMarkNew) != 0 && keptPath != nullptr;
-  if (!CopyFileA(from, to, marking)) return CopyOutcome::kFailed;
-  if (marking) {
+  std::string stem = keptStem != nullptr ? keptStem : "";
+  if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
+  if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
+  if (!replacing && (flags & kCopyMarkNew) != 0) {
     Entry mark = *Find(target);  // the new file's second name
-    mark.shown = keptPath;
+    mark.shown = stem + kMarkSuffix;
     mark.existedBefore = false;
-    overlay_[PathKey(keptPath)] = mark;
-  }
-  if (replacing && keptPath != nullptr && (flags & kCopyKeepReplaced) != 0 &&
-      !SameFile(from != nullptr ? from : "", target)) {
+    overlay_[PathKey(mark.shown)] = mark;
+    kept->SetText(mark.shown.c_str());
+  } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
-    keeping.shown = keptPath;
-    overlay_[PathKey(keptPath)] = keeping;
-    Event("copy", "keep the old " + target + " as " + keptPath, true, IsUncertain(target));
+    keeping.shown = stem + kKeptSuffix;
+    overlay_[PathKey(keeping.shown)] = keeping;
+    kept->SetText(keeping.shown.c_str());
+    Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
   }
   return CopyOutcome::kCopied;
 }
