@@ -94,8 +94,8 @@ endfunction()
 
 # Test helpers that run under Wine (console programs): the profile probe, a stand-alone box and
 # the reader of open boxes, a program that holds a file open without sharing, and one that leaves
-# a trace of having been started; and the benchmark's floors (bench/): a bare CopyFileA, and the
-# calls of EXIST procedures.
+# a trace of having been started; and the benchmark's floors (bench/): a bare CopyFileA, the
+# calls of EXIST procedures, and the run log's file calls.
 add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
 target_link_libraries(profile_probe PRIVATE kestario_flags)
 add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
@@ -108,6 +108,8 @@ add_executable(copy_baseline ${CMAKE_SOURCE_DIR}/bench/copy_baseline_win.cc)
 target_link_libraries(copy_baseline PRIVATE kestario_flags)
 add_executable(exist_baseline ${CMAKE_SOURCE_DIR}/bench/exist_baseline_win.cc)
 target_link_libraries(exist_baseline PRIVATE kestario_flags)
+add_executable(append_baseline ${CMAKE_SOURCE_DIR}/bench/append_baseline.cc)
+target_link_libraries(append_baseline PRIVATE kestario_platform kestario_flags)
 add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
 target_link_libraries(box_reader PRIVATE kestario_flags)
 # Starts a program on a window station of its own, which nobody can see.

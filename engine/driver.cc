@@ -6,6 +6,7 @@
 #include "engine/run.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
 #include "settings/symbols.h"
@@ -24,8 +25,10 @@ bool StartUp(const char* commandLine) {
   if (g_updaterState.name.GetLength() != 0) {
     AnsiToWide(g_updaterState.name.GetConstText(), &g_appContext.caption);
   }
-  StartRunLog(g_updaterState.log);
+  StartRunLog(g_updaterState.log, g_appContext.modulePath, g_appContext.scriptPath);
   if (IsRunLogOn()) {
+    TextString user;
+    if (!CurrentSystem().GetUserNameA(&user) || user.GetLength() == 0) user.SetText("-");
     LogLine()
         .Add("start: program ")
         .Quoted(g_appContext.modulePath)
@@ -33,6 +36,8 @@ bool StartUp(const char* commandLine) {
         .Quoted(g_appContext.scriptPath)
         .Add(" caption ")
         .Quoted(g_appContext.caption)
+        .Add(" user ")
+        .Quoted(user)
         .Write();
   }
   return true;

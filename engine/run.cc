@@ -143,9 +143,11 @@ bool ExecuteDelete(DeleteRecord* record) {
   TextString kept;
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
+    ReleaseRunLogFile(path);
     bool deleted = keep ? DeleteKeepingFile(*record, i, path, &kept)
                         : CurrentSystem().DeleteFileA(path.GetConstText());
     if (!deleted) {
+      ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
       ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
@@ -210,6 +212,7 @@ bool ExecuteCopy(CopyRecord* record) {
   for (int32_t i = 0; i < count; ++i) {
     sources.Next(&source);
     destinations.Next(&destination);
+    ReleaseRunLogFile(destination);
     CopyOutcome outcome = CopyOutcome::kFailed;
     if (keep) {
       outcome = CopyKeepingFile(*record, i, source, destination, &kept);
@@ -218,6 +221,7 @@ bool ExecuteCopy(CopyRecord* record) {
       outcome = CopyOutcome::kCopied;
     }
     bool copied = outcome != CopyOutcome::kFailed;
+    if (!copied) ResumeRunLog();
     if (IsRunLogOn()) {
       if (copied) {
         LogCopied(*record, source, destination, outcome, kept);

@@ -285,18 +285,13 @@ class System {
   virtual bool SetEndOfFile(FileHandle file, uint64_t size) = 0;
   // CloseHandle on a file handle from CreateFileA.
   virtual void CloseHandle(FileHandle file) = 0;
-  // CreateFileA with FILE_APPEND_DATA only (OPEN_ALWAYS, shared for reading and writing), one
-  // WriteFile of the `length` bytes and CloseHandle; on Linux open with O_APPEND | O_CREAT and one
-  // write. The bytes land at the file's end in one piece, even while other processes or machines
-  // append to the same file. False when the file cannot be opened or not every byte was written.
-  virtual bool AppendFileA(const char* path, const char* bytes, uint32_t length) = 0;
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
   // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
-  // CreateFileA (read, no sharing, existing only), GetFileTime, FileTimeToLocalFileTime and
+  // CreateFileA (read, shared, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
 

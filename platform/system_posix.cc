@@ -518,22 +518,6 @@ bool PosixSystem::SetEndOfFile(FileHandle file, uint64_t size) {
 
 void PosixSystem::CloseHandle(FileHandle file) { PosixCloseFile(file); }
 
-bool PosixSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  if (!path || !*path) return false;
-  int fd;
-  do {
-    fd = open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return false;
-  ssize_t written;
-  do {
-    written = write(fd, bytes, length);
-  } while (written < 0 && errno == EINTR);
-  bool ok = written == static_cast<ssize_t>(length);
-  if (close(fd) != 0) ok = false;
-  return ok;
-}
-
 bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
 
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {

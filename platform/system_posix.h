@@ -92,7 +92,6 @@ class PosixSystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;

@@ -156,8 +156,10 @@ class AtomicCopy {
 
   static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
                          const Extras& extras) {
-    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    // Shared for writing too, as Linux has no say in it: a file that another handle may write
+    // (the run log, which the run keeps open) is copied, and one that changes meanwhile fails.
+    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (source == INVALID_HANDLE_VALUE) return CopyOutcome::kFailed;
     AtomicCopy copy(from, source, extras);
     CopyOutcome outcome = copy.CopyTo(to, failIfExists);
@@ -586,10 +588,6 @@ class AtomicCopy {
   uint64_t copied_ = 0;
 };
 
-// char16_t and WCHAR are both UTF-16 units on Windows.
-static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
-const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
-
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 // The OVERLAPPED of a synchronous call at `offset` (kFileEnd gives 0xFFFFFFFF:0xFFFFFFFF).
@@ -599,6 +597,10 @@ OVERLAPPED At(uint64_t offset) {
   at.OffsetHigh = static_cast<DWORD>(offset >> 32);
   return at;
 }
+
+// char16_t and WCHAR are both UTF-16 units on Windows.
+static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
+const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
 
 class Win32System final : public System {
  public:
@@ -920,17 +922,6 @@ class Win32System final : public System {
 
   void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
-    // Append rights only: every write goes to the file's end, whoever else appends meanwhile.
-    HANDLE file = ::CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    DWORD written = 0;
-    bool ok = ::WriteFile(file, bytes, length, &written, nullptr) && written == length;
-    if (!::CloseHandle(file)) ok = false;
-    return ok;
-  }
-
   bool FindAnyMatch(const char* path) override {
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(path, &found);
@@ -942,8 +933,10 @@ class Win32System final : public System {
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
-    HANDLE file = ::CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Shared with every other handle: a file that another one writes (the run log) has a date.
+    HANDLE file =
+        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written;
     BOOL read = ::GetFileTime(file, nullptr, nullptr, &written);

@@ -12,14 +12,24 @@ namespace {
 
 #ifdef _WIN32
 constexpr const char* kLineEnd = "\r\n";
+constexpr uint32_t kLineEndLength = 2;
 #else
 constexpr const char* kLineEnd = "\n";
+constexpr uint32_t kLineEndLength = 1;
 #endif
+
+// The lock that keeps each line whole where the file system's append is not (Wine, some SMB
+// servers): one byte far beyond any log's end, so that no read or write of the lines meets it.
+constexpr uint64_t kLockOffset = uint64_t{1} << 62;
 
 struct RunLog {
   bool on = false;
+  bool released = false;  // let go of before a step that deletes or replaces its file
   TextString path;
-  TextString computer;
+  FileHandle file = kNoFile;
+  bool readable = false;  // open for reading and writing, not only for appending
+  bool cut = false;       // the last line was cut short and left so
+  TextString computer;    // as the head of a line shows it
   uint32_t processId = 0;
   int lastMessage = 0;
 };
@@ -57,23 +67,103 @@ void AppendWide(TextString* line, const WideText& text) {
   AppendOneLine(line, utf8.GetConstText());
 }
 
+// Whether `file` is the file that `path` names.
+bool IsFile(System& system, FileHandle file, const TextString& path) {
+  FileHandle other = system.CreateFileA(path.GetConstText(), FileAccess::kRead);
+  if (other == kNoFile) return false;
+  FileIdentity mine = {}, its = {};
+  bool same = system.GetFileInformationByHandle(file, &mine) &&
+              system.GetFileInformationByHandle(other, &its) && mine.volume == its.volume &&
+              mine.index == its.index;
+  system.CloseHandle(other);
+  return same;
+}
+
+// Appends one line under the lock. A line never follows a cut one: when the file does not end
+// with a line end (a line cut by a full disk or by a process ended half-way), the line begins
+// with one; and a line that is itself cut short is taken back when nothing was appended after it.
+void AppendLine(System& system, const TextString& line) {
+  bool locked = system.LockFileEx(g_log.file, kLockExclusive, kLockOffset, 1);
+  uint64_t size = 0;
+  bool sized = g_log.readable && system.GetFileSizeEx(g_log.file, &size);
+  bool breakFirst = g_log.cut;
+  if (sized && size > 0) {
+    char last = '\n';
+    uint32_t got = 0;
+    breakFirst = system.ReadFile(g_log.file, size - 1, &last, 1, &got) && got == 1 && last != '\n';
+  }
+  TextString broken;
+  const TextString* bytes = &line;
+  if (breakFirst) {
+    broken.SetText(kLineEnd);
+    broken.Append(line);
+    bytes = &broken;
+  }
+  uint32_t done = 0;
+  uint32_t length = static_cast<uint32_t>(bytes->GetLength());
+  if (length != static_cast<uint32_t>(line.GetLength()) + (breakFirst ? kLineEndLength : 0)) {
+    // Memory ran out for the line end before it: the line is not written.
+  } else if (system.WriteFile(g_log.file, kFileEnd, bytes->GetConstText(), length, &done)) {
+    g_log.cut = false;
+  } else if (done != 0) {
+    uint64_t now = 0;
+    g_log.cut = !(sized && system.GetFileSizeEx(g_log.file, &now) && now == size + done &&
+                  system.SetEndOfFile(g_log.file, size));
+  }
+  if (locked) system.UnlockFileEx(g_log.file, kLockOffset, 1);
+}
+
+// Opens the log's file: for reading and writing where the user may (to end every line whole),
+// else for appending only.
+bool OpenLogFile(System& system) {
+  g_log.readable = true;
+  g_log.file = system.CreateFileA(g_log.path.GetConstText(), FileAccess::kReadWrite);
+  if (g_log.file == kNoFile) {
+    g_log.readable = false;
+    g_log.file = system.CreateFileA(g_log.path.GetConstText(), FileAccess::kAppend);
+  }
+  return g_log.file != kNoFile;
+}
+
 }  // namespace
 
-void StartRunLog(const TextString& path) {
-  g_log.on = false;
+void StartRunLog(const TextString& path, const TextString& program, const TextString& script) {
+  StopRunLog();
   g_log.lastMessage = 0;
-  if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText())) return;
   System& system = CurrentSystem();
-  TextString computer;
-  if (!system.GetComputerNameA(&computer) ||
-      !AnsiToUtf8(computer.GetConstText(), &g_log.computer)) {
-    g_log.computer.SetText("-");
+  if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText()) || !OpenLogFile(system)) {
+    return;
   }
+  if (IsFile(system, g_log.file, program) || IsFile(system, g_log.file, script)) {
+    StopRunLog();
+    return;
+  }
+  TextString computer;
+  g_log.computer.SetText("");
+  if (system.GetComputerNameA(&computer)) AppendAnsi(&g_log.computer, computer.GetConstText());
+  if (g_log.computer.GetLength() == 0) g_log.computer.SetText("-");
   g_log.processId = system.GetCurrentProcessId();
+  g_log.cut = false;
   g_log.on = true;
 }
 
-void StopRunLog() { g_log.on = false; }
+void StopRunLog() {
+  if (g_log.file != kNoFile) CurrentSystem().CloseHandle(g_log.file);
+  g_log.file = kNoFile;
+  g_log.on = false;
+  g_log.released = false;
+}
+
+void ReleaseRunLogFile(const TextString& path) {
+  if (!g_log.on || !IsFile(CurrentSystem(), g_log.file, path)) return;
+  StopRunLog();
+  g_log.released = true;
+}
+
+void ResumeRunLog() {
+  if (g_log.released && OpenLogFile(CurrentSystem())) g_log.on = true;
+  g_log.released = false;
+}
 
 bool IsRunLogOn() { return g_log.on; }
 
@@ -131,8 +221,7 @@ void LogLine::Write() {
                      g_log.computer.GetLength() + text_.GetLength() +
                      static_cast<int32_t>(std::strlen(kLineEnd));
   if (line.GetLength() != expected) return;
-  system.AppendFileA(g_log.path.GetConstText(), line.GetConstText(),
-                     static_cast<uint32_t>(line.GetLength()));
+  AppendLine(system, line);
 }
 
 }  // namespace kestario

@@ -3,10 +3,16 @@
 //
 // Every line begins with the local date and time, the computer name and the process id, so that
 // the lines of many machines can share one file; then the event's text. The log is UTF-8 on every
-// machine: the script's texts are converted from the ANSI code page, the program's own from
-// UTF-16. A line break inside a text is written as the two characters "\n" so that each event
-// stays one line. Each line is written with one append (AppendFileA), so the lines of processes
-// that append at the same time never mix within a line.
+// machine: the script's texts (the computer name too) are converted from the ANSI code page, the
+// program's own from UTF-16. A line break inside a text is written as the two characters "\n" so
+// that each event stays one line.
+//
+// The file is opened once, when the log starts, and kept open to the end of the run: a DELETE or
+// COPY of its name later in the run neither brings it back nor gets lines into the new file. Only
+// a regular file (or a new one) is a log; a folder, a named pipe, a device, the script and the
+// program are not, and the run then has no log. Each line is appended in one write under a
+// byte-range lock, so the lines of processes that append at the same time never mix, even where
+// the file system's own append is not atomic; a line never follows one that was cut short.
 //
 // The log never changes what the run does: without a log every call here does nothing, and a line
 // that cannot be written is dropped without a word.
@@ -20,12 +26,20 @@
 
 namespace kestario {
 
-// Starts the log at `path` (an expanded value); an empty path means no log. Takes the computer
-// name and the process id once, for the head of every line.
-void StartRunLog(const TextString& path);
-// Ends the log; later lines are not written.
+// Starts the log at `path` (an expanded value); an empty path, or one that names no log (see
+// above; `program` and `script` are the running program's and the script's paths), means no log.
+// Takes the computer name and the process id once, for the head of every line.
+void StartRunLog(const TextString& path, const TextString& program, const TextString& script);
+// Ends the log and closes its file; later lines are not written.
 void StopRunLog();
 bool IsRunLogOn();
+// The run is about to delete or copy over the file `path` names. When that is the log's file, the
+// log lets go of it first, so that the file goes or is replaced at once, as it would without a
+// log (Windows keeps the name of a deleted file while a handle holds it open); the log's later
+// lines would be lost with that file anyway. When the step fails, ResumeRunLog takes the file up
+// again.
+void ReleaseRunLogFile(const TextString& path);
+void ResumeRunLog();
 
 // One line under construction; Write appends it to the log. Pieces are plain text, a value in
 // double quotes (Quoted), a key with its value (Key), or a number. A text given as bytes is the

@@ -363,16 +363,6 @@ uint32_t MemorySystem::GetFileAttributesA(const char* path) {
   return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
 
-bool MemorySystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  if (path == nullptr || *path == '\0' || bytes == nullptr) return false;
-  const std::string target = path;
-  if (target.back() == '/' || folders.count(target) != 0 || readOnly.count(target) != 0) {
-    return false;
-  }
-  files[target].append(bytes, length);
-  return true;
-}
-
 uint64_t MemorySystem::IdentityOf(const std::string& path) {
   auto known = identities_.find(path);
   if (known != identities_.end()) return known->second;

@@ -99,9 +99,8 @@ class MemorySystem : public System {
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
   // kJournalFolder, made when asked to.
   bool GetJournalFolder(TextString* folder, bool create) override;
-  // The run log: appended to an in-memory file (also after an error box, where it ends the run).
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
-  // Handles on the in-memory files. A handle keeps the file it opened: once that file is deleted
+  // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
+  // run). A handle keeps the file it opened: once that file is deleted
   // or copied over, the handle reads and writes a file of its own that no name reaches.
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,

@@ -60,9 +60,11 @@ std::string Around(const std::string& section) {
 
 TEST_F(CheckerTest, LogIsReportedExpandedAndWarnedWhereItWouldGoNowhereOrSpoilAFile) {
   const std::string lists =
-      "[S]\nMODE=SWITCH\nPROC=S\n1=\n0=C, D\n"
+      "[S]\nMODE=SWITCH\nPROC=S\n1=\n0=C, D, E, F, G\n"
       "[C]\nMODE=COPY\nFROM=<Src>/a\nTO=<Src>/b, <Src>/./run.log\n"
-      "[D]\nMODE=DELETE\nFILE=<Src>/gone.log\n";
+      "[D]\nMODE=DELETE\nFILE=<Src>/gone.log\n[E]\nMODE=EXIST\nFILE=<Src>/seen.log\n"
+      "[F]\nMODE=DATE\nFILE=<Src>/dated.log\nDATE=2020/1/1\n"
+      "[G]\nMODE=COPY\nFROM=<Src>/read.log\nTO=<Src>/c\n";
   Report report = Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/<Computer>.log\n" + lists);
   EXPECT_EQ(dir.Path("PC-417.log"), report.log);
   EXPECT_EQ(0, Count(report, Severity::kWarning, 0, "UPDATER", "LOG", ""));
@@ -76,6 +78,26 @@ TEST_F(CheckerTest, LogIsReportedExpandedAndWarnedWhereItWouldGoNowhereOrSpoilAF
                          "UPDATER", "LOG", "the script itself"));
   EXPECT_TRUE(HasWarning(Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/no/run.log\n" + lists), 4,
                          "UPDATER", "LOG", "does not exist on this machine"));
+  // Files that a procedure reads.
+  const std::pair<const char*, const char*> reads[] = {
+      {"seen.log", "the file that [E] looks for"},
+      {"dated.log", "the file that [F] takes the date of"},
+      {"read.log", "the file that [G] copies: "}};
+  for (const auto& read : reads) {
+    EXPECT_TRUE(HasWarning(
+        Check(std::string("[UPDATER]\nNAME=T\nPROC=S\nLOG=<Src>/") + read.first + "\n" + lists), 4,
+        "UPDATER", "LOG", read.second))
+        << read.first;
+  }
+  // What is no log: a folder, a named pipe, a device, the program (by its name beside the script).
+  mkdir(dir.Path("folder").c_str(), 0755);
+  mkfifo(dir.Path("pipe").c_str(), 0600);
+  for (const char* named : {"<Src>/folder", "<Src>/pipe", "/dev/null", "<Src>/updater.run"}) {
+    EXPECT_TRUE(
+        HasWarning(Check(std::string("[UPDATER]\nNAME=T\nPROC=S\nLOG=") + named + "\n" + lists), 4,
+                   "UPDATER", "LOG", "the run would write no log"))
+        << named;
+  }
   report = Check("[UPDATER]\nNAME=T\nPROC=S\nLOG=\n" + lists);
   EXPECT_EQ("", report.log);
   EXPECT_EQ(std::string::npos, FormatFindings(report).find("run log"));

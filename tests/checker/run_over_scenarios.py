@@ -110,7 +110,7 @@ def check(scenario, checker):
                 command += ["--registry", registry_file]
             command.append(script)
             proc = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
             statuses.append(proc.returncode)
             if proc.returncode not in (0, 1, 2):
                 problems.append("%s: exit status %d" % (" ".join(mode) or "findings",
@@ -132,7 +132,7 @@ def check(scenario, checker):
                 command += ["--registry", registry_file]
             command.append(script)
             proc = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
             shown = " ".join(mode)
             if proc.returncode not in (0, 1, 2, 3):
                 problems.append("%s: exit status %d" % (shown, proc.returncode))

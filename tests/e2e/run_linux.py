@@ -16,12 +16,15 @@ import os
 import pwd
 import re
 import resource
+import select
 import shutil
 import socket
 import stat
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import scenario as sc  # noqa: E402
@@ -31,6 +34,8 @@ PROMPT = re.compile(r"\n\((OK|Yes/No)\) ")
 # The names that <Computer> and <User> take here.
 COMPUTER = socket.gethostname()
 USER = pwd.getpwuid(os.getuid()).pw_name
+# How long one run may take before it counts as hanging.
+TIMEOUT = int(os.environ.get("KESTARIO_E2E_TIMEOUT", "120"))
 
 
 def parse_boxes(stderr):
@@ -107,15 +112,25 @@ def run(scenario, program, registry_program):
         boxes, rest = [], ""
         for _ in range(scenario.runs()):
             broken = None
-            if scenario.broken_stderr():
+            if scenario.broken_stderr() or scenario.broken_stdout():
                 reader, broken = os.pipe()
                 os.close(reader)
-            proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
-                                  input=answers.encode(), stdout=subprocess.PIPE,
-                                  stderr=broken if broken is not None else subprocess.PIPE,
-                                  timeout=120, preexec_fn=set_limits)
-            if broken is not None:
-                os.close(broken)
+            pipe_reader = None
+            if scenario.reader():
+                pipe_reader = PipeReader(os.path.join(folder, scenario.reader()))
+            try:
+                proc = subprocess.run([exe] + scenario.args(subst), cwd=folder,
+                                      input=answers.encode(),
+                                      stdout=broken if scenario.broken_stdout() else subprocess.PIPE,
+                                      stderr=broken if scenario.broken_stderr() else subprocess.PIPE,
+                                      timeout=TIMEOUT, preexec_fn=set_limits)
+            except subprocess.TimeoutExpired:
+                return problems + ["the run did not end within %d s" % TIMEOUT]
+            finally:
+                if pipe_reader is not None:
+                    pipe_reader.stop()
+                if broken is not None:
+                    os.close(broken)
             stderr = proc.stderr if proc.stderr is not None else b""
             shown, left = parse_boxes(stderr.decode("utf-8", "replace"))
             boxes += shown
@@ -132,6 +147,33 @@ def run(scenario, program, registry_program):
         return problems
     finally:
         remove_folder(folder)
+
+
+class PipeReader:
+    """A reader of a named pipe during a run: it opens the pipe at once (without waiting for a
+    writer), reads until it has seen a line end or is stopped, then closes it and goes away."""
+
+    def __init__(self, path):
+        self.fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._read)
+        self.thread.start()
+
+    def _read(self):
+        try:
+            while not self.done.is_set():
+                ready, _, _ = select.select([self.fd], [], [], 0.05)
+                data = os.read(self.fd, 4096) if ready else b""
+                if b"\n" in data:
+                    return
+                if not data:
+                    time.sleep(0.05)  # no writer yet, or none any more
+        finally:
+            os.close(self.fd)
+
+    def stop(self):
+        self.done.set()
+        self.thread.join()
 
 
 def remove_folder(folder):

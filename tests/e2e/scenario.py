@@ -12,6 +12,11 @@ A scenario file holds sections that begin with a line "=== NAME":
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
                    has gone, so that no box can be written (no "boxes" are then expected)
+  === stdout       optional: "broken pipe" runs the program with a standard output whose reader
+                   has gone
+  === reader       optional: the path of a named pipe (relative to {DIR}) that a reader opens
+                   before each run; it reads until it has seen one line end or the run ended,
+                   then goes away
   === user         optional: the user the program runs as, by name (such as "nobody"), whom file
                    permissions bind and who owns none of the scenario's files; its folder is
                    opened to every user for reading (mode 0755), and a runner that cannot become
@@ -36,7 +41,9 @@ A scenario file holds sections that begin with a line "=== NAME":
                    date and time, the computer name, the process id); "!PATH" alone: no log file.
                    {COMPUTER} and {USER} stand for the computer's and the user's names here; a
                    line break inside a logged text is the two characters backslash and n; {*}
-                   stands for any text (a rollback run's kept names, which hold its id)
+                   stands for any text (a rollback run's kept names, which hold its id). A
+                   single event "*" checks only the form: every line whole, with its head, and
+                   none glued to another (no second head inside a line)
 
 In every section but "about", {DIR} stands for the scenario's folder (where the program and its
 script lie), {SEP} for the path separator and {EXE} for the program's file name extension
@@ -134,9 +141,20 @@ class Scenario:
         return result
 
     def broken_stderr(self):
-        lines = [line.strip() for line in self.sections.get("stderr", []) if line.strip()]
+        return self._broken("stderr")
+
+    def broken_stdout(self):
+        return self._broken("stdout")
+
+    def _broken(self, stream):
+        lines = [line.strip() for line in self.sections.get(stream, []) if line.strip()]
         assert lines in ([], ["broken pipe"]), lines
         return lines == ["broken pipe"]
+
+    def reader(self):
+        """The named pipe (relative path) that a reader reads during each run, or None."""
+        lines = [line.strip() for line in self.sections.get("reader", []) if line.strip()]
+        return lines[0] if lines else None
 
     def user(self):
         """The name of the user the program runs as, or None."""
@@ -315,6 +333,7 @@ def load_all(folder):
 
 
 LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\S+) (\d+) (.*)$")
+HEAD_INSIDE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ")
 
 
 def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"):
@@ -342,7 +361,11 @@ def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"
             continue
         if m.group(7) != computer:
             problems.append("computer %r, expected %r: %r" % (m.group(7), computer, line))
+        if HEAD_INSIDE.search(m.group(9)):
+            problems.append("another line glued to this one: %r" % line)
         seen.append(m.group(9))
+    if events == ["*"]:
+        return problems
     if len(seen) != len(events) or not all(
             re.fullmatch(re.escape(e).replace(re.escape("{*}"), ".*?"), w, re.S)
             for e, w in zip(events, seen)):

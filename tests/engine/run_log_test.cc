@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,7 @@ class RunLogTest : public ScriptTest {
   // The event texts appended to `path`, head checked and cut off, one per append.
   std::vector<std::string> Events(const std::string& path) const {
     std::vector<std::string> events;
-    for (const FakeSystem::Append& append : system.appends) {
+    for (const FakeSystem::Write& append : system.writes) {
       EXPECT_EQ(path, append.path);
       const std::string& bytes = append.bytes;
       EXPECT_EQ(0u, bytes.find(kHead)) << bytes;
@@ -56,7 +58,7 @@ TEST_F(RunLogTest, EveryEventOfARunIsOneLine) {
   std::string log = src + "/PC-417.log";
   std::vector<std::string> expected = {
       "start: program \"" + src + "/updater.run\" script \"" + src +
-          "/updater.ini\" caption \"Night tanaka\"",
+          "/updater.ini\" caption \"Night tanaka\" user \"tanaka\"",
       "list UPDATER PROC: CHECK, OLD, SKIP, ASK, GO",
       "run CHECK: MODE=\"EXIST\" FILE=\"" + src + "/data/old.dat, " + src + "/none\"",
       "CHECK: exists \"" + src + "/data/old.dat\"",
@@ -91,7 +93,7 @@ TEST_F(RunLogTest, EveryEventOfARunIsOneLine) {
   EXPECT_EQ(expected, Events(log));
   // The file holds exactly what was appended.
   std::string written;
-  for (const FakeSystem::Append& append : system.appends) written += append.bytes;
+  for (const FakeSystem::Write& append : system.writes) written += append.bytes;
   EXPECT_EQ(written, dir.Read("PC-417.log"));
   // The error line holds the text of the box, its line breaks written as "\n".
   ASSERT_EQ(2u, system.boxes.size());
@@ -117,7 +119,7 @@ TEST_F(RunLogTest, LogIsUtf8WhateverTheScriptsBytes) {
   EXPECT_EQ("Men\xfa \xe6\x97\xa5", system.boxes[0].text);
   std::string log = dir.Read("run.log");
   EXPECT_NE(std::string::npos, log.find(" PC-\xef\xbf\xbd 4242 start: "));
-  EXPECT_NE(std::string::npos, log.find("caption \"Caf\xef\xbf\xbd\"\n"));
+  EXPECT_NE(std::string::npos, log.find("caption \"Caf\xef\xbf\xbd\" user \"tanaka\"\n"));
   EXPECT_NE(std::string::npos,
             log.find("box INFORMATION \"Men\xef\xbf\xbd \xe6\x97\xa5\": answer OK"));
   EXPECT_NE(std::string::npos, log.find("error 10 \"The file could not be deleted.\\n\\nFile: \"" +
@@ -145,32 +147,95 @@ TEST_F(RunLogTest, NoLogWritesNothing) {
   for (const char* log : {"", "LOG=\n", "LOG=no_data\n"}) {
     WriteScript(std::string("[UPDATER]\nNAME=\nPROC=E\n") + log + "[E]\nMODE=EXIST\nFILE=<Src>\n");
     UpdaterMain("");
-    EXPECT_TRUE(system.appends.empty()) << log;
+    EXPECT_TRUE(system.writes.empty()) << log;
     EXPECT_TRUE(system.boxes.empty()) << log;
   }
 }
 
-// The same run with a log that cannot be written and with none: the same boxes and files.
+// The same run with no log, with a log whose folder is missing, and with a log that opens but
+// takes no line (a full disk): the same boxes and files.
 TEST_F(RunLogTest, UnwritableLogChangesNothing) {
   const std::string body =
       "[E]\nMODE=EXIST\nFILE=<Src>/a\n"
       "[ASK]\nMODE=MSGBOX\nFLAG=E, 1\nTYPE=QUESTION\nTEXT=Copy?\nISABORT=0, 0\n"
       "[C]\nMODE=COPY\nFROM=<Src>/a, <Src>/missing\nTO=<Src>/b, <Src>/c\n";
   std::vector<std::string> seen;
-  for (int withLog = 0; withLog < 2; ++withLog) {
+  for (const char* log : {"", "LOG=<Src>/no/such/folder/run.log\n", "LOG=<Src>/run.log\n"}) {
     dir.Write("a", "A");
     ::unlink(dir.Path("b").c_str());
     system.boxes.clear();
-    system.appendWorks = withLog == 0;
-    WriteScript("[UPDATER]\nNAME=\nPROC=E, ASK, C\n" +
-                std::string(withLog ? "LOG=<Src>/no/such/folder/run.log\n" : "") + body);
+    system.writes.clear();
+    system.writeWorks = false;
+    WriteScript("[UPDATER]\nNAME=\nPROC=E, ASK, C\n" + std::string(log) + body);
     system.answers = {kIdYes};
     UpdaterMain("");
     seen.push_back(BoxSummary() + "|" + (dir.Exists("b") ? dir.Read("b") : "-"));
   }
   EXPECT_EQ(seen[0], seen[1]);
-  EXPECT_FALSE(system.appends.empty());
+  EXPECT_EQ(seen[0], seen[2]);
+  EXPECT_EQ(13u, system.writes.size());  // each line tried, none written
+  EXPECT_EQ("", dir.Read("run.log"));
   EXPECT_FALSE(dir.Exists("no"));
+}
+
+// The computer's and the user's names are texts like every other: a line feed in either forges
+// no line. A name the system cannot tell is "-".
+TEST_F(RunLogTest, ComputerAndUserNamesAreEscaped) {
+  WriteScript("[UPDATER]\nNAME=N\nPROC=E\nLOG=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>\n");
+  system.computerName = "pc1\n2026-12-08 09:30:05 pc2 1 end: stopped by message 8";
+  system.userName = "a\rb\nc";
+  UpdaterMain("");
+  system.computerName = "";
+  system.userName = "";
+  UpdaterMain("");
+  std::string log = dir.Read("run.log");
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; at < log.size(); at = end + 1) {
+    end = log.find('\n', at);
+    lines.push_back(log.substr(at, end - at));
+  }
+  ASSERT_EQ(12u, lines.size()) << log;
+  const std::string head =
+      "2026-12-08 09:30:05 pc1\\n2026-12-08 09:30:05 pc2 1 end: stopped by message 8 4242 ";
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(0u, lines[i].find(head)) << lines[i];
+  EXPECT_EQ(0u, lines[6].find("2026-12-08 09:30:05 - 4242 start: "));
+  EXPECT_NE(std::string::npos, lines[0].find("caption \"N\" user \"a\\rb\\nc\""));
+  EXPECT_NE(std::string::npos, lines[6].find("caption \"N\" user \"-\""));
+}
+
+// A log whose last line was cut (a full disk, a process ended half-way) gets its next line on a
+// line of its own.
+TEST_F(RunLogTest, LineNeverFollowsACutOne) {
+  WriteScript("[UPDATER]\nNAME=N\nPROC=E\nLOG=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>\n");
+  const std::string cut = "2026-12-08 09:30:04 PC-9 77 run E: MODE=\"EXI";
+  dir.Write("run.log", cut);
+  UpdaterMain("");
+  std::string log = dir.Read("run.log");
+  EXPECT_EQ(cut + "\n" + kHead + "start: ", log.substr(0, cut.size() + 1 + std::strlen(kHead) + 7));
+  EXPECT_EQ(7, std::count(log.begin(), log.end(), '\n'));  // the cut line and six whole ones
+  EXPECT_EQ('\n', log.back());
+}
+
+// A step that deletes or copies over the log's own file: the log lets go of it first (its later
+// lines are lost with it) and takes it up again when the step fails.
+TEST_F(RunLogTest, StepOnTheLogsOwnFileEndsItUnlessTheStepFails) {
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=C, D, E\nLOG=<Src>/run.log\n"
+      "[C]\nMODE=COPY\nFROM=<Src>/missing\nTO=<Src>/run.log\n"
+      "[D]\nMODE=DELETE\nFILE=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>/run.log\n");
+  UpdaterMain("");
+  std::vector<std::string> events = Events(dir.Path("run.log"));
+  ASSERT_EQ(6u, events.size());
+  EXPECT_EQ("C: not copied \"" + dir.Path("missing") + "\" to \"" + dir.Path("run.log") + "\"",
+            events[3]);
+  EXPECT_EQ("end: stopped by message 8", events[5]);
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=D, E\nLOG=<Src>/run.log\n"
+      "[D]\nMODE=DELETE\nFILE=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>/run.log\n");
+  system.writes.clear();
+  UpdaterMain("");
+  EXPECT_EQ(3u, system.writes.size());  // start, list, run D: then the file is deleted
+  EXPECT_FALSE(dir.Exists("run.log"));
 }
 
 // Nobody can see the boxes: none is shown, a MSGBOX answers 0 and the run goes on, an error box
@@ -197,7 +262,7 @@ TEST_F(RunLogTest, InvisibleWindowStationShowsNoBox) {
 
   // The next run asks again.
   system.windowStationVisible = true;
-  system.appends.clear();
+  system.writes.clear();
   UpdaterMain("");
   EXPECT_EQ(2, system.stationQueries);
   EXPECT_EQ(1u, system.boxes.size());  // No (the fake's default) stops the run

@@ -170,11 +170,6 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
-bool FakeSystem::AppendFileA(const char* path, const char* bytes, uint32_t length) {
-  appends.push_back({path, std::string(bytes, length)});
-  return appendWorks && RealSystem().AppendFileA(path, bytes, length);
-}
-
 bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
   ++deletes;
   return RealSystem().DeleteFileKeepingA(path, keptStem, kept);

@@ -61,14 +61,6 @@ class FakeSystem : public System {
   std::string userName = "tanaka";
   LocalTime localTime = {2026, 12, 8, 9, 30, 5};
   uint32_t processId = 4242;
-  // Every AppendFileA: the path and the bytes, one entry per call. With `appendWorks` false every
-  // append fails; otherwise the bytes go to the real file.
-  struct Append {
-    std::string path;
-    std::string bytes;
-  };
-  std::vector<Append> appends;
-  bool appendWorks = true;
   // Every WriteFile: the path the handle was opened with and the bytes, one entry per call. With
   // `writeWorks` false every write fails and writes nothing; otherwise the real file is written.
   struct Write {
@@ -132,7 +124,6 @@ class FakeSystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;

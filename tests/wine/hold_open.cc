@@ -4,7 +4,8 @@
 //
 // usage: hold_open.exe FILE RELEASE [shared]
 //   prints "held" once FILE is open (exit 1 when it cannot be opened), then waits until the
-//   file RELEASE exists, closes FILE and exits 0.
+//   file RELEASE exists, closes FILE and exits 0. FILE "-" holds nothing: the program only waits
+//   for RELEASE (a start line for programs that are to go on together).
 #include <windows.h>
 
 #include <cstdio>
@@ -16,18 +17,20 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: hold_open FILE RELEASE [shared]\n");
     return 2;
   }
+  bool nothing = std::strcmp(argv[1], "-") == 0;
   DWORD sharing = shared ? FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE : 0;
-  HANDLE file = CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, sharing, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = nothing ? nullptr
+                        : CreateFileA(argv[1], GENERIC_READ | GENERIC_WRITE, sharing, nullptr,
+                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     std::fprintf(stderr, "hold_open: cannot open %s (error %lu)\n", argv[1], GetLastError());
     return 1;
   }
   std::printf("held\n");
   std::fflush(stdout);
-  for (int i = 0; i < 1200 && GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i) {
-    Sleep(100);
+  for (int i = 0; i < 12000 && GetFileAttributesA(argv[2]) == INVALID_FILE_ATTRIBUTES; ++i) {
+    Sleep(10);
   }
-  CloseHandle(file);
+  if (!nothing) CloseHandle(file);
   return 0;
 }

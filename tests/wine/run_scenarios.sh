@@ -66,9 +66,11 @@
 # The commands see $TOP (the source tree), $WINE_BIN and $WINEPREFIX, and run as the user that
 # runs the tests (root in CI, so they may mount a small file system).
 # TEXT and ARG values take \n for a line feed and \\ for a backslash; then {dir} stands for the
-# folder's Windows path (C:\e2e\NAME). Texts are converted to the scenario's code page where the
+# folder's Windows path (C:\e2e\NAME) and {user} for the user's name as Wine gives it (the login
+# name of the user that runs the tests). Texts are converted to the scenario's code page where the
 # program reads or writes them.
 set -uo pipefail
+user=$(id -un)
 top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
 . "$top/tests/wine/wine_env.sh"
@@ -286,7 +288,7 @@ run_scenario() {
   mkdir -p "$dir"
   cp "$exe" "$dir/$program"
   local expand_dir
-  expand() { local t=$1; printf '%s' "${t//\{dir\}/$windir}"; }
+  expand() { local t=${1//\{user\}/$user}; printf '%s' "${t//\{dir\}/$windir}"; }
   localpath() { local p=${1//\\//}; printf '%s/%s' "$dir" "$p"; }
 
   local script_file="$dir/${program%.*}.ini"

@@ -110,9 +110,6 @@ class ForwardingSystem : public System {
     return base_->SetEndOfFile(file, size);
   }
   void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override {
-    return base_->AppendFileA(path, bytes, length);
-  }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
@@ -168,9 +165,6 @@ class ReadOnlySystem : public ForwardingSystem {
   // Files open for reading only, so that nothing is ever written or cut.
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return access == FileAccess::kRead ? ForwardingSystem::CreateFileA(path, access) : kNoFile;
-  }
-  bool AppendFileA(const char* /*path*/, const char* /*bytes*/, uint32_t /*length*/) override {
-    return false;
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
                       ProcessHandle* process) override {

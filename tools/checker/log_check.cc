@@ -1,22 +1,71 @@
-// The run log that UPDATER's LOG asks for: where it goes after expansion, and the values that
-// would make it go nowhere or spoil a file the script needs.
+// The run log that UPDATER's LOG asks for: where it goes after expansion, the values that name no
+// log (the run then writes none), and the files the script needs that the log would be.
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/stat.h>
+#endif
+
 #include <string>
 
 #include "platform/system.h"
+#include "text/text_string.h"
 #include "tools/checker/analyzer.h"
 #include "tools/checker/list_text.h"
 #include "tools/checker/paths.h"
+#include "tools/checker/script_lines.h"
 
 namespace kestario {
 namespace checker {
 namespace {
 
-// The path by which two spellings of one file compare equal; empty when its folder does not exist.
+// The path by which two spellings of one file compare equal, links followed; empty when its
+// folder does not exist.
 std::string Identity(const std::string& path) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
-  return IsFolder(folder) ? PathKey(path) : std::string();
+  return IsFolder(folder) ? PathKey(FullPath(path)) : std::string();
 }
+
+// What `path` is when it exists and is no regular file ("a folder", "a named pipe" ...); empty
+// for a regular file and for none.
+std::string NoFileKind(const std::string& path) {
+#ifdef _WIN32
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return "a folder";
+  }
+  HANDLE file = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return std::string();
+  DWORD type = ::GetFileType(file);
+  ::CloseHandle(file);
+  return type == FILE_TYPE_DISK ? std::string() : "a device or a pipe";
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return std::string();
+  if (S_ISDIR(info.st_mode)) return "a folder";
+  if (S_ISFIFO(info.st_mode)) return "a named pipe";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+  return "no regular file";
+#endif
+}
+
+// How a procedure uses the file that one of its keys names.
+struct FileUse {
+  const char* kind;
+  const char* key;
+  const char* use;   // "the file that [NAME] <use>: PATH"
+  const char* then;  // what the log does to that
+};
+constexpr FileUse kFileUses[] = {
+    {"DELETE", "FILE", "deletes", "the log's later lines are lost with it"},
+    {"COPY", "TO", "copies over", "the log's later lines go to the replaced file and are lost"},
+    {"COPY", "FROM", "copies", "the copy holds the log's lines so far"},
+    {"EXIST", "FILE", "looks for", "the run makes it at its start when it is missing"},
+    {"DATE", "FILE", "takes the date of", "every line of the log dates it today"},
+};
 
 }  // namespace
 
@@ -38,21 +87,32 @@ void Analyzer::CheckLog() {
   }
   std::string target = Identity(log.expanded);
   if (target.empty()) return;
-  if (target == Identity(scriptPath_)) {
+  std::string kind = NoFileKind(log.expanded);
+  if (!kind.empty()) {
     Warning(line, section, "LOG",
-            "the log is the script itself: every run would append its lines to the script");
+            "the log is " + kind + ", not a file: the run would write no log");
+    return;
+  }
+  // The program that runs the script has its name, with its own extension.
+  TextString program(scriptPath_.c_str());
+  program.ReplaceTokens(-1, -1, ".", kPathSeparator == '/' ? "run" : "exe");
+  if (target == Identity(scriptPath_) || target == Identity(program.GetConstText())) {
+    Warning(line, section, "LOG",
+            std::string("the log is the ") +
+                (target == Identity(scriptPath_) ? "script" : "program") +
+                " itself: the run would write no log");
     return;
   }
   for (const PlanList& list : report_->lists) {
     for (const PlanProcedure& procedure : list.procedures) {
-      const char* key = procedure.kind == "DELETE" ? "FILE" : procedure.kind == "COPY" ? "TO" : "";
-      if (*key == '\0') continue;
-      for (const std::string& item : Items(procedure.Value(key))) {
-        if (item.empty() || Identity(item) != target) continue;
-        Warning(line, section, "LOG",
-                "the log is the file that [" + procedure.name + "] " +
-                    (procedure.kind == "DELETE" ? "deletes" : "copies over") + ": " +
-                    QuoteValue(item));
+      for (const FileUse& use : kFileUses) {
+        if (procedure.kind != use.kind) continue;
+        for (const std::string& item : Items(procedure.Value(use.key))) {
+          if (item.empty() || Identity(item) != target) continue;
+          Warning(line, section, "LOG",
+                  "the log is the file that [" + procedure.name + "] " + use.use + ": " +
+                      QuoteValue(item) + "; " + use.then);
+        }
       }
     }
   }

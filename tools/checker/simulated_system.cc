@@ -798,22 +798,6 @@ bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
   return folder->SetText(kJournalStandIn);
 }
 
-bool SimulatedSystem::AppendFileA(const char* path, const char* /*bytes*/, uint32_t /*length*/) {
-  if (path == nullptr || *path == '\0') return false;
-  std::string key = PathKey(path);
-  if (appended_.count(key) != 0) return true;
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (folder.empty()) folder = ".";
-  if (name.empty() || HasWildcard(path) || !IsFolder(folder) || IsFolder(path)) return false;
-  bool existed = IsNonFolder(path);
-#ifndef _WIN32
-  if (existed ? access(path, W_OK) != 0 : !FolderWritable(folder)) return false;
-#endif
-  appended_[key] = {path, existed};
-  return true;
-}
-
 FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
   if (path != nullptr && IsJournal(path)) {
     Written journal;  // in memory only, and no change of the file system
@@ -862,7 +846,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
 
 void SimulatedSystem::Changed(Written* file) {
   file->changed = true;
-  if (file->existed && overlay_.count(file->key) == 0) appended_[file->key] = {file->shown, true};
+  if (file->existed && overlay_.count(file->key) == 0) replaced_[file->key] = file->shown;
 }
 
 SimulatedSystem::Written* SimulatedSystem::FindWritten(FileHandle file) {
@@ -974,9 +958,9 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
       report->deleted.push_back(file.shown);
     }
   }
-  for (const auto& entry : appended_) {
+  for (const auto& entry : replaced_) {
     if (overlay_.count(entry.first) != 0) continue;  // copied over or deleted: reported above
-    (entry.second.second ? report->replaced : report->created).push_back(entry.second.first);
+    report->replaced.push_back(entry.second);
   }
   report->launched = launched_;
   report->undone = undone_;

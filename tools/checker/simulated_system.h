@@ -12,9 +12,9 @@
 //   or under a folder named among its parameters is marked uncertain.
 // - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. Their
 //   texts reach it in the ANSI code page, like every other text of the report.
-// - The run log is not written: AppendFileA writes nothing, and the report names the log file as
-//   created or replaced when the platform would let it be written. The boxes count as seen (the
-//   recorder answers them), and the exit code of a program that would start is not known.
+// - Files opened for writing (the run log) are not written: see CreateFileA. The boxes count as
+//   seen (the recorder answers them), and the exit code of a program that would start is not
+//   known.
 // - GetModuleFileNameA gives the script's own path, so that the script stands beside the program
 //   and its folder is <Src>.
 #ifndef KESTARIO_TOOLS_CHECKER_SIMULATED_SYSTEM_H_
@@ -55,7 +55,6 @@ class SimulatedSystem : public ForwardingSystem {
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
   bool GetJournalFolder(TextString* folder, bool create) override;
-  bool AppendFileA(const char* path, const char* bytes, uint32_t length) override;
   // A file opened for reading is the real one. One opened for writing is not touched: it gets a
   // handle of the simulation, which checks what the platform would (a regular file, or a new one
   // in a folder that takes it, that the user may write; never the program beside the script),
@@ -125,8 +124,8 @@ class SimulatedSystem : public ForwardingSystem {
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
   std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
-  // The files the run log would be appended to: key -> (the path as written, whether it existed).
-  std::map<std::string, std::pair<std::string, bool>> appended_;
+  // The existing files written through a handle: key -> the path as written.
+  std::map<std::string, std::string> replaced_;
   std::map<FileHandle, Written> written_;
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
