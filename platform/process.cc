@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "platform/batch_command_line.h"
 #include "platform/system.h"
 #include "text/byte_buffer.h"
 
@@ -151,38 +152,22 @@ bool FindProgramInItem(const char* item, size_t* programLength) {
   return true;
 }
 
-bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
-                   LaunchOutcome* outcome) {
-  if (!program) return false;
-  if (!parameters) parameters = "";
-  size_t programLength = 0;
-  if (!FindProgramInItem(program, &programLength)) return false;
+namespace {
 
-  // The program's own text, in double quotes when it has a blank, so that the system reads it
-  // whole and never searches a shorter prefix; the rest of the item and the parameters follow.
-  TextString name;
-  if (programLength >= UINT32_MAX || !name.Allocate(static_cast<uint32_t>(programLength + 1))) {
-    return false;
-  }
-  memcpy(name.GetText(), program, programLength);
-  name.GetText()[programLength] = '\0';
-  const char* text = name.GetConstText();
-  bool quote = strpbrk(text, " \t") != nullptr;
-  if (text[0] == '"' || (quote && strchr(text, '"'))) return false;  // no way to quote it
-
-  TextString directory;
-  if (!GetDirectoryPart(text, &directory) || directory.GetLength() == 0) return false;
-
-  const char* rest = program + programLength;
+// The command line of a program that the system starts itself: the program (in double quotes
+// when `quote`), the rest of the FILE item, one space and the parameters.
+bool PlainCommandLine(const char* program, bool quote, const char* rest, const char* parameters,
+                      TextString* commandLine) {
+  size_t programLength = strlen(program);
   size_t restLength = strlen(rest);
   size_t parametersLength = strlen(parameters);
   size_t total = programLength + (quote ? 2 : 0) + restLength + 1 + parametersLength;
-  TextString commandLine;
-  if (total >= UINT32_MAX || !commandLine.Allocate(static_cast<uint32_t>(total + 1))) return false;
-  char* buffer = commandLine.GetText();
-  char* at = buffer;
+  if (total >= UINT32_MAX || !commandLine->Allocate(static_cast<uint32_t>(total + 1))) {
+    return false;
+  }
+  char* at = commandLine->GetText();
   if (quote) *at++ = '"';
-  memcpy(at, text, programLength);
+  memcpy(at, program, programLength);
   at += programLength;
   if (quote) *at++ = '"';
   memcpy(at, rest, restLength);
@@ -190,7 +175,73 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
   *at++ = ' ';
   memcpy(at, parameters, parametersLength);
   at[parametersLength] = '\0';
+  return true;
+}
+
+#ifdef _WIN32
+// The command line that starts the batch file `batch` through cmd.exe of the system folder, with
+// `rest` (the rest of the FILE item) and `parameters` after it.
+bool BatchCommandLine(const char* batch, const char* rest, const char* parameters,
+                      TextString* commandLine) {
+  TextString cmd;
+  if (!CurrentSystem().GetSystemDirectoryA(&cmd) || cmd.GetLength() == 0) return false;
+  TextString after;
+  if (!cmd.AppendText("\\cmd.exe") || !after.SetText(rest) || !after.AppendText(" ") ||
+      !after.AppendText(parameters)) {
+    return false;
+  }
+  return BuildBatchCommandLine(cmd.GetConstText(), batch, after.GetConstText(), IsSystemLeadByte,
+                               commandLine);
+}
+#endif
+
+}  // namespace
+
+bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
+                   LaunchOutcome* outcome) {
+  if (!program) return false;
+  if (!parameters) parameters = "";
+  size_t programLength = 0;
+  if (!FindProgramInItem(program, &programLength)) return false;
+
+  TextString name;
+  if (programLength >= UINT32_MAX || !name.Allocate(static_cast<uint32_t>(programLength + 1))) {
+    return false;
+  }
+  memcpy(name.GetText(), program, programLength);
+  name.GetText()[programLength] = '\0';
+#ifdef _WIN32
+  // The program goes to the system as its full path (a relative one made full from the current
+  // folder, where FindProgramInItem looked for it, so that CreateProcess never searches for it,
+  // beside updater.exe first), always in double quotes, so that it is read whole.
+  TextString full;
+  if (!CurrentSystem().GetFullPathNameA(name.GetConstText(), &full)) return false;
+  name.Assign(full);
+  const char* text = name.GetConstText();
+  bool quote = true;
+#else
+  // In double quotes when it has a blank, so that it is read whole.
+  const char* text = name.GetConstText();
+  bool quote = strpbrk(text, " \t") != nullptr;
+#endif
+  if (text[0] == '"' || (quote && strchr(text, '"'))) return false;  // no way to quote it
+
+  TextString directory;
+  if (!GetDirectoryPart(text, &directory) || directory.GetLength() == 0) return false;
+
+  const char* rest = program + programLength;
+  TextString commandLine;
+  bool built = false;
+#ifdef _WIN32
+  // Windows runs a batch file through cmd.exe, which reads the command line once more.
+  if (IsBatchFileName(text, strlen(text))) {
+    if (!BatchCommandLine(text, rest, parameters, &commandLine)) return false;
+    built = true;
+  }
+#endif
+  if (!built && !PlainCommandLine(text, quote, rest, parameters, &commandLine)) return false;
   if (outcome) outcome->commandLine.Assign(commandLine);
+  char* buffer = commandLine.GetText();
 
   System& system = CurrentSystem();
   ProcessHandle handle = kNoProcess;

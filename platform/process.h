@@ -29,8 +29,12 @@ bool FindProgramInItem(const char* item, size_t* programLength);
 // the rest of the item and `parameters`, in the program's own folder, and waits for it to end
 // when `wait` is nonzero. The command line is the program (in double quotes when it holds a
 // blank, so that the system never searches a shorter prefix of it), the rest of the item, one
-// space and the parameters. False when the item is ambiguous, or the program has no folder part
-// or did not start (or, if asked, could not be waited for); its exit code is not examined.
+// space and the parameters. On Windows the program is first made a full path (GetFullPathNameA:
+// a relative one from the current folder, so that CreateProcess never searches for it) and is
+// always in double quotes, and a batch file (IsBatchFileName) is started through cmd.exe of the
+// system folder with the command line of BuildBatchCommandLine. False when the item is ambiguous,
+// the program has no folder part, a batch file's parameters cannot be passed, or the program did
+// not start (or, if asked, could not be waited for); its exit code is not examined.
 //
 // When `outcome` is given it receives what the run log tells of the start: the command line
 // handed to the system, and, after a wait, the program's exit code when the system gives it.

@@ -181,6 +181,9 @@ class System {
                                    uint32_t size, WideText* wide) = 0;
   virtual bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
                                    TextString* bytes) = 0;
+  // IsDBCSLeadByte: whether `byte` begins a double-byte character in the ANSI code page (such as
+  // 0x83 in code page 932, where 0x83 0x7C is one character and holds no "|"). Never on Linux.
+  virtual bool IsDBCSLeadByte(uint8_t byte) = 0;
   // GetProcessWindowStation and GetUserObjectInformationA(UOI_FLAGS): whether the process's window
   // station is visible (WSF_VISIBLE), so that someone can see and answer a box. A program started
   // by a service or as SYSTEM runs on one that is not. The terminal box of Linux is always "seen":
@@ -193,6 +196,9 @@ class System {
   // GetWindowsDirectoryA: writes the directory and returns its length; when it does not fit,
   // returns the size needed (terminator included) and writes nothing.
   virtual uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) = 0;
+  // GetSystemDirectoryA, whole, into `folder`: the folder of cmd.exe (C:\Windows\system32).
+  // False when the system cannot tell; Linux has no such folder, and always says false.
+  virtual bool GetSystemDirectoryA(TextString* folder) = 0;
   // GetComputerNameA (Linux: the host name) and GetUserNameA (Linux: the login name of the real
   // user id), whole, into `name`; false, `name` unchanged, when the system cannot tell.
   virtual bool GetComputerNameA(TextString* name) = 0;
@@ -291,6 +297,10 @@ class System {
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
   // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
+  // GetFullPathNameA: `path` made full from the current folder, into `full` (Windows also
+  // resolves "." and "..", makes "/" a "\" and drops the dots and blanks at the end); false when
+  // it cannot be made.
+  virtual bool GetFullPathNameA(const char* path, TextString* full) = 0;
   // CreateFileA (read, shared, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;

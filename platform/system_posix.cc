@@ -206,6 +206,8 @@ void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* ent
   data->ListSection(section, reinterpret_cast<char*>(entries->GetData()), size);
 }
 
+bool PosixSystem::IsDBCSLeadByte(uint8_t /*byte*/) { return false; }
+
 uint16_t PosixSystem::GetUserDefaultUILanguage() { return kLangJapanese; }
 
 int PosixSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
@@ -336,6 +338,8 @@ uint32_t PosixSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   memcpy(buffer, kFolder, kLength + 1);
   return kLength;
 }
+
+bool PosixSystem::GetSystemDirectoryA(TextString* /*folder*/) { return false; }
 
 long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
                                 RegistryHandle* result) {
@@ -524,6 +528,14 @@ uint32_t PosixSystem::GetFileAttributesA(const char* path) {
   struct stat info;
   if (!path || !*path || stat(path, &info) != 0) return kInvalidFileAttributes;
   return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+bool PosixSystem::GetFullPathNameA(const char* path, TextString* full) {
+  if (!path || !*path) return false;
+  char* absolute = AbsolutePath(path);
+  bool made = absolute && full->SetText(absolute);
+  free(absolute);
+  return made;
 }
 
 bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {

@@ -7,7 +7,9 @@
 //   (terminal_box_posix.h), their texts turned back into bytes (utf8_posix.h).
 // - LoadStringW serves the texts of resources/texts.def, in both languages; the user's language
 //   is always Japanese. The ANSI code page is UTF-8 (utf8_posix.h).
-// - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc".
+// - GetModuleFileNameA gives the real path of the running executable; GetWindowsDirectoryA "/etc";
+//   there is no system folder (GetSystemDirectoryA fails). GetFullPathNameA puts the current
+//   folder before a relative path and changes nothing else. UTF-8 has no double-byte lead bytes.
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
 // - Files: file_ops_posix.h, and file_handle_posix.h for the calls on handles. Processes:
@@ -59,9 +61,11 @@ class PosixSystem : public System {
                            WideText* wide) override;
   bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
                            TextString* bytes) override;
+  bool IsDBCSLeadByte(uint8_t byte) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetSystemDirectoryA(TextString* folder) override;
   bool GetComputerNameA(TextString* name) override;
   bool GetUserNameA(TextString* name) override;
   void GetLocalTime(LocalTime* time) override;
@@ -94,6 +98,7 @@ class PosixSystem : public System {
   void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

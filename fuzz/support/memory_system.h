@@ -132,6 +132,12 @@ class MemorySystem : public System {
   bool GetUserNameA(TextString* name) override { return name->SetText("fuzzer"); }
   void GetLocalTime(LocalTime* time) override { *time = {2026, 12, 8, 1, 2, 3}; }
   uint32_t GetCurrentProcessId() override { return 4242; }
+  // No system folder, paths as given, and UTF-8 text, as on Linux.
+  bool GetSystemDirectoryA(TextString* /*folder*/) override { return false; }
+  bool GetFullPathNameA(const char* path, TextString* full) override {
+    return path != nullptr && *path != '\0' && full->SetText(path);
+  }
+  bool IsDBCSLeadByte(uint8_t /*byte*/) override { return false; }
 
  private:
   struct Parsed {

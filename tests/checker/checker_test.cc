@@ -469,6 +469,28 @@ TEST_F(CheckerTest, IswaitThatIsNotANumber) {
   EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
 }
 
+TEST_F(CheckerTest, BatchParametersThatCmdCannotBeGiven) {
+  // Item 1 is a batch file given a line feed (from "\n"), item 2 one given its parameters in
+  // the item itself, item 3 a program that takes the same PARAM as it is.
+  Report report = Check(
+      Around("MODE=LAUNCH\nFILE=C:\\x\\Setup.Bat, C:\\x\\run.cmd -a " + std::string(9000, 'b') +
+             ", C:\\x\\tool.exe\nPARAM=C:\\data\\new.txt, /q, C:\\data\\new.txt\nISWAIT=0\n"));
+  EXPECT_TRUE(HasWarning(report, 7, "P", "PARAM",
+                         "the batch file \"C:\\x\\Setup.Bat\" (item 1) cannot be given its "
+                         "parameters: they hold a line feed"))
+      << FormatFindings(report);
+  EXPECT_TRUE(HasWarning(report, 6, "P", "FILE",
+                         "the batch file \"C:\\x\\run.cmd\" (item 2) cannot be given its "
+                         "parameters: the command line for cmd.exe would pass 8,191 bytes"));
+  EXPECT_EQ(0, Count(report, Severity::kWarning, 0, "P", "FILE", "(item 3)"));
+  EXPECT_EQ(0, Count(report, Severity::kWarning, 0, "P", "PARAM", "(item 3)"));
+  // Metacharacters are escaped, not refused.
+  report =
+      Check(Around("MODE=LAUNCH\nFILE=C:\\R&D\\setup.bat\nPARAM=a & b | \"c\" %PATH%\n"
+                   "ISWAIT=0\n"));
+  EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
+}
+
 TEST_F(CheckerTest, FlagNamingAProcedureLaterInItsList) {
   Report report = Check(
       "[UPDATER]\nNAME=T\nPROC=ASK, CHECK\n"

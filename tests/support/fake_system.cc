@@ -121,6 +121,10 @@ uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   return CopyOut(windowsDirectory, buffer, size);
 }
 
+bool FakeSystem::GetSystemDirectoryA(TextString* folder) {
+  return RealSystem().GetSystemDirectoryA(folder);
+}
+
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
                                RegistryHandle* result) {
   if (onRegistryOpen) onRegistryOpen();
@@ -253,6 +257,12 @@ bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMat
 
 uint32_t FakeSystem::GetFileAttributesA(const char* path) {
   return RealSystem().GetFileAttributesA(path);
+}
+
+bool FakeSystem::IsDBCSLeadByte(uint8_t byte) { return RealSystem().IsDBCSLeadByte(byte); }
+
+bool FakeSystem::GetFullPathNameA(const char* path, TextString* full) {
+  return RealSystem().GetFullPathNameA(path, full);
 }
 
 bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {

@@ -91,9 +91,11 @@ class FakeSystem : public System {
                            WideText* wide) override;
   bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
                            TextString* bytes) override;
+  bool IsDBCSLeadByte(uint8_t byte) override;
   bool IsWindowStationVisible() override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
+  bool GetSystemDirectoryA(TextString* folder) override;
   bool GetComputerNameA(TextString* name) override;
   bool GetUserNameA(TextString* name) override;
   void GetLocalTime(LocalTime* time) override;
@@ -126,6 +128,7 @@ class FakeSystem : public System {
   void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;

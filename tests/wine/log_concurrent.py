@@ -43,7 +43,7 @@ def expected(windir):
     hold = "%s\\hold_open.exe" % windir
     return ([None, "list UPDATER PROC: W, E",
              'run W: MODE="LAUNCH" FILE="%s" PARAM="- %s\\go" ISWAIT=1' % (hold, windir),
-             'W: started "%s - %s\\go", waited, exit code 0' % (hold, windir), "W: flag 1",
+             'W: started ""%s" - %s\\go", waited, exit code 0' % (hold, windir), "W: flag 1",
              'run E: MODE="EXIST" FILE="%s"' % ", ".join(files)] +
             ['E: exists "%s"' % f for f in files] + ["E: flag 1", "end: finished"])
 

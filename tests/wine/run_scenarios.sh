@@ -56,6 +56,9 @@
 #   expect-file-hex PATH HEX    PATH exists and holds exactly the bytes HEX
 #   expect-missing PATH         PATH does not exist ("*" and "?": nothing matches)
 #   exit CODE                   the exit code (default 0)
+#   from FOLDER                 the program is started with FOLDER (relative to the scenario's
+#                               folder, made before the run) as its current folder, instead of
+#                               its own folder
 #   before COMMAND              a bash command run in the folder after the files are made and
 #                               before the program starts (fails the scenario when it fails)
 #   during COMMAND              a bash command started in the background once the program runs;
@@ -248,7 +251,7 @@ run_hooks() {
 
 run_scenario() {
   local file=$1
-  local name program args=() setup=() boxes=() checks=() exit_expected=0
+  local name program args=() setup=() boxes=() checks=() exit_expected=0 from=
   local script= has_script=0 in_script=0 line keyword rest hooks=() lang=$LANG acp
   name=$(basename "$file" .scenario)
   program=updater.exe
@@ -275,6 +278,7 @@ run_scenario() {
       caption|message|text) boxes+=("$keyword $rest") ;;
       expect-file|expect-file-hex|expect-exists|expect-missing) checks+=("$keyword $rest") ;;
       exit) exit_expected=$rest ;;
+      from) from=${rest//\\//} ;;
       before|during|check|cleanup) hooks+=("$keyword $rest") ;;
       *) echo "    bad line in $file: $line"; return 1 ;;
     esac
@@ -343,10 +347,10 @@ run_scenario() {
 
   run_hooks before || { run_hooks cleanup; return 1; }
 
-  # Run the program from its folder in the scenario's locale, with the relay trace of MessageBoxW
-  # on stderr.
+  # Run the program from its folder (or `from`) in the scenario's locale, with the relay trace
+  # of MessageBoxW on stderr.
   trace=$dir/trace.txt
-  (cd "$dir" && LANG=$lang WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
+  (cd "$dir/$from" && LANG=$lang WINEDEBUG=+relay exec "$WINE_BIN" "$windir\\$program" "${args[@]}" \
      >"$dir/stdout.txt" 2>"$trace") &
   run_pid=$!
   local during_pids=()

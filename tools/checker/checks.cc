@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/batch_command_line.h"
 #include "platform/registry.h"
 #include "settings/profile.h"
 #include "settings/symbols.h"
@@ -26,6 +27,19 @@ const char* EmptyItemEffect(const std::string& kind) {
   if (kind == "COPY") return "copying with an empty name fails (message 8)";
   if (kind == "DATE") return "an empty name cannot be opened, so the flag is set";
   return "an empty name never exists, so the flag stays 0";
+}
+
+// Where the program part of a FILE item that names a batch file ends: after the first ".bat" or
+// ".cmd" (any letter case) that ends the item or is followed by a blank; 0 for another item.
+// (Only the word ends that are no dot are looked at, each in constant time.)
+size_t BatchFileEnd(const std::string& item) {
+  for (size_t end = 4; end <= item.size(); ++end) {
+    if ((end == item.size() || item[end] == ' ' || item[end] == '\t') && item[end - 1] != '.' &&
+        item[end - 1] != ' ' && item[end - 1] != '\t' && IsBatchFileName(item.c_str(), end)) {
+      return end;
+    }
+  }
+  return 0;
 }
 
 constexpr const char* kRefusedValue =
@@ -243,6 +257,33 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
                     std::to_string(files) + "; " +
                     (params < files ? "the programs without an item get no parameters"
                                     : "the extra items are ignored"));
+      }
+    }
+    if (has("FILE")) {
+      std::vector<std::string> files = Items(get("FILE").expanded);
+      std::vector<std::string> params = Items(has("PARAM") ? get("PARAM").expanded : "");
+      for (size_t i = 0; i < files.size(); ++i) {
+        size_t end = BatchFileEnd(files[i]);
+        if (end == 0) continue;
+        std::string batch = files[i].substr(0, end);
+        std::string tail = files[i].substr(end) + " " + (i < params.size() ? params[i] : "");
+        TextString line;
+        if (BuildBatchCommandLine("C:\\Windows\\system32\\cmd.exe", batch.c_str(), tail.c_str(),
+                                  IsSystemLeadByte, &line)) {
+          continue;
+        }
+        bool feed = tail.find_first_of("\r\n") != std::string::npos;
+        const char* key = i < params.size() && params[i].find_first_of("\r\n") != std::string::npos
+                              ? "PARAM"
+                              : "FILE";
+        Warning(KeyLine(name, key), name, key,
+                "on Windows the batch file " + Quoted(batch) + " (item " + std::to_string(i + 1) +
+                    ") cannot be given its parameters: " +
+                    (feed ? "they hold a line feed or carriage return, where cmd.exe would end "
+                            "the command"
+                          : "the command line for cmd.exe would pass 8,191 bytes, or they end "
+                            "in the first byte of a double-byte character") +
+                    "; nothing is started (message 9)");
       }
     }
     if (has("ISWAIT") && !StartsWithNumber(get("ISWAIT").raw)) {

@@ -39,12 +39,16 @@ class ForwardingSystem : public System {
                            TextString* bytes) override {
     return base_->WideCharToMultiByte(codePage, text, size, bytes);
   }
+  bool IsDBCSLeadByte(uint8_t byte) override { return base_->IsDBCSLeadByte(byte); }
   bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return base_->GetModuleFileNameA(buffer, size);
   }
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override {
     return base_->GetWindowsDirectoryA(buffer, size);
+  }
+  bool GetSystemDirectoryA(TextString* folder) override {
+    return base_->GetSystemDirectoryA(folder);
   }
   bool GetComputerNameA(TextString* name) override { return base_->GetComputerNameA(name); }
   bool GetUserNameA(TextString* name) override { return base_->GetUserNameA(name); }
@@ -112,6 +116,9 @@ class ForwardingSystem : public System {
   void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
   bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
+  bool GetFullPathNameA(const char* path, TextString* full) override {
+    return base_->GetFullPathNameA(path, full);
+  }
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }

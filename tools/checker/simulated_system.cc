@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/batch_command_line.h"
 #include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
 #ifndef _WIN32
@@ -294,6 +295,24 @@ std::string DateText(const LocalDate& date) {
   return text;
 }
 
+// The parameters of a Windows command line, split at blanks outside double quotes, only to find
+// the folders they name.
+void SplitWords(const std::string& text, std::vector<std::string>* words) {
+  std::string word;
+  bool quoted = false;
+  for (size_t i = 0; i <= text.size(); ++i) {
+    char c = i < text.size() ? text[i] : ' ';
+    if (c == '"') {
+      quoted = !quoted;
+    } else if ((c == ' ' || c == '\t') && !quoted) {
+      if (!word.empty()) words->push_back(word);
+      word.clear();
+    } else {
+      word += c;
+    }
+  }
+}
+
 // The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
 // to its closing quote; otherwise, on Windows, the shortest run of words that names a file
 // (".exe" added to a name without extension), and on Linux the first word, is the program.
@@ -326,20 +345,7 @@ bool FindProgram(const std::string& line, const SimulatedSystem& system, std::st
       }
     }
   }
-  // The parameters, split at blanks outside double quotes, only to find the folders they name.
-  std::string word;
-  bool quoted = false;
-  for (size_t i = end; i <= line.size(); ++i) {
-    char c = i < line.size() ? line[i] : ' ';
-    if (c == '"') {
-      quoted = !quoted;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (!word.empty()) arguments->push_back(word);
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
+  SplitWords(line.substr(end), arguments);
   return true;
 #else
   char** argv = nullptr;
@@ -681,7 +687,15 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   std::string program;
   std::vector<std::string> arguments;
   std::string problem;
-  if (!FindProgram(line, *this, &program, &arguments)) {
+  // A batch file that cmd.exe is to run: the batch file and its parameters as cmd.exe reads them.
+  TextString batch, parameters;
+  bool batchFile = ReadBatchCommandLine(line.c_str(), IsSystemLeadByte, &batch, &parameters);
+  if (batchFile) {
+    program = batch.GetConstText();
+    SplitWords(parameters.GetConstText(), &arguments);
+    line = program + parameters.GetConstText() + " (a batch file, which cmd.exe runs)";
+    if (!IsNonFolder(program.c_str())) problem = "no program of this name can be found";
+  } else if (!FindProgram(line, *this, &program, &arguments)) {
     problem = "no program of this name can be found";
   } else {
     const Entry* entry = Find(program);
@@ -697,7 +711,10 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   }
   std::string started = program + Joined(arguments);
   launched_.push_back(started);
-  Event("launch", "start " + started + "; what it does cannot be known", true);
+  Event("launch",
+        "start " + started + (batchFile ? " (a batch file, which cmd.exe runs)" : "") +
+            "; what it does cannot be known",
+        true);
   std::string folder, name;
   SplitPath(program, &folder, &name);
   MarkUncertain(folder);
