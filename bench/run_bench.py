@@ -515,18 +515,26 @@ def chart(args, results, path):
 def with_big_files_section(text, markdown_path, big_files_path):
     """The page with its "## Big files" section (bench/big_copy.py): the one in `big_files_path`
     when given, else the one the page at `markdown_path` already has, so that a run of the
-    procedure benchmark alone keeps the big-file figures."""
+    procedure benchmark alone keeps the big-file figures. The fleet report's section
+    (bench/report_speed.py) stays at the end as it was."""
     marker = "## Big files"
+    report_marker = "## The fleet report"
+    old = ""
+    if os.path.exists(markdown_path):
+        with open(markdown_path, encoding="utf-8") as f:
+            old = f.read()
+    report = old[old.index(report_marker):] if report_marker in old else ""
+    old = old[:old.index(report_marker)] if report else old
     section = ""
     if big_files_path:
         with open(big_files_path, encoding="utf-8") as f:
             section = f.read()
-    elif os.path.exists(markdown_path):
-        with open(markdown_path, encoding="utf-8") as f:
-            old = f.read()
-        if marker in old:
-            section = old[old.index(marker):]
-    return text.rstrip("\n") + "\n\n" + section if section else text
+    elif marker in old:
+        section = old[old.index(marker):]
+    for part in (section, report):
+        if part:
+            text = text.rstrip("\n") + "\n\n" + part.rstrip("\n") + "\n"
+    return text
 
 
 def main():

@@ -7,6 +7,9 @@
 #   kestario_checker_resources  OBJECT library: the resources of updater-check.exe (the same
 #                               catalog and manifest, its own version block:
 #                               resources/updater-check.rc), linked by tools/checker.
+#   kestario_report_resources   OBJECT library: the resources of updater-report.exe (the
+#                               manifest and its own version block: resources/updater-report.rc),
+#                               linked by tools/report.
 #   KESTARIO_WINDOWS_MAIN       the source of the WinMain entry point (engine/main_win32.cc).
 #   KESTARIO_WINDOWS_RESOURCES  the resource description (resources/updater.rc), built by the
 #                               OBJECT library above; not to be added to a target directly.
@@ -83,6 +86,13 @@ target_include_directories(kestario_checker_resources PRIVATE
 target_compile_definitions(kestario_checker_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
 set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/updater-check.rc PROPERTIES
   OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS}")
+
+add_library(kestario_report_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/updater-report.rc)
+target_include_directories(kestario_report_resources PRIVATE
+  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
+target_compile_definitions(kestario_report_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
+set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/updater-report.rc PROPERTIES
+  OBJECT_DEPENDS "${KESTARIO_GENERATED_DIR}/updater.manifest;${CMAKE_SOURCE_DIR}/resources/version.rc")
 
 # Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources
 # linked in as objects, GUI subsystem (no console window).

@@ -451,7 +451,8 @@ TEST_F(CheckerTest, RollbackThatIsNotANumberAndInUseThatIsNotReplace) {
       "[C]\nMODE=COPY\nFROM=a\nTO=b\nINUSE=force\n"
       "[D]\nMODE=COPY\nFROM=a\nTO=c\nINUSE=Replace\n"
       "[E]\nMODE=COPY\nFROM=a\nTO=d\n");
-  EXPECT_TRUE(HasWarning(report, 4, "UPDATER", "ROLLBACK", "\"yes\" is not a number; it reads as 0"))
+  EXPECT_TRUE(
+      HasWarning(report, 4, "UPDATER", "ROLLBACK", "\"yes\" is not a number; it reads as 0"))
       << FormatFindings(report);
   EXPECT_TRUE(HasWarning(report, 9, "C", "INUSE", "\"force\" is not REPLACE"));
   EXPECT_EQ(2, report.warnings()) << FormatFindings(report);

@@ -144,6 +144,8 @@ def run(scenario, program, registry_program):
             problems.append("unexpected output after the boxes: %r" % rest)
         problems += sc.check_files(scenario, folder, subst)
         problems += sc.check_log(scenario, folder, subst, COMPUTER)
+        problems += sc.check_report(scenario, folder, subst,
+                                    [os.path.join(os.path.dirname(program), "updater-report")])
         return problems
     finally:
         remove_folder(folder)

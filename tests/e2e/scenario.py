@@ -44,6 +44,10 @@ A scenario file holds sections that begin with a line "=== NAME":
                    stands for any text (a rollback run's kept names, which hold its id). A
                    single event "*" checks only the form: every line whole, with its head, and
                    none glued to another (no second head inside a line)
+  === report       what updater-report prints for that log after the runs (the Linux runner runs
+                   the updater-report beside the program), compared line by line with each run
+                   of spaces taken as one; {TIME} stands for a date and time, and {LOGUSER} for
+                   the user that the first start line of "log" names ("-" when it names none)
 
 In every section but "about", {DIR} stands for the scenario's folder (where the program and its
 script lie), {SEP} for the path separator and {EXE} for the program's file name extension
@@ -64,6 +68,7 @@ such scenarios to the platforms that do ("=== platforms").
 import glob
 import os
 import re
+import subprocess
 
 KINDS = ("ERROR", "INFORMATION", "WARNING", "QUESTION")
 
@@ -371,6 +376,27 @@ def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"
             for e, w in zip(events, seen)):
         problems.append("log events differ:\n    expected %r\n    written  %r" % (events, seen))
     return problems
+
+
+def check_report(scenario, folder, subst, reporter):
+    """Problems with what the command `reporter` (a list) prints for the run log, as a list."""
+    if "report" not in scenario.sections:
+        return []
+    name, events = scenario.log(subst)
+    starts = [e for e in events if e.startswith("start: ")]
+    m = re.search(r' user "(.*)"$', starts[0]) if starts else None
+    user = m.group(1) if m else "-"
+    expected = [line.replace("{LOGUSER}", user) for line in scenario._lines("report", subst)]
+    proc = subprocess.run(reporter + [os.path.join(folder, name)], stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=120)
+    if proc.returncode != 0 or proc.stderr:
+        return ["%s ended with %d: %r" % (reporter[0], proc.returncode, proc.stderr)]
+    text = re.sub(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", "{TIME}", proc.stdout.decode("utf-8"))
+    shown = [re.sub(r" {2,}", " ", line).rstrip() for line in text.rstrip("\n").split("\n")]
+    wanted = [re.sub(r" {2,}", " ", line).rstrip() for line in expected]
+    if shown != wanted:
+        return ["the report differs:\n    expected %r\n    printed  %r" % (wanted, shown)]
+    return []
 
 
 def check_files(scenario, folder, subst):

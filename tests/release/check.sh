@@ -3,8 +3,9 @@
 #   1. two releases in two different folders, one after the other, give byte-identical programs
 #      and archives (their checksums are compared and printed, the archives listed);
 #   2. each archive holds exactly the programs, documents and example it should;
-#   3. the one version (project() in CMakeLists.txt) is what updater-check --version prints on
-#      Linux and under Wine, and what both Windows programs' version blocks hold (FileVersion,
+#   3. the one version (project() in CMakeLists.txt) is what updater-check --version and
+#      updater-report --version print on Linux and under Wine, and what the Windows programs'
+#      version blocks hold (FileVersion,
 #      ProductVersion and the fixed numbers, read back from the executables with windres), and
 #      what the documents show;
 #   4. signing: with a throwaway self-signed code-signing certificate (openssl), `--sign` gives
@@ -58,7 +59,8 @@ for dist in "$first/dist" "$second/dist"; do
     fail "$dist lacks an archive or SHA256SUMS"
   (cd "$dist" && sha256sum --quiet -c SHA256SUMS) || fail "$dist/SHA256SUMS does not match"
 done
-programs=(windows/updater.exe windows/updater-check.exe linux/updater.run linux/updater-check)
+programs=(windows/updater.exe windows/updater-check.exe windows/updater-report.exe
+          linux/updater.run linux/updater-check linux/updater-report)
 for program in "${programs[@]}"; do
   one=$(sha256sum <"$first/src/build/$program" | cut -d' ' -f1)
   two=$(sha256sum <"$second/src/build/$program" | cut -d' ' -f1)
@@ -92,8 +94,10 @@ expected_files() {  # the files every archive holds beside its programs
   (cd "$top" && printf '%s\n' README.md LICENSE SOURCE docs/*.md docs/images/*.png &&
      find examples -type f | sed 's|^examples/|example/|')
 }
-want_windows=$( (printf '%s\n' updater.exe updater-check.exe; expected_files) | sed "s|^|$windows/|" | LC_ALL=C sort)
-want_linux=$( (printf '%s\n' updater.run updater-check; expected_files) | sed "s|^|$linux/|" | LC_ALL=C sort)
+want_windows=$( (printf '%s\n' updater.exe updater-check.exe updater-report.exe; expected_files) |
+  sed "s|^|$windows/|" | LC_ALL=C sort)
+want_linux=$( (printf '%s\n' updater.run updater-check updater-report; expected_files) |
+  sed "s|^|$linux/|" | LC_ALL=C sort)
 have_windows=$(list_zip "$first/dist/$windows.zip" | awk '{print $5}')
 have_linux=$(tar -tzf "$first/dist/$linux.tar.gz" | grep -v '/$')
 [[ $have_windows == "$want_windows" ]] ||
@@ -111,14 +115,16 @@ grep -q "^Built from commit $(git rev-parse HEAD) " "$unpacked/$linux/SOURCE" ||
 # ---- 3. the version --------------------------------------------------------------------------
 
 section "the version: $version"
-line=$("$unpacked/$linux/updater-check" --version)
-echo "Linux:   $line"
-[[ $line == "updater-check $version" ]] || fail "updater-check --version printed \"$line\""
-line=$(. tests/wine/wine_env.sh && wine_env_init >/dev/null &&
-       wine_run "$unpacked/$windows/updater-check.exe" --version | tr -d '\r')
-echo "Windows: $line"
-[[ $line == "updater-check $version" ]] || fail "updater-check.exe --version printed \"$line\""
-for program in updater.exe updater-check.exe; do
+for tool in updater-check updater-report; do
+  line=$("$unpacked/$linux/$tool" --version)
+  echo "Linux:   $line"
+  [[ $line == "$tool $version" ]] || fail "$tool --version printed \"$line\""
+  line=$(. tests/wine/wine_env.sh && wine_env_init >/dev/null &&
+         wine_run "$unpacked/$windows/$tool.exe" --version | tr -d '\r')
+  echo "Windows: $line"
+  [[ $line == "$tool $version" ]] || fail "$tool.exe --version printed \"$line\""
+done
+for program in updater.exe updater-check.exe updater-report.exe; do
   rc=$(x86_64-w64-mingw32-windres -i "$unpacked/$windows/$program" -O rc 2>/dev/null)
   for want in " FILEVERSION $major, $minor, $patch, 0" " PRODUCTVERSION $major, $minor, $patch, 0" \
               "VALUE \"FileVersion\", \"$version\"" "VALUE \"ProductVersion\", \"$version\""; do
@@ -131,7 +137,8 @@ done
 for want in "README.md:kestario-updater-$version-windows-x64.zip" \
             "README.md:project(KestarioUpdater VERSION $version" \
             "docs/release.md:kestario-updater-$version-linux-x64.tar.gz" \
-            "docs/release.md:\"updater-check $version\"" "docs/checker.md:updater-check $version"; do
+            "docs/release.md:\"updater-check $version\"" "docs/checker.md:updater-check $version" \
+            "docs/report.md:updater-report $version"; do
   grep -qF -- "${want#*:}" "${want%%:*}" || fail "${want%%:*} does not show the version: ${want#*:}"
 done
 
@@ -152,7 +159,7 @@ scripts/release --work "$second" --out "$tmp/signed-dist" --sign "$keys/cert.pfx
 signed=$tmp/signed
 mkdir -p "$signed"
 python3 -m zipfile -e "$tmp/signed-dist/$windows.zip" "$signed" || fail "cannot unpack the signed zip"
-for program in updater.exe updater-check.exe; do
+for program in updater.exe updater-check.exe updater-report.exe; do
   echo "osslsigncode verify $program:"
   osslsigncode verify -CAfile "$keys/cert.pem" -in "$signed/$windows/$program" >"$tmp/verify.txt" 2>&1
   verified=$?

@@ -98,7 +98,7 @@ die() { echo "run_scenarios: $*" >&2; exit 2; }
 if [[ ! -f build/windows/CMakeCache.txt ]]; then
   cmake --preset windows >/dev/null || die "cannot configure the windows preset"
 fi
-targets=(box_reader profile_probe hold_open station_launcher launch_marker)
+targets=(box_reader profile_probe hold_open station_launcher launch_marker updater_report)
 [[ $exe == "$top/build/windows/updater.exe" ]] && targets+=(updater)
 cmake --build --preset windows --target "${targets[@]}" >/dev/null || die "cannot build ${targets[*]}"
 [[ -f $exe ]] || die "no program at $exe"

@@ -1,0 +1,71 @@
+// The lines of a run log (docs/log.md): each begins with a head, the local date and time, the
+// computer name and the process id, "2026-12-08 00:33:24 PC-417 3120 ", followed by the event.
+// The events that tell how a run went are its start, its error messages and its end:
+//   start: program "PATH" script "PATH" caption "CAPTION" [user "NAME"]
+//   error N "TEXT": shown                      (or ": not shown, ...")
+//   end: finished | stopped by message N | stopped by the answer to NAME | stopped
+// An end line may carry details after a ";" ("end: stopped by message 8; exit code 1603").
+// Everything here works on the line's bytes as they are; nothing is copied.
+#ifndef KESTARIO_TOOLS_REPORT_LOG_LINE_H_
+#define KESTARIO_TOOLS_REPORT_LOG_LINE_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace kestario {
+namespace report {
+
+struct LineHead {
+  std::string_view time;      // "YYYY-MM-DD HH:MM:SS"
+  std::string_view computer;  // no spaces
+  std::string_view pid;       // decimal digits
+  uint64_t pidValue = 0;      // a number for them: the same digits, the same number
+  std::string_view event;     // the rest of the line, never empty
+};
+
+// Where the first ":" of the time stands in a head.
+constexpr size_t kHeadTimeColon = 13;
+
+// Whether `line` (without its line end) begins with a head followed by an event.
+bool ParseHead(std::string_view line, LineHead* head);
+
+// A hash of the computer name of a head that ParseHead gave (it reads the bytes before the name).
+uint64_t ComputerHash(const LineHead& head);
+
+// Where, at or after `from`, a head begins inside `line`: the head of a line written after a
+// line that was cut off before its line end (its writer stopped half-way), so that the two
+// share one line. std::string_view::npos when there is none.
+size_t FindHead(std::string_view line, size_t from);
+
+enum class EventKind {
+  kOther,  // any other event: it belongs to its run and says nothing of how the run went
+  kStart,
+  kError,
+  kEnd,
+  kTorn,  // the beginning of a start, error or end line whose rest is missing
+};
+
+enum class EndKind { kFinished, kMessage, kAnswer, kStopped };
+
+struct Event {
+  EventKind kind = EventKind::kOther;
+  // kStart
+  std::string_view program, script, caption, user;
+  bool hasUser = false;
+  // kError: the message number and its text; kEnd with kMessage: the message number
+  int message = 0;
+  std::string_view text;
+  // kEnd
+  EndKind end = EndKind::kFinished;
+  std::string_view answer;   // kAnswer: the MSGBOX that stopped the run
+  std::string_view details;  // after the ";", without the spaces around it; empty without one
+};
+
+// What `event` (a head's event) is.
+Event ParseEvent(std::string_view event);
+
+}  // namespace report
+}  // namespace kestario
+
+#endif  // KESTARIO_TOOLS_REPORT_LOG_LINE_H_
