@@ -2,6 +2,7 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/rollback.h"
 #include "engine/run.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -48,24 +49,32 @@ bool ReadUpdaterSection() {
   if (!ReadSetting("UPDATER", "PROC", &g_updaterState.proc)) return false;
   // LOG is optional: absent, it is empty, and there is no log.
   if (!ReadOptionalSetting("UPDATER", "LOG", &g_updaterState.log)) g_updaterState.log.SetText("");
+  // So is ROLLBACK, a number like ISWAIT: absent, it is 0, and nothing is kept or undone.
+  ReadOptionalSettingInt("UPDATER", "ROLLBACK", &g_updaterState.rollback);
   return true;
 }
 
 namespace {
 
-// The run log's last line: how the run ended.
-void LogEnd(bool finished) {
+// The run log's last line: how the run ended, and in a rollback run that stopped, how many of its
+// changes were undone.
+void LogEnd(const RunEnd& end) {
   if (!IsRunLogOn()) return;
   LogLine line;
   line.Add("end: ");
-  if (finished) {
+  if (end.finished) {
     line.Add("finished");
   } else if (StoppedByAnswer() != nullptr) {
     line.Add("stopped by the answer to ").Add(StoppedByAnswer());
-  } else if (LastReportedMessage() != 0) {
-    line.Add("stopped by message ").Number(LastReportedMessage());
+  } else if (end.stoppedBy != 0) {
+    line.Add("stopped by message ").Number(end.stoppedBy);
   } else {
     line.Add("stopped");
+  }
+  if (!end.finished && IsRollbackOn()) {
+    line.Add("; ").Number(end.undone).Add(end.undone == 1 ? " change" : " changes");
+    line.Add(" rolled back");
+    if (end.notUndone != 0) line.Add(", ").Number(end.notUndone).Add(" could not be");
   }
   line.Write();
 }
@@ -79,9 +88,17 @@ bool RunUpdater() {
   return true;
 }
 
+RunEnd RunWithRollback() {
+  RunEnd end;
+  end.finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
+  end.stoppedBy = LastReportedMessage();  // before an undo that fails shows its own
+  end.undone = EndRollback(end.finished, &end.notUndone);
+  return end;
+}
+
 int UpdaterMain(const char* commandLine) {
   ForgetStoppingAnswer();
-  if (StartUp(commandLine)) LogEnd(RunUpdater());
+  if (StartUp(commandLine)) LogEnd(RunWithRollback());
   StopRunLog();
   FreeAllLists();
   return 0;

@@ -24,6 +24,7 @@ enum MessageNumber : int {
   kMsgCopyFailed = 8,     // a COPY pair failed (source, destination)
   kMsgLaunchFailed = 9,   // a LAUNCH item failed to start (program, parameters)
   kMsgDeleteFailed = 10,  // a DELETE item failed (path)
+  kMsgUndoFailed = 11,    // a rollback could not undo a change (path, where the old file stays)
 };
 
 // The language of the program's own texts: kLangJapanese when the user's desktop is Japanese

@@ -673,4 +673,8 @@ bool ReadSettingInt(const char* section, const char* key, int32_t* destination) 
   return true;
 }
 
+void ReadOptionalSettingInt(const char* section, const char* key, int32_t* destination) {
+  if (!ReadProfileInt(ScriptPath(), section, key, destination)) *destination = 0;
+}
+
 }  // namespace kestario

@@ -105,6 +105,8 @@ bool ReadSetting(const char* section, const char* key, TextString* destination);
 bool ReadOptionalSetting(const char* section, const char* key, TextString* destination);
 // Reads an integer ("%d" rules, no expansion); absent: message 2 and false.
 bool ReadSettingInt(const char* section, const char* key, int32_t* destination);
+// Reads an optional integer the same way: absent, it is 0, and nothing is shown.
+void ReadOptionalSettingInt(const char* section, const char* key, int32_t* destination);
 
 }  // namespace kestario
 

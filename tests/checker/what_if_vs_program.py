@@ -55,6 +55,7 @@ def snapshot(folder):
     """relative path -> (kind, inode, size, mtime, digest) for everything below `folder`."""
     entries = {}
     for root, dirs, files in os.walk(folder):
+        dirs[:] = [d for d in dirs if not d.startswith("kestario-rollback-")]  # the journals
         for name in dirs + files:
             path = os.path.join(root, name)
             info = os.lstat(path)
@@ -185,7 +186,8 @@ def compare(scenario, program, registry_program, checker):
             return "excluded", "a later step depends on what a started program does"
 
         exe = os.path.join(real, "updater.run")
-        shutil.copy2(registry_program if real_registry else program, exe)
+        shutil.copy2(registry_program if real_registry or scenario.keeps_journal() else program,
+                     exe)
         before = snapshot(real)
         proc = subprocess.run([exe] + scenario.args(real_subst), cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),

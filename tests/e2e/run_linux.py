@@ -5,11 +5,11 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
-met here (such as "nonroot" when running as root, or "root" for another user) is skipped, and so
-is one whose "user" this runner cannot become (it must run as root) or whose setup fails. The
-"limits" of a scenario are set on the program's process only, and so is its user. Prints
-"N passed, N failed".
+beside itself and keep its rollback journals there, used for scenarios with a registry section or
+a script that may keep a journal. A scenario whose "requires" cannot be met here (such as "nonroot"
+when running as root, or "root" for another user) is skipped, and so is one whose "user" this
+runner cannot become (it must run as root) or whose setup fails. The "limits" of a scenario are
+set on the program's process only, and so is its user. Prints "N passed, N failed".
 """
 
 import os
@@ -97,7 +97,8 @@ def run(scenario, program, registry_program):
         registry_file = sc.lay_out(scenario, folder, subst)
         become = becoming(user, folder) if user else None
         exe = os.path.join(folder, "updater.run")
-        shutil.copy2(registry_program if registry_file else program, exe)
+        own = registry_file or scenario.keeps_journal()
+        shutil.copy2(registry_program if own else program, exe)
         reason = sc.set_up(scenario, folder, subst)
         if reason is not None:
             return [], reason

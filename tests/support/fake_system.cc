@@ -1,5 +1,7 @@
 #include "support/fake_system.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -84,6 +86,7 @@ bool FakeSystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, ui
 
 int FakeSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   boxes.push_back({ShownText(caption), ShownText(text), style});
+  if (onBox) onBox();
   if (!answers.empty()) {
     int answer = answers.front();
     answers.pop_front();
@@ -169,6 +172,39 @@ bool FakeSystem::DeleteFileA(const char* path) {
 bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   ++copies;
   return RealSystem().CopyFileA(from, to, failIfExists);
+}
+
+bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  ++deletes;
+  return RealSystem().DeleteFileKeepingA(path, keptStem, kept);
+}
+
+CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                         uint32_t flags, TextString* kept) {
+  ++copies;
+  return RealSystem().CopyFileKeepingA(from, to, keptStem, flags, kept);
+}
+
+bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  ++moves;
+  if (moveFails && moveFails(from, to != nullptr ? to : "")) return false;
+  return RealSystem().MoveFileExA(from, to, flags);
+}
+
+bool FakeSystem::SetFileAttributesA(const char* path, uint32_t attributes) {
+  return RealSystem().SetFileAttributesA(path, attributes);
+}
+
+bool FakeSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  return RealSystem().GetFinalPathNameA(path, finalPath);
+}
+
+bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
+  if (journalFolder.empty()) return false;
+  if (create) mkdir(journalFolder.c_str(), 0700);
+  struct stat info;
+  return stat(journalFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         folder->SetText(journalFolder.c_str());
 }
 
 FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {

@@ -81,6 +81,9 @@ class Analyzer {
   // UPDATER's LOG: where the run log goes, and a folder that is missing or a file that the
   // script itself or one of its procedures needs (after the lists are followed).
   void CheckLog();
+  // UPDATER's ROLLBACK that is not a number, COPY's INUSE that is not "REPLACE" (after the lists
+  // are followed).
+  void CheckRollback();
   static std::string ListKey(const std::string& section, const std::string& key);
   // Builds the plan of one list as the list builder would, checks it, and follows the branches of
   // its SWITCH procedures. Returns the list's index in the report.

@@ -51,6 +51,7 @@ constexpr const char* kRefusedValue =
 void Analyzer::Run() {
   CheckUpdater();
   CheckLog();
+  CheckRollback();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();

@@ -276,6 +276,20 @@ std::string Joined(const std::vector<std::string>& words) {
   return text;
 }
 
+// The stand-in folder of a rollback run's journal.
+constexpr const char* kJournalStandIn = "(journal)";
+
+bool IsJournal(const char* path) {
+  return std::strncmp(path, kJournalStandIn, std::strlen(kJournalStandIn)) == 0;
+}
+
+// Whether `path` names one of the files a rollback run keeps beside the ones it changes.
+bool IsBookkeeping(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  return name.compare(0, 10, ".kestario-") == 0;
+}
+
 // A box's text in the ANSI code page, the encoding of the report's other texts.
 std::string AnsiText(System& system, const char16_t* text) {
   TextString bytes;
@@ -723,15 +737,21 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
     problem = DeleteProblem(text);
   }
   bool uncertain = !text.empty() && IsUncertain(text);
+  // What a rollback run kept goes without a word: its events said what it keeps.
+  bool quiet = IsBookkeeping(text);
   if (!problem.empty()) {
-    Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
+    if (!quiet) Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
     return false;
   }
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
   overlay_[PathKey(text)] = deleted;
-  Event("delete", "delete " + text, true, uncertain);
+  if (!quiet && recorder_->CurrentMode().empty() && !deleted.existedBefore) {
+    undone_.push_back("remove " + text + ", which the run made");  // a stopped rollback run
+  } else if (!quiet) {
+    Event("delete", "delete " + text, true, uncertain);
+  }
   return true;
 }
 
@@ -862,7 +882,98 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
+void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
+  const Entry* source = Find(from);
+  Entry moved;
+  moved.present = true;
+  moved.content = source != nullptr ? source->content : FullPath(from);
+  const Entry* target = Find(to);
+  moved.shown = target != nullptr ? target->shown : to;
+  moved.existedBefore = target != nullptr ? target->existedBefore : IsNonFolder(to.c_str());
+  Entry gone;
+  gone.shown = source != nullptr ? source->shown : from;
+  gone.existedBefore = source != nullptr ? source->existedBefore : true;
+  overlay_[PathKey(to)] = moved;
+  overlay_[PathKey(from)] = gone;
+}
+
+bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
+  if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
+    return DeleteFileA(nullptr);
+  }
+  const Entry* entry = Find(path);
+  std::string content = entry != nullptr ? entry->content : FullPath(path);
+  if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
+  Entry keeping;
+  keeping.present = true;
+  keeping.content = content;
+  keeping.shown = name;
+  overlay_[PathKey(name)] = keeping;
+  Event("delete", std::string("keep ") + path + " as " + name, true, IsUncertain(path));
+  return true;
+}
+
+CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
+                                              const char* keptStem, uint32_t flags,
+                                              TextString* kept) {
+  kept->SetText("");
+  std::string target = to != nullptr ? to : "";
+  const Entry* entry = target.empty() ? nullptr : Find(target);
+  bool replacing = !target.empty() && IsNonFolder(to);
+  std::string content = entry != nullptr ? entry->content : FullPath(target);
+  std::string stem = keptStem != nullptr ? keptStem : "";
+  if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
+  if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
+  if (!replacing && (flags & kCopyMarkNew) != 0) {
+    Entry mark = *Find(target);  // the new file's second name
+    mark.shown = stem + kMarkSuffix;
+    mark.existedBefore = false;
+    overlay_[PathKey(mark.shown)] = mark;
+    kept->SetText(mark.shown.c_str());
+  } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
+    Entry keeping;
+    keeping.present = true;
+    keeping.content = content;
+    keeping.shown = stem + kKeptSuffix;
+    overlay_[PathKey(keeping.shown)] = keeping;
+    kept->SetText(keeping.shown.c_str());
+    Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
+  }
+  return CopyOutcome::kCopied;
+}
+
+bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  if (from == nullptr || to == nullptr || (flags & kMoveFileDelayUntilReboot) != 0 ||
+      !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
+    return false;
+  }
+  Rename(from, to);
+  if (IsBookkeeping(from)) {
+    undone_.push_back(std::string("put back ") + to);
+  } else {
+    Event("move", std::string("move ") + from + " -> " + to, true, IsUncertain(from));
+  }
+  return true;
+}
+
+bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
+  return path != nullptr && IsNonFolder(path);
+}
+
+bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
+  return folder->SetText(kJournalStandIn);
+}
+
 FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
+  if (path != nullptr && IsJournal(path)) {
+    Written journal;  // in memory only, and no change of the file system
+    journal.shown = path;
+    journal.identity = FileIdentity{~uint64_t{0}, nextWritten_};
+    FileHandle handle = nextWritten_++;
+    written_[handle] = journal;
+    return handle;
+  }
   if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
     return ForwardingSystem::CreateFileA(path, access);
   }
@@ -1006,6 +1117,8 @@ void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
 void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
   for (const auto& entry : overlay_) {
     const Entry& file = entry.second;
+    // A file that a stopped rollback run put back is the file it was.
+    if (file.present && file.existedBefore && PathKey(file.content) == entry.first) continue;
     if (file.present) {
       (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
     } else if (file.existedBefore) {
@@ -1017,6 +1130,7 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
     report->replaced.push_back(entry.second);
   }
   report->launched = launched_;
+  report->undone = undone_;
 }
 
 }  // namespace checker

@@ -49,6 +49,16 @@ class SimulatedSystem : public ForwardingSystem {
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  // A rollback run: a deleted or replaced file is kept under its hidden name (in the overlay),
+  // and the undoing renames are followed. The files of that bookkeeping (names that begin with
+  // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override;
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  // The journal folder is a stand-in: the journal is kept in memory and never reported.
+  bool GetJournalFolder(TextString* folder, bool create) override;
   // A file opened for reading is the real one. One opened for writing is not touched: it gets a
   // handle of the simulation, which checks what the platform would (a regular file, or a new one
   // in a folder that takes it, that the user may write; never the program beside the script),
@@ -114,6 +124,8 @@ class SimulatedSystem : public ForwardingSystem {
   void Changed(Written* file);
 
   const Entry* Find(const std::string& path) const;
+  // Moves the overlay's view of `from` to `to` (the file itself: its bytes, date and mode).
+  void Rename(const std::string& from, const std::string& to);
   bool IsUncertain(const std::string& path) const;
   bool MatchesWildcard(const std::string& path) const;
   void Event(const char* kind, const std::string& text, bool succeeds, bool uncertain = false);
@@ -145,6 +157,7 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
+  std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
   // The existing files written through a handle: key -> the path as written.
   std::map<std::string, std::string> replaced_;
   std::map<FileHandle, Written> written_;

@@ -67,7 +67,8 @@ bool PredictRun(const std::string& path, const std::string& displayName,
     SystemSwap swap(&simulated);
     ObserverScope observer(&recorder);
     // The program's own start-up and run, as UpdaterMain does them.
-    if (StartUp(CommandLine(options.caption).c_str())) finished = RunUpdater();
+    if (StartUp(CommandLine(options.caption).c_str())) finished = RunWithRollback().finished;
+    report->rollback = g_updaterState.rollback != 0;
     FreeAllLists();
     BindScript(nullptr, nullptr, nullptr);
   }

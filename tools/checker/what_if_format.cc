@@ -103,6 +103,15 @@ std::string FormatWhatIf(const WhatIfReport& report) {
     out += "From step " + std::to_string(report.uncertainFrom) +
            " on the run may go otherwise: " + report.uncertainWhy + ".\n";
   }
+  if (report.rollback) {
+    out +=
+        "ROLLBACK: what a DELETE removes or a COPY replaces is kept until the run ends; a run "
+        "that stops undoes every change it made (what a started program did stays).\n";
+  }
+  if (!report.undone.empty()) {
+    out += "Undone after the stop, newest first:\n";
+    for (const std::string& line : report.undone) out += "  " + line + "\n";
+  }
   return out + WhatIfEndLine(report) + "\n";
 }
 
@@ -144,7 +153,9 @@ std::string FormatWhatIfJson(const WhatIfReport& report) {
          ",\n \"created\": " + JsonList(report.created) +
          ",\n \"replaced\": " + JsonList(report.replaced) +
          ",\n \"launched\": " + JsonList(report.launched) +
-         ",\n \"uncertain\": " + Bool(report.uncertain) + ",\n \"end\": {\"result\": \"" +
+         ",\n \"uncertain\": " + Bool(report.uncertain) +
+         ",\n \"rollback\": " + Bool(report.rollback) +
+         ",\n \"undone\": " + JsonList(report.undone) + ",\n \"end\": {\"result\": \"" +
          EndName(report.end) + "\", \"section\": " + JsonString(report.endSection) +
          ", \"message\": " + std::to_string(report.endMessage) +
          ", \"text\": " + JsonString(report.endText) +
