@@ -83,8 +83,8 @@ struct WhatIfReport {
   // uncertain), and why; 0 when there is none.
   int uncertainFrom = 0;
   std::string uncertainWhy;
-  bool rollback = false;              // ROLLBACK: a stopped run undoes its changes
-  std::vector<std::string> undone;    // what a stopped rollback run would undo, newest first
+  bool rollback = false;            // ROLLBACK: a stopped run undoes its changes
+  std::vector<std::string> undone;  // what a stopped rollback run would undo, newest first
 };
 
 // Predicts the run of the script at `path`; the report names it `displayName`. False, with the
