@@ -20,9 +20,10 @@ struct AppContext {
 };
 
 struct UpdaterState {
-  TextString name;  // UPDATER's NAME, expanded; may be empty
-  TextString proc;  // UPDATER's PROC, expanded: the first procedure list
-  TextString log;   // UPDATER's LOG, expanded: the run log's file; empty (or absent) for none
+  TextString name;       // UPDATER's NAME, expanded; may be empty
+  TextString proc;       // UPDATER's PROC, expanded: the first procedure list
+  TextString log;        // UPDATER's LOG, expanded: the run log's file; empty (or absent) for none
+  int32_t rollback = 0;  // UPDATER's ROLLBACK ("%d" rules): nonzero undoes a run that stops
   ListStack listStack;
 };
 

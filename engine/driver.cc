@@ -2,6 +2,7 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_end.h"
 #include "platform/encoding.h"
@@ -48,10 +49,13 @@ bool StartUp(const char* commandLine) {
 
 bool ReadUpdaterSection() {
   g_updaterState.listStack.count = 0;
+  g_updaterState.rollback = 0;
   if (!ReadSetting("UPDATER", "NAME", &g_updaterState.name)) return false;
   if (!ReadSetting("UPDATER", "PROC", &g_updaterState.proc)) return false;
   // LOG is optional: absent, it is empty, and there is no log.
   if (!ReadOptionalSetting("UPDATER", "LOG", &g_updaterState.log)) g_updaterState.log.SetText("");
+  // So is ROLLBACK, a number like ISWAIT: absent, it is 0, and nothing is kept or undone.
+  ReadOptionalSettingInt("UPDATER", "ROLLBACK", &g_updaterState.rollback);
   return true;
 }
 
@@ -62,9 +66,16 @@ bool RunUpdater() {
   return true;
 }
 
+bool RunWithRollback(RunUndo* undo) {
+  bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
+  undo->undone = EndRollback(finished, &undo->notUndone);
+  return finished;
+}
+
 int UpdaterMain(const char* commandLine) {
-  bool finished = StartUp(commandLine) && RunUpdater();
-  int exitCode = EndRun(finished);
+  RunUndo undo;
+  bool finished = StartUp(commandLine) && RunWithRollback(&undo);
+  int exitCode = EndRun(finished, undo);
   StopRunLog();
   FreeAllLists();
   return exitCode;

@@ -2,6 +2,8 @@
 #ifndef KESTARIO_ENGINE_DRIVER_H_
 #define KESTARIO_ENGINE_DRIVER_H_
 
+#include "engine/run_end.h"
+
 namespace kestario {
 
 // Start-up: prepares the context from the command-line text, checks that the script exists (else
@@ -14,6 +16,12 @@ bool StartUp(const char* commandLine);
 bool ReadUpdaterSection();
 // Builds the first procedure list from PROC, runs it and frees it; true when it ran to its end.
 bool RunUpdater();
+
+// The run after start-up: a rollback run (ROLLBACK) first undoes what an earlier run of the
+// script left unfinished; then RunUpdater; then a rollback run removes what it kept when it
+// finished, or undoes every change when it stopped, and counts in `undo` what it undid. True when
+// the run ran to its end.
+bool RunWithRollback(RunUndo* undo);
 
 // The program: StartUp, RunUpdater when start-up succeeded, the end of the run (its log line, its
 // event), then every list is freed. `commandLine` is the text after the program's own name.

@@ -174,7 +174,14 @@ ProcedureRecord* CreateLaunch(const TextString& section, const TextString* mode)
 
 ProcedureRecord* CreateCopy(const TextString& section, const TextString* mode) {
   static const TextKey<CopyRecord> keys[] = {{"FROM", &CopyRecord::from}, {"TO", &CopyRecord::to}};
-  return CreateRecord(section, mode, "COPY_INFO", keys);
+  ProcedureRecord* record = CreateRecord(section, mode, "COPY_INFO", keys);
+  if (record == nullptr) return nullptr;
+  // INUSE is optional: absent, a held destination fails as it always has.
+  CopyRecord* copy = static_cast<CopyRecord*>(record);
+  copy->hasInUse = ReadOptionalSetting(section.GetConstText(), "INUSE", &copy->inUse);
+  if (!copy->hasInUse) copy->inUse.SetText("");
+  copy->replaceInUse = copy->hasInUse && copy->inUse.IsEqualNoCase("REPLACE");
+  return record;
 }
 
 ProcedureRecord* CreateMsgbox(const TextString& section, const TextString* mode) {

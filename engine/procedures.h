@@ -32,6 +32,7 @@ struct ProcedureRecord {
 struct DeleteRecord : ProcedureRecord {
   static constexpr RecordType kType = RecordType::kDelete;
   TextString file;
+  uint32_t firstChange = 0;  // a rollback run: the journal's number of its first item; 0 none
 };
 
 struct LaunchRecord : ProcedureRecord {
@@ -45,6 +46,10 @@ struct CopyRecord : ProcedureRecord {
   static constexpr RecordType kType = RecordType::kCopy;
   TextString from;
   TextString to;
+  TextString inUse;           // INUSE, expanded; empty when absent
+  bool hasInUse = false;      // INUSE is present
+  bool replaceInUse = false;  // INUSE is "REPLACE" (any case)
+  uint32_t firstChange = 0;   // a rollback run: the journal's number of its first item; 0 none
 };
 
 struct MsgboxRecord : ProcedureRecord {

@@ -2,6 +2,7 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/rollback.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -91,6 +92,22 @@ void LogLaunch(const LaunchRecord& record, const LaunchOutcome& outcome, bool la
   } else {
     line.Add(", waited, exit code unknown");
   }
+  if (IsRollbackOn()) line.Add("; what it changes is not undone");
+  line.Write();
+}
+
+// The run log's line for a COPY pair that was made.
+void LogCopied(const CopyRecord& record, const TextString& source, const TextString& destination,
+               CopyOutcome outcome, const TextString& kept) {
+  LogLine line = OutcomeLine(record);
+  line.Add("copied ").Quoted(source).Add(" to ").Quoted(destination);
+  if (outcome == CopyOutcome::kAtRestart) {
+    line.Add(" at restart: it is held, the new file waits as ").Quoted(kept);
+  } else if (outcome == CopyOutcome::kSetAside) {
+    line.Add("; it was in use, the old file set aside as ").Quoted(kept);
+  } else if (kept.GetLength() != 0) {
+    line.Add(", the old file kept as ").Quoted(kept);
+  }
   line.Write();
 }
 
@@ -115,6 +132,7 @@ int UnseenAnswerFor(const TextString& unseen, unsigned style) {
 
 bool RunProcedureList(ProcedureList list) {
   if (list == nullptr) return true;
+  if (IsRollbackOn()) RecordPlannedChanges(list);
   for (ProcedureRecord** record = list; *record != nullptr; ++record) {
     if (g_runObserver != nullptr) g_runObserver->ProcedureStarting(**record);
     bool succeeded = Dispatch(*record);
@@ -130,16 +148,25 @@ bool ExecuteDelete(DeleteRecord* record) {
   if (count == 0) return false;
   CommaItems paths(record->file);
   TextString path;
+  bool keep = IsRollbackOn();
+  TextString kept;
   for (int32_t i = 0; i < count; ++i) {
     paths.Next(&path);
     ReleaseRunLogFile(path);
-    if (!CurrentSystem().DeleteFileA(path.GetConstText())) {
+    bool deleted = keep ? DeleteKeepingFile(*record, i, path, &kept)
+                        : CurrentSystem().DeleteFileA(path.GetConstText());
+    if (!deleted) {
       ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
       ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
     }
-    if (IsRunLogOn()) OutcomeLine(*record).Add("deleted ").Quoted(path).Write();
+    if (IsRunLogOn()) {
+      LogLine line = OutcomeLine(*record);
+      line.Add("deleted ").Quoted(path);
+      if (keep) line.Add(", kept as ").Quoted(kept);
+      line.Write();
+    }
   }
   SetResult(record);
   return true;
@@ -178,7 +205,10 @@ bool ExecuteLaunch(LaunchRecord* record) {
 
 bool ExecuteCopy(CopyRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record).Key("FROM", record->from).Key("TO", record->to).Write();
+    LogLine line = ProcedureLine(*record);
+    line.Key("FROM", record->from).Key("TO", record->to);
+    if (record->hasInUse) line.Key("INUSE", record->inUse);
+    line.Write();
   }
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
   if (count == 0) return false;
@@ -186,20 +216,32 @@ bool ExecuteCopy(CopyRecord* record) {
   CommaItems destinations(record->to);
   TextString source;
   TextString destination;
+  bool keep = IsRollbackOn() || record->replaceInUse;
+  TextString kept;
   for (int32_t i = 0; i < count; ++i) {
     sources.Next(&source);
     destinations.Next(&destination);
     ReleaseRunLogFile(destination);
-    bool copied =
-        CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(), false);
+    CopyOutcome outcome = CopyOutcome::kFailed;
+    if (keep) {
+      outcome = CopyKeepingFile(*record, i, source, destination, &kept);
+    } else if (CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(),
+                                         false)) {
+      outcome = CopyOutcome::kCopied;
+    }
+    bool copied = outcome != CopyOutcome::kFailed;
     if (!copied) ResumeRunLog();
     if (IsRunLogOn()) {
-      OutcomeLine(*record)
-          .Add(copied ? "copied " : "not copied ")
-          .Quoted(source)
-          .Add(" to ")
-          .Quoted(destination)
-          .Write();
+      if (copied) {
+        LogCopied(*record, source, destination, outcome, kept);
+      } else {
+        OutcomeLine(*record)
+            .Add("not copied ")
+            .Quoted(source)
+            .Add(" to ")
+            .Quoted(destination)
+            .Write();
+      }
     }
     if (!copied) {
       ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());

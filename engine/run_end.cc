@@ -1,6 +1,7 @@
 #include "engine/run_end.h"
 
 #include "engine/context.h"
+#include "engine/rollback.h"
 #include "engine/run.h"
 #include "platform/encoding.h"
 #include "platform/system.h"
@@ -15,7 +16,6 @@ namespace {
 struct RunEndSettings {
   int32_t exitCode = 0;  // EXITCODE: nonzero asks for exit codes
   int32_t eventLog = 0;  // EVENTLOG: nonzero asks for an event
-  bool restartNeeded = false;
 };
 RunEndSettings g_runEnd;
 
@@ -37,11 +37,12 @@ int ExitCodeOf(Outcome outcome) {
     case Outcome::kFailed:
       return kExitFailed;
   }
-  return g_runEnd.restartNeeded ? kExitRestartNeeded : kExitFinished;
+  return IsRestartPending() ? kExitRestartNeeded : kExitFinished;
 }
 
-// The run log's last line: how the run ended, and the exit code when the script asks for codes.
-void LogEnd(bool finished, int exitCode) {
+// The run log's last line: how the run ended, in a rollback run that stopped how many of its
+// changes were undone, and the exit code when the script asks for codes.
+void LogEnd(bool finished, const RunUndo& undo, int exitCode) {
   if (!IsRunLogOn()) return;
   LogLine line;
   line.Add("end: ");
@@ -49,10 +50,15 @@ void LogEnd(bool finished, int exitCode) {
     line.Add("finished");
   } else if (StoppedByAnswer() != nullptr) {
     line.Add("stopped by the answer to ").Add(StoppedByAnswer());
-  } else if (LastErrorNumber() != 0) {
-    line.Add("stopped by message ").Number(LastErrorNumber());
+  } else if (StoppingErrorNumber() != 0) {
+    line.Add("stopped by message ").Number(StoppingErrorNumber());
   } else {
     line.Add("stopped");
+  }
+  if (!finished && IsRollbackOn()) {
+    line.Add("; ").Number(undo.undone).Add(undo.undone == 1 ? " change" : " changes");
+    line.Add(" rolled back");
+    if (undo.notUndone != 0) line.Add(", ").Number(undo.notUndone).Add(" could not be");
   }
   if (g_runEnd.exitCode != 0) line.Add("; exit code ").Number(exitCode);
   line.Write();
@@ -104,7 +110,7 @@ void WriteEvent(Outcome outcome) {
                   AnsiToUtf8(user.GetConstText(), &strings[3]);
   int count = 4;
   uint16_t type = kEventTypeInformation;
-  RunEventId id = g_runEnd.restartNeeded ? kEventFinishedRestart : kEventFinished;
+  RunEventId id = IsRestartPending() ? kEventFinishedRestart : kEventFinished;
   if (outcome == Outcome::kCancelled) {
     type = kEventTypeWarning;
     id = kEventCancelled;
@@ -113,8 +119,8 @@ void WriteEvent(Outcome outcome) {
   } else if (outcome == Outcome::kFailed) {
     type = kEventTypeError;
     id = kEventFailed;
-    complete = complete && strings[4].Format("%d", LastErrorNumber()).GetLength() > 0;
-    complete = complete && WideToUtf8(LastErrorText(), &strings[5]);
+    complete = complete && strings[4].Format("%d", StoppingErrorNumber()).GetLength() > 0;
+    complete = complete && WideToUtf8(StoppingErrorText(), &strings[5]);
     count = 6;
   }
   TextString text;
@@ -136,12 +142,10 @@ void ForgetRunEnd() { g_runEnd = RunEndSettings(); }
 
 bool ExitCodesAsked() { return g_runEnd.exitCode != 0; }
 
-void NoteRestartNeeded() { g_runEnd.restartNeeded = true; }
-
-int EndRun(bool finished) {
+int EndRun(bool finished, const RunUndo& undo) {
   Outcome outcome = OutcomeOf(finished);
   int exitCode = ExitCodeOf(outcome);
-  LogEnd(finished, exitCode);
+  LogEnd(finished, undo, exitCode);
   if (g_runEnd.eventLog != 0) WriteEvent(outcome);
   return exitCode;
 }

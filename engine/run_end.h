@@ -33,14 +33,18 @@ void ForgetRunEnd();
 // Whether the script's EXITCODE asks for exit codes.
 bool ExitCodesAsked();
 
-// A change of this run takes effect only after the computer restarts: when the run finishes, it
-// ends with kExitRestartNeeded and its event is kEventFinishedRestart. Executors call it.
-void NoteRestartNeeded();
+// What a rollback run that stopped undid (ROLLBACK): the changes undone and those that could not
+// be.
+struct RunUndo {
+  int32_t undone = 0;
+  int32_t notUndone = 0;
+};
 
 // Ends a run; `finished` is whether it ran to its end. Writes the run log's end line and, when
 // EVENTLOG asks for it, the event (one that cannot be written changes nothing). Returns the exit
-// code: 0 without EXITCODE.
-int EndRun(bool finished);
+// code: 0 without EXITCODE. A finished run that arranged a copy at the next restart (COPY's INUSE)
+// ends with kExitRestartNeeded and the event kEventFinishedRestart.
+int EndRun(bool finished, const RunUndo& undo);
 
 }  // namespace kestario
 

@@ -16,14 +16,18 @@
 // Checked after the run: the exit code is 0, or one that EXITCODE asks for (1602 only without an
 // error box, 1603 only after one); the list stack is empty (and its block released
 // when no allocation was made to fail); every process and registry key is closed; at most one
-// error box was shown, of at most 1,023 bytes, and nothing at all happened after it.
+// error box was shown, of at most 1,023 bytes, and nothing at all happened after it but, in a
+// rollback run (ROLLBACK), the undoing of its own changes: then every file is as it was before
+// the run (the journals and the run log aside), and one that finished left nothing it kept.
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "engine/context.h"
 #include "engine/driver.h"
+#include "engine/run.h"
 #include "support/check.h"
 #include "support/fuzz_input.h"
 #include "support/memory_system.h"
@@ -64,6 +68,33 @@ void AddFiles(const std::string& text, fuzz::MemorySystem* system) {
   }
 }
 
+// The files of the script's world, without the rollback journals and the run log.
+std::map<std::string, std::string> Tree(const std::map<std::string, std::string>& files) {
+  std::map<std::string, std::string> tree;
+  const std::string log = g_updaterState.log.GetConstText();
+  const std::string journals = std::string(fuzz::kJournalFolder) + "/";
+  for (const auto& file : files) {
+    if (file.first == log || file.first.compare(0, journals.size(), journals) == 0) continue;
+    tree.insert(file);
+  }
+  return tree;
+}
+
+// A rollback run that stopped left every file as it was; one that finished kept nothing.
+void CheckRolledBack(const std::map<std::string, std::string>& before,
+                     const fuzz::MemorySystem& system) {
+  const bool stopped = system.errorBoxes != 0 || StoppedByAnswer() != nullptr;
+  if (stopped && system.undoFailureBoxes == 0) FUZZ_CHECK(Tree(system.files) == Tree(before));
+  if (!stopped) {
+    for (const auto& file : system.files) {
+      const size_t slash = file.first.rfind('/');
+      const bool kept =
+          file.first.compare(slash + 1, 10, ".kestario-") == 0 && before.count(file.first) == 0;
+      FUZZ_CHECK(!kept);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kestario
 
@@ -93,9 +124,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool failAllocations = kestario::g_failAt != 0;
   const std::string commandLine = parts[3].c_str();
 
+  const std::map<std::string, std::string> before = system.files;
   if (failAllocations) kestario::SetAllocationGate(&kestario::Gate);
   const int code = kestario::UpdaterMain(commandLine.c_str());
   kestario::SetAllocationGate(nullptr);
+  if (kestario::g_updaterState.rollback != 0 && !failAllocations) {
+    kestario::CheckRolledBack(before, system);
+  }
 
   FUZZ_CHECK(code == 0 || code == 1602 || code == 1603);
   FUZZ_CHECK(code != 1602 || system.errorBoxes == 0);

@@ -165,8 +165,9 @@ void FillRandomSuffix(char* name) {
 // a crash leaves nothing behind; otherwise ".NAME.XXXXXX" beside the destination.
 struct Temporary {
   int fd = -1;
-  char* path = nullptr;  // "<folder>/.<name>.XXXXXX"
+  char* path = nullptr;  // "<folder>/.<name>.XXXXXX", or the one name it was given
   bool named = false;    // whether `path` exists now
+  bool fixed = false;    // `path` is the name given: no random letters
 };
 
 // Makes "<folder>/.<name>.XXXXXX" for `to`; null when memory runs out or `to` ends in "/".
@@ -194,25 +195,32 @@ bool OpenTemporary(int folderFd, Temporary* temporary) {
     if (temporary->fd >= 0) return true;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   }
-  temporary->fd = mkostemp(temporary->path, O_CLOEXEC);
+  temporary->fd = temporary->fixed
+                      ? open(temporary->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                      : mkostemp(temporary->path, O_CLOEXEC);
   temporary->named = temporary->fd >= 0;
   return temporary->named;
 }
 
 // Gives the unnamed temporary file a name: `to` itself when `exclusive`, else a fresh
 // ".NAME.XXXXXX" (temporary->path).
-bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
+// Gives the open file `fd` the name `name`, which must not exist yet.
+bool LinkOpenFile(int fd, const char* name) {
+  if (linkat(fd, "", AT_FDCWD, name, AT_EMPTY_PATH) == 0) return true;
   char procPath[64];
-  snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", temporary->fd);
+  snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+  return linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) == 0;
+}
+
+bool NameTemporary(Temporary* temporary, const char* to, bool exclusive) {
   for (int attempt = 0; attempt < 100; ++attempt) {
     const char* name = to;
     if (!exclusive) {
-      FillRandomSuffix(temporary->path);
+      if (!temporary->fixed) FillRandomSuffix(temporary->path);
       name = temporary->path;
     }
-    if (linkat(temporary->fd, "", AT_FDCWD, name, AT_EMPTY_PATH) != 0 &&
-        linkat(AT_FDCWD, procPath, AT_FDCWD, name, AT_SYMLINK_FOLLOW) != 0) {
-      if (errno == EEXIST && !exclusive) continue;
+    if (!LinkOpenFile(temporary->fd, name)) {
+      if (errno == EEXIST && !exclusive && !temporary->fixed) continue;
       return false;
     }
     temporary->named = !exclusive;
@@ -256,7 +264,14 @@ bool CopyInPlace(int source, const struct stat& sourceInfo, const char* to,
 }
 
 // The copy of the open regular file `source` onto the path `to`, which is not a symbolic link.
-bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists) {
+// With `keeping`, see CopyKeeping.
+bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, bool failIfExists,
+                  CopyKeeping* keeping) {
+  static CopyKeeping nothing;
+  if (!keeping) keeping = &nothing;
+  const char* keepAs = keeping->keepAs;
+  const char* markAs = keeping->markAs;
+  const char* temporaryAs = keeping->temporaryAs;
   struct stat targetInfo;
   bool replacing = false;
   if (stat(to, &targetInfo) == 0) {
@@ -273,7 +288,8 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   }
 
   Temporary temporary;
-  temporary.path = TemporaryTemplate(to);
+  temporary.fixed = temporaryAs != nullptr;
+  temporary.path = temporary.fixed ? strdup(temporaryAs) : TemporaryTemplate(to);
   if (!temporary.path) return false;
   const char* slash = strrchr(to, '/');
   char* folder = slash ? strndup(to, slash == to ? 1 : static_cast<size_t>(slash - to)) : nullptr;
@@ -290,7 +306,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   bool ok = false;
   if (!OpenTemporary(folderFd, &temporary)) {
     // A folder that refuses new files, with a destination the run may write: in place.
-    if (replacing && (errno == EACCES || errno == EPERM)) {
+    if (replacing && !keepAs && !markAs && (errno == EACCES || errno == EPERM)) {
       ok = CopyInPlace(source, sourceInfo, to, signals);
     }
   } else {
@@ -309,6 +325,11 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
          SourceUnchanged(source, sourceInfo, copied) && fchmod(temporary.fd, mode) == 0 &&
          (!replacing || CopyAccessList(to, temporary.fd)) && futimens(temporary.fd, times) == 0 &&
          fsync(temporary.fd) == 0;
+    bool marked = false;
+    if (ok && markAs && !replacing) {
+      ok = temporary.named ? link(temporary.path, markAs) == 0 : LinkOpenFile(temporary.fd, markAs);
+      marked = ok;
+    }
     if (ok && !temporary.named) {
       ok = NameTemporary(&temporary, to, failIfExists);
     } else if (ok && failIfExists) {
@@ -321,10 +342,19 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
     }
     // Closed before it takes the destination's name, so that nothing can fail once it has it.
     if (close(temporary.fd) != 0) ok = false;
+    // The replaced file stays under the kept name: the same file, its bytes, times and owner.
+    bool kept = false;
+    if (ok && replacing && keepAs) {
+      ok = linkat(AT_FDCWD, to, AT_FDCWD, keepAs, 0) == 0;
+      kept = ok;
+    }
     if (ok && temporary.named && !failIfExists) {
       ok = rename(temporary.path, to) == 0;
       if (ok) temporary.named = false;
     }
+    if (!ok && kept) unlink(keepAs);
+    if (!ok && marked) unlink(markAs);
+    if (ok) keeping->result = kept ? CopyKeeping::kKept : marked ? CopyKeeping::kMarked : 0;
     if (ok) fsync(folderFd);  // the new name reaches the disk too
   }
   // A temporary name still there after a link, or after a failure, goes.
@@ -336,16 +366,17 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
 
 }  // namespace
 
-bool PosixDeleteFile(const char* path) {
+bool PosixDeleteFile(const char* path, const char* keepAs) {
   if (!path || !*path) return false;
   struct stat info;
   if (lstat(path, &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  if (keepAs) return PosixMoveFile(path, keepAs, 0);
   return unlink(path) == 0;
 }
 
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly) { g_namedTemporariesOnly = namedOnly; }
 
-bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
+bool PosixCopyFile(const char* from, const char* to, bool failIfExists, CopyKeeping* keeping) {
   if (!from || !*from || !to || !*to) return false;
   int source = open(from, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source < 0) return false;
@@ -366,10 +397,52 @@ bool PosixCopyFile(const char* from, const char* to, bool failIfExists) {
       return false;
     }
   }
-  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists);
+  bool ok = CopyOpenFile(source, sourceInfo, resolved ? resolved : to, failIfExists, keeping);
   free(resolved);
   close(source);
   return ok;
+}
+
+namespace {
+
+// Flushes the folder that holds `path` (its entries: names made, renamed or removed).
+bool FlushFolderOf(const char* path) {
+  const char* slash = strrchr(path, '/');
+  char* folder =
+      slash ? strndup(path, slash == path ? 1 : static_cast<size_t>(slash - path)) : strdup(".");
+  if (!folder) return false;
+  int fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  free(folder);
+  if (fd < 0) return false;
+  bool ok = fsync(fd) == 0;
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
+bool PosixMoveFile(const char* from, const char* to, uint32_t flags) {
+  if (!from || !*from || !to || !*to || (flags & kMoveFileDelayUntilReboot)) return false;
+  bool moved;
+  if (flags & kMoveFileReplaceExisting) {
+    moved = rename(from, to) == 0;
+  } else {
+    moved = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0;
+    if (!moved && (errno == EINVAL || errno == ENOSYS)) {
+      // A file system without the flag: a link never replaces anything (files only).
+      struct stat info;
+      moved = lstat(from, &info) == 0 && !S_ISDIR(info.st_mode) && link(from, to) == 0;
+      if (moved && unlink(from) != 0) {
+        unlink(to);
+        moved = false;
+      }
+    }
+  }
+  if (moved && (flags & kMoveFileWriteThrough)) {
+    FlushFolderOf(to);
+    FlushFolderOf(from);
+  }
+  return moved;
 }
 
 bool PosixFindAnyMatch(const char* path) {

@@ -7,8 +7,8 @@
 namespace kestario {
 
 // Removes one file (unlink). A folder, a missing file, an empty or null name fails. No wildcard
-// is ever expanded.
-bool PosixDeleteFile(const char* path);
+// is ever expanded. With `keepAs`, the file is renamed there instead (never replacing a file).
+bool PosixDeleteFile(const char* path, const char* keepAs = nullptr);
 
 // Copies the regular file `from` onto `to`. Fails when the source is missing or not a regular
 // file, the destination is empty, ends in "/", is a folder, lies in a missing folder, exists while
@@ -24,8 +24,20 @@ bool PosixDeleteFile(const char* path);
 // modification time. A destination that is a symbolic link is written through (its target is
 // replaced, the link stays); a hard link is replaced under its name only. A writable destination
 // in a folder that refuses new files is written in place. Copying a file onto itself (same device
-// and inode) succeeds without touching it.
-bool PosixCopyFile(const char* from, const char* to, bool failIfExists);
+// and inode) succeeds without touching it. `keeping` (or null) asks to keep what it names.
+struct CopyKeeping {
+  const char* keepAs = nullptr;       // a replaced file is kept under this name: a hard link made
+                                      // just before the rename, so it keeps all the old file had
+  const char* markAs = nullptr;       // a new file gets this name too, just before its own
+  const char* temporaryAs = nullptr;  // the temporary file's name whenever it has one (so that a
+                                      // run killed meanwhile knows it)
+  static constexpr int kKept = 1;
+  static constexpr int kMarked = 2;
+  int result = 0;  // after a copy: kKept, kMarked or 0 (neither)
+};
+// With `keepAs` or `markAs`, a destination that would have to be written in place fails.
+bool PosixCopyFile(const char* from, const char* to, bool failIfExists,
+                   CopyKeeping* keeping = nullptr);
 // For tests: copy as on a file system without unnamed temporary files.
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 
@@ -34,6 +46,11 @@ void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 // starting with "." match too (so do the "." and ".." entries, as on Windows). A path without
 // wildcards exists when it names a file or a folder. Matching is case-sensitive.
 bool PosixFindAnyMatch(const char* path);
+
+// MoveFileExA: rename, without replacing an existing `to` unless kMoveFileReplaceExisting
+// (renameat2 with RENAME_NOREPLACE, or a link and an unlink where the file system lacks it);
+// kMoveFileWriteThrough flushes both folders afterwards. kMoveFileDelayUntilReboot fails.
+bool PosixMoveFile(const char* from, const char* to, uint32_t flags);
 
 // The local date of the file's modification time; false when it does not open for reading or is
 // a folder.

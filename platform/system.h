@@ -63,6 +63,8 @@ constexpr long kErrorMoreData = 234;
 
 // File attributes, with their Win32 values.
 constexpr uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr uint32_t kFileAttributeReadOnly = 0x01u;
+constexpr uint32_t kFileAttributeHidden = 0x02u;
 constexpr uint32_t kFileAttributeDirectory = 0x10u;
 constexpr uint32_t kFileAttributeNormal = 0x80u;
 
@@ -70,6 +72,45 @@ constexpr uint32_t kFileAttributeNormal = 0x80u;
 constexpr uint16_t kEventTypeError = 0x0001;
 constexpr uint16_t kEventTypeWarning = 0x0002;
 constexpr uint16_t kEventTypeInformation = 0x0004;
+
+// Access rights, with their Win32 values. On a folder, kFileReadData lists it, kFileWriteData
+// adds a file to it, kFileExecute passes through it and kFileDeleteChild removes a name from it.
+constexpr uint32_t kFileReadData = 0x0001u;
+constexpr uint32_t kFileWriteData = 0x0002u;
+constexpr uint32_t kFileExecute = 0x0020u;
+constexpr uint32_t kFileDeleteChild = 0x0040u;
+constexpr uint32_t kDeleteAccess = 0x00010000u;
+
+// Program kinds of GetBinaryTypeA, with their Win32 values (the others are programs that a 64-bit
+// Windows does not start).
+constexpr uint32_t kScs32BitBinary = 0;
+constexpr uint32_t kScs64BitBinary = 6;
+// MoveFileExA flags, with their Win32 values.
+constexpr uint32_t kMoveFileReplaceExisting = 0x1u;
+constexpr uint32_t kMoveFileDelayUntilReboot = 0x4u;
+constexpr uint32_t kMoveFileWriteThrough = 0x8u;
+
+// CopyFileKeepingA flags.
+constexpr uint32_t kCopyKeepReplaced = 0x1u;  // a replaced file is kept, not dropped
+constexpr uint32_t kCopyReplaceInUse = 0x2u;  // a file that a running program holds is replaced
+constexpr uint32_t kCopyMarkNew = 0x4u;       // a new destination is marked as made by the run
+
+// The names beside a file under which DeleteFileKeepingA and CopyFileKeepingA keep it: a stem
+// that the caller gives (the file's folder and a name no script uses) and one of these.
+constexpr const char* kKeptSuffix = ".old";         // the old file, given the hidden attribute
+constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden already
+constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
+constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
+
+// How a COPY that may keep the file it replaces, or meet a running program, ended
+// (CopyFileKeepingA).
+enum class CopyOutcome : uint8_t {
+  kFailed,     // nothing changed: the destination is as it was
+  kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
+  kSetAside,   // the destination was in use: it was renamed to the kept name, the new file is in
+               // place
+  kAtRestart,  // the destination is held: the staged copy replaces it at the next restart
+};
 
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
@@ -193,8 +234,48 @@ class System {
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
   virtual bool DeleteFileA(const char* path) = 0;
+  // DeleteFileA, but the file is renamed to `keptStem` + kKeptSuffix and hidden (kKeptHiddenSuffix
+  // when it was hidden already) instead of removed, beside it: it fails exactly where DeleteFileA
+  // fails, and a link is moved, never its target. `kept` receives the name.
+  virtual bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
+  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program.
+  // Names beside the destination are `keptStem` and a suffix (above); `kept` receives the one used
+  // ("" for none). With kCopyKeepReplaced or kCopyMarkNew the new file has the staged name
+  // whenever it has one before it is in place (Linux: the temporary file's), and a destination
+  // that could only be written in place fails.
+  // - kCopyKeepReplaced: a replaced file is not dropped but kept, hidden (a hard link made just
+  //   before the new file takes the name; on a Windows volume without hard links, a rename
+  //   first): the old file itself, its bytes, times, owner and access.
+  // - kCopyMarkNew: a new destination gets the mark as a second name (a hard link; an empty file
+  //   on a Windows volume without hard links) just before it takes its own.
+  // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
+  //   violation) is renamed to the kept name, hidden, and the new file takes its name
+  //   (kSetAside; the renamed file is deleted at the next restart when the run may,
+  //   MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot even be renamed is replaced at the next
+  //   restart from a copy with the staged name (MOVEFILE_DELAY_UNTIL_REBOOT), when the run may:
+  //   kAtRestart. Linux holds no such files: with this flag alone this is CopyFileA.
+  virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                       uint32_t flags, TextString* kept) = 0;
+  // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
+  // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
+  // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the
+  // next restart instead (Linux: false).
+  virtual bool MoveFileExA(const char* from, const char* to, uint32_t flags) = 0;
+  // SetFileAttributesA. Linux keeps no attributes (a leading "." hides a file): true, and nothing
+  // changes.
+  virtual bool SetFileAttributesA(const char* path, uint32_t attributes) = 0;
+  // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
+  // `path` names, links followed; false when it names nothing.
+  virtual bool GetFinalPathNameA(const char* path, TextString* finalPath) = 0;
+  // The folder of this account's rollback journals on this machine, whatever the script's folder:
+  // Windows "<ProgramData>\Kestario\Rollback\<the account's SID>" (SHGetFolderPathA with
+  // CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's folder). With
+  // `create` it is made when missing, for the account alone (and SYSTEM and Administrators, or
+  // root). False when it is missing (without `create`) or cannot be trusted: not a folder, a link,
+  // or owned by another account, who could have put a journal there.
+  virtual bool GetJournalFolder(TextString* folder, bool create) = 0;
   // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_READ |
   // FILE_SHARE_WRITE | FILE_SHARE_DELETE): whoever shares them too may read, write, delete or
   // replace the file meanwhile, and a deleted or replaced file stays open under the handle, apart
@@ -231,7 +312,8 @@ class System {
   // which may hold the wildcards "*" and "?".
   virtual bool FindAnyMatch(const char* path) = 0;
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
-  // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards.
+  // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards. On
+  // Linux a file whose owner may not write it is kFileAttributeReadOnly, and none is hidden.
   virtual uint32_t GetFileAttributesA(const char* path) = 0;
   // GetFullPathNameA: `path` made full from the current folder, into `full` (Windows also
   // resolves "." and "..", makes "/" a "\" and drops the dots and blanks at the end); false when
@@ -240,6 +322,18 @@ class System {
   // CreateFileA (read, shared, existing only), GetFileTime, FileTimeToLocalFileTime and
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
+
+  // Questions that updater-check --what-if asks before it predicts a change; they change and
+  // start nothing.
+  // AccessCheck, with GetFileSecurityA and the running user's token: whether `path` grants every
+  // right of `access`; kDeleteAccess is also granted by the folder's kFileDeleteChild. A file on
+  // another machine's share, whose ACL names that machine's accounts, grants everything. Linux
+  // answers as the kernel would answer the effective user: read-only mounts, the immutable and
+  // append-only flags and, for kDeleteAccess, what unlink checks (file_checks_posix.h).
+  virtual bool AccessCheckA(const char* path, uint32_t access) = 0;
+  // GetBinaryTypeA: whether `path` is a program image, and its kind. Linux: only what execve
+  // would start now (file_checks_posix.h).
+  virtual bool GetBinaryTypeA(const char* path, uint32_t* type) = 0;
 
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,

@@ -16,6 +16,7 @@
 #include <new>
 
 #include "platform/command_line_posix.h"
+#include "platform/file_checks_posix.h"
 #include "platform/file_handle_posix.h"
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
@@ -25,6 +26,9 @@
 
 #ifndef KESTARIO_REGISTRY_FILE
 #define KESTARIO_REGISTRY_FILE "/etc/kestario/registry.ini"
+#endif
+#ifndef KESTARIO_JOURNAL_BASE
+#define KESTARIO_JOURNAL_BASE "/var/tmp"
 #endif
 
 namespace kestario {
@@ -149,6 +153,7 @@ bool DetachChild(pid_t child) {
 
 PosixSystem::PosixSystem()
     : registryFile_(nullptr),
+      journalBase_(nullptr),
       openKeys_(nullptr),
       keySlots_(0),
       terminalIn_(STDIN_FILENO),
@@ -158,6 +163,7 @@ PosixSystem::~PosixSystem() {
   for (size_t i = 0; i < keySlots_; ++i) free(openKeys_[i]);
   free(openKeys_);
   free(registryFile_);
+  free(journalBase_);
 }
 
 void PosixSystem::SetRegistryFile(const char* path) {
@@ -418,8 +424,78 @@ size_t PosixSystem::OpenRegistryKeyCount() const {
 
 bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
 
+bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  // No attributes: the leading "." of the stem hides it.
+  return kept->SetText(keptStem) && kept->AppendText(kKeptSuffix) &&
+         PosixDeleteFile(path, kept->GetConstText());
+}
+
 bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   return PosixCopyFile(from, to, failIfExists);
+}
+
+CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                          uint32_t flags, TextString* kept) {
+  // A rename replaces a file that a running program has open: nothing is ever held here.
+  kept->SetText("");
+  TextString old, mark, staged;
+  CopyKeeping keeping;
+  if ((flags & kCopyKeepReplaced) != 0) {
+    if (!old.SetText(keptStem) || !old.AppendText(kKeptSuffix)) return CopyOutcome::kFailed;
+    keeping.keepAs = old.GetConstText();
+  }
+  if ((flags & kCopyMarkNew) != 0) {
+    if (!mark.SetText(keptStem) || !mark.AppendText(kMarkSuffix)) return CopyOutcome::kFailed;
+    keeping.markAs = mark.GetConstText();
+  }
+  if (keeping.keepAs || keeping.markAs) {
+    if (!staged.SetText(keptStem) || !staged.AppendText(kStagedSuffix)) return CopyOutcome::kFailed;
+    keeping.temporaryAs = staged.GetConstText();
+  }
+  if (!PosixCopyFile(from, to, false, &keeping)) return CopyOutcome::kFailed;
+  if (keeping.result == CopyKeeping::kKept) kept->Assign(old);
+  if (keeping.result == CopyKeeping::kMarked) kept->Assign(mark);
+  return CopyOutcome::kCopied;
+}
+
+bool PosixSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  return PosixMoveFile(from, to, flags);
+}
+
+bool PosixSystem::SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) {
+  return true;  // no attributes to set: a leading "." is what hides a file here
+}
+
+bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  if (!path || !*path) return false;
+  char* resolved = realpath(path, nullptr);
+  if (!resolved) return false;
+  bool ok = finalPath->SetText(resolved);
+  free(resolved);
+  return ok;
+}
+
+void PosixSystem::SetJournalBase(const char* folder) {
+  free(journalBase_);
+  journalBase_ = folder ? strdup(folder) : nullptr;
+}
+
+bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {
+  // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
+  // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
+  // nobody else can put or replace a journal in it; one made by anybody else is not used.
+  char path[4096];
+  int length = snprintf(path, sizeof path, "%s/kestario-rollback-%u",
+                        journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
+                        static_cast<unsigned>(geteuid()));
+  if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return false;
+  if (create && mkdir(path, 0700) != 0 && errno != EEXIST) return false;
+  struct stat info;
+  if (lstat(path, &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & 077) != 0) {
+    return false;
+  }
+  return folder->SetText(path);
 }
 
 FileHandle PosixSystem::CreateFileA(const char* path, FileAccess access) {
@@ -465,7 +541,16 @@ bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {
   struct stat info;
   if (!path || !*path || stat(path, &info) != 0) return kInvalidFileAttributes;
-  return S_ISDIR(info.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+  if (S_ISDIR(info.st_mode)) return kFileAttributeDirectory;
+  return (info.st_mode & S_IWUSR) ? kFileAttributeNormal : kFileAttributeReadOnly;
+}
+
+bool PosixSystem::AccessCheckA(const char* path, uint32_t access) {
+  return PosixAccessCheck(path, access);
+}
+
+bool PosixSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
+  return PosixGetBinaryType(path, type);
 }
 
 bool PosixSystem::GetFullPathNameA(const char* path, TextString* full) {

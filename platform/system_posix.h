@@ -12,13 +12,16 @@
 //   folder before a relative path and changes nothing else. UTF-8 has no double-byte lead bytes.
 // - The registry is a text file in the profile format (docs/registry.md), by default the
 //   KESTARIO_REGISTRY_FILE of the build; handles are small integers.
-// - Files: file_ops_posix.h, and file_handle_posix.h for the calls on handles. Processes:
-// command_line_posix.h splits the command line; the child
-//   is started with fork and execv, no shell, in the given folder, with /dev/null as its
-//   standard input (so that it never takes the answers meant for the boxes); a program that
-//   cannot be executed makes CreateProcessA fail. A process handle is the child's pid.
+// - Files: file_ops_posix.h, file_handle_posix.h for the calls on handles, and file_checks_posix.h
+//   for the questions asked before a change.
+// - Processes: command_line_posix.h splits the command line; the child is started with fork and
+//   execv, no shell, in the given folder, with /dev/null as its standard input (so that it never
+//   takes the answers meant for the boxes); a program that cannot be executed makes
+//   CreateProcessA fail. A process handle is the child's pid.
 //   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
+// - Rollback journals live in "<base>/kestario-rollback-<euid>", made with mode 0700; the base is
+//   KESTARIO_JOURNAL_BASE of the build (default /var/tmp, which survives a restart).
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
 // - ReportEventUtf8 writes the event's text with syslog(3) (ident "kestario-updater", facility
@@ -43,6 +46,9 @@ class PosixSystem : public System {
   // Reads the registry from another file (tests); null restores the file of the build.
   void SetRegistryFile(const char* path);
   const char* RegistryFile() const;
+  // Keeps the rollback journals below another folder (tests); null restores the build's
+  // (KESTARIO_JOURNAL_BASE, /var/tmp by default).
+  void SetJournalBase(const char* folder);
   // The descriptors of the terminal box (standard input and standard error unless changed).
   void SetTerminal(int inFd, int outFd);
 
@@ -75,7 +81,14 @@ class PosixSystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override;
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
                 uint32_t* done) override;
@@ -92,6 +105,8 @@ class PosixSystem : public System {
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
@@ -106,6 +121,7 @@ class PosixSystem : public System {
  private:
   ProfileCache profiles_;
   char* registryFile_;  // null: the file of the build
+  char* journalBase_;   // null: the folder of the build
   char** openKeys_;     // key paths by handle - 1; null for a free slot
   size_t keySlots_;
   int terminalIn_;

@@ -1,6 +1,9 @@
 // The real system of the Windows build: every call forwards to the Win32 function it is named
 // after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
+// After windows.h:
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,6 +33,121 @@ HKEY ToHkey(RegistryHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
+// The owner, group and access list of the file `path`, or with `path` null of the file open as
+// `file`: a block to free, or null with the error set.
+void* ReadSecurity(const char* path, HANDLE file) {
+  const SECURITY_INFORMATION kWhat =
+      OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  void* descriptor = nullptr;
+  DWORD size = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    BOOL read = path ? ::GetFileSecurityA(path, kWhat, descriptor, size, &size)
+                     : ::GetKernelObjectSecurity(file, kWhat, descriptor, size, &size);
+    if (read) return descriptor;
+    free(descriptor);
+    descriptor = nullptr;
+    if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return nullptr;
+    descriptor = malloc(size);
+    if (!descriptor) return nullptr;
+  }
+  free(descriptor);
+  return nullptr;
+}
+
+// The path of the file that `handle` names, links followed; null when it cannot be had.
+char* FinalPath(HANDLE handle) {
+  DWORD size = ::GetFinalPathNameByHandleA(handle, nullptr, 0, FILE_NAME_NORMALIZED);
+  if (size == 0) return nullptr;
+  char* path = static_cast<char*>(malloc(size + 1));
+  if (!path) return nullptr;
+  DWORD length = ::GetFinalPathNameByHandleA(handle, path, size + 1, FILE_NAME_NORMALIZED);
+  if (length == 0 || length > size) {
+    free(path);
+    return nullptr;
+  }
+  if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
+  return path;
+}
+
+// Whether `owner` is an account that this process trusts with its journals: itself (its user or
+// the default owner of what it creates), SYSTEM or the Administrators.
+bool IsTrustedOwner(PSID owner, PSID user, PSID defaultOwner) {
+  return owner && ::IsValidSid(owner) &&
+         ((user && ::EqualSid(owner, user)) || (defaultOwner && ::EqualSid(owner, defaultOwner)) ||
+          ::IsWellKnownSid(owner, WinLocalSystemSid) ||
+          ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
+}
+
+// A token's TOKEN_USER or TOKEN_OWNER record in `buffer`; false when it does not fit.
+bool TokenRecord(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
+  DWORD needed = 0;
+  return ::GetTokenInformation(token, kind, buffer, size, &needed) != FALSE;
+}
+
+// "<ProgramData>\Kestario\Rollback\<SID>": the folder of this account's journals. Made for the
+// account, SYSTEM and the Administrators alone (a protected access list), so that no other user
+// can put a journal in it; one that somebody else made (its owner) is not used.
+bool JournalFolder(TextString* folder, bool create) {
+  // ProgramData, the known folder (CSIDL_COMMON_APPDATA): from shell32, loaded from System32
+  // only, and only by the runs that keep journals.
+  constexpr int kCommonAppData = 0x0023;
+  using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
+  HMODULE shell = ::LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!shell) return false;
+  FolderPath folderPath = reinterpret_cast<FolderPath>(
+      reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetFolderPathA")));
+  char base[MAX_PATH];
+  bool found = folderPath && SUCCEEDED(folderPath(nullptr, kCommonAppData, nullptr, 0, base));
+  ::FreeLibrary(shell);
+  HANDLE token = nullptr;
+  if (!found || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  alignas(8) char userRecord[512];
+  alignas(8) char ownerRecord[512];
+  bool known = TokenRecord(token, TokenUser, userRecord, sizeof userRecord) &&
+               TokenRecord(token, TokenOwner, ownerRecord, sizeof ownerRecord);
+  ::CloseHandle(token);
+  if (!known) return false;
+  PSID user = reinterpret_cast<TOKEN_USER*>(userRecord)->User.Sid;
+  PSID defaultOwner = reinterpret_cast<TOKEN_OWNER*>(ownerRecord)->Owner;
+  char* sid = nullptr;
+  if (!::ConvertSidToStringSidA(user, &sid)) return false;
+  TextString path;
+  bool ok = path.SetText(base) && path.AppendText("\\Kestario");
+  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  ok = ok && path.AppendText("\\Rollback");
+  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  ok = ok && path.AppendText("\\") && path.AppendText(sid);
+  if (ok && create) {
+    TextString access;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (access.SetText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") &&
+        access.AppendText(sid) && access.AppendText(")") &&
+        ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            access.GetConstText(), SDDL_REVISION_1, &descriptor, nullptr)) {
+      SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+      ::CreateDirectoryA(path.GetConstText(), &attributes);
+      ::LocalFree(descriptor);
+    }
+  }
+  ::LocalFree(sid);
+  if (!ok) return false;
+  DWORD attributes = ::GetFileAttributesA(path.GetConstText());
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    return false;
+  }
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
+  if (::GetNamedSecurityInfoA(path.GetConstText(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                              &owner, nullptr, nullptr, nullptr,
+                              &ownerDescriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  bool trusted = IsTrustedOwner(owner, user, defaultOwner);
+  ::LocalFree(ownerDescriptor);
+  return trusted && folder->SetText(path.GetConstText());
+}
+
 // The copy behind CopyFileA. The data goes to a new file ".NAME.XXXXXX" in the destination's own
 // folder, which gets everything the finished file should have (the source's modification time
 // and attributes; for a replaced file, its access list, creation time and, where the user may
@@ -40,37 +158,67 @@ HKEY ToHkey(RegistryHandle handle) {
 // place. (ReplaceFileA is not used: it takes the old file away before the new one takes its name,
 // and Wine's leaves an empty "rfXXXX.tmp" when two copies meet.) The temporary file is marked for
 // deletion while it is written, so that it goes even when the process is ended half-way.
+//
+// Asked to keep the replaced file (`kept`), the copy makes it a hard link of that name just before
+// the rename (on a volume without hard links, it renames the old file there first). Asked to
+// replace a file in use, a destination that a running program holds (a sharing violation) is
+// renamed to `kept` and the new file takes its name; when even the rename is refused (the file is
+// held without FILE_SHARE_DELETE), the new file is left at `staged` and put in place at the next
+// restart (MOVEFILE_DELAY_UNTIL_REBOOT, which only administrators may ask for).
 class AtomicCopy {
  public:
-  static bool Run(const char* from, const char* to, bool failIfExists) {
+  struct Extras {
+    const char* stem = nullptr;  // the names beside the destination: stem and suffix
+    bool keep = false;           // a replaced file is kept
+    bool mark = false;           // a new file gets a second name
+    bool replaceInUse = false;
+    TextString* kept = nullptr;  // receives the name of what was kept, marked or staged
+  };
+
+  static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
+                         const Extras& extras) {
     // Shared for writing too, as Linux has no say in it: a file that another handle may write
     // (the run log, which the run keeps open) is copied, and one that changes meanwhile fails.
     HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return false;
-    AtomicCopy copy(from, source);
-    bool ok = copy.CopyTo(to, failIfExists);
+    if (source == INVALID_HANDLE_VALUE) return CopyOutcome::kFailed;
+    AtomicCopy copy(from, source, extras);
+    CopyOutcome outcome = copy.CopyTo(to, failIfExists);
     ::CloseHandle(source);
-    return ok;
+    return outcome;
   }
 
  private:
-  AtomicCopy(const char* from, HANDLE source) : from_(from), source_(source) {}
+  AtomicCopy(const char* from, HANDLE source, const Extras& extras)
+      : from_(from), source_(source), extras_(extras) {
+    if (extras_.kept) extras_.kept->SetText("");
+  }
+
+  // The name beside the destination with `suffix`.
+  bool Name(TextString* name, const char* suffix) const {
+    return extras_.stem && name->SetText(extras_.stem) && name->AppendText(suffix);
+  }
+  // Tells the caller what the copy kept.
+  void Report(const TextString& name) const {
+    if (extras_.kept) extras_.kept->Assign(name);
+  }
 
   static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
     return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
   }
 
-  bool CopyTo(const char* to, bool failIfExists) {
+  CopyOutcome CopyTo(const char* to, bool failIfExists) {
+    constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     if (!::GetFileInformationByHandle(source_, &sourceInfo_) ||
         (sourceInfo_.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      return false;
+      return kFailed;
     }
     DWORD attributes = ::GetFileAttributesA(to);
     bool replacing = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    if (!replacing && ::GetLastError() != ERROR_FILE_NOT_FOUND) return kFailed;
     char* resolved = nullptr;
+    bool inUse = false;
     BY_HANDLE_FILE_INFORMATION targetInfo = {};
     if (replacing) {
       // The destination as it stands: the same file as the source (another spelling, a link)
@@ -79,11 +227,11 @@ class AtomicCopy {
       HANDLE probe = ::CreateFileA(to, FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) return false;
+      if (probe == INVALID_HANDLE_VALUE) return kFailed;
       bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
       if (known && SameFile(sourceInfo_, targetInfo)) {
         ::CloseHandle(probe);
-        return !failIfExists;
+        return failIfExists ? kFailed : CopyOutcome::kCopied;
       }
       if (known) resolved = FinalPath(probe);
       ::CloseHandle(probe);
@@ -91,37 +239,49 @@ class AtomicCopy {
           (targetInfo.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
           (!resolved && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
         free(resolved);
-        return false;
+        return kFailed;
       }
       if (resolved) to = resolved;
-      // Writable, and held by nobody without sharing: the failures CopyFileA has.
+      // Writable, and held by nobody without sharing: the failures CopyFileA has. A file that a
+      // running program holds may be replaced when the COPY asks for it.
       HANDLE writable =
           ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (writable == INVALID_HANDLE_VALUE) {
-        free(resolved);
-        return false;
+        inUse = CanReplaceInUse() && ::GetLastError() == ERROR_SHARING_VIOLATION;
+        if (!inUse) {
+          free(resolved);
+          return kFailed;
+        }
+      } else {
+        ::CloseHandle(writable);
       }
-      ::CloseHandle(writable);
     }
-    bool ok = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr);
+    // The names beside it: the old file's (hidden, unless it was hidden already), the new one's
+    // mark and its staged name.
+    bool hiddenAlready = replacing && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
+    oldAttributes_ = targetInfo.dwFileAttributes;
+    bool named =
+        (!(extras_.keep || extras_.replaceInUse) ||
+         Name(&old_, hiddenAlready ? kKeptHiddenSuffix : kKeptSuffix)) &&
+        (!extras_.mark || Name(&made_, kMarkSuffix)) &&
+        (!(extras_.keep || extras_.mark || extras_.replaceInUse) || Name(&staged_, kStagedSuffix));
+    if (!named) {
+      free(resolved);
+      return kFailed;
+    }
+    CopyOutcome outcome = CopyThroughTemporary(to, replacing ? &targetInfo : nullptr, inUse);
     free(resolved);
-    return ok;
+    return outcome;
   }
 
-  // The path of the file that `handle` names, links followed; null when it cannot be had.
-  static char* FinalPath(HANDLE handle) {
-    DWORD size = ::GetFinalPathNameByHandleA(handle, nullptr, 0, FILE_NAME_NORMALIZED);
-    if (size == 0) return nullptr;
-    char* path = static_cast<char*>(malloc(size + 1));
-    if (!path) return nullptr;
-    DWORD length = ::GetFinalPathNameByHandleA(handle, path, size + 1, FILE_NAME_NORMALIZED);
-    if (length == 0 || length > size) {
-      free(path);
-      return nullptr;
-    }
-    if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
-    return path;
+  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.stem; }
+
+  // Hides the old file, kept or set aside, unless it was hidden already.
+  void HideOld() const {
+    if (oldAttributes_ & FILE_ATTRIBUTE_HIDDEN) return;
+    DWORD plain = oldAttributes_ & ~FILE_ATTRIBUTE_NORMAL;
+    ::SetFileAttributesA(old_.GetConstText(), plain | FILE_ATTRIBUTE_HIDDEN);
   }
 
   // "<folder>\.<name>.XXXXXX" for `to`, the X's to be filled in; null when `to` ends in a
@@ -161,27 +321,6 @@ class AtomicCopy {
     disposition.DeleteFile = deleted ? TRUE : FALSE;
     return ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                         sizeof disposition) != FALSE;
-  }
-
-  // The owner, group and access list of the file `path`, or with `path` null of the file open as
-  // `file`: a block to free, or null with the error set.
-  static void* ReadSecurity(const char* path, HANDLE file) {
-    const SECURITY_INFORMATION kWhat =
-        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
-    void* descriptor = nullptr;
-    DWORD size = 0;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-      BOOL read = path ? ::GetFileSecurityA(path, kWhat, descriptor, size, &size)
-                       : ::GetKernelObjectSecurity(file, kWhat, descriptor, size, &size);
-      if (read) return descriptor;
-      free(descriptor);
-      descriptor = nullptr;
-      if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || size == 0) return nullptr;
-      descriptor = malloc(size);
-      if (!descriptor) return nullptr;
-    }
-    free(descriptor);
-    return nullptr;
   }
 
   // Whether two security descriptors hold the same access list.
@@ -269,10 +408,13 @@ class AtomicCopy {
   static constexpr int kRenameAttempts = 20;
   static constexpr DWORD kRenamePause = 50;  // milliseconds
 
-  // `replaced`: the destination's information when it exists, else null.
-  bool CopyThroughTemporary(const char* to, const BY_HANDLE_FILE_INFORMATION* replaced) {
+  // `replaced`: the destination's information when it exists, else null. `inUse`: a running
+  // program holds it.
+  CopyOutcome CopyThroughTemporary(const char* to, const BY_HANDLE_FILE_INFORMATION* replaced,
+                                   bool inUse) {
+    constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     char* temporary = TemporaryTemplate(to);
-    if (!temporary) return false;
+    if (!temporary) return kFailed;
     HANDLE target = INVALID_HANDLE_VALUE;
     DWORD error = 0;
     for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
@@ -292,17 +434,46 @@ class AtomicCopy {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
-      return replaced && error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
+      // Not when the old file is to be kept or is in use: writing in place would lose it.
+      bool inPlace = replaced && !inUse && !extras_.keep && error == ERROR_ACCESS_DENIED &&
+                     ::CopyFileA(from_, to, FALSE);
+      return inPlace ? CopyOutcome::kCopied : kFailed;
     }
     bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
                    (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
                    SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
-    bool ok = written && PutInPlace(temporary, to, replaced != nullptr);
-    // A destination that another program keeps open while sharing it for writing cannot be
-    // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
-    // folder that refuses new files (not atomic). A program that does not share it for writing
-    // (a running program's image) refuses that too, and the copy fails.
-    bool inPlace = written && !ok && replaced && RenameRefused(::GetLastError());
+    CopyOutcome outcome = kFailed;
+    bool inPlace = false;
+    // A new file is marked before it takes its name; one that cannot be is not put in place.
+    bool marking = !replaced && extras_.mark;
+    bool marked = written && marking && Mark(temporary);
+    if (written && !inUse && (marked || !marking)) {
+      int kept = replaced && extras_.keep ? KeepOld(to) : kNotKept;
+      if (kept != kKeepFailed &&
+          PutInPlace(temporary, to, replaced != nullptr && kept != kRenamedAside)) {
+        outcome = CopyOutcome::kCopied;
+        if (kept != kNotKept) {
+          HideOld();
+          Report(old_);
+        }
+        if (marked) Report(made_);
+      } else {
+        DWORD refused = ::GetLastError();
+        if (kept == kLinked) ::DeleteFileA(old_.GetConstText());
+        if (kept == kRenamedAside) ::MoveFileExA(old_.GetConstText(), to, 0);
+        // A destination that another program keeps open while sharing it for writing cannot be
+        // renamed onto, but CopyFileA writes such a file in place: so does the copy, as for a
+        // folder that refuses new files (not atomic). A program that does not share it for
+        // writing (a running program's image) refuses that too, and the copy fails, unless the
+        // COPY asks to replace it.
+        bool held = kept != kKeepFailed && replaced && RenameRefused(refused);
+        inUse = held && CanReplaceInUse();
+        inPlace = held && !inUse && !extras_.keep;
+      }
+    }
+    if (written && inUse) outcome = ReplaceInUse(to, temporary);
+    bool ok = outcome != kFailed;
+    if (!ok && marked) ::DeleteFileA(made_.GetConstText());
     if (!ok) {
       // Not in place: the temporary file goes, read-only or not, through the handle that may.
       FILE_BASIC_INFO plain = {};
@@ -312,8 +483,65 @@ class AtomicCopy {
     }
     ::CloseHandle(target);
     free(temporary);
-    if (inPlace) ok = ::CopyFileA(from_, to, FALSE) != FALSE;
-    return ok;
+    if (inPlace && ::CopyFileA(from_, to, FALSE)) outcome = CopyOutcome::kCopied;
+    return outcome;
+  }
+
+  // How the replaced file was kept (KeepOld).
+  static constexpr int kNotKept = 0;
+  static constexpr int kLinked = 1;        // `kept` is a hard link of it: `to` stays in place
+  static constexpr int kRenamedAside = 2;  // a volume without hard links: it was renamed there
+  static constexpr int kKeepFailed = 3;
+
+  // Marks the new file `temporary` as made by the run: `kept` becomes a second name of it (on a
+  // volume without hard links, an empty file of that name).
+  bool Mark(const char* temporary) const {
+    if (::CreateHardLinkA(made_.GetConstText(), temporary, nullptr)) return true;
+    DWORD error = ::GetLastError();
+    if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return false;
+    HANDLE marker = ::CreateFileA(made_.GetConstText(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(marker);
+    return true;
+  }
+
+  // Keeps the file `to` under the name `kept`: a hard link, so that the destination stays whole
+  // until the new file takes its name; on a volume without hard links (FAT), a rename.
+  int KeepOld(const char* to) const {
+    if (::CreateHardLinkA(old_.GetConstText(), to, nullptr)) return kLinked;
+    DWORD error = ::GetLastError();
+    if ((error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) &&
+        ::MoveFileExA(to, old_.GetConstText(), 0)) {
+      return kRenamedAside;
+    }
+    return kKeepFailed;
+  }
+
+  // The complete new file `temporary` for a destination that a running program holds. The
+  // program keeps its open file under the kept name, and the new one takes the destination's;
+  // the old one goes at the next restart. A file held without leave to rename it is replaced at
+  // the next restart from the staged copy instead, when the run may ask for that.
+  CopyOutcome ReplaceInUse(const char* to, const char* temporary) {
+    if (::MoveFileExA(to, old_.GetConstText(), 0)) {
+      if (!PutInPlace(temporary, to, false)) {
+        ::MoveFileExA(old_.GetConstText(), to, 0);
+        return CopyOutcome::kFailed;
+      }
+      HideOld();
+      ::MoveFileExA(old_.GetConstText(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+      Report(old_);
+      return CopyOutcome::kSetAside;
+    }
+    if (!::MoveFileExA(temporary, staged_.GetConstText(), MOVEFILE_WRITE_THROUGH)) {
+      return CopyOutcome::kFailed;
+    }
+    if (!::MoveFileExA(staged_.GetConstText(), to,
+                       MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
+      return CopyOutcome::kFailed;  // the temporary's handle removes it, by whatever name
+    }
+    Report(staged_);
+    return CopyOutcome::kAtRestart;
   }
 
   bool CopyData(HANDLE target) {
@@ -353,6 +581,9 @@ class AtomicCopy {
 
   const char* from_;
   HANDLE source_;
+  Extras extras_;
+  TextString old_, made_, staged_;  // the names beside the destination
+  DWORD oldAttributes_ = 0;
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
@@ -370,6 +601,62 @@ OVERLAPPED At(uint64_t offset) {
 // char16_t and WCHAR are both UTF-16 units on Windows.
 static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
 const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
+
+// Whether the running user is granted every right of `access` on `path` by its security
+// descriptor, as an open would check it (GetFileSecurityA, then AccessCheck with the process's
+// token). A file whose volume keeps no security descriptor grants everything.
+bool Granted(const char* path, DWORD access) {
+  void* descriptor = ReadSecurity(path, nullptr);
+  if (!descriptor) {
+    DWORD error = ::GetLastError();
+    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
+  }
+  HANDLE process = nullptr;
+  HANDLE token = nullptr;
+  bool granted = false;
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
+      ::DuplicateToken(process, SecurityImpersonation, &token)) {
+    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
+                               FILE_ALL_ACCESS};
+    DWORD desired = access;
+    ::MapGenericMask(&desired, &mapping);
+    PRIVILEGE_SET privileges;
+    DWORD privilegesSize = sizeof privileges;
+    DWORD grantedRights = 0;
+    BOOL allowed = FALSE;
+    granted = ::AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesSize,
+                            &grantedRights, &allowed) &&
+              allowed;
+  }
+  if (token) ::CloseHandle(token);
+  if (process) ::CloseHandle(process);
+  free(descriptor);
+  return granted;
+}
+
+// Whether this machine's accounts decide who may change `path`: not so on another machine's
+// share, which judges the user by its own.
+bool DecidedHere(const char* path) {
+  char root[MAX_PATH];
+  return ::GetVolumePathNameA(path, root, sizeof root) && ::GetDriveTypeA(root) != DRIVE_REMOTE;
+}
+
+// The folder part of `path`, a malloc'd copy ("C:\" for a name in a drive's root); null when
+// there is no separator or memory runs out.
+char* FolderOf(const char* path) {
+  const char* cut = nullptr;
+  for (const char* p = path; *p; ++p) {
+    if (*p == '\\' || *p == '/') cut = p;
+  }
+  if (!cut) return nullptr;
+  size_t length = static_cast<size_t>(cut - path);
+  if (length == 2 && path[1] == ':') ++length;
+  char* folder = static_cast<char*>(malloc(length + 1));
+  if (!folder) return nullptr;
+  memcpy(folder, path, length);
+  folder[length] = '\0';
+  return folder;
+}
 
 class Win32System final : public System {
  public:
@@ -583,8 +870,63 @@ class Win32System final : public System {
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
+    // What DeleteFileA refuses: a folder (a link to one too) and a read-only file. A file held
+    // without FILE_SHARE_DELETE refuses the rename as it refuses the deletion.
+    DWORD attributes = ::GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES ||
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
+      return false;
+    }
+    bool hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+    if (!kept->SetText(keptStem) || !kept->AppendText(hidden ? kKeptHiddenSuffix : kKeptSuffix) ||
+        !::MoveFileExA(path, kept->GetConstText(), 0)) {
+      return false;
+    }
+    if (!hidden) {
+      ::SetFileAttributesA(kept->GetConstText(),
+                           (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
+    }
+    return true;
+  }
+
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
-    return AtomicCopy::Run(from, to, failIfExists);
+    return AtomicCopy::Run(from, to, failIfExists, AtomicCopy::Extras()) != CopyOutcome::kFailed;
+  }
+
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override {
+    AtomicCopy::Extras extras;
+    extras.stem = keptStem;
+    extras.keep = (flags & kCopyKeepReplaced) != 0;
+    extras.mark = (flags & kCopyMarkNew) != 0;
+    extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
+    extras.kept = kept;
+    return AtomicCopy::Run(from, to, false, extras);
+  }
+
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
+    return ::MoveFileExA(from, to, flags) != FALSE;
+  }
+
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override {
+    return ::SetFileAttributesA(path, attributes) != FALSE;
+  }
+
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override {
+    HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char* resolved = FinalPath(file);
+    ::CloseHandle(file);
+    bool ok = resolved && finalPath->SetText(resolved);
+    free(resolved);
+    return ok;
+  }
+
+  bool GetJournalFolder(TextString* folder, bool create) override {
+    return JournalFolder(folder, create);
   }
 
   FileHandle CreateFileA(const char* path, FileAccess access) override {
@@ -677,6 +1019,27 @@ class Win32System final : public System {
   }
 
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
+
+  bool AccessCheckA(const char* path, uint32_t access) override {
+    if (!path || !*path) return false;
+    // A share's rights cannot be checked from here: what exists counts as granted.
+    if (!DecidedHere(path)) return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+    DWORD rights = access & ~kDeleteAccess;
+    if (rights != 0 && !Granted(path, rights)) return false;
+    if ((access & kDeleteAccess) == 0 || Granted(path, DELETE)) return true;
+    // The folder's right to remove its entries deletes any of them.
+    char* folder = FolderOf(path);
+    bool granted = folder && Granted(folder, FILE_DELETE_CHILD);
+    free(folder);
+    return granted;
+  }
+
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override {
+    DWORD kind = 0;
+    if (!path || !type || !::GetBinaryTypeA(path, &kind)) return false;
+    *type = kind;
+    return true;
+  }
 
   bool GetFullPathNameA(const char* path, TextString* full) override {
     DWORD size = ::GetFullPathNameA(path, 0, nullptr, nullptr);

@@ -25,12 +25,12 @@ struct BoxAudience {
 };
 BoxAudience g_audience;
 
-// The error box shown last, for the end of the run.
-struct LastError {
+// The error box that stopped the run, for the end of the run.
+struct StoppingError {
   int number = 0;
   WideText text;
 };
-LastError g_lastError;
+StoppingError g_stoppingError;
 
 bool BoxesCanBeSeen() {
   if (!g_audience.decided || g_audience.system != SystemGeneration()) {
@@ -130,8 +130,8 @@ void BindErrorCaption(const WideText* caption) { g_errorCaption = caption; }
 
 void ForgetBoxAudience() {
   g_audience.decided = false;
-  g_lastError.number = 0;
-  g_lastError.text.Clear();
+  g_stoppingError.number = 0;
+  g_stoppingError.text.Clear();
 }
 
 int ShowBox(const WideText& text, const WideText& caption, unsigned style, int message,
@@ -176,9 +176,9 @@ int ShowBox(const WideText& text, const WideText& caption, unsigned style, int m
   return answer;
 }
 
-int LastErrorNumber() { return g_lastError.number; }
+int StoppingErrorNumber() { return g_stoppingError.number; }
 
-const WideText& LastErrorText() { return g_lastError.text; }
+const WideText& StoppingErrorText() { return g_stoppingError.text; }
 
 bool LoadMessage(int number, const char* first, const char* second, WideText* message) {
   char16_t format[kCatalogTextSize] = {u'\0'};
@@ -206,8 +206,12 @@ void ReportError(int number, const char* first, const char* second) {
   LoadMessage(number, first, second, &message);
   WideText fallback;
   if (g_errorCaption == nullptr) fallback.Assign(DefaultCaption());
-  g_lastError.number = number;
-  if (!g_lastError.text.Assign(message.GetUnits(), message.GetLength())) g_lastError.text.Clear();
+  if (g_stoppingError.number == 0) {
+    g_stoppingError.number = number;
+    if (!g_stoppingError.text.Assign(message.GetUnits(), message.GetLength())) {
+      g_stoppingError.text.Clear();
+    }
+  }
   ShowBox(message, g_errorCaption ? *g_errorCaption : fallback, kMbOk | kMbIconError, number);
 }
 

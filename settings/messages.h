@@ -24,6 +24,7 @@ enum MessageNumber : int {
   kMsgCopyFailed = 8,     // a COPY pair failed (source, destination)
   kMsgLaunchFailed = 9,   // a LAUNCH item failed to start (program, parameters)
   kMsgDeleteFailed = 10,  // a DELETE item failed (path)
+  kMsgUndoFailed = 11,    // a rollback could not undo a change (path, where the old file stays)
 };
 
 // The language of the program's own texts: kLangJapanese when the user's desktop is Japanese
@@ -56,10 +57,11 @@ int ShowBox(const WideText& text, const WideText& caption, unsigned style, int m
 // Starts a run: the next box asks again whether boxes can be seen, and no error has been shown.
 void ForgetBoxAudience();
 
-// The error box shown last in this run: its catalog number (0 when none was) and its text exactly
-// as the box showed it (empty when memory could not hold a copy).
-int LastErrorNumber();
-const WideText& LastErrorText();
+// The error box that stopped this run, the first that it showed (a rollback run that cannot undo
+// its changes shows another after it): its catalog number (0 when none was shown) and its text
+// exactly as the box showed it (empty when memory could not hold a copy).
+int StoppingErrorNumber();
+const WideText& StoppingErrorText();
 
 // Catalog message `number` in TextLanguage() into `message`, its "%s" placeholders filled in
 // order with `first` and `second` (the script's texts, in the ANSI code page). The message holds

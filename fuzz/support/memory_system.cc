@@ -81,6 +81,30 @@ void MemorySystem::AfterError(const char* what) {
   if (errorShown_ && oneRun) violations.push_back(std::string(what) + " after an error box");
 }
 
+void MemorySystem::AfterErrorUnlessUndo(const char* what, const std::string& first,
+                                        const std::string& second) {
+  if (touched_.count(first) == 0 || (!second.empty() && touched_.count(second) == 0)) {
+    AfterError(what);
+  }
+}
+
+void MemorySystem::Touch(const std::string& path) {
+  if (!errorShown_) touched_.insert(path);
+}
+
+void MemorySystem::Rename(const std::string& from, const std::string& to) {
+  files[to] = files[from];
+  files.erase(from);
+  if (readOnly.erase(from) != 0) readOnly.insert(to);
+  auto identity = identities_.find(from);
+  if (identity != identities_.end()) {
+    identities_[to] = identity->second;  // the same file under its new name
+    identities_.erase(identity);
+  } else {
+    identities_.erase(to);
+  }
+}
+
 const ProfileData* MemorySystem::Profile(const std::string& path) {
   auto file = files.find(path);
   if (file == files.end()) return nullptr;
@@ -128,6 +152,7 @@ void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* en
 
 int MemorySystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
   loadingError_ = true;
+  loadingMessage_ = id;
   return RealSystem().LoadStringW(language, id, buffer, size);
 }
 
@@ -143,10 +168,16 @@ bool MemorySystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, 
 
 int MemorySystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   if (text == nullptr || caption == nullptr) violations.push_back("box without text or caption");
-  AfterError("a box");
   const bool error = loadingError_;
   loadingError_ = false;
-  if (error) {
+  // A rollback run that undoes its changes after the error box may show one more: message 11.
+  const bool undoFailure = error && loadingMessage_ == kUndoFailedMessage && undoFailureBoxes == 0;
+  if (undoFailure) {
+    ++undoFailureBoxes;
+  } else {
+    AfterError("a box");
+  }
+  if (error && !undoFailure) {
     ++errorBoxes;
     errorShown_ = true;
     if ((style & (kMbIconMask | kMbTypeMask)) != (kMbIconError | kMbOk)) {
@@ -237,8 +268,9 @@ long MemorySystem::RegCloseKey(RegistryHandle key) {
 }
 
 bool MemorySystem::DeleteFileA(const char* path) {
-  AfterError("DeleteFileA");
-  if (path == nullptr) return false;
+  if (path == nullptr || files.count(path) == 0) return false;  // changes nothing
+  AfterErrorUnlessUndo("DeleteFileA", path, "");
+  Touch(path);
   auto file = files.find(path);
   if (file == files.end()) return false;
   files.erase(file);
@@ -261,11 +293,98 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   return true;
 }
 
+bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  AfterError("DeleteFileKeepingA");
+  if (path == nullptr || keptStem == nullptr || files.count(path) == 0) return false;
+  const std::string name = std::string(keptStem) + kKeptSuffix;
+  if (files.count(name) != 0 || folders.count(name) != 0 || !kept->SetText(name.c_str())) {
+    return false;
+  }
+  Touch(path);
+  Touch(name);
+  Rename(path, name);
+  return true;
+}
+
+CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                           uint32_t flags, TextString* kept) {
+  AfterError("CopyFileKeepingA");
+  kept->SetText("");
+  if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
+    return CopyOutcome::kFailed;
+  }
+  const std::string target = to;
+  if (target.back() == '/' || folders.count(target) != 0) return CopyOutcome::kFailed;
+  if (target == from) return CopyOutcome::kCopied;
+  const bool replacing = files.count(target) != 0;
+  if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
+  // What is kept: the replaced file, or a second name of the new one.
+  const uint32_t wanted = replacing ? kCopyKeepReplaced : kCopyMarkNew;
+  const std::string name =
+      std::string(keptStem != nullptr ? keptStem : "") + (replacing ? kKeptSuffix : kMarkSuffix);
+  const bool keeping = (flags & wanted) != 0 && keptStem != nullptr;
+  if (keeping && (files.count(name) != 0 || folders.count(name) != 0)) {
+    return CopyOutcome::kFailed;
+  }
+  if (keeping) {
+    Touch(name);
+    if (replacing) {
+      Rename(target, name);
+    } else {
+      files[name] = files[from];
+    }
+    kept->SetText(name.c_str());
+  }
+  Touch(target);
+  files[target] = files[from];
+  identities_.erase(target);  // a new file under the old name
+  return CopyOutcome::kCopied;
+}
+
+bool MemorySystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  if (from == nullptr || to == nullptr || (flags & kMoveFileDelayUntilReboot) != 0) {
+    AfterError("MoveFileExA");
+    return false;
+  }
+  if (files.count(from) == 0 || folders.count(to) != 0 ||
+      ((flags & kMoveFileReplaceExisting) == 0 && files.count(to) != 0)) {
+    return false;  // changes nothing
+  }
+  AfterErrorUnlessUndo("MoveFileExA", from, to);
+  Touch(from);
+  Touch(to);
+  Rename(from, to);
+  return true;
+}
+
+bool MemorySystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
+  return path != nullptr && (files.count(path) != 0 || folders.count(path) != 0);
+}
+
+bool MemorySystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  return path != nullptr && (files.count(path) != 0 || folders.count(path) != 0) &&
+         finalPath->SetText(path);
+}
+
+bool MemorySystem::GetJournalFolder(TextString* folder, bool create) {
+  if (create) folders.insert(kJournalFolder);
+  return folders.count(kJournalFolder) != 0 && folder->SetText(kJournalFolder);
+}
+
 uint32_t MemorySystem::GetFileAttributesA(const char* path) {
   if (path == nullptr) return kInvalidFileAttributes;
-  if (files.count(path) != 0) return kFileAttributeNormal;
+  if (files.count(path) != 0) {
+    return readOnly.count(path) != 0 ? kFileAttributeReadOnly : kFileAttributeNormal;
+  }
   return folders.count(path) != 0 ? kFileAttributeDirectory : kInvalidFileAttributes;
 }
+
+bool MemorySystem::AccessCheckA(const char* path, uint32_t access) {
+  if (path == nullptr || GetFileAttributesA(path) == kInvalidFileAttributes) return false;
+  return (access & (kFileWriteData | kDeleteAccess)) == 0 || readOnly.count(path) == 0;
+}
+
+bool MemorySystem::GetBinaryTypeA(const char* /*path*/, uint32_t* /*type*/) { return false; }
 
 uint64_t MemorySystem::IdentityOf(const std::string& path) {
   auto known = identities_.find(path);
@@ -297,6 +416,7 @@ FileHandle MemorySystem::CreateFileA(const char* path, FileAccess access) {
     if (files.count(name) == 0) return kNoFile;
   } else {
     if (readOnly.count(name) != 0) return kNoFile;
+    if (files.count(name) == 0) Touch(name);
     files[name];  // made when missing
   }
   const FileHandle handle = nextFile_++;

@@ -6,14 +6,18 @@
 //   (re-parsed whenever the file's contents changed, for instance by a COPY onto the script).
 // - The registry is a text in the registry file's profile format: one section per key path,
 //   "@" for the default value.
-// - DeleteFileA, CopyFileA, FindAnyMatch, GetFileAttributesA and GetFileLocalDate work on the
-//   file map; wildcards are matched by FindAnyMatch only ("*" any run of bytes, "?" one byte).
+// - DeleteFileA, CopyFileA (and their forms that keep the old file), MoveFileExA, FindAnyMatch,
+//   GetFileAttributesA and GetFileLocalDate work on the file map; wildcards are matched by
+//   FindAnyMatch only ("*" any run of bytes, "?" one byte). AccessCheckA grants everything on
+//   what exists, but no write or deletion of a read-only file; no file is a program for
+//   GetBinaryTypeA.
 // - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
 // - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
 // - The system watches the run's rules and records every breach in `violations`: an error box
 //   (recognised by the catalog load that ReportError makes just before it) longer than 1,023
 //   bytes in the ANSI code page, and anything done after an error box (another box, a file
-//   change, a process start). The catalog and the text conversions are the Linux system's.
+//   change, a process start), but for a rollback run's undoing of its own changes (and one
+//   message 11 about it). The catalog and the text conversions are the Linux system's.
 #ifndef KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
 #define KESTARIO_FUZZ_SUPPORT_MEMORY_SYSTEM_H_
 
@@ -55,6 +59,7 @@ class MemorySystem : public System {
   // What the run did.
   size_t boxes = 0;
   size_t errorBoxes = 0;
+  size_t undoFailureBoxes = 0;  // message 11, shown after the error box of a rollback run
   size_t processesStarted = 0;
   size_t events = 0;  // ReportEventUtf8 calls: at most one per run
   std::vector<std::string> violations;
@@ -86,7 +91,17 @@ class MemorySystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override;
+  // A rename of a file (no folders); nothing waits for a restart.
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  // kJournalFolder, made when asked to.
+  bool GetJournalFolder(TextString* folder, bool create) override;
   // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
   // run). A handle keeps the file it opened: once that file is deleted
   // or copied over, the handle reads and writes a file of its own that no name reaches.
@@ -109,6 +124,8 @@ class MemorySystem : public System {
   void CloseHandle(FileHandle file) override;
   bool FindAnyMatch(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
@@ -137,6 +154,12 @@ class MemorySystem : public System {
   // The parse of a file as it is now; null when there is no such file.
   const ProfileData* Profile(const std::string& path);
   void AfterError(const char* what);
+  // After an error box a rollback run may move and delete the files it changed before it, to
+  // undo them; anything else is a breach.
+  void AfterErrorUnlessUndo(const char* what, const std::string& first, const std::string& second);
+  void Touch(const std::string& path);
+  void Rename(const std::string& from, const std::string& to);
+  static constexpr unsigned kUndoFailedMessage = 11;
   struct OpenFile {
     std::string path;
     uint64_t identity;
@@ -165,8 +188,13 @@ class MemorySystem : public System {
   ProcessHandle nextProcess_ = 100;
   size_t waits_ = 0;
   bool loadingError_ = false;  // LoadStringW was called: the next box is an error box
+  unsigned loadingMessage_ = 0;
+  std::set<std::string> touched_;  // the files the run changed before its error box
   bool errorShown_ = false;
 };
+
+// The folder of the rollback journals in memory.
+constexpr const char* kJournalFolder = "/journal";
 
 // Joins a relative path to "/fuzz"; an absolute path is kept.
 std::string FuzzPath(const std::string& path);

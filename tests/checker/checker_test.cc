@@ -445,6 +445,21 @@ TEST_F(CheckerTest, PairedListsOfDifferentLengths) {
   EXPECT_EQ(2, report.warnings()) << FormatFindings(report);
 }
 
+TEST_F(CheckerTest, RollbackThatIsNotANumberAndInUseThatIsNotReplace) {
+  Report report = Check(
+      "[UPDATER]\nNAME=T\nPROC=C, D, E\nROLLBACK=yes\n"
+      "[C]\nMODE=COPY\nFROM=a\nTO=b\nINUSE=force\n"
+      "[D]\nMODE=COPY\nFROM=a\nTO=c\nINUSE=Replace\n"
+      "[E]\nMODE=COPY\nFROM=a\nTO=d\n");
+  EXPECT_TRUE(
+      HasWarning(report, 4, "UPDATER", "ROLLBACK", "\"yes\" is not a number; it reads as 0"))
+      << FormatFindings(report);
+  EXPECT_TRUE(HasWarning(report, 9, "C", "INUSE", "\"force\" is not REPLACE"));
+  EXPECT_EQ(2, report.warnings()) << FormatFindings(report);
+  report = Check("[UPDATER]\nNAME=T\nPROC=C\nROLLBACK= 1\n[C]\nMODE=COPY\nFROM=a\nTO=b\n");
+  EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
+}
+
 TEST_F(CheckerTest, IswaitThatIsNotANumber) {
   Report report = Check(Around("MODE=LAUNCH\nFILE=a\nPARAM=\nISWAIT=yes\n"));
   EXPECT_TRUE(HasWarning(report, 8, "P", "ISWAIT", "\"yes\" is not a number; it reads as 0"))

@@ -9,8 +9,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/system.h"
+#include "support/fake_system.h"
 #include "support/script_test.h"
 #include "tools/checker/command.h"
+#include "tools/checker/script_lines.h"
 
 namespace kestario {
 namespace checker {
@@ -161,6 +163,76 @@ TEST_F(WhatIfTest, LaunchOfAMissingProgramFails) {
   EXPECT_EQ(WhatIfEnd::kError, report.end);
   EXPECT_EQ(9, report.endMessage);
   EXPECT_TRUE(report.launched.empty());
+}
+
+// The platform's own answers decide. The fake system refuses what a test names, as an immutable
+// file, a mount point or a folder that refuses new files would, on any file system.
+TEST_F(WhatIfTest, WhatThePlatformWouldRefuseFailsAsTheRunWould) {
+  dir.Write("a.dat", "a");
+  dir.Write("b.dat", "b");
+  std::string src = FullPath(dir.path());
+  FakeSystem fake;
+  fake.refusedRights[src + "/a.dat"] = kDeleteAccess;
+  WhatIfReport report = Predict(Script("D", "[D]\nMODE=DELETE\nFILE=<Src>/a.dat\n"));
+  EXPECT_EQ(10, report.endMessage);
+  EXPECT_TRUE(report.deleted.empty());
+
+  // Replacing the destination removes its name, which the platform refuses too.
+  fake.refusedRights[src + "/b.dat"] = kDeleteAccess;
+  report = Predict(Script("C", "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/b.dat\n"));
+  EXPECT_EQ(8, report.endMessage);
+  EXPECT_TRUE(report.replaced.empty());
+  EXPECT_EQ("b", dir.Read("b.dat"));
+}
+
+TEST_F(WhatIfTest, ACopyIntoAFolderThatRefusesNewFilesIsWrittenInPlace) {
+  dir.Write("a.dat", "a");
+  dir.Write("b.dat", "b");
+  std::string src = FullPath(dir.path());
+  FakeSystem fake;
+  fake.refusedRights[src] = kFileWriteData;
+  const std::string script = Script("C", "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/b.dat\n");
+  WhatIfReport report = Predict(script);
+  EXPECT_EQ(WhatIfEnd::kFinish, report.end);
+  ASSERT_EQ(1u, report.replaced.size());
+  ASSERT_EQ(1u, report.steps[0].events.size());
+  EXPECT_NE(std::string::npos, report.steps[0].events[0].text.find("written in place"));
+
+  // In place, the file itself must be writable.
+  fake.refusedRights[src + "/b.dat"] = kFileWriteData;
+  report = Predict(script);
+  EXPECT_EQ(8, report.endMessage);
+}
+
+TEST_F(WhatIfTest, AFileTheSystemDoesNotStartIsNotStarted) {
+  dir.Write("prog", "#!/bin/sh\n");
+  ASSERT_EQ(0, chmod(dir.Path("prog").c_str(), 0755));
+  FakeSystem fake;
+  fake.programs[FullPath(dir.path()) + "/prog"] = false;
+  WhatIfReport report =
+      Predict(Script("L", "[L]\nMODE=LAUNCH\nFILE=<Src>/prog\nPARAM=\nISWAIT=1\n"));
+  EXPECT_EQ(9, report.endMessage);
+  EXPECT_TRUE(report.launched.empty());
+  EXPECT_FALSE(report.uncertain);
+}
+
+TEST_F(WhatIfTest, AProgramThatCannotBeReadMakesItAndAllAfterItUncertain) {
+  dir.Write("data.dat", "d");
+  dir.Write("prog", "#!/bin/sh\n");
+  ASSERT_EQ(0, chmod(dir.Path("prog").c_str(), 0755));
+  FakeSystem fake;
+  fake.refusedRights[FullPath(dir.path()) + "/prog"] = kFileReadData;
+  WhatIfReport report = Predict(Script("E1, L, E2",
+                                       "[E1]\nMODE=EXIST\nFILE=/\n"
+                                       "[L]\nMODE=LAUNCH\nFILE=<Src>/prog\nPARAM=\nISWAIT=1\n"
+                                       "[E2]\nMODE=EXIST\nFILE=/\n"));
+  ASSERT_EQ(3u, report.steps.size());
+  EXPECT_FALSE(report.steps[0].uncertain);
+  EXPECT_TRUE(report.steps[1].uncertain);
+  EXPECT_TRUE(report.steps[2].uncertain);  // outside the program's folder: the run itself may end
+  EXPECT_EQ(2, report.uncertainFrom);
+  EXPECT_EQ(1u, report.launched.size());
+  EXPECT_EQ(WhatIfEnd::kFinish, report.end);
 }
 
 TEST_F(WhatIfTest, BoxesAreAnsweredBySectionElseByTheDefault) {

@@ -26,13 +26,17 @@ of the prediction so far names its section, which receives the answer that the b
 prediction is made again until every box's answer is the one given.
 
 A scenario that runs as another user ("user") is predicted and run as that user, and left out
-when this runner cannot become it. A scenario is left out, with its reason, when it does not run
-on Linux, needs a user whom file permissions bind (as root), sets a resource limit, has no
-readable script (--what-if must then exit with 2, which is checked), answers one MSGBOX
-differently at different times, has an event where no private syslog socket can be made (not
-root), or starts a program whose effects a later step depends on (a step marked uncertain). For a
-scenario that starts a program whose effects nothing depends on, the files below that program's
-folder are left out of the comparison.
+when this runner cannot become it. The scenario's setup and cleanup run in both folders. A
+scenario that says its run cannot be foreseen ("=== what-if" "uncertain") is not compared: the
+prediction must mark a step uncertain instead.
+
+A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
+permissions bind (as root), cannot be set up here (its setup needs root, or failed), sets a
+resource limit, has no readable script (--what-if must then exit with 2, which is checked),
+answers one MSGBOX differently at different times, has an event where no private syslog socket
+can be made (not root), or starts a program whose effects a later step depends on (a step marked
+uncertain). For a scenario that starts a program whose effects nothing depends on, the files below
+that program's folder are left out of the comparison.
 
 Prints one line per scenario, then "N compared, N differ, N excluded"; exits with 1 when any
 compared scenario differs or none was compared.
@@ -57,6 +61,7 @@ def snapshot(folder):
     """relative path -> (kind, inode, size, mtime, digest) for everything below `folder`."""
     entries = {}
     for root, dirs, files in os.walk(folder):
+        dirs[:] = [d for d in dirs if not d.startswith("kestario-rollback-")]  # the journals
         for name in dirs + files:
             path = os.path.join(root, name)
             info = os.lstat(path)
@@ -144,18 +149,22 @@ def terminal_answers(lines):
 
 
 def compare(scenario, program, registry_program, checker):
+    # Folder names of one length, so that a message cut at 1,023 bytes is cut alike in both.
     real = tempfile.mkdtemp(prefix="kestario-real-")
-    sim = tempfile.mkdtemp(prefix="kestario-sim-")
+    sim = tempfile.mkdtemp(prefix="kestario-what-")
+    real_subst = sc.Scenario.substituter(real, "/", "run")
+    sim_subst = sc.Scenario.substituter(sim, "/", "run")
     syslog = run_linux.PrivateSyslog() if "event" in scenario.sections else None
     try:
-        real_subst = sc.Scenario.substituter(real, "/", "run")
-        sim_subst = sc.Scenario.substituter(sim, "/", "run")
         real_registry = sc.lay_out(scenario, real, real_subst)
         sim_registry = sc.lay_out(scenario, sim, sim_subst)
         user = scenario.user()
         become = run_linux.becoming(user, real) if user else None
         if user:
             run_linux.becoming(user, sim)
+        reason = sc.set_up(scenario, real, real_subst) or sc.set_up(scenario, sim, sim_subst)
+        if reason is not None:
+            return "excluded", reason
         script = os.path.join(sim, "updater.ini")
         if not (os.path.isfile(script) and os.access(script, os.R_OK)):
             status, _ = predict(checker, script, sim_registry, scenario.args(sim_subst), {},
@@ -179,11 +188,18 @@ def compare(scenario, program, registry_program, checker):
             if wanted is None:
                 break
             answers[wanted[0]] = wanted[1]
-        if any(step["uncertain"] for step in prediction["steps"]):
+        uncertain = any(step["uncertain"] for step in prediction["steps"])
+        if scenario.what_if_uncertain():
+            if not uncertain:
+                return "differ", ["the scenario's outcome cannot be foreseen, but no step is "
+                                  "marked uncertain: %r" % prediction["end"]["line"]]
+            return "uncertain", prediction["end"]["line"]
+        if uncertain:
             return "excluded", "a later step depends on what a started program does"
 
         exe = os.path.join(real, "updater.run")
-        shutil.copy2(registry_program if real_registry else program, exe)
+        shutil.copy2(registry_program if real_registry or scenario.keeps_journal() else program,
+                     exe)
         before = snapshot(real)
         argv = [exe] + scenario.args(real_subst)
         if syslog:
@@ -236,6 +252,8 @@ def compare(scenario, program, registry_program, checker):
     finally:
         if syslog:
             syslog.close()
+        sc.clean_up(scenario, real, real_subst)
+        sc.clean_up(scenario, sim, sim_subst)
         run_linux.remove_folder(real)
         run_linux.remove_folder(sim)
 
@@ -243,6 +261,17 @@ def compare(scenario, program, registry_program, checker):
 def main():
     program, registry_program, checker, folder = [os.path.abspath(a) for a in sys.argv[1:5]]
     names = set(sys.argv[5:])
+    # A copy of the checker that a scenario's user may start, wherever the build lies.
+    tools = tempfile.mkdtemp(prefix="kestario-checker-")
+    os.chmod(tools, 0o755)
+    checker = shutil.copy2(checker, tools)
+    try:
+        return compare_all(program, registry_program, checker, folder, names)
+    finally:
+        shutil.rmtree(tools)
+
+
+def compare_all(program, registry_program, checker, folder, names):
     compared = differ = excluded = 0
     for scenario in sc.load_all(folder):
         if names and scenario.name not in names:
@@ -265,10 +294,10 @@ def main():
         if reason is not None:
             excluded += 1
             print("excl %s: %s" % (scenario.name, reason))
-        elif verdict == "same":
+        elif verdict in ("same", "uncertain"):
             compared += 1
-            print("same %s (%s)" % (scenario.name, detail if len(detail) < 100 else
-                                    detail[:100] + "..."))
+            print("%s %s (%s)" % ("same" if verdict == "same" else "unc ", scenario.name,
+                                  detail if len(detail) < 100 else detail[:100] + "..."))
         else:
             compared += 1
             differ += 1

@@ -1,6 +1,7 @@
 // The Linux program as the end-to-end tests build it: identical to updater.run but for its
 // registry file, which it reads from beside itself (registry.ini), so that each scenario brings
-// its own registry in its temporary folder.
+// its own registry in its temporary folder, and for its rollback journals, which it keeps below
+// its own folder too (never in the machine's).
 #include <string>
 
 #include "engine/driver.h"
@@ -12,9 +13,11 @@ int main(int argc, char** argv) {
   kestario::TextString module;
   module.Allocate(4096);
   kestario::RealSystem().GetModuleFileNameA(module.GetText(), 4096);
-  std::string registry = module.GetTokens(0, -2, "/").GetConstText();
-  registry += "/registry.ini";
-  static_cast<kestario::PosixSystem&>(kestario::RealSystem()).SetRegistryFile(registry.c_str());
+  std::string folder = module.GetTokens(0, -2, "/").GetConstText();
+  std::string registry = folder + "/registry.ini";
+  auto& system = static_cast<kestario::PosixSystem&>(kestario::RealSystem());
+  system.SetRegistryFile(registry.c_str());
+  system.SetJournalBase(folder.c_str());
 
   kestario::TextString commandLine;
   for (int i = 1; i < argc; ++i) {

@@ -5,13 +5,14 @@ usage: run_linux.py PROGRAM REGISTRY_PROGRAM SCENARIO_FOLDER [NAME ...]
 
 Each scenario runs in a fresh temporary folder holding a copy of the program and its script.
 PROGRAM is updater.run; REGISTRY_PROGRAM is the same program built to read its registry file from
-beside itself, used for scenarios with a registry section. A scenario whose "requires" cannot be
-met here (such as "nonroot" when running as root) is skipped, and so is one whose "user" this
-runner cannot become (it must run as root). The "limits" of a scenario are set on the program's
-process only, and so is its user. A scenario with an "event" runs the program in a private mount
-namespace whose /dev/log is a syslog socket of this runner's (PrivateSyslog; root only, skipped
-otherwise), so that the test reads the event and the system's own log never gets it.
-Prints "N passed, N failed".
+beside itself and keep its rollback journals there, used for scenarios with a registry section or
+a script that may keep a journal. A scenario whose "requires" cannot be met here (such as "nonroot"
+when running as root, or "root" for another user) is skipped, and so is one whose "user" this
+runner cannot become (it must run as root) or whose setup fails. The "limits" of a scenario are
+set on the program's process only, and so is its user. A scenario with an "event" runs the program
+in a private mount namespace whose /dev/log is a syslog socket of this runner's (PrivateSyslog;
+root only, skipped otherwise), so that the test reads the event and the system's own log never
+gets it. Prints "N passed, N failed".
 """
 
 import os
@@ -155,15 +156,21 @@ def becoming(name, folder):
 
 
 def run(scenario, program, registry_program):
+    """The problems of the scenario's run (a list of texts), and why it cannot run here (None
+    when it ran)."""
     folder = tempfile.mkdtemp(prefix="kestario-e2e-")
     syslog = None
+    user = scenario.user()
+    subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, user or USER)
     try:
-        user = scenario.user()
-        subst = sc.Scenario.substituter(folder, "/", "run", COMPUTER, user or USER)
         registry_file = sc.lay_out(scenario, folder, subst)
         become = becoming(user, folder) if user else None
         exe = os.path.join(folder, "updater.run")
-        shutil.copy2(registry_program if registry_file else program, exe)
+        own = registry_file or scenario.keeps_journal()
+        shutil.copy2(registry_program if own else program, exe)
+        reason = sc.set_up(scenario, folder, subst)
+        if reason is not None:
+            return [], reason
         answers = "".join(a + "\n" for a in scenario.answers(subst))
         limits = scenario.limits()
 
@@ -194,7 +201,7 @@ def run(scenario, program, registry_program):
                                       stderr=broken if scenario.broken_stderr() else subprocess.PIPE,
                                       timeout=TIMEOUT, preexec_fn=set_limits)
             except subprocess.TimeoutExpired:
-                return problems + ["the run did not end within %d s" % TIMEOUT]
+                return problems + ["the run did not end within %d s" % TIMEOUT], None
             finally:
                 if pipe_reader is not None:
                     pipe_reader.stop()
@@ -219,10 +226,11 @@ def run(scenario, program, registry_program):
                                     [os.path.join(os.path.dirname(program), "updater-report")])
         if syslog:
             problems += check_event(scenario, subst, syslog)
-        return problems
+        return problems, None
     finally:
         if syslog:
             syslog.close()
+        sc.clean_up(scenario, folder, subst)
         remove_folder(folder)
 
 
@@ -295,8 +303,10 @@ def main():
         if scenario.user() and user_problem(scenario.user()):
             print("skip %s (%s)" % (scenario.name, user_problem(scenario.user())))
             continue
-        problems = run(scenario, program, registry_program)
-        if problems:
+        problems, reason = run(scenario, program, registry_program)
+        if reason is not None:
+            print("skip %s (%s)" % (scenario.name, reason))
+        elif problems:
             failed += 1
             print("FAIL %s\n  %s" % (scenario.name, "\n  ".join(problems)))
         else:

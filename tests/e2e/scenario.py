@@ -5,7 +5,8 @@ A scenario file holds sections that begin with a line "=== NAME":
   === about        free text
   === platforms    "linux", "windows" or both (default: both)
   === requires     optional conditions, one a line; "nonroot": the scenario needs a user whom file
-                   permissions bind (root reads a file of mode 000), and is skipped as root
+                   permissions bind (root reads a file of mode 000), and is skipped as root;
+                   "root": its setup needs root, and it is skipped otherwise
   === limits       optional resource limits of the program's process, one a line: "fsize BYTES"
                    (the largest file it may write, RLIMIT_FSIZE), "memory BYTES" (its address
                    space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
@@ -21,12 +22,20 @@ A scenario file holds sections that begin with a line "=== NAME":
                    permissions bind and who owns none of the scenario's files; its folder is
                    opened to every user for reading (mode 0755), and a runner that cannot become
                    that user (not root, no such user) skips the scenario. {USER} is its name
+  === setup        optional shell commands (bash, one a line), run in the scenario's folder after its
+                   files are made and before the program runs, as the runner's user; for what the
+                   files cannot say (chattr, a mount, a file of another user). When they fail, the
+                   scenario is skipped with their output
+  === cleanup      optional shell commands run in the folder at the end, whatever happened
   === args         one command-line argument per line
   === files        files made before the run: "path: content" (content may use \\n, \\r and
                    \\t), "path/" for a folder; "path (ro): ..." makes it read-only, "path (x): ..."
                    executable, "path (noread): ..." mode 000, "path (rw): ..." mode 0666 (any user
                    may write it), "path (fifo):" a named pipe,
-                   "path (link): TARGET" a symbolic link to TARGET (which need not exist)
+                   "path (link): TARGET" a symbolic link to TARGET (which need not exist),
+                   "path (hidden): ..." hidden (Windows; on Linux a plain file), "path
+                   (program):" a real program that starts and ends at once (Linux: a shell
+                   script that exits with 0; Windows: a small .exe)
   === script       the script, written as updater.ini beside the program (absent: no script)
   === registry     App Paths entries: "application: full path | PATH value" (either may be
                    empty; a missing "|" means no PATH value)
@@ -47,11 +56,15 @@ A scenario file holds sections that begin with a line "=== NAME":
                    namespace whose /dev/log is a socket of the runner's (root only), which must
                    receive exactly that event: its priority, and the text of resources/events.def
                    with the strings filled in
+  === what-if      optional: "uncertain" when `updater-check --what-if` cannot foresee how this run
+                   goes on this machine; the what-if comparisons then check that the prediction
+                   marks a step uncertain, instead of comparing it with the run
   === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
                    one line per event without its head, which is checked for its form (the local
                    date and time, the computer name, the process id); "!PATH" alone: no log file.
                    {COMPUTER} and {USER} stand for the computer's and the user's names here; a
-                   line break inside a logged text is the two characters backslash and n. A
+                   line break inside a logged text is the two characters backslash and n; {*}
+                   stands for any text (a rollback run's kept names, which hold its id). A
                    single event "*" checks only the form: every line whole, with its head, and
                    none glued to another (no second head inside a line)
   === report       what updater-report prints for that log after the runs (the Linux runner runs
@@ -107,7 +120,7 @@ class Scenario:
         current = None
         with open(path, encoding="utf-8") as f:
             for line in f.read().split("\n"):
-                m = re.match(r"^=== (\w+)\s*$", line)
+                m = re.match(r"^=== ([\w-]+)\s*$", line)
                 if m:
                     current = m.group(1)
                     self.sections[current] = []
@@ -116,6 +129,11 @@ class Scenario:
         for key in self.sections:
             while self.sections[key] and self.sections[key][-1] == "":
                 self.sections[key].pop()
+
+    def what_if_uncertain(self):
+        lines = [line.strip() for line in self.sections.get("what-if", []) if line.strip()]
+        assert lines in ([], ["uncertain"]), lines
+        return lines == ["uncertain"]
 
     def runs_on(self, platform):
         names = " ".join(self.sections.get("platforms", ["linux windows"])).split()
@@ -202,6 +220,12 @@ class Scenario:
     def has_script(self):
         return "script" in self.sections
 
+    def keeps_journal(self):
+        """Whether the script may keep a rollback journal (ROLLBACK, INUSE): the runners then use
+        the program that keeps its journals in the scenario's folder, not the machine's."""
+        return any(re.match(r"^\s*(ROLLBACK|INUSE)\s*=", line, re.I)
+                   for line in self.sections.get("script", []))
+
     def script(self, subst):
         return "\n".join(self._lines("script", subst)) + "\n"
 
@@ -222,7 +246,7 @@ class Scenario:
             else:
                 name, _, content = line.partition(": ")
             flags = ""
-            m = re.match(r"^(.*) \((ro|x|noread|rw|fifo|link)\)$", name)
+            m = re.match(r"^(.*) \((ro|x|noread|rw|fifo|link|hidden|program)\)$", name)
             if m:
                 name, flags = m.group(1), m.group(2)
             result.append((name, unescape(content), flags))
@@ -353,11 +377,11 @@ def lay_out(scenario, folder, subst):
             os.symlink(content, path)
             continue
         with open(path, "wb") as f:
-            f.write(expand(content))
-        if flags == "ro":
-            os.chmod(path, 0o444)
-        elif flags == "x":
+            f.write(b"#!/bin/sh\nexit 0\n" if flags == "program" else expand(content))
+        if flags in ("x", "program"):
             os.chmod(path, 0o755)
+        elif flags == "ro":
+            os.chmod(path, 0o444)
         elif flags == "noread":
             os.chmod(path, 0o000)
         elif flags == "rw":
@@ -371,6 +395,31 @@ def lay_out(scenario, folder, subst):
         with open(os.path.join(folder, "updater.ini"), "wb") as f:
             f.write(expand(scenario.script(subst)))
     return registry_file
+
+
+def set_up(scenario, folder, subst):
+    """Runs the scenario's setup in its laid-out folder; returns why the scenario cannot run here
+    (its setup needs root, or failed), or None when it can."""
+    if "root" in scenario.requires() and os.geteuid() != 0:
+        return "its setup needs root"
+    commands = scenario._lines("setup", subst)
+    if commands:
+        proc = subprocess.run(["bash", "-ec", "\n".join(commands)], cwd=folder,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=60)
+        if proc.returncode != 0:
+            output = proc.stdout.decode("utf-8", "replace").strip().splitlines()
+            return "its setup failed here: %s" % (output[-1] if output else
+                                                  "exit status %d" % proc.returncode)
+    return None
+
+
+def clean_up(scenario, folder, subst):
+    """Runs the scenario's cleanup in its folder (a failure is ignored)."""
+    commands = scenario._lines("cleanup", subst)
+    if commands:
+        subprocess.run(["bash", "-c", "\n".join(commands)], cwd=folder, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
 
 
 def load_all(folder):
@@ -412,7 +461,9 @@ def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"
         seen.append(m.group(9))
     if events == ["*"]:
         return problems
-    if seen != events:
+    if len(seen) != len(events) or not all(
+            re.fullmatch(re.escape(e).replace(re.escape("{*}"), ".*?"), w, re.S)
+            for e, w in zip(events, seen)):
         problems.append("log events differ:\n    expected %r\n    written  %r" % (events, seen))
     return problems
 

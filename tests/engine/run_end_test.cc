@@ -71,21 +71,23 @@ TEST_F(RunEndTest, StartUpFailuresAreFailuresToo) {
   EXPECT_EQ(0, UpdaterMain(""));
 }
 
-// What a change that waits for a restart does to the end (the COPY executor tells it).
-TEST_F(RunEndTest, RestartNeededTurnsAFinishedRunInto3010) {
-  // A registry lookup while the list is built stands for an executor that notes the restart.
-  system.onRegistryOpen = [] { NoteRestartNeeded(); };
-  WriteScript(
-      "[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\nEVENTLOG=1\n[A]\nMODE=EXIST\nFILE={?App\\x}\n");
+// A COPY that meets a held destination and arranges the copy at the next restart (INUSE).
+TEST_F(RunEndTest, CopyAtRestartTurnsAFinishedRunInto3010) {
+  dir.Write("new.dll", "N");
+  dir.Write("app.dll", "O");
+  system.destinationsHeld = true;
+  const std::string copy = "[A]\nMODE=COPY\nFROM=<Src>/new.dll\nTO=<Src>/app.dll\nINUSE=REPLACE\n";
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\nEVENTLOG=1\n" + copy);
   EXPECT_EQ(kExitRestartNeeded, UpdaterMain(""));
   ASSERT_EQ(1u, system.events.size());
   EXPECT_EQ(kEventTypeInformation, system.events[0].type);
   EXPECT_EQ(static_cast<uint32_t>(kEventFinishedRestart), system.events[0].id);
-  // Not when the run does not finish, and not in the next run.
-  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n[A]\nMODE=DELETE\nFILE={?App\\x}\n");
+  // Not when the run does not finish after it, and not in the next run.
+  WriteScript("[UPDATER]\nNAME=\nPROC=A,B\nEXITCODE=1\n" + copy +
+              "[B]\nMODE=DELETE\nFILE=<Src>/missing\n");
   EXPECT_EQ(kExitFailed, UpdaterMain(""));
-  system.onRegistryOpen = nullptr;
-  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n[A]\nMODE=EXIST\nFILE=<Src>\n");
+  system.destinationsHeld = false;
+  WriteScript("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n" + copy);
   EXPECT_EQ(kExitFinished, UpdaterMain(""));
 }
 

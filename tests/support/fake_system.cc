@@ -1,5 +1,7 @@
 #include "support/fake_system.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -84,6 +86,7 @@ bool FakeSystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, ui
 
 int FakeSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   boxes.push_back({ShownText(caption), ShownText(text), style});
+  if (onBox) onBox();
   if (!answers.empty()) {
     int answer = answers.front();
     answers.pop_front();
@@ -177,6 +180,45 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
+bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  ++deletes;
+  return RealSystem().DeleteFileKeepingA(path, keptStem, kept);
+}
+
+CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                                         uint32_t flags, TextString* kept) {
+  ++copies;
+  if (destinationsHeld && (flags & kCopyReplaceInUse) != 0) {
+    std::string staged = std::string(keptStem) + kStagedSuffix;
+    if (!RealSystem().CopyFileA(from, staged.c_str(), false)) return CopyOutcome::kFailed;
+    kept->SetText(staged.c_str());
+    return CopyOutcome::kAtRestart;
+  }
+  return RealSystem().CopyFileKeepingA(from, to, keptStem, flags, kept);
+}
+
+bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  ++moves;
+  if (moveFails && moveFails(from, to != nullptr ? to : "")) return false;
+  return RealSystem().MoveFileExA(from, to, flags);
+}
+
+bool FakeSystem::SetFileAttributesA(const char* path, uint32_t attributes) {
+  return RealSystem().SetFileAttributesA(path, attributes);
+}
+
+bool FakeSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
+  return RealSystem().GetFinalPathNameA(path, finalPath);
+}
+
+bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
+  if (journalFolder.empty()) return false;
+  if (create) mkdir(journalFolder.c_str(), 0700);
+  struct stat info;
+  return stat(journalFolder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) &&
+         folder->SetText(journalFolder.c_str());
+}
+
 FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {
   FileHandle file = RealSystem().CreateFileA(path, access);
   if (file != kNoFile) openFiles_[file] = path;
@@ -227,6 +269,19 @@ bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMat
 
 uint32_t FakeSystem::GetFileAttributesA(const char* path) {
   return RealSystem().GetFileAttributesA(path);
+}
+
+bool FakeSystem::AccessCheckA(const char* path, uint32_t access) {
+  auto refused = refusedRights.find(path != nullptr ? path : "");
+  if (refused != refusedRights.end() && (refused->second & access) != 0) return false;
+  return RealSystem().AccessCheckA(path, access);
+}
+
+bool FakeSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
+  auto program = programs.find(path != nullptr ? path : "");
+  if (program == programs.end()) return RealSystem().GetBinaryTypeA(path, type);
+  if (program->second) *type = kScs64BitBinary;
+  return program->second;
 }
 
 bool FakeSystem::IsDBCSLeadByte(uint8_t byte) { return RealSystem().IsDBCSLeadByte(byte); }

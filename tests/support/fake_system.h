@@ -51,6 +51,8 @@ class FakeSystem : public System {
   int profileFlushes = 0;
   // Called at every RegOpenKeyExA, before it looks the key up (lets a test act mid-expansion).
   std::function<void()> onRegistryOpen;
+  // Called at every MessageBoxA before it is answered (lets a test act while a box is open).
+  std::function<void()> onBox;
   // Whether boxes can be seen; each question about it is counted.
   bool windowStationVisible = true;
   int stationQueries = 0;
@@ -76,6 +78,20 @@ class FakeSystem : public System {
   };
   std::vector<Event> events;
   bool eventWorks = true;
+  // AccessCheckA and GetBinaryTypeA answer as the real system, except for the paths named here:
+  // the rights that a path refuses besides (a test's immutable file, mount point or folder that
+  // the user may not write), and whether a path is a program (false: it is not).
+  std::map<std::string, uint32_t> refusedRights;
+  std::map<std::string, bool> programs;
+  // The folder GetJournalFolder gives (made when asked to); "" for none: the account has no folder
+  // it could trust.
+  std::string journalFolder;
+  // Whether MoveFileExA(from, to) fails (as for a file that is locked meanwhile); null: none does.
+  std::function<bool(const std::string& from, const std::string& to)> moveFails;
+  int moves = 0;
+  // Whether every destination of a CopyFileKeepingA that may replace a file in use is held by a
+  // running program: the copy is staged beside it for the next restart (kAtRestart).
+  bool destinationsHeld = false;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -109,7 +125,14 @@ class FakeSystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override;
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
                 uint32_t* done) override;
@@ -126,6 +149,8 @@ class FakeSystem : public System {
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
+  bool AccessCheckA(const char* path, uint32_t access) override;
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;

@@ -15,8 +15,10 @@ the output.
 How the shared form maps to Windows: {DIR} is the scenario's folder C:\\e2e\\t_NAME, {SEP} "\\",
 {EXE} "exe"; the programs run as on a Japanese desktop (code page 932, Japanese user interface);
 the script is stored in code page 932 with CRLF line ends; files hold their bytes as given;
-"(ro)" makes a file read-only; App Paths entries go to the registry. The boxes are compared as
-Unicode text: what the program passed to MessageBoxW and what the dialog shows. Answers "y"/"yes"
+"(ro)" makes a file read-only, "(hidden)" hidden; a "(program)" is a real program that starts and
+ends at once (profile_probe.exe); the setup and cleanup commands run in the folder (the harness's
+"before" and "cleanup"); App Paths entries go to the registry. The boxes are compared as Unicode
+text: what the program passed to MessageBoxW and what the dialog shows. Answers "y"/"yes"
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
 that need what Windows has not (fifo, links, modes, resource limits, a non-root user) or whose
@@ -60,8 +62,9 @@ def convert(scenario, folder_name, work):
     """(statements for run_scenarios.sh, None, what the what-if comparison needs), or
     (None, reason, None) when the scenario cannot run. `work` is the folder for the files that
     the statements' checks read."""
-    if scenario.requires():
-        return None, "requires " + ", ".join(scenario.requires()), None
+    unmet = [r for r in scenario.requires() if r != "root" or os.geteuid() != 0]
+    if unmet:
+        return None, "requires " + ", ".join(unmet), None
     if scenario.user():
         return None, "runs as another user (the Linux runner does)", None
     if scenario.limits():
@@ -79,14 +82,23 @@ def convert(scenario, folder_name, work):
     for arg in scenario.args(subst):
         out.append("arg " + arg)
     for name, content, flags in scenario.files(subst):
-        if flags not in ("", "ro"):
+        if flags not in ("", "ro", "hidden", "program"):
             return None, "file %s (%s)" % (name, flags), None
         if content is None:
             out.append("folder " + name)
             continue
+        if flags == "program":
+            out.append("probe " + name)
+            continue
         out.append("file-hex %s %s" % (name, sc.expand(content).hex()))
         if flags == "ro":
             out.append("readonly " + name)
+        elif flags == "hidden":
+            out.append("hidden " + name)
+    for command in scenario.sections.get("setup", []):
+        out.append("before " + subst(command))
+    for command in scenario.sections.get("cleanup", []):
+        out.append("cleanup " + subst(command))
     for app, (full, path) in scenario.registry(subst).items():
         out.append("no-app-path " + app)
         if full is not None:

@@ -36,6 +36,7 @@
 #   file-in ENCODING PATH TEXT  creates PATH holding TEXT in ENCODING (an iconv name: UTF-8,
 #                               CP1252 ...) instead of the scenario's code page
 #   readonly PATH               makes PATH read-only
+#   hidden PATH                 gives PATH the hidden attribute (attrib +h)
 #   folder PATH                 creates an empty folder
 #   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
 #                               a value name such as PATH
@@ -277,7 +278,7 @@ run_scenario() {
       arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
       script-hex) has_script=2; script=$rest ;;
-      file|file-hex|file-in|readonly|folder|app-path|no-app-path|probe|marker)
+      file|file-hex|file-in|readonly|hidden|folder|app-path|no-app-path|probe|marker)
         setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
@@ -328,6 +329,7 @@ run_scenario() {
         mkdir -p "$(dirname "$(localpath "$path")")"
         xxd -r -p <<<"$text" >"$(localpath "$path")" ;;
       readonly) chmod a-w "$(localpath "$item")" ;;
+      hidden) wine_run attrib +h "$windir\\${item//\//\\}" >/dev/null 2>&1 ;;
       folder) mkdir -p "$(localpath "$item")" ;;
       probe)  # a real program that starts and ends at once (the rest of the line is its path)
         mkdir -p "$(dirname "$(localpath "$item")")"

@@ -45,13 +45,19 @@ def predict(spec, answers):
         command += ["--caption", spec["args"][0]]
     command.append(spec["windir"] + "\\updater.ini")
     # Into a file, not a pipe: a wineserver that this call starts keeps the pipe open after the
-    # checker has ended, so reading it to its end would wait for the wineserver.
-    with tempfile.TemporaryFile() as out:
-        proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=subprocess.DEVNULL, timeout=120,
-                              env=dict(os.environ, LANG=spec["locale"]))
-        out.seek(0)
-        text = out.read().decode("utf-8").replace("\r\n", "\n")
+    # checker has ended, so reading it to its end would wait for the wineserver. A prediction
+    # always prints something, so an empty answer is a start that Wine lost (seen once in a loaded
+    # run): the checker is started again, up to three times.
+    for attempt in range(3):
+        with tempfile.TemporaryFile() as out:
+            proc = subprocess.run(command, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=subprocess.DEVNULL, timeout=120,
+                                  env=dict(os.environ, LANG=spec["locale"]))
+            out.seek(0)
+            text = out.read().decode("utf-8").replace("\r\n", "\n")
+        if text.strip() or proc.returncode == 2:
+            break
+        print("    what-if: no answer from the checker (attempt %d)" % (attempt + 1))
     return proc.returncode, json.loads(text) if proc.returncode != 2 else None
 
 
@@ -84,8 +90,10 @@ def local(windows_path, spec):
     prefix = spec["windir"].lower() + "\\"
     if windows_path.lower().startswith(prefix):
         windows_path = windows_path[len(prefix):]
-    # Windows reads a doubled separator as one, as the program's run shows.
-    return posixpath.normpath(windows_path.replace("\\", "/"))
+    # Windows reads a doubled separator as one, and drops the dots and blanks that end a name
+    # ("a.txt." is "a.txt"), as the program's run shows.
+    parts = posixpath.normpath(windows_path.replace("\\", "/")).split("/")
+    return "/".join(p if p in (".", "..") or not p.rstrip(". ") else p.rstrip(". ") for p in parts)
 
 
 def record(spec, line):

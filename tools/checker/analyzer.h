@@ -83,6 +83,9 @@ class Analyzer {
   void CheckLog();
   // UPDATER's EXITCODE and EVENTLOG: numbers, read as ISWAIT is.
   void CheckRunEnd();
+  // UPDATER's ROLLBACK that is not a number, COPY's INUSE that is not "REPLACE" (after the lists
+  // are followed).
+  void CheckRollback();
   static std::string ListKey(const std::string& section, const std::string& key);
   // Builds the plan of one list as the list builder would, checks it, and follows the branches of
   // its SWITCH procedures. Returns the list's index in the report.

@@ -54,6 +54,7 @@ void Analyzer::Run() {
   CheckUpdater();
   CheckLog();
   CheckRunEnd();
+  CheckRollback();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();

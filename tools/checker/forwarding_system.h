@@ -68,8 +68,27 @@ class ForwardingSystem : public System {
   }
   long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
   bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
+    return base_->DeleteFileKeepingA(path, keptStem, kept);
+  }
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
+  }
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override {
+    return base_->CopyFileKeepingA(from, to, keptStem, flags, kept);
+  }
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
+    return base_->MoveFileExA(from, to, flags);
+  }
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override {
+    return base_->SetFileAttributesA(path, attributes);
+  }
+  bool GetFinalPathNameA(const char* path, TextString* finalPath) override {
+    return base_->GetFinalPathNameA(path, finalPath);
+  }
+  bool GetJournalFolder(TextString* folder, bool create) override {
+    return base_->GetJournalFolder(folder, create);
   }
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return base_->CreateFileA(path, access);
@@ -107,6 +126,12 @@ class ForwardingSystem : public System {
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     return base_->GetFileLocalDate(path, date);
   }
+  bool AccessCheckA(const char* path, uint32_t access) override {
+    return base_->AccessCheckA(path, access);
+  }
+  bool GetBinaryTypeA(const char* path, uint32_t* type) override {
+    return base_->GetBinaryTypeA(path, type);
+  }
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override {
     return base_->CreateProcessA(commandLine, currentDirectory, process);
@@ -137,6 +162,22 @@ class ReadOnlySystem : public ForwardingSystem {
   bool DeleteFileA(const char* /*path*/) override { return false; }
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
+  }
+  bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptStem*/,
+                          TextString* /*kept*/) override {
+    return false;
+  }
+  CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptStem*/,
+                               uint32_t /*flags*/, TextString* /*kept*/) override {
+    return CopyOutcome::kFailed;
+  }
+  bool MoveFileExA(const char* /*from*/, const char* /*to*/, uint32_t /*flags*/) override {
+    return false;
+  }
+  bool SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) override { return false; }
+  // Never makes the folder.
+  bool GetJournalFolder(TextString* folder, bool /*create*/) override {
+    return ForwardingSystem::GetJournalFolder(folder, false);
   }
   // Files open for reading only, so that nothing is ever written or cut.
   FileHandle CreateFileA(const char* path, FileAccess access) override {

@@ -47,6 +47,11 @@ char FoldCase(char c) {
 std::string PathKey(const std::string& path) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
+#ifdef _WIN32
+  // Windows drops the dots and blanks that end a name ("a.txt." is "a.txt").
+  size_t kept = name.find_last_not_of(". ");
+  if (kept != std::string::npos && name != "." && name != "..") name.erase(kept + 1);
+#endif
   std::string key;
   if (name.empty() || name == "." || name == "..") {
     key = FullPath(path);

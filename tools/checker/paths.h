@@ -19,7 +19,8 @@ bool IsFolder(const std::string& path);
 char FoldCase(char c);
 
 // The path by which two spellings of one file compare equal: its folder made full (links and "."
-// resolved), then the name; letters folded on Windows, whose names ignore case.
+// resolved), then the name; on Windows, whose names ignore case and the dots and blanks that end
+// them, letters folded and those dropped.
 std::string PathKey(const std::string& path);
 
 }  // namespace checker

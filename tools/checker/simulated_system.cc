@@ -4,7 +4,9 @@
 #include <windows.h>
 #else
 #include <dirent.h>
+#include <linux/magic.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 #endif
 
@@ -50,82 +52,17 @@ bool WildcardMatch(const char* pattern, const char* name) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// What the platform would check, asked of the real file system without changing it.
+// The file system as the copy and the deletion meet it, where the platforms differ.
 
 #ifdef _WIN32
 
-DWORD Attributes(const std::string& path) { return ::GetFileAttributesA(path.c_str()); }
-
 // Whether a copy's destination exists; `problem` is set when it cannot even be looked at.
 bool TargetExists(const std::string& path, std::string* /*problem*/) {
-  return Attributes(path) != INVALID_FILE_ATTRIBUTES;
-}
-
-// Why DeleteFileA would fail on this real path; empty when it would succeed.
-std::string DeleteProblem(const std::string& path) {
-  if (HasWildcard(path)) return "a wildcard names no file to delete";
-  DWORD attributes = Attributes(path);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return "it does not exist";
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "it is a folder";
-  if (attributes & FILE_ATTRIBUTE_READONLY) return "it is read-only";
-  return std::string();
-}
-
-std::string SourceProblem(const std::string& path) {
-  DWORD attributes = Attributes(path);
-  if (HasWildcard(path) || attributes == INVALID_FILE_ATTRIBUTES)
-    return "the source does not exist";
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "the source is a folder";
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "the source cannot be read";
-  ::CloseHandle(file);
-  return std::string();
-}
-
-// Why a file with the attributes of `model` (the destination, or the copy that replaced it)
-// could not be replaced.
-std::string ReplaceProblem(const std::string& model) {
-  DWORD attributes = Attributes(model);
-  if (attributes == INVALID_FILE_ATTRIBUTES) return std::string();
-  if (attributes & FILE_ATTRIBUTE_DIRECTORY) return "the destination is a folder";
-  if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN)) {
-    return "the destination is read-only or hidden";
-  }
-  return std::string();
+  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 bool SameFile(const std::string& left, const std::string& right) {
   return PathKey(left) == PathKey(right);
-}
-
-std::string FolderProblem(const std::string& path, bool /*replacing*/) {
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (name.empty() || HasWildcard(path)) return "the destination names no file";
-  // The program's ANSI calls take paths of up to MAX_PATH - 1 bytes.
-  if (path.size() >= MAX_PATH) return "the destination's path is longer than MAX_PATH allows";
-  DWORD attributes = Attributes(folder);
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return "the destination's folder does not exist";
-  }
-  return std::string();
-}
-
-std::string ProgramProblem(const std::string& program) {
-  std::string folder, name;
-  SplitPath(program, &folder, &name);
-  size_t dot = name.rfind('.');
-  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  for (char& c : extension) c = FoldCase(c);
-  if (extension == ".bat" || extension == ".cmd") return std::string();
-  std::FILE* file = std::fopen(program.c_str(), "rb");
-  if (file == nullptr) return "the program cannot be read";
-  char header[2] = {0, 0};
-  size_t got = std::fread(header, 1, 2, file);
-  std::fclose(file);
-  if (got != 2 || header[0] != 'M' || header[1] != 'Z') return "the file is not a program";
-  return std::string();
 }
 
 // The names in `folder` that match `pattern`, as FindFirstFileA finds them.
@@ -141,6 +78,9 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
+// Windows takes a command line of at most this many characters, its terminating NUL included.
+constexpr size_t kLongestCommandLine = 32767;
+
 #else
 
 bool TargetExists(const std::string& path, std::string* problem) {
@@ -150,98 +90,10 @@ bool TargetExists(const std::string& path, std::string* problem) {
   return false;
 }
 
-// Whether a file may be made or removed in `folder`.
-bool FolderWritable(const std::string& folder) {
-  return IsFolder(folder) && access(folder.c_str(), W_OK | X_OK) == 0;
-}
-
-std::string DeleteProblem(const std::string& path) {
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return "it does not exist";
-  if (S_ISDIR(info.st_mode)) return "it is a folder";
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (!FolderWritable(folder)) return "its folder is not writable";
-  struct stat folderInfo;
-  uid_t user = geteuid();
-  if (stat(folder.c_str(), &folderInfo) == 0 && (folderInfo.st_mode & S_ISVTX) && user != 0 &&
-      user != info.st_uid && user != folderInfo.st_uid) {
-    return "its folder lets only the file's owner delete it";
-  }
-  return std::string();
-}
-
-std::string SourceProblem(const std::string& path) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) return "the source does not exist";
-  if (S_ISDIR(info.st_mode)) return "the source is a folder";
-  if (!S_ISREG(info.st_mode)) return "the source is not a regular file";
-  if (access(path.c_str(), R_OK) != 0) return "the source cannot be read";
-  return std::string();
-}
-
-std::string ReplaceProblem(const std::string& model) {
-  struct stat info;
-  if (stat(model.c_str(), &info) != 0) return std::string();
-  if (S_ISDIR(info.st_mode)) return "the destination is a folder";
-  if ((info.st_mode & S_IWUSR) == 0) return "the destination is read-only";
-  return std::string();
-}
-
 bool SameFile(const std::string& left, const std::string& right) {
   struct stat a, b;
   return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
          a.st_ino == b.st_ino;
-}
-
-// Why a copy could not be put in place at `path`; `replacing`: an existing destination that the
-// user may write, which the program writes in place when its folder refuses new files.
-std::string FolderProblem(const std::string& path, bool replacing) {
-  if (path.back() == '/') return "the destination names no file";
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (!IsFolder(folder)) return "the destination's folder does not exist";
-  if (!FolderWritable(folder)) {
-    return replacing ? std::string() : "the destination's folder is not writable";
-  }
-  // The copy is put in place through ".NAME.XXXXXX" beside the destination.
-  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
-    return "the destination's name leaves no room for the temporary file's name beside it";
-  }
-  return std::string();
-}
-
-// Why execv would refuse the file.
-std::string ProgramProblem(const std::string& program) {
-  struct stat info;
-  if (stat(program.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return "the program cannot be found";
-  }
-  if (access(program.c_str(), X_OK) != 0) return "the program is not executable";
-  std::FILE* file = std::fopen(program.c_str(), "rb");
-  if (file == nullptr) return "the program cannot be read";
-  char header[256] = {0};
-  size_t got = std::fread(header, 1, sizeof header - 1, file);
-  std::fclose(file);
-  if (got >= 4 && std::memcmp(header,
-                              "\x7f"
-                              "ELF",
-                              4) == 0)
-    return std::string();
-  if (got >= 2 && header[0] == '#' && header[1] == '!') {
-    std::string line(header + 2, got - 2);
-    size_t start = line.find_first_not_of(" \t");
-    if (start == std::string::npos) return "the program's #! line names no interpreter";
-    size_t end = line.find_first_of(" \t\n", start);
-    std::string interpreter = line.substr(start, end == std::string::npos ? end : end - start);
-    struct stat used;
-    if (stat(interpreter.c_str(), &used) != 0 || access(interpreter.c_str(), X_OK) != 0) {
-      return "its interpreter " + interpreter + " cannot be started";
-    }
-    return std::string();
-  }
-  return "the file is not a program the system can start";
 }
 
 std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
@@ -255,6 +107,43 @@ std::vector<std::string> MatchingNames(const std::string& folder, const std::str
   return names;
 }
 
+// The file that a destination names: a symbolic link is written through to its target. False
+// for a link that names nothing.
+bool ResolveLink(const std::string& path, std::string* resolved) {
+  struct stat info;
+  *resolved = path;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
+  char* target = realpath(path.c_str(), nullptr);
+  if (target == nullptr) return false;
+  *resolved = target;
+  std::free(target);
+  return true;
+}
+
+// Whether `path` lies on a file system whose files' sizes are not their lengths (/proc, /sys):
+// the copy reads more or fewer bytes than the size it was told, and fails, unless the two happen
+// to agree.
+bool SizeIsNotLength(const std::string& path) {
+  struct statfs volume;
+  if (statfs(path.c_str(), &volume) != 0) return false;
+  switch (volume.f_type) {
+    case PROC_SUPER_MAGIC:
+    case SYSFS_MAGIC:
+    case DEBUGFS_MAGIC:
+    case TRACEFS_MAGIC:
+    case SECURITYFS_MAGIC:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The longest parameter execve passes (MAX_ARG_STRLEN, 32 pages), and the size of parameters up
+// to which it certainly takes them: the least room any stack limit gives them, less room for the
+// environment.
+size_t LongestParameter() { return 32 * static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
+constexpr size_t kSurelyPassed = 64 * 1024;
+
 #endif
 
 // The handles of files that the simulation opens for writing lie above every real one.
@@ -266,7 +155,7 @@ std::string WriteProblem(const std::string& path, bool exists) {
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path) || !IsFolder(folder)) return "no such folder";
 #ifdef _WIN32
-  DWORD attributes = Attributes(path);
+  DWORD attributes = ::GetFileAttributesA(path.c_str());
   if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
     return "a folder or read-only";
   }
@@ -284,7 +173,9 @@ std::string WriteProblem(const std::string& path, bool exists) {
   if (exists && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
     return "not a regular file";
   }
-  if (exists ? access(path.c_str(), W_OK) != 0 : !FolderWritable(folder)) return "not writable";
+  if (access(exists ? path.c_str() : folder.c_str(), exists ? W_OK : W_OK | X_OK) != 0) {
+    return "not writable";
+  }
 #endif
   return std::string();
 }
@@ -294,6 +185,23 @@ std::string DateText(const LocalDate& date) {
   std::snprintf(text, sizeof text, "%04u/%02u/%02u", date.year, date.month, date.day);
   return text;
 }
+
+#ifdef _WIN32
+// The file that CreateProcessA starts for `name`: the name itself, or, when nothing has that
+// name and its last part has no extension, the name with ".exe". A folder is never started.
+bool ResolveProgram(const SimulatedSystem& system, const std::string& name, std::string* program) {
+  if (system.IsNonFolder(name.c_str())) {
+    *program = name;
+    return true;
+  }
+  std::string folder, last;
+  SplitPath(name, &folder, &last);
+  if (IsFolder(name) || last.find('.') != std::string::npos) return false;
+  if (!system.IsNonFolder((name + ".exe").c_str())) return false;
+  *program = name + ".exe";
+  return true;
+}
+#endif
 
 // The parameters of a Windows command line, split at blanks outside double quotes, only to find
 // the folders they name.
@@ -314,8 +222,8 @@ void SplitWords(const std::string& text, std::vector<std::string>* words) {
 }
 
 // The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
-// to its closing quote; otherwise, on Windows, the shortest run of words that names a file
-// (".exe" added to a name without extension), and on Linux the first word, is the program.
+// to its closing quote; otherwise, on Windows, the shortest run of words (split at blanks) that
+// names a program, and on Linux the first word, is the program.
 bool FindProgram(const std::string& line, const SimulatedSystem& system, std::string* program,
                  std::vector<std::string>* arguments) {
 #ifdef _WIN32
@@ -324,25 +232,17 @@ bool FindProgram(const std::string& line, const SimulatedSystem& system, std::st
   size_t end;
   if (line[start] == '"') {
     size_t close = line.find('"', start + 1);
-    *program = line.substr(start + 1, close == std::string::npos ? close : close - start - 1);
+    std::string name =
+        line.substr(start + 1, close == std::string::npos ? close : close - start - 1);
     end = close == std::string::npos ? line.size() : close + 1;
-    if (!system.IsNonFolder(program->c_str())) return false;
+    if (!ResolveProgram(system, name, program)) return false;
   } else {
-    bool found = false;
     end = start;
-    while (!found) {
-      size_t space = line.find(' ', end + 1);
-      end = space == std::string::npos ? line.size() : space;
-      std::string candidate = line.substr(start, end - start);
-      std::string folder, name;
-      SplitPath(candidate, &folder, &name);
-      if (name.find('.') == std::string::npos) candidate += ".exe";
-      if (system.IsNonFolder(candidate.c_str())) {
-        *program = candidate;
-        found = true;
-      } else if (end == line.size()) {
-        return false;
-      }
+    for (;;) {
+      end = line.find_first_of(" \t", end + 1);
+      if (end == std::string::npos) end = line.size();
+      if (ResolveProgram(system, line.substr(start, end - start), program)) break;
+      if (end == line.size()) return false;
     }
   }
   SplitWords(line.substr(end), arguments);
@@ -374,6 +274,20 @@ std::string Joined(const std::vector<std::string>& words) {
     text += word.find(' ') != std::string::npos || word.empty() ? "\"" + word + "\"" : word;
   }
   return text;
+}
+
+// The stand-in folder of a rollback run's journal.
+constexpr const char* kJournalStandIn = "(journal)";
+
+bool IsJournal(const char* path) {
+  return std::strncmp(path, kJournalStandIn, std::strlen(kJournalStandIn)) == 0;
+}
+
+// Whether `path` names one of the files a rollback run keeps beside the ones it changes.
+bool IsBookkeeping(const std::string& path) {
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  return name.compare(0, 10, ".kestario-") == 0;
 }
 
 // A box's text in the ANSI code page, the encoding of the report's other texts.
@@ -409,7 +323,7 @@ bool SimulatedSystem::IsNonFolder(const char* path) const {
   const Entry* entry = Find(path);
   if (entry != nullptr) return entry->present;
 #ifdef _WIN32
-  DWORD attributes = Attributes(path);
+  DWORD attributes = ::GetFileAttributesA(path);
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 #else
   struct stat info;
@@ -447,6 +361,223 @@ void SimulatedSystem::Event(const char* kind, const std::string& text, bool succ
   event.uncertain = uncertain;
   recorder_->AddEvent(event);
 }
+
+void SimulatedSystem::Unsure(const std::string& why) {
+  WhatIfEvent event;
+  event.kind = "uncertain";
+  event.text = "uncertain: " + why + "; this step and every step after it may go otherwise";
+  event.uncertain = true;
+  recorder_->AddEvent(event);
+  recorder_->UncertainFromHere(why);
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the platform would check, asked of the system underneath without changing anything.
+
+std::string SimulatedSystem::DeleteProblem(const std::string& path) {
+#ifdef _WIN32
+  if (HasWildcard(path)) return "a wildcard names no file to delete";
+  uint32_t attributes = RealAttributes(path);
+  if (attributes == kInvalidFileAttributes) return "it does not exist";
+  if (attributes & kFileAttributeDirectory) return "it is a folder";
+  if (attributes & kFileAttributeReadOnly) return "it is read-only";
+  if (!Granted(path, kDeleteAccess)) return "this user may not delete it";
+#else
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return "it does not exist";
+  if (S_ISDIR(info.st_mode)) return "it is a folder";
+  if (!Granted(path, kDeleteAccess)) {
+    std::string folder, name;
+    SplitPath(path, &folder, &name);
+    if (!Granted(folder, kFileDeleteChild)) {
+      return "its folder does not let this user remove files (its permissions, an immutable or "
+             "append-only folder, or a read-only file system)";
+    }
+    return "this user may not delete it (the sticky bit of its folder, an immutable or "
+           "append-only file, or a mount point)";
+  }
+#endif
+  return std::string();
+}
+
+std::string SimulatedSystem::SourceProblem(const std::string& path) {
+  uint32_t attributes = RealAttributes(path);
+  if (HasWildcard(path) || attributes == kInvalidFileAttributes) {
+    return "the source does not exist";
+  }
+  if (attributes & kFileAttributeDirectory) return "the source is a folder";
+#ifdef _WIN32
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "the source cannot be read";
+  ::CloseHandle(file);
+#else
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+    return "the source is not a regular file";
+  }
+  if (!Granted(path, kFileReadData)) return "the source cannot be read";
+#endif
+  return std::string();
+}
+
+std::string SimulatedSystem::DestinationProblem(const std::string& target,
+                                                const std::string& source, bool failIfExists,
+                                                Destination* destination) {
+  destination->path = target;
+#ifndef _WIN32
+  if (!ResolveLink(target, &destination->path)) {
+    return "the destination is a symbolic link to nothing";
+  }
+#endif
+  std::string problem;
+  destination->entry = Find(destination->path);
+  if (destination->entry != nullptr) {
+    destination->exists = destination->entry->present;
+  } else {
+    destination->exists = TargetExists(destination->path, &problem);
+    if (!problem.empty()) return problem;
+    if (destination->exists && Find(source) == nullptr && SameFile(source, destination->path)) {
+      destination->same = true;  // as the program does: nothing to copy, the file stays
+      return failIfExists ? "the destination exists" : std::string();
+    }
+  }
+  if (destination->exists) {
+    if (failIfExists) return "the destination exists";
+    problem = ReplaceProblem(*destination);
+    if (!problem.empty()) return problem;
+  }
+  return PlaceProblem(destination);
+}
+
+// Why the existing destination cannot be replaced: a folder, a read-only file, one that this
+// user may not write. A hidden file is replaced like any other.
+std::string SimulatedSystem::ReplaceProblem(const Destination& destination) {
+  const Entry* entry = destination.entry;
+  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : destination.path);
+  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory)) {
+    return "the destination is a folder";
+  }
+  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
+    return entry != nullptr ? "the destination is read-only (the copy made earlier in the run is)"
+                            : "the destination is read-only";
+  }
+  std::string rights = entry != nullptr ? entry->accessOf : destination.path;
+  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
+    return "this user may not write the destination";
+  }
+  return std::string();
+}
+
+// Why the copy cannot be put in place in the destination's folder: through a new file beside it,
+// or, in a folder that refuses new files, by writing the existing destination in place.
+std::string SimulatedSystem::PlaceProblem(Destination* destination) {
+  const std::string& path = destination->path;
+  std::string folder, name;
+  SplitPath(path, &folder, &name);
+  if (name.empty() || HasWildcard(path)) return "the destination names no file";
+#ifdef _WIN32
+  // The program's ANSI calls take paths of up to MAX_PATH - 1 bytes.
+  if (path.size() >= MAX_PATH) return "the destination's path is longer than MAX_PATH allows";
+  if (!IsFolder(folder)) return "the destination's folder does not exist";
+  const Entry* entry = destination->entry;
+  if (Granted(folder, kFileWriteData)) {
+    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
+      return "this user may not replace the destination (it may write but not delete it)";
+    }
+    return std::string();
+  }
+  if (!destination->exists) return "the destination's folder does not let this user add files";
+  // CopyFileA in place, which refuses a hidden destination.
+  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : path);
+  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden)) {
+    return "the destination's folder does not let this user add files, and a hidden "
+           "destination is not written in place";
+  }
+#else
+  if (!IsFolder(folder)) return "the destination's folder does not exist";
+  if (!Granted(folder, kFileReadData)) return "the destination's folder cannot be read";
+  // The copy is put in place through ".NAME.XXXXXX" beside the destination.
+  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
+  if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
+    return "the destination's name leaves no room for the temporary file's name beside it";
+  }
+  const Entry* entry = destination->entry;
+  if (Granted(folder, kFileWriteData | kFileExecute)) {
+    if (!Granted(folder, kFileDeleteChild)) {
+      return "the destination's folder takes new files but lets none be renamed (append-only)";
+    }
+    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
+      return "this user may not replace the destination (the sticky bit of its folder, an "
+             "immutable or append-only file, or a mount point)";
+    }
+    return std::string();
+  }
+  if (!destination->exists) return "the destination's folder is not writable";
+  // Written in place (it keeps the time of the writing where the user may not set the source's).
+  std::string rights = entry != nullptr ? entry->accessOf : path;
+  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
+    return "the destination's folder is not writable, and the destination cannot be written in "
+           "place";
+  }
+#endif
+  destination->inPlace = true;
+  return std::string();
+}
+
+std::string SimulatedSystem::ProgramProblem(const std::string& program, const std::string& line,
+                                            const std::vector<std::string>& words,
+                                            std::string* unsure) {
+#ifdef _WIN32
+  (void)words;
+  std::string folder, name;
+  SplitPath(program, &folder, &name);
+  size_t dot = name.rfind('.');
+  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+  for (char& c : extension) c = FoldCase(c);
+  if (extension == ".bat" || extension == ".cmd") return std::string();
+  uint32_t type = 0;
+  if (!base()->GetBinaryTypeA(program.c_str(), &type) ||
+      (type != kScs32BitBinary && type != kScs64BitBinary)) {
+    return "the file is not a program this Windows starts";
+  }
+  if (line.size() + 1 > kLongestCommandLine) {
+    *unsure = "the command line has " + std::to_string(line.size()) +
+              " characters: Windows refuses more than 32,767, Wine passes them on";
+  }
+#else
+  (void)line;
+  uint32_t attributes = RealAttributes(program);
+  if (attributes == kInvalidFileAttributes) return "the program cannot be found";
+  if (attributes & kFileAttributeDirectory) return "the program is a folder";
+  if (!Granted(program, kFileExecute)) {
+    return "this user may not execute it (its mode, or a file system mounted noexec)";
+  }
+  size_t total = 0;
+  for (const std::string& word : words) {
+    if (word.size() + 1 > LongestParameter()) {
+      return "a parameter of " + std::to_string(word.size()) + " bytes is longer than the " +
+             std::to_string(LongestParameter()) + " the system passes";
+    }
+    total += word.size() + 1 + sizeof(char*);
+  }
+  uint32_t type = 0;
+  if (!Granted(program, kFileReadData)) {
+    *unsure = "this user may execute " + program +
+              " but not read it, so whether the system takes it as a program cannot be told";
+  } else if (!base()->GetBinaryTypeA(program.c_str(), &type)) {
+    return "the file is not a program this machine starts (an ELF of this machine whose loader "
+           "exists, or a script whose interpreter is one)";
+  } else if (total > kSurelyPassed) {
+    *unsure = "the command line has " + std::to_string(total) +
+              " bytes of parameters: whether the system passes them depends on the updater's "
+              "stack limit and environment";
+  }
+#endif
+  return std::string();
+}
+
+// ---------------------------------------------------------------------------------------------
 
 void SimulatedSystem::GetPrivateProfileStringA(const char* section, const char* key,
                                                const char* defaultValue, TextString* value,
@@ -518,7 +649,9 @@ uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
   const Entry* entry = path != nullptr && *path != '\0' ? Find(path) : nullptr;
   if (entry == nullptr) return ForwardingSystem::GetFileAttributesA(path);
-  return entry->present ? kFileAttributeNormal : kInvalidFileAttributes;
+  if (!entry->present) return kInvalidFileAttributes;
+  uint32_t attributes = ForwardingSystem::GetFileAttributesA(entry->attributesOf.c_str());
+  return attributes == kInvalidFileAttributes ? kFileAttributeNormal : attributes;
 }
 
 bool SimulatedSystem::FindAnyMatch(const char* path) {
@@ -550,7 +683,10 @@ bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
     std::string name = entry.first.substr(prefix.size());
     if (name.find(kPathSeparator) != std::string::npos) continue;
     touched = true;
-    if (entry.second.present && WildcardMatch(pattern.c_str(), name.c_str())) return true;
+    if (entry.second.present && WildcardMatch(pattern.c_str(), name.c_str())) {
+      // Found only where the folder can be listed, as the search lists it.
+      return base()->AccessCheckA(folder.c_str(), kFileReadData);
+    }
   }
   if (!touched) return base()->FindAnyMatch(path.c_str());
   for (const std::string& name : MatchingNames(folder, pattern)) {
@@ -567,7 +703,9 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   const Entry* entry = text.empty() ? nullptr : Find(text);
   bool read;
   if (entry != nullptr) {
-    read = entry->present && ForwardingSystem::GetFileLocalDate(entry->content.c_str(), date);
+    // The copy has its source's date, and can be opened as the file whose rights it has.
+    read = entry->present && (entry->accessOf.empty() || Granted(entry->accessOf, kFileReadData)) &&
+           ForwardingSystem::GetFileLocalDate(entry->content.c_str(), date);
     if (entry->present && entry->content.empty()) {  // made by this run: dated today
       LocalTime now;
       GetLocalTime(&now);
@@ -591,20 +729,41 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
   if (text.empty()) {
     problem = "the name is empty";
   } else if (entry != nullptr) {
-    if (!entry->present) problem = "it does not exist (deleted earlier in the run)";
+    if (!entry->present) {
+      problem = "it does not exist (deleted earlier in the run)";
+    } else {
+      uint32_t attributes = RealAttributes(entry->attributesOf);
+      std::string folder, name;
+      SplitPath(text, &folder, &name);
+#ifdef _WIN32
+      if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
+        problem = "it is read-only (the copy made earlier in the run is)";
+      }
+#else
+      (void)attributes;
+      if (!Granted(folder, kFileDeleteChild))
+        problem = "its folder does not let this user remove files";
+#endif
+    }
   } else {
     problem = DeleteProblem(text);
   }
   bool uncertain = !text.empty() && IsUncertain(text);
+  // What a rollback run kept goes without a word: its events said what it keeps.
+  bool quiet = IsBookkeeping(text);
   if (!problem.empty()) {
-    Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
+    if (!quiet) Event("delete", "delete " + text + " fails: " + problem, false, uncertain);
     return false;
   }
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
   overlay_[PathKey(text)] = deleted;
-  Event("delete", "delete " + text, true, uncertain);
+  if (!quiet && recorder_->CurrentMode().empty() && !deleted.existedBefore) {
+    undone_.push_back("remove " + text + ", which the run made");  // a stopped rollback run
+  } else if (!quiet) {
+    Event("delete", "delete " + text, true, uncertain);
+  }
   return true;
 }
 
@@ -614,61 +773,68 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   std::string shown = "copy " + source + " -> " + target;
   std::string problem;
   std::string content;
-  const Entry* sourceEntry = nullptr;
-  const Entry* targetEntry = nullptr;
-  bool targetExists = false;
-  bool same = false;
+  std::string attributes;  // the real file whose attributes the copy takes
+  Destination destination;
   if (source.empty() || target.empty()) {
     problem = "a name is empty";
   } else {
-    sourceEntry = Find(source);
+    const Entry* sourceEntry = Find(source);
     if (sourceEntry != nullptr) {
       if (!sourceEntry->present) problem = "the source does not exist (deleted earlier in the run)";
       content = sourceEntry->content;
+      attributes = sourceEntry->attributesOf;
     } else {
       problem = SourceProblem(source);
       content = FullPath(source);
+      attributes = content;
     }
   }
-  if (problem.empty()) {
-    targetEntry = Find(target);
-    if (targetEntry != nullptr) {
-      targetExists = targetEntry->present;
-      if (targetExists) problem = ReplaceProblem(targetEntry->content);
-    } else {
-      targetExists = TargetExists(target, &problem);
-      if (!problem.empty()) {
-      } else if (targetExists && sourceEntry == nullptr && SameFile(source, target)) {
-        same = true;  // as the program does: nothing to copy, the file is left as it is
-      } else if (targetExists) {
-        problem = ReplaceProblem(target);
+  if (problem.empty()) problem = DestinationProblem(target, source, failIfExists, &destination);
+  std::string unsure;
 #ifndef _WIN32
-        if (problem.empty() && !IsFolder(target) && access(target.c_str(), W_OK) != 0) {
-          problem = "the destination is not writable";
-        }
-#endif
-      }
-    }
-    if (problem.empty() && targetExists && failIfExists) problem = "the destination exists";
-    if (problem.empty() && !same) problem = FolderProblem(target, targetExists);
+  if (problem.empty() && !destination.same && Find(source) == nullptr && SizeIsNotLength(source)) {
+    problem =
+        "the source lies on a file system whose files' sizes are not their lengths (/proc, "
+        "/sys): the copy reads another number of bytes than the size it is told";
+    unsure = "the copy of " + source + " succeeds only if its length happens to be its size";
   }
+#endif
   bool uncertain =
       (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));
   if (!problem.empty()) {
     Event("copy", shown + " fails: " + problem, false, uncertain);
+    if (!unsure.empty()) Unsure(unsure);
     return false;
   }
-  if (same) {
+  if (destination.same) {
     Event("copy", shown + ": the same file, left as it is", true, uncertain);
     return true;
   }
+  const Entry* old = destination.entry;
   Entry copied;
   copied.present = true;
   copied.content = content;
-  copied.shown = targetEntry != nullptr ? targetEntry->shown : target;
-  copied.existedBefore = targetEntry != nullptr ? targetEntry->existedBefore : targetExists;
-  overlay_[PathKey(target)] = copied;
-  Event("copy", shown + (targetExists ? " (replaces it)" : " (creates it)"), true, uncertain);
+#ifdef _WIN32
+  // The new file carries the source's attributes, and a replaced one keeps its rights.
+  copied.attributesOf = attributes;
+  copied.accessOf = old != nullptr ? old->accessOf : destination.exists ? destination.path : "";
+#else
+  // A replaced file keeps its mode, owner and rights; a new one is the run's, with the source's
+  // mode.
+  if (destination.exists) {
+    copied.attributesOf = old != nullptr ? old->attributesOf : destination.path;
+    copied.accessOf = old != nullptr ? old->accessOf : destination.path;
+  } else {
+    copied.attributesOf = attributes;
+  }
+#endif
+  copied.shown = old != nullptr ? old->shown : destination.path;
+  copied.existedBefore = old != nullptr ? old->existedBefore : destination.exists;
+  overlay_[PathKey(destination.path)] = copied;
+  std::string how = destination.exists ? " (replaces it" : " (creates it";
+  if (destination.path != target) how += ", " + destination.path + " through the link";
+  if (destination.inPlace) how += ", written in place: its folder refuses new files";
+  Event("copy", shown + how + ")", true, uncertain);
   return true;
 }
 
@@ -679,6 +845,7 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   std::string program;
   std::vector<std::string> arguments;
   std::string problem;
+  std::string unsure;
   // A batch file that cmd.exe is to run: the batch file and its parameters as cmd.exe reads them.
   TextString batch, parameters;
   bool batchFile = ReadBatchCommandLine(line.c_str(), IsSystemLeadByte, &batch, &parameters);
@@ -691,7 +858,9 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
     problem = "no program of this name can be found";
   } else {
     const Entry* entry = Find(program);
-    problem = ProgramProblem(entry != nullptr ? entry->content : program);
+    std::vector<std::string> words = arguments;
+    words.insert(words.begin(), program);
+    problem = ProgramProblem(entry != nullptr ? entry->content : program, line, words, &unsure);
   }
   if (problem.empty() && currentDirectory != nullptr && *currentDirectory != '\0' &&
       !IsFolder(currentDirectory)) {
@@ -707,6 +876,7 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
         "start " + started + (batchFile ? " (a batch file, which cmd.exe runs)" : "") +
             "; what it does cannot be known",
         true);
+  if (!unsure.empty()) Unsure(unsure);
   std::string folder, name;
   SplitPath(program, &folder, &name);
   MarkUncertain(folder);
@@ -724,7 +894,98 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
+void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
+  const Entry* source = Find(from);
+  Entry moved;
+  moved.present = true;
+  moved.content = source != nullptr ? source->content : FullPath(from);
+  const Entry* target = Find(to);
+  moved.shown = target != nullptr ? target->shown : to;
+  moved.existedBefore = target != nullptr ? target->existedBefore : IsNonFolder(to.c_str());
+  Entry gone;
+  gone.shown = source != nullptr ? source->shown : from;
+  gone.existedBefore = source != nullptr ? source->existedBefore : true;
+  overlay_[PathKey(to)] = moved;
+  overlay_[PathKey(from)] = gone;
+}
+
+bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+  std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
+  if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
+    return DeleteFileA(nullptr);
+  }
+  const Entry* entry = Find(path);
+  std::string content = entry != nullptr ? entry->content : FullPath(path);
+  if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
+  Entry keeping;
+  keeping.present = true;
+  keeping.content = content;
+  keeping.shown = name;
+  overlay_[PathKey(name)] = keeping;
+  Event("delete", std::string("keep ") + path + " as " + name, true, IsUncertain(path));
+  return true;
+}
+
+CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
+                                              const char* keptStem, uint32_t flags,
+                                              TextString* kept) {
+  kept->SetText("");
+  std::string target = to != nullptr ? to : "";
+  const Entry* entry = target.empty() ? nullptr : Find(target);
+  bool replacing = !target.empty() && IsNonFolder(to);
+  std::string content = entry != nullptr ? entry->content : FullPath(target);
+  std::string stem = keptStem != nullptr ? keptStem : "";
+  if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
+  if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
+  if (!replacing && (flags & kCopyMarkNew) != 0) {
+    Entry mark = *Find(target);  // the new file's second name
+    mark.shown = stem + kMarkSuffix;
+    mark.existedBefore = false;
+    overlay_[PathKey(mark.shown)] = mark;
+    kept->SetText(mark.shown.c_str());
+  } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
+    Entry keeping;
+    keeping.present = true;
+    keeping.content = content;
+    keeping.shown = stem + kKeptSuffix;
+    overlay_[PathKey(keeping.shown)] = keeping;
+    kept->SetText(keeping.shown.c_str());
+    Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
+  }
+  return CopyOutcome::kCopied;
+}
+
+bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
+  if (from == nullptr || to == nullptr || (flags & kMoveFileDelayUntilReboot) != 0 ||
+      !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
+    return false;
+  }
+  Rename(from, to);
+  if (IsBookkeeping(from)) {
+    undone_.push_back(std::string("put back ") + to);
+  } else {
+    Event("move", std::string("move ") + from + " -> " + to, true, IsUncertain(from));
+  }
+  return true;
+}
+
+bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
+  return path != nullptr && IsNonFolder(path);
+}
+
+bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
+  return folder->SetText(kJournalStandIn);
+}
+
 FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
+  if (path != nullptr && IsJournal(path)) {
+    Written journal;  // in memory only, and no change of the file system
+    journal.shown = path;
+    journal.identity = FileIdentity{~uint64_t{0}, nextWritten_};
+    FileHandle handle = nextWritten_++;
+    written_[handle] = journal;
+    return handle;
+  }
   if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
     return ForwardingSystem::CreateFileA(path, access);
   }
@@ -868,6 +1129,8 @@ void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
 void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
   for (const auto& entry : overlay_) {
     const Entry& file = entry.second;
+    // A file that a stopped rollback run put back is the file it was.
+    if (file.present && file.existedBefore && PathKey(file.content) == entry.first) continue;
     if (file.present) {
       (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
     } else if (file.existedBefore) {
@@ -879,6 +1142,7 @@ void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
     report->replaced.push_back(entry.second);
   }
   report->launched = launched_;
+  report->undone = undone_;
 }
 
 }  // namespace checker

@@ -4,12 +4,16 @@
 // - Every call that only reads (profiles, the catalog, the Windows directory, the registry, and
 //   whatever the interface gains) goes to the real system unchanged: the ForwardingSystem base.
 // - Nothing is written, deleted, copied or started. DeleteFileA, CopyFileA and CreateProcessA
-//   check what the platform would check and report the outcome; a deletion or copy that would
-//   succeed is kept in an overlay of the file system, so that FindAnyMatch and GetFileLocalDate
-//   see a deleted file as gone and a copied one as present, with its source's date and
-//   permissions.
+//   check what the platform would check, asking the system underneath (AccessCheckA,
+//   GetBinaryTypeA, GetFileAttributesA ...), and report the outcome; a deletion or copy that
+//   would succeed is kept in an overlay of the file system, so that FindAnyMatch and
+//   GetFileLocalDate see a deleted file as gone and a copied one as present, with its source's
+//   date and the attributes and rights that the platform gives a copy.
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
+// - Where the platform's answer cannot be had without doing the step (a program that may be run
+//   but not read, a command line near the system's limit), the step's likelier outcome is taken
+//   and it and every step after it are marked uncertain.
 // - Boxes are answered by the recorder (WhatIfRecorder), which also receives every event. Their
 //   texts reach it in the ANSI code page, like every other text of the report. With --unseen no
 //   box can be shown: MessageBoxW answers 0, which the program takes as a box that could not be
@@ -51,6 +55,16 @@ class SimulatedSystem : public ForwardingSystem {
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
+  // A rollback run: a deleted or replaced file is kept under its hidden name (in the overlay),
+  // and the undoing renames are followed. The files of that bookkeeping (names that begin with
+  // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
+  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
+                               uint32_t flags, TextString* kept) override;
+  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
+  // The journal folder is a stand-in: the journal is kept in memory and never reported.
+  bool GetJournalFolder(TextString* folder, bool create) override;
   // A file opened for reading is the real one. One opened for writing is not touched: it gets a
   // handle of the simulation, which checks what the platform would (a regular file, or a new one
   // in a folder that takes it, that the user may write; never the program beside the script),
@@ -85,10 +99,20 @@ class SimulatedSystem : public ForwardingSystem {
 
  private:
   struct Entry {
-    bool present = false;  // false: deleted
-    std::string content;   // present: the real file whose bytes, date and mode it has
-    std::string shown;     // the path as first written
+    bool present = false;      // false: deleted
+    std::string content;       // present: the real file whose bytes and date it has
+    std::string attributesOf;  // present: the real file whose attributes it has (read-only ...)
+    std::string accessOf;      // present: the real file whose rights it has; empty: the run's own
+    std::string shown;         // the path as first written
     bool existedBefore = false;
+  };
+  // Where a copy would put its data, as the platform would find it.
+  struct Destination {
+    std::string path;              // the file that is written: a symbolic link's target on Linux
+    const Entry* entry = nullptr;  // its overlay entry
+    bool exists = false;
+    bool same = false;     // the source itself: nothing is copied
+    bool inPlace = false;  // written in place, since its folder refuses new files
   };
 
   // A file opened for writing, as the simulation keeps it.
@@ -106,10 +130,32 @@ class SimulatedSystem : public ForwardingSystem {
   void Changed(Written* file);
 
   const Entry* Find(const std::string& path) const;
+  // Moves the overlay's view of `from` to `to` (the file itself: its bytes, date and mode).
+  void Rename(const std::string& from, const std::string& to);
   bool IsUncertain(const std::string& path) const;
   bool MatchesWildcard(const std::string& path) const;
   void Event(const char* kind, const std::string& text, bool succeeds, bool uncertain = false);
   void MarkUncertain(const std::string& folder);
+  // The run's outcome from the current step on depends on what cannot be known without doing it.
+  void Unsure(const std::string& why);
+
+  // Why the platform would refuse, asked of the system underneath; empty when it would not.
+  std::string DeleteProblem(const std::string& path);
+  std::string SourceProblem(const std::string& path);
+  std::string DestinationProblem(const std::string& target, const std::string& source,
+                                 bool failIfExists, Destination* destination);
+  std::string ReplaceProblem(const Destination& destination);
+  std::string PlaceProblem(Destination* destination);
+  // `words`: the program and its parameters as the system would pass them; `line` the command
+  // line. `unsure` gets what cannot be known without starting it.
+  std::string ProgramProblem(const std::string& program, const std::string& line,
+                             const std::vector<std::string>& words, std::string* unsure);
+  bool Granted(const std::string& path, uint32_t access) {
+    return base()->AccessCheckA(path.c_str(), access);
+  }
+  uint32_t RealAttributes(const std::string& path) {
+    return base()->GetFileAttributesA(path.c_str());
+  }
 
   WhatIfRecorder* recorder_;
   std::string script_;
@@ -117,6 +163,7 @@ class SimulatedSystem : public ForwardingSystem {
   std::map<std::string, Entry> overlay_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
+  std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
   // The existing files written through a handle: key -> the path as written.
   std::map<std::string, std::string> replaced_;
   std::map<FileHandle, Written> written_;

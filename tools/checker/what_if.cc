@@ -68,9 +68,11 @@ bool PredictRun(const std::string& path, const std::string& displayName,
     SystemSwap swap(&simulated);
     ObserverScope observer(&recorder);
     // The program's own start-up and run, as UpdaterMain does them.
-    if (StartUp(CommandLine(options.caption).c_str())) finished = RunUpdater();
-    report->exitCode = EndRun(finished);
+    RunUndo undo;
+    if (StartUp(CommandLine(options.caption).c_str())) finished = RunWithRollback(&undo);
+    report->exitCode = EndRun(finished, undo);
     report->exitCodesAsked = ExitCodesAsked();
+    report->rollback = g_updaterState.rollback != 0;
     FreeAllLists();
     BindScript(nullptr, nullptr, nullptr);
   }

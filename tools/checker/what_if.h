@@ -44,12 +44,15 @@ struct WhatIfBox {
   bool shown = true;   // false with --unseen
 };
 
-// What one step would see or do: "exists", "date", "delete", "copy", "launch", "wait", "box".
+// What one step would see or do: "exists", "date", "delete", "copy", "launch", "wait", "box", or
+// "uncertain" (why the step's outcome cannot be known without doing it).
 struct WhatIfEvent {
   std::string kind;
-  std::string text;        // the whole event as a line of the report
-  bool succeeds = true;    // a check that the platform would refuse is false
-  bool uncertain = false;  // the answer depends on what a program started earlier does
+  std::string text;      // the whole event as a line of the report
+  bool succeeds = true;  // a check that the platform would refuse is false
+  // The answer depends on what a program started earlier does, or (kind "uncertain") cannot be
+  // known without doing the step.
+  bool uncertain = false;
 };
 
 struct WhatIfStep {
@@ -64,7 +67,7 @@ struct WhatIfStep {
   bool ended = false;     // the step returned (false: the run stopped inside a deeper step)
   bool succeeded = true;  // the run goes on after it
   int flag = 0;
-  bool uncertain = false;  // an event of the step is uncertain
+  bool uncertain = false;  // an event of the step is uncertain, or an earlier step's outcome is
 };
 
 enum class WhatIfEnd { kFinish, kError, kAnswer };
@@ -86,6 +89,12 @@ struct WhatIfReport {
   std::vector<std::string> deleted, created, replaced;
   std::vector<std::string> launched;  // each program started, with its parameters
   bool uncertain = false;             // some step is uncertain
+  // The first step whose outcome cannot be known without doing it (it and every later step are
+  // uncertain), and why; 0 when there is none.
+  int uncertainFrom = 0;
+  std::string uncertainWhy;
+  bool rollback = false;            // ROLLBACK: a stopped run undoes its changes
+  std::vector<std::string> undone;  // what a stopped rollback run would undo, newest first
 };
 
 // Predicts the run of the script at `path`; the report names it `displayName`. False, with the

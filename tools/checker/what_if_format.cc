@@ -102,8 +102,27 @@ std::string FormatWhatIf(const WhatIfReport& report) {
     list("replaced", report.replaced);
     list("started ", report.launched);
   }
-  if (report.uncertain) {
+  bool launchUncertain = false;
+  for (const WhatIfStep& step : report.steps) {
+    for (const WhatIfEvent& event : step.events) {
+      launchUncertain = launchUncertain || (event.uncertain && event.kind != "uncertain");
+    }
+  }
+  if (launchUncertain) {
     out += "Steps marked uncertain test paths that a program started earlier may change.\n";
+  }
+  if (report.uncertainFrom != 0) {
+    out += "From step " + std::to_string(report.uncertainFrom) +
+           " on the run may go otherwise: " + report.uncertainWhy + ".\n";
+  }
+  if (report.rollback) {
+    out +=
+        "ROLLBACK: what a DELETE removes or a COPY replaces is kept until the run ends; a run "
+        "that stops undoes every change it made (what a started program did stays).\n";
+  }
+  if (!report.undone.empty()) {
+    out += "Undone after the stop, newest first:\n";
+    for (const std::string& line : report.undone) out += "  " + line + "\n";
   }
   out += WhatIfEndLine(report) + "\n" + WhatIfExitLine(report) + "\n";
   if (report.eventId != 0) {
@@ -152,7 +171,9 @@ std::string FormatWhatIfJson(const WhatIfReport& report) {
          ",\n \"created\": " + JsonList(report.created) +
          ",\n \"replaced\": " + JsonList(report.replaced) +
          ",\n \"launched\": " + JsonList(report.launched) +
-         ",\n \"uncertain\": " + Bool(report.uncertain) + ",\n \"end\": {\"result\": \"" +
+         ",\n \"uncertain\": " + Bool(report.uncertain) +
+         ",\n \"rollback\": " + Bool(report.rollback) +
+         ",\n \"undone\": " + JsonList(report.undone) + ",\n \"end\": {\"result\": \"" +
          EndName(report.end) + "\", \"section\": " + JsonString(report.endSection) +
          ", \"message\": " + std::to_string(report.endMessage) +
          ", \"text\": " + JsonString(report.endText) + ", \"unseen\": " + Bool(report.endUnseen) +

@@ -82,6 +82,7 @@ void WhatIfRecorder::ProcedureStarting(const ProcedureRecord& record) {
     const WhatIfStep& parent = report_->steps[open_.back()];
     step.list = "[" + parent.section + "] " + parent.branch;
   }
+  step.uncertain = report_->uncertainFrom != 0;
   step.section = Text(record.name);
   step.mode = Text(record.mode);
   step.values = RecordValues(record);
@@ -120,6 +121,15 @@ void WhatIfRecorder::AddEvent(const WhatIfEvent& event) {
     step->uncertain = true;
     report_->uncertain = true;
   }
+}
+
+void WhatIfRecorder::UncertainFromHere(const std::string& why) {
+  WhatIfStep* step = Current();
+  report_->uncertain = true;
+  if (step != nullptr) step->uncertain = true;
+  if (report_->uncertainFrom != 0) return;
+  report_->uncertainFrom = step != nullptr ? step->number : 1;
+  report_->uncertainWhy = why;
 }
 
 Answer WhatIfRecorder::ShowBox(const std::string& caption, const std::string& kind,

@@ -24,6 +24,9 @@ class WhatIfRecorder : public RunObserver {
   std::string CurrentMode() const;
   // Adds an event to the innermost step running now; dropped between steps.
   void AddEvent(const WhatIfEvent& event);
+  // The outcome of the step running now cannot be known without doing it: it and every step
+  // after it are uncertain.
+  void UncertainFromHere(const std::string& why);
   // A box that is shown now. `message` is the catalog number of an error box, else 0. Returns
   // the answer: from --answer for the innermost step's section, else the default.
   Answer ShowBox(const std::string& caption, const std::string& kind, const std::string& text,

@@ -1,0 +1,58 @@
+// Undoing the file changes of a run that stops (UPDATER's ROLLBACK), and replacing files that a
+// running program holds (COPY's INUSE).
+//
+// A rollback run writes a journal, a file in this account's journal folder on this machine
+// (System::GetJournalFolder) named after the script's full path. Before the procedures of a list
+// run, every change that its DELETE and COPY items may make is recorded there and flushed to the
+// disk, each under a number. A DELETE then moves its file aside instead of removing it; a COPY
+// keeps the file it replaces, or leaves an empty marker when it makes a new destination. Those
+// names lie beside the file, hidden, and follow from the run's id and the change's number
+// (".kestario-ID-N.old", ".made", ".new"), so nothing more need be written while the changes are
+// made. When the run stops, every change is undone in the reverse order; when it finishes, what was
+// kept is removed. A run that was killed or lost its power is undone by the next rollback run of
+// the script, before that does anything else, from the journal it left.
+#ifndef KESTARIO_ENGINE_ROLLBACK_H_
+#define KESTARIO_ENGINE_ROLLBACK_H_
+
+#include <cstdint>
+
+#include "engine/procedures.h"
+#include "platform/system.h"
+#include "text/text_string.h"
+
+namespace kestario {
+
+// Starts rollback for this run once the run log has started (`on`: UPDATER's ROLLBACK is
+// nonzero). Undoes what an earlier run of the script left unfinished (the log says so), removes
+// what earlier runs set aside, and opens this run's journal. False after message 11 when an earlier
+// change could not be undone: then the run does nothing more. Without rollback: true, nothing done.
+bool BeginRollback(bool on);
+bool IsRollbackOn();
+
+// Before the procedures of `list` run: records the changes its DELETE and COPY items may make,
+// on the disk. When the journal cannot be written, those changes are refused (and the log says
+// why): nothing is ever changed that could not be undone.
+void RecordPlannedChanges(ProcedureList list);
+
+// A DELETE item of a rollback run: moves the file aside instead of removing it, failing where
+// DeleteFileA fails. `kept` receives where it went.
+bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextString& path,
+                       TextString* kept);
+
+// A COPY item of a rollback run, or one whose INUSE is REPLACE. `kept` receives the name of the
+// kept or set-aside old file, or of the staged new one (kAtRestart); empty when there is none.
+CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextString& from,
+                            const TextString& to, TextString* kept);
+
+// A copy at restart was arranged in this run: the run ends asking for a restart.
+bool IsRestartPending();
+
+// The end of a rollback run, after its last box. Finished: what was kept is removed. Stopped:
+// every change is undone, newest first, each in the log; when some cannot be, the files stay
+// where they are and one box (message 11) names the first. Returns the number of changes undone;
+// `notUndone` gets the number that could not be.
+int32_t EndRollback(bool finished, int32_t* notUndone);
+
+}  // namespace kestario
+
+#endif  // KESTARIO_ENGINE_ROLLBACK_H_

@@ -1,0 +1,222 @@
+// Rollback runs against the fake system (real files in a temporary folder): an undo that fails,
+// a run without a journal, a run killed half-way (its journal ending in a torn record) undone by
+// the next one, and an earlier run that cannot be undone.
+#include "engine/rollback.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "engine/driver.h"
+#include "settings/messages.h"
+#include "support/script_test.h"
+
+namespace kestario {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kScript =
+    "[UPDATER]\nNAME=Update\nPROC=REMOVE, PROGRAM, ASK, LIBRARY\nLOG=<Src>/run.log\nROLLBACK=1\n"
+    "[REMOVE]\nMODE=DELETE\nFILE=<Src>/app/old.dll, <Src>/app/older.dll\n"
+    "[PROGRAM]\nMODE=COPY\nFROM=<Src>/new/tool.exe, <Src>/new/extra.dat\n"
+    "TO=<Src>/app/tool.exe, <Src>/app/extra.dat\n"
+    "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go on?\nISABORT=0, 1\n"
+    "[LIBRARY]\nMODE=COPY\nFROM=<Src>/new/tool.dll\nTO=<Src>/app/tool.dll\n";
+
+void LayOut(const TempDir& dir) {
+  dir.Write("app/old.dll", "old library");
+  dir.Write("app/older.dll", "older library");
+  dir.Write("app/tool.exe", "old program");
+  dir.Write("new/tool.exe", "new program");
+  dir.Write("new/extra.dat", "extra");
+}
+
+class RollbackTest : public ScriptTest {
+ protected:
+  RollbackTest() {
+    system.journalFolder = journals.path() + "/mine";
+    mkdir(dir.Path("app").c_str(), 0755);
+    mkdir(dir.Path("new").c_str(), 0755);
+  }
+
+  // The names in `folder` (relative to the script's) that a rollback run keeps.
+  std::vector<std::string> Kept(const std::string& folder) const {
+    std::vector<std::string> names;
+    if (DIR* listing = opendir(dir.Path(folder).c_str())) {
+      while (dirent* entry = readdir(listing)) {
+        if (std::string(entry->d_name).rfind(".kestario-", 0) == 0) names.push_back(entry->d_name);
+      }
+      closedir(listing);
+    }
+    return names;
+  }
+
+  // The script's folder as it is now, kept aside (files, their bytes and names); Restore puts it
+  // back, as a run killed at that moment would have left it.
+  void Snapshot() {
+    fs::remove_all(saved.path() + "/tree");
+    fs::copy(dir.path(), saved.path() + "/tree", fs::copy_options::recursive);
+    fs::remove_all(saved.path() + "/journals");
+    fs::copy(journals.path(), saved.path() + "/journals", fs::copy_options::recursive);
+  }
+  void Restore() {
+    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
+    fs::copy(saved.path() + "/tree", dir.path(), fs::copy_options::recursive);
+    fs::remove_all(journals.path());
+    fs::copy(saved.path() + "/journals", journals.path(), fs::copy_options::recursive);
+  }
+  // Catalog message `number` as the box shows it.
+  static std::string Message(int number, const char* first, const char* second = "") {
+    WideText text;
+    EXPECT_TRUE(LoadMessage(number, first, second, &text));
+    return ShownText(text);
+  }
+
+  // The script's folder and journal as a run killed while its question was open left them: the
+  // run is stopped at its question, and what was there then is put back.
+  void LeaveAKilledRun() {
+    LayOut(dir);
+    WriteScript(kScript);
+    system.onBox = [this] { Snapshot(); };
+    system.answers = {kIdNo};
+    UpdaterMain("");
+    Restore();
+    system.onBox = nullptr;
+    system.boxes.clear();
+    std::remove(dir.Path("run.log").c_str());
+  }
+
+  std::string JournalFile() const {
+    for (const auto& entry : fs::directory_iterator(system.journalFolder)) return entry.path();
+    return "";
+  }
+
+  TempDir journals;
+  TempDir saved;
+};
+
+TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
+  LayOut(dir);
+  WriteScript(kScript);
+  std::string oldDll = dir.Path("app/old.dll");
+  std::string toolExe = dir.Path("app/tool.exe");
+  // Both files are locked meanwhile: putting them back fails.
+  system.moveFails = [&](const std::string&, const std::string& to) {
+    return to == oldDll || to == toolExe;
+  };
+  system.answers = {kIdYes};
+  UpdaterMain("");
+
+  ASSERT_EQ(3u, system.boxes.size()) << BoxSummary();
+  EXPECT_NE(std::string::npos, system.boxes[1].text.find("tool.dll"));  // message 8
+  // One box for the undo, naming the first file that could not be put back (the newest change
+  // first: the program) and where its old file stays.
+  std::vector<std::string> kept = Kept("app");
+  ASSERT_EQ(2u, kept.size());
+  std::string keptProgram =
+      dir.Path("app/") + (kept[0].find("-3.") != std::string::npos ? kept[0] : kept[1]);
+  EXPECT_EQ(Message(11, toolExe.c_str(), keptProgram.c_str()), system.boxes[2].text);
+  EXPECT_EQ(unsigned{kMbOk | kMbIconError}, system.boxes[2].style);
+  // Nothing is lost: the old files stay under their kept names, the rest is undone.
+  EXPECT_EQ("old program", dir.Read(keptProgram.substr(dir.path().size() + 1)));
+  EXPECT_FALSE(dir.Exists("app/old.dll"));
+  EXPECT_EQ("older library", dir.Read("app/older.dll"));
+  EXPECT_EQ("new program", dir.Read("app/tool.exe"));
+  EXPECT_FALSE(dir.Exists("app/extra.dat"));
+
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find("undo PROGRAM: could not put back \"" + toolExe +
+                                        "\"; the old file stays as \"" + keptProgram + "\""))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("undo PROGRAM: removed \"" + dir.Path("app/extra.dat") +
+                                        "\", which the run made"));
+  EXPECT_NE(std::string::npos, log.find("undo REMOVE: put back \"" + dir.Path("app/older.dll")));
+  EXPECT_NE(std::string::npos, log.find("undo REMOVE: could not put back \"" + oldDll));
+  EXPECT_NE(std::string::npos, log.find("error 11 "));
+  EXPECT_NE(std::string::npos,
+            log.find("end: stopped by message 8; 2 changes rolled back, 2 could not be\n"))
+      << log;
+}
+
+TEST_F(RollbackTest, WithoutATrustedJournalFolderNoFileIsChanged) {
+  LayOut(dir);
+  WriteScript(kScript);
+  system.journalFolder.clear();
+  UpdaterMain("");
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  EXPECT_EQ(Message(10, dir.Path("app/old.dll").c_str()), system.boxes[0].text);
+  EXPECT_EQ("old library", dir.Read("app/old.dll"));
+  EXPECT_TRUE(Kept("app").empty());
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos,
+            log.find("rollback: no journal can be kept, so no file will be changed"))
+      << log;
+  EXPECT_NE(std::string::npos, log.find("end: stopped by message 10; 0 changes rolled back\n"));
+}
+
+TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollowsItsRecords) {
+  // A power cut may leave a record torn, or half written.
+  LeaveAKilledRun();
+  // Nothing more; a record cut short; a length past the end; a whole end record whose checksum
+  // is wrong (its bytes torn), which must not be taken for the run's end.
+  const std::string tails[] = {"", std::string("\x21\0\0\0\x01\x02\x03\x04P\x05", 10),
+                               "\xff\xff\xff\xff", std::string("\x01\0\0\0\0\0\0\0E", 9)};
+  for (const std::string& tail : tails) {
+    Restore();
+    // Two DELETE items and a replaced file kept, a new one marked.
+    ASSERT_EQ(4u, Kept("app").size());
+    std::string journal = JournalFile();
+    {
+      std::ofstream out(journal, std::ios::binary | std::ios::app);
+      out << tail;
+    }
+    ASSERT_EQ("new program", dir.Read("app/tool.exe"));
+    ASSERT_FALSE(dir.Exists("app/old.dll"));
+    system.boxes.clear();
+    system.answers = {kIdNo};
+    std::remove(dir.Path("run.log").c_str());
+    UpdaterMain("");
+    // The earlier run's changes are undone, then this run's own after its answer.
+    EXPECT_EQ("old library", dir.Read("app/old.dll"));
+    EXPECT_EQ("older library", dir.Read("app/older.dll"));
+    EXPECT_EQ("old program", dir.Read("app/tool.exe"));
+    EXPECT_FALSE(dir.Exists("app/extra.dat"));
+    EXPECT_TRUE(Kept("app").empty());
+    std::string log = dir.Read("run.log");
+    size_t undoing = log.find(
+        "rollback: the run of process 4242 that began 2026-12-08 09:30:05 "
+        "did not end: undoing its changes");
+    size_t done = log.find("rollback: 4 changes of the earlier run rolled back");
+    size_t list = log.find("list UPDATER PROC");
+    EXPECT_LT(undoing, done) << log;
+    EXPECT_LT(done, list) << log;
+    EXPECT_NE(std::string::npos,
+              log.find("end: stopped by the answer to ASK; 4 changes rolled back"));
+  }
+}
+
+TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {
+  LeaveAKilledRun();
+  std::string oldDll = dir.Path("app/old.dll");
+  system.moveFails = [&](const std::string&, const std::string& to) { return to == oldDll; };
+  UpdaterMain("");
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  EXPECT_NE(std::string::npos, system.boxes[0].text.find(oldDll));
+  std::string log = dir.Read("run.log");
+  EXPECT_EQ(std::string::npos, log.find("list UPDATER PROC")) << "nothing more is done: " << log;
+  EXPECT_NE(std::string::npos, log.find("end: stopped by message 11")) << log;
+  // The old file is not lost: it stays under its kept name.
+  std::vector<std::string> kept = Kept("app");
+  ASSERT_EQ(1u, kept.size());
+  EXPECT_EQ("old library", dir.Read("app/" + kept[0]));
+}
+
+}  // namespace
+}  // namespace kestario
