@@ -39,11 +39,25 @@ int Run(const std::vector<std::string>& arguments, std::string* out) {
   return status;
 }
 
-bool EndsWithEndLine(const std::string& text) {
-  size_t start = text.rfind('\n', text.size() >= 2 ? text.size() - 2 : 0);
-  std::string last = text.substr(start == std::string::npos ? 0 : start + 1);
-  return last == "would finish\n" || last.rfind("would stop at [", 0) == 0 ||
-         last.rfind("would stop: the user answers ", 0) == 0;
+// The lines of `text`, each without its line feed.
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream stream(text);
+  for (std::string line; std::getline(stream, line);) lines.push_back(line);
+  return lines;
+}
+
+// A what-if report ends with its end line, the exit code line and, when the script asks for an
+// event, the event line.
+bool EndsWithEndLines(const std::string& text) {
+  std::vector<std::string> lines = Lines(text);
+  if (text.empty() || text.back() != '\n' || lines.size() < 2) return false;
+  size_t exit = lines.size() - 1;
+  if (lines[exit].rfind("event ", 0) == 0) --exit;
+  if (exit == 0 || lines[exit].rfind("exit code ", 0) != 0) return false;
+  const std::string& end = lines[exit - 1];
+  return end == "would finish" || end.rfind("would stop at [", 0) == 0 ||
+         end.rfind("would stop: the user answers ", 0) == 0;
 }
 
 size_t FolderEntries(const std::string& folder) {
@@ -70,8 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (*mode != '\0') arguments.push_back(mode);
     arguments.push_back(script);
     int status = Run(arguments, &out);
-    FUZZ_CHECK(status == kestario::checker::kExitClean ||
-               status == kestario::checker::kExitErrors);
+    FUZZ_CHECK(status == kestario::checker::kExitClean || status == kestario::checker::kExitErrors);
     if (std::string(mode) == "--json") FUZZ_CHECK(!out.empty() && out[0] == '[');
     if (std::string(mode) == "--dot") FUZZ_CHECK(out.rfind("digraph plan {\n", 0) == 0);
   }
@@ -88,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       FUZZ_CHECK(out.rfind("{\"file\": ", 0) == 0);
       FUZZ_CHECK(out.find("\"end\": {\"result\": \"") != std::string::npos);
     } else {
-      FUZZ_CHECK(EndsWithEndLine(out));
+      FUZZ_CHECK(EndsWithEndLines(out));
     }
   }
   // ".", ".." and the script: nothing was made beside it, and it is still there.
