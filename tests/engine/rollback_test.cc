@@ -104,7 +104,9 @@ class RollbackTest : public ScriptTest {
 
 TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
   LayOut(dir);
-  WriteScript(kScript);
+  std::string script = kScript;
+  script.replace(script.find("ROLLBACK=1\n"), 11, "ROLLBACK=1\nEXITCODE=1\nEVENTLOG=1\n");
+  WriteScript(script);
   std::string oldDll = dir.Path("app/old.dll");
   std::string toolExe = dir.Path("app/tool.exe");
   // Both files are locked meanwhile: putting them back fails.
@@ -112,7 +114,7 @@ TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
     return to == oldDll || to == toolExe;
   };
   system.answers = {kIdYes};
-  UpdaterMain("");
+  EXPECT_EQ(1603, UpdaterMain(""));
 
   ASSERT_EQ(3u, system.boxes.size()) << BoxSummary();
   EXPECT_NE(std::string::npos, system.boxes[1].text.find("tool.dll"));  // message 8
@@ -141,8 +143,15 @@ TEST_F(RollbackTest, AnUndoThatFailsKeepsTheFileNamesItInTheLogAndShowsOneBox) {
   EXPECT_NE(std::string::npos, log.find("undo REMOVE: could not put back \"" + oldDll));
   EXPECT_NE(std::string::npos, log.find("error 11 "));
   EXPECT_NE(std::string::npos,
-            log.find("end: stopped by message 8; 2 changes rolled back, 2 could not be\n"))
+            log.find("end: stopped by message 8; 2 changes rolled back, 2 could not be; exit code "
+                     "1603\n"))
       << log;
+  // The event names the box that stopped the run, not the undo's.
+  ASSERT_EQ(1u, system.events.size());
+  EXPECT_EQ(kEventTypeError, system.events[0].type);
+  ASSERT_EQ(6u, system.events[0].strings.size());
+  EXPECT_EQ("8", system.events[0].strings[4]);
+  EXPECT_EQ(system.boxes[1].text, system.events[0].strings[5]);
 }
 
 TEST_F(RollbackTest, WithoutATrustedJournalFolderNoFileIsChanged) {
