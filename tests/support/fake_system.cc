@@ -30,7 +30,7 @@ constexpr const char* kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\
 
 }  // namespace
 
-FakeSystem::FakeSystem() { SetSystem(this); }
+FakeSystem::FakeSystem() : ForwardingSystem(&RealSystem()) { SetSystem(this); }
 FakeSystem::~FakeSystem() { SetSystem(nullptr); }
 
 void FakeSystem::SetAppPath(const std::string& application, const std::string& fullPath) {
@@ -39,12 +39,6 @@ void FakeSystem::SetAppPath(const std::string& application, const std::string& f
 
 void FakeSystem::SetAppPathValue(const std::string& application, const std::string& pathValue) {
   registry[Upper(kAppPaths + application)]["PATH"] = pathValue;
-}
-
-void FakeSystem::GetPrivateProfileStringA(const char* section, const char* key,
-                                          const char* defaultValue, TextString* value,
-                                          const char* file) {
-  RealSystem().GetPrivateProfileStringA(section, key, defaultValue, value, file);
 }
 
 void FakeSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
@@ -69,20 +63,6 @@ std::string ShownText(const char16_t* text) {
 }
 
 std::string ShownText(const WideText& text) { return ShownText(text.GetUnits()); }
-
-int FakeSystem::LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) {
-  return RealSystem().LoadStringW(language, id, buffer, size);
-}
-
-bool FakeSystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
-                                     uint32_t size, WideText* wide) {
-  return RealSystem().MultiByteToWideChar(codePage, flags, text, size, wide);
-}
-
-bool FakeSystem::WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
-                                     TextString* bytes) {
-  return RealSystem().WideCharToMultiByte(codePage, text, size, bytes);
-}
 
 int FakeSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) {
   boxes.push_back({ShownText(caption), ShownText(text), style});
@@ -125,10 +105,6 @@ uint32_t FakeSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
   return CopyOut(windowsDirectory, buffer, size);
-}
-
-bool FakeSystem::GetSystemDirectoryA(TextString* folder) {
-  return RealSystem().GetSystemDirectoryA(folder);
 }
 
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
@@ -203,14 +179,6 @@ bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
   return RealSystem().MoveFileExA(from, to, flags);
 }
 
-bool FakeSystem::SetFileAttributesA(const char* path, uint32_t attributes) {
-  return RealSystem().SetFileAttributesA(path, attributes);
-}
-
-bool FakeSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
-  return RealSystem().GetFinalPathNameA(path, finalPath);
-}
-
 bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
   if (journalFolder.empty()) return false;
   if (create) mkdir(journalFolder.c_str(), 0700);
@@ -225,11 +193,6 @@ FileHandle FakeSystem::CreateFileA(const char* path, FileAccess access) {
   return file;
 }
 
-bool FakeSystem::ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
-                          uint32_t* done) {
-  return RealSystem().ReadFile(file, offset, buffer, size, done);
-}
-
 bool FakeSystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
                            uint32_t* done) {
   writes.push_back({openFiles_[file], std::string(bytes, length)});
@@ -238,37 +201,9 @@ bool FakeSystem::WriteFile(FileHandle file, uint64_t offset, const char* bytes, 
   return false;
 }
 
-bool FakeSystem::FlushFileBuffers(FileHandle file) { return RealSystem().FlushFileBuffers(file); }
-
-bool FakeSystem::LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) {
-  return RealSystem().LockFileEx(file, flags, offset, length);
-}
-
-bool FakeSystem::UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) {
-  return RealSystem().UnlockFileEx(file, offset, length);
-}
-
-bool FakeSystem::GetFileSizeEx(FileHandle file, uint64_t* size) {
-  return RealSystem().GetFileSizeEx(file, size);
-}
-
-bool FakeSystem::GetFileInformationByHandle(FileHandle file, FileIdentity* identity) {
-  return RealSystem().GetFileInformationByHandle(file, identity);
-}
-
-bool FakeSystem::SetEndOfFile(FileHandle file, uint64_t size) {
-  return RealSystem().SetEndOfFile(file, size);
-}
-
 void FakeSystem::CloseHandle(FileHandle file) {
   openFiles_.erase(file);
   RealSystem().CloseHandle(file);
-}
-
-bool FakeSystem::FindAnyMatch(const char* path) { return RealSystem().FindAnyMatch(path); }
-
-uint32_t FakeSystem::GetFileAttributesA(const char* path) {
-  return RealSystem().GetFileAttributesA(path);
 }
 
 bool FakeSystem::AccessCheckA(const char* path, uint32_t access) {
@@ -283,30 +218,5 @@ bool FakeSystem::GetBinaryTypeA(const char* path, uint32_t* type) {
   if (program->second) *type = kScs64BitBinary;
   return program->second;
 }
-
-bool FakeSystem::IsDBCSLeadByte(uint8_t byte) { return RealSystem().IsDBCSLeadByte(byte); }
-
-bool FakeSystem::GetFullPathNameA(const char* path, TextString* full) {
-  return RealSystem().GetFullPathNameA(path, full);
-}
-
-bool FakeSystem::GetFileLocalDate(const char* path, LocalDate* date) {
-  return RealSystem().GetFileLocalDate(path, date);
-}
-
-bool FakeSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
-                                ProcessHandle* process) {
-  return RealSystem().CreateProcessA(commandLine, currentDirectory, process);
-}
-
-bool FakeSystem::WaitForProcess(ProcessHandle process) {
-  return RealSystem().WaitForProcess(process);
-}
-
-bool FakeSystem::GetExitCodeProcess(ProcessHandle process, uint32_t* code) {
-  return RealSystem().GetExitCodeProcess(process, code);
-}
-
-void FakeSystem::CloseProcess(ProcessHandle process) { RealSystem().CloseProcess(process); }
 
 }  // namespace kestario

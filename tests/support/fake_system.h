@@ -1,8 +1,8 @@
 // An in-process System for tests: boxes are answered by the test and recorded, the registry is a
 // map, and the program's path, the Windows directory and the desktop's language are whatever the
-// test says. Files, profile reads, processes, the catalog and text conversions go to the real
-// system (tests keep files in a temporary folder); file handles are the real system's, and every
-// write through them is recorded.
+// test says. Files, profile reads, processes, the catalog and text conversions go on to the real
+// system (ForwardingSystem; tests keep files in a temporary folder); file handles are the real
+// system's, and every write through them is recorded.
 #ifndef KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 #define KESTARIO_TESTS_SUPPORT_FAKE_SYSTEM_H_
 
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/system.h"
+#include "platform/forwarding_system.h"
 
 namespace kestario {
 
@@ -28,7 +28,7 @@ struct ShownBox {
 std::string ShownText(const char16_t* text);
 std::string ShownText(const WideText& text);
 
-class FakeSystem : public System {
+class FakeSystem : public ForwardingSystem {
  public:
   FakeSystem();
   ~FakeSystem() override;  // restores the real system
@@ -96,25 +96,16 @@ class FakeSystem : public System {
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
 
-  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
-                                TextString* value, const char* file) override;
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
   uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
-  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
   int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
-  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
-                           WideText* wide) override;
-  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
-                           TextString* bytes) override;
-  bool IsDBCSLeadByte(uint8_t byte) override;
   bool IsWindowStationVisible() override;
   bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
                        const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
-  bool GetSystemDirectoryA(TextString* folder) override;
   bool GetComputerNameA(TextString* name) override;
   bool GetUserNameA(TextString* name) override;
   void GetLocalTime(LocalTime* time) override;
@@ -130,32 +121,13 @@ class FakeSystem : public System {
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
                                uint32_t flags, TextString* kept) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
-  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
-  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
   bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
-  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
-                uint32_t* done) override;
   bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
                  uint32_t* done) override;
-  bool FlushFileBuffers(FileHandle file) override;
-  bool LockFileEx(FileHandle file, uint32_t flags, uint64_t offset, uint64_t length) override;
-  bool UnlockFileEx(FileHandle file, uint64_t offset, uint64_t length) override;
-  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
-  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
-  bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool FindAnyMatch(const char* path) override;
-  uint32_t GetFileAttributesA(const char* path) override;
-  bool GetFullPathNameA(const char* path, TextString* full) override;
-  bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool AccessCheckA(const char* path, uint32_t access) override;
   bool GetBinaryTypeA(const char* path, uint32_t* type) override;
-  bool CreateProcessA(char* commandLine, const char* currentDirectory,
-                      ProcessHandle* process) override;
-  bool WaitForProcess(ProcessHandle process) override;
-  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
-  void CloseProcess(ProcessHandle process) override;
 
  private:
   std::vector<std::string> openKeys_;            // handle i + 1 is openKeys_[i]; "" once closed

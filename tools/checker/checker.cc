@@ -7,7 +7,7 @@
 #include "settings/symbols.h"
 #include "text/text_string.h"
 #include "tools/checker/analyzer.h"
-#include "tools/checker/forwarding_system.h"
+#include "tools/checker/read_only_system.h"
 #include "tools/checker/script_lines.h"
 
 namespace kestario {

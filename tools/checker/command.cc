@@ -7,7 +7,7 @@
 #include "platform/encoding.h"
 #include "platform/system.h"
 #include "tools/checker/checker.h"
-#include "tools/checker/forwarding_system.h"
+#include "tools/checker/read_only_system.h"
 #include "tools/checker/report_format.h"
 #include "tools/checker/script_lines.h"
 #include "tools/checker/what_if.h"

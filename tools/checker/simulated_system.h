@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/checker/forwarding_system.h"
+#include "platform/forwarding_system.h"
 #include "tools/checker/what_if_recorder.h"
 
 namespace kestario {

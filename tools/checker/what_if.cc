@@ -7,6 +7,7 @@
 #include "engine/run_end.h"
 #include "platform/system.h"
 #include "settings/symbols.h"
+#include "tools/checker/read_only_system.h"
 #include "tools/checker/script_lines.h"
 #include "tools/checker/simulated_system.h"
 #include "tools/checker/what_if_recorder.h"
