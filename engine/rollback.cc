@@ -7,6 +7,7 @@
 #include "engine/context.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
+#include "text/text_builder.h"
 
 namespace kestario {
 namespace {
@@ -250,42 +251,26 @@ bool ParseJournal(Journal* journal) {
 // worked out from the journal instead.
 class KeptNames {
  public:
-  KeptNames() = default;
-  ~KeptNames() { std::free(bytes_); }
-  KeptNames(const KeptNames&) = delete;
-  KeptNames& operator=(const KeptNames&) = delete;
-
   void Clear() {
-    used_ = 0;
+    names_.Clear();
     lost_ = false;
   }
   void Add(const TextString& name) {
-    size_t length = static_cast<size_t>(name.GetLength()) + 1;
-    if (used_ + length > capacity_) {
-      size_t capacity = capacity_ == 0 ? 4096 : capacity_ * 2;
-      while (capacity < used_ + length) capacity *= 2;
-      char* grown = static_cast<char*>(std::realloc(bytes_, capacity));
-      if (grown == nullptr) {
-        lost_ = true;
-        return;
-      }
-      bytes_ = grown;
-      capacity_ = capacity;
+    // Each name with its NUL byte, so that the names follow one another.
+    if (!names_.Append(name.GetConstText(), static_cast<size_t>(name.GetLength()) + 1)) {
+      lost_ = true;
     }
-    std::memcpy(bytes_ + used_, name.GetConstText(), length);
-    used_ += length;
   }
   bool lost() const { return lost_; }
   // Calls visit(name) for each name, in the order added.
   template <typename Visit>
   void ForEach(Visit visit) const {
-    for (size_t at = 0; at < used_; at += std::strlen(bytes_ + at) + 1) visit(bytes_ + at);
+    const char* names = names_.text();
+    for (size_t at = 0; at < names_.length(); at += std::strlen(names + at) + 1) visit(names + at);
   }
 
  private:
-  char* bytes_ = nullptr;
-  size_t used_ = 0;
-  size_t capacity_ = 0;
+  TextBuilder names_;
   bool lost_ = false;
 };
 

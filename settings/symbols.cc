@@ -8,6 +8,7 @@
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/profile.h"
+#include "text/text_builder.h"
 
 namespace kestario {
 
@@ -391,48 +392,6 @@ bool ExpandAngleBlocksBlockByBlock(TextString* text, int32_t blocks) {
   }
   return found;
 }
-
-// A growing byte text, NUL-terminated; every append reports whether memory sufficed.
-class TextBuilder {
- public:
-  TextBuilder() = default;
-  ~TextBuilder() { std::free(text_); }
-  TextBuilder(const TextBuilder&) = delete;
-  TextBuilder& operator=(const TextBuilder&) = delete;
-
-  bool Append(const char* bytes, size_t count) {
-    // The text ends up in a TextString, whose blocks are at most kMaxBlockSize.
-    if (count >= kMaxBlockSize - length_) {
-      tooLong_ = true;
-      return false;
-    }
-    if (count >= capacity_ - length_ || text_ == nullptr) {
-      size_t capacity = capacity_ == 0 ? 64 : capacity_;
-      while (count >= capacity - length_) {
-        if (capacity > SIZE_MAX / 2) return false;
-        capacity *= 2;
-      }
-      void* grown = std::realloc(text_, capacity);
-      if (grown == nullptr) return false;
-      text_ = static_cast<char*>(grown);
-      capacity_ = capacity;
-    }
-    std::memcpy(text_ + length_, bytes, count);
-    length_ += count;
-    text_[length_] = '\0';
-    return true;
-  }
-  void Clear() { length_ = 0; }
-  const char* text() const { return text_ != nullptr ? text_ : ""; }
-  // Whether an append failed because the text would pass kMaxBlockSize.
-  bool TooLong() const { return tooLong_; }
-
- private:
-  bool tooLong_ = false;
-  char* text_ = nullptr;
-  size_t length_ = 0;
-  size_t capacity_ = 0;
-};
 
 // The part of the text still to scan: a stack of runs of bytes, the top one first. Each run is the
 // end of a NUL-terminated text (the value read, or a symbol's value that replaced a block), and
