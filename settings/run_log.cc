@@ -27,6 +27,8 @@ struct RunLog {
   bool released = false;  // let go of before a step that deletes or replaces its file
   TextString path;
   FileHandle file = kNoFile;
+  FileIdentity identity = {};  // the open file's, when `identified`
+  bool identified = false;
   bool readable = false;  // open for reading and writing, not only for appending
   bool cut = false;       // the last line was cut short and left so
   TextString computer;    // as the head of a line shows it
@@ -66,14 +68,14 @@ void AppendWide(TextString* line, const WideText& text) {
   AppendOneLine(line, utf8.GetConstText());
 }
 
-// Whether `file` is the file that `path` names.
-bool IsFile(System& system, FileHandle file, const TextString& path) {
+// Whether the open log is the file that `path` names.
+bool IsLogFile(System& system, const TextString& path) {
+  if (!g_log.identified) return false;
   FileHandle other = system.CreateFileA(path.GetConstText(), FileAccess::kRead);
   if (other == kNoFile) return false;
-  FileIdentity mine = {}, its = {};
-  bool same = system.GetFileInformationByHandle(file, &mine) &&
-              system.GetFileInformationByHandle(other, &its) && mine.volume == its.volume &&
-              mine.index == its.index;
+  FileIdentity its = {};
+  bool same = system.GetFileInformationByHandle(other, &its) &&
+              g_log.identity.volume == its.volume && g_log.identity.index == its.index;
   system.CloseHandle(other);
   return same;
 }
@@ -121,6 +123,8 @@ bool OpenLogFile(System& system) {
     g_log.readable = false;
     g_log.file = system.CreateFileA(g_log.path.GetConstText(), FileAccess::kAppend);
   }
+  g_log.identified =
+      g_log.file != kNoFile && system.GetFileInformationByHandle(g_log.file, &g_log.identity);
   return g_log.file != kNoFile;
 }
 
@@ -132,7 +136,7 @@ void StartRunLog(const TextString& path, const TextString& program, const TextSt
   if (path.GetLength() == 0 || !g_log.path.SetText(path.GetConstText()) || !OpenLogFile(system)) {
     return;
   }
-  if (IsFile(system, g_log.file, program) || IsFile(system, g_log.file, script)) {
+  if (IsLogFile(system, program) || IsLogFile(system, script)) {
     StopRunLog();
     return;
   }
@@ -153,7 +157,7 @@ void StopRunLog() {
 }
 
 void ReleaseRunLogFile(const TextString& path) {
-  if (!g_log.on || !IsFile(CurrentSystem(), g_log.file, path)) return;
+  if (!g_log.on || !IsLogFile(CurrentSystem(), path)) return;
   StopRunLog();
   g_log.released = true;
 }
