@@ -67,6 +67,17 @@ says() {
     grep -qF -- "$text" <<<"$output" || problem "the output does not say: $text"
   done
 }
+# reported DIR OUTCOME RUNS: the play printed the fleet report, and updater-report reads the logs
+# fetched to DIR as one computer whose last run ended with OUTCOME (its JSON name), in RUNS runs.
+reported() {
+  local got
+  grep -qF "TASK [kestario_update : The fleet report]" <<<"$output" || problem "no fleet report"
+  got=$("$build/updater-report" --json "$work/$1" | python3 -c '
+import json, sys
+report = json.load(sys.stdin)
+print(" ".join("%s/%s" % (c["outcome"], c["runs"]) for c in report["computers"]))')
+  [[ $got == "$2/$3" ]] || problem "the fetched logs report $got, not $2/$3"
+}
 problem() {
   echo "  FAIL: $*"
   failures=$((failures + 1))
@@ -78,19 +89,22 @@ says "creates $work/finish/installed.dat" "would finish" "exit code 0"
 [[ ! -e $work/finish ]] || problem "check mode left $work/finish behind"
 
 play run finish finish "localhost : ok=12 changed=7 unreachable=0 failed=0 skipped=4 rescued=0 ignored=0"
-says "finished                                        1         1" "finished; exit code 0"
+reported logs-finish finished 1
 [[ -f $work/finish/installed.dat ]] || problem "the run did not install its file"
 
 play rerun finish finish "localhost : ok=11 changed=0 unreachable=0 failed=0 skipped=5 rescued=0 ignored=0"
-says "has already finished on localhost" "finished                                        1         1"
+says "has already finished on localhost"
+reported logs-finish finished 1
 
 play fail fail fail "localhost : ok=10 changed=5 unreachable=0 failed=1 skipped=2 rescued=0 ignored=0"
-says '"rc": 67' "ファイルのコピーに失敗しました。" "stopped by message 8"
+says '"rc": 67' "ファイルのコピーに失敗しました。"
+reported logs-fail failed 1
 [[ ! -e $work/fail/installed.dat && ! -e $work/fail/.kestario-update.done ]] ||
   problem "the failed run left a file or a record"
 
 play cancel cancel cancel "localhost : ok=12 changed=5 unreachable=0 failed=0 skipped=4 rescued=0 ignored=0"
-says "The update was cancelled by an answer (exit status 66)" "cancelled by the answer to ASK"
+says "The update was cancelled by an answer (exit status 66)"
+reported logs-cancel cancelled 1
 [[ ! -e $work/cancel/installed.dat && ! -e $work/cancel/.kestario-update.done ]] ||
   problem "the cancelled run left a file or a record"
 
