@@ -28,10 +28,14 @@ work=$(mktemp -d /tmp/kestario-ansible-XXXXXX)
 trap 'rm -rf "$work"' EXIT
 export ANSIBLE_NOCOLOR=1 ANSIBLE_RETRY_FILES_ENABLED=0 ANSIBLE_LOCAL_TEMP="$work/ansible-tmp"
 export ANSIBLE_REMOTE_TEMP="$work/ansible-remote" ANSIBLE_HOME="$work/ansible-home"
-# The play becomes root with sudo; where sudo cannot do that without a password, it runs as the
-# user (the folders are temporary ones of the user's).
+# The play becomes root with sudo. Ansible skips become where the user already is root; here it
+# goes through sudo all the same (ANSIBLE_BECOME_ALLOW_SAME_USER), so that the role is tested as
+# it runs on a fleet. Where sudo cannot become root without a password, the plays run as the user
+# (the folders are temporary ones of the user's).
 become=()
-if ! sudo -n true 2>/dev/null; then
+if sudo -n true 2>/dev/null; then
+  export ANSIBLE_BECOME_ALLOW_SAME_USER=True
+else
   echo "ansible: sudo -n does not work here; the plays run without become"
   become=(-e ansible_become=false)
 fi
