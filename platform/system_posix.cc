@@ -341,6 +341,7 @@ void PosixSystem::GetLocalTime(LocalTime* time) {
   time->hour = static_cast<uint16_t>(local.tm_hour);
   time->minute = static_cast<uint16_t>(local.tm_min);
   time->second = static_cast<uint16_t>(local.tm_sec);
+  time->utcOffsetMinutes = static_cast<int16_t>(local.tm_gmtoff / 60);
 }
 
 uint32_t PosixSystem::GetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }

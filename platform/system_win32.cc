@@ -838,8 +838,29 @@ class Win32System final : public System {
   }
 
   void GetLocalTime(LocalTime* time) override {
+    // One instant, in UTC and in local time: their difference is the offset at that instant.
+    SYSTEMTIME utc;
     SYSTEMTIME now;
-    ::GetLocalTime(&now);
+    ::GetSystemTime(&utc);
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &now)) {
+      ::GetLocalTime(&now);
+      ::GetSystemTime(&utc);
+    }
+    FILETIME utcTicks;
+    FILETIME localTicks;
+    time->utcOffsetMinutes = 0;
+    if (::SystemTimeToFileTime(&utc, &utcTicks) && ::SystemTimeToFileTime(&now, &localTicks)) {
+      ULARGE_INTEGER local;
+      ULARGE_INTEGER universal;
+      local.LowPart = localTicks.dwLowDateTime;
+      local.HighPart = localTicks.dwHighDateTime;
+      universal.LowPart = utcTicks.dwLowDateTime;
+      universal.HighPart = utcTicks.dwHighDateTime;
+      int64_t ahead = static_cast<int64_t>(local.QuadPart - universal.QuadPart);
+      constexpr int64_t kTicksPerMinute = 600000000;  // 100 ns each
+      int64_t half = ahead < 0 ? -kTicksPerMinute / 2 : kTicksPerMinute / 2;
+      time->utcOffsetMinutes = static_cast<int16_t>((ahead + half) / kTicksPerMinute);
+    }
     time->year = now.wYear;
     time->month = now.wMonth;
     time->day = now.wDay;

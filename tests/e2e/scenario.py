@@ -427,8 +427,25 @@ def load_all(folder):
             for name in sorted(os.listdir(folder)) if name.endswith(".scenario")]
 
 
-LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\S+) (\d+) (.*)$")
-HEAD_INSIDE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ")
+# A line of the run log: the local time with its offset from UTC, the computer, the process id,
+# the event, and the frame (" #" and the number of bytes before it).
+LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)[+-]\d\d:\d\d (\S+) (\d+) (.*) #(\d+)$",
+                      re.S)
+
+
+def log_line_problem(raw):
+    """Why `raw` (the bytes of one line, without its line end) is no whole line of the run log,
+    or None. The frame must count the bytes before it: a line cut short, or two glued together,
+    fails it."""
+    m = LOG_HEAD.match(raw.decode("utf-8", "replace"))
+    if not m:
+        return "a log line without its head or frame: %r" % raw
+    frame = raw.rfind(b" #")
+    if int(m.group(10)) != frame or m.group(10) != str(frame):
+        return "a log line whose frame is not its length (%d): %r" % (frame, raw)
+    if b"\r" in raw or b"\n" in raw:
+        return "a log line with a raw line break: %r" % raw
+    return None
 
 
 def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"):
@@ -450,14 +467,13 @@ def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"
     seen = []
     for raw in data[:-len(line_end)].split(line_end.encode()):
         line = raw.decode(encoding, "replace")
-        m = LOG_HEAD.match(line)
-        if not m:
-            problems.append("a log line without its head: %r" % line)
+        problem = log_line_problem(raw)
+        if problem:
+            problems.append(problem)
             continue
+        m = LOG_HEAD.match(line)
         if m.group(7) != computer:
             problems.append("computer %r, expected %r: %r" % (m.group(7), computer, line))
-        if HEAD_INSIDE.search(m.group(9)):
-            problems.append("another line glued to this one: %r" % line)
         seen.append(m.group(9))
     if events == ["*"]:
         return problems
@@ -481,7 +497,8 @@ def check_report(scenario, folder, subst, reporter):
                           stderr=subprocess.PIPE, timeout=120)
     if proc.returncode != 0 or proc.stderr:
         return ["%s ended with %d: %r" % (reporter[0], proc.returncode, proc.stderr)]
-    text = re.sub(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", "{TIME}", proc.stdout.decode("utf-8"))
+    text = re.sub(r"\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(?:[+-]\d\d:\d\d)?", "{TIME}",
+                  proc.stdout.decode("utf-8"))
     shown = [re.sub(r" {2,}", " ", line).rstrip() for line in text.rstrip("\n").split("\n")]
     wanted = [re.sub(r" {2,}", " ", line).rstrip() for line in expected]
     if shown != wanted:
