@@ -181,6 +181,8 @@ def run(scenario, program, registry_program):
                 resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
             if become:
                 become()
+            if scenario.closed_stderr():
+                os.close(2)
 
         problems = []
         boxes, rest = [], ""

@@ -12,7 +12,8 @@ A scenario file holds sections that begin with a line "=== NAME":
                    space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
-                   has gone, so that no box can be written (no "boxes" are then expected)
+                   has gone, so that no box can be written (no "boxes" are then expected);
+                   "closed" runs it with standard error closed (`2>&-`, Linux only)
   === stdout       optional: "broken pipe" runs the program with a standard output whose reader
                    has gone
   === reader       optional: the path of a named pipe (relative to {DIR}) that a reader opens
@@ -201,8 +202,13 @@ class Scenario:
 
     def _broken(self, stream):
         lines = [line.strip() for line in self.sections.get(stream, []) if line.strip()]
-        assert lines in ([], ["broken pipe"]), lines
+        assert lines in ([], ["broken pipe"], ["closed"]) and (lines != ["closed"] or
+                                                              stream == "stderr"), lines
         return lines == ["broken pipe"]
+
+    def closed_stderr(self):
+        return [line.strip() for line in self.sections.get("stderr", []) if line.strip()] == [
+            "closed"]
 
     def reader(self):
         """The named pipe (relative path) that a reader reads during each run, or None."""
