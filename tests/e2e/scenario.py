@@ -56,7 +56,11 @@ A scenario file holds sections that begin with a line "=== NAME":
                    characters backslash and n. On Linux the program runs in a private mount
                    namespace whose /dev/log is a socket of the runner's (root only), which must
                    receive exactly that event: its priority, and the text of resources/events.def
-                   with the strings filled in
+                   with the strings filled in (its line breaks written as \\n)
+  === syslog       optional, with "event" (Linux): "full" gives the program a syslog socket that
+                   never reads, its queue full before the run: the run must end within 5 s with
+                   its exit code, and the event is lost; "stream" a stream socket whose reader
+                   takes a record to end at a line feed: it must see exactly the one event
   === what-if      optional: "uncertain" when `updater-check --what-if` cannot foresee how this run
                    goes on this machine; the what-if comparisons then check that the prediction
                    marks a step uncertain, instead of comparing it with the run
@@ -179,6 +183,12 @@ class Scenario:
         kind, number = lines[0].split()
         assert kind in EVENT_TYPES, lines[0]
         return kind, int(number), [expand_text(line).replace("\\n", "\n") for line in lines[1:]]
+
+    def syslog(self):
+        """What the syslog socket of an "event" scenario is like: "read", "full" or "stream"."""
+        lines = [line.strip() for line in self.sections.get("syslog", []) if line.strip()]
+        assert lines in ([], ["full"], ["stream"]), lines
+        return lines[0] if lines else "read"
 
     def requires(self):
         return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
