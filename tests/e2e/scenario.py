@@ -65,13 +65,14 @@ A scenario file holds sections that begin with a line "=== NAME":
                    goes on this machine; the what-if comparisons then check that the prediction
                    marks a step uncertain, instead of comparing it with the run
   === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
-                   one line per event without its head, which is checked for its form (the local
-                   date and time, the computer name, the process id); "!PATH" alone: no log file.
+                   one line per event without its head and frame, which are checked for their
+                   form (the local date and time with its UTC offset, the computer name, the
+                   process id; " #" and the line's length); "!PATH" alone: no log file.
                    {COMPUTER} and {USER} stand for the computer's and the user's names here; a
                    line break inside a logged text is the two characters backslash and n; {*}
                    stands for any text (a rollback run's kept names, which hold its id). A
                    single event "*" checks only the form: every line whole, with its head, and
-                   none glued to another (no second head inside a line)
+                   its frame right (so none is cut or glued to another)
   === report       what updater-report prints for that log after the runs (the Linux runner runs
                    the updater-report beside the program), compared line by line with each run
                    of spaces taken as one; {TIME} stands for a date and time, and {LOGUSER} for
