@@ -147,7 +147,8 @@ struct LocalDate {
   uint16_t day;
 };
 
-// A local date and time, as GetLocalTime gives its fields.
+// A local date and time, as GetLocalTime gives its fields, and how far that local time is ahead of
+// UTC at that moment, in whole minutes (negative west of Greenwich).
 struct LocalTime {
   uint16_t year;
   uint16_t month;
@@ -155,6 +156,7 @@ struct LocalTime {
   uint16_t hour;
   uint16_t minute;
   uint16_t second;
+  int16_t utcOffsetMinutes = 0;
 };
 
 class System {
@@ -220,7 +222,9 @@ class System {
   // user id), whole, into `name`; false, `name` unchanged, when the system cannot tell.
   virtual bool GetComputerNameA(TextString* name) = 0;
   virtual bool GetUserNameA(TextString* name) = 0;
-  // GetLocalTime and GetCurrentProcessId.
+  // GetLocalTime with its offset from UTC (Windows: the local time and the UTC time of one instant,
+  // GetSystemTime and SystemTimeToTzSpecificLocalTime; Linux: localtime_r and tm_gmtoff), and
+  // GetCurrentProcessId.
   virtual void GetLocalTime(LocalTime* time) = 0;
   virtual uint32_t GetCurrentProcessId() = 0;
 

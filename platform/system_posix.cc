@@ -21,6 +21,7 @@
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
+#include "platform/syslog_posix.h"
 #include "platform/terminal_box_posix.h"
 #include "platform/utf8_posix.h"
 
@@ -29,6 +30,9 @@
 #endif
 #ifndef KESTARIO_JOURNAL_BASE
 #define KESTARIO_JOURNAL_BASE "/var/tmp"
+#endif
+#ifndef KESTARIO_SYSLOG_SOCKET
+#define KESTARIO_SYSLOG_SOCKET "/dev/log"
 #endif
 
 namespace kestario {
@@ -154,6 +158,7 @@ bool DetachChild(pid_t child) {
 PosixSystem::PosixSystem()
     : registryFile_(nullptr),
       journalBase_(nullptr),
+      syslogSocket_(nullptr),
       openKeys_(nullptr),
       keySlots_(0),
       terminalIn_(STDIN_FILENO),
@@ -164,6 +169,7 @@ PosixSystem::~PosixSystem() {
   free(openKeys_);
   free(registryFile_);
   free(journalBase_);
+  free(syslogSocket_);
 }
 
 void PosixSystem::SetRegistryFile(const char* path) {
@@ -301,11 +307,12 @@ bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* co
   int priority = type == kEventTypeError     ? LOG_ERR
                  : type == kEventTypeWarning ? LOG_WARNING
                                              : LOG_INFO;
-  // No LOG_CONS: a system without a log daemon loses the event, and nothing is written elsewhere.
-  openlog("kestario-updater", LOG_PID, LOG_USER);
-  syslog(priority, "%s", text != nullptr ? text : "");
-  closelog();
-  return true;
+  // Never through syslog(3), whose send blocks while the daemon does not read: a socket of our
+  // own that gives up after a second. A system without a log daemon loses the event, and nothing
+  // is written elsewhere.
+  constexpr int kEventWaitMilliseconds = 1000;
+  return SendSyslogMessage(syslogSocket_ != nullptr ? syslogSocket_ : KESTARIO_SYSLOG_SOCKET,
+                           LOG_USER | priority, "kestario-updater", text, kEventWaitMilliseconds);
 }
 
 bool PosixSystem::GetComputerNameA(TextString* name) {
@@ -341,6 +348,7 @@ void PosixSystem::GetLocalTime(LocalTime* time) {
   time->hour = static_cast<uint16_t>(local.tm_hour);
   time->minute = static_cast<uint16_t>(local.tm_min);
   time->second = static_cast<uint16_t>(local.tm_sec);
+  time->utcOffsetMinutes = static_cast<int16_t>(local.tm_gmtoff / 60);
 }
 
 uint32_t PosixSystem::GetCurrentProcessId() { return static_cast<uint32_t>(getpid()); }
@@ -478,6 +486,11 @@ bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
 void PosixSystem::SetJournalBase(const char* folder) {
   free(journalBase_);
   journalBase_ = folder ? strdup(folder) : nullptr;
+}
+
+void PosixSystem::SetSyslogSocket(const char* path) {
+  free(syslogSocket_);
+  syslogSocket_ = path ? strdup(path) : nullptr;
 }
 
 bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {

@@ -24,8 +24,9 @@
 //   KESTARIO_JOURNAL_BASE of the build (default /var/tmp, which survives a restart).
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
-// - ReportEventUtf8 writes the event's text with syslog(3) (ident "kestario-updater", facility
-//   LOG_USER, the process id); syslog never tells whether a message arrived.
+// - ReportEventUtf8 sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
+//   build, /dev/log by default) as syslog(3) would (ident "kestario-updater", facility LOG_USER,
+//   the process id), but never blocks: syslog_posix.h. True when the message was handed over.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 
@@ -49,6 +50,8 @@ class PosixSystem : public System {
   // Keeps the rollback journals below another folder (tests); null restores the build's
   // (KESTARIO_JOURNAL_BASE, /var/tmp by default).
   void SetJournalBase(const char* folder);
+  // Sends the events to another syslog socket (tests); null restores the build's.
+  void SetSyslogSocket(const char* path);
   // The descriptors of the terminal box (standard input and standard error unless changed).
   void SetTerminal(int inFd, int outFd);
 
@@ -122,6 +125,7 @@ class PosixSystem : public System {
   ProfileCache profiles_;
   char* registryFile_;  // null: the file of the build
   char* journalBase_;   // null: the folder of the build
+  char* syslogSocket_;  // null: the socket of the build
   char** openKeys_;     // key paths by handle - 1; null for a free slot
   size_t keySlots_;
   int terminalIn_;

@@ -778,26 +778,62 @@ class Win32System final : public System {
   bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
                        const char* /*text*/) override {
     // The strings in UTF-16; Event Viewer fills them into the text of the message table's entry
-    // `id`.
-    WideText* wide = new (std::nothrow) WideText[count + 1u];
-    const WCHAR** units = new (std::nothrow) const WCHAR*[count + 1u];
-    bool converted = wide != nullptr && units != nullptr;
+    // `id`. ReportEventW is a call to the event log service that waits for its answer, for as
+    // long as the service takes: it runs on a thread of its own, and the run waits for it one
+    // second at most. A thread still waiting then ends with the process; it owns the event.
+    PendingEvent* event = new (std::nothrow) PendingEvent;
+    if (event == nullptr) return false;
+    event->type = type;
+    event->id = id;
+    event->count = count;
+    event->wide = new (std::nothrow) WideText[count + 1u];
+    event->units = new (std::nothrow) const WCHAR*[count + 1u];
+    bool converted = event->wide != nullptr && event->units != nullptr;
     for (uint16_t i = 0; converted && i < count; ++i) {
       converted = this->MultiByteToWideChar(
-          CP_UTF8, 0, strings[i], static_cast<uint32_t>(std::strlen(strings[i])), &wide[i]);
-      units[i] = Wide(wide[i].GetUnits());
+          CP_UTF8, 0, strings[i], static_cast<uint32_t>(std::strlen(strings[i])), &event->wide[i]);
+      event->units[i] = Wide(event->wide[i].GetUnits());
     }
+    if (!converted) {
+      FreeEvent(event);
+      return false;
+    }
+    HANDLE thread = ::CreateThread(nullptr, 0, WriteEvent, event, 0, nullptr);
+    if (thread == nullptr) return WriteEvent(event) != 0;
+    constexpr DWORD kEventWaitMilliseconds = 1000;
+    DWORD written = 0;
+    bool ended = ::WaitForSingleObject(thread, kEventWaitMilliseconds) == WAIT_OBJECT_0 &&
+                 ::GetExitCodeThread(thread, &written);
+    ::CloseHandle(thread);
+    return ended && written != 0;
+  }
+
+  struct PendingEvent {
+    uint16_t type = 0;
+    uint32_t id = 0;
+    uint16_t count = 0;
+    WideText* wide = nullptr;
+    const WCHAR** units = nullptr;
+  };
+
+  static void FreeEvent(PendingEvent* event) {
+    delete[] event->units;
+    delete[] event->wide;
+    delete event;
+  }
+
+  // Writes the event and frees it; 1 when it was written.
+  static DWORD WINAPI WriteEvent(void* parameter) {
+    PendingEvent* event = static_cast<PendingEvent*>(parameter);
     bool written = false;
-    if (converted) {
-      HANDLE source = ::RegisterEventSourceW(nullptr, L"Kestario Updater");
-      if (source != nullptr) {
-        written = ::ReportEventW(source, type, 0, id, nullptr, count, 0, units, nullptr) != FALSE;
-        ::DeregisterEventSource(source);
-      }
+    HANDLE source = ::RegisterEventSourceW(nullptr, L"Kestario Updater");
+    if (source != nullptr) {
+      written = ::ReportEventW(source, event->type, 0, event->id, nullptr, event->count, 0,
+                               event->units, nullptr) != FALSE;
+      ::DeregisterEventSource(source);
     }
-    delete[] units;
-    delete[] wide;
-    return written;
+    FreeEvent(event);
+    return written ? 1 : 0;
   }
 
   bool IsWindowStationVisible() override {
@@ -838,8 +874,29 @@ class Win32System final : public System {
   }
 
   void GetLocalTime(LocalTime* time) override {
+    // One instant, in UTC and in local time: their difference is the offset at that instant.
+    SYSTEMTIME utc;
     SYSTEMTIME now;
-    ::GetLocalTime(&now);
+    ::GetSystemTime(&utc);
+    if (!::SystemTimeToTzSpecificLocalTime(nullptr, &utc, &now)) {
+      ::GetLocalTime(&now);
+      ::GetSystemTime(&utc);
+    }
+    FILETIME utcTicks;
+    FILETIME localTicks;
+    time->utcOffsetMinutes = 0;
+    if (::SystemTimeToFileTime(&utc, &utcTicks) && ::SystemTimeToFileTime(&now, &localTicks)) {
+      ULARGE_INTEGER local;
+      ULARGE_INTEGER universal;
+      local.LowPart = localTicks.dwLowDateTime;
+      local.HighPart = localTicks.dwHighDateTime;
+      universal.LowPart = utcTicks.dwLowDateTime;
+      universal.HighPart = utcTicks.dwHighDateTime;
+      int64_t ahead = static_cast<int64_t>(local.QuadPart - universal.QuadPart);
+      constexpr int64_t kTicksPerMinute = 600000000;  // 100 ns each
+      int64_t half = ahead < 0 ? -kTicksPerMinute / 2 : kTicksPerMinute / 2;
+      time->utcOffsetMinutes = static_cast<int16_t>((ahead + half) / kTicksPerMinute);
+    }
     time->year = now.wYear;
     time->month = now.wMonth;
     time->day = now.wDay;

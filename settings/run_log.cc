@@ -207,17 +207,27 @@ void LogLine::Write() {
   System& system = CurrentSystem();
   LocalTime now = {};
   system.GetLocalTime(&now);
+  // ISO 8601 with the offset from UTC, so that the lines of machines in different time zones
+  // compare: 2026-12-08T09:00:00+09:00 (never "Z").
+  int offset = now.utcOffsetMinutes;
+  char sign = offset < 0 ? '-' : '+';
+  if (offset < 0) offset = -offset;
   char head[64];
-  std::snprintf(head, sizeof head, "%04u-%02u-%02u %02u:%02u:%02u ", now.year, now.month, now.day,
-                now.hour, now.minute, now.second);
+  std::snprintf(head, sizeof head, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d ", now.year, now.month,
+                now.day, now.hour, now.minute, now.second, sign, offset / 60, offset % 60);
   char pid[24];
   std::snprintf(pid, sizeof pid, " %" PRIu32 " ", g_log.processId);
   TextString line(head);
-  line.Append(g_log.computer).Append(pid).Append(text_).Append(kLineEnd);
-  // A line that memory could not hold whole is not written at all.
+  line.Append(g_log.computer).Append(pid).Append(text_);
+  // The frame: the line's own length in bytes. A value inside the line can never make it end
+  // elsewhere, and a line cut short no longer matches its frame.
   int32_t expected = static_cast<int32_t>(std::strlen(head) + std::strlen(pid)) +
-                     g_log.computer.GetLength() + text_.GetLength() +
-                     static_cast<int32_t>(std::strlen(kLineEnd));
+                     g_log.computer.GetLength() + text_.GetLength();
+  char frame[24];
+  std::snprintf(frame, sizeof frame, " #%" PRId32, expected);
+  line.Append(frame).Append(kLineEnd);
+  // A line that memory could not hold whole is not written at all.
+  expected += static_cast<int32_t>(std::strlen(frame) + std::strlen(kLineEnd));
   if (line.GetLength() != expected) return;
   AppendLine(system, line);
 }

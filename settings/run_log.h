@@ -1,11 +1,14 @@
 // The run log: one line per event of a run, appended to the file that the script names in the key
 // LOG of section UPDATER.
 //
-// Every line begins with the local date and time, the computer name and the process id, so that
-// the lines of many machines can share one file; then the event's text. The log is UTF-8 on every
-// machine: the script's texts (the computer name too) are converted from the ANSI code page, the
-// program's own from UTF-16. A line break inside a text is written as the two characters "\n" so
-// that each event stays one line.
+// Every line begins with the local date and time with its offset from UTC (ISO 8601,
+// 2026-12-08T09:00:00+09:00), the computer name and the process id, so that the lines of many
+// machines can share one file; then the event's text, and last its frame: " #" and the number of
+// bytes of the line before it, so that no value can end a line early or start another one, and a
+// line cut short is known. The log is UTF-8 on every machine: the script's texts (the computer
+// name too) are converted from the ANSI code page, the program's own from UTF-16. A line feed
+// inside a text is written as the two characters "\n", a carriage return as "\r", so that each
+// event stays one line.
 //
 // The file is opened once, when the log starts, and kept open to the end of the run: a DELETE or
 // COPY of its name later in the run neither brings it back nor gets lines into the new file. Only

@@ -15,7 +15,7 @@ the second's updater.ini with the same answers given by section (--answer SECTIO
   changed) are the same, as paths relative to each folder;
 - the exit code is the one predicted (its low 8 bits, which is what Linux hands on).
 
-A scenario whose terminal cannot show boxes (a broken pipe) is predicted with --unseen: the
+A scenario whose terminal cannot show boxes (a broken pipe, or standard error closed) is predicted with --unseen: the
 program shows no box, every predicted box is marked as not shown, and the files and the exit code
 must agree. A scenario with an event runs the program with a syslog socket of its own
 (run_linux.PrivateSyslog), so that the system's log never gets it.
@@ -175,7 +175,7 @@ def compare(scenario, program, registry_program, checker):
 
         lines = scenario.answers(sim_subst)
         answers = {}
-        unseen = scenario.broken_stderr()
+        unseen = scenario.broken_stderr() or scenario.closed_stderr()
         for _ in range(100):
             status, text = predict(checker, script, sim_registry, scenario.args(sim_subst),
                                    answers, become, unseen)
@@ -205,14 +205,20 @@ def compare(scenario, program, registry_program, checker):
         if syslog:
             argv = syslog.wrap(argv)
         broken = None
-        if unseen:
+        if scenario.broken_stderr():
             reader, broken = os.pipe()
             os.close(reader)
+
+        def start():
+            if become:
+                become()
+            if scenario.closed_stderr():
+                os.close(2)
         proc = subprocess.run(argv, cwd=real,
                               input="".join(a + "\n" for a in scenario.answers(real_subst)).encode(),
                               stdout=subprocess.PIPE,
-                              stderr=broken if unseen else subprocess.PIPE, timeout=120,
-                              preexec_fn=become)
+                              stderr=broken if broken is not None else subprocess.PIPE,
+                              timeout=120, preexec_fn=start)
         if broken is not None:
             os.close(broken)
         after = snapshot(real)

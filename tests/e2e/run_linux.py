@@ -80,49 +80,107 @@ SYSLOG_LINE = re.compile(r"^<(\d+)>\w{3} [ \d]\d \d\d:\d\d:\d\d kestario-updater
 
 
 class PrivateSyslog:
-    """A syslog socket of the test's own, which a program started by wrap() reaches as /dev/log."""
+    """A syslog socket of the test's own, which a program started by wrap() reaches as /dev/log.
+
+    `kind` is what the socket is like ("=== syslog" of a scenario): "read" (default) a datagram
+    socket that takes each message; "full" a datagram socket that never reads, its queue filled
+    before the run (a daemon that has stopped); "stream" a stream socket whose reader takes a
+    record to end at a line feed (or a NUL)."""
 
     @staticmethod
     def available():
         return os.geteuid() == 0 and shutil.which("unshare") is not None
 
-    def __init__(self):
+    def __init__(self, kind="read"):
+        self.kind = kind
         self.folder = tempfile.mkdtemp(prefix="kestario-syslog-")
-        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
-        self.socket.bind(os.path.join(self.folder, "log"))
-        self.socket.setblocking(False)
+        path = os.path.join(self.folder, "log")
+        stream = kind == "stream"
+        self.socket = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM if stream else socket.SOCK_DGRAM)
+        self.socket.bind(path)
+        self.received = b""
+        self.fillers = 0
+        if stream:
+            self.socket.listen(8)
+            self.done = threading.Event()
+            self.thread = threading.Thread(target=self._accept)
+            self.thread.start()
+        else:
+            self.socket.setblocking(False)
+        if kind == "full":
+            filler = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+            filler.setblocking(False)
+            try:
+                while True:
+                    filler.sendto(b"filler", path)
+                    self.fillers += 1
+            except BlockingIOError:
+                pass
+            filler.close()
+
+    def _accept(self):
+        self.socket.settimeout(0.05)
+        while not self.done.is_set():
+            try:
+                connection, _ = self.socket.accept()
+            except socket.timeout:
+                continue
+            connection.settimeout(5)
+            with connection:
+                while True:
+                    data = connection.recv(1 << 16)
+                    if not data:
+                        break
+                    self.received += data
 
     def wrap(self, argv):
         return ["unshare", "-m", "sh", "-c", PRIVATE_DEV, "sh", self.folder] + argv
 
+    @staticmethod
+    def _parse(data):
+        m = SYSLOG_LINE.match(data.decode("utf-8", "replace"))
+        return (int(m.group(1)), int(m.group(2)), m.group(3)) if m else (
+            None, None, data.decode("utf-8", "replace"))
+
     def messages(self):
         """The messages received so far, as (priority, pid, text)."""
+        if self.kind == "stream":
+            self.done.set()
+            self.thread.join()
+            records = re.split(rb"[\n\0]", self.received)
+            return [self._parse(record) for record in records if record]
         received = []
         deadline = time.time() + 1
         while True:
             try:
                 data = self.socket.recv(1 << 20)
             except BlockingIOError:
-                if received or time.time() > deadline:
+                if received or time.time() > deadline or self.kind == "full":
                     return received
                 time.sleep(0.02)
                 continue
-            m = SYSLOG_LINE.match(data.decode("utf-8", "replace"))
-            received.append((int(m.group(1)), int(m.group(2)), m.group(3)) if m else
-                            (None, None, data.decode("utf-8", "replace")))
+            if data == b"filler":
+                continue
+            received.append(self._parse(data))
 
     def close(self):
+        if self.kind == "stream" and not self.done.is_set():
+            self.done.set()
+            self.thread.join()
         self.socket.close()
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
 def check_event(scenario, subst, syslog):
-    """Problems with the event the runs wrote (one per run), as a list of texts."""
+    """Problems with the event the runs wrote (one per run), as a list of texts. The text reaches
+    syslog with its line breaks written as \\n (and \\r), as one record."""
     kind, number, strings = scenario.event(subst)
-    want = (8 + sc.EVENT_TYPES[kind], sc.event_text(number, strings))  # facility LOG_USER
+    text = sc.event_text(number, strings).replace("\r", "\\r").replace("\n", "\\n")
+    want = (8 + sc.EVENT_TYPES[kind], text)  # facility LOG_USER
     got = [(priority, text) for priority, _, text in syslog.messages()]
-    if got != [want] * scenario.runs():
-        return ["events differ:\n    expected %r\n    received %r" % ([want] * scenario.runs(), got)]
+    expected = [] if syslog.kind == "full" else [want] * scenario.runs()
+    if got != expected:
+        return ["events differ:\n    expected %r\n    received %r" % (expected, got)]
     return []
 
 
@@ -181,10 +239,12 @@ def run(scenario, program, registry_program):
                 resource.setrlimit(resource.RLIMIT_AS, (limits["memory"], limits["memory"]))
             if become:
                 become()
+            if scenario.closed_stderr():
+                os.close(2)
 
         problems = []
         boxes, rest = [], ""
-        syslog = PrivateSyslog() if scenario.event(subst) is not None else None
+        syslog = PrivateSyslog(scenario.syslog()) if scenario.event(subst) is not None else None
         for _ in range(scenario.runs()):
             broken = None
             if scenario.broken_stderr() or scenario.broken_stdout():
@@ -194,6 +254,7 @@ def run(scenario, program, registry_program):
             if scenario.reader():
                 pipe_reader = PipeReader(os.path.join(folder, scenario.reader()))
             argv = [exe] + scenario.args(subst)
+            began = time.time()
             try:
                 proc = subprocess.run(syslog.wrap(argv) if syslog else argv, cwd=folder,
                                       input=answers.encode(),
@@ -207,6 +268,9 @@ def run(scenario, program, registry_program):
                     pipe_reader.stop()
                 if broken is not None:
                     os.close(broken)
+            if syslog and syslog.kind == "full" and time.time() - began > 5:
+                problems.append("with a syslog that never reads the run took %.1f s" %
+                                (time.time() - began))
             stderr = proc.stderr if proc.stderr is not None else b""
             shown, left = parse_boxes(stderr.decode("utf-8", "replace"))
             boxes += shown

@@ -12,7 +12,8 @@ A scenario file holds sections that begin with a line "=== NAME":
                    space, RLIMIT_AS; skipped for a sanitizer build, which needs more); a runner
                    that cannot set them skips the scenario
   === stderr       optional: "broken pipe" runs the program with a standard error whose reader
-                   has gone, so that no box can be written (no "boxes" are then expected)
+                   has gone, so that no box can be written (no "boxes" are then expected);
+                   "closed" runs it with standard error closed (`2>&-`, Linux only)
   === stdout       optional: "broken pipe" runs the program with a standard output whose reader
                    has gone
   === reader       optional: the path of a named pipe (relative to {DIR}) that a reader opens
@@ -55,18 +56,23 @@ A scenario file holds sections that begin with a line "=== NAME":
                    characters backslash and n. On Linux the program runs in a private mount
                    namespace whose /dev/log is a socket of the runner's (root only), which must
                    receive exactly that event: its priority, and the text of resources/events.def
-                   with the strings filled in
+                   with the strings filled in (its line breaks written as \\n)
+  === syslog       optional, with "event" (Linux): "full" gives the program a syslog socket that
+                   never reads, its queue full before the run: the run must end within 5 s with
+                   its exit code, and the event is lost; "stream" a stream socket whose reader
+                   takes a record to end at a line feed: it must see exactly the one event
   === what-if      optional: "uncertain" when `updater-check --what-if` cannot foresee how this run
                    goes on this machine; the what-if comparisons then check that the prediction
                    marks a step uncertain, instead of comparing it with the run
   === log          the run log afterwards: a first line "file: PATH" (relative to {DIR}), then
-                   one line per event without its head, which is checked for its form (the local
-                   date and time, the computer name, the process id); "!PATH" alone: no log file.
+                   one line per event without its head and frame, which are checked for their
+                   form (the local date and time with its UTC offset, the computer name, the
+                   process id; " #" and the line's length); "!PATH" alone: no log file.
                    {COMPUTER} and {USER} stand for the computer's and the user's names here; a
                    line break inside a logged text is the two characters backslash and n; {*}
                    stands for any text (a rollback run's kept names, which hold its id). A
                    single event "*" checks only the form: every line whole, with its head, and
-                   none glued to another (no second head inside a line)
+                   its frame right (so none is cut or glued to another)
   === report       what updater-report prints for that log after the runs (the Linux runner runs
                    the updater-report beside the program), compared line by line with each run
                    of spaces taken as one; {TIME} stands for a date and time, and {LOGUSER} for
@@ -179,6 +185,12 @@ class Scenario:
         assert kind in EVENT_TYPES, lines[0]
         return kind, int(number), [expand_text(line).replace("\\n", "\n") for line in lines[1:]]
 
+    def syslog(self):
+        """What the syslog socket of an "event" scenario is like: "read", "full" or "stream"."""
+        lines = [line.strip() for line in self.sections.get("syslog", []) if line.strip()]
+        assert lines in ([], ["full"], ["stream"]), lines
+        return lines[0] if lines else "read"
+
     def requires(self):
         return [line.strip() for line in self.sections.get("requires", []) if line.strip()]
 
@@ -201,8 +213,13 @@ class Scenario:
 
     def _broken(self, stream):
         lines = [line.strip() for line in self.sections.get(stream, []) if line.strip()]
-        assert lines in ([], ["broken pipe"]), lines
+        assert lines in ([], ["broken pipe"], ["closed"]) and (lines != ["closed"] or
+                                                              stream == "stderr"), lines
         return lines == ["broken pipe"]
+
+    def closed_stderr(self):
+        return [line.strip() for line in self.sections.get("stderr", []) if line.strip()] == [
+            "closed"]
 
     def reader(self):
         """The named pipe (relative path) that a reader reads during each run, or None."""
@@ -427,8 +444,25 @@ def load_all(folder):
             for name in sorted(os.listdir(folder)) if name.endswith(".scenario")]
 
 
-LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d) (\d\d):(\d\d):(\d\d) (\S+) (\d+) (.*)$")
-HEAD_INSIDE = re.compile(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ")
+# A line of the run log: the local time with its offset from UTC, the computer, the process id,
+# the event, and the frame (" #" and the number of bytes before it).
+LOG_HEAD = re.compile(r"^(\d{4})-(\d\d)-(\d\d)T(\d\d):(\d\d):(\d\d)[+-]\d\d:\d\d (\S+) (\d+) (.*) #(\d+)$",
+                      re.S)
+
+
+def log_line_problem(raw):
+    """Why `raw` (the bytes of one line, without its line end) is no whole line of the run log,
+    or None. The frame must count the bytes before it: a line cut short, or two glued together,
+    fails it."""
+    m = LOG_HEAD.match(raw.decode("utf-8", "replace"))
+    if not m:
+        return "a log line without its head or frame: %r" % raw
+    frame = raw.rfind(b" #")
+    if int(m.group(10)) != frame or m.group(10) != str(frame):
+        return "a log line whose frame is not its length (%d): %r" % (frame, raw)
+    if b"\r" in raw or b"\n" in raw:
+        return "a log line with a raw line break: %r" % raw
+    return None
 
 
 def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"):
@@ -450,14 +484,13 @@ def check_log(scenario, folder, subst, computer, encoding="utf-8", line_end="\n"
     seen = []
     for raw in data[:-len(line_end)].split(line_end.encode()):
         line = raw.decode(encoding, "replace")
-        m = LOG_HEAD.match(line)
-        if not m:
-            problems.append("a log line without its head: %r" % line)
+        problem = log_line_problem(raw)
+        if problem:
+            problems.append(problem)
             continue
+        m = LOG_HEAD.match(line)
         if m.group(7) != computer:
             problems.append("computer %r, expected %r: %r" % (m.group(7), computer, line))
-        if HEAD_INSIDE.search(m.group(9)):
-            problems.append("another line glued to this one: %r" % line)
         seen.append(m.group(9))
     if events == ["*"]:
         return problems
@@ -481,7 +514,8 @@ def check_report(scenario, folder, subst, reporter):
                           stderr=subprocess.PIPE, timeout=120)
     if proc.returncode != 0 or proc.stderr:
         return ["%s ended with %d: %r" % (reporter[0], proc.returncode, proc.stderr)]
-    text = re.sub(r"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d", "{TIME}", proc.stdout.decode("utf-8"))
+    text = re.sub(r"\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(?:[+-]\d\d:\d\d)?", "{TIME}",
+                  proc.stdout.decode("utf-8"))
     shown = [re.sub(r" {2,}", " ", line).rstrip() for line in text.rstrip("\n").split("\n")]
     wanted = [re.sub(r" {2,}", " ", line).rstrip() for line in expected]
     if shown != wanted:

@@ -18,11 +18,21 @@
 namespace kestario {
 namespace {
 
-constexpr const char* kHead = "2026-12-08 09:30:05 PC-417 4242 ";
+constexpr const char* kHead = "2026-12-08T09:30:05+00:00 PC-417 4242 ";
+
+// The line without its frame (" #" and the length of what comes before it) and its line end;
+// an empty text when the frame is missing or wrong.
+std::string Unframed(const std::string& line) {
+  size_t hash = line.rfind(" #");
+  if (hash == std::string::npos || line.empty() || line.back() != '\n') return "";
+  std::string length = line.substr(hash + 2, line.size() - 1 - hash - 2);
+  if (length != std::to_string(hash)) return "";
+  return line.substr(0, hash);
+}
 
 class RunLogTest : public ScriptTest {
  protected:
-  // The event texts appended to `path`, head checked and cut off, one per append.
+  // The event texts appended to `path`, head and frame checked and cut off, one per append.
   std::vector<std::string> Events(const std::string& path) const {
     std::vector<std::string> events;
     for (const FakeSystem::Write& append : system.writes) {
@@ -30,8 +40,9 @@ class RunLogTest : public ScriptTest {
       const std::string& bytes = append.bytes;
       EXPECT_EQ(0u, bytes.find(kHead)) << bytes;
       EXPECT_EQ(bytes.size() - 1, bytes.find('\n')) << "one line per append: " << bytes;
-      events.push_back(
-          bytes.substr(std::string(kHead).size(), bytes.size() - std::string(kHead).size() - 1));
+      std::string line = Unframed(bytes);
+      EXPECT_NE("", line) << "framed: " << bytes;
+      events.push_back(line.substr(std::min(line.size(), std::string(kHead).size())));
     }
     return events;
   }
@@ -119,7 +130,7 @@ TEST_F(RunLogTest, LogIsUtf8WhateverTheScriptsBytes) {
   EXPECT_EQ("Men\xfa \xe6\x97\xa5", system.boxes[0].text);
   std::string log = dir.Read("run.log");
   EXPECT_NE(std::string::npos, log.find(" PC-\xef\xbf\xbd 4242 start: "));
-  EXPECT_NE(std::string::npos, log.find("caption \"Caf\xef\xbf\xbd\" user \"tanaka\"\n"));
+  EXPECT_NE(std::string::npos, log.find("caption \"Caf\xef\xbf\xbd\" user \"tanaka\" #"));
   EXPECT_NE(std::string::npos,
             log.find("box INFORMATION \"Men\xef\xbf\xbd \xe6\x97\xa5\": answer OK"));
   EXPECT_NE(std::string::npos, log.find("error 10 \"The file could not be deleted.\\n\\nFile: \"" +
@@ -196,11 +207,47 @@ TEST_F(RunLogTest, ComputerAndUserNamesAreEscaped) {
   }
   ASSERT_EQ(12u, lines.size()) << log;
   const std::string head =
-      "2026-12-08 09:30:05 pc1\\n2026-12-08 09:30:05 pc2 1 end: stopped by message 8 4242 ";
+      "2026-12-08T09:30:05+00:00 pc1\\n2026-12-08 09:30:05 pc2 1 end: stopped by message 8 4242 ";
   for (size_t i = 0; i < 6; ++i) EXPECT_EQ(0u, lines[i].find(head)) << lines[i];
-  EXPECT_EQ(0u, lines[6].find("2026-12-08 09:30:05 - 4242 start: "));
+  for (size_t i = 0; i < 12; ++i) EXPECT_NE("", Unframed(lines[i] + "\n")) << lines[i];
+  EXPECT_EQ(0u, lines[6].find("2026-12-08T09:30:05+00:00 - 4242 start: "));
   EXPECT_NE(std::string::npos, lines[0].find("caption \"N\" user \"a\\rb\\nc\""));
   EXPECT_NE(std::string::npos, lines[6].find("caption \"N\" user \"-\""));
+}
+
+// The time carries its offset from UTC (never "Z"); every line ends with its frame, the count of
+// the bytes before " #", which a value holding a line's head or a line break cannot move.
+TEST_F(RunLogTest, TimeCarriesItsOffsetAndEveryLineItsFrame) {
+  WriteScript(
+      "[UPDATER]\nNAME=N\nPROC=E\nLOG=<Src>/run.log\n[E]\nMODE=EXIST\n"
+      "FILE=<Src>/x 2026-12-08T09:00:00+09:00 PC-Z 1 end: finished #51\n");
+  system.userName = "u\r\n2026-12-08T09:00:00+09:00 PC-Z 1 end: finished #51";
+  const struct {
+    int16_t minutes;
+    const char* time;
+  } zones[] = {{540, "+09:00"}, {-300, "-05:00"}, {330, "+05:30"}, {-570, "-09:30"}, {0, "+00:00"}};
+  std::string expected;
+  for (const auto& zone : zones) {
+    system.localTime.utcOffsetMinutes = zone.minutes;
+    system.writes.clear();
+    UpdaterMain("");
+    ASSERT_EQ(5u, system.writes.size());
+    for (const FakeSystem::Write& append : system.writes) {
+      EXPECT_EQ(0u, append.bytes.find(std::string("2026-12-08T09:30:05") + zone.time + " PC-417"))
+          << append.bytes;
+      std::string line = Unframed(append.bytes);
+      EXPECT_NE("", line) << append.bytes;
+      EXPECT_EQ(std::string::npos, line.find_first_of("\r\n")) << append.bytes;
+    }
+  }
+  EXPECT_NE(std::string::npos,
+            system.writes[0].bytes.find(
+                "user \"u\\r\\n2026-12-08T09:00:00+09:00 PC-Z 1 end: finished #51\" #"));
+  std::string run = Unframed(system.writes[2].bytes);
+  EXPECT_EQ(std::string(kHead) + "run E: MODE=\"EXIST\" FILE=\"" + dir.path() +
+                "/x 2026-12-08T09:00:00+09:00 PC-Z 1 end: finished #51\"",
+            run);
+  EXPECT_EQ(run + " #" + std::to_string(run.size()) + "\n", system.writes[2].bytes);
 }
 
 // A log whose last line was cut (a full disk, a process ended half-way) gets its next line on a

@@ -5,15 +5,16 @@ usage: check_log.py LOG EXPECTED
 
 LOG is the log file; EXPECTED holds the expected events, one a line, in UTF-8. The log must be
 valid UTF-8 throughout, without a byte order mark, whatever the code pages of the machines that
-wrote it; every line must end with CR LF and begin with the local date and time, the computer
-name and the process id; what follows must be the expected event. Prints the log and the
-differences.
+wrote it; every line must end with CR LF, begin with the local date and time with its offset from
+UTC, the computer name and the process id, and end with its frame (" #" and the number of bytes
+before it); what lies between must be the expected event. Prints the log and the differences.
 """
 
 import re
 import sys
 
-HEAD = re.compile(r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S+ \d+ ")
+HEAD = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d \S+ \d+ ")
+FRAME = re.compile(r" #(0|[1-9]\d*)$")
 
 
 def main():
@@ -38,10 +39,14 @@ def main():
         if "\n" in line or "\r" in line:
             problems.append("a line end other than CR LF in %r" % line)
         m = HEAD.match(line)
+        frame = FRAME.search(line)
         if not m:
             problems.append("a line without its head: %r" % line)
             continue
-        events.append(line[m.end():])
+        if not frame or int(frame.group(1)) != len(line[:frame.start()].encode("utf-8")):
+            problems.append("a line without its frame, or with a wrong one: %r" % line)
+            continue
+        events.append(line[m.end():frame.start()])
     if events != expected:
         for i in range(max(len(events), len(expected))):
             got = events[i] if i < len(events) else "(none)"

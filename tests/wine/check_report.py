@@ -15,7 +15,9 @@ import json
 import re
 import sys
 
-HEAD = re.compile(r"^(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d) (\S+) (\d+) (.*)$")
+# A line of the run log: its time (with its offset from UTC), computer, process id and event,
+# then its frame.
+HEAD = re.compile(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d) (\S+) (\d+) (.*) #\d+$")
 
 
 def decoded(line):

@@ -27,7 +27,7 @@ import time
 
 TOP = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 ITEMS = 55
-HEAD = re.compile(rb"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d \S+ (\d+) (.*)$")
+HEAD = re.compile(rb"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d \S+ (\d+) (.*) #(\d+)$")
 
 
 def script():
@@ -81,7 +81,7 @@ def trial(exe, processes, env, wine):
     for line in data.split(b"\r\n")[:-1] if data.endswith(b"\r\n") else data.split(b"\r\n"):
         m = HEAD.match(line)
         event = m.group(2).decode("cp932", "replace") if m else None
-        if m is None or b"\n" in line or b"\r" in line or HEAD.search(m.group(2)) or (
+        if m is None or b"\n" in line or b"\r" in line or int(m.group(3)) != m.start(3) - 2 or (
                 event not in events and not event.startswith("start: program ")):
             torn += 1
             continue

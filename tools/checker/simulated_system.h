@@ -8,7 +8,8 @@
 //   GetBinaryTypeA, GetFileAttributesA ...), and report the outcome; a deletion or copy that
 //   would succeed is kept in an overlay of the file system, so that FindAnyMatch and
 //   GetFileLocalDate see a deleted file as gone and a copied one as present, with its source's
-//   date and the attributes and rights that the platform gives a copy.
+//   date and the attributes and rights that the platform gives a copy. A file that the run has
+//   written by then (the run log, made or appended to as the run starts) is dated today.
 // - A program that would start cannot be followed: every later test on a path under its folder
 //   or under a folder named among its parameters is marked uncertain.
 // - Where the platform's answer cannot be had without doing the step (a program that may be run
