@@ -12,6 +12,7 @@
 #include "tools/checker/script_lines.h"
 #include "tools/checker/what_if.h"
 #include "tools/checker/what_if_format.h"
+#include "tools/console/arguments.h"
 #ifndef _WIN32
 #include "platform/system_posix.h"
 #endif
@@ -39,6 +40,7 @@ std::string UsageText() {
          "                     [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
          "       updater-check --help | --version\n"
+         "An option's value may also be joined to it: --caption=TEXT.\n"
          "\n"
          "Reads an update script the way the updater does (same profile reader, symbols and\n"
          "expansion) and reports the faults that would stop it, for every list the script can\n"
@@ -77,7 +79,7 @@ std::string UsageText() {
          "                   the build (docs/registry.md)\n"
 #endif
          "  -h, --help       print this help\n"
-         "  --version        print the version: updater-check X.Y.Z\n"
+         "  -V, --version    print the version: updater-check X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  no errors (warnings allowed)\n"
@@ -110,8 +112,11 @@ std::string Utf8Lines(const std::string& ansiText) {
   return utf8;
 }
 
-int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostream& err,
              bool* outIsUtf8) {
+  // Every option that takes a value, also written --OPTION=VALUE.
+  const std::vector<std::string> arguments = console::SplitOptionValues(
+      given, {"--answer", "--answers-default", "--caption", "--registry", "--format"});
   Output output = Output::kFindings;
   bool outputChosen = false;
   std::string registry;
@@ -134,7 +139,7 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
       } else if (argument == "-h" || argument == "--help") {
         out << UsageText();
         return kExitClean;
-      } else if (argument == "--version") {
+      } else if (argument == "--version" || argument == "-V") {
         out << "updater-check " << KESTARIO_VERSION << "\n";
         return kExitClean;
       } else if (argument == "--json" || argument == "--plan" || argument == "--dot") {
