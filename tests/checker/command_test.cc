@@ -130,7 +130,7 @@ TEST_F(CommandTest, ErrorsExitWithOne) {
   EXPECT_EQ(kExitErrors, Run({dir.Path("u.ini")}));
   EXPECT_EQ(dir.Path("u.ini") +
                 ":3: error: [UPDATER] PROC: the list is empty; it must name at "
-                "least one procedure (message 4)\n" +
+                "least one procedure (message 4) [KU105]\n" +
                 dir.Path("u.ini") + ": 1 error, 0 warnings\n",
             out.str());
 }
@@ -163,12 +163,21 @@ TEST_F(CommandTest, DashDashEndsTheOptions) {
 TEST_F(CommandTest, JsonGoesToStandardOutput) {
   dir.Write("u.ini", "[UPDATER]\nNAME=T\nPROC=\n");
   EXPECT_EQ(kExitErrors, Run({"--json", dir.Path("u.ini")}));
-  EXPECT_EQ("[\n  {\"file\": \"" + dir.Path("u.ini") +
-                "\", \"line\": 3, \"severity\": \"error\", \"section\": \"UPDATER\", \"key\": "
-                "\"PROC\", \"message\": \"[UPDATER] PROC: the list is empty; it must name at "
-                "least one procedure (message 4)\"}\n]\n",
-            out.str());
+  EXPECT_EQ(
+      "[\n  {\"file\": \"" + dir.Path("u.ini") +
+          "\", \"line\": 3, \"column\": 6, \"severity\": \"error\", \"rule\": \"KU105\", "
+          "\"section\": \"UPDATER\", \"key\": \"PROC\", \"message\": \"[UPDATER] PROC: the list "
+          "is empty; it must name at least one procedure (message 4)\"}\n]\n",
+      out.str());
   EXPECT_EQ("", err.str());
+  // The same findings as SARIF and as GitHub annotations; --format json is --json.
+  EXPECT_EQ(kExitErrors, Run({"--format=sarif", dir.Path("u.ini")}));
+  EXPECT_NE(std::string::npos, out.str().find("\"ruleId\": \"KU105\""));
+  EXPECT_EQ(kExitErrors, Run({"--format", "github", dir.Path("u.ini")}));
+  EXPECT_EQ(0u,
+            out.str().find("::error file=" + dir.Path("u.ini") + ",line=3,col=6,title=KU105::"));
+  EXPECT_EQ(kExitUnreadable, Run({"--format=xml", dir.Path("u.ini")}));
+  EXPECT_EQ(kExitUnreadable, Run({"--what-if", "--format=sarif", dir.Path("u.ini")}));
 }
 
 TEST_F(CommandTest, PlanAndDotSendTheFindingsToStandardError) {

@@ -21,7 +21,7 @@ namespace kestario {
 namespace checker {
 namespace {
 
-enum class Output { kFindings, kJson, kPlan, kDot };
+enum class Output { kFindings, kJson, kPlan, kDot, kSarif, kGithub };
 
 // "SECTION=ANSWER" of --answer.
 bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* answer) {
@@ -34,7 +34,8 @@ bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* a
 }  // namespace
 
 std::string UsageText() {
-  return "usage: updater-check [--json | --plan | --dot] [--registry FILE] SCRIPT\n"
+  return "usage: updater-check [--format text|json|sarif|github | --json | --plan | --dot]\n"
+         "                     [--registry FILE] SCRIPT\n"
          "       updater-check --what-if [--answer SECTION=yes|no|ok ...]\n"
          "                     [--answers-default yes|no] [--unseen] [--caption TEXT]\n"
          "                     [--json]\n"
@@ -48,12 +49,17 @@ std::string UsageText() {
          "deletes, copies or starts nothing.\n"
          "\n"
          "Findings are printed like a compiler's: FILE:LINE: error|warning: [SECTION] KEY: text\n"
+         "[RULE], RULE being its stable ID (KU101...). A comment line\n"
+         "  ; updater-check: disable-next-line RULE [RULE...]\n"
+         "silences those rules on the line below it.\n"
          "<Src> is the script's folder; <Win> and {?App\\...} blocks are looked up on this\n"
          "machine.\n"
          "\n"
          "Options:\n"
          "  --json           print the findings as a JSON array of objects\n"
-         "                   {file, line, severity, section, key, message}\n"
+         "                   {file, line, column, severity, rule, section, key, message}\n"
+         "  --format FORMAT  text (the default), json (as --json), sarif (a SARIF 2.1.0 log for\n"
+         "                   code scanning) or github (GitHub Actions annotations)\n"
          "  --plan           print the lists the script can run, with each procedure's kind and\n"
          "                   expanded values and every SWITCH's branches (1: and 0:) beneath it;\n"
          "                   the findings go to standard error\n"
@@ -142,16 +148,37 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
       } else if (argument == "--version" || argument == "-V") {
         out << "updater-check " << KESTARIO_VERSION << "\n";
         return kExitClean;
-      } else if (argument == "--json" || argument == "--plan" || argument == "--dot") {
-        Output chosen = argument == "--json"   ? Output::kJson
-                        : argument == "--plan" ? Output::kPlan
-                                               : Output::kDot;
+      } else if (argument == "--json" || argument == "--plan" || argument == "--dot" ||
+                 argument == "--format") {
+        std::string name = argument.substr(2);
+        if (argument == "--format") {
+          if (i + 1 >= arguments.size()) return usageError("--format needs a format");
+          name = arguments[++i];
+        }
+        Output chosen;
+        if (name == "json") {
+          chosen = Output::kJson;
+        } else if (name == "plan") {
+          chosen = Output::kPlan;
+        } else if (name == "dot") {
+          chosen = Output::kDot;
+        } else if (name == "sarif") {
+          chosen = Output::kSarif;
+        } else if (name == "github") {
+          chosen = Output::kGithub;
+        } else if (name == "text") {
+          chosen = Output::kFindings;
+        } else {
+          return usageError("--format wants text, json, sarif or github, not " + name);
+        }
         if (outputChosen && chosen != output) {
-          return usageError("--json, --plan and --dot exclude each other");
+          return usageError("--json, --plan, --dot and --format exclude each other");
         }
         output = chosen;
         outputChosen = true;
-        *outIsUtf8 = output == Output::kJson;
+        // These formats write UTF-8 themselves.
+        *outIsUtf8 =
+            output == Output::kJson || output == Output::kSarif || output == Output::kGithub;
       } else if (argument == "--what-if") {
         whatIf = true;
       } else if (argument == "--unseen") {
@@ -192,8 +219,10 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
     haveScript = true;
   }
   if (!haveScript) return usageError("no script given");
-  if (whatIf && (output == Output::kPlan || output == Output::kDot)) {
-    return usageError("--what-if shows a run; --plan and --dot show every list");
+  if (whatIf && output != Output::kFindings && output != Output::kJson) {
+    return usageError(
+        "--what-if shows a run as text or JSON; --plan, --dot, SARIF and GitHub "
+        "annotations show the findings of every list");
   }
   if (!whatIf && (whatIfOptions.answers.size() || !whatIfOptions.caption.empty() ||
                   whatIfOptions.defaultAnswer != Answer::kYes || whatIfOptions.unseen)) {
@@ -247,6 +276,12 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
       break;
     case Output::kJson:
       out << FormatJson(report);
+      break;
+    case Output::kSarif:
+      out << FormatSarif(report);
+      break;
+    case Output::kGithub:
+      out << FormatGithub(report);
       break;
     case Output::kPlan:
       out << FormatPlan(report) << std::flush;
