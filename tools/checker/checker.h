@@ -24,7 +24,7 @@ namespace checker {
 enum class Severity { kError, kWarning };
 
 struct Finding {
-  std::string file;  // the script's path as the user gave it
+  std::string file;  // the script's path as the user gave it (on Windows in UTF-8)
   int line = 1;      // the key's line, else its section's header line, else 1
   int column = 0;    // on that line: where the value starts, else the key, else the "["; 0: none
   Severity severity = Severity::kError;

@@ -7,6 +7,7 @@
 #include "platform/encoding.h"
 #include "platform/system.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/paths.h"
 #include "tools/checker/read_only_system.h"
 #include "tools/checker/report_format.h"
 #include "tools/checker/script_lines.h"
@@ -245,10 +246,22 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
   }
 #endif
 
+  // On Windows the script's name comes as UTF-8 from the UTF-16 command line; the updater's
+  // calls, which the checks make, take the ANSI code page.
+  std::string path = script;
+#ifdef _WIN32
+  std::string pathProblem;
+  if (!AnsiScriptPath(script, &path, &pathProblem)) {
+    err << "updater-check: cannot read " << script << ": " << pathProblem << "\n";
+    return kExitUnreadable;
+  }
+#endif
+
   if (whatIf) {
+    *outIsUtf8 = output == Output::kJson;  // the text shows the script's texts as they are
     WhatIfReport prediction;
     std::string problem;
-    if (!PredictRun(script, script, whatIfOptions, &prediction, &problem)) {
+    if (!PredictRun(path, path, whatIfOptions, &prediction, &problem)) {
       err << "updater-check: cannot read " << script << ": " << problem << "\n";
       return kExitUnreadable;
     }
@@ -266,7 +279,7 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
 
   Report report;
   std::string problem;
-  if (!CheckScript(script, script, &report, &problem)) {
+  if (!CheckScript(path, script, &report, &problem)) {
     err << "updater-check: cannot read " << script << ": " << problem << "\n";
     return kExitUnreadable;
   }
@@ -301,10 +314,12 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
                     std::ostream& err) {
   std::ostringstream ansiOut;
   std::ostringstream ansiErr;
-  bool outIsUtf8 = false;  // JSON is written in UTF-8 from the start
+  // The findings are written in UTF-8 from the start, as are the messages on standard error
+  // (the arguments are UTF-8); the plan, the graph and the what-if are the script's texts.
+  bool outIsUtf8 = true;
   int status = RunCheck(arguments, ansiOut, ansiErr, &outIsUtf8);
   out << (outIsUtf8 ? ansiOut.str() : Utf8Lines(ansiOut.str())) << std::flush;
-  err << Utf8Lines(ansiErr.str());
+  err << ansiErr.str();
   return status;
 }
 

@@ -60,8 +60,12 @@ std::string AnsiToUtf8(const std::string& ansiText) {
 
 std::string JsonString(const std::string& ansiText) {
   // The texts are the script's bytes, in the ANSI code page (code page 932 on a Japanese
-  // Windows); JSON is UTF-8. What is still not UTF-8 after that is escaped byte by byte.
-  std::string text = AnsiToUtf8(ansiText);
+  // Windows); JSON is UTF-8.
+  return JsonUtf8String(AnsiToUtf8(ansiText));
+}
+
+std::string JsonUtf8String(const std::string& text) {
+  // What is not UTF-8 is escaped byte by byte.
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -241,10 +245,11 @@ std::string FormatFindings(const Report& report) {
   std::string out;
   for (const Finding& finding : report.findings) {
     out += finding.file + ":" + std::to_string(finding.line) + ": " +
-           SeverityName(finding.severity) + ": " + finding.message + " [" + finding.rule + "]\n";
+           SeverityName(finding.severity) + ": " + AnsiToUtf8(finding.message) + " [" +
+           finding.rule + "]\n";
   }
   if (!report.log.empty())
-    out += report.file + ": the run log goes to " + QuoteValue(report.log) + "\n";
+    out += report.file + ": the run log goes to " + AnsiToUtf8(QuoteValue(report.log)) + "\n";
   out += report.file + ": " + Counted(report.errors(), "error") + ", " +
          Counted(report.warnings(), "warning") + "\n";
   return out;
@@ -255,7 +260,7 @@ std::string FormatJson(const Report& report) {
   std::string out = "[\n";
   for (size_t i = 0; i < report.findings.size(); ++i) {
     const Finding& f = report.findings[i];
-    out += "  {\"file\": " + JsonString(f.file) + ", \"line\": " + std::to_string(f.line) +
+    out += "  {\"file\": " + JsonUtf8String(f.file) + ", \"line\": " + std::to_string(f.line) +
            ", \"column\": " + (f.column > 0 ? std::to_string(f.column) : "null") +
            ", \"severity\": \"" + SeverityName(f.severity) + "\", \"rule\": \"" + f.rule +
            "\", \"section\": " + JsonString(f.section) + ", \"key\": " + JsonString(f.key) +
@@ -269,8 +274,8 @@ namespace {
 
 // A path as a URI reference: "/" between its parts, every byte but the unreserved ones and "/"
 // percent-encoded; an absolute path ("/opt/...", "C:\...", "\\server\...") as a file URI.
-std::string PathUri(const std::string& ansiPath) {
-  std::string path = AnsiToUtf8(ansiPath);
+std::string PathUri(const std::string& utf8Path) {
+  std::string path = utf8Path;
   for (char& c : path) {
     if (c == '\\') c = '/';
   }
@@ -362,14 +367,14 @@ std::string FormatSarif(const Report& report) {
 std::string FormatGithub(const Report& report) {
   std::string out;
   for (const Finding& f : report.findings) {
-    out += std::string("::") + SeverityName(f.severity) +
-           " file=" + GithubEscaped(AnsiToUtf8(f.file), true) + ",line=" + std::to_string(f.line) +
+    out += std::string("::") + SeverityName(f.severity) + " file=" + GithubEscaped(f.file, true) +
+           ",line=" + std::to_string(f.line) +
            (f.column > 0 ? ",col=" + std::to_string(f.column) : "") +
            ",title=" + GithubEscaped(f.rule, true) +
            "::" + GithubEscaped(AnsiToUtf8(f.message), false) + "\n";
   }
-  out += GithubEscaped(AnsiToUtf8(report.file), false) + ": " + Counted(report.errors(), "error") +
-         ", " + Counted(report.warnings(), "warning") + "\n";
+  out += GithubEscaped(report.file, false) + ": " + Counted(report.errors(), "error") + ", " +
+         Counted(report.warnings(), "warning") + "\n";
   return out;
 }
 

@@ -13,12 +13,15 @@ namespace checker {
 // A text in the ANSI code page as a JSON string, in UTF-8; bytes that are still not UTF-8 are
 // written as \u00XX of their value.
 std::string JsonString(const std::string& ansiText);
+// A UTF-8 text as a JSON string, bytes that are not UTF-8 written as \u00XX.
+std::string JsonUtf8String(const std::string& text);
 
 // A text in the ANSI code page in UTF-8; bytes that are not text of it are kept as they are.
 std::string AnsiToUtf8(const std::string& ansiText);
 
 // One "FILE:LINE: error|warning: text [RULE]" line per finding, then "FILE: N errors, M
-// warnings".
+// warnings". UTF-8, as are the SARIF and GitHub forms (the report's file name is UTF-8 already,
+// its texts are converted from the ANSI code page).
 std::string FormatFindings(const Report& report);
 
 // A JSON array of objects {file, line, column, severity, rule, section, key, message}, one per
