@@ -12,6 +12,7 @@
 #include "engine/procedures.h"
 #include "support/script_test.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/rules.h"
 
 namespace kestario {
 namespace checker {
@@ -191,6 +192,20 @@ TEST(ReportFormatTest, FindingsEndWithTheirCount) {
   Report report;
   report.file = "u.ini";
   EXPECT_EQ("u.ini: 0 errors, 0 warnings\n", FormatFindings(report));
+}
+
+// The table of rules is in the order of the enum (InfoOf indexes it), and each ID is unique,
+// ascending and of its severity's hundred: KU1xx errors, KU2xx warnings.
+TEST(ReportFormatTest, RuleTableFollowsTheEnumAndTheNumbering) {
+  for (size_t i = 0; i < kRuleCount; ++i) {
+    EXPECT_EQ(static_cast<size_t>(kRules[i].rule), i) << kRules[i].id;
+    EXPECT_EQ(kRules[i].severity == Severity::kError ? '1' : '2', kRules[i].id[2]) << kRules[i].id;
+    if (i > 0) {
+      EXPECT_LT(std::string(kRules[i - 1].id), std::string(kRules[i].id));
+    }
+    EXPECT_EQ(&kRules[i], FindRule(kRules[i].id));
+  }
+  EXPECT_EQ(nullptr, FindRule("KU999"));
 }
 
 // SARIF: every rule in the driver, each finding a result that points at its rule by ID and index,

@@ -299,13 +299,14 @@ std::string PathUri(const std::string& utf8Path) {
 std::string SarifResult(const Finding& f, bool suppressed) {
   std::string region = "{\"startLine\": " + std::to_string(f.line) +
                        (f.column > 0 ? ", \"startColumn\": " + std::to_string(f.column) : "") + "}";
-  size_t index = static_cast<size_t>(FindRule(f.rule) - kRules);
-  return "        {\"ruleId\": \"" + f.rule + "\", \"ruleIndex\": " + std::to_string(index) +
-         ", \"level\": \"" + SeverityName(f.severity) +
-         "\", \"message\": {\"text\": " + JsonString(f.message) +
+  const RuleInfo* rule = FindRule(f.rule);
+  std::string index =
+      rule != nullptr ? ", \"ruleIndex\": " + std::to_string(rule - kRules) : std::string();
+  return "        {\"ruleId\": " + JsonUtf8String(f.rule) + index + ", \"level\": \"" +
+         SeverityName(f.severity) + "\", \"message\": {\"text\": " + JsonString(f.message) +
          "},\n"
          "         \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " +
-         JsonString(PathUri(f.file)) + "}, \"region\": " + region + "}}]" +
+         JsonUtf8String(PathUri(f.file)) + "}, \"region\": " + region + "}}]" +
          (suppressed ? ",\n         \"suppressions\": [{\"kind\": \"inSource\"}]" : "") + "}";
 }
 

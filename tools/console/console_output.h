@@ -44,4 +44,17 @@ std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
 }  // namespace console
 }  // namespace kestario
 
+// The entry point of a tool, which calls `run` with the arguments in UTF-8, the program's name
+// left out: main, and on Windows wmain, whose arguments come in UTF-16 so that any file name
+// reaches the tool whole whatever the ANSI code page (link with -municode).
+#ifdef _WIN32
+#define KESTARIO_TOOL_MAIN(run)                                 \
+  int wmain(int argc, wchar_t** argv) {                         \
+    return run(::kestario::console::Utf8Arguments(argc, argv)); \
+  }
+#else
+#define KESTARIO_TOOL_MAIN(run) \
+  int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
+
 #endif  // KESTARIO_TOOLS_CONSOLE_CONSOLE_OUTPUT_H_

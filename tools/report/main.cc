@@ -27,9 +27,4 @@ int Run(const std::vector<std::string>& arguments) {
 
 }  // namespace
 
-#ifdef _WIN32
-// The arguments in UTF-16 (wmain), so that any file name reaches the program whole.
-int wmain(int argc, wchar_t** argv) { return Run(kestario::console::Utf8Arguments(argc, argv)); }
-#else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
-#endif
+KESTARIO_TOOL_MAIN(Run)
