@@ -570,11 +570,42 @@ TEST_F(CheckerTest, EveryFindingNamesFileLineSectionAndKey) {
     EXPECT_EQ(0u, finding.message.find("[P] " + finding.key + ": ")) << finding.message;
   }
   EXPECT_EQ(
-      "updater.ini:4: error: [P] TO: key is missing (message 2)\n"
+      "updater.ini:4: error: [P] TO: key is missing (message 2) [KU101]\n"
       "updater.ini:6: warning: [P] FROM: item 2 of \"a,\" is empty (a stray comma?); copying "
-      "with an empty name fails (message 8)\n"
+      "with an empty name fails (message 8) [KU207]\n"
       "updater.ini: 1 error, 1 warning\n",
       FormatFindings(report));
+}
+
+// The column is that of the value, else of the key, else of the section's "["; characters are
+// counted, not bytes. A comment line right above a line silences the rules it names there, and
+// only there; the counts and the status leave the silenced findings out.
+TEST_F(CheckerTest, ColumnsAndSilencedFindings) {
+  Report report = Check(
+      "[UPDATER]\nNAME=T\nPROC=C, C2\n"
+      "  [C]\n MODE = COPY\n\xC3\xA9=x\n  FROM =  a,\n\xC3\xA9=y\n"  // TO is missing: line 4
+      "[C2]\nMODE=COPY\n"
+      "; updater-check: disable-next-line ku207, KU208\n"
+      "FROM=a,b,\n"
+      "TO=a\n"
+      "; updater-check: disable-next-line KU101\n");
+  auto column = [&](const std::string& rule, int line) {
+    for (const Finding& f : report.findings) {
+      if (f.rule == rule && f.line == line) return f.column;
+    }
+    return -1;
+  };
+  EXPECT_EQ(3, column("KU101", 4)) << FormatFindings(report);
+  EXPECT_EQ(11, column("KU207", 7));
+  EXPECT_EQ(3, column("KU222", 8));  // "é" is one character of two bytes
+  // Line 12's empty item is silenced; the count mismatch of line 13 is not (the comment is two
+  // lines up), and the comment at the end silences nothing.
+  EXPECT_EQ(-1, column("KU207", 12));
+  EXPECT_EQ(4, column("KU208", 13));
+  ASSERT_EQ(1u, report.suppressed.size());
+  EXPECT_EQ("KU207", report.suppressed[0].rule);
+  EXPECT_EQ(12, report.suppressed[0].line);
+  EXPECT_EQ(1, report.errors());
 }
 
 TEST_F(CheckerTest, CheckingShowsNoBoxAndChangesNoFile) {

@@ -12,6 +12,7 @@
 #include "engine/procedures.h"
 #include "support/script_test.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/rules.h"
 
 namespace kestario {
 namespace checker {
@@ -165,19 +166,23 @@ TEST(ReportFormatTest, JsonHasOneObjectPerFindingWithEscapedText) {
   finding.severity = Severity::kError;
   finding.section = "ASK";
   finding.key = "FLAG";
+  finding.column = 6;
+  finding.rule = "KU109";
   finding.message = "[ASK] FLAG: \"CHEK\"\tn\xE3\x81\x82\x82";
   report.findings.push_back(finding);
   finding.severity = Severity::kWarning;
   finding.key = "";
+  finding.column = 0;
+  finding.rule = "KU223";
   finding.message = "[ASK]: x";
   report.findings.push_back(finding);
   EXPECT_EQ(
       "[\n"
-      "  {\"file\": \"dir\\\\u.ini\", \"line\": 12, \"severity\": \"error\", \"section\": "
-      "\"ASK\", \"key\": \"FLAG\", \"message\": \"[ASK] FLAG: \\\"CHEK\\\"\\tn\xE3\x81\x82"
-      "\\u0082\"},\n"
-      "  {\"file\": \"dir\\\\u.ini\", \"line\": 12, \"severity\": \"warning\", \"section\": "
-      "\"ASK\", \"key\": \"\", \"message\": \"[ASK]: x\"}\n"
+      "  {\"file\": \"dir\\\\u.ini\", \"line\": 12, \"column\": 6, \"severity\": \"error\", "
+      "\"rule\": \"KU109\", \"section\": \"ASK\", \"key\": \"FLAG\", \"message\": \"[ASK] FLAG: "
+      "\\\"CHEK\\\"\\tn\xE3\x81\x82\\u0082\"},\n"
+      "  {\"file\": \"dir\\\\u.ini\", \"line\": 12, \"column\": null, \"severity\": \"warning\", "
+      "\"rule\": \"KU223\", \"section\": \"ASK\", \"key\": \"\", \"message\": \"[ASK]: x\"}\n"
       "]\n",
       FormatJson(report));
   EXPECT_EQ("[]\n", FormatJson(Report()));
@@ -187,6 +192,66 @@ TEST(ReportFormatTest, FindingsEndWithTheirCount) {
   Report report;
   report.file = "u.ini";
   EXPECT_EQ("u.ini: 0 errors, 0 warnings\n", FormatFindings(report));
+}
+
+// The table of rules is in the order of the enum (InfoOf indexes it), and each ID is unique,
+// ascending and of its severity's hundred: KU1xx errors, KU2xx warnings.
+TEST(ReportFormatTest, RuleTableFollowsTheEnumAndTheNumbering) {
+  for (size_t i = 0; i < kRuleCount; ++i) {
+    EXPECT_EQ(static_cast<size_t>(kRules[i].rule), i) << kRules[i].id;
+    EXPECT_EQ(kRules[i].severity == Severity::kError ? '1' : '2', kRules[i].id[2]) << kRules[i].id;
+    if (i > 0) {
+      EXPECT_LT(std::string(kRules[i - 1].id), std::string(kRules[i].id));
+    }
+    EXPECT_EQ(&kRules[i], FindRule(kRules[i].id));
+  }
+  EXPECT_EQ(nullptr, FindRule("KU999"));
+}
+
+// SARIF: every rule in the driver, each finding a result that points at its rule by ID and index,
+// a file URI for an absolute path, the silenced findings last with an in-source suppression.
+// GitHub: one workflow command per finding, "%", CR and LF escaped everywhere, ":" and "," in
+// the properties too.
+TEST(ReportFormatTest, SarifAndGithubAnnotations) {
+  Report report;
+  report.file = "/opt/deploy/my script,1.ini";
+  Finding finding;
+  finding.file = report.file;
+  finding.line = 7;
+  finding.column = 3;
+  finding.severity = Severity::kWarning;
+  finding.rule = "KU202";
+  finding.message = "[C] FILE: 100% \"a\nb\"\r";
+  report.findings.push_back(finding);
+  finding.line = 9;
+  finding.column = 0;
+  finding.rule = "KU101";
+  finding.severity = Severity::kError;
+  finding.message = "[C] TO: key is missing (message 2)";
+  report.suppressed.push_back(finding);
+
+  std::string sarif = FormatSarif(report);
+  EXPECT_NE(std::string::npos, sarif.find("\"version\": \"2.1.0\""));
+  EXPECT_NE(std::string::npos,
+            sarif.find("\"$schema\": \"https://json.schemastore.org/sarif-2.1.0.json\""));
+  EXPECT_NE(std::string::npos, sarif.find("{\"id\": \"KU229\", \"shortDescription\": {\"text\": "));
+  EXPECT_NE(std::string::npos,
+            sarif.find("{\"ruleId\": \"KU202\", \"ruleIndex\": 13, \"level\": \"warning\", "
+                       "\"message\": {\"text\": \"[C] FILE: 100% \\\"a\\nb\\\"\\r\"}"))
+      << sarif;
+  EXPECT_NE(std::string::npos,
+            sarif.find("{\"uri\": \"file:///opt/deploy/my%20script%2C1.ini\"}, \"region\": "
+                       "{\"startLine\": 7, \"startColumn\": 3}}"))
+      << sarif;
+  EXPECT_NE(std::string::npos, sarif.find("\"region\": {\"startLine\": 9}}}],\n"
+                                          "         \"suppressions\": [{\"kind\": \"inSource\"}]}"))
+      << sarif;
+
+  EXPECT_EQ(
+      "::warning file=/opt/deploy/my script%2C1.ini,line=7,col=3,title=KU202::[C] FILE: 100%25 "
+      "\"a%0Ab\"%0D\n"
+      "/opt/deploy/my script,1.ini: 0 errors, 1 warning\n",
+      FormatGithub(report));
 }
 
 }  // namespace

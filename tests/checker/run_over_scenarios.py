@@ -11,8 +11,9 @@ the folder. For every scenario:
 
 - the exit status is 0, 1 or 2, and the same in every mode; 2 exactly when updater.ini is not a
   readable file (absent, a folder, a named pipe, a dangling link, or unreadable to this user);
-- --json prints a JSON array of findings with the fields file, line, severity, section, key and
-  message, and the status is 1 exactly when one of them is an error;
+- --json prints a JSON array of findings with the fields file, line, column, severity, rule,
+  section, key and message, each error's rule a KU1xx and each warning's a KU2xx, and the status
+  is 1 exactly when one of them is an error;
 - when the program itself stops with message 2, 3, 4 or 6 on a readable script (a missing key, a
   SWITCH loop, an empty list, a name that names nothing), the checker reports an error (status 1);
 - --what-if ends with 0, 1, 2 or 3, 2 exactly when updater.ini is not a readable file, and
@@ -47,7 +48,8 @@ FORESEEN = {
 MODES = ([], ["--json"], ["--plan"], ["--dot"])
 WHAT_IF_MODES = (["--what-if"], ["--what-if", "--json"])
 WHAT_IF_ENDS = {0: "finish", 1: "error", 3: "answer"}
-FIELDS = {"file", "line", "severity", "section", "key", "message"}
+FIELDS = {"file", "line", "column", "severity", "rule", "section", "key", "message"}
+RULE_PREFIX = {"error": "KU1", "warning": "KU2"}
 
 
 def lay_out(scenario, folder):
@@ -123,6 +125,10 @@ def check(scenario, checker):
                     continue
                 if not all(isinstance(f, dict) and set(f) == FIELDS for f in findings):
                     problems.append("--json findings lack fields: %r" % findings)
+                    continue
+                for f in findings:
+                    if not str(f["rule"]).startswith(RULE_PREFIX.get(f["severity"], "?")):
+                        problems.append("%s finding of rule %s" % (f["severity"], f["rule"]))
                 errors = sum(1 for f in findings if f.get("severity") == "error")
                 if (errors > 0) != (proc.returncode == 1):
                     problems.append("%d errors but exit status %d" % (errors, proc.returncode))

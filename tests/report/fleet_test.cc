@@ -350,7 +350,7 @@ TEST_F(ReportCommandTest, FolderOfPerMachineLogsAndAnUnreadableLog) {
 TEST_F(ReportCommandTest, HtmlPageBesideTheTotals) {
   dir.Write("a.log", Line("10:00:00", "PC1", 5, Start("a.ini")) +
                          Line("10:00:01", "PC1", 5, "end: stopped by message 8"));
-  EXPECT_EQ(kExitRead, Run({"--html", dir.Path("report.html"), dir.Path("a.log")}));
+  EXPECT_EQ(kExitRead, Run({"--html=" + dir.Path("report.html"), dir.Path("a.log")}));
   EXPECT_NE(std::string::npos, out.find("stopped by an error message                     1"));
   EXPECT_EQ(std::string::npos, out.find("Computer  "));
   std::string page = dir.Read("report.html");
@@ -369,9 +369,11 @@ TEST_F(ReportCommandTest, CommandLineMistakes) {
   EXPECT_NE(std::string::npos, err.find("unknown option --csv"));
   EXPECT_EQ(kExitRead, Run({"--help"}));
   EXPECT_EQ(0u, out.find("usage: updater-report"));
-  EXPECT_EQ(kExitRead, Run({"--version"}));
-  EXPECT_EQ(0u, out.find("updater-report "));
-  EXPECT_EQ('\n', out.back());
+  for (const char* option : {"--version", "-V"}) {
+    EXPECT_EQ(kExitRead, Run({option}));
+    EXPECT_EQ(0u, out.find("updater-report "));
+    EXPECT_EQ('\n', out.back());
+  }
   // After "--" a name that begins with "-" is a log.
   dir.Write("-a.log", Line("10:00:00", "PC1", 5, Start("a.ini")));
   EXPECT_EQ(kExitRead, Run({"--", dir.Path("-a.log")}));

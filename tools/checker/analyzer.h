@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/checker/checker.h"
+#include "tools/checker/rules.h"
 #include "tools/checker/script_lines.h"
 
 namespace kestario {
@@ -61,11 +62,16 @@ class Analyzer {
   void Run();
 
  private:
-  void Add(Severity severity, int line, const std::string& section, const std::string& key,
+  // A finding of `rule` at `line`, its column that of the key's value (or the key, or the
+  // section's header) written on that line; one that a "disable-next-line" comment above its
+  // line names goes to the report's suppressed findings.
+  void Add(Rule rule, int line, const std::string& section, const std::string& key,
            const std::string& text);
-  void Error(int line, const std::string& section, const std::string& key, const std::string& text);
-  void Warning(int line, const std::string& section, const std::string& key,
+  void Error(Rule rule, int line, const std::string& section, const std::string& key,
+             const std::string& text);
+  void Warning(Rule rule, int line, const std::string& section, const std::string& key,
                const std::string& text);
+  int ColumnOf(int line, const std::string& section, const std::string& key) const;
   int KeyLine(const std::string& section, const std::string& key) const;
   Value Read(const std::string& section, const std::string& key, bool expand = true) const;
   // Message 2: the key is absent. Says why when the file holds something that looks like it.

@@ -62,6 +62,7 @@ bool CheckScript(const std::string& path, const std::string& displayName, Report
                  std::string* problem) {
   report->file = displayName;
   report->findings.clear();
+  report->suppressed.clear();
   report->lists.clear();
   std::string bytes;
   if (!ReadScriptFile(path, &bytes, problem)) return false;

@@ -24,9 +24,11 @@ namespace checker {
 enum class Severity { kError, kWarning };
 
 struct Finding {
-  std::string file;  // the script's path as the user gave it
+  std::string file;  // the script's path as the user gave it (on Windows in UTF-8)
   int line = 1;      // the key's line, else its section's header line, else 1
+  int column = 0;    // on that line: where the value starts, else the key, else the "["; 0: none
   Severity severity = Severity::kError;
+  std::string rule;     // its stable ID, "KU101" (tools/checker/rules.h)
   std::string section;  // as the script or the list that names it writes it
   std::string key;      // empty for a finding about a whole section
   std::string message;  // starts with "[SECTION] KEY: "
@@ -63,8 +65,11 @@ struct PlanList {
 struct Report {
   std::string file;
   std::vector<Finding> findings;  // by line, then in the order found
-  std::vector<PlanList> lists;    // lists[0] is UPDATER's PROC list when it can be built
-  std::string log;                // where UPDATER's LOG sends the run log, expanded; empty: none
+  // Those that a "disable-next-line" comment in the script silences: not counted, not printed
+  // (SARIF shows them as suppressed).
+  std::vector<Finding> suppressed;
+  std::vector<PlanList> lists;  // lists[0] is UPDATER's PROC list when it can be built
+  std::string log;              // where UPDATER's LOG sends the run log, expanded; empty: none
   int Count(Severity severity) const;
   int errors() const { return Count(Severity::kError); }
   int warnings() const { return Count(Severity::kWarning); }

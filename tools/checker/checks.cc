@@ -58,33 +58,55 @@ void Analyzer::Run() {
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();
-  std::stable_sort(report_->findings.begin(), report_->findings.end(),
-                   [](const Finding& a, const Finding& b) { return a.line < b.line; });
+  for (std::vector<Finding>* findings : {&report_->findings, &report_->suppressed}) {
+    std::stable_sort(findings->begin(), findings->end(),
+                     [](const Finding& a, const Finding& b) { return a.line < b.line; });
+  }
 }
 
-void Analyzer::Add(Severity severity, int line, const std::string& section, const std::string& key,
+void Analyzer::Add(Rule rule, int line, const std::string& section, const std::string& key,
                    const std::string& text) {
+  const RuleInfo& info = InfoOf(rule);
   Finding finding;
   finding.file = displayName_;
   finding.line = line > 0 ? line : 1;
-  finding.severity = severity;
+  finding.column = ColumnOf(finding.line, section, key);
+  finding.severity = info.severity;
+  finding.rule = info.id;
   finding.section = section;
   finding.key = key;
   finding.message = "[" + section + "]" + (key.empty() ? "" : " " + key) + ": " + text;
-  std::string identity = std::to_string(finding.line) + '\n' +
-                         (severity == Severity::kError ? "e" : "w") + '\n' + finding.message;
+  std::string identity = std::to_string(finding.line) + '\n' + info.id + '\n' + finding.message;
   if (!seen_.insert(identity).second) return;
-  report_->findings.push_back(finding);
+  (lines_.IsDisabled(finding.line, info.id) ? report_->suppressed : report_->findings)
+      .push_back(finding);
 }
 
-void Analyzer::Error(int line, const std::string& section, const std::string& key,
+void Analyzer::Error(Rule rule, int line, const std::string& section, const std::string& key,
                      const std::string& text) {
-  Add(Severity::kError, line, section, key, text);
+  Add(rule, line, section, key, text);
 }
 
-void Analyzer::Warning(int line, const std::string& section, const std::string& key,
+void Analyzer::Warning(Rule rule, int line, const std::string& section, const std::string& key,
                        const std::string& text) {
-  Add(Severity::kWarning, line, section, key, text);
+  Add(rule, line, section, key, text);
+}
+
+int Analyzer::ColumnOf(int line, const std::string& section, const std::string& key) const {
+  const ScriptLines::Section* found = lines_.FindSection(section);
+  if (found == nullptr) return 0;
+  if (!key.empty()) {
+    // The finding's own entry on that line (a duplicate key is not the first of its name).
+    for (const ScriptLines::Entry& entry : found->entries) {
+      if (entry.line == line && EqualNoCase(TrimBlanks(entry.name), TrimBlanks(key))) {
+        return entry.hasValue ? entry.valueColumn : entry.column;
+      }
+    }
+  }
+  for (const ScriptLines::Section& candidate : lines_.sections()) {
+    if (candidate.line == line && EqualNoCase(candidate.name, found->name)) return candidate.column;
+  }
+  return 0;
 }
 
 int Analyzer::KeyLine(const std::string& section, const std::string& key) const {
@@ -111,17 +133,19 @@ Value Analyzer::Read(const std::string& section, const std::string& key, bool ex
 void Analyzer::ReportMissingKey(const std::string& section, const std::string& key) {
   const ScriptLines::Section* found = lines_.FindSection(section);
   if (found == nullptr) {
-    Error(1, section, key, "section [" + section + "] does not exist (message 2)");
+    Error(Rule::kMissingSection, 1, section, key,
+          "section [" + section + "] does not exist (message 2)");
     return;
   }
   const ScriptLines::Entry* entry = ScriptLines::FindEntry(*found, key);
   if (entry != nullptr && !entry->hasValue) {
-    Error(entry->line, section, key,
+    Error(Rule::kMissingKey, entry->line, section, key,
           "written without \"=\", which counts as a missing key (message 2)");
   } else if (entry != nullptr && EqualNoCase(entry->value, kNoData)) {
-    Error(entry->line, section, key, Quoted(entry->value) + " counts as a missing key (message 2)");
+    Error(Rule::kMissingKey, entry->line, section, key,
+          Quoted(entry->value) + " counts as a missing key (message 2)");
   } else {
-    Error(found->line, section, key, "key is missing (message 2)");
+    Error(Rule::kMissingKey, found->line, section, key, "key is missing (message 2)");
   }
 }
 
@@ -129,9 +153,9 @@ void Analyzer::ReportMissingKey(const std::string& section, const std::string& k
 // that stayed, and (for keys that name files) line feeds made from "\n".
 void Analyzer::CheckValue(int line, const std::string& section, const std::string& key,
                           const Value& value) {
-  if (value.refused) Warning(line, section, key, kRefusedValue);
+  if (value.refused) Warning(Rule::kValueTooLarge, line, section, key, kRefusedValue);
   if (IsPathKey(key) && value.expanded.find('\n') != std::string::npos) {
-    Warning(line, section, key,
+    Warning(Rule::kLineFeedInPath, line, section, key,
             Quoted(value.raw) + " reads as " + QuoteValue(value.expanded) +
                 ": a backslash followed by \"n\" becomes a line feed; write \"\\N\" instead "
                 "(the rule is case-sensitive, Windows file names are not)");
@@ -150,17 +174,17 @@ void Analyzer::CheckRegistryBlocks(int line, const std::string& section, const s
     if (!wantsFullPath && !keyword.IsEqualNoCase("?AppPath")) continue;
     TextString found;
     if (LookupAppPath(application.GetConstText(), &found, wantsFullPath ? 1 : 0)) {
-      Warning(line, section, key,
+      Warning(Rule::kBraceBeforeSymbol, line, section, key,
               block + " stays as written although the registry knows " +
                   Quoted(application.GetConstText()) +
                   ": brace blocks are expanded before symbols, so the name was looked up "
                   "before its symbol was replaced");
     } else if (wantsFullPath) {
-      Warning(line, section, key,
+      Warning(Rule::kUnresolvedRegistry, line, section, key,
               block + ": the registry of this machine has no App Paths entry for " +
                   Quoted(application.GetConstText()) + "; the block stays as written");
     } else {
-      Warning(line, section, key,
+      Warning(Rule::kUnresolvedRegistry, line, section, key,
               block +
                   ": the registry of this machine has no PATH value in the App Paths "
                   "entry for " +
@@ -174,14 +198,15 @@ void Analyzer::CheckAngleBlocks(int line, const std::string& section, const std:
   for (const std::string& block : SimpleBlocks(text, '<', '>')) {
     TextString value;
     if (FindSymbol(block.c_str(), &value)) {
-      Warning(line, section, key,
+      Warning(Rule::kAngleBlockLeftOver, line, section, key,
               block +
                   " stays as written although it is defined: the angle pass makes one "
                   "attempt per block that the value had when it began, so a block brought "
                   "in by a symbol's value (or one after a stray \"<\" or \">\") is left "
                   "over");
     } else if (!HasBlank(block)) {
-      Warning(line, section, key, block + " has no definition; it stays as written");
+      Warning(Rule::kUndefinedSymbol, line, section, key,
+              block + " has no definition; it stays as written");
     }
   }
 }
@@ -210,7 +235,7 @@ void Analyzer::CheckFileList(const PlanProcedure& procedure, const std::string& 
   int count = CountItems(value.expanded);
   if (count == 0) {
     if (required) {
-      Error(line, procedure.name, key,
+      Error(Rule::kEmptyFileList, line, procedure.name, key,
             "the list is empty; it must name at least one file (message 4)");
     }
     return;
@@ -218,7 +243,7 @@ void Analyzer::CheckFileList(const PlanProcedure& procedure, const std::string& 
   std::vector<std::string> items = Items(value.expanded);
   for (size_t i = 0; i < items.size(); ++i) {
     if (!items[i].empty()) continue;
-    Warning(line, procedure.name, key,
+    Warning(Rule::kEmptyItem, line, procedure.name, key,
             "item " + std::to_string(i + 1) + " of " + Quoted(value.raw) +
                 " is empty (a stray comma?); " + EmptyItemEffect(procedure.kind));
   }
@@ -241,7 +266,7 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
       int from = CountItems(get("FROM").expanded);
       int to = CountItems(get("TO").expanded);
       if (from > 0 && to != from) {
-        Warning(KeyLine(name, "TO"), name, "TO",
+        Warning(Rule::kCopyCountMismatch, KeyLine(name, "TO"), name, "TO",
                 std::to_string(to) + (to == 1 ? " item" : " items") + " but FROM has " +
                     std::to_string(from) + "; " +
                     (to < from ? "the sources without a destination are copied to an empty "
@@ -255,7 +280,7 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
       int files = CountItems(get("FILE").expanded);
       int params = CountItems(get("PARAM").expanded);
       if (files > 0 && params != files) {
-        Warning(KeyLine(name, "PARAM"), name, "PARAM",
+        Warning(Rule::kParamCountMismatch, KeyLine(name, "PARAM"), name, "PARAM",
                 std::to_string(params) + (params == 1 ? " item" : " items") + " but FILE has " +
                     std::to_string(files) + "; " +
                     (params < files ? "the programs without an item get no parameters"
@@ -279,7 +304,7 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
         const char* key = i < params.size() && params[i].find_first_of("\r\n") != std::string::npos
                               ? "PARAM"
                               : "FILE";
-        Warning(KeyLine(name, key), name, key,
+        Warning(Rule::kBatchParameters, KeyLine(name, key), name, key,
                 "on Windows the batch file " + Quoted(batch) + " (item " + std::to_string(i + 1) +
                     ") cannot be given its parameters: " +
                     (feed ? "they hold a line feed or carriage return, where cmd.exe would end "
@@ -291,7 +316,7 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
     }
     if (has("ISWAIT") && !StartsWithNumber(get("ISWAIT").raw)) {
       const std::string& raw = get("ISWAIT").raw;
-      Warning(KeyLine(name, "ISWAIT"), name, "ISWAIT",
+      Warning(Rule::kIsWaitNotNumber, KeyLine(name, "ISWAIT"), name, "ISWAIT",
               (raw.empty() ? std::string("the value is empty") : Quoted(raw) + " is not a number") +
                   "; it reads as 0, so the program does not wait");
     }
@@ -307,7 +332,7 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
       known = known || TextString(type.c_str()).IsEqualNoCase(candidate);
     }
     if (!known) {
-      Error(KeyLine(name, "TYPE"), name, "TYPE",
+      Error(Rule::kUnknownBoxType, KeyLine(name, "TYPE"), name, "TYPE",
             Quoted(type) + " is none of ERROR, INFORMATION, WARNING, QUESTION (message 6)");
     }
   }
@@ -317,7 +342,7 @@ void Analyzer::CheckRunEnd() {
   for (const char* key : {"EXITCODE", "EVENTLOG"}) {
     Value value = Read("UPDATER", key, false);
     if (!value.present || value.raw.empty() || StartsWithNumber(value.raw)) continue;
-    Warning(KeyLine("UPDATER", key), "UPDATER", key,
+    Warning(Rule::kRunEndNotNumber, KeyLine("UPDATER", key), "UPDATER", key,
             Quoted(value.raw) + " is not a number; it reads as 0, so " +
                 (std::strcmp(key, "EXITCODE") == 0
                      ? "the program ends with exit code 0 however the run ends"
@@ -332,7 +357,8 @@ void Analyzer::CheckUnseen(const std::string& name, const Value& unseen, const s
   const char* effect = "; when the box is not shown it answers nothing, as without UNSEEN";
   TextString word(answer.c_str());
   if (!word.IsEqualNoCase("OK") && !word.IsEqualNoCase("YES") && !word.IsEqualNoCase("NO")) {
-    Warning(line, name, "UNSEEN", Quoted(answer) + " is not OK, YES or NO" + effect);
+    Warning(Rule::kUnseenAnswer, line, name, "UNSEEN",
+            Quoted(answer) + " is not OK, YES or NO" + effect);
     return;
   }
   TextString typeWord(type.c_str());
@@ -340,7 +366,7 @@ void Analyzer::CheckUnseen(const std::string& name, const Value& unseen, const s
   bool okOnly = typeWord.IsEqualNoCase("ERROR") || typeWord.IsEqualNoCase("INFORMATION");
   if (!yesNo && !okOnly) return;  // a TYPE that names no box is an error of its own
   if (UnseenAnswerFor(word, yesNo ? kMbYesNo : kMbOk) != 0) return;
-  Warning(line, name, "UNSEEN",
+  Warning(Rule::kUnseenAnswer, line, name, "UNSEEN",
           Quoted(answer) + " names no button of its box (TYPE " + Quoted(type) + " shows " +
               (yesNo ? "Yes and No" : "only OK") + ")" + effect);
 }
@@ -357,7 +383,7 @@ void Analyzer::CheckDate(const std::string& name, const Value& value) {
     if (i > 0) reads += "/";
     reads += std::to_string(date.GetToken(i, "/").ToInt());
   }
-  Warning(KeyLine(name, "DATE"), name, "DATE",
+  Warning(Rule::kDateFormat, KeyLine(name, "DATE"), name, "DATE",
           Quoted(value.expanded) + " is not written year/month/day; it reads as " + reads);
 }
 
@@ -391,22 +417,23 @@ void Analyzer::CheckReferences(const std::vector<PlanProcedure>& procedures) {
       std::string target = Item(flag, 0);
       int j = find(target);
       if (j < 0) {
-        Error(line, name, "FLAG",
+        Error(Rule::kUnknownFlagTarget, line, name, "FLAG",
               Quoted(target) + " names no procedure of its list " + listed + " (message 6)");
       } else if (j == static_cast<int>(m)) {
-        Warning(line, name, "FLAG",
+        Warning(Rule::kFlagAlwaysZero, line, name, "FLAG",
                 Quoted(target) + " names " + name +
                     " itself, whose flag is still 0 when its condition is tested");
       } else if (j > static_cast<int>(m)) {
-        Warning(line, name, "FLAG",
+        Warning(Rule::kFlagAlwaysZero, line, name, "FLAG",
                 Quoted(target) + " comes later in its list, so its flag is still 0 when " + name +
                     " runs: the condition compares with 0");
       } else if (procedures[j].kind == "SWITCH") {
-        Warning(line, name, "FLAG", Quoted(target) + " is a SWITCH, whose flag is always 0");
+        Warning(Rule::kFlagAlwaysZero, line, name, "FLAG",
+                Quoted(target) + " is a SWITCH, whose flag is always 0");
       }
       int expected = ToInt(TextString(flag.c_str()).GetToken(1, ",").GetConstText());
       if (expected != 0 && expected != 1) {
-        Warning(line, name, "FLAG",
+        Warning(Rule::kFlagValue, line, name, "FLAG",
                 "the value " + std::to_string(expected) +
                     " never equals a flag (0 or 1), so the box never appears");
       }
@@ -420,17 +447,17 @@ void Analyzer::CheckReferences(const std::vector<PlanProcedure>& procedures) {
       std::string target = proc.GetConstText();
       int j = find(target);
       if (j < 0) {
-        Error(line, name, "PROC",
+        Error(Rule::kUnknownSwitchProc, line, name, "PROC",
               Quoted(target) + " names no procedure of its list " + listed + " (message 6)");
       } else if (j >= static_cast<int>(m)) {
         Warning(
-            line, name, "PROC",
+            Rule::kFlagAlwaysZero, line, name, "PROC",
             Quoted(target) +
                 (j == static_cast<int>(m) ? " is this SWITCH itself" : " comes later in its list") +
                 ", so its flag is always 0 here and branch 1 is never taken");
       } else if (procedures[j].kind == "SWITCH") {
         Warning(
-            line, name, "PROC",
+            Rule::kFlagAlwaysZero, line, name, "PROC",
             Quoted(target) + " is a SWITCH, whose flag is always 0, so branch 1 is never taken");
       }
     }
@@ -448,14 +475,14 @@ void Analyzer::CheckDefine() {
     int line = entry.line;
     bool bracketed = name.size() >= 2 && name.front() == '<' && name.back() == '>';
     if (!bracketed) {
-      Warning(line, "DEFINE", name,
+      Warning(Rule::kDefineName, line, "DEFINE", name,
               "the name is not written in angle brackets, so no <...> block can reach it "
               "(write <" +
                   name + ">)");
       continue;
     }
     if (EqualNoCase(name, "<Win>") || EqualNoCase(name, "<Src>")) {
-      Warning(line, "DEFINE", name,
+      Warning(Rule::kDefineBuiltIn, line, "DEFINE", name,
               entry.hasValue ? "the built-in " + name + " always wins; this value is never used"
                              : "written without \"=\", so " + name +
                                    " stays empty instead of taking its built-in value");
@@ -465,25 +492,27 @@ void Analyzer::CheckDefine() {
     std::string value = entry.text;
     size_t equals = value.find('=');
     if (equals != std::string::npos) {
-      Warning(line, "DEFINE", name,
+      Warning(Rule::kDefineSecondEquals, line, "DEFINE", name,
               "the value ends at its second \"=\": " + name + " is " +
                   Quoted(value.substr(0, equals)) + ", not " + Quoted(value));
       value = value.substr(0, equals);
     }
     if (value.find("\\n") != std::string::npos) {
-      Warning(line, "DEFINE", name,
+      Warning(Rule::kDefineLineFeed, line, "DEFINE", name,
               Quoted(value) + " holds \"\\n\", which becomes a line feed wherever " + name +
                   " is used; write \"\\N\" instead (the rule is case-sensitive, Windows file "
                   "names are not)");
     }
     TextString stored;
     if (!FindSymbol(name.c_str(), &stored)) continue;
-    if (WasSymbolRefused(name.c_str())) Warning(line, "DEFINE", name, kRefusedValue);
+    if (WasSymbolRefused(name.c_str()))
+      Warning(Rule::kValueTooLarge, line, "DEFINE", name, kRefusedValue);
     CheckRegistryBlocks(line, "DEFINE", name, stored.GetConstText());
     for (const std::string& block : SimpleBlocks(stored.GetConstText(), '<', '>')) {
       TextString unused;
       if (!HasBlank(block) && !FindSymbol(block.c_str(), &unused)) {
-        Warning(line, "DEFINE", name, block + " has no definition; it stays as written");
+        Warning(Rule::kUndefinedSymbol, line, "DEFINE", name,
+                block + " has no definition; it stays as written");
       }
     }
   }
@@ -495,7 +524,7 @@ void Analyzer::CheckDuplicates() {
     std::string folded = FoldName(section.name);
     auto first = sections.find(folded);
     if (first != sections.end()) {
-      Warning(section.line, section.name, "",
+      Warning(Rule::kDuplicateSection, section.line, section.name, "",
               "a second section [" + section.name + "] (the first is at line " +
                   std::to_string(first->second > 0 ? first->second : 1) +
                   "); the program reads only the first");
@@ -508,7 +537,7 @@ void Analyzer::CheckDuplicates() {
       if (entry.name.empty() || entry.name[0] == ';') continue;
       auto earlier = keys.find(FoldName(entry.name));
       if (earlier != keys.end()) {
-        Warning(entry.line, section.name, entry.name,
+        Warning(Rule::kDuplicateKey, entry.line, section.name, entry.name,
                 "a second " + entry.name + " (the first is at line " +
                     std::to_string(earlier->second) + "); the program reads only the first");
       } else {
@@ -525,7 +554,7 @@ void Analyzer::CheckUnreached() {
     std::string folded = FoldName(section.name);
     if (!done.insert(folded).second) continue;
     if (folded == "updater" || folded == "define" || reached_.count(folded) != 0) continue;
-    Warning(section.line, section.name, "",
+    Warning(Rule::kUnreachedSection, section.line, section.name, "",
             "no list reaches this section (neither UPDATER's PROC nor any SWITCH branch "
             "names it)");
   }

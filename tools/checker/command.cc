@@ -7,11 +7,13 @@
 #include "platform/encoding.h"
 #include "platform/system.h"
 #include "tools/checker/checker.h"
+#include "tools/checker/paths.h"
 #include "tools/checker/read_only_system.h"
 #include "tools/checker/report_format.h"
 #include "tools/checker/script_lines.h"
 #include "tools/checker/what_if.h"
 #include "tools/checker/what_if_format.h"
+#include "tools/console/arguments.h"
 #ifndef _WIN32
 #include "platform/system_posix.h"
 #endif
@@ -20,7 +22,7 @@ namespace kestario {
 namespace checker {
 namespace {
 
-enum class Output { kFindings, kJson, kPlan, kDot };
+enum class Output { kFindings, kJson, kPlan, kDot, kSarif, kGithub };
 
 // "SECTION=ANSWER" of --answer.
 bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* answer) {
@@ -33,12 +35,14 @@ bool ParseSectionAnswer(const std::string& text, std::string* section, Answer* a
 }  // namespace
 
 std::string UsageText() {
-  return "usage: updater-check [--json | --plan | --dot] [--registry FILE] SCRIPT\n"
+  return "usage: updater-check [--format text|json|sarif|github | --json | --plan | --dot]\n"
+         "                     [--registry FILE] SCRIPT\n"
          "       updater-check --what-if [--answer SECTION=yes|no|ok ...]\n"
          "                     [--answers-default yes|no] [--unseen] [--caption TEXT]\n"
          "                     [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
          "       updater-check --help | --version\n"
+         "An option's value may also be joined to it: --caption=TEXT.\n"
          "\n"
          "Reads an update script the way the updater does (same profile reader, symbols and\n"
          "expansion) and reports the faults that would stop it, for every list the script can\n"
@@ -46,12 +50,17 @@ std::string UsageText() {
          "deletes, copies or starts nothing.\n"
          "\n"
          "Findings are printed like a compiler's: FILE:LINE: error|warning: [SECTION] KEY: text\n"
+         "[RULE], RULE being its stable ID (KU101...). A comment line\n"
+         "  ; updater-check: disable-next-line RULE [RULE...]\n"
+         "silences those rules on the line below it.\n"
          "<Src> is the script's folder; <Win> and {?App\\...} blocks are looked up on this\n"
          "machine.\n"
          "\n"
          "Options:\n"
          "  --json           print the findings as a JSON array of objects\n"
-         "                   {file, line, severity, section, key, message}\n"
+         "                   {file, line, column, severity, rule, section, key, message}\n"
+         "  --format FORMAT  text (the default), json (as --json), sarif (a SARIF 2.1.0 log for\n"
+         "                   code scanning) or github (GitHub Actions annotations)\n"
          "  --plan           print the lists the script can run, with each procedure's kind and\n"
          "                   expanded values and every SWITCH's branches (1: and 0:) beneath it;\n"
          "                   the findings go to standard error\n"
@@ -77,7 +86,7 @@ std::string UsageText() {
          "                   the build (docs/registry.md)\n"
 #endif
          "  -h, --help       print this help\n"
-         "  --version        print the version: updater-check X.Y.Z\n"
+         "  -V, --version    print the version: updater-check X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  no errors (warnings allowed)\n"
@@ -110,8 +119,11 @@ std::string Utf8Lines(const std::string& ansiText) {
   return utf8;
 }
 
-int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::ostream& err,
+int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostream& err,
              bool* outIsUtf8) {
+  // Every option that takes a value, also written --OPTION=VALUE.
+  const std::vector<std::string> arguments = console::SplitOptionValues(
+      given, {"--answer", "--answers-default", "--caption", "--registry", "--format"});
   Output output = Output::kFindings;
   bool outputChosen = false;
   std::string registry;
@@ -134,19 +146,40 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
       } else if (argument == "-h" || argument == "--help") {
         out << UsageText();
         return kExitClean;
-      } else if (argument == "--version") {
+      } else if (argument == "--version" || argument == "-V") {
         out << "updater-check " << KESTARIO_VERSION << "\n";
         return kExitClean;
-      } else if (argument == "--json" || argument == "--plan" || argument == "--dot") {
-        Output chosen = argument == "--json"   ? Output::kJson
-                        : argument == "--plan" ? Output::kPlan
-                                               : Output::kDot;
+      } else if (argument == "--json" || argument == "--plan" || argument == "--dot" ||
+                 argument == "--format") {
+        std::string name = argument.substr(2);
+        if (argument == "--format") {
+          if (i + 1 >= arguments.size()) return usageError("--format needs a format");
+          name = arguments[++i];
+        }
+        Output chosen;
+        if (name == "json") {
+          chosen = Output::kJson;
+        } else if (name == "plan") {
+          chosen = Output::kPlan;
+        } else if (name == "dot") {
+          chosen = Output::kDot;
+        } else if (name == "sarif") {
+          chosen = Output::kSarif;
+        } else if (name == "github") {
+          chosen = Output::kGithub;
+        } else if (name == "text") {
+          chosen = Output::kFindings;
+        } else {
+          return usageError("--format wants text, json, sarif or github, not " + name);
+        }
         if (outputChosen && chosen != output) {
-          return usageError("--json, --plan and --dot exclude each other");
+          return usageError("--json, --plan, --dot and --format exclude each other");
         }
         output = chosen;
         outputChosen = true;
-        *outIsUtf8 = output == Output::kJson;
+        // These formats write UTF-8 themselves.
+        *outIsUtf8 =
+            output == Output::kJson || output == Output::kSarif || output == Output::kGithub;
       } else if (argument == "--what-if") {
         whatIf = true;
       } else if (argument == "--unseen") {
@@ -187,8 +220,10 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
     haveScript = true;
   }
   if (!haveScript) return usageError("no script given");
-  if (whatIf && (output == Output::kPlan || output == Output::kDot)) {
-    return usageError("--what-if shows a run; --plan and --dot show every list");
+  if (whatIf && output != Output::kFindings && output != Output::kJson) {
+    return usageError(
+        "--what-if shows a run as text or JSON; --plan, --dot, SARIF and GitHub "
+        "annotations show the findings of every list");
   }
   if (!whatIf && (whatIfOptions.answers.size() || !whatIfOptions.caption.empty() ||
                   whatIfOptions.defaultAnswer != Answer::kYes || whatIfOptions.unseen)) {
@@ -211,10 +246,22 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
   }
 #endif
 
+  // On Windows the script's name comes as UTF-8 from the UTF-16 command line; the updater's
+  // calls, which the checks make, take the ANSI code page.
+  std::string path = script;
+#ifdef _WIN32
+  std::string pathProblem;
+  if (!AnsiScriptPath(script, &path, &pathProblem)) {
+    err << "updater-check: cannot read " << script << ": " << pathProblem << "\n";
+    return kExitUnreadable;
+  }
+#endif
+
   if (whatIf) {
+    *outIsUtf8 = output == Output::kJson;  // the text shows the script's texts as they are
     WhatIfReport prediction;
     std::string problem;
-    if (!PredictRun(script, script, whatIfOptions, &prediction, &problem)) {
+    if (!PredictRun(path, path, whatIfOptions, &prediction, &problem)) {
       err << "updater-check: cannot read " << script << ": " << problem << "\n";
       return kExitUnreadable;
     }
@@ -232,7 +279,7 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
 
   Report report;
   std::string problem;
-  if (!CheckScript(script, script, &report, &problem)) {
+  if (!CheckScript(path, script, &report, &problem)) {
     err << "updater-check: cannot read " << script << ": " << problem << "\n";
     return kExitUnreadable;
   }
@@ -242,6 +289,12 @@ int RunCheck(const std::vector<std::string>& arguments, std::ostream& out, std::
       break;
     case Output::kJson:
       out << FormatJson(report);
+      break;
+    case Output::kSarif:
+      out << FormatSarif(report);
+      break;
+    case Output::kGithub:
+      out << FormatGithub(report);
       break;
     case Output::kPlan:
       out << FormatPlan(report) << std::flush;
@@ -261,10 +314,12 @@ int RunCheckCommand(const std::vector<std::string>& arguments, std::ostream& out
                     std::ostream& err) {
   std::ostringstream ansiOut;
   std::ostringstream ansiErr;
-  bool outIsUtf8 = false;  // JSON is written in UTF-8 from the start
+  // The findings are written in UTF-8 from the start, as are the messages on standard error
+  // (the arguments are UTF-8); the plan, the graph and the what-if are the script's texts.
+  bool outIsUtf8 = true;
   int status = RunCheck(arguments, ansiOut, ansiErr, &outIsUtf8);
   out << (outIsUtf8 ? ansiOut.str() : Utf8Lines(ansiOut.str())) << std::flush;
-  err << Utf8Lines(ansiErr.str());
+  err << ansiErr.str();
   return status;
 }
 

@@ -15,7 +15,8 @@ constexpr int kExitErrors = 1;      // at least one error
 constexpr int kExitUnreadable = 2;  // the script cannot be read, or the command line is wrong
 constexpr int kExitAnswered = 3;    // --what-if: the predicted run stops on the user's answer
 
-// Runs updater-check with `arguments` (the program's own name left out) and returns its exit
+// Runs updater-check with `arguments` (the program's own name left out; on Windows UTF-8, from
+// the UTF-16 command line, so that a script of any name can be checked) and returns its exit
 // status. Findings go to `out`; with --plan or --dot the plan goes to `out` and the findings to
 // `err`; with --what-if the predicted run goes to `out` (as JSON with --json). Usage errors and
 // unreadable scripts are told on `err`. Both get UTF-8: the script's texts are converted from the

@@ -80,7 +80,7 @@ void Analyzer::CheckLog() {
   std::string folder, name;
   SplitPath(log.expanded, &folder, &name);
   if (!IsFolder(folder)) {
-    Warning(line, section, "LOG",
+    Warning(Rule::kLogFolderMissing, line, section, "LOG",
             "the log's folder " + QuoteValue(folder) +
                 " does not exist on this machine; the run would go on without a log");
     return;
@@ -89,7 +89,7 @@ void Analyzer::CheckLog() {
   if (target.empty()) return;
   std::string kind = NoFileKind(log.expanded);
   if (!kind.empty()) {
-    Warning(line, section, "LOG",
+    Warning(Rule::kLogNotAFile, line, section, "LOG",
             "the log is " + kind + ", not a file: the run would write no log");
     return;
   }
@@ -97,7 +97,7 @@ void Analyzer::CheckLog() {
   TextString program(scriptPath_.c_str());
   program.ReplaceTokens(-1, -1, ".", kPathSeparator == '/' ? "run" : "exe");
   if (target == Identity(scriptPath_) || target == Identity(program.GetConstText())) {
-    Warning(line, section, "LOG",
+    Warning(Rule::kLogIsScriptOrProgram, line, section, "LOG",
             std::string("the log is the ") +
                 (target == Identity(scriptPath_) ? "script" : "program") +
                 " itself: the run would write no log");
@@ -109,7 +109,7 @@ void Analyzer::CheckLog() {
         if (procedure.kind != use.kind) continue;
         for (const std::string& item : Items(procedure.Value(use.key))) {
           if (item.empty() || Identity(item) != target) continue;
-          Warning(line, section, "LOG",
+          Warning(Rule::kLogIsProcedureFile, line, section, "LOG",
                   "the log is the file that [" + procedure.name + "] " + use.use + ": " +
                       QuoteValue(item) + "; " + use.then);
         }

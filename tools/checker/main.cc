@@ -9,12 +9,18 @@
 #include "tools/checker/command.h"
 #include "tools/console/console_output.h"
 
-int main(int argc, char** argv) {
-  std::vector<std::string> arguments(argv + 1, argv + argc);
+namespace {
+
+int Run(const std::vector<std::string>& arguments) {
   std::ostringstream out;
   std::ostringstream err;
   int status = kestario::checker::RunCheckCommand(arguments, out, err);
-  kestario::console::Write(kestario::console::Stream::kOutput, out.str());
-  kestario::console::Write(kestario::console::Stream::kError, err.str());
-  return status;
+  // Output that cannot be written (a full disk, a closed stream) is a failure, as a script that
+  // cannot be read is: a pipeline must not take a lost report for a clean script.
+  return kestario::console::Finish("updater-check", out.str(), err.str(), status,
+                                   kestario::checker::kExitUnreadable);
 }
+
+}  // namespace
+
+KESTARIO_TOOL_MAIN(Run)

@@ -34,7 +34,7 @@ void Analyzer::CheckUpdater() {
   int line = KeyLine(section, "PROC");
   CheckValue(line, section, "PROC", proc);
   if (CountItems(proc.expanded) == 0) {
-    Error(line, section, "PROC",
+    Error(Rule::kEmptyProcList, line, section, "PROC",
           "the list is empty; it must name at least one procedure "
           "(message 4)");
     return;
@@ -84,7 +84,7 @@ bool Analyzer::FollowBranch(const std::string& switchName, const std::string& ke
   branch->key = key;
   branch->value = value.expanded;
   if (CountItems(value.expanded) == 0) {
-    Error(line, switchName, key,
+    Error(Rule::kEmptyBranch, line, switchName, key,
           "the branch is empty; when it is chosen the program stops (message 4)");
     return true;
   }
@@ -96,7 +96,7 @@ bool Analyzer::FollowBranch(const std::string& switchName, const std::string& ke
       std::vector<std::string> labels;
       for (const ListSource& step : path_) labels.push_back(step.Label());
       labels.push_back("[" + switchName + "] " + key);
-      Error(line, switchName, key,
+      Error(Rule::kBranchLoop, line, switchName, key,
             "the branch leads back into a list that is already running (" + Join(labels, " -> ") +
                 "); the program stops at " + std::to_string(kMaxListDepth) +
                 " nested lists (message 3)");
@@ -112,7 +112,7 @@ bool Analyzer::FollowBranch(const std::string& switchName, const std::string& ke
     return true;
   }
   if (static_cast<int32_t>(path_.size()) >= kMaxListDepth) {
-    Error(line, switchName, key,
+    Error(Rule::kTooDeep, line, switchName, key,
           "the branch would nest deeper than " + std::to_string(kMaxListDepth) +
               " lists (message 3)");
     return true;
@@ -133,13 +133,13 @@ PlanProcedure Analyzer::AnalyzeProcedure(const std::string& name, const ListSour
   if (!mode.present) {
     if (TrimBlanks(name).empty()) {
       procedure.problem = "empty item";
-      Error(source.line, source.section, source.key,
+      Error(Rule::kEmptyListItem, source.line, source.section, source.key,
             "item " + std::to_string(item + 1) + " of " + Quoted(source.value) +
                 " is empty; the program reads it as a section with an empty name, which has "
                 "no MODE (message 2)");
     } else if (lines_.FindSection(name) == nullptr) {
       procedure.problem = "no section [" + name + "]";
-      Error(1, name, "MODE",
+      Error(Rule::kMissingSection, 1, name, "MODE",
             "section [" + name + "] does not exist (named by " + source.Label() + " at line " +
                 std::to_string(source.line) + ")" + Suggestion(name) + " (message 2)");
     } else {
@@ -159,7 +159,7 @@ PlanProcedure Analyzer::AnalyzeProcedure(const std::string& name, const ListSour
   }
   if (kind == nullptr) {
     procedure.problem = "MODE " + Quoted(mode.expanded) + " names no kind";
-    Error(modeLine, name, "MODE",
+    Error(Rule::kUnknownMode, modeLine, name, "MODE",
           Quoted(mode.expanded) + " names no procedure kind (" + kKindList + ") (message 6)");
     return procedure;
   }

@@ -7,6 +7,7 @@
 
 #include "platform/encoding.h"
 #include "text/byte_buffer.h"
+#include "tools/checker/rules.h"
 
 namespace kestario {
 namespace checker {
@@ -49,14 +50,22 @@ size_t Utf8Length(const std::string& text, size_t at) {
 
 }  // namespace
 
+std::string AnsiToUtf8(const std::string& ansiText) {
+  ByteBuffer utf8;
+  if (!ValidAnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
+    return ansiText;
+  }
+  return std::string(reinterpret_cast<const char*>(utf8.GetConstData()), utf8.GetSize());
+}
+
 std::string JsonString(const std::string& ansiText) {
   // The texts are the script's bytes, in the ANSI code page (code page 932 on a Japanese
-  // Windows); JSON is UTF-8. What is still not UTF-8 after that is escaped byte by byte.
-  ByteBuffer utf8;
-  std::string text = ansiText;
-  if (ValidAnsiToUtf8(ansiText.data(), static_cast<uint32_t>(ansiText.size()), &utf8)) {
-    text.assign(reinterpret_cast<const char*>(utf8.GetConstData()), utf8.GetSize());
-  }
+  // Windows); JSON is UTF-8.
+  return JsonUtf8String(AnsiToUtf8(ansiText));
+}
+
+std::string JsonUtf8String(const std::string& text) {
+  // What is not UTF-8 is escaped byte by byte.
   std::string out = "\"";
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -236,10 +245,11 @@ std::string FormatFindings(const Report& report) {
   std::string out;
   for (const Finding& finding : report.findings) {
     out += finding.file + ":" + std::to_string(finding.line) + ": " +
-           SeverityName(finding.severity) + ": " + finding.message + "\n";
+           SeverityName(finding.severity) + ": " + AnsiToUtf8(finding.message) + " [" +
+           finding.rule + "]\n";
   }
   if (!report.log.empty())
-    out += report.file + ": the run log goes to " + QuoteValue(report.log) + "\n";
+    out += report.file + ": the run log goes to " + AnsiToUtf8(QuoteValue(report.log)) + "\n";
   out += report.file + ": " + Counted(report.errors(), "error") + ", " +
          Counted(report.warnings(), "warning") + "\n";
   return out;
@@ -250,13 +260,123 @@ std::string FormatJson(const Report& report) {
   std::string out = "[\n";
   for (size_t i = 0; i < report.findings.size(); ++i) {
     const Finding& f = report.findings[i];
-    out += "  {\"file\": " + JsonString(f.file) + ", \"line\": " + std::to_string(f.line) +
-           ", \"severity\": \"" + SeverityName(f.severity) +
+    out += "  {\"file\": " + JsonUtf8String(f.file) + ", \"line\": " + std::to_string(f.line) +
+           ", \"column\": " + (f.column > 0 ? std::to_string(f.column) : "null") +
+           ", \"severity\": \"" + SeverityName(f.severity) + "\", \"rule\": \"" + f.rule +
            "\", \"section\": " + JsonString(f.section) + ", \"key\": " + JsonString(f.key) +
            ", \"message\": " + JsonString(f.message) + "}";
     out += i + 1 < report.findings.size() ? ",\n" : "\n";
   }
   return out + "]\n";
+}
+
+namespace {
+
+// A path as a URI reference: "/" between its parts, every byte but the unreserved ones and "/"
+// percent-encoded; an absolute path ("/opt/...", "C:\...", "\\server\...") as a file URI.
+std::string PathUri(const std::string& utf8Path) {
+  std::string path = utf8Path;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  std::string uri;
+  if (path.size() >= 2 && path[0] == '/' && path[1] == '/') {
+    uri = "file:";  // a share: file://server/share/...
+  } else if (!path.empty() && path[0] == '/') {
+    uri = "file://";
+  } else if (path.size() >= 2 && path[1] == ':') {
+    uri = "file:///" + path.substr(0, 2);
+    path = path.substr(2);
+  }
+  for (char c : path) {
+    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                 c == '-' || c == '.' || c == '_' || c == '~' || c == '/';
+    uri += plain ? std::string(1, c) : HexByte(static_cast<unsigned char>(c), "%");
+  }
+  return uri;
+}
+
+std::string SarifResult(const Finding& f, bool suppressed) {
+  std::string region = "{\"startLine\": " + std::to_string(f.line) +
+                       (f.column > 0 ? ", \"startColumn\": " + std::to_string(f.column) : "") + "}";
+  const RuleInfo* rule = FindRule(f.rule);
+  std::string index =
+      rule != nullptr ? ", \"ruleIndex\": " + std::to_string(rule - kRules) : std::string();
+  return "        {\"ruleId\": " + JsonUtf8String(f.rule) + index + ", \"level\": \"" +
+         SeverityName(f.severity) + "\", \"message\": {\"text\": " + JsonString(f.message) +
+         "},\n"
+         "         \"locations\": [{\"physicalLocation\": {\"artifactLocation\": {\"uri\": " +
+         JsonUtf8String(PathUri(f.file)) + "}, \"region\": " + region + "}}]" +
+         (suppressed ? ",\n         \"suppressions\": [{\"kind\": \"inSource\"}]" : "") + "}";
+}
+
+// The workflow command's escapes of a message, and of a property (which also ends at ":" and
+// ",").
+std::string GithubEscaped(const std::string& text, bool property) {
+  std::string out;
+  for (char c : text) {
+    if (c == '%') {
+      out += "%25";
+    } else if (c == '\r') {
+      out += "%0D";
+    } else if (c == '\n') {
+      out += "%0A";
+    } else if (property && c == ':') {
+      out += "%3A";
+    } else if (property && c == ',') {
+      out += "%2C";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string FormatSarif(const Report& report) {
+  std::string out =
+      "{\n"
+      "  \"$schema\": \"https://json.schemastore.org/sarif-2.1.0.json\",\n"
+      "  \"version\": \"2.1.0\",\n"
+      "  \"runs\": [\n"
+      "    {\n"
+      "      \"tool\": {\"driver\": {\"name\": \"updater-check\", \"version\": \"" KESTARIO_VERSION
+      "\",\n"
+      "                 \"rules\": [\n";
+  for (size_t i = 0; i < kRuleCount; ++i) {
+    const RuleInfo& rule = kRules[i];
+    out += std::string("        {\"id\": \"") + rule.id +
+           "\", \"shortDescription\": {\"text\": " + JsonString(rule.summary) +
+           "}, \"defaultConfiguration\": {\"level\": \"" + SeverityName(rule.severity) + "\"}}" +
+           (i + 1 < kRuleCount ? ",\n" : "\n");
+  }
+  out +=
+      "      ]}},\n"
+      "      \"columnKind\": \"unicodeCodePoints\",\n"
+      "      \"results\": [";
+  bool first = true;
+  for (const std::vector<Finding>* findings : {&report.findings, &report.suppressed}) {
+    for (const Finding& finding : *findings) {
+      out += (first ? "\n" : ",\n") + SarifResult(finding, findings == &report.suppressed);
+      first = false;
+    }
+  }
+  return out + (first ? "]\n" : "\n      ]\n") + "    }\n  ]\n}\n";
+}
+
+std::string FormatGithub(const Report& report) {
+  std::string out;
+  for (const Finding& f : report.findings) {
+    out += std::string("::") + SeverityName(f.severity) + " file=" + GithubEscaped(f.file, true) +
+           ",line=" + std::to_string(f.line) +
+           (f.column > 0 ? ",col=" + std::to_string(f.column) : "") +
+           ",title=" + GithubEscaped(f.rule, true) +
+           "::" + GithubEscaped(AnsiToUtf8(f.message), false) + "\n";
+  }
+  out += GithubEscaped(report.file, false) + ": " + Counted(report.errors(), "error") + ", " +
+         Counted(report.warnings(), "warning") + "\n";
+  return out;
 }
 
 std::string FormatPlan(const Report& report) { return PlanWriter(report).Write(); }

@@ -13,7 +13,7 @@ namespace checker {
 void Analyzer::CheckRollback() {
   Value rollback = Read("UPDATER", "ROLLBACK", false);
   if (rollback.present && !StartsWithNumber(rollback.raw)) {
-    Warning(KeyLine("UPDATER", "ROLLBACK"), "UPDATER", "ROLLBACK",
+    Warning(Rule::kRollbackNotNumber, KeyLine("UPDATER", "ROLLBACK"), "UPDATER", "ROLLBACK",
             (rollback.raw.empty() ? std::string("the value is empty")
                                   : Quoted(rollback.raw) + " is not a number") +
                 "; it reads as 0, so nothing is kept and a run that stops is not undone");
@@ -23,7 +23,7 @@ void Analyzer::CheckRollback() {
       if (procedure.kind != "COPY") continue;
       Value inUse = Read(procedure.name, "INUSE");
       if (!inUse.present || TextString(inUse.expanded.c_str()).IsEqualNoCase("REPLACE")) continue;
-      Warning(KeyLine(procedure.name, "INUSE"), procedure.name, "INUSE",
+      Warning(Rule::kInUseNotReplace, KeyLine(procedure.name, "INUSE"), procedure.name, "INUSE",
               Quoted(inUse.expanded) +
                   " is not REPLACE; it reads as absent, so a destination that a running program "
                   "holds fails (message 8)");

@@ -42,6 +42,44 @@ std::string StripQuotes(const std::string& value) {
   return value;
 }
 
+// The column of byte `at` of a line that begins at byte `lineStart`: characters counted from 1, a
+// UTF-8 continuation byte adding none.
+int ColumnAt(const std::string& text, size_t lineStart, size_t at) {
+  int column = 1;
+  for (size_t i = lineStart; i < at; ++i) {
+    if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) ++column;
+  }
+  return column;
+}
+
+// The rule IDs of a comment line "; updater-check: disable-next-line ID ...", in upper case; none
+// for any other line.
+std::vector<std::string> DisabledRules(const std::string& text, size_t start, size_t end) {
+  static const char kDirective[] = "updater-check:";
+  static const char kWhat[] = "disable-next-line";
+  std::vector<std::string> ids;
+  if (start >= end || text[start] != ';') return ids;
+  std::string rest = text.substr(start + 1, end - start - 1);
+  size_t at = rest.find_first_not_of(" \t");
+  if (at == std::string::npos || rest.compare(at, sizeof kDirective - 1, kDirective) != 0) {
+    return ids;
+  }
+  at = rest.find_first_not_of(" \t", at + sizeof kDirective - 1);
+  if (at == std::string::npos || rest.compare(at, sizeof kWhat - 1, kWhat) != 0) return ids;
+  at += sizeof kWhat - 1;
+  std::string id;
+  for (size_t i = at; i <= rest.size(); ++i) {
+    char c = i < rest.size() ? rest[i] : ' ';
+    if (c == ' ' || c == '\t' || c == ',') {
+      if (!id.empty()) ids.push_back(id);
+      id.clear();
+    } else {
+      id += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+    }
+  }
+  return ids;
+}
+
 }  // namespace
 
 bool EqualNoCase(const std::string& left, const std::string& right) {
@@ -75,6 +113,7 @@ std::string IndexName(const std::string& name) {
 void ScriptLines::Parse(const std::string& bytes) {
   sections_.clear();
   firstSection_.clear();
+  disabled_.clear();
   sections_.push_back(Section{});
   firstSection_.emplace("", 0);
   size_t position = 0;
@@ -82,6 +121,7 @@ void ScriptLines::Parse(const std::string& bytes) {
   int line = 1;
   while (position < bytes.size()) {
     size_t start = position;
+    const size_t lineStart = position;
     while (position < bytes.size() && bytes[position] != '\n' && bytes[position] != '\r') {
       ++position;
     }
@@ -95,6 +135,8 @@ void ScriptLines::Parse(const std::string& bytes) {
     }
     TrimSpan(bytes, &start, &end);
     if (start >= end) continue;
+    std::vector<std::string> disabled = DisabledRules(bytes, start, end);
+    if (!disabled.empty()) disabled_[lineOfText + 1] = disabled;
 
     if (bytes[start] == '[') {
       size_t close = end;
@@ -106,6 +148,7 @@ void ScriptLines::Parse(const std::string& bytes) {
         Section section;
         section.name = CutAtNul(bytes, nameStart, nameEnd);
         section.line = lineOfText;
+        section.column = ColumnAt(bytes, lineStart, start);
         firstSection_.emplace(IndexName(section.name), sections_.size());
         sections_.push_back(section);
         continue;
@@ -114,6 +157,7 @@ void ScriptLines::Parse(const std::string& bytes) {
 
     Entry entry;
     entry.line = lineOfText;
+    entry.column = ColumnAt(bytes, lineStart, start);
     size_t equals = FindIn(bytes, '=', start, end);
     size_t nameEnd = end;
     if (equals < end) {
@@ -122,6 +166,7 @@ void ScriptLines::Parse(const std::string& bytes) {
       size_t valueStart = equals + 1;
       while (valueStart < end && IsBlank(bytes[valueStart])) ++valueStart;
       entry.hasValue = true;
+      entry.valueColumn = ColumnAt(bytes, lineStart, valueStart);
       entry.text = CutAtNul(bytes, valueStart, end);
       entry.value = StripQuotes(entry.text);
     }
@@ -157,6 +202,15 @@ int ScriptLines::KeyLine(const std::string& section, const std::string& key) con
   const Entry* entry = FindEntry(*found, key);
   if (entry != nullptr) return entry->line;
   return found->line > 0 ? found->line : 1;
+}
+
+bool ScriptLines::IsDisabled(int line, const std::string& id) const {
+  auto found = disabled_.find(line);
+  if (found == disabled_.end()) return false;
+  for (const std::string& disabled : found->second) {
+    if (EqualNoCase(disabled, id)) return true;
+  }
+  return false;
 }
 
 bool ReadScriptFile(const std::string& path, std::string* bytes, std::string* problem) {

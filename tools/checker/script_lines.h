@@ -10,7 +10,12 @@
 // or value. Names compare ignoring the case of ASCII A-Z only, and the first section (and, in it,
 // the first entry) of a name is the one that counts.
 //
-// Line numbers are those an editor shows: CR LF, LF and a lone CR each end one line.
+// Line numbers are those an editor shows: CR LF, LF and a lone CR each end one line. Columns count
+// characters from 1 as an editor does for UTF-8 text (a byte of another encoding counts as one);
+// the byte-order mark is not counted.
+//
+// A comment line "; updater-check: disable-next-line KU201 KU215" (IDs separated by blanks or
+// commas, in any letter case) silences the findings of those rules on the line right below it.
 #ifndef KESTARIO_TOOLS_CHECKER_SCRIPT_LINES_H_
 #define KESTARIO_TOOLS_CHECKER_SCRIPT_LINES_H_
 
@@ -30,10 +35,13 @@ class ScriptLines {
     std::string value;  // that text without one pair of matching quotes around it
     bool hasValue = false;
     int line = 0;
+    int column = 0;       // of the name's first character
+    int valueColumn = 0;  // of the value's first character (after "=" and blanks)
   };
   struct Section {
     std::string name;
-    int line = 0;  // 0 for the unnamed section before the first header
+    int line = 0;    // 0 for the unnamed section before the first header
+    int column = 0;  // of its "["
     std::vector<Entry> entries;
     std::unordered_map<std::string, size_t> firstEntry;  // folded name -> index in entries
   };
@@ -54,9 +62,13 @@ class ScriptLines {
   // The line of the first entry `key` of that section, or else the section's line, or else 1.
   int KeyLine(const std::string& section, const std::string& key) const;
 
+  // Whether a comment on the line above `line` silences rule `id` there.
+  bool IsDisabled(int line, const std::string& id) const;
+
  private:
   std::vector<Section> sections_;
-  std::unordered_map<std::string, size_t> firstSection_;  // folded name -> index in sections_
+  std::unordered_map<std::string, size_t> firstSection_;        // folded name -> index in sections_
+  std::unordered_map<int, std::vector<std::string>> disabled_;  // line -> rule IDs, upper case
 };
 
 // True when the two names are equal ignoring the case of ASCII A-Z.

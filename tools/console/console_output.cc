@@ -9,9 +9,36 @@
 #endif
 
 #include <algorithm>
+#include <cstring>
 
 namespace kestario {
 namespace console {
+
+#ifdef _WIN32
+std::string Utf8(const wchar_t* text, size_t size) {
+  if (size == 0) return std::string();
+  int length =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<size_t>(length > 0 ? length : 0), '\0');
+  if (length > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), &narrow[0], length, nullptr,
+                        nullptr);
+  }
+  return narrow;
+}
+
+std::wstring Wide(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  int length =
+      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(length > 0 ? length : 0), L'\0');
+  if (length > 0) {
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+  }
+  return wide;
+}
+#endif
+
 namespace {
 
 #ifdef _WIN32
@@ -21,10 +48,7 @@ constexpr size_t kConsolePiece = 8192;
 
 bool WriteToConsole(HANDLE console, const std::string& text) {
   if (text.empty()) return true;
-  int units =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(units > 0 ? units : 0), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], units);
+  std::wstring wide = Wide(text);
   for (size_t at = 0; at < wide.size();) {
     size_t count = std::min(kConsolePiece, wide.size() - at);
     // A surrogate pair stays within one piece.
@@ -39,6 +63,15 @@ bool WriteToConsole(HANDLE console, const std::string& text) {
   return true;
 }
 #endif
+
+// Why the last write failed, in the system's words.
+std::string WriteFailure() {
+#ifdef _WIN32
+  return SystemReason(GetLastError());
+#else
+  return std::strerror(errno != 0 ? errno : EIO);
+#endif
+}
 
 }  // namespace
 
@@ -64,7 +97,10 @@ bool WriteAll(intptr_t handle, const char* data, size_t size) {
 bool Write(Stream stream, const std::string& text) {
 #ifdef _WIN32
   HANDLE handle = GetStdHandle(stream == Stream::kOutput ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
-  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) return false;
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE) {
+    SetLastError(ERROR_INVALID_HANDLE);  // a closed stream: nothing can be written
+    return false;
+  }
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) return WriteToConsole(handle, text);
   return WriteAll(reinterpret_cast<intptr_t>(handle), text.data(), text.size());
@@ -72,6 +108,46 @@ bool Write(Stream stream, const std::string& text) {
   return WriteAll(stream == Stream::kOutput ? STDOUT_FILENO : STDERR_FILENO, text.data(),
                   text.size());
 #endif
+}
+
+#ifdef _WIN32
+std::string SystemReason(unsigned long code) {
+  wchar_t* text = nullptr;
+  DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string reason;
+  if (length != 0 && text != nullptr) {
+    while (length != 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
+                           text[length - 1] == L' ' || text[length - 1] == L'.')) {
+      --length;
+    }
+    reason = Utf8(text, length);
+  }
+  if (text != nullptr) LocalFree(text);
+  return reason + (reason.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
+}
+
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv) {
+  std::vector<std::string> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(Utf8(argv[i], wcslen(argv[i])));
+  return arguments;
+}
+#endif
+
+int Finish(const char* program, const std::string& out, const std::string& err, int status,
+           int failedStatus) {
+#ifndef _WIN32
+  errno = 0;
+#endif
+  bool outWritten = Write(Stream::kOutput, out);
+  std::string failure = outWritten ? std::string() : WriteFailure();
+  bool errWritten = Write(Stream::kError, err);
+  if (!outWritten) {
+    std::string said = std::string(program) + ": cannot write the output: " + failure + "\n";
+    errWritten = Write(Stream::kError, said) && errWritten;
+  }
+  return outWritten && errWritten ? status : failedStatus;
 }
 
 }  // namespace console

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kestario {
 namespace console {
@@ -21,7 +22,39 @@ bool Write(Stream stream, const std::string& text);
 // Windows), in as many calls as it takes; false when one fails.
 bool WriteAll(intptr_t handle, const char* data, size_t size);
 
+// Writes `out` to standard output, then `err` to standard error, and returns `status`. When
+// standard output takes less than all of `out` (a full disk, a closed or broken pipe, a stream
+// that was closed: `>/dev/full`, `>&-`), it says so on standard error after `err`, as
+// "PROGRAM: cannot write the output: REASON", and returns `failedStatus` instead; when standard
+// error fails, too. Both tools end through it, so no output is lost without a status that tells.
+int Finish(const char* program, const std::string& out, const std::string& err, int status,
+           int failedStatus);
+
+#ifdef _WIN32
+// The system's words for error `code` (GetLastError), in its language, as UTF-8.
+std::string SystemReason(unsigned long code);
+// UTF-16 text as UTF-8, and UTF-8 text as UTF-16.
+std::string Utf8(const wchar_t* text, size_t size);
+std::wstring Wide(const std::string& text);
+// The arguments of wmain in UTF-8, its program name left out, so that any file name reaches the
+// tool whole whatever the ANSI code page.
+std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv);
+#endif
+
 }  // namespace console
 }  // namespace kestario
+
+// The entry point of a tool, which calls `run` with the arguments in UTF-8, the program's name
+// left out: main, and on Windows wmain, whose arguments come in UTF-16 so that any file name
+// reaches the tool whole whatever the ANSI code page (link with -municode).
+#ifdef _WIN32
+#define KESTARIO_TOOL_MAIN(run)                                 \
+  int wmain(int argc, wchar_t** argv) {                         \
+    return run(::kestario::console::Utf8Arguments(argc, argv)); \
+  }
+#else
+#define KESTARIO_TOOL_MAIN(run) \
+  int main(int argc, char** argv) { return run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif
 
 #endif  // KESTARIO_TOOLS_CONSOLE_CONSOLE_OUTPUT_H_

@@ -1,5 +1,6 @@
 #include "tools/report/command.h"
 
+#include "tools/console/arguments.h"
 #include "tools/report/fleet.h"
 #include "tools/report/log_files.h"
 #include "tools/report/report_output.h"
@@ -24,6 +25,7 @@ void ReadOne(const std::string& path, FleetReader* reader) {
 std::string UsageText() {
   return "usage: updater-report [--json] [--html FILE] LOG|FOLDER...\n"
          "       updater-report --help | --version\n"
+         "An option's value may also be joined to it: --html=FILE.\n"
          "\n"
          "Reads the run logs that scripts write (key LOG of section UPDATER): one log that many\n"
          "machines share, or one per machine, given as files or as a folder (every file in it,\n"
@@ -42,7 +44,8 @@ std::string UsageText() {
          "  --html FILE  also write the report as one self-contained HTML page to FILE;\n"
          "               the text printed is then only the totals\n"
          "  -h, --help   print this help\n"
-         "  --version    print the version: updater-report X.Y.Z\n"
+         "  -V, --version\n"
+         "               print the version: updater-report X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  every log was read\n"
@@ -50,8 +53,9 @@ std::string UsageText() {
          "  2  a bad command line, or the HTML page could not be written\n";
 }
 
-int RunReportCommand(const std::vector<std::string>& arguments, std::string* out,
-                     std::string* err) {
+int RunReportCommand(const std::vector<std::string>& given, std::string* out, std::string* err) {
+  // Every option that takes a value, also written --OPTION=VALUE.
+  const std::vector<std::string> arguments = console::SplitOptionValues(given, {"--html"});
   bool json = false;
   bool html = false;
   std::string page;
@@ -64,7 +68,7 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
     } else if (options && (argument == "-h" || argument == "--help")) {
       *out = UsageText();
       return kExitRead;
-    } else if (options && argument == "--version") {
+    } else if (options && (argument == "--version" || argument == "-V")) {
       *out = std::string("updater-report ") + KESTARIO_VERSION + "\n";
       return kExitRead;
     } else if (options && argument == "--json") {

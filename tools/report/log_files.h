@@ -45,11 +45,6 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
 // are).
 std::string ShownPath(const std::string& path);
 
-#ifdef _WIN32
-// A UTF-16 text (a command-line argument) as UTF-8.
-std::string Utf8(const wchar_t* text);
-#endif
-
 }  // namespace report
 }  // namespace kestario
 

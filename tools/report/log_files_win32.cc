@@ -12,43 +12,6 @@ namespace {
 // ReadFile and WriteFile take at most this many bytes at a time.
 constexpr DWORD kLargestTransfer = 1u << 30;
 
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  int length =
-      MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
-  return wide;
-}
-
-std::string Narrow(const wchar_t* text, size_t size) {
-  if (size == 0) return std::string();
-  int length =
-      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), nullptr, 0, nullptr, nullptr);
-  std::string narrow(static_cast<size_t>(length), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(size), &narrow[0], length, nullptr,
-                      nullptr);
-  return narrow;
-}
-
-// The system's words for error `code`, in its language, as UTF-8.
-std::string Reason(DWORD code) {
-  wchar_t* text = nullptr;
-  DWORD length = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string reason;
-  if (length != 0 && text != nullptr) {
-    while (length != 0 && (text[length - 1] == L'\r' || text[length - 1] == L'\n' ||
-                           text[length - 1] == L' ' || text[length - 1] == L'.')) {
-      --length;
-    }
-    reason = Narrow(text, length);
-  }
-  if (text != nullptr) LocalFree(text);
-  return reason + (reason.empty() ? "" : " ") + "(error " + std::to_string(code) + ")";
-}
-
 }  // namespace
 
 LogFile::~LogFile() {
@@ -57,11 +20,11 @@ LogFile::~LogFile() {
 
 bool LogFile::Open(const std::string& path, std::string* error) {
   // Shared for reading, writing and deleting: the machines that append to the log go on.
-  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_READ,
+  HANDLE handle = CreateFileW(console::Wide(path).c_str(), GENERIC_READ,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *error = Reason(GetLastError());
+    *error = console::SystemReason(GetLastError());
     return false;
   }
   handle_ = reinterpret_cast<intptr_t>(handle);
@@ -72,14 +35,14 @@ int64_t LogFile::Read(char* buffer, size_t size, std::string* error) {
   DWORD got = 0;
   DWORD chunk = size < kLargestTransfer ? static_cast<DWORD>(size) : kLargestTransfer;
   if (!ReadFile(reinterpret_cast<HANDLE>(handle_), buffer, chunk, &got, nullptr)) {
-    *error = Reason(GetLastError());
+    *error = console::SystemReason(GetLastError());
     return -1;
   }
   return got;
 }
 
 bool IsFolder(const std::string& path) {
-  DWORD attributes = GetFileAttributesW(Wide(path).c_str());
+  DWORD attributes = GetFileAttributesW(console::Wide(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
@@ -87,7 +50,7 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* files, std:
   std::string prefix = folder;
   if (prefix.empty() || (prefix.back() != '\\' && prefix.back() != '/')) prefix.push_back('\\');
   WIN32_FIND_DATAW entry;
-  HANDLE find = FindFirstFileExW(Wide(prefix + "*").c_str(), FindExInfoBasic, &entry,
+  HANDLE find = FindFirstFileExW(console::Wide(prefix + "*").c_str(), FindExInfoBasic, &entry,
                                  FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) {
     DWORD code = GetLastError();
@@ -95,19 +58,19 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* files, std:
       files->clear();
       return true;
     }
-    *error = Reason(code);
+    *error = console::SystemReason(code);
     return false;
   }
   std::vector<std::string> found;
   do {
     if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      found.push_back(prefix + Narrow(entry.cFileName, wcslen(entry.cFileName)));
+      found.push_back(prefix + console::Utf8(entry.cFileName, wcslen(entry.cFileName)));
     }
   } while (FindNextFileW(find, &entry));
   DWORD code = GetLastError();
   FindClose(find);
   if (code != ERROR_NO_MORE_FILES) {
-    *error = Reason(code);
+    *error = console::SystemReason(code);
     return false;
   }
   std::sort(found.begin(), found.end());
@@ -116,22 +79,20 @@ bool ListFolder(const std::string& folder, std::vector<std::string>* files, std:
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
-  HANDLE handle = CreateFileW(Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE handle = CreateFileW(console::Wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                               CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (handle == INVALID_HANDLE_VALUE) {
-    *error = Reason(GetLastError());
+    *error = console::SystemReason(GetLastError());
     return false;
   }
   bool written = console::WriteAll(reinterpret_cast<intptr_t>(handle), bytes.data(), bytes.size());
   DWORD code = GetLastError();
   CloseHandle(handle);
-  if (!written) *error = Reason(code);
+  if (!written) *error = console::SystemReason(code);
   return written;
 }
 
 std::string ShownPath(const std::string& path) { return path; }
-
-std::string Utf8(const wchar_t* text) { return Narrow(text, wcslen(text)); }
 
 }  // namespace report
 }  // namespace kestario

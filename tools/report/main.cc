@@ -6,35 +6,25 @@
 
 #include "tools/console/console_output.h"
 #include "tools/report/command.h"
-#include "tools/report/log_files.h"
 
 namespace {
 
 int Run(const std::vector<std::string>& arguments) {
-  using kestario::console::Stream;
-  using kestario::console::Write;
   std::string out, err;
   int status;
   try {
     status = kestario::report::RunReportCommand(arguments, &out, &err);
   } catch (const std::bad_alloc&) {
-    Write(Stream::kError, "updater-report: out of memory\n");
-    return kestario::report::kExitUsage;
+    out.clear();
+    err = "updater-report: out of memory\n";
+    status = kestario::report::kExitUsage;
   }
-  if (!out.empty()) Write(Stream::kOutput, out);
-  if (!err.empty()) Write(Stream::kError, err);
-  return status;
+  // Output that cannot be written (a full disk, a closed stream) is a failure, as a bad command
+  // line is.
+  return kestario::console::Finish("updater-report", out, err, status,
+                                   kestario::report::kExitUsage);
 }
 
 }  // namespace
 
-#ifdef _WIN32
-// The arguments in UTF-16 (wmain), so that any file name reaches the program whole.
-int wmain(int argc, wchar_t** argv) {
-  std::vector<std::string> arguments;
-  for (int i = 1; i < argc; ++i) arguments.push_back(kestario::report::Utf8(argv[i]));
-  return Run(arguments);
-}
-#else
-int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
-#endif
+KESTARIO_TOOL_MAIN(Run)
