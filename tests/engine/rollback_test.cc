@@ -61,14 +61,17 @@ class RollbackTest : public ScriptTest {
   // The script's folder as it is now, kept aside (files, their bytes and names); Restore puts it
   // back, as a run killed at that moment would have left it.
   void Snapshot() {
+    // Hard links: every file stays the one it was (the undo checks that it is).
     fs::remove_all(saved.path() + "/tree");
-    fs::copy(dir.path(), saved.path() + "/tree", fs::copy_options::recursive);
+    fs::copy(dir.path(), saved.path() + "/tree",
+             fs::copy_options::recursive | fs::copy_options::create_hard_links);
     fs::remove_all(saved.path() + "/journals");
     fs::copy(journals.path(), saved.path() + "/journals", fs::copy_options::recursive);
   }
   void Restore() {
     for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
-    fs::copy(saved.path() + "/tree", dir.path(), fs::copy_options::recursive);
+    fs::copy(saved.path() + "/tree", dir.path(),
+             fs::copy_options::recursive | fs::copy_options::create_hard_links);
     fs::remove_all(journals.path());
     fs::copy(saved.path() + "/journals", journals.path(), fs::copy_options::recursive);
   }
