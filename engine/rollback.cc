@@ -529,7 +529,8 @@ bool FindPlace(const TextString& path, bool throughLink, Place* place) {
   TextString folder;
   if (!folder.Allocate(static_cast<uint32_t>(folderLength) + 1)) return false;
   std::memcpy(folder.GetText(), text, folderLength);
-  if (!system.GetFinalPathNameA(folder.GetConstText(), &place->folder)) place->folder.Assign(folder);
+  if (!system.GetFinalPathNameA(folder.GetConstText(), &place->folder))
+    place->folder.Assign(folder);
   FileStamp folderStamp;
   if (!system.GetFileStampA(place->folder.GetConstText(), &folderStamp) || !folderStamp.folder ||
       folderStamp.link || !place->name.SetText(name)) {
@@ -560,8 +561,8 @@ bool LockJournalAt(const TextString& path, bool create, bool wait, JournalFile* 
     FileIdentity held;
     FileStamp named;
     if (system.GetFileInformationByHandle(file, &held) &&
-        system.GetFileStampA(path.GetConstText(), &named) &&
-        SameIdentity(held, named.identity) && system.GetFileSizeEx(file, &journal->size)) {
+        system.GetFileStampA(path.GetConstText(), &named) && SameIdentity(held, named.identity) &&
+        system.GetFileSizeEx(file, &journal->size)) {
       journal->file = file;
       journal->path.Assign(path);
       return true;
@@ -983,12 +984,53 @@ void ReportUndoFailure(const UndoCount& count) {
 // beside it); `aside` gets the new name. The handle stays open on it.
 bool SetAside(const JournalFile& file, TextString* aside) {
   uint32_t keep = static_cast<uint32_t>(file.path.GetLength());
-  if (HasSuffix(file.path, kJournalSuffix)) keep -= static_cast<uint32_t>(std::strlen(kJournalSuffix));
+  if (HasSuffix(file.path, kJournalSuffix))
+    keep -= static_cast<uint32_t>(std::strlen(kJournalSuffix));
   if (!aside->Allocate(keep + 1)) return false;
   std::memcpy(aside->GetText(), file.path.GetConstText(), keep);
   aside->Append(".").Append(g_rollback.runId).Append(".damaged");
   return CurrentSystem().MoveFileExA(file.path.GetConstText(), aside->GetConstText(),
                                      kMoveFileWriteThrough);
+}
+
+// Logs every file that the run of a damaged journal kept and that is still there, in each folder
+// that its readable records name: what its damaged records named is among them. Nothing is
+// removed: they stay for the administrator.
+void ListKeptFiles(const Journal& journal) {
+  if (!IsRunLogOn()) return;
+  for (uint32_t i = 0; i < journal.targetCount; ++i) {
+    const Target& target = journal.TargetAt(i);
+    if (i != 0 && journal.TargetAt(i - 1).folder.length == target.folder.length &&
+        std::memcmp(journal.bytes.GetConstData() + journal.TargetAt(i - 1).folder.offset,
+                    journal.bytes.GetConstData() + target.folder.offset,
+                    target.folder.length) == 0) {
+      continue;  // the same folder as the change before
+    }
+    // The stem's name up to its number: ".kestario-<run id>-".
+    TextString stem = journal.Text(target.stem);
+    const char* text = stem.GetConstText();
+    const char* name = text;
+    const char* number = nullptr;
+    for (const char* p = text; *p != '\0'; ++p) {
+      if (*p == kPathSeparator || *p == '/') name = p + 1;
+      if (*p == '-') number = p + 1;
+    }
+    if (number == nullptr || number < name) continue;
+    size_t prefixLength = static_cast<size_t>(number - name);
+    TextString folder = journal.Text(target.folder);
+    ByteBuffer names;
+    if (!CurrentSystem().ListFilesA(folder.GetConstText(), "", &names)) continue;
+    const char* list = reinterpret_cast<const char*>(names.GetConstData());
+    for (uint32_t at = 0; at < names.GetSize();
+         at += static_cast<uint32_t>(std::strlen(list + at)) + 1) {
+      if (std::strncmp(list + at, name, prefixLength) != 0) continue;
+      LogLine()
+          .Add("rollback: ")
+          .Quoted(Joined(folder, list + at))
+          .Add(", kept by that run, stays for the administrator")
+          .Write();
+    }
+  }
 }
 
 // Undoes or clears up what the run of `journal` (read from `file`) left. A run that did not end
@@ -1023,6 +1065,7 @@ void Recover(JournalFile* file, const Journal& journal, bool own, UndoCount* cou
   ByteBuffer waiting;
   RemoveLeftovers(journal, &waiting);
   if (journal.damaged != 0) {
+    ListKeptFiles(journal);
     TextString aside;
     bool setAside = SetAside(*file, &aside);
     if (IsRunLogOn()) {
@@ -1074,7 +1117,8 @@ void RecoverOtherJournals(UndoCount* count) {
     return;
   }
   const char* list = reinterpret_cast<const char*>(names.GetConstData());
-  for (uint32_t at = 0; at < names.GetSize(); at += static_cast<uint32_t>(std::strlen(list + at)) + 1) {
+  for (uint32_t at = 0; at < names.GetSize();
+       at += static_cast<uint32_t>(std::strlen(list + at)) + 1) {
     TextString path = Joined(folder, list + at);
     if (path.GetLength() == g_rollback.journal.path.GetLength() &&
         std::strcmp(path.GetConstText(), g_rollback.journal.path.GetConstText()) == 0) {

@@ -69,11 +69,25 @@ class RollbackTest : public ScriptTest {
     fs::copy(journals.path(), saved.path() + "/journals", fs::copy_options::recursive);
   }
   void Restore() {
-    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
-    fs::copy(saved.path() + "/tree", dir.path(),
-             fs::copy_options::recursive | fs::copy_options::create_hard_links);
+    RestoreFolder(saved.path() + "/tree", dir.path());
     fs::remove_all(journals.path());
     fs::copy(saved.path() + "/journals", journals.path(), fs::copy_options::recursive);
+  }
+  // Makes `live` hold what `kept` holds: its folders stay the same folders, its files become
+  // the kept files again (hard links).
+  static void RestoreFolder(const fs::path& kept, const fs::path& live) {
+    for (const auto& entry : fs::directory_iterator(live)) {
+      if (!entry.is_directory() || entry.is_symlink()) fs::remove(entry.path());
+    }
+    for (const auto& entry : fs::directory_iterator(kept)) {
+      fs::path target = live / entry.path().filename();
+      if (entry.is_directory()) {
+        fs::create_directory(target);
+        RestoreFolder(entry.path(), target);
+      } else {
+        fs::create_hard_link(entry.path(), target);
+      }
+    }
   }
   // Catalog message `number` as the box shows it.
   static std::string Message(int number, const char* first, const char* second = "") {
@@ -212,6 +226,38 @@ TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollow
     EXPECT_NE(std::string::npos,
               log.find("end: stopped by the answer to ASK; 4 changes rolled back"));
   }
+}
+
+TEST_F(RollbackTest, AnUndoFollowsNoPlantedLinkAndPutsBackNoSwappedKeptFile) {
+  // Meanwhile somebody swaps the kept old program for a file of their own and makes the program
+  // a link to another file; the other changes are as the run left them.
+  LeaveAKilledRun();
+  dir.Write("new/secret", "secret");
+  std::vector<std::string> kept = Kept("app");
+  std::string keptProgram;
+  for (const std::string& name : kept) {
+    if (dir.Read("app/" + name) == "old program") keptProgram = "app/" + name;
+  }
+  ASSERT_FALSE(keptProgram.empty());
+  std::remove(dir.Path(keptProgram).c_str());
+  dir.Write(keptProgram, "somebody's program");
+  std::remove(dir.Path("app/tool.exe").c_str());
+  ASSERT_EQ(0, symlink(dir.Path("new/secret").c_str(), dir.Path("app/tool.exe").c_str()));
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  EXPECT_EQ("secret", dir.Read("new/secret"));
+  EXPECT_EQ("somebody's program", dir.Read(keptProgram)) << "stays for the administrator";
+  struct stat info;
+  EXPECT_EQ(0, lstat(dir.Path("app/tool.exe").c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  // The rest is undone; one box tells of the change that is not.
+  EXPECT_EQ("old library", dir.Read("app/old.dll"));
+  EXPECT_FALSE(dir.Exists("app/extra.dat"));
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  EXPECT_EQ(Message(11, dir.Path("app/tool.exe").c_str(), dir.Path(keptProgram).c_str()),
+            system.boxes[0].text);
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find("the kept file is not the one the run kept")) << log;
 }
 
 TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {
