@@ -97,13 +97,11 @@ constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden alre
 constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
 constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
 
-// How a COPY that may keep the file it replaces, or meet a running program, ended
-// (CopyFileKeepingA).
+// How a CopyFileKeepingA (which may keep the replaced file, or meet a running program) ended.
 enum class CopyOutcome : uint8_t {
   kFailed,     // nothing changed: the destination is as it was
   kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
-  kSetAside,   // the destination was in use: it was renamed to the kept name, the new file is in
-               // place
+  kSetAside,   // the destination was in use: renamed to the kept name, the new file in place
   kAtRestart,  // the destination is held: the staged copy replaces it at the next restart
 };
 
@@ -117,8 +115,7 @@ constexpr FileHandle kNoFile = 0;
 // What CreateFileA opens a file for.
 enum class FileAccess {
   kRead,       // GENERIC_READ; the file must exist (OPEN_EXISTING)
-  kReadWrite,  // GENERIC_READ | GENERIC_WRITE: read and write anywhere, set the end; the file is
-               // created when missing (OPEN_ALWAYS)
+  kReadWrite,  // GENERIC_READ | GENERIC_WRITE: read, write, set the end; OPEN_ALWAYS
   kAppend,     // FILE_APPEND_DATA only: no reading, every write lands at the end; OPEN_ALWAYS
 };
 // WriteFile's offset for "at the file's end" (an OVERLAPPED offset of 0xFFFFFFFF:0xFFFFFFFF).
