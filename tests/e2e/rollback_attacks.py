@@ -208,14 +208,18 @@ def case_cut_journal(folder):
     return damaged_case(folder, "cut")
 
 
+def tree(folder, files):
+    """Makes the files (relative path -> text) and their folders."""
+    for relative, text in files.items():
+        path = os.path.join(folder, relative)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        write(path, text)
+
+
 def case_stale_undo(folder):
     app = os.path.join(folder, "app")
-    new = os.path.join(folder, "new")
-    os.mkdir(app)
-    os.mkdir(new)
-    write(os.path.join(app, "a.txt"), "version 0\n")
-    write(os.path.join(new, "a1.txt"), "version 1\n")
-    write(os.path.join(new, "a2.txt"), "version 2, longer\n")
+    tree(folder, {"app/a.txt": "version 0\n", "new/a1.txt": "version 1\n",
+                  "new/a2.txt": "version 2, longer\n"})
     lay_out(folder, "updater", script(("<Src>/new/a1.txt", "<Src>/app/a.txt")))
     kill_at_box(folder, "updater")
     lay_out(folder, "plain", script(("<Src>/new/a2.txt", "<Src>/app/a.txt"), rollback=0,
@@ -232,10 +236,7 @@ def case_stale_undo(folder):
 def case_renamed_folder(folder):
     app = os.path.join(folder, "app")
     deploy = os.path.join(folder, "deploy1")
-    os.mkdir(app)
-    os.mkdir(deploy)
-    write(os.path.join(app, "a.txt"), "version 0\n")
-    write(os.path.join(deploy, "a1.txt"), "version 1\n")
+    tree(folder, {"app/a.txt": "version 0\n", "deploy1/a1.txt": "version 1\n"})
     lay_out(deploy, "updater", script(("<Src>/a1.txt", app + "/a.txt")))
     kill_at_box(deploy, "updater")
     moved = os.path.join(folder, "deploy2")
