@@ -260,6 +260,47 @@ TEST_F(RollbackTest, AnUndoFollowsNoPlantedLinkAndPutsBackNoSwappedKeptFile) {
   EXPECT_NE(std::string::npos, log.find("the kept file is not the one the run kept")) << log;
 }
 
+TEST_F(RollbackTest, ADamagedJournalIsToldOnceSetAsideAndNeverStopsTheRun) {
+  LeaveAKilledRun();
+  std::string script = kScript;
+  script.replace(script.find("ROLLBACK=1\n"), 11, "ROLLBACK=1\nEVENTLOG=1\n");
+  WriteScript(script);
+  std::string journal = JournalFile();
+  {
+    std::fstream bytes(journal, std::ios::binary | std::ios::in | std::ios::out);
+    bytes.seekg(0, std::ios::end);
+    std::streamoff middle = bytes.tellg() / 2;
+    bytes.seekg(middle);
+    char byte = 0;
+    bytes.get(byte);
+    bytes.seekp(middle);
+    bytes.put(static_cast<char>(byte ^ 0x10));
+  }
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  std::string log = dir.Read("run.log");
+  // Told once, in the log and in one warning event; no box for it, and the run goes on.
+  EXPECT_NE(std::string::npos, log.find("\" is damaged: 1 part(s) could not be read")) << log;
+  EXPECT_NE(std::string::npos, log.find("list UPDATER PROC")) << log;
+  EXPECT_EQ(std::string::npos, log.find("error 11")) << log;
+  int damagedEvents = 0;
+  for (const auto& event : system.events) damagedEvents += event.id == 1004 ? 1 : 0;
+  EXPECT_EQ(1, damagedEvents);
+  // Set aside: the journal folder holds a fresh journal and the damaged one under another name.
+  bool setAside = false;
+  for (const auto& entry : fs::directory_iterator(system.journalFolder)) {
+    setAside = setAside || entry.path().extension() == ".damaged";
+  }
+  EXPECT_TRUE(setAside);
+  // The next run meets a clean journal.
+  system.answers = {kIdNo};
+  std::remove(dir.Path("run.log").c_str());
+  UpdaterMain("");
+  log = dir.Read("run.log");
+  EXPECT_EQ(std::string::npos, log.find("is damaged")) << log;
+  EXPECT_EQ(std::string::npos, log.find("did not end")) << log;
+}
+
 TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {
   LeaveAKilledRun();
   std::string oldDll = dir.Path("app/old.dll");
