@@ -15,6 +15,8 @@ below its own folder). Each case lays out a fresh folder, kills a rollback run a
                  the same for a journal cut short; a third run must meet a clean journal
   stale-undo     a run without ROLLBACK installs version 2 after the killed run: the next rollback
                  run that stops must not put back the file from before the killed run
+  live-run       a run of another script while a rollback run waits at its question: the
+                 waiting run is alive (it holds its journal's lock) and is not undone
   renamed-folder the killed run's folder is renamed: the next run, from the new folder, still
                  undoes it
   other-fs-link  COPY onto a link to a file on another file system (/dev/shm), with ROLLBACK:
@@ -68,6 +70,13 @@ def run(folder, name, answers=""):
 
 def kill_at_box(folder, name):
     """Runs until its first box waits for an answer, then kills it (SIGKILL)."""
+    process = start_until_box(folder, name)
+    process.kill()
+    process.wait()
+
+
+def start_until_box(folder, name):
+    """Starts a run and returns it once its first box waits for an answer."""
     process = subprocess.Popen([os.path.join(folder, name + ".run")], cwd=folder,
                                env=ENVIRONMENT, stdin=subprocess.PIPE,
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
@@ -81,10 +90,11 @@ def kill_at_box(folder, name):
             seen += chunk
         if process.poll() is not None:
             break
-    process.kill()
-    process.wait()
     if b"Go on?" not in seen:
+        process.kill()
+        process.wait()
         raise RuntimeError("the run did not reach its question: %r" % seen[-300:])
+    return process
 
 
 def journals(folder):
@@ -197,6 +207,8 @@ def damaged_case(folder, damage):
     if os.path.exists(os.path.join(app, "gone.dll")):
         problems.append("gone.dll is there")
     left = kept_names(app)
+    if damage == "flip" and left and "kept by that run, stays for the administrator" not in log:
+        problems.append("the kept files left are not listed in the log")
     return "; ".join(problems) or "ok (kept files left for the administrator: %d)" % len(left)
 
 
@@ -231,6 +243,29 @@ def case_stale_undo(folder):
     if now != "version 2, longer\n":
         return "version 2 is gone: a.txt holds %r" % now
     return "ok (the old file stays for the administrator: %d kept)" % len(kept_names(app))
+
+
+def case_live_run(folder):
+    app = os.path.join(folder, "app")
+    tree(folder, {"app/a.txt": "version 0\n", "new/a1.txt": "version 1\n",
+                  "new/b.txt": "b\n"})
+    lay_out(folder, "updater", script(("<Src>/new/a1.txt", "<Src>/app/a.txt")))
+    lay_out(folder, "other", script(("<Src>/new/b.txt", "<Src>/app/b.txt"), ask=False))
+    waiting = start_until_box(folder, "updater")
+    problems = []
+    try:
+        if "ERROR" in run(folder, "other"):
+            problems.append("the other script's run failed")
+        if read(os.path.join(app, "a.txt")) != "version 1\n":
+            problems.append("the other script's run undid the live run")
+    finally:
+        waiting.stdin.close()  # no answer: No, and the live run undoes its own change
+        waiting.wait(timeout=60)
+    if read(os.path.join(app, "a.txt")) != "version 0\n":
+        problems.append("the live run did not undo its own change")
+    if read(os.path.join(app, "b.txt")) != "b\n":
+        problems.append("the other script's copy is gone")
+    return "; ".join(problems) or "ok"
 
 
 def case_renamed_folder(folder):
@@ -287,7 +322,7 @@ def case_other_fs_link(folder):
 
 CASES = [("swapped-kept", case_swapped_kept), ("flipped-bit", case_flipped_bit),
          ("cut-journal", case_cut_journal), ("stale-undo", case_stale_undo),
-         ("renamed-folder", case_renamed_folder), ("other-fs-link", case_other_fs_link)]
+         ("live-run", case_live_run), ("renamed-folder", case_renamed_folder), ("other-fs-link", case_other_fs_link)]
 
 
 def main():
