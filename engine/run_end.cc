@@ -94,20 +94,36 @@ const char* EventPattern(RunEventId id) {
   return "";
 }
 
-// The event of the run: its type, ID and strings (events.def says which string is which).
-void WriteEvent(Outcome outcome) {
-  constexpr int kMostStrings = 6;
-  TextString strings[kMostStrings];
+constexpr int kMostStrings = 6;
+
+// The first four strings of every event: the script, the caption, the computer and the user.
+bool FillCommonStrings(TextString* strings) {
   System& system = CurrentSystem();
   TextString computer;
   TextString user;
   if (!system.GetComputerNameA(&computer)) computer.SetText("-");
   if (!system.GetUserNameA(&user)) user.SetText("-");
   // UTF-8: the script's and the system's texts are in the ANSI code page, the caption UTF-16.
-  bool complete = AnsiToUtf8(g_appContext.scriptPath.GetConstText(), &strings[0]) &&
-                  WideToUtf8(g_appContext.caption, &strings[1]) &&
-                  AnsiToUtf8(computer.GetConstText(), &strings[2]) &&
-                  AnsiToUtf8(user.GetConstText(), &strings[3]);
+  return AnsiToUtf8(g_appContext.scriptPath.GetConstText(), &strings[0]) &&
+         WideToUtf8(g_appContext.caption, &strings[1]) &&
+         AnsiToUtf8(computer.GetConstText(), &strings[2]) &&
+         AnsiToUtf8(user.GetConstText(), &strings[3]);
+}
+
+void SendEvent(bool complete, uint16_t type, RunEventId id, const TextString* strings, int count) {
+  TextString text;
+  // An event that memory cannot hold whole is not written, as a log line is not.
+  if (!complete || !FillEventText(EventPattern(id), strings, count, &text)) return;
+  const char* pointers[kMostStrings];
+  for (int i = 0; i < count; ++i) pointers[i] = strings[i].GetConstText();
+  CurrentSystem().ReportEventUtf8(type, id, pointers, static_cast<uint16_t>(count),
+                                  text.GetConstText());
+}
+
+// The event of the run: its type, ID and strings (events.def says which string is which).
+void WriteEvent(Outcome outcome) {
+  TextString strings[kMostStrings];
+  bool complete = FillCommonStrings(strings);
   int count = 4;
   uint16_t type = kEventTypeInformation;
   RunEventId id = IsRestartPending() ? kEventFinishedRestart : kEventFinished;
@@ -123,12 +139,7 @@ void WriteEvent(Outcome outcome) {
     complete = complete && WideToUtf8(StoppingErrorText(), &strings[5]);
     count = 6;
   }
-  TextString text;
-  // An event that memory cannot hold whole is not written, as a log line is not.
-  if (!complete || !FillEventText(EventPattern(id), strings, count, &text)) return;
-  const char* pointers[kMostStrings];
-  for (int i = 0; i < count; ++i) pointers[i] = strings[i].GetConstText();
-  system.ReportEventUtf8(type, id, pointers, static_cast<uint16_t>(count), text.GetConstText());
+  SendEvent(complete, type, id, strings, count);
 }
 
 }  // namespace
@@ -148,6 +159,15 @@ int EndRun(bool finished, const RunUndo& undo) {
   LogEnd(finished, undo, exitCode);
   if (g_runEnd.eventLog != 0) WriteEvent(outcome);
   return exitCode;
+}
+
+void WriteJournalEvent(const char* journal, const char* damaged, const char* notUndone) {
+  if (g_runEnd.eventLog == 0) return;
+  TextString strings[kMostStrings];
+  bool complete = FillCommonStrings(strings) && AnsiToUtf8(journal, &strings[4]) &&
+                  strings[5].SetText(damaged) && strings[5].AppendText(" / ") &&
+                  strings[5].AppendText(notUndone);
+  SendEvent(complete, kEventTypeWarning, kEventJournalDamaged, strings, kMostStrings);
 }
 
 }  // namespace kestario

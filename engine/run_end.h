@@ -46,6 +46,11 @@ struct RunUndo {
 // ends with kExitRestartNeeded and the event kEventFinishedRestart.
 int EndRun(bool finished, const RunUndo& undo);
 
+// The event (when EVENTLOG asks for events) of a rollback journal that could not be read whole:
+// where it was set aside, how many parts of it were damaged and how many of its changes could not
+// be undone. The run goes on whatever becomes of it.
+void WriteJournalEvent(const char* journal, const char* damaged, const char* notUndone);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_ENGINE_RUN_END_H_

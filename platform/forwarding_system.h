@@ -85,6 +85,12 @@ class ForwardingSystem : public System {
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override {
     return base_->GetFinalPathNameA(path, finalPath);
   }
+  bool GetFileStampA(const char* path, FileStamp* stamp) override {
+    return base_->GetFileStampA(path, stamp);
+  }
+  bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override {
+    return base_->ListFilesA(folder, suffix, names);
+  }
   bool GetJournalFolder(TextString* folder, bool create) override {
     return base_->GetJournalFolder(folder, create);
   }

@@ -1,15 +1,10 @@
-// The thin layer through which the program reaches the operating system.
-//
-// The calls carry the "A" or "W" names of the Win32 functions they stand for (which are real
-// functions in <windows.h>, not macros), so this header and that one can meet in one file.
-//
-// Each call has the shape and meaning of the Win32 function it is named after; the Windows build
-// forwards to that function (system_win32.cc), the Linux build meets the same contract with POSIX
-// calls (system_posix.cc). Everything above this layer is the same code on both platforms.
-// The script's texts are bytes in the ANSI code page ("A" calls); what the program shows and its
-// own texts are UTF-16 ("W" calls).
-// Tests and fuzz targets install their own System to answer boxes, fake the registry or keep
-// files in memory.
+// The thin layer through which the program reaches the operating system. The calls carry the
+// "A" or "W" names of the Win32 functions they stand for (real functions in <windows.h>, not
+// macros, so both headers meet in one file), with their shape and meaning: the Windows build
+// forwards to them (system_win32.cc), the Linux build meets the same contract with POSIX calls
+// (system_posix.cc); above this layer the code is the same. The script's texts are bytes in the
+// ANSI code page ("A" calls); the program's own texts are UTF-16 ("W" calls). Tests and fuzz
+// targets install their own System to answer boxes, fake the registry or keep files in memory.
 #ifndef KESTARIO_PLATFORM_SYSTEM_H_
 #define KESTARIO_PLATFORM_SYSTEM_H_
 
@@ -102,13 +97,11 @@ constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden alre
 constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
 constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
 
-// How a COPY that may keep the file it replaces, or meet a running program, ended
-// (CopyFileKeepingA).
+// How a CopyFileKeepingA (which may keep the replaced file, or meet a running program) ended.
 enum class CopyOutcome : uint8_t {
   kFailed,     // nothing changed: the destination is as it was
   kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
-  kSetAside,   // the destination was in use: it was renamed to the kept name, the new file is in
-               // place
+  kSetAside,   // the destination was in use: renamed to the kept name, the new file in place
   kAtRestart,  // the destination is held: the staged copy replaces it at the next restart
 };
 
@@ -122,8 +115,7 @@ constexpr FileHandle kNoFile = 0;
 // What CreateFileA opens a file for.
 enum class FileAccess {
   kRead,       // GENERIC_READ; the file must exist (OPEN_EXISTING)
-  kReadWrite,  // GENERIC_READ | GENERIC_WRITE: read and write anywhere, set the end; the file is
-               // created when missing (OPEN_ALWAYS)
+  kReadWrite,  // GENERIC_READ | GENERIC_WRITE: read, write, set the end; OPEN_ALWAYS
   kAppend,     // FILE_APPEND_DATA only: no reading, every write lands at the end; OPEN_ALWAYS
 };
 // WriteFile's offset for "at the file's end" (an OVERLAPPED offset of 0xFFFFFFFF:0xFFFFFFFF).
@@ -132,16 +124,24 @@ constexpr uint64_t kFileEnd = UINT64_MAX;
 constexpr uint32_t kLockFailImmediately = 0x1;
 constexpr uint32_t kLockExclusive = 0x2;
 
-// Which file an open handle is, as GetFileInformationByHandle tells it: two handles are of one
-// file when both numbers are equal (Windows: volume serial number and file index; Linux: device
-// and inode).
+// Which file an open handle is (GetFileInformationByHandle): one file when both numbers are
+// equal (Windows: volume serial number and file index; Linux: device and inode).
 struct FileIdentity {
   uint64_t volume;
   uint64_t index;
 };
 
-// A local calendar date, as FileTimeToSystemTime gives its fields.
-struct LocalDate {
+// What a name is now, its last step not followed (GetFileStampA): which file, its size, last write
+// (FILETIME; Linux ns since 1970), and whether it is a link (or reparse point) or a folder.
+struct FileStamp {
+  FileIdentity identity;
+  uint64_t size;
+  uint64_t writeTime;
+  bool link;
+  bool folder;
+};
+
+struct LocalDate {  // as FileTimeToSystemTime gives its fields
   uint16_t year;
   uint16_t month;
   uint16_t day;
@@ -273,19 +273,21 @@ class System {
   // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
   // `path` names, links followed; false when it names nothing.
   virtual bool GetFinalPathNameA(const char* path, TextString* finalPath) = 0;
-  // The folder of this account's rollback journals on this machine, whatever the script's folder:
-  // Windows "<ProgramData>\Kestario\Rollback\<the account's SID>" (SHGetFolderPathA with
-  // CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's folder). With
-  // `create` it is made when missing, for the account alone (and SYSTEM and Administrators, or
-  // root). False when it is missing (without `create`) or cannot be trusted: not a folder, a link,
-  // or owned by another account, who could have put a journal there.
+  // CreateFileA with FILE_FLAG_OPEN_REPARSE_POINT and GetFileInformationByHandle (Linux: lstat):
+  // the stamp of what `path` names, a link at its last step not followed; false when nothing.
+  virtual bool GetFileStampA(const char* path, FileStamp* stamp) = 0;
+  // FindFirstFileA and FindNextFileA: the names in `folder` that end in `suffix` (no folders),
+  // each ended by a NUL byte, appended to `names`; false when the folder cannot be listed.
+  virtual bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) = 0;
+  // This account's journal folder on this machine: Windows "<ProgramData>\Kestario\Rollback\<SID>"
+  // (CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's base).
+  // `create` makes it, for the account alone (and SYSTEM and Administrators, or root). False when
+  // missing (without `create`) or untrusted: not a folder, a link, or another account's.
   virtual bool GetJournalFolder(TextString* folder, bool create) = 0;
-  // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_READ |
-  // FILE_SHARE_WRITE | FILE_SHARE_DELETE): whoever shares them too may read, write, delete or
-  // replace the file meanwhile, and a deleted or replaced file stays open under the handle, apart
-  // from its old name. Only a regular file opens: anything else (a folder, a named pipe, a device)
-  // fails, and nothing waits for it (Linux opens with O_NONBLOCK | O_NOCTTY and checks fstat;
-  // Windows checks GetFileType). The handle is not inherited by started programs. kNoFile on
+  // CreateFileA of a regular file, shared for reading, writing and deleting: others may read,
+  // write, delete or replace it meanwhile, and a deleted or replaced file stays open under the
+  // handle. Only a regular file opens, and nothing waits for anything else (Linux O_NONBLOCK |
+  // O_NOCTTY and fstat; Windows GetFileType). Not inherited by started programs. kNoFile on
   // failure.
   virtual FileHandle CreateFileA(const char* path, FileAccess access) = 0;
   // ReadFile and WriteFile at `offset` (an OVERLAPPED offset; Linux pread and pwrite). WriteFile
@@ -327,8 +329,7 @@ class System {
   // FileTimeToSystemTime: the file's last-write date in local time; false when it cannot be opened.
   virtual bool GetFileLocalDate(const char* path, LocalDate* date) = 0;
 
-  // Questions that updater-check --what-if asks before it predicts a change; they change and
-  // start nothing.
+  // Questions that updater-check --what-if asks before it predicts a change (changing nothing).
   // AccessCheck, with GetFileSecurityA and the running user's token: whether `path` grants every
   // right of `access`; kDeleteAccess is also granted by the folder's kFileDeleteChild. A file on
   // another machine's share, whose ACL names that machine's accounts, grants everything. Linux

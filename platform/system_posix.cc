@@ -1,5 +1,6 @@
 #include "platform/system_posix.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <signal.h>
@@ -480,6 +481,36 @@ bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
   if (!resolved) return false;
   bool ok = finalPath->SetText(resolved);
   free(resolved);
+  return ok;
+}
+
+bool PosixSystem::GetFileStampA(const char* path, FileStamp* stamp) {
+  struct stat info;
+  if (!path || !*path || lstat(path, &info) != 0) return false;
+  stamp->identity.volume = static_cast<uint64_t>(info.st_dev);
+  stamp->identity.index = static_cast<uint64_t>(info.st_ino);
+  stamp->size = static_cast<uint64_t>(info.st_size);
+  stamp->writeTime = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
+                     static_cast<uint64_t>(info.st_mtim.tv_nsec);
+  stamp->link = S_ISLNK(info.st_mode);
+  stamp->folder = S_ISDIR(info.st_mode);
+  return true;
+}
+
+bool PosixSystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) {
+  DIR* directory = opendir(folder);
+  if (!directory) return false;
+  size_t suffixLength = strlen(suffix);
+  bool ok = true;
+  while (struct dirent* entry = readdir(directory)) {
+    size_t length = strlen(entry->d_name);
+    if (length <= suffixLength || strcmp(entry->d_name + length - suffixLength, suffix) != 0 ||
+        (entry->d_type != DT_REG && entry->d_type != DT_UNKNOWN)) {
+      continue;
+    }
+    ok = ok && names->AppendBytes(entry->d_name, static_cast<uint32_t>(length) + 1);
+  }
+  closedir(directory);
   return ok;
 }
 

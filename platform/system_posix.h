@@ -91,6 +91,8 @@ class PosixSystem : public System {
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  bool GetFileStampA(const char* path, FileStamp* stamp) override;
+  bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
   bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,

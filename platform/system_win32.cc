@@ -982,6 +982,49 @@ class Win32System final : public System {
     return ok;
   }
 
+  bool GetFileStampA(const char* path, FileStamp* stamp) override {
+    // The name itself: a symbolic link or junction is not followed; a folder opens too.
+    HANDLE handle = ::CreateFileA(
+        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info;
+    bool known = ::GetFileInformationByHandle(handle, &info) != FALSE;
+    ::CloseHandle(handle);
+    if (!known) return false;
+    stamp->identity.volume = info.dwVolumeSerialNumber;
+    stamp->identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp->writeTime = (static_cast<uint64_t>(info.ftLastWriteTime.dwHighDateTime) << 32) |
+                       info.ftLastWriteTime.dwLowDateTime;
+    stamp->link = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    stamp->folder = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return true;
+  }
+
+  bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override {
+    TextString pattern;
+    if (!pattern.SetText(folder) || !pattern.AppendText("\\*") || !pattern.AppendText(suffix)) {
+      return false;
+    }
+    WIN32_FIND_DATAA found;
+    HANDLE search = ::FindFirstFileA(pattern.GetConstText(), &found);
+    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    size_t suffixLength = strlen(suffix);
+    bool ok = true;
+    do {
+      size_t length = strlen(found.cFileName);
+      // "*.journal" also finds "x.journalx" through its short name: the suffix is checked.
+      if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
+          length <= suffixLength || strcmp(found.cFileName + length - suffixLength, suffix) != 0) {
+        continue;
+      }
+      ok = ok && names->AppendBytes(found.cFileName, static_cast<uint32_t>(length) + 1);
+    } while (::FindNextFileA(search, &found));
+    ::FindClose(search);
+    return ok;
+  }
+
   bool GetJournalFolder(TextString* folder, bool create) override {
     return JournalFolder(folder, create);
   }

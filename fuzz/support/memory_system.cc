@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 
 namespace kestario {
 namespace fuzz {
@@ -364,6 +365,35 @@ bool MemorySystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/)
 bool MemorySystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
   return path != nullptr && (files.count(path) != 0 || folders.count(path) != 0) &&
          finalPath->SetText(path);
+}
+
+bool MemorySystem::GetFileStampA(const char* path, FileStamp* stamp) {
+  if (path == nullptr) return false;
+  bool file = files.count(path) != 0;
+  if (!file && folders.count(path) == 0) return false;
+  *stamp = FileStamp();
+  stamp->identity.volume = 1;
+  stamp->identity.index = std::hash<std::string>()(path);
+  stamp->size = file ? files[path].size() : 0;
+  stamp->folder = !file;
+  return true;
+}
+
+bool MemorySystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) {
+  std::string prefix = std::string(folder) + "/";
+  std::string ending = suffix;
+  for (const auto& entry : files) {
+    const std::string& path = entry.first;
+    if (path.compare(0, prefix.size(), prefix) != 0 ||
+        path.find('/', prefix.size()) != std::string::npos ||
+        path.size() < prefix.size() + ending.size() + 1 ||
+        path.compare(path.size() - ending.size(), ending.size(), ending) != 0) {
+      continue;
+    }
+    std::string name = path.substr(prefix.size());
+    if (!names->AppendBytes(name.c_str(), static_cast<uint32_t>(name.size()) + 1)) return false;
+  }
+  return true;
 }
 
 bool MemorySystem::GetJournalFolder(TextString* folder, bool create) {

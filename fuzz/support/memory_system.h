@@ -100,6 +100,9 @@ class MemorySystem : public System {
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  // A file's identity is its name's hash here (a rename makes another file); its time is 0.
+  bool GetFileStampA(const char* path, FileStamp* stamp) override;
+  bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
   // kJournalFolder, made when asked to.
   bool GetJournalFolder(TextString* folder, bool create) override;
   // Handles on the in-memory files (the run log's writes go on after an error box, which ends the

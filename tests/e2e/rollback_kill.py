@@ -17,6 +17,11 @@ syscall injection), in a fresh folder, and run again:
     nothing that a run kept may be left;
   - with everything in place, so that the second run finishes: every file must be as after a run
     that was never killed, again with nothing kept left behind.
+Then the same for the recovery of a killed run by a run of another script of the account: the
+first script's run is killed just before its end is recorded (and once half-way), and a run of a
+second script ("other.run", which copies one file of its own) undoes it at its start; that run is
+killed at every changing system call of its own in turn, and then runs again: the first script's
+tree must be as before its run, the second's as after its copy.
 A flush (fsync, fdatasync) is not killed at: it changes nothing that a killed process leaves, so
 the kill before it is the kill after the call before. The trees are made in /dev/shm when there is
 one. Prints one line per system call with how many kills it took, then the totals. Exit 77
@@ -94,7 +99,28 @@ FROM=<New>/last.txt
 TO=<App>/last.txt
 """
 
+OTHER_SCRIPT = """[UPDATER]
+NAME=Other
+PROC=OTHER
+ROLLBACK=1
+[OTHER]
+MODE=COPY
+FROM=<Src>/other/in.txt
+TO=<Src>/other/out.txt
+"""
+
 OLD_TIME = 978307200  # 2001-01-01
+
+
+def lay_out_other(folder, program):
+    """A second script beside the first, with its own program link and the file it copies."""
+    os.link(program, os.path.join(folder, "other.run"))
+    with open(os.path.join(folder, "other.ini"), "w") as f:
+        f.write(OTHER_SCRIPT)
+    os.mkdir(os.path.join(folder, "other"))
+    with open(os.path.join(folder, "other", "in.txt"), "wb") as f:
+        f.write(b"other\n")
+    os.utime(os.path.join(folder, "other", "in.txt"), (OLD_TIME, OLD_TIME))
 
 
 def lay_out(folder, program):
@@ -145,7 +171,7 @@ def snapshot(folder):
         for name in dirs + files:
             path = os.path.join(root, name)
             relative = os.path.relpath(path, folder)
-            if relative in ("updater.run", "updater.ini"):
+            if relative in ("updater.run", "updater.ini", "other.run", "other.ini"):
                 continue
             info = os.lstat(path)
             if stat.S_ISDIR(info.st_mode):
@@ -183,8 +209,8 @@ ENVIRONMENT = dict(os.environ, ASAN_OPTIONS=":".join(
     filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"])))
 
 
-def run(folder, strace_args=()):
-    command = list(strace_args) + [os.path.join(folder, "updater.run")]
+def run(folder, strace_args=(), program="updater.run"):
+    command = list(strace_args) + [os.path.join(folder, program)]
     return subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL, env=ENVIRONMENT,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
 
@@ -212,6 +238,66 @@ def trace_calls(folder):
     if end is None:
         raise SystemExit("the run's end record was not found in the trace")
     return calls, end
+
+
+def kill_recoveries(base, program, calls, end, before, failures):
+    """Kills a run of the other script at each changing call while it recovers a killed run of
+    the first; returns the number of kills."""
+    kills = 0
+    # The first run killed just before its end is recorded (every change made), and half-way.
+    for first_at in (end, end // 2):
+        call = calls[first_at]
+        n = calls[:first_at + 1].count(call)
+        inject = "inject=%s:signal=KILL:when=%d" % (call, n)
+        probe = os.path.join(base, "recovery-probe-%d" % first_at)
+        os.mkdir(probe)
+        lay_out(probe, program)
+        lay_out_other(probe, program)
+        run(probe, ["strace", "-f", "-qq", "-o", "/dev/null", "-e", inject])
+        trace = os.path.join(base, "recovery-trace")
+        result = run(probe, ["strace", "-f", "-qq", "-s", "64", "-o", trace, "-e",
+                             "trace=" + ",".join(CHANGING)], "other.run")
+        if result.returncode != 0 or "ERROR" in result.stderr.decode("utf-8", "replace"):
+            failures.append("recovery after %s #%d: the other script's run failed" % (call, n))
+            continue
+        finished_other = snapshot(probe)
+        counts = {}
+        with open(trace) as f:
+            for line in f:
+                m = re.match(r"^(?:\d+\s+)?(\w+)\(", line)
+                if m and m.group(1) in CHANGING and m.group(1) not in NOT_KILLED_AT:
+                    counts[m.group(1)] = counts.get(m.group(1), 0) + 1
+        os.unlink(trace)
+        shutil.rmtree(probe)
+        expected = {k: v for k, v in finished_other.items()
+                    if k.startswith("other") or k in before}
+        if {k: v for k, v in finished_other.items() if not k.startswith("other")} != before:
+            failures.append("recovery after %s #%d: the killed run was not undone" % (call, n))
+        for other_call in sorted(counts):
+            for m in range(1, counts[other_call] + 1):
+                folder = os.path.join(base, "recovery-%d-%s-%d" % (first_at, other_call, m))
+                os.mkdir(folder)
+                lay_out(folder, program)
+                lay_out_other(folder, program)
+                run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e", inject])
+                killed = run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                                      "inject=%s:signal=KILL:when=%d" % (other_call, m)],
+                             "other.run")
+                if killed.returncode not in (-9, 137):
+                    failures.append("recovery %s #%d: not killed" % (other_call, m))
+                    shutil.rmtree(folder)
+                    continue
+                kills += 1
+                again = run(folder, (), "other.run")
+                if "ERROR" in again.stderr.decode("utf-8", "replace"):
+                    failures.append("recovery %s #%d: the run after it stopped" % (other_call, m))
+                for problem in differences(expected, snapshot(folder)):
+                    failures.append("recovery after %s #%d killed at %s #%d: %s" %
+                                    (call, n, other_call, m, problem))
+                shutil.rmtree(folder)
+        print("recovery of the run killed at %s #%d by another script: %d kills" %
+              (call, n, sum(counts.values())))
+    return kills
 
 
 def main():
@@ -284,6 +370,8 @@ def main():
                                         (call, n, "finishing" if finish else "stopping", problem))
                     shutil.rmtree(folder)
             print("%-16s %3d kills" % (call, counts[call] * 2))
+        recovery_kills = kill_recoveries(base, program, calls, end, before, failures)
+        kills += recovery_kills
         print("(not killed at %s: %d calls)" %
               (", ".join(NOT_KILLED_AT), sum(counts.get(c, 0) for c in NOT_KILLED_AT)))
         print("%d kills at %d changing system calls, %.1f s; trees equal: %s" %

@@ -61,16 +61,33 @@ class RollbackTest : public ScriptTest {
   // The script's folder as it is now, kept aside (files, their bytes and names); Restore puts it
   // back, as a run killed at that moment would have left it.
   void Snapshot() {
+    // Hard links: every file stays the one it was (the undo checks that it is).
     fs::remove_all(saved.path() + "/tree");
-    fs::copy(dir.path(), saved.path() + "/tree", fs::copy_options::recursive);
+    fs::copy(dir.path(), saved.path() + "/tree",
+             fs::copy_options::recursive | fs::copy_options::create_hard_links);
     fs::remove_all(saved.path() + "/journals");
     fs::copy(journals.path(), saved.path() + "/journals", fs::copy_options::recursive);
   }
   void Restore() {
-    for (const auto& entry : fs::directory_iterator(dir.path())) fs::remove_all(entry.path());
-    fs::copy(saved.path() + "/tree", dir.path(), fs::copy_options::recursive);
+    RestoreFolder(saved.path() + "/tree", dir.path());
     fs::remove_all(journals.path());
     fs::copy(saved.path() + "/journals", journals.path(), fs::copy_options::recursive);
+  }
+  // Makes `live` hold what `kept` holds: its folders stay the same folders, its files become
+  // the kept files again (hard links).
+  static void RestoreFolder(const fs::path& kept, const fs::path& live) {
+    for (const auto& entry : fs::directory_iterator(live)) {
+      if (!entry.is_directory() || entry.is_symlink()) fs::remove(entry.path());
+    }
+    for (const auto& entry : fs::directory_iterator(kept)) {
+      fs::path target = live / entry.path().filename();
+      if (entry.is_directory()) {
+        fs::create_directory(target);
+        RestoreFolder(entry.path(), target);
+      } else {
+        fs::create_hard_link(entry.path(), target);
+      }
+    }
   }
   // Catalog message `number` as the box shows it.
   static std::string Message(int number, const char* first, const char* second = "") {
@@ -209,6 +226,79 @@ TEST_F(RollbackTest, AKilledRunIsUndoneByTheNextBeforeAnythingElseWhateverFollow
     EXPECT_NE(std::string::npos,
               log.find("end: stopped by the answer to ASK; 4 changes rolled back"));
   }
+}
+
+TEST_F(RollbackTest, AnUndoFollowsNoPlantedLinkAndPutsBackNoSwappedKeptFile) {
+  // Meanwhile somebody swaps the kept old program for a file of their own and makes the program
+  // a link to another file; the other changes are as the run left them.
+  LeaveAKilledRun();
+  dir.Write("new/secret", "secret");
+  std::vector<std::string> kept = Kept("app");
+  std::string keptProgram;
+  for (const std::string& name : kept) {
+    if (dir.Read("app/" + name) == "old program") keptProgram = "app/" + name;
+  }
+  ASSERT_FALSE(keptProgram.empty());
+  std::remove(dir.Path(keptProgram).c_str());
+  dir.Write(keptProgram, "somebody's program");
+  std::remove(dir.Path("app/tool.exe").c_str());
+  ASSERT_EQ(0, symlink(dir.Path("new/secret").c_str(), dir.Path("app/tool.exe").c_str()));
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  EXPECT_EQ("secret", dir.Read("new/secret"));
+  EXPECT_EQ("somebody's program", dir.Read(keptProgram)) << "stays for the administrator";
+  struct stat info;
+  EXPECT_EQ(0, lstat(dir.Path("app/tool.exe").c_str(), &info));
+  EXPECT_TRUE(S_ISLNK(info.st_mode));
+  // The rest is undone; one box tells of the change that is not.
+  EXPECT_EQ("old library", dir.Read("app/old.dll"));
+  EXPECT_FALSE(dir.Exists("app/extra.dat"));
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  EXPECT_EQ(Message(11, dir.Path("app/tool.exe").c_str(), dir.Path(keptProgram).c_str()),
+            system.boxes[0].text);
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find("the kept file is not the one the run kept")) << log;
+}
+
+TEST_F(RollbackTest, ADamagedJournalIsToldOnceSetAsideAndNeverStopsTheRun) {
+  LeaveAKilledRun();
+  std::string script = kScript;
+  script.replace(script.find("ROLLBACK=1\n"), 11, "ROLLBACK=1\nEVENTLOG=1\n");
+  WriteScript(script);
+  std::string journal = JournalFile();
+  {
+    std::fstream bytes(journal, std::ios::binary | std::ios::in | std::ios::out);
+    bytes.seekg(0, std::ios::end);
+    std::streamoff middle = bytes.tellg() / 2;
+    bytes.seekg(middle);
+    char byte = 0;
+    bytes.get(byte);
+    bytes.seekp(middle);
+    bytes.put(static_cast<char>(byte ^ 0x10));
+  }
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  std::string log = dir.Read("run.log");
+  // Told once, in the log and in one warning event; no box for it, and the run goes on.
+  EXPECT_NE(std::string::npos, log.find("\" is damaged: 1 part(s) could not be read")) << log;
+  EXPECT_NE(std::string::npos, log.find("list UPDATER PROC")) << log;
+  EXPECT_EQ(std::string::npos, log.find("error 11")) << log;
+  int damagedEvents = 0;
+  for (const auto& event : system.events) damagedEvents += event.id == 1004 ? 1 : 0;
+  EXPECT_EQ(1, damagedEvents);
+  // Set aside: the journal folder holds a fresh journal and the damaged one under another name.
+  bool setAside = false;
+  for (const auto& entry : fs::directory_iterator(system.journalFolder)) {
+    setAside = setAside || entry.path().extension() == ".damaged";
+  }
+  EXPECT_TRUE(setAside);
+  // The next run meets a clean journal.
+  system.answers = {kIdNo};
+  std::remove(dir.Path("run.log").c_str());
+  UpdaterMain("");
+  log = dir.Read("run.log");
+  EXPECT_EQ(std::string::npos, log.find("is damaged")) << log;
+  EXPECT_EQ(std::string::npos, log.find("did not end")) << log;
 }
 
 TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {

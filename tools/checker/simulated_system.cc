@@ -984,6 +984,26 @@ bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
   return folder->SetText(kJournalStandIn);
 }
 
+bool SimulatedSystem::GetFileStampA(const char* path, FileStamp* stamp) {
+  if (path == nullptr || *path == '\0') return false;
+  if (IsJournal(path)) {
+    for (auto it = written_.rbegin(); it != written_.rend(); ++it) {
+      if (it->second.shown != path) continue;
+      *stamp = FileStamp();
+      stamp->identity = it->second.identity;
+      return true;
+    }
+    return false;
+  }
+  const Entry* entry = Find(path);
+  if (entry == nullptr) return ForwardingSystem::GetFileStampA(path, stamp);
+  if (!entry->present || !ForwardingSystem::GetFileStampA(entry->content.c_str(), stamp)) {
+    return false;
+  }
+  stamp->link = false;
+  return true;
+}
+
 FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
   if (path != nullptr && IsJournal(path)) {
     Written journal;  // in memory only, and no change of the file system

@@ -66,6 +66,10 @@ class SimulatedSystem : public ForwardingSystem {
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
   bool GetJournalFolder(TextString* folder, bool create) override;
+  // What the overlay holds at `path`: the stamp of the real file whose bytes it has (so a kept
+  // or copied file is the one the run's undo finds it to be), none for a deleted one; the
+  // in-memory journal's identity for the journal.
+  bool GetFileStampA(const char* path, FileStamp* stamp) override;
   // A file opened for reading is the real one. One opened for writing is not touched: it gets a
   // handle of the simulation, which checks what the platform would (a regular file, or a new one
   // in a folder that takes it, that the user may write; never the program beside the script),
