@@ -20,6 +20,8 @@ std::string OutcomeText(const Run& run);
 std::string TextTotals(const FleetReport& report);
 // The totals, then one line per computer: its last run's time, user, script and outcome.
 std::string TextReport(const FleetReport& report);
+// The JSON's form; a change that a reader of the earlier form would misread raises it.
+constexpr int kJsonSchemaVersion = 2;
 std::string JsonReport(const FleetReport& report);
 std::string HtmlReport(const FleetReport& report);
 
