@@ -59,6 +59,9 @@ std::string Plural(uint64_t count, const char* one, const char* many) {
 // `text` (UTF-8) with each control character written out as \xHH (C0 and DEL) or \uHHHH (C1),
 // so that a log cannot move the cursor or change the colours of a terminal.
 std::string Visible(const std::string& text) {
+  size_t plain = 0;  // printable ASCII, as it is
+  while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+  if (plain == text.size()) return text;
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
