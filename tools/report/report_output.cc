@@ -27,6 +27,8 @@ constexpr const char* kNoStart = "(start not in the log)";
 // how many texts of one error message the text shows; the JSON gives them all.
 constexpr size_t kCountWidth = 10;
 constexpr size_t kTextsShown = 5;
+// The size of the pieces in which a report is handed out as it is made.
+constexpr size_t kPiece = size_t{1} << 20;
 
 std::string BreakdownTitle(const char* what) {
   std::string title;
@@ -317,9 +319,18 @@ std::string TextTotals(const FleetReport& report) {
 }
 
 std::string TextReport(const FleetReport& report) {
+  std::string text;
+  WriteTextReport(report, [&](const std::string& piece) { text += piece; });
+  return text;
+}
+
+void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   std::string out = TextTotals(report);
   out += "\n";
-  if (report.computers.empty()) return out + "No runs in the logs.\n";
+  if (report.computers.empty()) {
+    write(out + "No runs in the logs.\n");
+    return;
+  }
   // Two passes over the computers, the first for the widths of the columns, so that a fleet of a
   // million is not held as rows.
   constexpr size_t kColumns = 5;
@@ -347,11 +358,21 @@ std::string TextReport(const FleetReport& report) {
   append({titles[0], titles[1], titles[2], titles[3]}, titles[4]);
   for (const ComputerState& state : report.computers) {
     append(cells(state.last), VisibleLines(OutcomeText(state.last), indent));
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
+    }
   }
-  return out;
+  write(out);
 }
 
 std::string JsonReport(const FleetReport& report) {
+  std::string text;
+  WriteJsonReport(report, [&](const std::string& piece) { text += piece; });
+  return text;
+}
+
+void WriteJsonReport(const FleetReport& report, const ReportWriter& write) {
   std::string out = "{\n  \"schema_version\": " + std::to_string(kJsonSchemaVersion) +
                     ",\n  \"report_time\": " + JsonString(report.now.Iso()) +
                     ", \"stale_after_seconds\": " + std::to_string(report.staleAfter) +
@@ -448,9 +469,13 @@ std::string JsonReport(const FleetReport& report) {
            ", \"expected\": " + (state.expected ? "true" : "false") +
            ",\n     \"runs\": " + std::to_string(state.runs) +
            ", \"log\": " + JsonOptional(ran, LogPath(report, run)) + "}";
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
+    }
   }
   out += report.computers.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return out;
+  write(out);
 }
 
 std::string HtmlReport(const FleetReport& report) {
