@@ -79,8 +79,10 @@ struct RawRun {
   std::string step;  // the event of its last line
   Outcome outcome = Outcome::kUnfinished;
   LogTime firstTime;
-  LogTime lastTime;
+  LogTime lastTime;  // read from lastText when the run ends
   LogTime endTime;
+  char lastText[25] = {};  // the time of its last line, as the line gives it
+  uint8_t lastSize = 0;
   size_t log = 0;
   uint64_t order = 0;
   // The computer's record, found a step at each of the run's lines (the cell of the index, then
@@ -500,7 +502,7 @@ void FleetReader::State::Line(const char* data, size_t start, size_t end, bool e
   if (form == HeadForm::kNew) {
     // Taken whole under its frame, never searched for heads inside: a value that holds a line's
     // head stays a value.
-    if (!ParseHead(line, &head)) {
+    if (!ParseHead(line, form, &head)) {
       // Cut off where its writer did not end it: the frame at its end may be that of a whole
       // line written straight after it.
       Skip();
@@ -511,7 +513,7 @@ void FleetReader::State::Line(const char* data, size_t start, size_t end, bool e
     OnEvent(head);
     return;
   }
-  if (form == HeadForm::kNone || !ParseHead(line, &head)) {
+  if (form == HeadForm::kNone || !ParseHead(line, form, &head)) {
     // Foreign, or cut off: a framed line after it is found by its frame; a head of the old form
     // further on begins a whole line written after it.
     Skip();
@@ -587,7 +589,7 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.step.clear();
   run.outcome = Outcome::kUnfinished;
   run.firstTime.Set(head.time);
-  run.lastTime = run.firstTime;
+  run.lastSize = 0;
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
@@ -601,7 +603,10 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
 
 void FleetReader::State::Close(uint32_t slot) {
   PooledRun& entry = pool[slot];
-  const RawRun& run = entry.run;
+  RawRun& run = entry.run;
+  if (run.lastSize == 0 || !run.lastTime.Set(std::string_view(run.lastText, run.lastSize))) {
+    run.lastTime = run.firstTime;
+  }
   ++logs.back().runs;
   ++runsByOutcome[static_cast<int>(run.outcome)];
   openIndex.Erase(entry.hash, slot);
@@ -700,14 +705,17 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   char first = head.event.front();
   uint64_t computerHash = ComputerHash(head);
   uint32_t slot = FindOpen(head, computerHash);
-  LogTime time;
-  time.Set(head.time);
+  // Most lines only move their run's last step on: their time is read only if they stay last.
+  auto last = [&](RawRun* run) {
+    run->step.assign(head.event.data(), head.event.size());
+    run->lastSize = static_cast<uint8_t>(std::min(head.time.size(), sizeof run->lastText));
+    std::memcpy(run->lastText, head.time.data(), run->lastSize);
+  };
   if (slot != kNone && pool[slot].run.stage < 4) FindRecord(&pool[slot].run);
   if (first != 's' && first != 'e') {
     if (slot != kNone) {
       RawRun& run = pool[slot].run;
-      run.step.assign(head.event.data(), head.event.size());
-      run.lastTime = time;
+      last(&run);
     }
     return;
   }
@@ -727,14 +735,13 @@ void FleetReader::State::OnEvent(const LineHead& head) {
     slot = Open(head, computerHash);
   }
   RawRun& run = pool[slot].run;
-  run.step.assign(head.event.data(), head.event.size());
-  run.lastTime = time;
+  last(&run);
   if (parsed.kind == EventKind::kError) {
     run.error.assign(head.event.data(), head.event.size());
     run.errorMessage = parsed.message;
   } else if (parsed.kind == EventKind::kEnd) {
     run.end.assign(head.event.data(), head.event.size());
-    run.endTime = time;
+    run.endTime.Set(head.time);
     run.outcome = OutcomeOf(parsed.end);
     Close(slot);
   }

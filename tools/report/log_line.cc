@@ -269,8 +269,12 @@ size_t FramedTail(std::string_view line) {
 }
 
 bool ParseHead(std::string_view line, LineHead* head) {
+  return ParseHead(line, TimeForm(line), head);
+}
+
+bool ParseHead(std::string_view line, HeadForm form, LineHead* head) {
   size_t timeLength = kTimeLength;
-  switch (TimeForm(line)) {
+  switch (form) {
     case HeadForm::kNone:
       return false;
     case HeadForm::kOld:

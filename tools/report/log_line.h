@@ -50,6 +50,8 @@ constexpr size_t kHeadTimeColon = 13;
 // Whether `line` (without its line end) begins with a head followed by an event: a head of the
 // old form, or one of the new form when the line's frame is right.
 bool ParseHead(std::string_view line, LineHead* head);
+// The same for a line whose time has the form `form` (TimeForm of it).
+bool ParseHead(std::string_view line, HeadForm form, LineHead* head);
 
 // A hash of the computer name of a head that ParseHead gave (it reads the bytes before the name).
 uint64_t ComputerHash(const LineHead& head);
