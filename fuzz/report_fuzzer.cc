@@ -19,31 +19,14 @@
 
 namespace {
 
-using kestario::report::ByteSource;
 using kestario::report::FleetReader;
 using kestario::report::FleetReport;
 using kestario::report::kOutcomeCount;
 using kestario::report::ReportOptions;
 
-class Source : public ByteSource {
- public:
-  Source(const std::string& text, size_t piece) : text_(text), piece_(piece) {}
-  int64_t Read(char* buffer, size_t size, std::string*) override {
-    size_t count = std::min({size, piece_, text_.size() - at_});
-    std::memcpy(buffer, text_.data() + at_, count);
-    at_ += count;
-    return static_cast<int64_t>(count);
-  }
-
- private:
-  const std::string& text_;
-  size_t piece_;
-  size_t at_ = 0;
-};
-
 FleetReport Read(const std::string& log, size_t piece) {
   FleetReader reader;
-  Source source(log, piece);
+  kestario::report::TextSource source(log, piece);
   reader.ReadLog("fuzz.log", &source);
   ReportOptions options;
   options.now.Set("2026-12-08T12:00:00+00:00");

@@ -20,23 +20,6 @@ namespace kestario {
 namespace report {
 namespace {
 
-// Hands out a text in pieces of at most `piece` bytes, as a file read in blocks would.
-class TextSource : public ByteSource {
- public:
-  TextSource(const std::string& text, size_t piece) : text_(text), piece_(piece) {}
-  int64_t Read(char* buffer, size_t size, std::string*) override {
-    size_t count = std::min({size, piece_, text_.size() - at_});
-    std::memcpy(buffer, text_.data() + at_, count);
-    at_ += count;
-    return static_cast<int64_t>(count);
-  }
-
- private:
-  std::string text_;
-  size_t piece_;
-  size_t at_ = 0;
-};
-
 FleetReport ReportOf(const std::vector<std::string>& logs, size_t piece = size_t{1} << 20) {
   FleetReader reader;
   for (size_t i = 0; i < logs.size(); ++i) {

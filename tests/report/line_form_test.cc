@@ -35,28 +35,12 @@ std::string Start(const std::string& script, const std::string& caption = "Data 
          caption + "\" user \"sato\"";
 }
 
-class Source : public ByteSource {
- public:
-  Source(const std::string& text, size_t piece) : text_(text), piece_(piece) {}
-  int64_t Read(char* buffer, size_t size, std::string*) override {
-    size_t count = std::min({size, piece_, text_.size() - at_});
-    std::memcpy(buffer, text_.data() + at_, count);
-    at_ += count;
-    return static_cast<int64_t>(count);
-  }
-
- private:
-  std::string text_;
-  size_t piece_;
-  size_t at_ = 0;
-};
-
 // The report at 2026-12-08 12:00 UTC, the logs read in pieces of `piece` bytes.
 FleetReport ReportOf(const std::vector<std::string>& logs, size_t piece = size_t{1} << 20,
                      ReportOptions options = ReportOptions()) {
   FleetReader reader;
   for (size_t i = 0; i < logs.size(); ++i) {
-    Source source(logs[i], piece);
+    TextSource source(logs[i], piece);
     reader.ReadLog("log" + std::to_string(i), &source);
   }
   if (!options.now.known) options.now.Set("2026-12-08T12:00:00+00:00");

@@ -205,6 +205,27 @@ class ByteSource {
   virtual int64_t Read(char* buffer, size_t size, std::string* error) = 0;
 };
 
+// A log held in memory, handed out in pieces of at most `piece` bytes, as a file read in blocks
+// would be (for the tests and the fuzz target). It keeps a reference to `text`.
+class TextSource : public ByteSource {
+ public:
+  explicit TextSource(const std::string& text, size_t piece = size_t{1} << 20)
+      : text_(text), piece_(piece) {}
+  int64_t Read(char* buffer, size_t size, std::string*) override {
+    size_t count = text_.size() - at_;
+    if (count > size) count = size;
+    if (count > piece_) count = piece_;
+    text_.copy(buffer, count, at_);
+    at_ += count;
+    return static_cast<int64_t>(count);
+  }
+
+ private:
+  const std::string& text_;
+  size_t piece_;
+  size_t at_ = 0;
+};
+
 class FleetReader {
  public:
   FleetReader();
