@@ -188,7 +188,9 @@ std::string Html(const std::string& text) {
 
 std::string When(const Run& run) { return run.firstTime.Text(); }
 std::string User(const Run& run) { return run.hasUser ? run.user : "-"; }
-std::string Script(const Run& run) { return run.hasStart ? run.script : kNoStart; }
+std::string Script(const Run& run) {
+  return run.hasStart ? run.script : run.outcome == Outcome::kNoRun ? "-" : kNoStart;
+}
 
 const std::string& LogPath(const FleetReport& report, const Run& run) {
   static const std::string kNoLog;
