@@ -75,7 +75,8 @@ A scenario file holds sections that begin with a line "=== NAME":
                    its frame right (so none is cut or glued to another)
   === report       what updater-report prints for that log after the runs (the Linux runner runs
                    the updater-report beside the program), compared line by line with each run
-                   of spaces taken as one; {TIME} stands for a date and time, and {LOGUSER} for
+                   of spaces taken as one; {TIME} stands for a date and time (with its UTC offset
+                   when the log gives one), and {LOGUSER} for
                    the user that the first start line of "log" names ("-" when it names none)
 
 In every section but "about", {DIR} stands for the scenario's folder (where the program and its
@@ -514,7 +515,7 @@ def check_report(scenario, folder, subst, reporter):
                           stderr=subprocess.PIPE, timeout=120)
     if proc.returncode != 0 or proc.stderr:
         return ["%s ended with %d: %r" % (reporter[0], proc.returncode, proc.stderr)]
-    text = re.sub(r"\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(?:[+-]\d\d:\d\d)?", "{TIME}",
+    text = re.sub(r"\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(?: ?[+-]\d\d:\d\d)?", "{TIME}",
                   proc.stdout.decode("utf-8"))
     shown = [re.sub(r" {2,}", " ", line).rstrip() for line in text.rstrip("\n").split("\n")]
     wanted = [re.sub(r" {2,}", " ", line).rstrip() for line in expected]

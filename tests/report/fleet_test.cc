@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,23 +20,6 @@ namespace kestario {
 namespace report {
 namespace {
 
-// Hands out a text in pieces of at most `piece` bytes, as a file read in blocks would.
-class TextSource : public ByteSource {
- public:
-  TextSource(const std::string& text, size_t piece) : text_(text), piece_(piece) {}
-  int64_t Read(char* buffer, size_t size, std::string*) override {
-    size_t count = std::min({size, piece_, text_.size() - at_});
-    std::memcpy(buffer, text_.data() + at_, count);
-    at_ += count;
-    return static_cast<int64_t>(count);
-  }
-
- private:
-  std::string text_;
-  size_t piece_;
-  size_t at_ = 0;
-};
-
 FleetReport ReportOf(const std::vector<std::string>& logs, size_t piece = size_t{1} << 20) {
   FleetReader reader;
   for (size_t i = 0; i < logs.size(); ++i) {
@@ -45,11 +29,11 @@ FleetReport ReportOf(const std::vector<std::string>& logs, size_t piece = size_t
   return reader.Report();
 }
 
-const ComputerState* Computer(const FleetReport& report, const std::string& name) {
+std::optional<ComputerState> Computer(const FleetReport& report, const std::string& name) {
   for (const ComputerState& state : report.computers) {
-    if (state.last.computer == name) return &state;
+    if (state.last.computer == name) return state;
   }
-  return nullptr;
+  return std::nullopt;
 }
 
 std::string Line(const std::string& time, const std::string& computer, int pid,
@@ -113,22 +97,26 @@ TEST(FleetTest, InterleavedLogOfManyMachinesGivesEachItsLastRun) {
   EXPECT_EQ(600u, report.runs);
   EXPECT_EQ(0u, report.skipped);
   for (int outcome = 0; outcome < kOutcomeCount; ++outcome) {
+    if (outcome == static_cast<int>(Outcome::kNoRun)) continue;
     EXPECT_EQ(60u, report.computersByOutcome[outcome]) << outcome;
     EXPECT_EQ(outcome == static_cast<int>(Outcome::kFinished) ? 360u : 60u,
               report.runsByOutcome[outcome])
         << outcome;
   }
-  const ComputerState* pc = Computer(report, "PC-35");
-  ASSERT_NE(nullptr, pc);
+  std::optional<ComputerState> pc = Computer(report, "PC-35");
+  ASSERT_TRUE(pc.has_value());
   EXPECT_EQ(2u, pc->runs);
   EXPECT_EQ(Outcome::kFailed, pc->last.outcome);
-  EXPECT_EQ("2026-12-08 09:00:00", pc->last.firstTime.View());
+  EXPECT_EQ("2026-12-08 09:00:00", pc->last.firstTime.Text());
   EXPECT_EQ("C:\\Deploy\\new.ini", pc->last.script);
   EXPECT_EQ("u35", pc->last.user);
   EXPECT_EQ("stopped by message 8: \"Copy failed PC-35\"; exit code 1603", OutcomeText(pc->last));
   EXPECT_EQ("cancelled by the answer to ASK", OutcomeText(Computer(report, "PC-36")->last));
   EXPECT_EQ("finished", OutcomeText(Computer(report, "PC-37")->last));
-  EXPECT_EQ("no end line (still running, or killed)", OutcomeText(Computer(report, "PC-38")->last));
+  // The run without an end line shows its last step and how long ago it was written.
+  const std::string unfinished = OutcomeText(Computer(report, "PC-38")->last);
+  EXPECT_EQ(0u, unfinished.find("no end line (still running, or killed); last step "));
+  EXPECT_NE(std::string::npos, unfinished.find(": run C: MODE=\"COPY\" FROM=\"a\" TO=\"b\""));
   EXPECT_EQ("stopped", OutcomeText(Computer(report, "PC-39")->last));
   // Failures first, then by name with numbers as numbers.
   EXPECT_EQ("PC-0", report.computers[0].last.computer);
@@ -177,7 +165,7 @@ TEST(FleetTest, RunWhoseStartIsInAnEarlierLog) {
   ASSERT_EQ(1u, report.computers.size());
   const report::Run& run = report.computers[0].last;
   EXPECT_FALSE(run.hasStart);
-  EXPECT_EQ("2026-12-08 10:00:01", run.firstTime.View());
+  EXPECT_EQ("2026-12-08 10:00:01", run.firstTime.Text());
   EXPECT_EQ(Outcome::kFailed, run.outcome);
   EXPECT_EQ("stopped by message 3: \"Gone\"", OutcomeText(run));
   EXPECT_NE(std::string::npos, TextReport(report).find("(start not in the log)"));
@@ -192,28 +180,29 @@ TEST(FleetTest, MessageTextOnlyFromThatMessagesLine) {
 }
 
 TEST(FleetTest, TornAndForeignLinesAreSkippedAndCounted) {
-  std::string log =
-      "\xEF\xBB\xBF" + Line("10:00:00", "PC1", 5, Start("a.ini"), "\r\n") +
-      "Someone's note in the log\r\n" + "\r\n" + std::string("\x00\x00\x00\xFF\xFE garbage", 13) +
-      "\n" +
-      // A line cut off by a writer that stopped, and the next line glued to it.
-      "2026-12-08 10:00:01 PC1 5 run C: MODE=\"CO" +
-      Line("10:00:02", "PC2", 7, Start("b.ini"), "\r\n") +
-      // A start line cut inside its head, then a whole one.
-      "2026-12-08 10:0" + Line("10:00:03", "PC3", 8, Start("c.ini"), "\r\n") +
-      Line("10:00:04", "PC1", 5, "end: fini", "\r\n") +
-      Line("10:00:05", "PC2", 7, "end: finished", "\r\n") +
-      Line("10:00:06", "PC3", 8, "end: stopped by message 8", "");  // no line end at all
+  std::string log = "\xEF\xBB\xBF" + Line("10:00:00", "PC1", 5, Start("a.ini"), "\r\n") +
+                    "Someone's note in the log\r\n" + "\r\n" +
+                    std::string("\x00\x00\x00\xFF\xFE garbage", 13) + "\n" +
+                    // A line cut off by a writer that stopped, and the next line glued to it.
+                    "2026-12-08 10:00:01 PC1 5 run C: MODE=\"CO" +
+                    Line("10:00:02", "PC2", 7, Start("b.ini"), "\r\n") +
+                    // A start line cut inside its head, then a whole one.
+                    "2026-12-08 10:0" + Line("10:00:03", "PC3", 8, Start("c.ini"), "\r\n") +
+                    Line("10:00:04", "PC1", 5, "end: fini", "\r\n") +
+                    Line("10:00:05", "PC2", 7, "end: finished", "\r\n") +
+                    // No line end at all: the log ends where its writer was cut off, perhaps inside
+                    // "message 80".
+                    Line("10:00:06", "PC3", 8, "end: stopped by message 8", "");
   FleetReport report = ReportOf({log});
-  EXPECT_EQ(6u, report.skipped);
+  EXPECT_EQ(7u, report.skipped);
   EXPECT_EQ(3u, report.computers.size());
   EXPECT_EQ(Outcome::kUnfinished, Computer(report, "PC1")->last.outcome);
   EXPECT_EQ(Outcome::kFinished, Computer(report, "PC2")->last.outcome);
   EXPECT_EQ("b.ini", Computer(report, "PC2")->last.script);
-  EXPECT_EQ(Outcome::kFailed, Computer(report, "PC3")->last.outcome);
+  EXPECT_EQ(Outcome::kUnfinished, Computer(report, "PC3")->last.outcome);
   EXPECT_EQ("a.ini", Computer(report, "PC1")->last.script);  // after the byte order mark
   EXPECT_NE(std::string::npos,
-            TextTotals(report).find("Skipped 6 lines, torn or foreign: log0 (6)"));
+            TextTotals(report).find("Skipped 7 lines, torn or foreign: log0 (7)"));
 }
 
 TEST(FleetTest, ALineLongerThanTheReadBlock) {
@@ -246,12 +235,11 @@ TEST(FleetTest, WindowsLogInCodePage932) {
   EXPECT_EQ("C:\\e2e\\report_cp932\\updater.ini", run.script);
   EXPECT_EQ(Outcome::kFailed, run.outcome);
   // ファイルのコピーに失敗しました。\n\n転送元："...
-  EXPECT_EQ(0u,
-            run.messageText.find("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x81\xAE"
-                                 "\xE3\x82\xB3\xE3\x83\x94\xE3\x83\xBC\xE3\x81\xAB\xE5\xA4\xB1"
-                                 "\xE6\x95\x97\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"
-                                 "\xE3\x80\x82\\n\\n\xE8\xBB\xA2\xE9\x80\x81\xE5\x85\x83\xEF\xBC"
-                                 "\x9A\"C:\\e2e\\report_cp932\\fresh.txt\""));
+  EXPECT_EQ(0u, run.messageText.find("\xE3\x83\x95\xE3\x82\xA1\xE3\x82\xA4\xE3\x83\xAB\xE3\x81\xAE"
+                                     "\xE3\x82\xB3\xE3\x83\x94\xE3\x83\xBC\xE3\x81\xAB\xE5\xA4\xB1"
+                                     "\xE6\x95\x97\xE3\x81\x97\xE3\x81\xBE\xE3\x81\x97\xE3\x81\x9F"
+                                     "\xE3\x80\x82\n\n\xE8\xBB\xA2\xE9\x80\x81\xE5\x85\x83\xEF\xBC"
+                                     "\x9A\"C:\\e2e\\report_cp932\\fresh.txt\""));
   EXPECT_EQ(1u, report.runsByOutcome[static_cast<int>(Outcome::kFinished)]);
 }
 
@@ -303,8 +291,9 @@ TEST(FleetTest, TextColumnsLineUpWithWideCharacters) {
   FleetReport report = ReportOf({Line("10:00:00", "PC1", 5, Start("\xE3\x83\xAD\xE3\x82\xB0.ini")) +
                                  Line("10:00:00", "PC22", 5, Start("abcdef.ini"))});
   std::string text = TextReport(report);
-  size_t first = text.find("\xE3\x83\xAD\xE3\x82\xB0.ini  ");
-  size_t second = text.find("abcdef.ini  ");
+  size_t table = text.find("Computer  ");  // after the breakdown by script
+  size_t first = text.find("\xE3\x83\xAD\xE3\x82\xB0.ini  ", table);
+  size_t second = text.find("abcdef.ini  ", table);
   ASSERT_NE(std::string::npos, first);
   ASSERT_NE(std::string::npos, second);
   // Both scripts take 10 columns; the outcome column starts two spaces after them.
@@ -344,7 +333,8 @@ TEST_F(ReportCommandTest, FolderOfPerMachineLogsAndAnUnreadableLog) {
   EXPECT_EQ(kExitRead, Run({"--json", dir.Path("update-PC1.log")}));
   EXPECT_NE(std::string::npos, out.find("\"user\": \"sato\""));
   EXPECT_NE(std::string::npos, out.find("\"computers_by_outcome\": {\"failed\": 0, \"stopped\": 0, "
-                                        "\"unfinished\": 0, \"cancelled\": 0, \"finished\": 1}"));
+                                        "\"unfinished\": 0, \"no_run\": 0, \"cancelled\": 0, "
+                                        "\"finished\": 1}"));
 }
 
 TEST_F(ReportCommandTest, HtmlPageBesideTheTotals) {

@@ -15,9 +15,35 @@ import json
 import re
 import sys
 
-# A line of the run log: its time (with its offset from UTC), computer, process id and event,
-# then its frame.
-HEAD = re.compile(r"^(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d) (\S+) (\d+) (.*) #\d+$")
+# A line's head: the time (with its UTC offset and a frame at the line's end, or of the old form
+# without either), the computer and the process id.
+HEAD = re.compile(r"^(\d{4}-\d\d-\d\d[ T]\d\d:\d\d:\d\d(?:[+-]\d\d:\d\d)?) (\S+) (\d+) (.*)$")
+FRAME = re.compile(r"^(.*) #(\d+)$")
+
+
+def head(line):
+    """(time in ISO 8601, computer, pid, event) of a line, its frame checked."""
+    time, computer, pid, event = HEAD.match(line).groups()
+    if "T" in time:
+        m = FRAME.match(line)
+        assert m and len(m.group(1).encode("utf-8")) == int(m.group(2)), line
+        event = FRAME.match(event).group(1)
+    return time.replace(" ", "T"), computer, pid, event
+
+
+def line_breaks(text):
+    """A box text's line breaks, which the log writes as \\n, as real ones (not inside quotes)."""
+    out, quoted, i = "", False, 0
+    while i < len(text):
+        c = text[i]
+        if c == '"':
+            quoted = not quoted
+        elif c == "\\" and not quoted and i + 1 < len(text) and text[i + 1] in "nr":
+            i += 1
+            c = "\n" if text[i] == "n" else "\r"
+        out += c
+        i += 1
+    return out
 
 
 def decoded(line):
@@ -37,7 +63,7 @@ def main():
     with open(json_path, "rb") as f:
         report = json.loads(f.read().decode("utf-8"))
 
-    events = [HEAD.match(line).groups() for line in lines]
+    events = [head(line) for line in lines]
     start_time, computer, _, start = events[0]
     m = re.match(r'^start: program ".*" script ".*" caption "(.*?)"(?: user "(.*)")?$', start)
     end = events[-1][3]
@@ -47,8 +73,10 @@ def main():
     if m:
         errors = [re.match(r'^error (\d+) "(.*)": shown$', e[3]) for e in events]
         texts = [e.group(2) for e in errors if e and e.group(1) == m.group(1)]
-        expected.update(outcome="failed", message=int(m.group(1)), message_text=texts[-1])
-        summary = 'stopped by message %s: "%s"' % (m.group(1), texts[-1])
+        expected.update(outcome="failed", message=int(m.group(1)),
+                        message_text=line_breaks(texts[-1]))
+        # The text form continues a box text's lines under its column: the row has its first.
+        summary = 'stopped by message %s: "%s' % (m.group(1), line_breaks(texts[-1]).split("\n")[0])
     else:
         expected.update(outcome="finished")
         summary = "finished"
@@ -63,7 +91,7 @@ def main():
         if got.get(key) != value:
             problems.append("%s: %r, expected %r" % (key, got.get(key), value))
     row = [line for line in text.split("\n") if line.startswith(computer + " ")]
-    if len(row) != 1 or not row[0].endswith(summary) or "\r" in text:
+    if len(row) != 1 or summary not in row[0] or "\r" in text:
         problems.append("the text report has no line for %s ending in %r" % (computer, summary))
     for problem in problems:
         print("check_report: " + problem)

@@ -135,19 +135,31 @@ std::vector<std::string> Utf8Arguments(int argc, wchar_t** argv) {
 }
 #endif
 
-int Finish(const char* program, const std::string& out, const std::string& err, int status,
-           int failedStatus) {
+void Output::Write(const std::string& piece) {
+  if (!written_) return;
 #ifndef _WIN32
   errno = 0;
 #endif
-  bool outWritten = Write(Stream::kOutput, out);
-  std::string failure = outWritten ? std::string() : WriteFailure();
-  bool errWritten = Write(Stream::kError, err);
-  if (!outWritten) {
-    std::string said = std::string(program) + ": cannot write the output: " + failure + "\n";
-    errWritten = Write(Stream::kError, said) && errWritten;
+  if (!console::Write(Stream::kOutput, piece)) {
+    written_ = false;
+    failure_ = WriteFailure();
   }
-  return outWritten && errWritten ? status : failedStatus;
+}
+
+int Output::Finish(const char* program, const std::string& err, int status, int failedStatus) {
+  bool errWritten = console::Write(Stream::kError, err);
+  if (!written_) {
+    std::string said = std::string(program) + ": cannot write the output: " + failure_ + "\n";
+    errWritten = console::Write(Stream::kError, said) && errWritten;
+  }
+  return written_ && errWritten ? status : failedStatus;
+}
+
+int Finish(const char* program, const std::string& out, const std::string& err, int status,
+           int failedStatus) {
+  Output output;
+  output.Write(out);
+  return output.Finish(program, err, status, failedStatus);
 }
 
 }  // namespace console

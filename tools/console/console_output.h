@@ -30,6 +30,19 @@ bool WriteAll(intptr_t handle, const char* data, size_t size);
 int Finish(const char* program, const std::string& out, const std::string& err, int status,
            int failedStatus);
 
+// Standard output written piece by piece, as a tool makes it (a fleet's report is not held
+// whole): after the first piece that cannot be written the rest are dropped, and Finish ends as
+// the function Finish below does.
+class Output {
+ public:
+  void Write(const std::string& piece);
+  int Finish(const char* program, const std::string& err, int status, int failedStatus);
+
+ private:
+  bool written_ = true;
+  std::string failure_;  // why the first piece that failed was not written
+};
+
 #ifdef _WIN32
 // The system's words for error `code` (GetLastError), in its language, as UTF-8.
 std::string SystemReason(unsigned long code);

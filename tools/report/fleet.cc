@@ -1,9 +1,16 @@
 #include "tools/report/fleet.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 
+#include "tools/report/fleet_store.h"
 #include "tools/report/line_map.h"
 #include "tools/report/log_line.h"
 #include "tools/report/text_decode.h"
@@ -12,88 +19,52 @@ namespace kestario {
 namespace report {
 namespace {
 
+constexpr uint32_t kNone = kNoText;
+
 // Logs are read in blocks of this size; a longer line makes the buffer grow to hold it.
 constexpr size_t kBlockSize = size_t{1} << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr uint32_t kNone = UINT32_MAX;
+constexpr size_t kOldTimeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDThh:mm:ss+hh:mm"
 
-const char* FindLastNewline(const char* data, size_t size) {
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and back (H. Hinnant's
+// algorithms).
+int64_t DaysFromCivil(int year, int month, int day) {
+  int64_t y = year - (month <= 2);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yearOfEra = y - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t mp = (5 * dayOfYear + 2) / 153;
+  *day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
+}
+
+// The last line end (LF, or a CR alone) in `size` bytes. A CR at their very end is left out: the
+// LF of its CR LF may be still to come.
+const char* FindLastLineEnd(const char* data, size_t size) {
+  if (size != 0 && data[size - 1] == '\r') --size;
   for (const char* p = data + size; p != data;) {
-    if (*--p == '\n') return p;
+    --p;
+    if (*p == '\n' || *p == '\r') return p;
   }
   return nullptr;
 }
 
-uint64_t RunHash(uint64_t computerHash, uint64_t pid) {
+uint32_t RunHash(uint64_t computerHash, uint64_t pid) {
   uint64_t hash = (computerHash ^ pid) * 0x9E3779B97F4A7C15ull;
-  return hash ^ (hash >> 32);
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
-
-// An open-addressing index (linear probing) from hashes to numbers kept elsewhere; the caller
-// tells apart the entries whose hashes are equal.
-class HashIndex {
- public:
-  template <typename Equal>
-  uint32_t Find(uint64_t hash, Equal equal) const {
-    if (cells_.empty()) return kNone;
-    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
-      const Cell& cell = cells_[i];
-      if (cell.value == kNone) return kNone;
-      if (cell.hash == hash && equal(cell.value)) return cell.value;
-    }
-  }
-
-  void Insert(uint64_t hash, uint32_t value) {
-    if ((count_ + 1) * 2 > cells_.size()) Grow();
-    size_t i = hash & mask_;
-    while (cells_[i].value != kNone) i = (i + 1) & mask_;
-    cells_[i] = Cell{hash, value};
-    ++count_;
-  }
-
-  void Erase(uint64_t hash, uint32_t value) {
-    size_t i = hash & mask_;
-    while (cells_[i].value != value) i = (i + 1) & mask_;
-    cells_[i].value = kNone;
-    --count_;
-    // Moves back the entries after it that could not take their own cell.
-    for (size_t j = (i + 1) & mask_; cells_[j].value != kNone; j = (j + 1) & mask_) {
-      size_t home = cells_[j].hash & mask_;
-      bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
-      if (!stays) {
-        cells_[i] = cells_[j];
-        cells_[j].value = kNone;
-        i = j;
-      }
-    }
-  }
-
-  void Clear() {
-    cells_.clear();
-    count_ = 0;
-    mask_ = 0;
-  }
-
- private:
-  struct Cell {
-    uint64_t hash = 0;
-    uint32_t value = kNone;
-  };
-
-  void Grow() {
-    std::vector<Cell> old = std::move(cells_);
-    cells_.assign(old.empty() ? 64 : old.size() * 2, Cell());
-    mask_ = cells_.size() - 1;
-    count_ = 0;
-    for (const Cell& cell : old) {
-      if (cell.value != kNone) Insert(cell.hash, cell.value);
-    }
-  }
-
-  std::vector<Cell> cells_;
-  size_t count_ = 0;
-  size_t mask_ = 0;
-};
 
 // A run as its log holds it: the events that tell how it went, as bytes.
 struct RawRun {
@@ -104,28 +75,29 @@ struct RawRun {
   std::string start;  // the start line's event; empty without one
   std::string error;  // the event of its last error line
   int errorMessage = 0;
-  std::string end;  // the end line's event; empty without one
+  std::string end;   // the end line's event; empty without one
+  std::string step;  // the event of its last line
   Outcome outcome = Outcome::kUnfinished;
   LogTime firstTime;
+  LogTime lastTime;  // read from lastText when the run ends
   LogTime endTime;
+  char lastText[25] = {};  // the time of its last line, as the line gives it
+  uint8_t lastSize = 0;
   size_t log = 0;
   uint64_t order = 0;
+  // The computer's record, found a step at each of the run's lines (the cell of the index, then
+  // the records it names, then their names, then the record), each step asking the processor
+  // for the memory of the next: a fleet's records are far apart in memory, and the run's end
+  // then finds its record at hand.
+  int stage = 0;
+  uint32_t record = UINT32_MAX;
 };
 
-// A run of the pool: a run under way (in the open index), a computer's last run, or free.
-struct alignas(64) PooledRun {
+// A run under way, in the pool of open runs (free when not open).
+struct PooledRun {
   RawRun run;
-  uint64_t hash = 0;  // in the open index
+  uint32_t hash = 0;  // in the open index
   bool open = false;
-};
-
-// A computer, with what tells whether a run of it is later than its last one.
-struct RawState {
-  std::string computer;
-  LogTime lastStart;
-  uint64_t lastOrder = 0;
-  uint32_t last = kNone;  // its last run in the pool
-  uint64_t runs = 0;
 };
 
 Outcome OutcomeOf(EndKind end) {
@@ -145,47 +117,16 @@ Outcome OutcomeOf(EndKind end) {
 // Whether a run that began at `time` and came `order`th is later than one at `otherTime`,
 // `otherOrder`th (of equal times the one met last).
 bool IsLater(const LogTime& time, uint64_t order, const LogTime& otherTime, uint64_t otherOrder) {
-  int compare = time.View().compare(otherTime.View());
+  int compare = CompareTimes(time, otherTime);
   return compare != 0 ? compare > 0 : order > otherOrder;
 }
 
-// The run as the report shows it, its texts decoded line by line.
-Run Decoded(const RawRun& raw) {
-  Run run;
-  bool computerUtf8 = IsValidUtf8(raw.computer);
-  bool utf8 = computerUtf8 && IsValidUtf8(raw.start);
-  AppendDecoded(raw.computer, raw.start.empty() ? computerUtf8 : utf8, &run.computer);
-  run.pid = raw.pid;
-  run.firstTime = raw.firstTime;
-  run.endTime = raw.endTime;
-  run.outcome = raw.outcome;
-  run.log = raw.log;
-  run.order = raw.order;
-  if (!raw.start.empty()) {
-    Event start = ParseEvent(raw.start);
-    run.hasStart = true;
-    AppendDecoded(start.program, utf8, &run.program);
-    AppendDecoded(start.script, utf8, &run.script);
-    AppendDecoded(start.caption, utf8, &run.caption);
-    run.hasUser = start.hasUser;
-    AppendDecoded(start.user, utf8, &run.user);
-  }
-  if (!raw.end.empty()) {
-    Event end = ParseEvent(raw.end);
-    utf8 = computerUtf8 && IsValidUtf8(raw.end);
-    run.message = end.end == EndKind::kMessage ? end.message : 0;
-    AppendDecoded(end.answer, utf8, &run.answer);
-    AppendDecoded(end.details, utf8, &run.details);
-  }
-  if (run.outcome == Outcome::kFailed && raw.errorMessage == run.message) {
-    Event error = ParseEvent(raw.error);
-    run.hasMessageText = true;
-    AppendDecoded(error.text, computerUtf8 && IsValidUtf8(raw.error), &run.messageText);
-  }
-  return run;
-}
-
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string FoldedName(std::string name) {
+  for (char& c : name) c = Lower(c);
+  return name;
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Compares names with digit runs as numbers and ASCII letters regardless of case; then by bytes.
@@ -225,6 +166,8 @@ const char* OutcomeName(Outcome outcome) {
       return "stopped";
     case Outcome::kUnfinished:
       return "unfinished";
+    case Outcome::kNoRun:
+      return "no_run";
     case Outcome::kCancelled:
       return "cancelled";
     case Outcome::kFinished:
@@ -233,9 +176,102 @@ const char* OutcomeName(Outcome outcome) {
   return "finished";
 }
 
-void LogTime::Set(std::string_view time) {
-  std::memcpy(text, time.data(), sizeof text);
+bool LogTime::Set(std::string_view time) {
+  *this = LogTime();
+  // "YYYY-MM-DD hh:mm:ss" or "YYYY-MM-DDThh:mm:ss+hh:mm" (or "-hh:mm").
+  auto number = [&](size_t at, size_t digits, int* value) {
+    *value = 0;
+    for (size_t i = at; i < at + digits; ++i) {
+      if (time[i] < '0' || time[i] > '9') return false;
+      *value = *value * 10 + (time[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second;
+  if (time.size() < kOldTimeLength || time[4] != '-' || time[7] != '-' || time[13] != ':' ||
+      time[16] != ':' || !number(0, 4, &year) || !number(5, 2, &month) || !number(8, 2, &day) ||
+      !number(11, 2, &hour) || !number(14, 2, &minute) || !number(17, 2, &second) || month < 1 ||
+      month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+    return false;
+  }
+  int offsetHours = 0, offsetMinutes = 0;
+  if (time.size() == kOldTimeLength && time[10] == ' ') {
+  } else if (time.size() == kNewTimeLength && time[10] == 'T' &&
+             (time[19] == '+' || time[19] == '-') && time[22] == ':' &&
+             number(20, 2, &offsetHours) && number(23, 2, &offsetMinutes) && offsetHours <= 23 &&
+             offsetMinutes <= 59) {
+    hasOffset = true;
+    offset = static_cast<int16_t>((time[19] == '-' ? -1 : 1) * (offsetHours * 60 + offsetMinutes));
+  } else {
+    return false;
+  }
+  clock = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   known = true;
+  return true;
+}
+
+std::string LogTime::Text() const {
+  if (!known) return std::string();
+  std::string text = Clock(' ');
+  if (hasOffset) text += " " + Offset();
+  return text;
+}
+
+std::string LogTime::Iso() const {
+  if (!known) return std::string();
+  return hasOffset ? Clock('T') + Offset() : Clock('T');
+}
+
+std::string LogTime::Clock(char separator) const {
+  int64_t days = clock >= 0 ? clock / 86400 : (clock - 86399) / 86400;
+  int64_t seconds = clock - days * 86400;
+  int year, month, day;
+  CivilFromDays(days, &year, &month, &day);
+  // By hand: a report of a million computers shows a million times.
+  if (year < 0 || year > 9999) year = 0;
+  char text[19];
+  auto put = [&](size_t at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, year, 4);
+  text[4] = '-';
+  put(5, month, 2);
+  text[7] = '-';
+  put(8, day, 2);
+  text[10] = separator;
+  put(11, static_cast<int>(seconds / 3600), 2);
+  text[13] = ':';
+  put(14, static_cast<int>(seconds / 60 % 60), 2);
+  text[16] = ':';
+  put(17, static_cast<int>(seconds % 60), 2);
+  return std::string(text, sizeof text);
+}
+
+std::string LogTime::Offset() const {
+  int minutes = offset < 0 ? -offset : offset;
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return text;
+}
+
+LogTime LogTime::Now() {
+  std::time_t now = std::time(nullptr);
+  LogTime time;
+  std::tm local = *std::localtime(&now);
+  time.clock = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+               local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  time.offset = static_cast<int16_t>((time.clock - static_cast<int64_t>(now)) / 60);
+  time.hasOffset = true;
+  time.known = true;
+  return time;
+}
+
+int CompareTimes(const LogTime& a, const LogTime& b) {
+  if (a.known != b.known) return a.known ? 1 : -1;
+  int64_t x = a.Instant(), y = b.Instant();
+  return x < y ? -1 : x > y ? 1 : 0;
 }
 
 bool ListedBefore(const ComputerState& a, const ComputerState& b) {
@@ -243,28 +279,114 @@ bool ListedBefore(const ComputerState& a, const ComputerState& b) {
   return CompareNames(a.last.computer, b.last.computer) < 0;
 }
 
+struct ComputerList::Store {
+  std::shared_ptr<const FleetData> data;
+  // The records of `data` and then the entries of `extra`, in the report's order.
+  std::vector<uint32_t> order;
+  std::vector<ComputerState> extra;  // the expected computers with no run
+  std::vector<uint8_t> expected;     // per record: named in the expected list (empty: none is)
+  // The records whose computer has a second record under the same name in another encoding:
+  // all their runs.
+  std::unordered_map<uint32_t, uint64_t> mergedRuns;
+  LogTime now;
+  int64_t staleAfter = 0;
+};
+
+namespace {
+
+// Sets the age of a run without an end line, and whether it is stale.
+void SetAge(Run* run, const LogTime& now, int64_t staleAfter) {
+  if (run->outcome != Outcome::kUnfinished) return;
+  // A time without an offset is taken in the zone of the report's time.
+  run->age = run->lastTime.hasOffset ? now.Instant() - run->lastTime.Instant()
+                                     : now.clock - run->lastTime.clock;
+  if (run->age < 0) run->age = 0;
+  run->stale = run->age > staleAfter;
+}
+
+// A name as bytes that sort as CompareNames orders names: letters in lower case, and each run of
+// digits as '0', the count of its digits without leading zeros (two bytes), and those digits.
+std::string NaturalKey(std::string_view name) {
+  std::string key;
+  key.reserve(name.size() + 4);
+  for (size_t i = 0; i < name.size();) {
+    if (IsDigit(name[i])) {
+      size_t start = i;
+      while (start < name.size() && name[start] == '0') ++start;
+      size_t end = start;
+      while (end < name.size() && IsDigit(name[end])) ++end;
+      size_t digits = end - start < 0xFFFF ? end - start : 0xFFFF;
+      key.push_back('0');
+      key.push_back(static_cast<char>(digits >> 8));
+      key.push_back(static_cast<char>(digits & 0xFF));
+      key.append(name.substr(start, end - start));
+      i = end;
+      continue;
+    }
+    key.push_back(Lower(name[i++]));
+  }
+  return key;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 struct FleetReader::State {
-  void Line(const char* data, size_t start, size_t end);
+  void Line(const char* data, size_t start, size_t end, bool ended);
   void OnEvent(const LineHead& head);
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
   uint32_t Open(const LineHead& head, uint64_t computerHash);
   void Close(uint32_t slot);
+  void FindRecord(RawRun* run) const {
+    const FleetData& d = *fleet;
+    uint32_t hash = static_cast<uint32_t>(run->computerHash);
+    switch (run->stage++) {
+      case 1:
+        d.index.Candidates(hash, [&](uint32_t i) { __builtin_prefetch(&d.records[i]); });
+        break;
+      case 2:
+        d.index.Candidates(
+            hash, [&](uint32_t i) { __builtin_prefetch(d.names.data() + d.records[i].name); });
+        break;
+      default:
+        run->record = LookUp(*run);
+        break;
+    }
+  }
+  // The record of the run's computer, or kNone when it has none yet.
+  uint32_t LookUp(const RawRun& run) const {
+    const FleetData& d = *fleet;
+    return d.index.Find(static_cast<uint32_t>(run.computerHash),
+                        [&](uint32_t i) { return d.Name(d.records[i]) == run.computer; });
+  }
+  void Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error, bool errorUtf8,
+            ComputerRecord* record);
   void Skip() {
     ++logs.back().lines;
     ++logs.back().skipped;
   }
 
-  // Every run kept: those under way in the current log and each computer's last one. A run
-  // that ends hands its slot to the computer, and the slot of the run it replaces is reused,
-  // with the capacity of its texts: no text is copied twice or allocated again.
+  // The runs under way in the current log; a slot is reused, with the capacity of its texts.
   std::vector<PooledRun> pool;
   std::vector<uint32_t> freeSlots;
   HashIndex openIndex;        // computer and process id to a run under way
   uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
-  std::vector<RawState> computers;
-  HashIndex computerIndex;  // computer (bytes) to an entry of `computers`
+  // Every computer and its last run; shared with the reports made so far, and copied before it
+  // changes when one still holds it.
+  std::shared_ptr<FleetData> fleet = std::make_shared<FleetData>();
   std::vector<LogSummary> logs;
   uint64_t runsByOutcome[kOutcomeCount] = {};
+  // All runs by script and caption (numbers in data->texts, kNone without a start line) and
+  // whether their start line is UTF-8; the failed ones by message, text (kNone when the error
+  // line is not in the log) and whether that line is UTF-8.
+  std::map<std::tuple<uint32_t, uint32_t, bool>, std::array<uint64_t, kOutcomeCount>> scriptRuns;
+  std::map<std::tuple<int, uint32_t, bool>, uint64_t> messageRuns;
   uint64_t order = 0;
   bool atLogStart = false;
   LineMap map;  // of the block of lines at hand
@@ -299,7 +421,7 @@ void FleetReader::ReadLog(const std::string& path, ByteSource* source) {
       break;
     }
     size_t total = held + static_cast<size_t>(got);
-    const char* newline = FindLastNewline(s.buffer.get() + held, static_cast<size_t>(got));
+    const char* newline = FindLastLineEnd(s.buffer.get() + held, static_cast<size_t>(got));
     if (newline == nullptr) {
       held = total;
       continue;
@@ -323,6 +445,8 @@ void FleetReader::AddUnreadable(const std::string& path, const std::string& erro
 }
 
 void FleetReader::BeginLog(const std::string& path) {
+  // A report made earlier keeps the computers as they were.
+  if (state_->fleet.use_count() > 1) state_->fleet = std::make_shared<FleetData>(*state_->fleet);
   state_->logs.emplace_back();
   state_->logs.back().path = path;
   state_->atLogStart = true;
@@ -339,39 +463,74 @@ void FleetReader::Lines(const char* data, size_t size) {
     }
   }
   s.map.Build(data, size);
+  // Lines end at LF, CR LF or a CR alone.
   for (size_t start = 0; start < size;) {
-    size_t newline = s.map.NextNewline(start);
-    size_t end = newline;
-    if (end != start && data[end - 1] == '\r') --end;
-    s.Line(data, start, end);
-    start = newline + 1;
+    size_t end = s.map.NextNewline(start);
+    if (end == size) {
+      s.Line(data, start, end, false);
+      break;
+    }
+    s.Line(data, start, end, true);
+    start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
   }
 }
 
 void FleetReader::EndLog(const std::string& error) {
   State& s = *state_;
-  for (uint32_t slot = 0; slot < s.pool.size(); ++slot) {
-    if (s.pool[slot].open) s.Close(slot);
-  }
+  // The runs still open have no end line. Only they are looked at, not every computer's last run:
+  // the end of a log costs what its own runs do.
+  std::vector<uint32_t> open;
+  s.openIndex.Values(&open);
+  std::sort(open.begin(), open.end(),
+            [&](uint32_t a, uint32_t b) { return s.pool[a].run.order < s.pool[b].run.order; });
+  for (uint32_t slot : open) s.Close(slot);
   s.openIndex.Clear();
   s.lastSlot = kNone;
   s.logs.back().error = error;
 }
 
-void FleetReader::State::Line(const char* data, size_t start, size_t end) {
+void FleetReader::State::Line(const char* data, size_t start, size_t end, bool ended) {
   std::string_view line(data + start, end - start);
   LineHead head;
-  if (!ParseHead(line, &head)) {
-    // Foreign, or cut off: a head further on begins a whole line written after it.
-    size_t at = FindHead(line, 1);
+  HeadForm form = TimeForm(line);
+  if (!ended && form != HeadForm::kNew && FramedTail(line) == std::string_view::npos) {
+    // The log ends inside a line of the old form: its writer was cut off there (it ends every
+    // line), and the part it wrote may read as another event ("message 1" of "message 10").
     Skip();
+    return;
+  }
+  if (form == HeadForm::kNew) {
+    // Taken whole under its frame, never searched for heads inside: a value that holds a line's
+    // head stays a value.
+    if (!ParseHead(line, form, &head)) {
+      // Cut off where its writer did not end it: the frame at its end may be that of a whole
+      // line written straight after it.
+      Skip();
+      size_t tail = FramedTail(line);
+      if (tail == std::string_view::npos || !ParseHead(line.substr(tail), &head)) return;
+    }
+    ++logs.back().lines;
+    OnEvent(head);
+    return;
+  }
+  if (form == HeadForm::kNone || !ParseHead(line, form, &head)) {
+    // Foreign, or cut off: a framed line after it is found by its frame; a head of the old form
+    // further on begins a whole line written after it.
+    Skip();
+    size_t at = FramedTail(line);
+    if (at == std::string_view::npos) at = FindHead(line, 1);
     if (at == std::string_view::npos) return;
     start += at;
     line.remove_prefix(at);
-    ParseHead(line, &head);
+    if (!ParseHead(line, &head)) return;
+    if (head.framed) {
+      ++logs.back().lines;
+      OnEvent(head);
+      return;
+    }
   }
-  // A head inside the event begins a line written after this one was cut off: the time's colons
-  // stand out in the map.
+  // A head inside the event of an old line begins a line written after this one was cut off:
+  // the time's colons stand out in the map.
   size_t from = start + static_cast<size_t>(head.event.data() - line.data()) + kHeadTimeColon;
   for (;;) {
     size_t colon = map.NextTimeColon(from, end);
@@ -383,6 +542,7 @@ void FleetReader::State::Line(const char* data, size_t start, size_t end) {
       start = colon - kHeadTimeColon;
       line = std::string_view(data + start, end - start);
       head = glued;
+      if (head.framed) break;
       from = start + static_cast<size_t>(head.event.data() - line.data()) + kHeadTimeColon;
     } else {
       from = colon + 1;
@@ -426,11 +586,16 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.error.clear();
   run.errorMessage = 0;
   run.end.clear();
+  run.step.clear();
   run.outcome = Outcome::kUnfinished;
   run.firstTime.Set(head.time);
+  run.lastSize = 0;
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
+  run.stage = 1;
+  run.record = kNone;
+  fleet->index.Prefetch(static_cast<uint32_t>(computerHash));
   openIndex.Insert(entry.hash, slot);
   lastSlot = slot;
   return slot;
@@ -438,43 +603,127 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
 
 void FleetReader::State::Close(uint32_t slot) {
   PooledRun& entry = pool[slot];
-  const RawRun& run = entry.run;
+  RawRun& run = entry.run;
+  if (run.lastSize == 0 || !run.lastTime.Set(std::string_view(run.lastText, run.lastSize))) {
+    run.lastTime = run.firstTime;
+  }
   ++logs.back().runs;
   ++runsByOutcome[static_cast<int>(run.outcome)];
   openIndex.Erase(entry.hash, slot);
   entry.open = false;
   if (lastSlot == slot) lastSlot = kNone;
-  uint32_t index = computerIndex.Find(
-      run.computerHash, [&](uint32_t i) { return computers[i].computer == run.computer; });
-  if (index == kNone) {
-    index = static_cast<uint32_t>(computers.size());
-    computers.emplace_back();
-    computers.back().computer = run.computer;
-    computerIndex.Insert(run.computerHash, index);
-  }
-  RawState& state = computers[index];
-  ++state.runs;
-  if (state.last == kNone || IsLater(run.firstTime, run.order, state.lastStart, state.lastOrder)) {
-    state.lastStart = run.firstTime;
-    state.lastOrder = run.order;
-    std::swap(state.last, slot);
-    if (slot == kNone) return;
-  }
   freeSlots.push_back(slot);
+
+  FleetData& d = *fleet;
+  bool nameUtf8 = IsValidUtf8(run.computer);
+  Event start;
+  bool startUtf8 = false;
+  uint32_t script = kNone, caption = kNone;
+  if (!run.start.empty()) {
+    start = ParseEvent(run.start);
+    startUtf8 = nameUtf8 && IsValidUtf8(run.start);
+    script = d.texts.Add(start.script);
+    caption = d.texts.Add(start.caption);
+  }
+  ++scriptRuns[{script, caption, startUtf8}][static_cast<int>(run.outcome)];
+  uint32_t error = kNone;
+  bool errorUtf8 = false;
+  if (run.outcome == Outcome::kFailed) {
+    int message = ParseEvent(run.end).message;
+    if (!run.error.empty() && run.errorMessage == message) {
+      error = d.texts.Add(ParseEvent(run.error).text);
+      errorUtf8 = nameUtf8 && IsValidUtf8(run.error);
+    }
+    ++messageRuns[{message, error, errorUtf8}];
+  }
+
+  uint32_t hash = static_cast<uint32_t>(run.computerHash);
+  uint32_t index = run.record != kNone ? run.record : LookUp(run);
+  if (index == kNone) {
+    index = static_cast<uint32_t>(d.records.size());
+    d.records.emplace_back();
+    d.records.back().name = d.names.size();
+    d.records.back().nameSize = static_cast<uint32_t>(run.computer.size());
+    d.names += run.computer;
+    d.index.Insert(hash, index);
+  }
+  ComputerRecord& record = d.records[index];
+  ++record.runs;
+  if (record.runs == 1 ||
+      IsLater(run.firstTime, run.order, UnpackTime(record.first), record.order)) {
+    Keep(run, start, startUtf8, error, errorUtf8, &record);
+  }
+}
+
+void FleetReader::State::Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error,
+                              bool errorUtf8, ComputerRecord* record) {
+  FleetData& d = *fleet;
+  bool nameUtf8 = IsValidUtf8(run.computer);
+  uint8_t flags = 0;
+  record->program = record->script = record->caption = record->user = kNone;
+  if (!run.start.empty()) {
+    flags |= kHasStart | (startUtf8 ? kStartUtf8 | kNameUtf8 : 0);
+    record->program = d.texts.Add(start.program);
+    record->script = d.texts.Add(start.script);
+    record->caption = d.texts.Add(start.caption);
+    if (start.hasUser) {
+      flags |= kHasUser;
+      record->user = d.texts.Add(start.user);
+    }
+  } else if (nameUtf8) {
+    flags |= kNameUtf8;
+  }
+  record->error = error;
+  if (error != kNone) flags |= kHasMessageText | (errorUtf8 ? kErrorUtf8 : 0);
+  record->answer = record->details = record->step = kNone;
+  record->message = 0;
+  if (!run.end.empty()) {
+    Event end = ParseEvent(run.end);
+    if (nameUtf8 && IsValidUtf8(run.end)) flags |= kEndUtf8;
+    if (end.end == EndKind::kMessage) record->message = end.message;
+    if (!end.answer.empty()) record->answer = d.texts.Add(end.answer);
+    if (!end.details.empty()) record->details = d.texts.Add(end.details);
+  } else if (!run.step.empty()) {
+    if (nameUtf8 && IsValidUtf8(run.step)) flags |= kStepUtf8;
+    record->step = d.texts.Add(run.step);
+  }
+  record->flags = flags;
+  record->outcome = static_cast<uint8_t>(run.outcome);
+  uint64_t pid = 0;
+  for (char c : run.pid) pid = pid * 10 + static_cast<uint64_t>(c - '0');
+  record->pid = pid;
+  record->first = PackTime(run.firstTime);
+  record->last = PackTime(run.lastTime);
+  record->end = PackTime(run.endTime);
+  record->log = static_cast<uint32_t>(run.log);
+  record->order = run.order;
 }
 
 void FleetReader::State::OnEvent(const LineHead& head) {
   // Only start, error and end lines tell how a run goes; the others need no more than their
   // head, which Line found whole.
   char first = head.event.front();
-  if (first != 's' && first != 'e') return;
+  uint64_t computerHash = ComputerHash(head);
+  uint32_t slot = FindOpen(head, computerHash);
+  // Most lines only move their run's last step on: their time is read only if they stay last.
+  auto last = [&](RawRun* run) {
+    run->step.assign(head.event.data(), head.event.size());
+    run->lastSize = static_cast<uint8_t>(std::min(head.time.size(), sizeof run->lastText));
+    std::memcpy(run->lastText, head.time.data(), run->lastSize);
+  };
+  if (slot != kNone && pool[slot].run.stage < 4) FindRecord(&pool[slot].run);
+  if (first != 's' && first != 'e') {
+    if (slot != kNone) {
+      RawRun& run = pool[slot].run;
+      last(&run);
+    }
+    return;
+  }
   Event parsed = ParseEvent(head.event);
   if (parsed.kind == EventKind::kTorn) {
     ++logs.back().skipped;
     return;
   }
-  uint64_t computerHash = ComputerHash(head);
-  uint32_t slot = FindOpen(head, computerHash);
   if (parsed.kind == EventKind::kStart) {
     // The same computer and process id again: the process that had it ended without an end
     // line, and the system gave its number to a new one.
@@ -486,6 +735,7 @@ void FleetReader::State::OnEvent(const LineHead& head) {
     slot = Open(head, computerHash);
   }
   RawRun& run = pool[slot].run;
+  last(&run);
   if (parsed.kind == EventKind::kError) {
     run.error.assign(head.event.data(), head.event.size());
     run.errorMessage = parsed.message;
@@ -497,10 +747,12 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   }
 }
 
-FleetReport FleetReader::Report() const {
+FleetReport FleetReader::Report(const ReportOptions& options) const {
   const State& s = *state_;
   FleetReport report;
   report.logs = s.logs;
+  report.now = options.now.known ? options.now : LogTime::Now();
+  report.staleAfter = options.staleAfter;
   for (const LogSummary& log : s.logs) {
     report.lines += log.lines;
     report.skipped += log.skipped;
@@ -508,28 +760,219 @@ FleetReport FleetReader::Report() const {
     if (!log.error.empty()) ++report.unreadable;
   }
   for (int i = 0; i < kOutcomeCount; ++i) report.runsByOutcome[i] = s.runsByOutcome[i];
+
+  auto store = std::make_shared<ComputerList::Store>();
+  store->data = s.fleet;
+  store->now = report.now;
+  store->staleAfter = report.staleAfter;
+  const FleetData& d = *s.fleet;
+  const size_t count = d.records.size();
+  auto name = [&](uint32_t i) {
+    std::string decoded;
+    AppendDecoded(d.Name(d.records[i]), (d.records[i].flags & kNameUtf8) != 0, &decoded);
+    return decoded;
+  };
   // One computer may have written its name in two encodings (an older log in code page 932, a
-  // newer one in UTF-8): the same name decoded is the same computer.
-  std::unordered_map<std::string, size_t> byName;
-  for (const RawState& raw : s.computers) {
-    Run run = Decoded(s.pool[raw.last].run);
-    auto found = byName.find(run.computer);
-    if (found == byName.end()) {
-      byName.emplace(run.computer, report.computers.size());
-      report.computers.push_back(ComputerState{std::move(run), raw.runs});
-      continue;
-    }
-    ComputerState& state = report.computers[found->second];
-    state.runs += raw.runs;
-    if (IsLater(run.firstTime, run.order, state.last.firstTime, state.last.order)) {
-      state.last = std::move(run);
+  // newer one in UTF-8): the same name decoded is the same computer. An ASCII name is the same
+  // in both, so only the others are looked at.
+  std::vector<uint8_t> dropped(count, 0);
+  {
+    std::unordered_map<std::string, uint32_t> byName;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (IsAscii(d.Name(d.records[i]))) continue;
+      auto found = byName.emplace(name(i), i);
+      if (found.second) continue;
+      uint32_t kept = found.first->second;
+      const ComputerRecord& a = d.records[i];
+      const ComputerRecord& b = d.records[kept];
+      uint64_t runs = (store->mergedRuns.count(kept) ? store->mergedRuns[kept] : b.runs) + a.runs;
+      if (IsLater(UnpackTime(a.first), a.order, UnpackTime(b.first), b.order)) {
+        dropped[kept] = 1;
+        store->mergedRuns.erase(kept);
+        found.first->second = i;
+        kept = i;
+      } else {
+        dropped[i] = 1;
+      }
+      store->mergedRuns[kept] = runs;
     }
   }
-  for (const ComputerState& state : report.computers) {
-    ++report.computersByOutcome[static_cast<int>(state.last.outcome)];
+  // The expected computers, by name regardless of ASCII case.
+  if (!options.expected.empty()) {
+    store->expected.assign(count, 0);
+    std::unordered_map<std::string, uint32_t> seen;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!dropped[i]) seen.emplace(FoldedName(name(i)), i);
+    }
+    std::unordered_map<std::string, bool> listed;
+    for (const std::string& expected : options.expected) {
+      std::string folded = FoldedName(expected);
+      if (!listed.emplace(folded, true).second) continue;
+      ++report.expected;
+      auto found = seen.find(folded);
+      if (found != seen.end()) {
+        store->expected[found->second] = 1;
+        continue;
+      }
+      ComputerState missing;
+      missing.last.computer = expected;
+      missing.last.outcome = Outcome::kNoRun;
+      missing.expected = true;
+      store->extra.push_back(std::move(missing));
+    }
   }
-  std::sort(report.computers.begin(), report.computers.end(), ListedBefore);
+  // Counts by outcome, staleness, and the breakdowns of the computers' last runs.
+  std::map<std::tuple<uint32_t, uint32_t, bool>, std::array<uint64_t, kOutcomeCount>> scripts;
+  std::map<std::tuple<int, uint32_t, bool>, uint64_t> messages;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (dropped[i]) continue;
+    const ComputerRecord& r = d.records[i];
+    if (!store->expected.empty() && !store->expected[i]) ++report.unexpected;
+    ++report.computersByOutcome[r.outcome];
+    if (r.outcome == static_cast<uint8_t>(Outcome::kUnfinished)) {
+      Run run;
+      run.outcome = Outcome::kUnfinished;
+      run.lastTime = UnpackTime(r.last);
+      SetAge(&run, report.now, report.staleAfter);
+      if (run.stale) ++report.stale;
+    }
+    bool hasStart = (r.flags & kHasStart) != 0;
+    ++scripts[{r.script, r.caption, hasStart && (r.flags & kStartUtf8) != 0}][r.outcome];
+    if (r.outcome == static_cast<uint8_t>(Outcome::kFailed)) {
+      bool hasText = (r.flags & kHasMessageText) != 0;
+      ++messages[{r.message, hasText ? r.error : kNone, hasText && (r.flags & kErrorUtf8) != 0}];
+    }
+  }
+  report.computersByOutcome[static_cast<int>(Outcome::kNoRun)] += store->extra.size();
+  auto decode = [&](uint32_t id, bool utf8) {
+    std::string text;
+    if (id != kNone) AppendDecoded(d.Text(id), utf8, &text);
+    return text;
+  };
+  // Per message number, then text decoded.
+  {
+    std::map<int, std::map<std::pair<bool, std::string>, Counts>> found;
+    auto key = [&](const std::tuple<int, uint32_t, bool>& raw) {
+      std::pair<bool, std::string> text(std::get<1>(raw) != kNone, std::string());
+      if (text.first) {
+        text.second = decode(std::get<1>(raw), std::get<2>(raw));
+        DecodeLineBreaks(&text.second);
+      }
+      return text;
+    };
+    for (const auto& entry : s.messageRuns) {
+      found[std::get<0>(entry.first)][key(entry.first)].runs += entry.second;
+    }
+    for (const auto& entry : messages) {
+      found[std::get<0>(entry.first)][key(entry.first)].computers += entry.second;
+    }
+    for (const auto& message : found) {
+      MessageTotal total;
+      total.message = message.first;
+      for (const auto& text : message.second) {
+        total.counts.runs += text.second.runs;
+        total.counts.computers += text.second.computers;
+        total.texts.push_back(MessageText{text.first.first, text.first.second, text.second});
+      }
+      std::stable_sort(
+          total.texts.begin(), total.texts.end(),
+          [](const MessageText& a, const MessageText& b) { return a.counts.runs > b.counts.runs; });
+      report.messages.push_back(std::move(total));
+    }
+  }
+  // Per script and caption, decoded; the runs whose start is not in the logs last.
+  {
+    std::map<std::tuple<bool, std::string, std::string>, ScriptTotal> found;
+    auto key = [&](const std::tuple<uint32_t, uint32_t, bool>& raw) {
+      return std::make_tuple(std::get<0>(raw) != kNone, decode(std::get<0>(raw), std::get<2>(raw)),
+                             decode(std::get<1>(raw), std::get<2>(raw)));
+    };
+    for (const auto& entry : s.scriptRuns) {
+      ScriptTotal& total = found[key(entry.first)];
+      for (int i = 0; i < kOutcomeCount; ++i) {
+        total.runsByOutcome[i] += entry.second[i];
+        total.counts.runs += entry.second[i];
+      }
+    }
+    for (const auto& entry : scripts) {
+      ScriptTotal& total = found[key(entry.first)];
+      for (int i = 0; i < kOutcomeCount; ++i) {
+        total.computersByOutcome[i] += entry.second[i];
+        total.counts.computers += entry.second[i];
+      }
+    }
+    for (auto& entry : found) {
+      entry.second.known = std::get<0>(entry.first);
+      entry.second.script = std::get<1>(entry.first);
+      entry.second.caption = std::get<2>(entry.first);
+      report.scripts.push_back(std::move(entry.second));
+    }
+    std::stable_partition(report.scripts.begin(), report.scripts.end(),
+                          [](const ScriptTotal& t) { return t.known; });
+  }
+  // The order: by outcome, then by name as CompareNames orders names (a key that sorts as
+  // bytes, its first eight bytes compared as a number first), then by the name's bytes.
+  {
+    struct Entry {
+      uint8_t outcome;
+      uint64_t prefix;
+      uint32_t at;
+    };
+    std::vector<Entry> entries;
+    std::vector<std::string> keys;
+    entries.reserve(count + store->extra.size());
+    keys.reserve(count + store->extra.size());
+    auto add = [&](uint32_t at, Outcome outcome, const std::string& shown) {
+      keys.push_back(NaturalKey(shown));
+      uint64_t prefix = 0;
+      const std::string& key = keys.back();
+      for (size_t i = 0; i < 8; ++i) {
+        prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+      }
+      entries.push_back(Entry{static_cast<uint8_t>(outcome), prefix, at});
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!dropped[i]) add(i, static_cast<Outcome>(d.records[i].outcome), name(i));
+    }
+    for (size_t i = 0; i < store->extra.size(); ++i) {
+      add(static_cast<uint32_t>(count + i), Outcome::kNoRun, store->extra[i].last.computer);
+    }
+    auto shownName = [&](uint32_t at) {
+      return at < count ? name(at) : store->extra[at - count].last.computer;
+    };
+    std::vector<uint32_t> keyOf(count + store->extra.size());
+    for (size_t i = 0; i < entries.size(); ++i) keyOf[entries[i].at] = static_cast<uint32_t>(i);
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+      if (a.outcome != b.outcome) return a.outcome < b.outcome;
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      int compare = keys[keyOf[a.at]].compare(keys[keyOf[b.at]]);
+      if (compare != 0) return compare < 0;
+      return shownName(a.at) < shownName(b.at);
+    });
+    store->order.reserve(entries.size());
+    for (const Entry& entry : entries) store->order.push_back(entry.at);
+  }
+  report.computers = ComputerList(std::move(store));
   return report;
+}
+
+ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
+ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
+size_t ComputerList::size() const { return store_->order.size(); }
+
+ComputerState ComputerList::operator[](size_t i) const {
+  const Store& s = *store_;
+  uint32_t at = s.order[i];
+  size_t records = s.data ? s.data->records.size() : 0;
+  if (at >= records) return s.extra[at - records];
+  const ComputerRecord& record = s.data->records[at];
+  ComputerState state;
+  state.last = MakeRun(*s.data, record);
+  auto merged = s.mergedRuns.find(at);
+  state.runs = merged != s.mergedRuns.end() ? merged->second : record.runs;
+  state.expected = !s.expected.empty() && s.expected[at] != 0;
+  SetAge(&state.last, s.now, s.staleAfter);
+  return state;
 }
 
 }  // namespace report

@@ -10,19 +10,20 @@
 namespace {
 
 int Run(const std::vector<std::string>& arguments) {
-  std::string out, err;
+  kestario::console::Output output;
+  std::string err;
   int status;
   try {
-    status = kestario::report::RunReportCommand(arguments, &out, &err);
+    // Printed as it is made: a fleet's report is not held whole.
+    status = kestario::report::RunReportCommand(
+        arguments, [&](const std::string& piece) { output.Write(piece); }, &err);
   } catch (const std::bad_alloc&) {
-    out.clear();
     err = "updater-report: out of memory\n";
     status = kestario::report::kExitUsage;
   }
   // Output that cannot be written (a full disk, a closed stream) is a failure, as a bad command
   // line is.
-  return kestario::console::Finish("updater-report", out, err, status,
-                                   kestario::report::kExitUsage);
+  return output.Finish("updater-report", err, status, kestario::report::kExitUsage);
 }
 
 }  // namespace

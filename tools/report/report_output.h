@@ -3,6 +3,7 @@
 #ifndef KESTARIO_TOOLS_REPORT_REPORT_OUTPUT_H_
 #define KESTARIO_TOOLS_REPORT_REPORT_OUTPUT_H_
 
+#include <functional>
 #include <string>
 
 #include "tools/report/fleet.h"
@@ -20,7 +21,14 @@ std::string OutcomeText(const Run& run);
 std::string TextTotals(const FleetReport& report);
 // The totals, then one line per computer: its last run's time, user, script and outcome.
 std::string TextReport(const FleetReport& report);
+// Receives a report in pieces of about a megabyte as it is made, so that the report of a fleet
+// of a million computers is never held whole.
+using ReportWriter = std::function<void(const std::string& piece)>;
+void WriteTextReport(const FleetReport& report, const ReportWriter& write);
+// The JSON's form; a change that a reader of the earlier form would misread raises it.
+constexpr int kJsonSchemaVersion = 2;
 std::string JsonReport(const FleetReport& report);
+void WriteJsonReport(const FleetReport& report, const ReportWriter& write);
 std::string HtmlReport(const FleetReport& report);
 
 }  // namespace report
