@@ -19,10 +19,18 @@ void ReadOne(const std::string& path, FleetReader* reader) {
   }
 }
 
+// Writes the HTML page or the CSV to `path`, or says on `err` why it cannot.
+bool WriteForm(const std::string& path, const std::string& text, std::string* err) {
+  std::string error;
+  if (WriteWholeFile(path, text, &error)) return true;
+  *err += "updater-report: cannot write " + ShownPath(path) + ": " + error + "\n";
+  return false;
+}
+
 }  // namespace
 
 std::string UsageText() {
-  return "usage: updater-report [--json] [--html FILE] LOG|FOLDER...\n"
+  return "usage: updater-report [--json] [--html FILE] [--csv FILE] LOG|FOLDER...\n"
          "       updater-report --help | --version\n"
          "\n"
          "Reads the run logs that scripts write (key LOG of section UPDATER): one log that many\n"
@@ -41,13 +49,15 @@ std::string UsageText() {
          "  --json       print the report as JSON instead of text\n"
          "  --html FILE  also write the report as one self-contained HTML page to FILE;\n"
          "               the text printed is then only the totals\n"
+         "  --csv FILE   also write one row per computer (its last run) to FILE as CSV;\n"
+         "               the text printed is then only the totals\n"
          "  -h, --help   print this help\n"
          "  --version    print the version: updater-report X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  every log was read\n"
          "  1  a log could not be read (it is named); the report covers the others\n"
-         "  2  a bad command line, or the HTML page could not be written\n";
+         "  2  a bad command line, or the HTML page or the CSV could not be written\n";
 }
 
 int RunReportCommand(const std::vector<std::string>& arguments, std::string* out,
@@ -55,6 +65,8 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
   bool json = false;
   bool html = false;
   std::string page;
+  bool csv = false;
+  std::string table;
   std::vector<std::string> paths;
   bool options = true;
   for (size_t i = 0; i < arguments.size(); ++i) {
@@ -76,6 +88,13 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
       }
       html = true;
       page = arguments[++i];
+    } else if (options && argument == "--csv") {
+      if (i + 1 == arguments.size()) {
+        *err = "updater-report: --csv needs a FILE\n" + UsageText();
+        return kExitUsage;
+      }
+      csv = true;
+      table = arguments[++i];
     } else if (options && argument.size() > 1 && argument[0] == '-') {
       *err = "updater-report: unknown option " + ShownPath(argument) + "\n" + UsageText();
       return kExitUsage;
@@ -108,14 +127,9 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
     if (!log.error.empty())
       *err += "updater-report: cannot read " + log.path + ": " + log.error + "\n";
   }
-  if (html) {
-    std::string error;
-    if (!WriteWholeFile(page, HtmlReport(report), &error)) {
-      *err += "updater-report: cannot write " + ShownPath(page) + ": " + error + "\n";
-      return kExitUsage;
-    }
-  }
-  *out = json ? JsonReport(report) : html ? TextTotals(report) : TextReport(report);
+  if (html && !WriteForm(page, HtmlReport(report), err)) return kExitUsage;
+  if (csv && !WriteForm(table, CsvReport(report), err)) return kExitUsage;
+  *out = json ? JsonReport(report) : html || csv ? TextTotals(report) : TextReport(report);
   return report.unreadable != 0 ? kExitUnreadable : kExitRead;
 }
 

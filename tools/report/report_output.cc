@@ -23,6 +23,8 @@ constexpr const char* kNoStart = "(start not in the log)";
 // How many logs with skipped lines the text names; the JSON names them all.
 constexpr size_t kSkippedLogsNamed = 10;
 
+}  // namespace
+
 std::string Number(uint64_t value) {
   char digits[24];
   std::snprintf(digits, sizeof digits, "%" PRIu64, value);
@@ -60,6 +62,8 @@ std::string Visible(const std::string& text) {
   }
   return out;
 }
+
+namespace {
 
 // A JSON string literal of UTF-8 `text`.
 std::string JsonString(const std::string& text) {
@@ -100,43 +104,19 @@ std::string JsonOptional(bool present, const std::string& text) {
   return present ? JsonString(text) : "null";
 }
 
-// UTF-8 `text` for HTML text or an attribute value: control characters written out as in the
-// text form, and & < > " ' as character references.
-std::string Html(const std::string& text) {
-  std::string visible = Visible(text);
-  std::string out;
-  out.reserve(visible.size());
-  for (char c : visible) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
-}
+}  // namespace
 
 std::string When(const Run& run) { return std::string(run.firstTime.View()); }
 std::string User(const Run& run) { return run.hasUser ? run.user : "-"; }
 std::string Script(const Run& run) { return run.hasStart ? run.script : kNoStart; }
 
+const char* OutcomeLabel(Outcome outcome) { return kOutcomeLabels[static_cast<int>(outcome)]; }
+
 const std::string& LogPath(const FleetReport& report, const Run& run) {
   return report.logs[run.log].path;
 }
+
+namespace {
 
 // Pads `cells` (visible UTF-8) to columns, the last one unpadded.
 void AppendRow(const std::vector<std::string>& cells, const std::vector<size_t>& widths,
@@ -292,67 +272,6 @@ std::string JsonReport(const FleetReport& report) {
            ", \"log\": " + JsonString(LogPath(report, run)) + "}";
   }
   out += report.computers.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return out;
-}
-
-std::string HtmlReport(const FleetReport& report) {
-  std::string out =
-      "<!DOCTYPE html>\n"
-      "<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      // Nothing from elsewhere, and no script at all, even one that a log might smuggle in.
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-      "style-src 'unsafe-inline'\">\n"
-      "<title>Kestario Updater: fleet report</title>\n<style>\n"
-      "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
-      "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
-      "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: left;"
-      " vertical-align: top; }\n"
-      "th { background: #eee; }\n"
-      "td.number { text-align: right; }\n"
-      "tr.failed td { background: #fbdada; }\n"
-      "tr.stopped td { background: #fbe6cf; }\n"
-      "tr.unfinished td { background: #fdf6c8; }\n"
-      "tr.cancelled td { background: #e5ecf8; }\n"
-      "td.text { white-space: pre-wrap; word-break: break-word; }\n"
-      "</style>\n</head>\n<body>\n<h1>Kestario Updater: fleet report</h1>\n";
-  out += "<p>" + Number(report.logs.size() - report.unreadable) + " " +
-         (report.logs.size() - report.unreadable == 1 ? "log" : "logs") + " read, " +
-         Plural(report.computers.size(), "computer", "computers") + ", " +
-         Plural(report.runs, "run", "runs") + ", " + Plural(report.lines, "line", "lines") + ".";
-  out += "</p>\n";
-  if (report.skipped != 0) {
-    out += "<p>Lines skipped, torn or foreign:</p>\n<ul>\n";
-    for (const LogSummary& log : report.logs) {
-      if (log.skipped != 0) out += "<li>" + Html(log.path) + ": " + Number(log.skipped) + "</li>\n";
-    }
-    out += "</ul>\n";
-  }
-  if (report.unreadable != 0) {
-    out += "<p>Logs that could not be read:</p>\n<ul>\n";
-    for (const LogSummary& log : report.logs) {
-      if (!log.error.empty()) out += "<li>" + Html(log.path) + ": " + Html(log.error) + "</li>\n";
-    }
-    out += "</ul>\n";
-  }
-  out += "<table>\n<tr><th>Outcome of the last run</th><th>Computers</th><th>All runs</th></tr>\n";
-  for (int i = 0; i < kOutcomeCount; ++i) {
-    out += "<tr class=\"" + std::string(OutcomeName(static_cast<Outcome>(i))) + "\"><td>" +
-           kOutcomeLabels[i] + "</td><td class=\"number\">" + Number(report.computersByOutcome[i]) +
-           "</td><td class=\"number\">" + Number(report.runsByOutcome[i]) + "</td></tr>\n";
-  }
-  out += "</table>\n";
-  out +=
-      "<table>\n<tr><th>Computer</th><th>Outcome</th><th>Last run</th><th>User</th>"
-      "<th>Script</th><th>Caption</th><th>Runs</th><th>Log</th></tr>\n";
-  for (const ComputerState& state : report.computers) {
-    const Run& run = state.last;
-    out += "<tr class=\"" + std::string(OutcomeName(run.outcome)) + "\"><td>" + Html(run.computer) +
-           "</td><td class=\"text\">" + Html(OutcomeText(run)) + "</td><td>" + Html(When(run)) +
-           "</td><td>" + Html(User(run)) + "</td><td>" + Html(Script(run)) + "</td><td>" +
-           Html(run.hasStart ? run.caption : "") + "</td><td class=\"number\">" +
-           Number(state.runs) + "</td><td>" + Html(LogPath(report, run)) + "</td></tr>\n";
-  }
-  out += "</table>\n</body>\n</html>\n";
   return out;
 }
 
