@@ -187,7 +187,7 @@ std::string OutcomeChart(std::vector<Point> points, const char* what) {
   }
   uint64_t top = (highest + tick - 1) / tick * tick;
 
-  const double width = 800, height = 240, left = 44, right = 8, above = 10, below = 34;
+  const double width = 720, height = 256, left = 60, right = 8, above = 16, below = 34;
   const double plotWidth = width - left - right, plotHeight = height - above - below;
   const double slot = plotWidth / static_cast<double>(bars);
   auto number = [](double value) {
@@ -240,11 +240,13 @@ std::string OutcomeChart(std::vector<Point> points, const char* what) {
              ": " + Number(count) + " " + OutcomeLabel(outcome) + "</title></rect>\n";
     }
   }
-  // About eight labels below the bars.
+  // About eight labels below the bars; every other one is left out at phone width, where the
+  // style draws them larger.
   size_t every = std::max<size_t>(1, (bars + 7) / 8);
   for (size_t i = 0; i < bars; i += every) {
     out += "<text x=\"" + number(left + slot * (static_cast<double>(i) + 0.5)) + "\" y=\"" +
-           number(height - below + 16) + "\" text-anchor=\"middle\">" +
+           number(height - below + 20) + "\" text-anchor=\"middle\"" +
+           (i / every % 2 == 1 ? " class=\"minor\"" : "") + ">" +
            label(firstBucket + static_cast<int64_t>(i), false) + "</text>\n";
   }
   out += "<line class=\"axis\" x1=\"" + number(left) + "\" y1=\"" + number(above + plotHeight) +
@@ -378,7 +380,17 @@ std::string HtmlReport(const FleetReport& report) {
   }
   out += "</tbody>\n</table>\n</section>\n";
 
-  out += "<section>\n<h2>By error message</h2>\n";
+  out +=
+      "<section>\n<h2>By script and caption</h2>\n<table>\n<thead><tr><th>Script</th><th>"
+      "Caption</th><th class=\"number\">Computers</th></tr></thead>\n<tbody>\n";
+  for (size_t i = 0; i < scripts.size(); ++i) {
+    out += BreakdownRow("s:" + Digits(static_cast<int64_t>(i)),
+                        "<td class=\"path\">" + Html(scripts[i].first.first) + "</td><td>" +
+                            Html(scripts[i].first.second) + "</td>",
+                        scripts[i].second);
+  }
+  out += "</tbody>\n</table>\n</section>\n";
+  out += "<section class=\"wide\">\n<h2>By error message</h2>\n";
   if (messages.empty()) {
     out += "<p>No last run stopped at an error message.</p>\n";
   } else {
@@ -395,16 +407,7 @@ std::string HtmlReport(const FleetReport& report) {
   }
   out += "</section>\n";
 
-  out +=
-      "<section>\n<h2>By script and caption</h2>\n<table>\n<thead><tr><th>Script</th><th>"
-      "Caption</th><th class=\"number\">Computers</th></tr></thead>\n<tbody>\n";
-  for (size_t i = 0; i < scripts.size(); ++i) {
-    out += BreakdownRow("s:" + Digits(static_cast<int64_t>(i)),
-                        "<td class=\"path\">" + Html(scripts[i].first.first) + "</td><td>" +
-                            Html(scripts[i].first.second) + "</td>",
-                        scripts[i].second);
-  }
-  out += "</tbody>\n</table>\n</section>\n</div>\n";
+  out += "</div>\n";
 
   if (report.skipped != 0) {
     out += "<h2>Lines skipped, torn or foreign</h2>\n<ul>\n";
