@@ -1,8 +1,13 @@
 #include "tools/report/fleet.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
+#include <map>
+#include <tuple>
 #include <unordered_map>
+#include <utility>
 
 #include "tools/report/line_map.h"
 #include "tools/report/log_line.h"
@@ -16,6 +21,31 @@ namespace {
 constexpr size_t kBlockSize = size_t{1} << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr uint32_t kNone = UINT32_MAX;
+constexpr size_t kOldTimeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
+constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDThh:mm:ss+hh:mm"
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar, and back (H. Hinnant's
+// algorithms).
+int64_t DaysFromCivil(int year, int month, int day) {
+  int64_t y = year - (month <= 2);
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yearOfEra = y - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int* year, int* month, int* day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t mp = (5 * dayOfYear + 2) / 153;
+  *day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  *month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
+}
 
 const char* FindLastNewline(const char* data, size_t size) {
   for (const char* p = data + size; p != data;) {
@@ -104,9 +134,11 @@ struct RawRun {
   std::string start;  // the start line's event; empty without one
   std::string error;  // the event of its last error line
   int errorMessage = 0;
-  std::string end;  // the end line's event; empty without one
+  std::string end;   // the end line's event; empty without one
+  std::string step;  // the event of its last line
   Outcome outcome = Outcome::kUnfinished;
   LogTime firstTime;
+  LogTime lastTime;
   LogTime endTime;
   size_t log = 0;
   uint64_t order = 0;
@@ -145,8 +177,49 @@ Outcome OutcomeOf(EndKind end) {
 // Whether a run that began at `time` and came `order`th is later than one at `otherTime`,
 // `otherOrder`th (of equal times the one met last).
 bool IsLater(const LogTime& time, uint64_t order, const LogTime& otherTime, uint64_t otherOrder) {
-  int compare = time.View().compare(otherTime.View());
+  int compare = CompareTimes(time, otherTime);
   return compare != 0 ? compare > 0 : order > otherOrder;
+}
+
+// The line breaks of a box text, which the log writes as the two characters "\n" (and "\r"),
+// as real ones. A backslash is written as it is, so "\n" may as well be a part of a path
+// ("C:\new"): the texts of error boxes give paths and values in double quotes, and there the
+// characters are left as they are.
+void DecodeLineBreaks(std::string* text) {
+  size_t to = 0;
+  bool quoted = false;
+  for (size_t from = 0; from < text->size(); ++from) {
+    char c = (*text)[from];
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '\\' && !quoted && from + 1 < text->size() &&
+               ((*text)[from + 1] == 'n' || (*text)[from + 1] == 'r')) {
+      c = (*text)[++from] == 'n' ? '\n' : '\r';
+    }
+    (*text)[to++] = c;
+  }
+  text->resize(to);
+}
+
+// The exit code that an end line's details give last: "...; exit code 1603".
+bool TakeExitCode(std::string_view details, int* code) {
+  constexpr std::string_view kExitCode = "exit code ";
+  size_t at = details.rfind(kExitCode);
+  if (at == std::string_view::npos || (at != 0 && details.substr(at - 2, 2) != "; ")) return false;
+  std::string_view digits = details.substr(at + kExitCode.size());
+  bool negative = !digits.empty() && digits.front() == '-';
+  if (negative) digits.remove_prefix(1);
+  if (digits.empty() || digits.size() > 10) return false;
+  int64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + (c - '0');
+  }
+  if (negative) value = -value;
+  if (value < INT32_MIN || value > UINT32_MAX) return false;
+  // Windows exit codes are 32-bit: 3221225477 is the same code as -1073741819.
+  *code = static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
+  return true;
 }
 
 // The run as the report shows it, its texts decoded line by line.
@@ -157,6 +230,7 @@ Run Decoded(const RawRun& raw) {
   AppendDecoded(raw.computer, raw.start.empty() ? computerUtf8 : utf8, &run.computer);
   run.pid = raw.pid;
   run.firstTime = raw.firstTime;
+  run.lastTime = raw.lastTime;
   run.endTime = raw.endTime;
   run.outcome = raw.outcome;
   run.log = raw.log;
@@ -176,16 +250,25 @@ Run Decoded(const RawRun& raw) {
     run.message = end.end == EndKind::kMessage ? end.message : 0;
     AppendDecoded(end.answer, utf8, &run.answer);
     AppendDecoded(end.details, utf8, &run.details);
+    run.hasExitCode = TakeExitCode(run.details, &run.exitCode);
+  } else if (!raw.step.empty()) {
+    AppendDecoded(raw.step, computerUtf8 && IsValidUtf8(raw.step), &run.lastStep);
   }
   if (run.outcome == Outcome::kFailed && raw.errorMessage == run.message) {
     Event error = ParseEvent(raw.error);
     run.hasMessageText = true;
     AppendDecoded(error.text, computerUtf8 && IsValidUtf8(raw.error), &run.messageText);
+    DecodeLineBreaks(&run.messageText);
   }
   return run;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string FoldedName(std::string name) {
+  for (char& c : name) c = Lower(c);
+  return name;
+}
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Compares names with digit runs as numbers and ASCII letters regardless of case; then by bytes.
@@ -225,6 +308,8 @@ const char* OutcomeName(Outcome outcome) {
       return "stopped";
     case Outcome::kUnfinished:
       return "unfinished";
+    case Outcome::kNoRun:
+      return "no_run";
     case Outcome::kCancelled:
       return "cancelled";
     case Outcome::kFinished:
@@ -233,9 +318,88 @@ const char* OutcomeName(Outcome outcome) {
   return "finished";
 }
 
-void LogTime::Set(std::string_view time) {
-  std::memcpy(text, time.data(), sizeof text);
+bool LogTime::Set(std::string_view time) {
+  *this = LogTime();
+  // "YYYY-MM-DD hh:mm:ss" or "YYYY-MM-DDThh:mm:ss+hh:mm" (or "-hh:mm").
+  auto number = [&](size_t at, size_t digits, int* value) {
+    *value = 0;
+    for (size_t i = at; i < at + digits; ++i) {
+      if (time[i] < '0' || time[i] > '9') return false;
+      *value = *value * 10 + (time[i] - '0');
+    }
+    return true;
+  };
+  int year, month, day, hour, minute, second;
+  if (time.size() < kOldTimeLength || time[4] != '-' || time[7] != '-' || time[13] != ':' ||
+      time[16] != ':' || !number(0, 4, &year) || !number(5, 2, &month) || !number(8, 2, &day) ||
+      !number(11, 2, &hour) || !number(14, 2, &minute) || !number(17, 2, &second) || month < 1 ||
+      month > 12 || day < 1 || day > 31 || hour > 23 || minute > 59 || second > 60) {
+    return false;
+  }
+  int offsetHours = 0, offsetMinutes = 0;
+  if (time.size() == kOldTimeLength && time[10] == ' ') {
+  } else if (time.size() == kNewTimeLength && time[10] == 'T' &&
+             (time[19] == '+' || time[19] == '-') && time[22] == ':' &&
+             number(20, 2, &offsetHours) && number(23, 2, &offsetMinutes) && offsetHours <= 23 &&
+             offsetMinutes <= 59) {
+    hasOffset = true;
+    offset = static_cast<int16_t>((time[19] == '-' ? -1 : 1) * (offsetHours * 60 + offsetMinutes));
+  } else {
+    return false;
+  }
+  clock = DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second;
   known = true;
+  return true;
+}
+
+std::string LogTime::Text() const {
+  if (!known) return std::string();
+  std::string text = Clock(' ');
+  if (hasOffset) text += " " + Offset();
+  return text;
+}
+
+std::string LogTime::Iso() const {
+  if (!known) return std::string();
+  return hasOffset ? Clock('T') + Offset() : Clock('T');
+}
+
+std::string LogTime::Clock(char separator) const {
+  int64_t days = clock >= 0 ? clock / 86400 : (clock - 86399) / 86400;
+  int64_t seconds = clock - days * 86400;
+  int year, month, day;
+  CivilFromDays(days, &year, &month, &day);
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", year, month, day, separator,
+                static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
+                static_cast<int>(seconds % 60));
+  return text;
+}
+
+std::string LogTime::Offset() const {
+  int minutes = offset < 0 ? -offset : offset;
+  char text[16];
+  std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
+                minutes % 60);
+  return text;
+}
+
+LogTime LogTime::Now() {
+  std::time_t now = std::time(nullptr);
+  LogTime time;
+  std::tm local = *std::localtime(&now);
+  time.clock = DaysFromCivil(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+               local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  time.offset = static_cast<int16_t>((time.clock - static_cast<int64_t>(now)) / 60);
+  time.hasOffset = true;
+  time.known = true;
+  return time;
+}
+
+int CompareTimes(const LogTime& a, const LogTime& b) {
+  if (a.known != b.known) return a.known ? 1 : -1;
+  int64_t x = a.Instant(), y = b.Instant();
+  return x < y ? -1 : x > y ? 1 : 0;
 }
 
 bool ListedBefore(const ComputerState& a, const ComputerState& b) {
@@ -243,7 +407,14 @@ bool ListedBefore(const ComputerState& a, const ComputerState& b) {
   return CompareNames(a.last.computer, b.last.computer) < 0;
 }
 
+struct ComputerList::Store {
+  std::vector<ComputerState> computers;
+};
+
 struct FleetReader::State {
+  std::vector<MessageTotal> MessageTotals(const std::vector<ComputerState>& states) const;
+  std::vector<ScriptTotal> ScriptTotals(const std::vector<ComputerState>& states) const;
+  void Tally(const RawRun& run);
   void Line(const char* data, size_t start, size_t end);
   void OnEvent(const LineHead& head);
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
@@ -265,6 +436,11 @@ struct FleetReader::State {
   HashIndex computerIndex;  // computer (bytes) to an entry of `computers`
   std::vector<LogSummary> logs;
   uint64_t runsByOutcome[kOutcomeCount] = {};
+  // All runs by script and caption (the bytes of the start line's two texts, after a byte that
+  // tells whether that line is UTF-8; empty for runs without one), and the failed ones by message
+  // and text (after the same byte; empty when the error line is not in the log).
+  std::unordered_map<std::string, std::vector<uint64_t>> scriptRuns;
+  std::map<std::pair<int, std::string>, uint64_t> messageRuns;
   uint64_t order = 0;
   bool atLogStart = false;
   LineMap map;  // of the block of lines at hand
@@ -426,8 +602,10 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.error.clear();
   run.errorMessage = 0;
   run.end.clear();
+  run.step.clear();
   run.outcome = Outcome::kUnfinished;
   run.firstTime.Set(head.time);
+  run.lastTime = run.firstTime;
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
@@ -441,6 +619,7 @@ void FleetReader::State::Close(uint32_t slot) {
   const RawRun& run = entry.run;
   ++logs.back().runs;
   ++runsByOutcome[static_cast<int>(run.outcome)];
+  Tally(run);
   openIndex.Erase(entry.hash, slot);
   entry.open = false;
   if (lastSlot == slot) lastSlot = kNone;
@@ -463,18 +642,125 @@ void FleetReader::State::Close(uint32_t slot) {
   freeSlots.push_back(slot);
 }
 
+void FleetReader::State::Tally(const RawRun& run) {
+  std::string key;
+  if (!run.start.empty()) {
+    Event start = ParseEvent(run.start);
+    key.push_back(IsValidUtf8(run.computer) && IsValidUtf8(run.start) ? 'u' : 'a');
+    key.append(start.script.data(), start.script.size());
+    key.push_back('\0');
+    key.append(start.caption.data(), start.caption.size());
+  }
+  std::vector<uint64_t>& counts = scriptRuns[key];
+  if (counts.empty()) counts.assign(kOutcomeCount, 0);
+  ++counts[static_cast<int>(run.outcome)];
+  if (run.outcome != Outcome::kFailed) return;
+  int message = ParseEvent(run.end).message;
+  std::string text;
+  if (run.errorMessage == message) {
+    Event error = ParseEvent(run.error);
+    text.push_back(IsValidUtf8(run.computer) && IsValidUtf8(run.error) ? 'u' : 'a');
+    text.append(error.text.data(), error.text.size());
+  }
+  ++messageRuns[{message, text}];
+}
+
+std::vector<MessageTotal> FleetReader::State::MessageTotals(
+    const std::vector<ComputerState>& states) const {
+  // By number, then by decoded text.
+  std::map<int, std::map<std::pair<bool, std::string>, Counts>> found;
+  for (const auto& entry : messageRuns) {
+    std::pair<bool, std::string> text(false, std::string());
+    const std::string& raw = entry.first.second;
+    if (!raw.empty()) {
+      text.first = true;
+      AppendDecoded(std::string_view(raw).substr(1), raw[0] == 'u', &text.second);
+      DecodeLineBreaks(&text.second);
+    }
+    found[entry.first.first][text].runs += entry.second;
+  }
+  for (const ComputerState& state : states) {
+    const Run& run = state.last;
+    if (run.outcome != Outcome::kFailed) continue;
+    ++found[run.message][{run.hasMessageText, run.messageText}].computers;
+  }
+  std::vector<MessageTotal> totals;
+  for (const auto& message : found) {
+    MessageTotal total;
+    total.message = message.first;
+    for (const auto& text : message.second) {
+      total.counts.runs += text.second.runs;
+      total.counts.computers += text.second.computers;
+      total.texts.push_back(MessageText{text.first.first, text.first.second, text.second});
+    }
+    std::stable_sort(
+        total.texts.begin(), total.texts.end(),
+        [](const MessageText& a, const MessageText& b) { return a.counts.runs > b.counts.runs; });
+    totals.push_back(std::move(total));
+  }
+  return totals;
+}
+
+std::vector<ScriptTotal> FleetReader::State::ScriptTotals(
+    const std::vector<ComputerState>& states) const {
+  // By known first, then script and caption decoded.
+  std::map<std::tuple<bool, std::string, std::string>, ScriptTotal> found;
+  for (const auto& entry : scriptRuns) {
+    std::tuple<bool, std::string, std::string> key(false, std::string(), std::string());
+    const std::string& raw = entry.first;
+    if (!raw.empty()) {
+      std::string_view texts = std::string_view(raw).substr(1);
+      size_t zero = texts.find('\0');
+      std::get<0>(key) = true;
+      AppendDecoded(texts.substr(0, zero), raw[0] == 'u', &std::get<1>(key));
+      AppendDecoded(texts.substr(zero + 1), raw[0] == 'u', &std::get<2>(key));
+    }
+    ScriptTotal& total = found[key];
+    for (int i = 0; i < kOutcomeCount; ++i) {
+      total.runsByOutcome[i] += entry.second[i];
+      total.counts.runs += entry.second[i];
+    }
+  }
+  for (const ComputerState& state : states) {
+    const Run& run = state.last;
+    if (run.outcome == Outcome::kNoRun) continue;
+    ScriptTotal& total = found[{run.hasStart, run.script, run.caption}];
+    ++total.computersByOutcome[static_cast<int>(run.outcome)];
+    ++total.counts.computers;
+  }
+  std::vector<ScriptTotal> totals;
+  for (auto& entry : found) {
+    entry.second.known = std::get<0>(entry.first);
+    entry.second.script = std::get<1>(entry.first);
+    entry.second.caption = std::get<2>(entry.first);
+    totals.push_back(std::move(entry.second));
+  }
+  // The runs whose start is not in the logs last.
+  std::stable_partition(totals.begin(), totals.end(), [](const ScriptTotal& t) { return t.known; });
+  return totals;
+}
+
 void FleetReader::State::OnEvent(const LineHead& head) {
   // Only start, error and end lines tell how a run goes; the others need no more than their
   // head, which Line found whole.
   char first = head.event.front();
-  if (first != 's' && first != 'e') return;
+  uint64_t computerHash = ComputerHash(head);
+  uint32_t slot = FindOpen(head, computerHash);
+  LogTime time;
+  time.Set(head.time);
+  if (first != 's' && first != 'e') {
+    if (slot != kNone) {
+      RawRun& run = pool[slot].run;
+      run.step.assign(head.event.data(), head.event.size());
+      run.lastTime = time;
+    }
+    return;
+  }
   Event parsed = ParseEvent(head.event);
   if (parsed.kind == EventKind::kTorn) {
     ++logs.back().skipped;
     return;
   }
-  uint64_t computerHash = ComputerHash(head);
-  uint32_t slot = FindOpen(head, computerHash);
   if (parsed.kind == EventKind::kStart) {
     // The same computer and process id again: the process that had it ended without an end
     // line, and the system gave its number to a new one.
@@ -486,21 +772,25 @@ void FleetReader::State::OnEvent(const LineHead& head) {
     slot = Open(head, computerHash);
   }
   RawRun& run = pool[slot].run;
+  run.step.assign(head.event.data(), head.event.size());
+  run.lastTime = time;
   if (parsed.kind == EventKind::kError) {
     run.error.assign(head.event.data(), head.event.size());
     run.errorMessage = parsed.message;
   } else if (parsed.kind == EventKind::kEnd) {
     run.end.assign(head.event.data(), head.event.size());
-    run.endTime.Set(head.time);
+    run.endTime = time;
     run.outcome = OutcomeOf(parsed.end);
     Close(slot);
   }
 }
 
-FleetReport FleetReader::Report() const {
+FleetReport FleetReader::Report(const ReportOptions& options) const {
   const State& s = *state_;
   FleetReport report;
   report.logs = s.logs;
+  report.now = options.now.known ? options.now : LogTime::Now();
+  report.staleAfter = options.staleAfter;
   for (const LogSummary& log : s.logs) {
     report.lines += log.lines;
     report.skipped += log.skipped;
@@ -508,6 +798,8 @@ FleetReport FleetReader::Report() const {
     if (!log.error.empty()) ++report.unreadable;
   }
   for (int i = 0; i < kOutcomeCount; ++i) report.runsByOutcome[i] = s.runsByOutcome[i];
+  auto store = std::make_shared<ComputerList::Store>();
+  std::vector<ComputerState>& computers = store->computers;
   // One computer may have written its name in two encodings (an older log in code page 932, a
   // newer one in UTF-8): the same name decoded is the same computer.
   std::unordered_map<std::string, size_t> byName;
@@ -515,22 +807,64 @@ FleetReport FleetReader::Report() const {
     Run run = Decoded(s.pool[raw.last].run);
     auto found = byName.find(run.computer);
     if (found == byName.end()) {
-      byName.emplace(run.computer, report.computers.size());
-      report.computers.push_back(ComputerState{std::move(run), raw.runs});
+      byName.emplace(run.computer, computers.size());
+      computers.push_back(ComputerState{std::move(run), raw.runs, false});
       continue;
     }
-    ComputerState& state = report.computers[found->second];
+    ComputerState& state = computers[found->second];
     state.runs += raw.runs;
     if (IsLater(run.firstTime, run.order, state.last.firstTime, state.last.order)) {
       state.last = std::move(run);
     }
   }
-  for (const ComputerState& state : report.computers) {
-    ++report.computersByOutcome[static_cast<int>(state.last.outcome)];
+  // The expected computers, by name regardless of ASCII case.
+  if (!options.expected.empty()) {
+    std::unordered_map<std::string, size_t> seen;
+    for (size_t i = 0; i < computers.size(); ++i)
+      seen.emplace(FoldedName(computers[i].last.computer), i);
+    std::unordered_map<std::string, bool> listed;
+    for (const std::string& name : options.expected) {
+      std::string folded = FoldedName(name);
+      if (!listed.emplace(folded, true).second) continue;
+      ++report.expected;
+      auto found = seen.find(folded);
+      if (found != seen.end()) {
+        computers[found->second].expected = true;
+        continue;
+      }
+      ComputerState missing;
+      missing.last.computer = name;
+      missing.last.outcome = Outcome::kNoRun;
+      missing.expected = true;
+      computers.push_back(std::move(missing));
+    }
+    for (const ComputerState& state : computers) {
+      if (!state.expected) ++report.unexpected;
+    }
   }
-  std::sort(report.computers.begin(), report.computers.end(), ListedBefore);
+  for (ComputerState& state : computers) {
+    Run& run = state.last;
+    if (run.outcome == Outcome::kUnfinished) {
+      // A time without an offset is taken in the zone of the report's time.
+      run.age = run.lastTime.hasOffset ? report.now.Instant() - run.lastTime.Instant()
+                                       : report.now.clock - run.lastTime.clock;
+      if (run.age < 0) run.age = 0;
+      run.stale = run.age > report.staleAfter;
+      if (run.stale) ++report.stale;
+    }
+    ++report.computersByOutcome[static_cast<int>(run.outcome)];
+  }
+  report.messages = s.MessageTotals(computers);
+  report.scripts = s.ScriptTotals(computers);
+  std::sort(computers.begin(), computers.end(), ListedBefore);
+  report.computers = ComputerList(std::move(store));
   return report;
 }
+
+ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
+ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
+size_t ComputerList::size() const { return store_->computers.size(); }
+ComputerState ComputerList::operator[](size_t i) const { return store_->computers[i]; }
 
 }  // namespace report
 }  // namespace kestario

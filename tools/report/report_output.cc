@@ -14,6 +14,7 @@ constexpr const char* kOutcomeLabels[kOutcomeCount] = {
     "stopped by an error message",
     "stopped without a message",
     "no end line (still running, or killed)",
+    "no run (expected, never reported)",
     "cancelled by an answer",
     "finished",
 };
@@ -106,14 +107,15 @@ std::string JsonOptional(bool present, const std::string& text) {
 
 }  // namespace
 
-std::string When(const Run& run) { return std::string(run.firstTime.View()); }
+std::string When(const Run& run) { return run.firstTime.Text(); }
 std::string User(const Run& run) { return run.hasUser ? run.user : "-"; }
 std::string Script(const Run& run) { return run.hasStart ? run.script : kNoStart; }
 
 const char* OutcomeLabel(Outcome outcome) { return kOutcomeLabels[static_cast<int>(outcome)]; }
 
 const std::string& LogPath(const FleetReport& report, const Run& run) {
-  return report.logs[run.log].path;
+  static const std::string kNoLog;
+  return run.outcome == Outcome::kNoRun ? kNoLog : report.logs[run.log].path;
 }
 
 namespace {
@@ -148,6 +150,9 @@ std::string OutcomeText(const Run& run) {
       break;
     case Outcome::kUnfinished:
       text = "no end line (still running, or killed)";
+      break;
+    case Outcome::kNoRun:
+      text = "no run";
       break;
   }
   if (!run.details.empty()) text += "; " + run.details;
@@ -256,10 +261,11 @@ std::string JsonReport(const FleetReport& report) {
     out += "    {\"computer\": " + JsonString(run.computer) +
            ", \"outcome\": " + JsonString(OutcomeName(run.outcome)) +
            ", \"summary\": " + JsonString(OutcomeText(run)) +
-           ",\n     \"start\": " + JsonOptional(run.hasStart, When(run)) +
-           ", \"first_line\": " + JsonString(When(run)) +
-           ", \"end\": " + JsonOptional(run.endTime.known, std::string(run.endTime.View())) +
-           ",\n     \"pid\": " + std::to_string(std::stoull(run.pid)) +
+           ",\n     \"start\": " + JsonOptional(run.hasStart, run.firstTime.Iso()) +
+           ", \"first_line\": " + JsonString(run.firstTime.Iso()) +
+           ", \"end\": " + JsonOptional(run.endTime.known, run.endTime.Iso()) +
+           ",\n     \"pid\": " +
+           (run.pid.empty() ? std::string("null") : std::to_string(std::stoull(run.pid))) +
            ", \"user\": " + JsonOptional(run.hasUser, run.user) +
            ", \"script\": " + JsonOptional(run.hasStart, run.script) +
            ", \"caption\": " + JsonOptional(run.hasStart, run.caption) +
