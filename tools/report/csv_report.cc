@@ -40,24 +40,42 @@ void AppendRecord(const std::vector<std::string>& fields, std::string* out) {
 
 std::string CsvReport(const FleetReport& report) {
   std::string out;
-  AppendRecord(
-      {"computer", "outcome", "summary", "start", "first_line", "end", "pid", "user", "script",
-       "caption", "program", "message", "message_text", "answer", "details", "runs", "log"},
-      &out);
+  AppendRecord({"computer", "outcome",      "summary", "start",     "first_line", "last_line",
+                "end",      "pid",          "user",    "script",    "caption",    "program",
+                "message",  "message_text", "answer",  "exit_code", "last_step",  "age_seconds",
+                "stale",    "details",      "runs",    "expected",  "log"},
+               &out);
+  auto time = [](bool present, const LogTime& when) { return present ? when.Iso() : ""; };
   for (const ComputerState& state : report.computers) {
     const Run& run = state.last;
-    bool failed = run.outcome == Outcome::kFailed;
-    std::string when(run.firstTime.View());
-    AppendRecord(
-        {Field(run.computer, true), OutcomeName(run.outcome), Field(OutcomeText(run), true),
-         run.hasStart ? when : "", when, std::string(run.endTime.View()), run.pid,
-         Field(run.hasUser ? run.user : "", true), Field(run.hasStart ? run.script : "", true),
-         Field(run.hasStart ? run.caption : "", true), Field(run.hasStart ? run.program : "", true),
-         failed ? std::to_string(run.message) : "",
-         Field(run.hasMessageText ? run.messageText : "", true),
-         Field(run.outcome == Outcome::kCancelled ? run.answer : "", true),
-         Field(run.details, true), std::to_string(state.runs), Field(LogPath(report, run), true)},
-        &out);
+    bool ran = run.outcome != Outcome::kNoRun;
+    bool unfinished = run.outcome == Outcome::kUnfinished;
+    AppendRecord({Field(run.computer, true),
+                  OutcomeName(run.outcome),
+                  Field(OutcomeText(run), true),
+                  time(ran && run.hasStart, run.firstTime),
+                  time(ran, run.firstTime),
+                  time(ran, run.lastTime),
+                  time(ran, run.endTime),
+                  ran ? run.pid : "",
+                  Field(run.hasUser ? run.user : "", true),
+                  Field(run.hasStart ? run.script : "", true),
+                  Field(run.hasStart ? run.caption : "", true),
+                  Field(run.hasStart ? run.program : "", true),
+                  run.outcome == Outcome::kFailed ? std::to_string(run.message) : "",
+                  Field(run.hasMessageText ? run.messageText : "", true),
+                  Field(run.outcome == Outcome::kCancelled ? run.answer : "", true),
+                  run.hasExitCode ? std::to_string(run.exitCode) : "",
+                  Field(unfinished ? run.lastStep : "", true),
+                  unfinished ? std::to_string(run.age) : "",
+                  unfinished ? (run.stale ? "yes" : "no") : "",
+                  Field(run.details, true),
+                  std::to_string(state.runs),
+                  report.expected == 0 ? ""
+                  : state.expected     ? "yes"
+                                       : "no",
+                  Field(LogPath(report, run), true)},
+                 &out);
   }
   return out;
 }

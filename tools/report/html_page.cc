@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -81,48 +82,6 @@ std::string Base64OfHex(std::string_view hex) {
   return out;
 }
 
-// Days since 1970-01-01 of a date of the proleptic Gregorian calendar, and back.
-int64_t DaysFromCivil(int64_t year, int month, int day) {
-  year -= month <= 2;
-  int64_t era = (year >= 0 ? year : year - 399) / 400;
-  int64_t yearOfEra = year - era * 400;
-  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
-  return era * 146097 + dayOfEra - 719468;
-}
-
-void CivilFromDays(int64_t days, int* year, int* month, int* day) {
-  days += 719468;
-  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  int64_t dayOfEra = days - era * 146097;
-  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  int64_t monthIndex = (5 * dayOfYear + 2) / 153;
-  *day = static_cast<int>(dayOfYear - (153 * monthIndex + 2) / 5 + 1);
-  *month = static_cast<int>(monthIndex < 10 ? monthIndex + 3 : monthIndex - 9);
-  *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
-}
-
-// The seconds since 1970 of a log's "YYYY-MM-DD HH:MM:SS", read as UTC; false when it is none.
-bool Seconds(std::string_view time, int64_t* seconds) {
-  if (time.size() < 19) return false;
-  int field[6];
-  const size_t at[6] = {0, 5, 8, 11, 14, 17};
-  const size_t width[6] = {4, 2, 2, 2, 2, 2};
-  for (int i = 0; i < 6; ++i) {
-    field[i] = 0;
-    for (size_t j = 0; j < width[i]; ++j) {
-      char c = time[at[i] + j];
-      if (c < '0' || c > '9') return false;
-      field[i] = field[i] * 10 + (c - '0');
-    }
-  }
-  if (field[1] < 1 || field[1] > 12 || field[2] < 1 || field[2] > 31) return false;
-  *seconds = DaysFromCivil(field[0], field[1], field[2]) * 86400 + field[3] * 3600 + field[4] * 60 +
-             field[5];
-  return true;
-}
-
 std::string Digits(int64_t value) {
   char text[24];
   std::snprintf(text, sizeof text, "%" PRId64, value);
@@ -140,7 +99,7 @@ struct Point {
 
 // The chart of outcomes over time: one stacked bar per hour, day or week (whichever gives at
 // most about a hundred bars), failures at the bottom; each part names its count in a tooltip.
-std::string OutcomeChart(std::vector<Point> points, const char* what) {
+std::string OutcomeChart(const std::vector<Point>& points, bool utc) {
   if (points.empty()) return "";
   int64_t first = points[0].seconds, last = first;
   for (const Point& point : points) {
@@ -195,30 +154,21 @@ std::string OutcomeChart(std::vector<Point> points, const char* what) {
     std::snprintf(text, sizeof text, "%.1f", value);
     return std::string(text);
   };
+  // A bucket's start as "2026-12-08 09:00" (or "12-08 09:00" under a bar) for hours,
+  // "2026-12-08" (or "12-08") for days and weeks.
   auto label = [&](int64_t bucket, bool full) {
-    int64_t start = bucket * step + origin;
-    int year, month, day;
-    CivilFromDays(start >= 0 ? start / 86400 : (start - 86399) / 86400, &year, &month, &day);
-    char text[32];
-    if (step == 3600) {
-      int hour = static_cast<int>((start % 86400 + 86400) % 86400 / 3600);
-      if (full) {
-        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:00", year, month, day, hour);
-      } else {
-        std::snprintf(text, sizeof text, "%02d-%02d %02d:00", month, day, hour);
-      }
-    } else if (full) {
-      std::snprintf(text, sizeof text, "%s%04d-%02d-%02d", step == 86400 ? "" : "week of ", year,
-                    month, day);
-    } else {
-      std::snprintf(text, sizeof text, "%02d-%02d", month, day);
-    }
-    return std::string(text);
+    LogTime start;
+    start.known = true;
+    start.clock = bucket * step + origin;
+    std::string text = start.Text();
+    std::string shown = step == 3600 ? text.substr(0, 13) + ":00" : text.substr(0, 10);
+    if (!full) return shown.substr(5);
+    return step == 7 * 86400 ? "week of " + shown : shown;
   };
 
   std::string out = "<figure>\n<svg viewBox=\"0 0 " + number(width) + " " + number(height) +
                     "\" role=\"img\" aria-labelledby=\"chart-title\">\n<title id=\"chart-title\">" +
-                    std::string(what) + " per " + unit + ", by outcome</title>\n";
+                    "Last runs per " + unit + ", by outcome</title>\n";
   for (uint64_t value = 0; value <= top; value += tick) {
     double y = above + plotHeight - plotHeight * static_cast<double>(value) / top;
     out += "<line class=\"grid\" x1=\"" + number(left) + "\" y1=\"" + number(y) + "\" x2=\"" +
@@ -254,24 +204,67 @@ std::string OutcomeChart(std::vector<Point> points, const char* what) {
   out += "</svg>\n<figcaption><ul class=\"legend\">";
   for (int o = 0; o < kOutcomeCount; ++o) {
     Outcome outcome = static_cast<Outcome>(o);
+    if (outcome == Outcome::kNoRun) continue;
     out += "<li class=\"" + ClassOf(outcome) + "\">" + OutcomeLabel(outcome) + "</li>";
   }
-  out += "</ul>" + std::string(what) + " per " + unit + " (" + label(firstBucket, true) + " to " +
+  out += "</ul>The last run of each computer, per " + std::string(unit) + " in which it started (" +
+         label(firstBucket, true) + " to " +
          label(firstBucket + static_cast<int64_t>(bars) - 1, true) +
-         "), by the time they started as the logs hold it.</figcaption>\n</figure>\n";
+         (utc ? ", UTC" : ", the machines' local times") + ").</figcaption>\n</figure>\n";
   return out;
 }
 
-// A count of computers and of runs.
-struct Tally {
-  uint64_t computers = 0;
-  uint64_t runs = 0;
-};
+// How many texts of one error message the breakdown shows.
+constexpr size_t kTextsShown = 4;
 
 // A breakdown row that, with the script, shows the computers it counts.
-std::string BreakdownRow(const std::string& filter, const std::string& cells, const Tally& tally) {
-  return "<tr data-filter=\"" + filter + "\">" + cells + "<td class=\"number\">" +
-         Number(tally.computers) + "</td></tr>\n";
+std::string BreakdownRow(const std::string& filter, const std::string& rowClass,
+                         const std::string& cells, const Counts& counts) {
+  return "<tr" + (rowClass.empty() ? std::string() : " class=\"" + rowClass + "\"") +
+         " data-filter=\"" + filter + "\">" + cells + "<td class=\"number\">" +
+         Number(counts.computers) + "</td><td class=\"number\">" + Number(counts.runs) +
+         "</td></tr>\n";
+}
+
+std::string Tile(const std::string& tileClass, const std::string& count, const std::string& what) {
+  return "<div class=\"tile" + (tileClass.empty() ? "" : " " + tileClass) + "\"><b>" + count +
+         "</b><span>" + what + "</span></div>\n";
+}
+
+// A length of time in words: "40 s", "12 min", "3 h 5 min", "2 d 4 h".
+std::string Age(int64_t seconds) {
+  if (seconds < 60) return Digits(seconds) + " s";
+  if (seconds < 3600) return Digits(seconds / 60) + " min";
+  if (seconds < 86400) {
+    return Digits(seconds / 3600) + " h" +
+           (seconds % 3600 / 60 != 0 ? " " + Digits(seconds % 3600 / 60) + " min" : "");
+  }
+  return Digits(seconds / 86400) + " d" +
+         (seconds % 86400 / 3600 != 0 ? " " + Digits(seconds % 86400 / 3600) + " h" : "");
+}
+
+std::string TextOf(const MessageText& text) {
+  return text.known ? text.text : "(its error line is not in the log)";
+}
+
+// A bar of the computers of a breakdown by the outcome of their last run.
+std::string OutcomeBar(const uint64_t* computers) {
+  uint64_t total = 0;
+  for (int o = 0; o < kOutcomeCount; ++o) total += computers[o];
+  if (total == 0) return "";
+  std::string out = "<svg class=\"bar\" viewBox=\"0 0 100 10\" preserveAspectRatio=\"none\">";
+  double x = 0;
+  for (int o = 0; o < kOutcomeCount; ++o) {
+    if (computers[o] == 0) continue;
+    double w = 100.0 * static_cast<double>(computers[o]) / static_cast<double>(total);
+    Outcome outcome = static_cast<Outcome>(o);
+    char place[64];
+    std::snprintf(place, sizeof place, "x=\"%.2f\" y=\"0\" width=\"%.2f\" height=\"10\"", x, w);
+    out += "<rect class=\"" + ClassOf(outcome) + "\" " + place + "><title>" + Number(computers[o]) +
+           " " + OutcomeLabel(outcome) + "</title></rect>";
+    x += w;
+  }
+  return out + "</svg>";
 }
 
 std::string Option(const std::string& value, const std::string& text) {
@@ -327,87 +320,106 @@ std::string HtmlReport(const FleetReport& report) {
     out += "</ul>\n";
   }
 
-  // The summary: a tile per outcome with its computers and runs.
+  // The summary: the computers, then a tile per outcome.
   out += "<h2>Last run of each computer</h2>\n<div class=\"tiles\">\n";
-  out += "<div class=\"tile\"><b>" + Number(report.computers.size()) +
-         "</b><span>computers</span></div>\n";
+  out += Tile("", Number(report.computers.size()), "computers");
   for (int o = 0; o < kOutcomeCount; ++o) {
     Outcome outcome = static_cast<Outcome>(o);
-    out += "<div class=\"tile " + ClassOf(outcome) + "\"><b>" +
-           Number(report.computersByOutcome[o]) + "</b><span>" + OutcomeLabel(outcome) +
-           "</span></div>\n";
+    if (outcome == Outcome::kNoRun && report.expected == 0) continue;
+    out += Tile(ClassOf(outcome), Number(report.computersByOutcome[o]), OutcomeLabel(outcome));
+  }
+  if (report.stale != 0) {
+    out += Tile(ClassOf(Outcome::kUnfinished), Number(report.stale),
+                "of them stale: no end line for over " + Age(report.staleAfter));
   }
   out += "</div>\n";
 
   std::vector<Point> points;
+  bool offsets = false;
   for (const ComputerState& state : report.computers) {
-    int64_t seconds;
-    if (Seconds(state.last.firstTime.View(), &seconds)) {
-      points.push_back({seconds, state.last.outcome});
-    }
+    const LogTime& time = state.last.firstTime;
+    if (state.last.outcome == Outcome::kNoRun || !time.known) continue;
+    points.push_back({time.Instant(), state.last.outcome});
+    offsets = offsets || time.hasOffset;
   }
-  out += OutcomeChart(points, "Last runs");
+  out += OutcomeChart(points, offsets);
 
-  // The breakdowns: by outcome, by message, by script and caption.
-  std::map<int, std::pair<std::string, Tally>> messages;
-  std::vector<std::pair<std::pair<std::string, std::string>, Tally>> scripts;
-  std::vector<size_t> scriptOf(report.computers.size());
-  for (size_t i = 0; i < report.computers.size(); ++i) {
-    const Run& run = report.computers[i].last;
-    if (run.outcome == Outcome::kFailed) {
-      auto& entry = messages[run.message];
-      if (entry.first.empty() && run.hasMessageText) entry.first = run.messageText;
-      ++entry.second.computers;
-    }
-    std::pair<std::string, std::string> key(Script(run), run.hasStart ? run.caption : "");
-    size_t at = 0;
-    while (at < scripts.size() && scripts[at].first != key) ++at;
-    if (at == scripts.size()) scripts.push_back({key, Tally()});
-    ++scripts[at].second.computers;
-    scriptOf[i] = at;
-  }
-
+  // The breakdowns: by outcome, by script and caption, by error message.
   out +=
       "<div class=\"breakdowns\">\n<section>\n<h2>By outcome</h2>\n<table>\n<thead><tr><th>"
       "Outcome of the last run</th><th class=\"number\">Computers</th><th class=\"number\">"
       "All runs</th></tr></thead>\n<tbody>\n";
   for (int o = 0; o < kOutcomeCount; ++o) {
     Outcome outcome = static_cast<Outcome>(o);
-    out += "<tr class=\"" + ClassOf(outcome) + "\" data-filter=\"o:" + ClassOf(outcome) +
-           "\"><td>" + OutcomeLabel(outcome) + "</td><td class=\"number\">" +
-           Number(report.computersByOutcome[o]) + "</td><td class=\"number\">" +
-           Number(report.runsByOutcome[o]) + "</td></tr>\n";
+    if (outcome == Outcome::kNoRun && report.expected == 0) continue;
+    out += BreakdownRow("o:" + ClassOf(outcome), ClassOf(outcome),
+                        "<td>" + std::string(OutcomeLabel(outcome)) + "</td>",
+                        {report.computersByOutcome[o], report.runsByOutcome[o]});
   }
   out += "</tbody>\n</table>\n</section>\n";
 
   out +=
-      "<section>\n<h2>By script and caption</h2>\n<table>\n<thead><tr><th>Script</th><th>"
-      "Caption</th><th class=\"number\">Computers</th></tr></thead>\n<tbody>\n";
-  for (size_t i = 0; i < scripts.size(); ++i) {
-    out += BreakdownRow("s:" + Digits(static_cast<int64_t>(i)),
-                        "<td class=\"path\">" + Html(scripts[i].first.first) + "</td><td>" +
-                            Html(scripts[i].first.second) + "</td>",
-                        scripts[i].second);
+      "<section>\n<h2>By script and caption</h2>\n<table>\n<thead><tr><th>Script, caption and "
+      "last runs</th><th class=\"number\">Computers</th><th class=\"number\">All runs</th></tr>"
+      "</thead>\n<tbody>\n";
+  for (size_t i = 0; i < report.scripts.size(); ++i) {
+    const ScriptTotal& total = report.scripts[i];
+    out += BreakdownRow("s:" + Digits(static_cast<int64_t>(i)), "",
+                        "<td class=\"path\">" + Html(total.known ? total.script : Script(Run())) +
+                            "<span class=\"caption\">" + Html(total.caption) + "</span>" +
+                            OutcomeBar(total.computersByOutcome) + "</td>",
+                        total.counts);
   }
   out += "</tbody>\n</table>\n</section>\n";
+
   out += "<section class=\"wide\">\n<h2>By error message</h2>\n";
-  if (messages.empty()) {
-    out += "<p>No last run stopped at an error message.</p>\n";
+  if (report.messages.empty()) {
+    out += "<p>No run stopped at an error message.</p>\n";
   } else {
     out +=
-        "<table>\n<thead><tr><th>Message</th><th>Text</th><th class=\"number\">Computers</th>"
-        "</tr></thead>\n<tbody>\n";
-    for (const auto& entry : messages) {
-      out += BreakdownRow("m:" + Digits(entry.first),
-                          "<td class=\"number\">" + Digits(entry.first) +
-                              "</td><td class=\"text\">" + Html(entry.second.first) + "</td>",
-                          entry.second.second);
+        "<table>\n<thead><tr><th class=\"number\">Message</th><th>Text</th><th class=\"number\">"
+        "Computers</th><th class=\"number\">All runs</th></tr></thead>\n<tbody>\n";
+    for (const MessageTotal& total : report.messages) {
+      std::string number = Digits(total.message);
+      std::string first = total.texts.empty() ? "" : TextOf(total.texts[0]);
+      out += BreakdownRow(
+          "m:" + number, "",
+          "<td class=\"number\">" + number + "</td><td class=\"text\">" + Html(first) + "</td>",
+          total.counts);
+      // The other texts of the message (they differ by the paths they name).
+      size_t shown = std::min<size_t>(total.texts.size(), kTextsShown);
+      for (size_t t = 1; t < shown; ++t) {
+        out += "<tr class=\"more\"><td></td><td class=\"text\">" + Html(TextOf(total.texts[t])) +
+               "</td><td class=\"number\">" + Number(total.texts[t].counts.computers) +
+               "</td><td class=\"number\">" + Number(total.texts[t].counts.runs) + "</td></tr>\n";
+      }
+      if (total.texts.size() > shown) {
+        out += "<tr class=\"more\"><td></td><td colspan=\"3\">and " +
+               Plural(total.texts.size() - shown, "other text", "other texts") + "</td></tr>\n";
+      }
     }
     out += "</tbody>\n</table>\n";
   }
-  out += "</section>\n";
+  out += "</section>\n</div>\n";
 
-  out += "</div>\n";
+  // The expected computers that never reported.
+  if (report.expected != 0) {
+    uint64_t missing = report.computersByOutcome[static_cast<int>(Outcome::kNoRun)];
+    out += "<h2>No run: expected, never reported (" + Number(missing) + " of " +
+           Number(report.expected) + ")</h2>\n";
+    if (missing != 0) {
+      out += "<ul class=\"names\">\n";
+      for (const ComputerState& state : report.computers) {
+        if (state.last.outcome == Outcome::kNoRun)
+          out += "<li>" + Html(state.last.computer) + "</li>";
+      }
+      out += "\n</ul>\n";
+    }
+    if (report.unexpected != 0) {
+      out += "<p>" + Plural(report.unexpected, "computer", "computers") +
+             " reported that the expected list does not name.</p>\n";
+    }
+  }
 
   if (report.skipped != 0) {
     out += "<h2>Lines skipped, torn or foreign</h2>\n<ul>\n";
@@ -425,20 +437,24 @@ std::string HtmlReport(const FleetReport& report) {
       Option("", "Every outcome");
   for (int o = 0; o < kOutcomeCount; ++o) {
     Outcome outcome = static_cast<Outcome>(o);
+    if (outcome == Outcome::kNoRun && report.expected == 0) continue;
     out += Option(ClassOf(outcome), OutcomeLabel(outcome));
   }
   out += "</select>\n<select id=\"filter-message\" aria-label=\"Error message\">" +
          Option("", "Every message");
-  for (const auto& entry : messages) {
-    out += Option(Digits(entry.first),
-                  Html(Digits(entry.first) + ": " + Shortened(entry.second.first, 40)));
+  for (const MessageTotal& total : report.messages) {
+    std::string first = total.texts.empty() ? "" : TextOf(total.texts[0]);
+    out += Option(Digits(total.message), Html(Digits(total.message) + ": " + Shortened(first, 40)));
   }
   out +=
       "</select>\n<select id=\"filter-script\" aria-label=\"Script\">" + Option("", "Every script");
-  for (size_t i = 0; i < scripts.size(); ++i) {
-    std::string caption = scripts[i].first.second;
+  std::map<std::tuple<bool, std::string, std::string>, size_t> scriptIndex;
+  for (size_t i = 0; i < report.scripts.size(); ++i) {
+    const ScriptTotal& total = report.scripts[i];
+    scriptIndex[std::make_tuple(total.known, total.script, total.caption)] = i;
     out += Option(Digits(static_cast<int64_t>(i)),
-                  Html(scripts[i].first.first + (caption.empty() ? "" : " (" + caption + ")")));
+                  Html((total.known ? total.script : Script(Run())) +
+                       (total.caption.empty() ? "" : " (" + total.caption + ")")));
   }
   out +=
       "</select>\n<button type=\"button\" id=\"show-all\">Show all</button>\n"
@@ -447,22 +463,38 @@ std::string HtmlReport(const FleetReport& report) {
   out +=
       "<div class=\"scroll\">\n<table class=\"computers\" id=\"computers\">\n<thead><tr>"
       "<th>Computer</th><th>Outcome</th><th>Last run</th><th>User</th><th>Script</th>"
-      "<th>Caption</th><th class=\"number\">Runs</th><th>Log</th></tr></thead>\n<tbody>\n";
-  for (size_t i = 0; i < report.computers.size(); ++i) {
-    const ComputerState& state = report.computers[i];
+      "<th>Caption</th><th class=\"number\">Exit code</th><th class=\"number\">Runs</th>"
+      "<th>Log</th></tr></thead>\n<tbody>\n";
+  for (const ComputerState& state : report.computers) {
     const Run& run = state.last;
+    bool ran = run.outcome != Outcome::kNoRun;
     std::string name = ClassOf(run.outcome);
+    std::string script;
+    if (ran) {
+      auto found = scriptIndex.find(std::make_tuple(run.hasStart, run.hasStart ? run.script : "",
+                                                    run.hasStart ? run.caption : ""));
+      if (found != scriptIndex.end()) script = Digits(static_cast<int64_t>(found->second));
+    }
     out += "<tr class=\"" + name + "\" data-o=\"" + name + "\" data-m=\"" +
-           (run.outcome == Outcome::kFailed ? Digits(run.message) : "") + "\" data-s=\"" +
-           Digits(static_cast<int64_t>(scriptOf[i])) + "\">";
-    int64_t seconds;
-    std::string key =
-        Seconds(run.firstTime.View(), &seconds) ? " data-k=\"" + Digits(seconds) + "\"" : "";
+           (run.outcome == Outcome::kFailed ? Digits(run.message) : "") + "\" data-s=\"" + script +
+           "\">";
+    std::string outcome = OutcomeText(run);
+    if (run.outcome == Outcome::kUnfinished && run.lastTime.known) {
+      outcome += "\nlast step: " + (run.lastStep.empty() ? "-" : run.lastStep) + ", " +
+                 Age(run.age) + " before the report" + (run.stale ? " (stale)" : "");
+    }
+    std::string when = ran && run.firstTime.known
+                           ? " data-k=\"" + Digits(run.firstTime.Instant()) + "\""
+                           : std::string(" data-k=\"-1e12\"");
     out += "<td>" + Html(run.computer) + "</td><td class=\"text outcome\" data-label=\"Outcome\">" +
-           Html(OutcomeText(run)) + "</td><td class=\"when\" data-label=\"Last run\"" + key + ">" +
-           Html(When(run)) + "</td><td data-label=\"User\">" + Html(User(run)) +
-           "</td><td class=\"path\" data-label=\"Script\">" + Html(Script(run)) +
-           "</td><td data-label=\"Caption\">" + Html(run.hasStart ? run.caption : "") +
+           Html(outcome) + "</td><td class=\"when\" data-label=\"Last run\"" + when + ">" +
+           (ran ? Html(When(run)) : "") + "</td><td data-label=\"User\">" +
+           (ran ? Html(User(run)) : "") + "</td><td class=\"path\" data-label=\"Script\">" +
+           (ran ? Html(Script(run)) : "") + "</td><td data-label=\"Caption\">" +
+           Html(run.hasStart ? run.caption : "") +
+           "</td><td class=\"number\" data-label=\"Exit code\"" +
+           (run.hasExitCode ? " data-k=\"" + Digits(run.exitCode) + "\">" + Digits(run.exitCode)
+                            : std::string(" data-k=\"-1e12\">")) +
            "</td><td class=\"number\" data-label=\"Runs\" data-k=\"" +
            Digits(static_cast<int64_t>(state.runs)) + "\">" + Number(state.runs) +
            "</td><td class=\"path\" data-label=\"Log\">" + Html(LogPath(report, run)) +

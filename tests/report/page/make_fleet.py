@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the run logs of a fleet for updater-report's HTML page: computers that ran one of three
-scripts over a week, with every outcome, three error messages, runs without an end line, and a
-list of expected computers of which some never reported.
+scripts over a week, with every outcome, three error messages, runs without an end line, times
+from three time zones (and some without an offset, as earlier releases wrote them), and a list
+of expected computers of which some never reported.
 
 usage: make_fleet.py FOLDER [--computers 160] [--seed 7]
 
@@ -54,9 +55,27 @@ def run_lines(rng, name, pid, start, script, caption, outcome, message, linux):
     return [(start + i, "%s %d %s" % (name, pid, event)) for i, event in enumerate(events)]
 
 
-def stamp(seconds):
-    day, rest = divmod(seconds, 86400)
-    return "2026-12-%02d %02d:%02d:%02d" % (1 + day, rest // 3600, rest // 60 % 60, rest % 60)
+def offset_of(number):
+    """The UTC offset of a machine in minutes: Tokyo, Paris or New York; every seventh one on an
+    earlier release that writes no offset."""
+    if number % 7 == 0:
+        return None
+    return [540, 60, -300][number % 3]
+
+
+def stamp(seconds, offset):
+    """The time of a line: UTC `seconds` into the week as the machine's local time, with its
+    offset in minutes ("2026-12-01T09:00:00+09:00"), or, with None, as earlier releases wrote it
+    (the local time of a machine on UTC, no offset)."""
+    local = seconds + (offset or 0) * 60 + 86400
+    day, rest = divmod(local, 86400)
+    clock = "2026-11-30" if day == 0 else "2026-12-%02d" % day
+    clock += "%s%02d:%02d:%02d" % (" " if offset is None else "T", rest // 3600, rest // 60 % 60,
+                                   rest % 60)
+    if offset is None:
+        return clock
+    sign = "+" if offset >= 0 else "-"
+    return clock + "%s%02d:%02d" % (sign, abs(offset) // 60, abs(offset) % 60)
 
 
 def main():
@@ -83,13 +102,15 @@ def main():
             message = rng.choice([8, 8, 8, 8, 9, 9, 2])
             lines = run_lines(rng, name, rng.randrange(100, 9000, 4), start, script, caption,
                               outcome, message, on_linux)
-            (linux if on_linux else windows).extend(lines)
+            offset = offset_of(number)
+            (linux if on_linux else windows).extend(
+                (seconds, stamp(seconds, offset), text) for seconds, text in lines)
             runs += 1
     for lines, path, end in ((windows, "shared.log", "\r\n"), (linux, "linux.log", "\n")):
         lines.sort(key=lambda line: line[0])
         with open(os.path.join(args.folder, "logs", path), "w", encoding="utf-8",
                   newline="") as out:
-            out.writelines("%s %s%s" % (stamp(seconds), text, end) for seconds, text in lines)
+            out.writelines("%s %s%s" % (when, text, end) for seconds, when, text in lines)
     missing = ["PC-%d" % n for n in range(args.computers + 1, args.computers + 9)]
     with open(os.path.join(args.folder, "expected.txt"), "w", encoding="utf-8") as out:
         out.writelines(name + "\n" for name in names + missing)
