@@ -227,8 +227,8 @@ std::string BreakdownRow(const std::string& filter, const std::string& rowClass,
 }
 
 std::string Tile(const std::string& tileClass, const std::string& count, const std::string& what) {
-  return "<div class=\"tile" + (tileClass.empty() ? "" : " " + tileClass) + "\"><b>" + count +
-         "</b><span>" + what + "</span></div>\n";
+  return "<div class=\"tile" + (tileClass.empty() ? "" : " " + tileClass) + "\"><strong>" + count +
+         "</strong><span>" + what + "</span></div>\n";
 }
 
 // A length of time in words: "40 s", "12 min", "3 h 5 min", "2 d 4 h".
