@@ -52,6 +52,10 @@ def run_lines(rng, name, pid, start, script, caption, outcome, message, linux):
     else:
         events += ['run INSTALL: MODE="COPY" FROM="%s" TO="%s"' % (src, dst),
                    'INSTALL: copied "%s" to "%s"' % (src, dst), "end: finished"]
+    # The office fonts' script sets exit codes (EXITCODE): its end lines name them.
+    if script.endswith("office-fonts.ini") and events[-1].startswith("end:"):
+        code = {"finished": 0, "cancelled": 1602}.get(outcome, 1603)
+        events[-1] += "; exit code %d" % code
     return [(start + i, "%s %d %s" % (name, pid, event)) for i, event in enumerate(events)]
 
 
