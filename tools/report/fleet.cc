@@ -47,9 +47,13 @@ void CivilFromDays(int64_t days, int* year, int* month, int* day) {
   *year = static_cast<int>(yearOfEra + era * 400 + (*month <= 2));
 }
 
-const char* FindLastNewline(const char* data, size_t size) {
+// The last line end (LF, or a CR alone) in `size` bytes. A CR at their very end is left out: the
+// LF of its CR LF may be still to come.
+const char* FindLastLineEnd(const char* data, size_t size) {
+  if (size != 0 && data[size - 1] == '\r') --size;
   for (const char* p = data + size; p != data;) {
-    if (*--p == '\n') return p;
+    --p;
+    if (*p == '\n' || *p == '\r') return p;
   }
   return nullptr;
 }
@@ -95,6 +99,13 @@ class HashIndex {
         cells_[j].value = kNone;
         i = j;
       }
+    }
+  }
+
+  // Appends every value to `values`.
+  void Values(std::vector<uint32_t>* values) const {
+    for (const Cell& cell : cells_) {
+      if (cell.value != kNone) values->push_back(cell.value);
     }
   }
 
@@ -415,7 +426,7 @@ struct FleetReader::State {
   std::vector<MessageTotal> MessageTotals(const std::vector<ComputerState>& states) const;
   std::vector<ScriptTotal> ScriptTotals(const std::vector<ComputerState>& states) const;
   void Tally(const RawRun& run);
-  void Line(const char* data, size_t start, size_t end);
+  void Line(const char* data, size_t start, size_t end, bool ended);
   void OnEvent(const LineHead& head);
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
   uint32_t Open(const LineHead& head, uint64_t computerHash);
@@ -475,7 +486,7 @@ void FleetReader::ReadLog(const std::string& path, ByteSource* source) {
       break;
     }
     size_t total = held + static_cast<size_t>(got);
-    const char* newline = FindLastNewline(s.buffer.get() + held, static_cast<size_t>(got));
+    const char* newline = FindLastLineEnd(s.buffer.get() + held, static_cast<size_t>(got));
     if (newline == nullptr) {
       held = total;
       continue;
@@ -515,39 +526,74 @@ void FleetReader::Lines(const char* data, size_t size) {
     }
   }
   s.map.Build(data, size);
+  // Lines end at LF, CR LF or a CR alone.
   for (size_t start = 0; start < size;) {
-    size_t newline = s.map.NextNewline(start);
-    size_t end = newline;
-    if (end != start && data[end - 1] == '\r') --end;
-    s.Line(data, start, end);
-    start = newline + 1;
+    size_t end = s.map.NextNewline(start);
+    if (end == size) {
+      s.Line(data, start, end, false);
+      break;
+    }
+    s.Line(data, start, end, true);
+    start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
   }
 }
 
 void FleetReader::EndLog(const std::string& error) {
   State& s = *state_;
-  for (uint32_t slot = 0; slot < s.pool.size(); ++slot) {
-    if (s.pool[slot].open) s.Close(slot);
-  }
+  // The runs still open have no end line. Only they are looked at, not every computer's last run:
+  // the end of a log costs what its own runs do.
+  std::vector<uint32_t> open;
+  s.openIndex.Values(&open);
+  std::sort(open.begin(), open.end(),
+            [&](uint32_t a, uint32_t b) { return s.pool[a].run.order < s.pool[b].run.order; });
+  for (uint32_t slot : open) s.Close(slot);
   s.openIndex.Clear();
   s.lastSlot = kNone;
   s.logs.back().error = error;
 }
 
-void FleetReader::State::Line(const char* data, size_t start, size_t end) {
+void FleetReader::State::Line(const char* data, size_t start, size_t end, bool ended) {
   std::string_view line(data + start, end - start);
   LineHead head;
-  if (!ParseHead(line, &head)) {
-    // Foreign, or cut off: a head further on begins a whole line written after it.
-    size_t at = FindHead(line, 1);
+  HeadForm form = TimeForm(line);
+  if (!ended && form != HeadForm::kNew && FramedTail(line) == std::string_view::npos) {
+    // The log ends inside a line of the old form: its writer was cut off there (it ends every
+    // line), and the part it wrote may read as another event ("message 1" of "message 10").
     Skip();
+    return;
+  }
+  if (form == HeadForm::kNew) {
+    // Taken whole under its frame, never searched for heads inside: a value that holds a line's
+    // head stays a value.
+    if (!ParseHead(line, &head)) {
+      // Cut off where its writer did not end it: the frame at its end may be that of a whole
+      // line written straight after it.
+      Skip();
+      size_t tail = FramedTail(line);
+      if (tail == std::string_view::npos || !ParseHead(line.substr(tail), &head)) return;
+    }
+    ++logs.back().lines;
+    OnEvent(head);
+    return;
+  }
+  if (form == HeadForm::kNone || !ParseHead(line, &head)) {
+    // Foreign, or cut off: a framed line after it is found by its frame; a head of the old form
+    // further on begins a whole line written after it.
+    Skip();
+    size_t at = FramedTail(line);
+    if (at == std::string_view::npos) at = FindHead(line, 1);
     if (at == std::string_view::npos) return;
     start += at;
     line.remove_prefix(at);
-    ParseHead(line, &head);
+    if (!ParseHead(line, &head)) return;
+    if (head.framed) {
+      ++logs.back().lines;
+      OnEvent(head);
+      return;
+    }
   }
-  // A head inside the event begins a line written after this one was cut off: the time's colons
-  // stand out in the map.
+  // A head inside the event of an old line begins a line written after this one was cut off:
+  // the time's colons stand out in the map.
   size_t from = start + static_cast<size_t>(head.event.data() - line.data()) + kHeadTimeColon;
   for (;;) {
     size_t colon = map.NextTimeColon(from, end);
@@ -559,6 +605,7 @@ void FleetReader::State::Line(const char* data, size_t start, size_t end) {
       start = colon - kHeadTimeColon;
       line = std::string_view(data + start, end - start);
       head = glued;
+      if (head.framed) break;
       from = start + static_cast<size_t>(head.event.data() - line.data()) + kHeadTimeColon;
     } else {
       from = colon + 1;

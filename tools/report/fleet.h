@@ -218,7 +218,8 @@ class FleetReader {
   void AddUnreadable(const std::string& path, const std::string& error);
 
   // The lines of a log, for callers that hold it whole: BeginLog, then Lines with whole lines
-  // (the last one may lack its line end), then EndLog with an error or "".
+  // (ended by LF, CR LF or CR; a last one without its line end is where the log ends: its writer
+  // was cut off there), then EndLog with an error or "".
   void BeginLog(const std::string& path);
   void Lines(const char* data, size_t size);
   void EndLog(const std::string& error);

@@ -17,7 +17,8 @@ class LineMap {
   // Maps `size` bytes at `data`; the map stays valid until the next call.
   void Build(const char* data, size_t size);
 
-  // The offset of the first line feed at or after `from`, or the block's size when there is none.
+  // The offset of the first line feed or carriage return at or after `from`, or the block's size
+  // when there is none.
   size_t NextNewline(size_t from) const {
     size_t word = from / 64;
     if (word >= newlines_.size()) return size_;

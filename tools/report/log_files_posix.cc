@@ -17,6 +17,8 @@ namespace {
 
 std::string Reason(int error) { return std::strerror(error); }
 
+constexpr const char* kNotAFile = "not a regular file (a FIFO, device or socket): not read";
+
 }  // namespace
 
 LogFile::~LogFile() {
@@ -24,18 +26,27 @@ LogFile::~LogFile() {
 }
 
 bool LogFile::Open(const std::string& path, std::string* error) {
+  // Without blocking: opening a FIFO for reading waits for a writer, and reading a FIFO or a
+  // device waits for its data. Only a regular file is read; what was opened is checked, not the
+  // name, which may have changed in between.
   int fd;
   do {
-    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
     *error = Reason(errno);
     return false;
   }
   struct stat info;
-  if (fstat(fd, &info) == 0 && S_ISDIR(info.st_mode)) {
+  if (fstat(fd, &info) != 0) {
+    int failure = errno;
     close(fd);
-    *error = Reason(EISDIR);
+    *error = Reason(failure);
+    return false;
+  }
+  if (!S_ISREG(info.st_mode)) {
+    close(fd);
+    *error = S_ISDIR(info.st_mode) ? Reason(EISDIR) : kNotAFile;
     return false;
   }
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);

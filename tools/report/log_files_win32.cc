@@ -64,6 +64,13 @@ bool LogFile::Open(const std::string& path, std::string* error) {
     *error = Reason(GetLastError());
     return false;
   }
+  // Only a file on a disk is read: a pipe's or a device's reading (a console, a port) waits for
+  // data that may never come.
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    CloseHandle(handle);
+    *error = "not a file on a disk (a pipe or a device): not read";
+    return false;
+  }
   handle_ = reinterpret_cast<intptr_t>(handle);
   return true;
 }

@@ -14,24 +14,32 @@ constexpr std::string_view kByMessage = "stopped by message ";
 constexpr std::string_view kByAnswer = "stopped by the answer to ";
 constexpr std::string_view kStopped = "stopped";
 
-constexpr size_t kTimeLength = 19;  // "YYYY-MM-DD HH:MM:SS"
-constexpr size_t kLongestPid = 10;  // a 32-bit number
+constexpr size_t kTimeLength = 19;     // "YYYY-MM-DD HH:MM:SS"
+constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDTHH:MM:SS+hh:mm"
+constexpr size_t kLongestFrame = 20;   // the digits of a 64-bit count
+constexpr size_t kLongestPid = 10;     // a 32-bit number
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
 // The time of a head, "0000-00-00 00:00:00 " with a digit for each 0, is checked as three
 // overlapping words of eight bytes (bytes 0-7, 8-15 and 12-19), each with its digit bytes and
-// the bytes that must be as they are. The words are little-endian (x86-64).
+// the bytes that must be as they are; the new form "0000-00-00T00:00:00+00:00 " as four (bytes
+// 0-7, 8-15, 16-23 and 18-25), its sign ('+' or '-', byte 19) left to be checked on its own.
+// The words are little-endian (x86-64).
 struct TimeWord {
   uint64_t digits;  // 0xFF where a digit must stand
-  uint64_t fixed;   // the other bytes
+  uint64_t fixed;   // the bytes that must be as they are
+  uint64_t mask;    // 0xFF where a byte must be as in `fixed`
 };
 
 constexpr TimeWord MakeTimeWord(const char* form) {
-  TimeWord word = {0, 0};
+  TimeWord word = {0, 0, 0};
   for (int i = 7; i >= 0; --i) {
-    word.digits = word.digits << 8 | (form[i] == '0' ? 0xFFu : 0u);
-    word.fixed = word.fixed << 8 | (form[i] == '0' ? 0u : static_cast<unsigned char>(form[i]));
+    bool digit = form[i] == '0';
+    bool any = form[i] == '?';
+    word.digits = word.digits << 8 | (digit ? 0xFFu : 0u);
+    word.fixed = word.fixed << 8 | (digit || any ? 0u : static_cast<unsigned char>(form[i]));
+    word.mask = word.mask << 8 | (digit || any ? 0u : 0xFFu);
   }
   return word;
 }
@@ -39,6 +47,10 @@ constexpr TimeWord MakeTimeWord(const char* form) {
 constexpr const char* kTimeForm = "0000-00-00 00:00:00 ";
 constexpr TimeWord kTimeWords[3] = {MakeTimeWord(kTimeForm), MakeTimeWord(kTimeForm + 8),
                                     MakeTimeWord(kTimeForm + 12)};
+constexpr const char* kNewTimeForm = "0000-00-00T00:00:00?00:00 ";
+constexpr TimeWord kNewTimeWords[4] = {MakeTimeWord(kNewTimeForm), MakeTimeWord(kNewTimeForm + 8),
+                                       MakeTimeWord(kNewTimeForm + 16),
+                                       MakeTimeWord(kNewTimeForm + 18)};
 
 constexpr uint64_t kHighBits = 0x8080808080808080ull;
 
@@ -55,7 +67,7 @@ uint64_t NotDigits(const char* p) {
 bool WordFits(const char* p, const TimeWord& form) {
   uint64_t word;
   std::memcpy(&word, p, 8);
-  return (NotDigits(p) & kHighBits & form.digits) == 0 && ((word ^ form.fixed) & ~form.digits) == 0;
+  return (NotDigits(p) & kHighBits & form.digits) == 0 && ((word ^ form.fixed) & form.mask) == 0;
 }
 
 // The offset of the first byte `c` in `line` at or after `from`, or line.size(). Eight bytes at a
@@ -212,16 +224,74 @@ Event ParseEnd(std::string_view event) {
 
 }  // namespace
 
-bool ParseHead(std::string_view line, LineHead* head) {
-  // The shortest line: the time, a space, a one-letter computer, a space, a digit, a space, and a
-  // one-byte event.
-  if (line.size() < kTimeLength + 6) return false;
+HeadForm TimeForm(std::string_view line) {
   const char* p = line.data();
-  if (!WordFits(p, kTimeWords[0]) || !WordFits(p + 8, kTimeWords[1]) ||
-      !WordFits(p + 12, kTimeWords[2])) {
+  if (line.size() > kNewTimeLength && p[10] == 'T') {
+    return WordFits(p, kNewTimeWords[0]) && WordFits(p + 8, kNewTimeWords[1]) &&
+                   WordFits(p + 16, kNewTimeWords[2]) && WordFits(p + 18, kNewTimeWords[3]) &&
+                   (p[19] == '+' || p[19] == '-')
+               ? HeadForm::kNew
+               : HeadForm::kNone;
+  }
+  return line.size() > kTimeLength && WordFits(p, kTimeWords[0]) &&
+                 WordFits(p + 8, kTimeWords[1]) && WordFits(p + 12, kTimeWords[2])
+             ? HeadForm::kOld
+             : HeadForm::kNone;
+}
+
+namespace {
+
+// The frame that ends `line`, " #COUNT": where its space stands and its count. False when the
+// line does not end with one (a count has no leading zeros).
+bool TakeFrame(std::string_view line, size_t* space, uint64_t* count) {
+  size_t end = line.size();
+  size_t at = end;
+  while (at != 0 && end - at < kLongestFrame && IsDigit(line[at - 1])) --at;
+  if (at == end || end - at >= kLongestFrame || line[at] == '0' || at < 2 || line[at - 1] != '#' ||
+      line[at - 2] != ' ') {
     return false;
   }
-  size_t computer = kTimeLength + 1;
+  uint64_t value = 0;
+  for (size_t i = at; i < end; ++i) value = value * 10 + static_cast<uint64_t>(line[i] - '0');
+  *space = at - 2;
+  *count = value;
+  return true;
+}
+
+}  // namespace
+
+size_t FramedTail(std::string_view line) {
+  size_t space;
+  uint64_t count;
+  if (!TakeFrame(line, &space, &count) || count >= space) return std::string_view::npos;
+  size_t start = space - static_cast<size_t>(count);
+  return TimeForm(line.substr(start)) == HeadForm::kNew ? start : std::string_view::npos;
+}
+
+bool ParseHead(std::string_view line, LineHead* head) {
+  size_t timeLength = kTimeLength;
+  switch (TimeForm(line)) {
+    case HeadForm::kNone:
+      return false;
+    case HeadForm::kOld:
+      timeLength = kTimeLength;
+      head->framed = false;
+      break;
+    case HeadForm::kNew: {
+      size_t space;
+      uint64_t count;
+      if (!TakeFrame(line, &space, &count) || count != space) return false;
+      line = line.substr(0, space);
+      timeLength = kNewTimeLength;
+      head->framed = true;
+      break;
+    }
+  }
+  // The shortest line: the time, a space, a one-letter computer, a space, a digit, a space, and a
+  // one-byte event.
+  if (line.size() < timeLength + 6) return false;
+  const char* p = line.data();
+  size_t computer = timeLength + 1;
   size_t pid = FindByte(line, computer, ' ');
   if (pid == computer || pid == line.size()) return false;  // no computer name, or nothing after
   size_t end = ++pid;
@@ -244,7 +314,7 @@ bool ParseHead(std::string_view line, LineHead* head) {
     for (size_t i = pid; i < end; ++i) value = value * 10 + static_cast<uint64_t>(p[i] - '0');
     value |= uint64_t{1} << 63;
   }
-  head->time = line.substr(0, kTimeLength);
+  head->time = line.substr(0, timeLength);
   head->computer = line.substr(computer, pid - 1 - computer);
   head->pid = line.substr(pid, end - pid);
   head->pidValue = value;
