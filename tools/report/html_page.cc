@@ -330,7 +330,7 @@ std::string HtmlReport(const FleetReport& report) {
   }
   if (report.stale != 0) {
     out += Tile(ClassOf(Outcome::kUnfinished), Number(report.stale),
-                "of them stale: no end line for over " + Age(report.staleAfter));
+                "stale: their last line over " + Age(report.staleAfter) + " old");
   }
   out += "</div>\n";
 
@@ -478,16 +478,27 @@ std::string HtmlReport(const FleetReport& report) {
     out += "<tr class=\"" + name + "\" data-o=\"" + name + "\" data-m=\"" +
            (run.outcome == Outcome::kFailed ? Digits(run.message) : "") + "\" data-s=\"" + script +
            "\">";
-    std::string outcome = OutcomeText(run);
-    if (run.outcome == Outcome::kUnfinished && run.lastTime.known) {
-      outcome += "\nlast step: " + (run.lastStep.empty() ? "-" : run.lastStep) + ", " +
-                 Age(run.age) + " before the report" + (run.stale ? " (stale)" : "");
+    // The outcome, then in smaller type the box's text, or the last step of a run without an
+    // end line and how long before the report it was logged.
+    std::string outcome, more;
+    if (run.outcome == Outcome::kFailed && run.hasMessageText) {
+      Run bare = run;
+      bare.hasMessageText = false;
+      outcome = Html(OutcomeText(bare));
+      more = Html(run.messageText);
+    } else {
+      outcome = Html(OutcomeText(run));
     }
+    if (run.outcome == Outcome::kUnfinished && run.lastTime.known) {
+      more = "last step: " + Html(run.lastStep.empty() ? "-" : run.lastStep) + "\n" + Age(run.age) +
+             " before the report" + (run.stale ? ": stale" : "");
+    }
+    if (!more.empty()) outcome += "<span class=\"more\">" + more + "</span>";
     std::string when = ran && run.firstTime.known
                            ? " data-k=\"" + Digits(run.firstTime.Instant()) + "\""
                            : std::string(" data-k=\"-1e12\"");
     out += "<td>" + Html(run.computer) + "</td><td class=\"text outcome\" data-label=\"Outcome\">" +
-           Html(outcome) + "</td><td class=\"when\" data-label=\"Last run\"" + when + ">" +
+           outcome + "</td><td class=\"when\" data-label=\"Last run\"" + when + ">" +
            (ran ? Html(When(run)) : "") + "</td><td data-label=\"User\">" +
            (ran ? Html(User(run)) : "") + "</td><td class=\"path\" data-label=\"Script\">" +
            (ran ? Html(Script(run)) : "") + "</td><td data-label=\"Caption\">" +

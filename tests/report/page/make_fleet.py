@@ -112,9 +112,13 @@ def main():
             runs += 1
     for lines, path, end in ((windows, "shared.log", "\r\n"), (linux, "linux.log", "\n")):
         lines.sort(key=lambda line: line[0])
-        with open(os.path.join(args.folder, "logs", path), "w", encoding="utf-8",
-                  newline="") as out:
-            out.writelines("%s %s%s" % (when, text, end) for seconds, when, text in lines)
+        with open(os.path.join(args.folder, "logs", path), "wb") as out:
+            for seconds, when, text in lines:
+                line = ("%s %s" % (when, text)).encode("utf-8")
+                # A line with an offset ends with its frame: " #" and its length in bytes.
+                if "T" in when:
+                    line += b" #%d" % len(line)
+                out.write(line + end.encode())
     missing = ["PC-%d" % n for n in range(args.computers + 1, args.computers + 9)]
     with open(os.path.join(args.folder, "expected.txt"), "w", encoding="utf-8") as out:
         out.writelines(name + "\n" for name in names + missing)

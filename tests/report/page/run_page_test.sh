@@ -17,11 +17,14 @@ if [ -z "$node" ] || [ -z "$chromium" ]; then
 fi
 rm -rf "$out"
 mkdir -p "$out"
-python3 "$here/make_fleet.py" "$out/fleet"
+out=$(cd "$out" && pwd)
+# From the output folder, so that the page names the logs "fleet/logs/...".
+cd "$out"
+python3 "$here/make_fleet.py" fleet
 expect=""
 # shellcheck disable=SC2086
-"$report" $expect --html "$out/report.html" --csv "$out/report.csv" "$out/fleet/logs"
+"$report" $expect --html "$out/report.html" --csv "$out/report.csv" fleet/logs
 # shellcheck disable=SC2086
-"$report" $expect --json "$out/fleet/logs" >"$out/report.json"
+"$report" $expect --json fleet/logs >"$out/report.json"
 python3 "$here/check_page.py" "$out/report.html" "$out/report.csv" "$out/report.json"
 "$node" "$here/page_test.js" "$chromium" "$out/report.html" "$out/report.json" "$out"
