@@ -377,24 +377,24 @@ std::string HtmlReport(const FleetReport& report) {
     out += "<p>No run stopped at an error message.</p>\n";
   } else {
     out +=
-        "<table>\n<thead><tr><th class=\"number\">Message</th><th>Text</th><th class=\"number\">"
-        "Computers</th><th class=\"number\">All runs</th></tr></thead>\n<tbody>\n";
+        "<table>\n<thead><tr><th>Message and its texts</th><th class=\"number\">Computers</th>"
+        "<th class=\"number\">All runs</th></tr></thead>\n<tbody>\n";
     for (const MessageTotal& total : report.messages) {
       std::string number = Digits(total.message);
       std::string first = total.texts.empty() ? "" : TextOf(total.texts[0]);
       out += BreakdownRow(
           "m:" + number, "",
-          "<td class=\"number\">" + number + "</td><td class=\"text\">" + Html(first) + "</td>",
+          "<td class=\"text\"><strong>" + number + "</strong> " + Html(first) + "</td>",
           total.counts);
       // The other texts of the message (they differ by the paths they name).
       size_t shown = std::min<size_t>(total.texts.size(), kTextsShown);
       for (size_t t = 1; t < shown; ++t) {
-        out += "<tr class=\"more\"><td></td><td class=\"text\">" + Html(TextOf(total.texts[t])) +
+        out += "<tr class=\"more\"><td class=\"text\">" + Html(TextOf(total.texts[t])) +
                "</td><td class=\"number\">" + Number(total.texts[t].counts.computers) +
                "</td><td class=\"number\">" + Number(total.texts[t].counts.runs) + "</td></tr>\n";
       }
       if (total.texts.size() > shown) {
-        out += "<tr class=\"more\"><td></td><td colspan=\"3\">and " +
+        out += "<tr class=\"more\"><td colspan=\"3\">and " +
                Plural(total.texts.size() - shown, "other text", "other texts") + "</td></tr>\n";
       }
     }
