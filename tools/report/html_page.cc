@@ -497,8 +497,11 @@ std::string HtmlReport(const FleetReport& report) {
     std::string when = ran && run.firstTime.known
                            ? " data-k=\"" + Digits(run.firstTime.Instant()) + "\""
                            : std::string(" data-k=\"-1e12\"");
-    out += "<td>" + Html(run.computer) + "</td><td class=\"text outcome\" data-label=\"Outcome\">" +
-           outcome + "</td><td class=\"when\" data-label=\"Last run\"" + when + ">" +
+    // The outcome sorts in the report's order, failures first.
+    out += "<td>" + Html(run.computer) +
+           "</td><td class=\"text outcome\" data-label=\"Outcome\" data-k=\"" +
+           Digits(static_cast<int>(run.outcome)) + "\">" + outcome +
+           "</td><td class=\"when\" data-label=\"Last run\"" + when + ">" +
            (ran ? Html(When(run)) : "") + "</td><td data-label=\"User\">" +
            (ran ? Html(User(run)) : "") + "</td><td class=\"path\" data-label=\"Script\">" +
            (ran ? Html(Script(run)) : "") + "</td><td data-label=\"Caption\">" +
