@@ -3,6 +3,7 @@
 #include "tools/report/fleet.h"
 #include "tools/report/log_files.h"
 #include "tools/report/report_output.h"
+#include "tools/report/text_decode.h"
 
 namespace kestario {
 namespace report {
@@ -19,6 +20,55 @@ void ReadOne(const std::string& path, FleetReader* reader) {
   }
 }
 
+// The computer names of an expected list: one a line (LF, CR LF or CR), spaces around a name and
+// empty lines ignored, each line UTF-8 (or code page 932, as the logs).
+bool ReadExpected(const std::string& path, std::vector<std::string>* names, std::string* error) {
+  LogFile file;
+  if (!file.Open(path, error)) return false;
+  std::string bytes;
+  char block[65536];
+  for (;;) {
+    int64_t got = file.Read(block, sizeof block, error);
+    if (got < 0) return false;
+    if (got == 0) break;
+    bytes.append(block, static_cast<size_t>(got));
+  }
+  if (bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) bytes.erase(0, 3);
+  size_t start = 0;
+  while (start <= bytes.size()) {
+    size_t end = bytes.find_first_of("\r\n", start);
+    if (end == std::string::npos) end = bytes.size();
+    size_t first = bytes.find_first_not_of(" \t", start);
+    size_t last = bytes.find_last_not_of(" \t", end == 0 ? 0 : end - 1);
+    if (first != std::string::npos && first < end && last != std::string::npos && last >= first) {
+      names->push_back(Decoded(std::string_view(bytes).substr(first, last + 1 - first)));
+    }
+    start = end + 1;
+  }
+  return true;
+}
+
+// Hours as a number of seconds: digits with an optional fraction ("24", "0.5").
+bool TakeHours(const std::string& text, int64_t* seconds) {
+  size_t at = 0;
+  double hours = 0;
+  while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+    hours = hours * 10 + (text[at++] - '0');
+    if (hours > 1e6) return false;
+  }
+  size_t whole = at;
+  if (at < text.size() && text[at] == '.') {
+    double scale = 0.1;
+    for (++at; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+      hours += (text[at] - '0') * scale;
+      scale /= 10;
+    }
+  }
+  if (at != text.size() || (whole == 0 && at <= 1)) return false;
+  *seconds = static_cast<int64_t>(hours * 3600 + 0.5);
+  return true;
+}
+
 // Writes the HTML page or the CSV to `path`, or says on `err` why it cannot.
 bool WriteForm(const std::string& path, const std::string& text, std::string* err) {
   std::string error;
@@ -30,7 +80,8 @@ bool WriteForm(const std::string& path, const std::string& text, std::string* er
 }  // namespace
 
 std::string UsageText() {
-  return "usage: updater-report [--json] [--html FILE] [--csv FILE] LOG|FOLDER...\n"
+  return "usage: updater-report [--json] [--html FILE] [--csv FILE] [--expect FILE]\n"
+         "                      [--stale HOURS] LOG|FOLDER...\n"
          "       updater-report --help | --version\n"
          "\n"
          "Reads the run logs that scripts write (key LOG of section UPDATER): one log that many\n"
@@ -51,13 +102,18 @@ std::string UsageText() {
          "               the text printed is then only the totals\n"
          "  --csv FILE   also write one row per computer (its last run) to FILE as CSV;\n"
          "               the text printed is then only the totals\n"
+         "  --expect FILE  the computers that should report, one name a line: those\n"
+         "               without a run in the logs are listed as \"no run\"\n"
+         "  --stale HOURS  a run without an end line whose last line is older than\n"
+         "               this counts as stale (killed or hung); default 24\n"
          "  -h, --help   print this help\n"
          "  --version    print the version: updater-report X.Y.Z\n"
          "\n"
          "Exit status:\n"
          "  0  every log was read\n"
          "  1  a log could not be read (it is named); the report covers the others\n"
-         "  2  a bad command line, or the HTML page or the CSV could not be written\n";
+         "  2  a bad command line, the expected list could not be read, or the HTML\n"
+         "     page or the CSV could not be written\n";
 }
 
 int RunReportCommand(const std::vector<std::string>& arguments, std::string* out,
@@ -68,6 +124,7 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
   bool csv = false;
   std::string table;
   std::vector<std::string> paths;
+  ReportOptions reportOptions;
   bool options = true;
   for (size_t i = 0; i < arguments.size(); ++i) {
     const std::string& argument = arguments[i];
@@ -95,6 +152,23 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
       }
       csv = true;
       table = arguments[++i];
+    } else if (options && argument == "--expect") {
+      if (i + 1 == arguments.size()) {
+        *err = "updater-report: --expect needs a FILE\n" + UsageText();
+        return kExitUsage;
+      }
+      std::string error;
+      const std::string& list = arguments[++i];
+      if (!ReadExpected(list, &reportOptions.expected, &error)) {
+        *err = "updater-report: cannot read " + ShownPath(list) + ": " + error + "\n";
+        return kExitUsage;
+      }
+    } else if (options && argument == "--stale") {
+      if (i + 1 == arguments.size() || !TakeHours(arguments[i + 1], &reportOptions.staleAfter)) {
+        *err = "updater-report: --stale needs a number of HOURS\n" + UsageText();
+        return kExitUsage;
+      }
+      ++i;
     } else if (options && argument.size() > 1 && argument[0] == '-') {
       *err = "updater-report: unknown option " + ShownPath(argument) + "\n" + UsageText();
       return kExitUsage;
@@ -122,7 +196,7 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
     if (files.empty()) *err += "updater-report: no files in " + ShownPath(path) + "\n";
     for (const std::string& file : files) ReadOne(file, &reader);
   }
-  FleetReport report = reader.Report();
+  FleetReport report = reader.Report(reportOptions);
   for (const LogSummary& log : report.logs) {
     if (!log.error.empty())
       *err += "updater-report: cannot read " + log.path + ": " + log.error + "\n";

@@ -231,18 +231,6 @@ std::string Tile(const std::string& tileClass, const std::string& count, const s
          "</strong><span>" + what + "</span></div>\n";
 }
 
-// A length of time in words: "40 s", "12 min", "3 h 5 min", "2 d 4 h".
-std::string Age(int64_t seconds) {
-  if (seconds < 60) return Digits(seconds) + " s";
-  if (seconds < 3600) return Digits(seconds / 60) + " min";
-  if (seconds < 86400) {
-    return Digits(seconds / 3600) + " h" +
-           (seconds % 3600 / 60 != 0 ? " " + Digits(seconds % 3600 / 60) + " min" : "");
-  }
-  return Digits(seconds / 86400) + " d" +
-         (seconds % 86400 / 3600 != 0 ? " " + Digits(seconds % 86400 / 3600) + " h" : "");
-}
-
 std::string TextOf(const MessageText& text) {
   return text.known ? text.text : "(its error line is not in the log)";
 }

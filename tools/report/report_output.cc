@@ -1,5 +1,7 @@
 #include "tools/report/report_output.h"
 
+#include <algorithm>
+#include <array>
 #include <cinttypes>
 #include <cstdio>
 
@@ -21,6 +23,20 @@ constexpr const char* kOutcomeLabels[kOutcomeCount] = {
 
 // A log's lines of runs whose start is not in it have no script and no user.
 constexpr const char* kNoStart = "(start not in the log)";
+// The width of a count in the text's breakdowns ("Computers" and "All runs" right-aligned), and
+// how many texts of one error message the text shows; the JSON gives them all.
+constexpr size_t kCountWidth = 10;
+constexpr size_t kTextsShown = 5;
+
+std::string BreakdownTitle(const char* what) {
+  std::string title;
+  for (const char* count : {"Computers", "All runs"}) {
+    title.append(kCountWidth - std::string(count).size(), ' ');
+    title += count;
+    title += "  ";
+  }
+  return title + what + "\n";
+}
 // How many logs with skipped lines the text names; the JSON names them all.
 constexpr size_t kSkippedLogsNamed = 10;
 
@@ -64,7 +80,41 @@ std::string Visible(const std::string& text) {
   return out;
 }
 
+// How long ago, in words: "3 days 4 hours", "5 hours 2 minutes", "12 minutes", "40 seconds".
+std::string Age(int64_t seconds) {
+  auto unit = [](int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+  };
+  if (seconds >= 86400) {
+    std::string text = unit(seconds / 86400, "day", "days");
+    return seconds % 86400 >= 3600 ? text + " " + unit(seconds % 86400 / 3600, "hour", "hours")
+                                   : text;
+  }
+  if (seconds >= 3600) {
+    std::string text = unit(seconds / 3600, "hour", "hours");
+    return seconds % 3600 >= 60 ? text + " " + unit(seconds % 3600 / 60, "minute", "minutes")
+                                : text;
+  }
+  if (seconds >= 60) return unit(seconds / 60, "minute", "minutes");
+  return unit(seconds, "second", "seconds");
+}
+
 namespace {
+
+// `text` as Visible() gives it, but each line break kept and followed by `indent` spaces, so that
+// the lines of a box text stay under one another in a column.
+std::string VisibleLines(const std::string& text, size_t indent) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find('\n', start);
+    out += Visible(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return out;
+    out += "\n";
+    start = end + 1;
+    if (start < text.size() && text[start] != '\n') out.append(indent, ' ');
+  }
+}
 
 // A JSON string literal of UTF-8 `text`.
 std::string JsonString(const std::string& text) {
@@ -118,20 +168,6 @@ const std::string& LogPath(const FleetReport& report, const Run& run) {
   return run.outcome == Outcome::kNoRun ? kNoLog : report.logs[run.log].path;
 }
 
-namespace {
-
-// Pads `cells` (visible UTF-8) to columns, the last one unpadded.
-void AppendRow(const std::vector<std::string>& cells, const std::vector<size_t>& widths,
-               std::string* out) {
-  for (size_t i = 0; i < cells.size(); ++i) {
-    *out += cells[i];
-    if (i + 1 < cells.size()) out->append(widths[i] - DisplayWidth(cells[i]) + 2, ' ');
-  }
-  *out += "\n";
-}
-
-}  // namespace
-
 std::string OutcomeText(const Run& run) {
   std::string text;
   switch (run.outcome) {
@@ -150,6 +186,10 @@ std::string OutcomeText(const Run& run) {
       break;
     case Outcome::kUnfinished:
       text = "no end line (still running, or killed)";
+      if (run.lastTime.known) {
+        text += "; last step " + Age(run.age) + " ago" + (run.stale ? " (stale)" : "") + ": " +
+                (run.lastStep.empty() ? std::string("its start") : run.lastStep);
+      }
       break;
     case Outcome::kNoRun:
       text = "no run";
@@ -202,6 +242,50 @@ std::string TextTotals(const FleetReport& report) {
     }
     out += "\n";
   }
+  if (report.stale != 0) {
+    out += "Stale: " + Plural(report.stale, "computer", "computers") +
+           " whose last run has no end line and wrote nothing for more than " +
+           Age(report.staleAfter) + "\n";
+  }
+  if (report.expected != 0) {
+    out += "Expected: " + Plural(report.expected, "computer", "computers") + ", " +
+           Number(report.computersByOutcome[static_cast<int>(Outcome::kNoRun)]) + " with no run; " +
+           Plural(report.unexpected, "computer", "computers") + " not in the list\n";
+  }
+  // The breakdowns: the counts first, the texts (which may have several lines) last.
+  auto countsRow = [&](const Counts& counts, const std::string& what, size_t indent) {
+    std::string computers = Number(counts.computers), runs = Number(counts.runs);
+    std::string row;
+    row.append(kCountWidth > computers.size() ? kCountWidth - computers.size() : 0, ' ');
+    row += computers + "  ";
+    row.append(kCountWidth > runs.size() ? kCountWidth - runs.size() : 0, ' ');
+    row += runs + "  ";
+    row.append(indent, ' ');
+    return row + VisibleLines(what, 2 * kCountWidth + 4 + indent) + "\n";
+  };
+  if (!report.messages.empty()) {
+    out += "\n" + BreakdownTitle("Error message");
+    for (const MessageTotal& message : report.messages) {
+      out += countsRow(message.counts, "message " + std::to_string(message.message), 0);
+      size_t shown = 0;
+      for (const MessageText& text : message.texts) {
+        if (shown++ == kTextsShown) {
+          out += std::string(2 * kCountWidth + 6, ' ') + "and " +
+                 Plural(message.texts.size() - kTextsShown, "more text", "more texts") + "\n";
+          break;
+        }
+        out += countsRow(text.counts,
+                         text.known ? "\"" + text.text + "\"" : "(text not in the log)", 2);
+      }
+    }
+  }
+  if (!report.scripts.empty()) {
+    out += "\n" + BreakdownTitle("Script and caption");
+    for (const ScriptTotal& script : report.scripts) {
+      out += countsRow(script.counts,
+                       script.known ? script.script + "  \"" + script.caption + "\"" : kNoStart, 0);
+    }
+  }
   return out;
 }
 
@@ -209,23 +293,42 @@ std::string TextReport(const FleetReport& report) {
   std::string out = TextTotals(report);
   out += "\n";
   if (report.computers.empty()) return out + "No runs in the logs.\n";
-  std::vector<std::vector<std::string>> rows;
-  rows.push_back({"Computer", "Last run", "User", "Script", "Outcome"});
+  // Two passes over the computers, the first for the widths of the columns, so that a fleet of a
+  // million is not held as rows.
+  constexpr size_t kColumns = 5;
+  const char* titles[kColumns] = {"Computer", "Last run", "User", "Script", "Outcome"};
+  auto cells = [](const Run& run) -> std::array<std::string, kColumns - 1> {
+    if (run.outcome == Outcome::kNoRun) return {Visible(run.computer), "-", "-", "-"};
+    return {Visible(run.computer), When(run), Visible(User(run)), Visible(Script(run))};
+  };
+  size_t widths[kColumns - 1] = {};
+  for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = DisplayWidth(titles[i]);
   for (const ComputerState& state : report.computers) {
-    const Run& run = state.last;
-    rows.push_back({Visible(run.computer), When(run), Visible(User(run)), Visible(Script(run)),
-                    Visible(OutcomeText(run))});
-  }
-  std::vector<size_t> widths(5, 0);
-  for (const auto& row : rows) {
+    auto row = cells(state.last);
     for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
   }
-  for (const auto& row : rows) AppendRow(row, widths, &out);
+  size_t indent = 0;
+  for (size_t width : widths) indent += width + 2;
+  auto append = [&](const std::array<std::string, kColumns - 1>& row, const std::string& last) {
+    for (size_t i = 0; i < row.size(); ++i) {
+      out += row[i];
+      out.append(widths[i] - DisplayWidth(row[i]) + 2, ' ');
+    }
+    out += last;
+    out += "\n";
+  };
+  append({titles[0], titles[1], titles[2], titles[3]}, titles[4]);
+  for (const ComputerState& state : report.computers) {
+    append(cells(state.last), VisibleLines(OutcomeText(state.last), indent));
+  }
   return out;
 }
 
 std::string JsonReport(const FleetReport& report) {
-  std::string out = "{\n  \"logs\": [";
+  std::string out = "{\n  \"schema_version\": " + std::to_string(kJsonSchemaVersion) +
+                    ",\n  \"report_time\": " + JsonString(report.now.Iso()) +
+                    ", \"stale_after_seconds\": " + std::to_string(report.staleAfter) +
+                    ",\n  \"logs\": [";
   for (size_t i = 0; i < report.logs.size(); ++i) {
     const LogSummary& log = report.logs[i];
     out += i == 0 ? "\n" : ",\n";
@@ -251,18 +354,55 @@ std::string JsonReport(const FleetReport& report) {
          ", \"skipped_lines\": " + std::to_string(report.skipped) +
          ", \"unreadable_logs\": " + std::to_string(report.unreadable) +
          ",\n             \"computers_by_outcome\": " + byOutcome(report.computersByOutcome) +
-         ",\n             \"runs_by_outcome\": " + byOutcome(report.runsByOutcome) + "},\n";
+         ",\n             \"runs_by_outcome\": " + byOutcome(report.runsByOutcome) +
+         ",\n             \"stale\": " + std::to_string(report.stale) +
+         ", \"expected\": " + std::to_string(report.expected) + ", \"no_run\": " +
+         std::to_string(report.computersByOutcome[static_cast<int>(Outcome::kNoRun)]) +
+         ", \"not_expected\": " + std::to_string(report.unexpected) + "},\n";
+  auto counts = [](const Counts& c) {
+    return "\"computers\": " + std::to_string(c.computers) +
+           ", \"runs\": " + std::to_string(c.runs);
+  };
+  out += "  \"messages\": [";
+  for (size_t i = 0; i < report.messages.size(); ++i) {
+    const MessageTotal& message = report.messages[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"message\": " + std::to_string(message.message) + ", " + counts(message.counts) +
+           ", \"texts\": [";
+    for (size_t t = 0; t < message.texts.size(); ++t) {
+      const MessageText& text = message.texts[t];
+      out += t == 0 ? "\n" : ",\n";
+      out += "      {\"text\": " + JsonOptional(text.known, text.text) + ", " +
+             counts(text.counts) + "}";
+    }
+    out += message.texts.empty() ? "]}" : "\n    ]}";
+  }
+  out += report.messages.empty() ? "],\n" : "\n  ],\n";
+  out += "  \"scripts\": [";
+  for (size_t i = 0; i < report.scripts.size(); ++i) {
+    const ScriptTotal& script = report.scripts[i];
+    out += i == 0 ? "\n" : ",\n";
+    out += "    {\"script\": " + JsonOptional(script.known, script.script) +
+           ", \"caption\": " + JsonOptional(script.known, script.caption) + ", " +
+           counts(script.counts) +
+           ",\n     \"computers_by_outcome\": " + byOutcome(script.computersByOutcome) +
+           ",\n     \"runs_by_outcome\": " + byOutcome(script.runsByOutcome) + "}";
+  }
+  out += report.scripts.empty() ? "],\n" : "\n  ],\n";
   out += "  \"computers\": [";
   for (size_t i = 0; i < report.computers.size(); ++i) {
     const ComputerState& state = report.computers[i];
     const Run& run = state.last;
     bool failed = run.outcome == Outcome::kFailed;
+    bool unfinished = run.outcome == Outcome::kUnfinished;
+    bool ran = run.outcome != Outcome::kNoRun;
     out += i == 0 ? "\n" : ",\n";
     out += "    {\"computer\": " + JsonString(run.computer) +
            ", \"outcome\": " + JsonString(OutcomeName(run.outcome)) +
            ", \"summary\": " + JsonString(OutcomeText(run)) +
            ",\n     \"start\": " + JsonOptional(run.hasStart, run.firstTime.Iso()) +
-           ", \"first_line\": " + JsonString(run.firstTime.Iso()) +
+           ", \"first_line\": " + JsonOptional(ran, run.firstTime.Iso()) +
+           ", \"last_line\": " + JsonOptional(ran, run.lastTime.Iso()) +
            ", \"end\": " + JsonOptional(run.endTime.known, run.endTime.Iso()) +
            ",\n     \"pid\": " +
            (run.pid.empty() ? std::string("null") : std::to_string(std::stoull(run.pid))) +
@@ -274,8 +414,13 @@ std::string JsonReport(const FleetReport& report) {
            ", \"message_text\": " + JsonOptional(run.hasMessageText, run.messageText) +
            ", \"answer\": " + JsonOptional(run.outcome == Outcome::kCancelled, run.answer) +
            ", \"details\": " + JsonOptional(!run.details.empty(), run.details) +
+           ",\n     \"exit_code\": " + (run.hasExitCode ? std::to_string(run.exitCode) : "null") +
+           ", \"last_step\": " + JsonOptional(unfinished, run.lastStep) +
+           ", \"age_seconds\": " + (unfinished ? std::to_string(run.age) : "null") +
+           ", \"stale\": " + (unfinished ? (run.stale ? "true" : "false") : "null") +
+           ", \"expected\": " + (state.expected ? "true" : "false") +
            ",\n     \"runs\": " + std::to_string(state.runs) +
-           ", \"log\": " + JsonString(LogPath(report, run)) + "}";
+           ", \"log\": " + JsonOptional(ran, LogPath(report, run)) + "}";
   }
   out += report.computers.empty() ? "]\n}\n" : "\n  ]\n}\n";
   return out;

@@ -24,6 +24,8 @@ std::string Number(uint64_t value);
 std::string Plural(uint64_t count, const char* one, const char* many);
 // UTF-8 `text` with each control character written out as \xHH (C0 and DEL) or \uHHHH (C1).
 std::string Visible(const std::string& text);
+// How long ago, in words: "3 days 4 hours", "5 hours 2 minutes", "12 minutes", "40 seconds".
+std::string Age(int64_t seconds);
 // A run's time as the log holds it; its user, or "-"; its script, or "(start not in the log)".
 std::string When(const Run& run);
 std::string User(const Run& run);
@@ -35,6 +37,8 @@ const std::string& LogPath(const FleetReport& report, const Run& run);
 std::string TextTotals(const FleetReport& report);
 // The totals, then one line per computer: its last run's time, user, script and outcome.
 std::string TextReport(const FleetReport& report);
+// The JSON's form; a change that a reader of the earlier form would misread raises it.
+constexpr int kJsonSchemaVersion = 2;
 std::string JsonReport(const FleetReport& report);
 // One HTML page that loads nothing from elsewhere: the totals, a chart of the outcomes over
 // time, the breakdowns and the table of computers with search, filters and sorting.

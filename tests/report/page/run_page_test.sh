@@ -21,7 +21,7 @@ out=$(cd "$out" && pwd)
 # From the output folder, so that the page names the logs "fleet/logs/...".
 cd "$out"
 python3 "$here/make_fleet.py" fleet
-expect=""
+expect="--expect fleet/expected.txt"
 # shellcheck disable=SC2086
 "$report" $expect --html "$out/report.html" --csv "$out/report.csv" fleet/logs
 # shellcheck disable=SC2086
