@@ -397,7 +397,8 @@ TEST_F(ReportCommandTest, CsvBesideTheTotals) {
   EXPECT_EQ(0u, csv.find("computer,outcome,summary,start,"));
   EXPECT_NE(std::string::npos, csv.find("\r\nPC1,failed,\"stopped by message 8: \"\"Copy "));
   EXPECT_NE(std::string::npos, csv.find(",sato,\"a,b.ini\","));
-  EXPECT_NE(std::string::npos, csv.find(",8,\"Copy \"\"x\"\" failed.\nRetry\",,1603,"));
+  EXPECT_NE(std::string::npos,
+            csv.find(",8,\"Copy \"\"x\"\" failed.\nRetry\",,exit code 1603,1603,"));
   EXPECT_NE(std::string::npos, csv.find("\r\nPC2,unfinished,"));
   EXPECT_EQ(3, std::count(csv.begin(), csv.end(), '\r'));
 

@@ -40,10 +40,10 @@ void AppendRecord(const std::vector<std::string>& fields, std::string* out) {
 
 std::string CsvReport(const FleetReport& report) {
   std::string out;
-  AppendRecord({"computer", "outcome",      "summary", "start",     "first_line", "last_line",
-                "end",      "pid",          "user",    "script",    "caption",    "program",
-                "message",  "message_text", "answer",  "exit_code", "last_step",  "age_seconds",
-                "stale",    "details",      "runs",    "expected",  "log"},
+  AppendRecord({"computer",    "outcome",      "summary",  "start",   "first_line", "last_line",
+                "end",         "pid",          "user",     "script",  "caption",    "program",
+                "message",     "message_text", "answer",   "details", "exit_code",  "last_step",
+                "age_seconds", "stale",        "expected", "runs",    "log"},
                &out);
   auto time = [](bool present, const LogTime& when) { return present ? when.Iso() : ""; };
   for (const ComputerState& state : report.computers) {
@@ -65,15 +65,15 @@ std::string CsvReport(const FleetReport& report) {
                   run.outcome == Outcome::kFailed ? std::to_string(run.message) : "",
                   Field(run.hasMessageText ? run.messageText : "", true),
                   Field(run.outcome == Outcome::kCancelled ? run.answer : "", true),
+                  Field(run.details, true),
                   run.hasExitCode ? std::to_string(run.exitCode) : "",
                   Field(unfinished ? run.lastStep : "", true),
                   unfinished ? std::to_string(run.age) : "",
                   unfinished ? (run.stale ? "yes" : "no") : "",
-                  Field(run.details, true),
-                  std::to_string(state.runs),
                   report.expected == 0 ? ""
                   : state.expected     ? "yes"
                                        : "no",
+                  std::to_string(state.runs),
                   Field(LogPath(report, run), true)},
                  &out);
   }
