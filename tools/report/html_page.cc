@@ -299,6 +299,7 @@ std::string HtmlReport(const FleetReport& report) {
   out += "<p class=\"facts\">" + Number(read) + " " + (read == 1 ? "log" : "logs") + " read, " +
          Plural(report.computers.size(), "computer", "computers") + ", " +
          Plural(report.runs, "run", "runs") + ", " + Plural(report.lines, "line", "lines") + ".";
+  if (report.now.known) out += " Report of " + Html(report.now.Text()) + ".";
   out += "</p>\n";
   if (report.unreadable != 0) {
     out += "<p>Logs that could not be read:</p>\n<ul>\n";
