@@ -130,8 +130,14 @@ function check(condition, what) {
 }
 
 async function main() {
-  const { targetInfos } = await send("Target.getTargets");
-  const target = targetInfos.find((info) => info.type === "page");
+  // The first tab, once Chromium has made it.
+  let target;
+  for (let tries = 0; !target && tries < 100; ++tries) {
+    if (tries) await new Promise((resolve) => setTimeout(resolve, 100));
+    const { targetInfos } = await send("Target.getTargets");
+    target = targetInfos.find((info) => info.type === "page");
+  }
+  if (!target) throw new Error("Chromium opened no tab");
   const { sessionId } = await send("Target.attachToTarget", { targetId: target.targetId, flatten: true });
   const page = (method, params) => send(method, params, sessionId);
   const evaluate = async (expression) => {
