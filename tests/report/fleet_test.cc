@@ -316,6 +316,25 @@ TEST(FleetTest, EveryFormEscapesTheLogsTexts) {
   EXPECT_NE(std::string::npos, text.find("\\x1B[31m \\u0085"));
 }
 
+// The page's chart: bars per hour for a morning; a clock years off does not make it a bar per
+// week of all those years.
+TEST(FleetTest, PageChartFitsItsBarsToTheTimes) {
+  FleetReport morning = ReportOf({Line("09:10:00", "PC1", 5, "end: finished") +
+                                  Line("11:20:00", "PC2", 5, "end: stopped by message 8")});
+  std::string html = HtmlReport(morning);
+  EXPECT_NE(std::string::npos, html.find("per hour in which it started (2026-12-08 09:00 to "
+                                         "2026-12-08 11:00, the machines' local times)"));
+  EXPECT_NE(std::string::npos, html.find("<title>2026-12-08 11:00: 1 stopped by an error message"));
+
+  FleetReport wrongClock = ReportOf(
+      {Line("09:10:00", "PC1", 5, "end: finished") + "1990-01-01 09:00:00 PC2 5 end: finished\n"});
+  html = HtmlReport(wrongClock);
+  EXPECT_NE(
+      std::string::npos,
+      html.find("per 10 weeks in which it started (week of 1989-12-11 to week of 2026-12-07,"));
+  EXPECT_LT(html.size(), 40000u);
+}
+
 TEST(FleetTest, TextColumnsLineUpWithWideCharacters) {
   FleetReport report = ReportOf({Line("10:00:00", "PC1", 5, Start("\xE3\x83\xAD\xE3\x82\xB0.ini")) +
                                  Line("10:00:00", "PC22", 5, Start("abcdef.ini"))});

@@ -98,7 +98,8 @@ struct Point {
 };
 
 // The chart of outcomes over time: one stacked bar per hour, day or week (whichever gives at
-// most about a hundred bars), failures at the bottom; each part names its count in a tooltip.
+// most about a hundred bars, and never more than 200), failures at the bottom; each part names its
+// count in a tooltip.
 std::string OutcomeChart(const std::vector<Point>& points, bool utc) {
   if (points.empty()) return "";
   int64_t first = points[0].seconds, last = first;
@@ -108,9 +109,14 @@ std::string OutcomeChart(const std::vector<Point>& points, bool utc) {
   }
   int64_t span = last - first;
   int64_t step = span <= 4 * 86400 ? 3600 : span <= 120 * 86400 ? 86400 : 7 * 86400;
-  const char* unit = step == 3600 ? "hour" : step == 86400 ? "day" : "week";
+  std::string unit = step == 3600 ? "hour" : step == 86400 ? "day" : "week";
+  // Times years apart (a machine whose clock is wrong): whole weeks, at most 200 bars.
+  if (span / step > 200) {
+    step = (span / 200 / (7 * 86400) + 1) * 7 * 86400;
+    unit = Digits(step / (7 * 86400)) + " weeks";
+  }
   // Weeks begin on Monday (1970-01-01 was a Thursday).
-  int64_t origin = step == 7 * 86400 ? 4 * 86400 : 0;
+  int64_t origin = step % (7 * 86400) == 0 ? 4 * 86400 : 0;
   auto bucketOf = [&](int64_t seconds) {
     int64_t shifted = seconds - origin;
     return (shifted >= 0 ? shifted : shifted - step + 1) / step;
@@ -163,7 +169,7 @@ std::string OutcomeChart(const std::vector<Point>& points, bool utc) {
     std::string text = start.Text();
     std::string shown = step == 3600 ? text.substr(0, 13) + ":00" : text.substr(0, 10);
     if (!full) return shown.substr(5);
-    return step == 7 * 86400 ? "week of " + shown : shown;
+    return step >= 7 * 86400 ? "week of " + shown : shown;
   };
 
   std::string out = "<figure>\n<svg viewBox=\"0 0 " + number(width) + " " + number(height) +
