@@ -118,6 +118,12 @@ std::string UsageText() {
 
 int RunReportCommand(const std::vector<std::string>& arguments, std::string* out,
                      std::string* err) {
+  return RunReportCommand(
+      arguments, [&](const std::string& piece) { *out += piece; }, err);
+}
+
+int RunReportCommand(const std::vector<std::string>& arguments, const ReportWriter& write,
+                     std::string* err) {
   bool json = false;
   bool html = false;
   std::string page;
@@ -131,10 +137,10 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
     if (options && argument == "--") {
       options = false;
     } else if (options && (argument == "-h" || argument == "--help")) {
-      *out = UsageText();
+      write(UsageText());
       return kExitRead;
     } else if (options && argument == "--version") {
-      *out = std::string("updater-report ") + KESTARIO_VERSION + "\n";
+      write(std::string("updater-report ") + KESTARIO_VERSION + "\n");
       return kExitRead;
     } else if (options && argument == "--json") {
       json = true;
@@ -203,7 +209,13 @@ int RunReportCommand(const std::vector<std::string>& arguments, std::string* out
   }
   if (html && !WriteForm(page, HtmlReport(report), err)) return kExitUsage;
   if (csv && !WriteForm(table, CsvReport(report), err)) return kExitUsage;
-  *out = json ? JsonReport(report) : html || csv ? TextTotals(report) : TextReport(report);
+  if (json) {
+    WriteJsonReport(report, write);
+  } else if (html || csv) {
+    write(TextTotals(report));
+  } else {
+    WriteTextReport(report, write);
+  }
   return report.unreadable != 0 ? kExitUnreadable : kExitRead;
 }
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/report/report_output.h"
+
 namespace kestario {
 namespace report {
 
@@ -18,6 +20,10 @@ std::string UsageText();
 // Runs the command with `arguments` (UTF-8, without the program's name); what it prints goes to
 // `out` and `err` (UTF-8). Returns the exit status.
 int RunReportCommand(const std::vector<std::string>& arguments, std::string* out, std::string* err);
+// The same, with what it prints to standard output handed to `write` in pieces as it is made
+// (the report of a fleet of a million computers is not held whole); `err` is printed after.
+int RunReportCommand(const std::vector<std::string>& arguments, const ReportWriter& write,
+                     std::string* err);
 
 }  // namespace report
 }  // namespace kestario

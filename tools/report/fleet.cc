@@ -1,6 +1,7 @@
 #include "tools/report/fleet.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -9,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "tools/report/fleet_store.h"
 #include "tools/report/line_map.h"
 #include "tools/report/log_line.h"
 #include "tools/report/text_decode.h"
@@ -17,10 +19,11 @@ namespace kestario {
 namespace report {
 namespace {
 
+constexpr uint32_t kNone = kNoText;
+
 // Logs are read in blocks of this size; a longer line makes the buffer grow to hold it.
 constexpr size_t kBlockSize = size_t{1} << 20;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
-constexpr uint32_t kNone = UINT32_MAX;
 constexpr size_t kOldTimeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
 constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDThh:mm:ss+hh:mm"
 
@@ -58,83 +61,10 @@ const char* FindLastLineEnd(const char* data, size_t size) {
   return nullptr;
 }
 
-uint64_t RunHash(uint64_t computerHash, uint64_t pid) {
+uint32_t RunHash(uint64_t computerHash, uint64_t pid) {
   uint64_t hash = (computerHash ^ pid) * 0x9E3779B97F4A7C15ull;
-  return hash ^ (hash >> 32);
+  return static_cast<uint32_t>(hash ^ (hash >> 32));
 }
-
-// An open-addressing index (linear probing) from hashes to numbers kept elsewhere; the caller
-// tells apart the entries whose hashes are equal.
-class HashIndex {
- public:
-  template <typename Equal>
-  uint32_t Find(uint64_t hash, Equal equal) const {
-    if (cells_.empty()) return kNone;
-    for (size_t i = hash & mask_;; i = (i + 1) & mask_) {
-      const Cell& cell = cells_[i];
-      if (cell.value == kNone) return kNone;
-      if (cell.hash == hash && equal(cell.value)) return cell.value;
-    }
-  }
-
-  void Insert(uint64_t hash, uint32_t value) {
-    if ((count_ + 1) * 2 > cells_.size()) Grow();
-    size_t i = hash & mask_;
-    while (cells_[i].value != kNone) i = (i + 1) & mask_;
-    cells_[i] = Cell{hash, value};
-    ++count_;
-  }
-
-  void Erase(uint64_t hash, uint32_t value) {
-    size_t i = hash & mask_;
-    while (cells_[i].value != value) i = (i + 1) & mask_;
-    cells_[i].value = kNone;
-    --count_;
-    // Moves back the entries after it that could not take their own cell.
-    for (size_t j = (i + 1) & mask_; cells_[j].value != kNone; j = (j + 1) & mask_) {
-      size_t home = cells_[j].hash & mask_;
-      bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
-      if (!stays) {
-        cells_[i] = cells_[j];
-        cells_[j].value = kNone;
-        i = j;
-      }
-    }
-  }
-
-  // Appends every value to `values`.
-  void Values(std::vector<uint32_t>* values) const {
-    for (const Cell& cell : cells_) {
-      if (cell.value != kNone) values->push_back(cell.value);
-    }
-  }
-
-  void Clear() {
-    cells_.clear();
-    count_ = 0;
-    mask_ = 0;
-  }
-
- private:
-  struct Cell {
-    uint64_t hash = 0;
-    uint32_t value = kNone;
-  };
-
-  void Grow() {
-    std::vector<Cell> old = std::move(cells_);
-    cells_.assign(old.empty() ? 64 : old.size() * 2, Cell());
-    mask_ = cells_.size() - 1;
-    count_ = 0;
-    for (const Cell& cell : old) {
-      if (cell.value != kNone) Insert(cell.hash, cell.value);
-    }
-  }
-
-  std::vector<Cell> cells_;
-  size_t count_ = 0;
-  size_t mask_ = 0;
-};
 
 // A run as its log holds it: the events that tell how it went, as bytes.
 struct RawRun {
@@ -153,22 +83,19 @@ struct RawRun {
   LogTime endTime;
   size_t log = 0;
   uint64_t order = 0;
+  // The computer's record, found a step at each of the run's lines (the cell of the index, then
+  // the records it names, then their names, then the record), each step asking the processor
+  // for the memory of the next: a fleet's records are far apart in memory, and the run's end
+  // then finds its record at hand.
+  int stage = 0;
+  uint32_t record = UINT32_MAX;
 };
 
-// A run of the pool: a run under way (in the open index), a computer's last run, or free.
-struct alignas(64) PooledRun {
+// A run under way, in the pool of open runs (free when not open).
+struct PooledRun {
   RawRun run;
-  uint64_t hash = 0;  // in the open index
+  uint32_t hash = 0;  // in the open index
   bool open = false;
-};
-
-// A computer, with what tells whether a run of it is later than its last one.
-struct RawState {
-  std::string computer;
-  LogTime lastStart;
-  uint64_t lastOrder = 0;
-  uint32_t last = kNone;  // its last run in the pool
-  uint64_t runs = 0;
 };
 
 Outcome OutcomeOf(EndKind end) {
@@ -190,88 +117,6 @@ Outcome OutcomeOf(EndKind end) {
 bool IsLater(const LogTime& time, uint64_t order, const LogTime& otherTime, uint64_t otherOrder) {
   int compare = CompareTimes(time, otherTime);
   return compare != 0 ? compare > 0 : order > otherOrder;
-}
-
-// The line breaks of a box text, which the log writes as the two characters "\n" (and "\r"),
-// as real ones. A backslash is written as it is, so "\n" may as well be a part of a path
-// ("C:\new"): the texts of error boxes give paths and values in double quotes, and there the
-// characters are left as they are.
-void DecodeLineBreaks(std::string* text) {
-  size_t to = 0;
-  bool quoted = false;
-  for (size_t from = 0; from < text->size(); ++from) {
-    char c = (*text)[from];
-    if (c == '"') {
-      quoted = !quoted;
-    } else if (c == '\\' && !quoted && from + 1 < text->size() &&
-               ((*text)[from + 1] == 'n' || (*text)[from + 1] == 'r')) {
-      c = (*text)[++from] == 'n' ? '\n' : '\r';
-    }
-    (*text)[to++] = c;
-  }
-  text->resize(to);
-}
-
-// The exit code that an end line's details give last: "...; exit code 1603".
-bool TakeExitCode(std::string_view details, int* code) {
-  constexpr std::string_view kExitCode = "exit code ";
-  size_t at = details.rfind(kExitCode);
-  if (at == std::string_view::npos || (at != 0 && details.substr(at - 2, 2) != "; ")) return false;
-  std::string_view digits = details.substr(at + kExitCode.size());
-  bool negative = !digits.empty() && digits.front() == '-';
-  if (negative) digits.remove_prefix(1);
-  if (digits.empty() || digits.size() > 10) return false;
-  int64_t value = 0;
-  for (char c : digits) {
-    if (c < '0' || c > '9') return false;
-    value = value * 10 + (c - '0');
-  }
-  if (negative) value = -value;
-  if (value < INT32_MIN || value > UINT32_MAX) return false;
-  // Windows exit codes are 32-bit: 3221225477 is the same code as -1073741819.
-  *code = static_cast<int>(static_cast<uint32_t>(static_cast<uint64_t>(value)));
-  return true;
-}
-
-// The run as the report shows it, its texts decoded line by line.
-Run Decoded(const RawRun& raw) {
-  Run run;
-  bool computerUtf8 = IsValidUtf8(raw.computer);
-  bool utf8 = computerUtf8 && IsValidUtf8(raw.start);
-  AppendDecoded(raw.computer, raw.start.empty() ? computerUtf8 : utf8, &run.computer);
-  run.pid = raw.pid;
-  run.firstTime = raw.firstTime;
-  run.lastTime = raw.lastTime;
-  run.endTime = raw.endTime;
-  run.outcome = raw.outcome;
-  run.log = raw.log;
-  run.order = raw.order;
-  if (!raw.start.empty()) {
-    Event start = ParseEvent(raw.start);
-    run.hasStart = true;
-    AppendDecoded(start.program, utf8, &run.program);
-    AppendDecoded(start.script, utf8, &run.script);
-    AppendDecoded(start.caption, utf8, &run.caption);
-    run.hasUser = start.hasUser;
-    AppendDecoded(start.user, utf8, &run.user);
-  }
-  if (!raw.end.empty()) {
-    Event end = ParseEvent(raw.end);
-    utf8 = computerUtf8 && IsValidUtf8(raw.end);
-    run.message = end.end == EndKind::kMessage ? end.message : 0;
-    AppendDecoded(end.answer, utf8, &run.answer);
-    AppendDecoded(end.details, utf8, &run.details);
-    run.hasExitCode = TakeExitCode(run.details, &run.exitCode);
-  } else if (!raw.step.empty()) {
-    AppendDecoded(raw.step, computerUtf8 && IsValidUtf8(raw.step), &run.lastStep);
-  }
-  if (run.outcome == Outcome::kFailed && raw.errorMessage == run.message) {
-    Event error = ParseEvent(raw.error);
-    run.hasMessageText = true;
-    AppendDecoded(error.text, computerUtf8 && IsValidUtf8(raw.error), &run.messageText);
-    DecodeLineBreaks(&run.messageText);
-  }
-  return run;
 }
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -380,11 +225,25 @@ std::string LogTime::Clock(char separator) const {
   int64_t seconds = clock - days * 86400;
   int year, month, day;
   CivilFromDays(days, &year, &month, &day);
-  char text[32];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02d%c%02d:%02d:%02d", year, month, day, separator,
-                static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60),
-                static_cast<int>(seconds % 60));
-  return text;
+  // By hand: a report of a million computers shows a million times.
+  if (year < 0 || year > 9999) year = 0;
+  char text[19];
+  auto put = [&](size_t at, int value, int digits) {
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      text[at + i] = static_cast<char>('0' + value % 10);
+  };
+  put(0, year, 4);
+  text[4] = '-';
+  put(5, month, 2);
+  text[7] = '-';
+  put(8, day, 2);
+  text[10] = separator;
+  put(11, static_cast<int>(seconds / 3600), 2);
+  text[13] = ':';
+  put(14, static_cast<int>(seconds / 60 % 60), 2);
+  text[16] = ':';
+  put(17, static_cast<int>(seconds % 60), 2);
+  return std::string(text, sizeof text);
 }
 
 std::string LogTime::Offset() const {
@@ -419,39 +278,113 @@ bool ListedBefore(const ComputerState& a, const ComputerState& b) {
 }
 
 struct ComputerList::Store {
-  std::vector<ComputerState> computers;
+  std::shared_ptr<const FleetData> data;
+  // The records of `data` and then the entries of `extra`, in the report's order.
+  std::vector<uint32_t> order;
+  std::vector<ComputerState> extra;  // the expected computers with no run
+  std::vector<uint8_t> expected;     // per record: named in the expected list (empty: none is)
+  // The records whose computer has a second record under the same name in another encoding:
+  // all their runs.
+  std::unordered_map<uint32_t, uint64_t> mergedRuns;
+  LogTime now;
+  int64_t staleAfter = 0;
 };
 
+namespace {
+
+// Sets the age of a run without an end line, and whether it is stale.
+void SetAge(Run* run, const LogTime& now, int64_t staleAfter) {
+  if (run->outcome != Outcome::kUnfinished) return;
+  // A time without an offset is taken in the zone of the report's time.
+  run->age = run->lastTime.hasOffset ? now.Instant() - run->lastTime.Instant()
+                                     : now.clock - run->lastTime.clock;
+  if (run->age < 0) run->age = 0;
+  run->stale = run->age > staleAfter;
+}
+
+// A name as bytes that sort as CompareNames orders names: letters in lower case, and each run of
+// digits as '0', the count of its digits without leading zeros (two bytes), and those digits.
+std::string NaturalKey(std::string_view name) {
+  std::string key;
+  key.reserve(name.size() + 4);
+  for (size_t i = 0; i < name.size();) {
+    if (IsDigit(name[i])) {
+      size_t start = i;
+      while (start < name.size() && name[start] == '0') ++start;
+      size_t end = start;
+      while (end < name.size() && IsDigit(name[end])) ++end;
+      size_t digits = end - start < 0xFFFF ? end - start : 0xFFFF;
+      key.push_back('0');
+      key.push_back(static_cast<char>(digits >> 8));
+      key.push_back(static_cast<char>(digits & 0xFF));
+      key.append(name.substr(start, end - start));
+      i = end;
+      continue;
+    }
+    key.push_back(Lower(name[i++]));
+  }
+  return key;
+}
+
+bool IsAscii(std::string_view text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 struct FleetReader::State {
-  std::vector<MessageTotal> MessageTotals(const std::vector<ComputerState>& states) const;
-  std::vector<ScriptTotal> ScriptTotals(const std::vector<ComputerState>& states) const;
-  void Tally(const RawRun& run);
   void Line(const char* data, size_t start, size_t end, bool ended);
   void OnEvent(const LineHead& head);
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
   uint32_t Open(const LineHead& head, uint64_t computerHash);
   void Close(uint32_t slot);
+  void FindRecord(RawRun* run) const {
+    const FleetData& d = *fleet;
+    uint32_t hash = static_cast<uint32_t>(run->computerHash);
+    switch (run->stage++) {
+      case 1:
+        d.index.Candidates(hash, [&](uint32_t i) { __builtin_prefetch(&d.records[i]); });
+        break;
+      case 2:
+        d.index.Candidates(
+            hash, [&](uint32_t i) { __builtin_prefetch(d.names.data() + d.records[i].name); });
+        break;
+      default:
+        run->record = LookUp(*run);
+        break;
+    }
+  }
+  // The record of the run's computer, or kNone when it has none yet.
+  uint32_t LookUp(const RawRun& run) const {
+    const FleetData& d = *fleet;
+    return d.index.Find(static_cast<uint32_t>(run.computerHash),
+                        [&](uint32_t i) { return d.Name(d.records[i]) == run.computer; });
+  }
+  void Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error, bool errorUtf8,
+            ComputerRecord* record);
   void Skip() {
     ++logs.back().lines;
     ++logs.back().skipped;
   }
 
-  // Every run kept: those under way in the current log and each computer's last one. A run
-  // that ends hands its slot to the computer, and the slot of the run it replaces is reused,
-  // with the capacity of its texts: no text is copied twice or allocated again.
+  // The runs under way in the current log; a slot is reused, with the capacity of its texts.
   std::vector<PooledRun> pool;
   std::vector<uint32_t> freeSlots;
   HashIndex openIndex;        // computer and process id to a run under way
   uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
-  std::vector<RawState> computers;
-  HashIndex computerIndex;  // computer (bytes) to an entry of `computers`
+  // Every computer and its last run; shared with the reports made so far, and copied before it
+  // changes when one still holds it.
+  std::shared_ptr<FleetData> fleet = std::make_shared<FleetData>();
   std::vector<LogSummary> logs;
   uint64_t runsByOutcome[kOutcomeCount] = {};
-  // All runs by script and caption (the bytes of the start line's two texts, after a byte that
-  // tells whether that line is UTF-8; empty for runs without one), and the failed ones by message
-  // and text (after the same byte; empty when the error line is not in the log).
-  std::unordered_map<std::string, std::vector<uint64_t>> scriptRuns;
-  std::map<std::pair<int, std::string>, uint64_t> messageRuns;
+  // All runs by script and caption (numbers in data->texts, kNone without a start line) and
+  // whether their start line is UTF-8; the failed ones by message, text (kNone when the error
+  // line is not in the log) and whether that line is UTF-8.
+  std::map<std::tuple<uint32_t, uint32_t, bool>, std::array<uint64_t, kOutcomeCount>> scriptRuns;
+  std::map<std::tuple<int, uint32_t, bool>, uint64_t> messageRuns;
   uint64_t order = 0;
   bool atLogStart = false;
   LineMap map;  // of the block of lines at hand
@@ -510,6 +443,8 @@ void FleetReader::AddUnreadable(const std::string& path, const std::string& erro
 }
 
 void FleetReader::BeginLog(const std::string& path) {
+  // A report made earlier keeps the computers as they were.
+  if (state_->fleet.use_count() > 1) state_->fleet = std::make_shared<FleetData>(*state_->fleet);
   state_->logs.emplace_back();
   state_->logs.back().path = path;
   state_->atLogStart = true;
@@ -656,6 +591,9 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
+  run.stage = 1;
+  run.record = kNone;
+  fleet->index.Prefetch(static_cast<uint32_t>(computerHash));
   openIndex.Insert(entry.hash, slot);
   lastSlot = slot;
   return slot;
@@ -666,125 +604,94 @@ void FleetReader::State::Close(uint32_t slot) {
   const RawRun& run = entry.run;
   ++logs.back().runs;
   ++runsByOutcome[static_cast<int>(run.outcome)];
-  Tally(run);
   openIndex.Erase(entry.hash, slot);
   entry.open = false;
   if (lastSlot == slot) lastSlot = kNone;
-  uint32_t index = computerIndex.Find(
-      run.computerHash, [&](uint32_t i) { return computers[i].computer == run.computer; });
-  if (index == kNone) {
-    index = static_cast<uint32_t>(computers.size());
-    computers.emplace_back();
-    computers.back().computer = run.computer;
-    computerIndex.Insert(run.computerHash, index);
-  }
-  RawState& state = computers[index];
-  ++state.runs;
-  if (state.last == kNone || IsLater(run.firstTime, run.order, state.lastStart, state.lastOrder)) {
-    state.lastStart = run.firstTime;
-    state.lastOrder = run.order;
-    std::swap(state.last, slot);
-    if (slot == kNone) return;
-  }
   freeSlots.push_back(slot);
-}
 
-void FleetReader::State::Tally(const RawRun& run) {
-  std::string key;
+  FleetData& d = *fleet;
+  bool nameUtf8 = IsValidUtf8(run.computer);
+  Event start;
+  bool startUtf8 = false;
+  uint32_t script = kNone, caption = kNone;
   if (!run.start.empty()) {
-    Event start = ParseEvent(run.start);
-    key.push_back(IsValidUtf8(run.computer) && IsValidUtf8(run.start) ? 'u' : 'a');
-    key.append(start.script.data(), start.script.size());
-    key.push_back('\0');
-    key.append(start.caption.data(), start.caption.size());
+    start = ParseEvent(run.start);
+    startUtf8 = nameUtf8 && IsValidUtf8(run.start);
+    script = d.texts.Add(start.script);
+    caption = d.texts.Add(start.caption);
   }
-  std::vector<uint64_t>& counts = scriptRuns[key];
-  if (counts.empty()) counts.assign(kOutcomeCount, 0);
-  ++counts[static_cast<int>(run.outcome)];
-  if (run.outcome != Outcome::kFailed) return;
-  int message = ParseEvent(run.end).message;
-  std::string text;
-  if (run.errorMessage == message) {
-    Event error = ParseEvent(run.error);
-    text.push_back(IsValidUtf8(run.computer) && IsValidUtf8(run.error) ? 'u' : 'a');
-    text.append(error.text.data(), error.text.size());
+  ++scriptRuns[{script, caption, startUtf8}][static_cast<int>(run.outcome)];
+  uint32_t error = kNone;
+  bool errorUtf8 = false;
+  if (run.outcome == Outcome::kFailed) {
+    int message = ParseEvent(run.end).message;
+    if (!run.error.empty() && run.errorMessage == message) {
+      error = d.texts.Add(ParseEvent(run.error).text);
+      errorUtf8 = nameUtf8 && IsValidUtf8(run.error);
+    }
+    ++messageRuns[{message, error, errorUtf8}];
   }
-  ++messageRuns[{message, text}];
+
+  uint32_t hash = static_cast<uint32_t>(run.computerHash);
+  uint32_t index = run.record != kNone ? run.record : LookUp(run);
+  if (index == kNone) {
+    index = static_cast<uint32_t>(d.records.size());
+    d.records.emplace_back();
+    d.records.back().name = d.names.size();
+    d.records.back().nameSize = static_cast<uint32_t>(run.computer.size());
+    d.names += run.computer;
+    d.index.Insert(hash, index);
+  }
+  ComputerRecord& record = d.records[index];
+  ++record.runs;
+  if (record.runs == 1 ||
+      IsLater(run.firstTime, run.order, UnpackTime(record.first), record.order)) {
+    Keep(run, start, startUtf8, error, errorUtf8, &record);
+  }
 }
 
-std::vector<MessageTotal> FleetReader::State::MessageTotals(
-    const std::vector<ComputerState>& states) const {
-  // By number, then by decoded text.
-  std::map<int, std::map<std::pair<bool, std::string>, Counts>> found;
-  for (const auto& entry : messageRuns) {
-    std::pair<bool, std::string> text(false, std::string());
-    const std::string& raw = entry.first.second;
-    if (!raw.empty()) {
-      text.first = true;
-      AppendDecoded(std::string_view(raw).substr(1), raw[0] == 'u', &text.second);
-      DecodeLineBreaks(&text.second);
+void FleetReader::State::Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error,
+                              bool errorUtf8, ComputerRecord* record) {
+  FleetData& d = *fleet;
+  bool nameUtf8 = IsValidUtf8(run.computer);
+  uint8_t flags = 0;
+  record->program = record->script = record->caption = record->user = kNone;
+  if (!run.start.empty()) {
+    flags |= kHasStart | (startUtf8 ? kStartUtf8 | kNameUtf8 : 0);
+    record->program = d.texts.Add(start.program);
+    record->script = d.texts.Add(start.script);
+    record->caption = d.texts.Add(start.caption);
+    if (start.hasUser) {
+      flags |= kHasUser;
+      record->user = d.texts.Add(start.user);
     }
-    found[entry.first.first][text].runs += entry.second;
+  } else if (nameUtf8) {
+    flags |= kNameUtf8;
   }
-  for (const ComputerState& state : states) {
-    const Run& run = state.last;
-    if (run.outcome != Outcome::kFailed) continue;
-    ++found[run.message][{run.hasMessageText, run.messageText}].computers;
+  record->error = error;
+  if (error != kNone) flags |= kHasMessageText | (errorUtf8 ? kErrorUtf8 : 0);
+  record->answer = record->details = record->step = kNone;
+  record->message = 0;
+  if (!run.end.empty()) {
+    Event end = ParseEvent(run.end);
+    if (nameUtf8 && IsValidUtf8(run.end)) flags |= kEndUtf8;
+    if (end.end == EndKind::kMessage) record->message = end.message;
+    if (!end.answer.empty()) record->answer = d.texts.Add(end.answer);
+    if (!end.details.empty()) record->details = d.texts.Add(end.details);
+  } else if (!run.step.empty()) {
+    if (nameUtf8 && IsValidUtf8(run.step)) flags |= kStepUtf8;
+    record->step = d.texts.Add(run.step);
   }
-  std::vector<MessageTotal> totals;
-  for (const auto& message : found) {
-    MessageTotal total;
-    total.message = message.first;
-    for (const auto& text : message.second) {
-      total.counts.runs += text.second.runs;
-      total.counts.computers += text.second.computers;
-      total.texts.push_back(MessageText{text.first.first, text.first.second, text.second});
-    }
-    std::stable_sort(
-        total.texts.begin(), total.texts.end(),
-        [](const MessageText& a, const MessageText& b) { return a.counts.runs > b.counts.runs; });
-    totals.push_back(std::move(total));
-  }
-  return totals;
-}
-
-std::vector<ScriptTotal> FleetReader::State::ScriptTotals(
-    const std::vector<ComputerState>& states) const {
-  // By known first, then script and caption decoded.
-  std::map<std::tuple<bool, std::string, std::string>, ScriptTotal> found;
-  for (const auto& entry : scriptRuns) {
-    std::tuple<bool, std::string, std::string> key(false, std::string(), std::string());
-    const std::string& raw = entry.first;
-    if (!raw.empty()) {
-      std::string_view texts = std::string_view(raw).substr(1);
-      size_t zero = texts.find('\0');
-      std::get<0>(key) = true;
-      AppendDecoded(texts.substr(0, zero), raw[0] == 'u', &std::get<1>(key));
-      AppendDecoded(texts.substr(zero + 1), raw[0] == 'u', &std::get<2>(key));
-    }
-    ScriptTotal& total = found[key];
-    for (int i = 0; i < kOutcomeCount; ++i) {
-      total.runsByOutcome[i] += entry.second[i];
-      total.counts.runs += entry.second[i];
-    }
-  }
-  for (const ComputerState& state : states) {
-    const Run& run = state.last;
-    if (run.outcome == Outcome::kNoRun) continue;
-    ScriptTotal& total = found[{run.hasStart, run.script, run.caption}];
-    ++total.computersByOutcome[static_cast<int>(run.outcome)];
-    ++total.counts.computers;
-  }
-  std::vector<ScriptTotal> totals;
-  for (auto& entry : found) {
-    entry.second.known = std::get<0>(entry.first);
-    entry.second.script = std::get<1>(entry.first);
-    entry.second.caption = std::get<2>(entry.first);
-    totals.push_back(std::move(entry.second));
-  }
-  // The runs whose start is not in the logs last.
-  std::stable_partition(totals.begin(), totals.end(), [](const ScriptTotal& t) { return t.known; });
-  return totals;
+  record->flags = flags;
+  record->outcome = static_cast<uint8_t>(run.outcome);
+  uint64_t pid = 0;
+  for (char c : run.pid) pid = pid * 10 + static_cast<uint64_t>(c - '0');
+  record->pid = pid;
+  record->first = PackTime(run.firstTime);
+  record->last = PackTime(run.lastTime);
+  record->end = PackTime(run.endTime);
+  record->log = static_cast<uint32_t>(run.log);
+  record->order = run.order;
 }
 
 void FleetReader::State::OnEvent(const LineHead& head) {
@@ -795,6 +702,7 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   uint32_t slot = FindOpen(head, computerHash);
   LogTime time;
   time.Set(head.time);
+  if (slot != kNone && pool[slot].run.stage < 4) FindRecord(&pool[slot].run);
   if (first != 's' && first != 'e') {
     if (slot != kNone) {
       RawRun& run = pool[slot].run;
@@ -845,73 +753,220 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
     if (!log.error.empty()) ++report.unreadable;
   }
   for (int i = 0; i < kOutcomeCount; ++i) report.runsByOutcome[i] = s.runsByOutcome[i];
+
   auto store = std::make_shared<ComputerList::Store>();
-  std::vector<ComputerState>& computers = store->computers;
+  store->data = s.fleet;
+  store->now = report.now;
+  store->staleAfter = report.staleAfter;
+  const FleetData& d = *s.fleet;
+  const size_t count = d.records.size();
+  auto name = [&](uint32_t i) {
+    std::string decoded;
+    AppendDecoded(d.Name(d.records[i]), (d.records[i].flags & kNameUtf8) != 0, &decoded);
+    return decoded;
+  };
   // One computer may have written its name in two encodings (an older log in code page 932, a
-  // newer one in UTF-8): the same name decoded is the same computer.
-  std::unordered_map<std::string, size_t> byName;
-  for (const RawState& raw : s.computers) {
-    Run run = Decoded(s.pool[raw.last].run);
-    auto found = byName.find(run.computer);
-    if (found == byName.end()) {
-      byName.emplace(run.computer, computers.size());
-      computers.push_back(ComputerState{std::move(run), raw.runs, false});
-      continue;
-    }
-    ComputerState& state = computers[found->second];
-    state.runs += raw.runs;
-    if (IsLater(run.firstTime, run.order, state.last.firstTime, state.last.order)) {
-      state.last = std::move(run);
+  // newer one in UTF-8): the same name decoded is the same computer. An ASCII name is the same
+  // in both, so only the others are looked at.
+  std::vector<uint8_t> dropped(count, 0);
+  {
+    std::unordered_map<std::string, uint32_t> byName;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (IsAscii(d.Name(d.records[i]))) continue;
+      auto found = byName.emplace(name(i), i);
+      if (found.second) continue;
+      uint32_t kept = found.first->second;
+      const ComputerRecord& a = d.records[i];
+      const ComputerRecord& b = d.records[kept];
+      uint64_t runs = (store->mergedRuns.count(kept) ? store->mergedRuns[kept] : b.runs) + a.runs;
+      if (IsLater(UnpackTime(a.first), a.order, UnpackTime(b.first), b.order)) {
+        dropped[kept] = 1;
+        store->mergedRuns.erase(kept);
+        found.first->second = i;
+        kept = i;
+      } else {
+        dropped[i] = 1;
+      }
+      store->mergedRuns[kept] = runs;
     }
   }
   // The expected computers, by name regardless of ASCII case.
   if (!options.expected.empty()) {
-    std::unordered_map<std::string, size_t> seen;
-    for (size_t i = 0; i < computers.size(); ++i)
-      seen.emplace(FoldedName(computers[i].last.computer), i);
+    store->expected.assign(count, 0);
+    std::unordered_map<std::string, uint32_t> seen;
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!dropped[i]) seen.emplace(FoldedName(name(i)), i);
+    }
     std::unordered_map<std::string, bool> listed;
-    for (const std::string& name : options.expected) {
-      std::string folded = FoldedName(name);
+    for (const std::string& expected : options.expected) {
+      std::string folded = FoldedName(expected);
       if (!listed.emplace(folded, true).second) continue;
       ++report.expected;
       auto found = seen.find(folded);
       if (found != seen.end()) {
-        computers[found->second].expected = true;
+        store->expected[found->second] = 1;
         continue;
       }
       ComputerState missing;
-      missing.last.computer = name;
+      missing.last.computer = expected;
       missing.last.outcome = Outcome::kNoRun;
       missing.expected = true;
-      computers.push_back(std::move(missing));
-    }
-    for (const ComputerState& state : computers) {
-      if (!state.expected) ++report.unexpected;
+      store->extra.push_back(std::move(missing));
     }
   }
-  for (ComputerState& state : computers) {
-    Run& run = state.last;
-    if (run.outcome == Outcome::kUnfinished) {
-      // A time without an offset is taken in the zone of the report's time.
-      run.age = run.lastTime.hasOffset ? report.now.Instant() - run.lastTime.Instant()
-                                       : report.now.clock - run.lastTime.clock;
-      if (run.age < 0) run.age = 0;
-      run.stale = run.age > report.staleAfter;
+  // Counts by outcome, staleness, and the breakdowns of the computers' last runs.
+  std::map<std::tuple<uint32_t, uint32_t, bool>, std::array<uint64_t, kOutcomeCount>> scripts;
+  std::map<std::tuple<int, uint32_t, bool>, uint64_t> messages;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (dropped[i]) continue;
+    const ComputerRecord& r = d.records[i];
+    if (!store->expected.empty() && !store->expected[i]) ++report.unexpected;
+    ++report.computersByOutcome[r.outcome];
+    if (r.outcome == static_cast<uint8_t>(Outcome::kUnfinished)) {
+      Run run;
+      run.outcome = Outcome::kUnfinished;
+      run.lastTime = UnpackTime(r.last);
+      SetAge(&run, report.now, report.staleAfter);
       if (run.stale) ++report.stale;
     }
-    ++report.computersByOutcome[static_cast<int>(run.outcome)];
+    bool hasStart = (r.flags & kHasStart) != 0;
+    ++scripts[{r.script, r.caption, hasStart && (r.flags & kStartUtf8) != 0}][r.outcome];
+    if (r.outcome == static_cast<uint8_t>(Outcome::kFailed)) {
+      bool hasText = (r.flags & kHasMessageText) != 0;
+      ++messages[{r.message, hasText ? r.error : kNone, hasText && (r.flags & kErrorUtf8) != 0}];
+    }
   }
-  report.messages = s.MessageTotals(computers);
-  report.scripts = s.ScriptTotals(computers);
-  std::sort(computers.begin(), computers.end(), ListedBefore);
+  report.computersByOutcome[static_cast<int>(Outcome::kNoRun)] += store->extra.size();
+  auto decode = [&](uint32_t id, bool utf8) {
+    std::string text;
+    if (id != kNone) AppendDecoded(d.Text(id), utf8, &text);
+    return text;
+  };
+  // Per message number, then text decoded.
+  {
+    std::map<int, std::map<std::pair<bool, std::string>, Counts>> found;
+    auto key = [&](const std::tuple<int, uint32_t, bool>& raw) {
+      std::pair<bool, std::string> text(std::get<1>(raw) != kNone, std::string());
+      if (text.first) {
+        text.second = decode(std::get<1>(raw), std::get<2>(raw));
+        DecodeLineBreaks(&text.second);
+      }
+      return text;
+    };
+    for (const auto& entry : s.messageRuns) {
+      found[std::get<0>(entry.first)][key(entry.first)].runs += entry.second;
+    }
+    for (const auto& entry : messages) {
+      found[std::get<0>(entry.first)][key(entry.first)].computers += entry.second;
+    }
+    for (const auto& message : found) {
+      MessageTotal total;
+      total.message = message.first;
+      for (const auto& text : message.second) {
+        total.counts.runs += text.second.runs;
+        total.counts.computers += text.second.computers;
+        total.texts.push_back(MessageText{text.first.first, text.first.second, text.second});
+      }
+      std::stable_sort(
+          total.texts.begin(), total.texts.end(),
+          [](const MessageText& a, const MessageText& b) { return a.counts.runs > b.counts.runs; });
+      report.messages.push_back(std::move(total));
+    }
+  }
+  // Per script and caption, decoded; the runs whose start is not in the logs last.
+  {
+    std::map<std::tuple<bool, std::string, std::string>, ScriptTotal> found;
+    auto key = [&](const std::tuple<uint32_t, uint32_t, bool>& raw) {
+      return std::make_tuple(std::get<0>(raw) != kNone, decode(std::get<0>(raw), std::get<2>(raw)),
+                             decode(std::get<1>(raw), std::get<2>(raw)));
+    };
+    for (const auto& entry : s.scriptRuns) {
+      ScriptTotal& total = found[key(entry.first)];
+      for (int i = 0; i < kOutcomeCount; ++i) {
+        total.runsByOutcome[i] += entry.second[i];
+        total.counts.runs += entry.second[i];
+      }
+    }
+    for (const auto& entry : scripts) {
+      ScriptTotal& total = found[key(entry.first)];
+      for (int i = 0; i < kOutcomeCount; ++i) {
+        total.computersByOutcome[i] += entry.second[i];
+        total.counts.computers += entry.second[i];
+      }
+    }
+    for (auto& entry : found) {
+      entry.second.known = std::get<0>(entry.first);
+      entry.second.script = std::get<1>(entry.first);
+      entry.second.caption = std::get<2>(entry.first);
+      report.scripts.push_back(std::move(entry.second));
+    }
+    std::stable_partition(report.scripts.begin(), report.scripts.end(),
+                          [](const ScriptTotal& t) { return t.known; });
+  }
+  // The order: by outcome, then by name as CompareNames orders names (a key that sorts as
+  // bytes, its first eight bytes compared as a number first), then by the name's bytes.
+  {
+    struct Entry {
+      uint8_t outcome;
+      uint64_t prefix;
+      uint32_t at;
+    };
+    std::vector<Entry> entries;
+    std::vector<std::string> keys;
+    entries.reserve(count + store->extra.size());
+    keys.reserve(count + store->extra.size());
+    auto add = [&](uint32_t at, Outcome outcome, const std::string& shown) {
+      keys.push_back(NaturalKey(shown));
+      uint64_t prefix = 0;
+      const std::string& key = keys.back();
+      for (size_t i = 0; i < 8; ++i) {
+        prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+      }
+      entries.push_back(Entry{static_cast<uint8_t>(outcome), prefix, at});
+    };
+    for (uint32_t i = 0; i < count; ++i) {
+      if (!dropped[i]) add(i, static_cast<Outcome>(d.records[i].outcome), name(i));
+    }
+    for (size_t i = 0; i < store->extra.size(); ++i) {
+      add(static_cast<uint32_t>(count + i), Outcome::kNoRun, store->extra[i].last.computer);
+    }
+    auto shownName = [&](uint32_t at) {
+      return at < count ? name(at) : store->extra[at - count].last.computer;
+    };
+    std::vector<uint32_t> keyOf(count + store->extra.size());
+    for (size_t i = 0; i < entries.size(); ++i) keyOf[entries[i].at] = static_cast<uint32_t>(i);
+    std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
+      if (a.outcome != b.outcome) return a.outcome < b.outcome;
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      int compare = keys[keyOf[a.at]].compare(keys[keyOf[b.at]]);
+      if (compare != 0) return compare < 0;
+      return shownName(a.at) < shownName(b.at);
+    });
+    store->order.reserve(entries.size());
+    for (const Entry& entry : entries) store->order.push_back(entry.at);
+  }
   report.computers = ComputerList(std::move(store));
   return report;
 }
 
 ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
 ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
-size_t ComputerList::size() const { return store_->computers.size(); }
-ComputerState ComputerList::operator[](size_t i) const { return store_->computers[i]; }
+size_t ComputerList::size() const { return store_->order.size(); }
+
+ComputerState ComputerList::operator[](size_t i) const {
+  const Store& s = *store_;
+  uint32_t at = s.order[i];
+  size_t records = s.data ? s.data->records.size() : 0;
+  if (at >= records) return s.extra[at - records];
+  const ComputerRecord& record = s.data->records[at];
+  ComputerState state;
+  state.last = MakeRun(*s.data, record);
+  auto merged = s.mergedRuns.find(at);
+  state.runs = merged != s.mergedRuns.end() ? merged->second : record.runs;
+  state.expected = !s.expected.empty() && s.expected[at] != 0;
+  SetAge(&state.last, s.now, s.staleAfter);
+  return state;
+}
 
 }  // namespace report
 }  // namespace kestario

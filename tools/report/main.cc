@@ -13,15 +13,16 @@ namespace {
 int Run(const std::vector<std::string>& arguments) {
   using kestario::console::Stream;
   using kestario::console::Write;
-  std::string out, err;
+  std::string err;
   int status;
   try {
-    status = kestario::report::RunReportCommand(arguments, &out, &err);
+    // Printed as it is made: a fleet's report is not held whole.
+    status = kestario::report::RunReportCommand(
+        arguments, [](const std::string& piece) { Write(Stream::kOutput, piece); }, &err);
   } catch (const std::bad_alloc&) {
     Write(Stream::kError, "updater-report: out of memory\n");
     return kestario::report::kExitUsage;
   }
-  if (!out.empty()) Write(Stream::kOutput, out);
   if (!err.empty()) Write(Stream::kError, err);
   return status;
 }

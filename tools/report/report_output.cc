@@ -27,6 +27,8 @@ constexpr const char* kNoStart = "(start not in the log)";
 // how many texts of one error message the text shows; the JSON gives them all.
 constexpr size_t kCountWidth = 10;
 constexpr size_t kTextsShown = 5;
+// The size of the pieces in which a report is handed out as it is made.
+constexpr size_t kPiece = size_t{1} << 20;
 
 std::string BreakdownTitle(const char* what) {
   std::string title;
@@ -61,6 +63,9 @@ std::string Plural(uint64_t count, const char* one, const char* many) {
 // `text` (UTF-8) with each control character written out as \xHH (C0 and DEL) or \uHHHH (C1),
 // so that a log cannot move the cursor or change the colours of a terminal.
 std::string Visible(const std::string& text) {
+  size_t plain = 0;  // printable ASCII, as it is
+  while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+  if (plain == text.size()) return text;
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
@@ -290,9 +295,18 @@ std::string TextTotals(const FleetReport& report) {
 }
 
 std::string TextReport(const FleetReport& report) {
+  std::string text;
+  WriteTextReport(report, [&](const std::string& piece) { text += piece; });
+  return text;
+}
+
+void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   std::string out = TextTotals(report);
   out += "\n";
-  if (report.computers.empty()) return out + "No runs in the logs.\n";
+  if (report.computers.empty()) {
+    write(out + "No runs in the logs.\n");
+    return;
+  }
   // Two passes over the computers, the first for the widths of the columns, so that a fleet of a
   // million is not held as rows.
   constexpr size_t kColumns = 5;
@@ -320,11 +334,21 @@ std::string TextReport(const FleetReport& report) {
   append({titles[0], titles[1], titles[2], titles[3]}, titles[4]);
   for (const ComputerState& state : report.computers) {
     append(cells(state.last), VisibleLines(OutcomeText(state.last), indent));
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
+    }
   }
-  return out;
+  write(out);
 }
 
 std::string JsonReport(const FleetReport& report) {
+  std::string text;
+  WriteJsonReport(report, [&](const std::string& piece) { text += piece; });
+  return text;
+}
+
+void WriteJsonReport(const FleetReport& report, const ReportWriter& write) {
   std::string out = "{\n  \"schema_version\": " + std::to_string(kJsonSchemaVersion) +
                     ",\n  \"report_time\": " + JsonString(report.now.Iso()) +
                     ", \"stale_after_seconds\": " + std::to_string(report.staleAfter) +
@@ -421,9 +445,13 @@ std::string JsonReport(const FleetReport& report) {
            ", \"expected\": " + (state.expected ? "true" : "false") +
            ",\n     \"runs\": " + std::to_string(state.runs) +
            ", \"log\": " + JsonOptional(ran, LogPath(report, run)) + "}";
+    if (out.size() >= kPiece) {
+      write(out);
+      out.clear();
+    }
   }
   out += report.computers.empty() ? "]\n}\n" : "\n  ]\n}\n";
-  return out;
+  write(out);
 }
 
 }  // namespace report

@@ -5,6 +5,7 @@
 #define KESTARIO_TOOLS_REPORT_REPORT_OUTPUT_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "tools/report/fleet.h"
@@ -37,9 +38,14 @@ const std::string& LogPath(const FleetReport& report, const Run& run);
 std::string TextTotals(const FleetReport& report);
 // The totals, then one line per computer: its last run's time, user, script and outcome.
 std::string TextReport(const FleetReport& report);
+// Receives a report in pieces of about a megabyte as it is made, so that the report of a fleet
+// of a million computers is never held whole.
+using ReportWriter = std::function<void(const std::string& piece)>;
+void WriteTextReport(const FleetReport& report, const ReportWriter& write);
 // The JSON's form; a change that a reader of the earlier form would misread raises it.
 constexpr int kJsonSchemaVersion = 2;
 std::string JsonReport(const FleetReport& report);
+void WriteJsonReport(const FleetReport& report, const ReportWriter& write);
 // One HTML page that loads nothing from elsewhere: the totals, a chart of the outcomes over
 // time, the breakdowns and the table of computers with search, filters and sorting.
 std::string HtmlReport(const FleetReport& report);

@@ -149,6 +149,9 @@ uint32_t NextCodePoint(std::string_view text, size_t* at) {
 }
 
 size_t DisplayWidth(std::string_view text) {
+  size_t ascii = 0;  // printable ASCII, one column each: most names and paths
+  while (ascii < text.size() && text[ascii] >= 0x20 && text[ascii] < 0x7F) ++ascii;
+  if (ascii == text.size()) return ascii;
   size_t width = 0;
   for (size_t at = 0; at < text.size();) {
     uint32_t c = NextCodePoint(text, &at);
