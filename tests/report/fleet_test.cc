@@ -265,7 +265,11 @@ TEST(FleetTest, EveryFormEscapesTheLogsTexts) {
        Line("10:00:02", "<b>PC</b>", 5, "end: stopped by message 8; " + hostile)});
 
   std::string html = HtmlReport(report);
-  EXPECT_EQ(std::string::npos, html.find("<script"));
+  // The page's own script is its only one, and the policy lets nothing else run.
+  EXPECT_EQ(html.rfind("<script>"), html.find("<script"));
+  EXPECT_LT(html.rfind("</tbody>"), html.find("<script"));
+  EXPECT_NE(std::string::npos, html.find("script-src 'sha256-"));
+  EXPECT_EQ(std::string::npos, html.find("unsafe-inline"));
   EXPECT_EQ(std::string::npos, html.find("<b>"));
   EXPECT_EQ(std::string::npos, html.find('\x1B'));
   EXPECT_NE(std::string::npos,
@@ -276,6 +280,14 @@ TEST(FleetTest, EveryFormEscapesTheLogsTexts) {
   EXPECT_EQ(std::string::npos, html.find("src="));
   EXPECT_EQ(std::string::npos, html.find("href="));
 
+  // A text that a spreadsheet would take for a formula gets a ' in front.
+  FleetReport formula = ReportOf({Line("10:00:00", "=SUM(A1)", 5, "end: finished")});
+  EXPECT_NE(std::string::npos, CsvReport(formula).find("\r\n'=SUM(A1),finished,"));
+  std::string csv = CsvReport(report);
+  EXPECT_NE(
+      std::string::npos,
+      csv.find(",\"<script>alert('x')</script> \"\"q\"\" \\ & \x1B[31m \xC2\x85 \xE2\x80\xA8\","));
+
   std::string json = JsonReport(report);
   EXPECT_NE(std::string::npos,
             json.find("\"script\": \"<script>alert('x')</script> \\\"q\\\" \\\\ & \\u001b[31m "
@@ -285,6 +297,25 @@ TEST(FleetTest, EveryFormEscapesTheLogsTexts) {
   std::string text = TextReport(report);
   EXPECT_EQ(std::string::npos, text.find('\x1B'));
   EXPECT_NE(std::string::npos, text.find("\\x1B[31m \\u0085"));
+}
+
+// The page's chart: bars per hour for a morning; a clock years off does not make it a bar per
+// week of all those years.
+TEST(FleetTest, PageChartFitsItsBarsToTheTimes) {
+  FleetReport morning = ReportOf({Line("09:10:00", "PC1", 5, "end: finished") +
+                                  Line("11:20:00", "PC2", 5, "end: stopped by message 8")});
+  std::string html = HtmlReport(morning);
+  EXPECT_NE(std::string::npos, html.find("per hour in which it started (2026-12-08 09:00 to "
+                                         "2026-12-08 11:00, the machines' local times)"));
+  EXPECT_NE(std::string::npos, html.find("<title>2026-12-08 11:00: 1 stopped by an error message"));
+
+  FleetReport wrongClock = ReportOf(
+      {Line("09:10:00", "PC1", 5, "end: finished") + "1990-01-01 09:00:00 PC2 5 end: finished\n"});
+  html = HtmlReport(wrongClock);
+  EXPECT_NE(
+      std::string::npos,
+      html.find("per 10 weeks in which it started (week of 1989-12-11 to week of 2026-12-07,"));
+  EXPECT_LT(html.size(), 40000u);
 }
 
 TEST(FleetTest, TextColumnsLineUpWithWideCharacters) {
@@ -345,9 +376,35 @@ TEST_F(ReportCommandTest, HtmlPageBesideTheTotals) {
   EXPECT_EQ(std::string::npos, out.find("Computer  "));
   std::string page = dir.Read("report.html");
   EXPECT_EQ(0u, page.find("<!DOCTYPE html>"));
-  EXPECT_NE(std::string::npos, page.find("<tr class=\"failed\"><td>PC1</td>"));
+  EXPECT_NE(
+      std::string::npos,
+      page.find("<tr class=\"failed\" data-o=\"failed\" data-m=\"8\" data-s=\"0\"><td>PC1</td>"));
 
   EXPECT_EQ(kExitUsage, Run({"--html", dir.Path("no/such/folder/r.html"), dir.Path("a.log")}));
+  EXPECT_NE(std::string::npos, err.find("cannot write"));
+}
+
+// One row per computer, RFC 4180: a field with a quote, a comma or a line break is quoted and
+// its quotes doubled; records end with CR LF, line breaks inside a field stay.
+TEST_F(ReportCommandTest, CsvBesideTheTotals) {
+  dir.Write("a.log",
+            Line("10:00:00", "PC1", 5, Start("a,b.ini", "sato")) +
+                Line("10:00:01", "PC1", 5, "error 8 \"Copy \"x\" failed.\\nRetry\": shown") +
+                Line("10:00:02", "PC1", 5, "end: stopped by message 8; exit code 1603") +
+                Line("10:00:00", "PC2", 7, Start("b.ini")));
+  EXPECT_EQ(kExitRead, Run({"--csv", dir.Path("fleet.csv"), dir.Path("a.log")}));
+  EXPECT_NE(std::string::npos, out.find("stopped by an error message                     1"));
+  EXPECT_EQ(std::string::npos, out.find("Computer  "));
+  std::string csv = dir.Read("fleet.csv");
+  EXPECT_EQ(0u, csv.find("computer,outcome,summary,start,"));
+  EXPECT_NE(std::string::npos, csv.find("\r\nPC1,failed,\"stopped by message 8: \"\"Copy "));
+  EXPECT_NE(std::string::npos, csv.find(",sato,\"a,b.ini\","));
+  EXPECT_NE(std::string::npos,
+            csv.find(",8,\"Copy \"\"x\"\" failed.\nRetry\",,exit code 1603,1603,"));
+  EXPECT_NE(std::string::npos, csv.find("\r\nPC2,unfinished,"));
+  EXPECT_EQ(3, std::count(csv.begin(), csv.end(), '\r'));
+
+  EXPECT_EQ(kExitUsage, Run({"--csv", dir.Path("no/such/folder/f.csv"), dir.Path("a.log")}));
   EXPECT_NE(std::string::npos, err.find("cannot write"));
 }
 
@@ -355,8 +412,10 @@ TEST_F(ReportCommandTest, CommandLineMistakes) {
   EXPECT_EQ(kExitUsage, Run({}));
   EXPECT_NE(std::string::npos, err.find("no log given"));
   EXPECT_EQ(kExitUsage, Run({"--html"}));
-  EXPECT_EQ(kExitUsage, Run({"--csv", "a.log"}));
-  EXPECT_NE(std::string::npos, err.find("unknown option --csv"));
+  EXPECT_EQ(kExitUsage, Run({"--pdf", "a.log"}));
+  EXPECT_NE(std::string::npos, err.find("unknown option --pdf"));
+  EXPECT_EQ(kExitUsage, Run({"--csv"}));
+  EXPECT_NE(std::string::npos, err.find("--csv needs a FILE"));
   EXPECT_EQ(kExitRead, Run({"--help"}));
   EXPECT_EQ(0u, out.find("usage: updater-report"));
   for (const char* option : {"--version", "-V"}) {

@@ -70,12 +70,20 @@ bool TakeHours(const std::string& text, int64_t* seconds) {
   return true;
 }
 
+// Writes the HTML page or the CSV to `path`, or says on `err` why it cannot.
+bool WriteForm(const std::string& path, const std::string& text, std::string* err) {
+  std::string error;
+  if (WriteWholeFile(path, text, &error)) return true;
+  *err += "updater-report: cannot write " + ShownPath(path) + ": " + error + "\n";
+  return false;
+}
+
 }  // namespace
 
 std::string UsageText() {
-  return "usage: updater-report [--json] [--html FILE] [--expect FILE] [--stale HOURS]\n"
-         "                      LOG|FOLDER...\n"
-         "       updater-report --help | --version\n"
+  return "usage: updater-report [--json] [--html FILE] [--csv FILE] [--expect FILE]\n"
+         "                      [--stale HOURS] LOG|FOLDER...\n"
+         "       updater-report --help | --version | -V\n"
          "An option's value may also be joined to it: --html=FILE.\n"
          "\n"
          "Reads the run logs that scripts write (key LOG of section UPDATER): one log that many\n"
@@ -96,6 +104,8 @@ std::string UsageText() {
          "  --json       print the report as JSON instead of text\n"
          "  --html FILE  also write the report as one self-contained HTML page to FILE;\n"
          "               the text printed is then only the totals\n"
+         "  --csv FILE   also write one row per computer (its last run) to FILE as CSV;\n"
+         "               the text printed is then only the totals\n"
          "  --expect FILE  the computers that should report, one name a line: those\n"
          "               without a run in the logs are listed as \"no run\"\n"
          "  --stale HOURS  a run without an end line whose last line is older than\n"
@@ -108,7 +118,7 @@ std::string UsageText() {
          "  0  every log was read\n"
          "  1  a log could not be read (it is named); the report covers the others\n"
          "  2  a bad command line, the expected list could not be read, or the HTML\n"
-         "     page could not be written\n";
+         "     page or the CSV could not be written\n";
 }
 
 int RunReportCommand(const std::vector<std::string>& arguments, std::string* out,
@@ -121,10 +131,12 @@ int RunReportCommand(const std::vector<std::string>& given, const ReportWriter& 
                      std::string* err) {
   // Every option that takes a value, also written --OPTION=VALUE.
   const std::vector<std::string> arguments =
-      console::SplitOptionValues(given, {"--html", "--expect", "--stale"});
+      console::SplitOptionValues(given, {"--html", "--csv", "--expect", "--stale"});
   bool json = false;
   bool html = false;
   std::string page;
+  bool csv = false;
+  std::string table;
   std::vector<std::string> paths;
   ReportOptions reportOptions;
   bool options = true;
@@ -147,6 +159,13 @@ int RunReportCommand(const std::vector<std::string>& given, const ReportWriter& 
       }
       html = true;
       page = arguments[++i];
+    } else if (options && argument == "--csv") {
+      if (i + 1 == arguments.size()) {
+        *err = "updater-report: --csv needs a FILE\n" + UsageText();
+        return kExitUsage;
+      }
+      csv = true;
+      table = arguments[++i];
     } else if (options && argument == "--expect") {
       if (i + 1 == arguments.size()) {
         *err = "updater-report: --expect needs a FILE\n" + UsageText();
@@ -196,16 +215,11 @@ int RunReportCommand(const std::vector<std::string>& given, const ReportWriter& 
     if (!log.error.empty())
       *err += "updater-report: cannot read " + log.path + ": " + log.error + "\n";
   }
-  if (html) {
-    std::string error;
-    if (!WriteWholeFile(page, HtmlReport(report), &error)) {
-      *err += "updater-report: cannot write " + ShownPath(page) + ": " + error + "\n";
-      return kExitUsage;
-    }
-  }
+  if (html && !WriteForm(page, HtmlReport(report), err)) return kExitUsage;
+  if (csv && !WriteForm(table, CsvReport(report), err)) return kExitUsage;
   if (json) {
     WriteJsonReport(report, write);
-  } else if (html) {
+  } else if (html || csv) {
     write(TextTotals(report));
   } else {
     WriteTextReport(report, write);

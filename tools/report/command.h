@@ -13,7 +13,7 @@ namespace report {
 
 constexpr int kExitRead = 0;        // every log was read
 constexpr int kExitUnreadable = 1;  // a log could not be read; the report covers the others
-constexpr int kExitUsage = 2;       // a bad command line, or the HTML page could not be written
+constexpr int kExitUsage = 2;  // a bad command line, or the HTML page or CSV could not be written
 
 std::string UsageText();
 

@@ -42,6 +42,8 @@ std::string BreakdownTitle(const char* what) {
 // How many logs with skipped lines the text names; the JSON names them all.
 constexpr size_t kSkippedLogsNamed = 10;
 
+}  // namespace
+
 std::string Number(uint64_t value) {
   char digits[24];
   std::snprintf(digits, sizeof digits, "%" PRIu64, value);
@@ -83,21 +85,6 @@ std::string Visible(const std::string& text) {
   return out;
 }
 
-// `text` as Visible() gives it, but each line break kept and followed by `indent` spaces, so that
-// the lines of a box text stay under one another in a column.
-std::string VisibleLines(const std::string& text, size_t indent) {
-  std::string out;
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find('\n', start);
-    out += Visible(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
-    if (end == std::string::npos) return out;
-    out += "\n";
-    start = end + 1;
-    if (start < text.size() && text[start] != '\n') out.append(indent, ' ');
-  }
-}
-
 // How long ago, in words: "3 days 4 hours", "5 hours 2 minutes", "12 minutes", "40 seconds".
 std::string Age(int64_t seconds) {
   auto unit = [](int64_t n, const char* one, const char* many) {
@@ -115,6 +102,23 @@ std::string Age(int64_t seconds) {
   }
   if (seconds >= 60) return unit(seconds / 60, "minute", "minutes");
   return unit(seconds, "second", "seconds");
+}
+
+namespace {
+
+// `text` as Visible() gives it, but each line break kept and followed by `indent` spaces, so that
+// the lines of a box text stay under one another in a column.
+std::string VisibleLines(const std::string& text, size_t indent) {
+  std::string out;
+  size_t start = 0;
+  for (;;) {
+    size_t end = text.find('\n', start);
+    out += Visible(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+    if (end == std::string::npos) return out;
+    out += "\n";
+    start = end + 1;
+    if (start < text.size() && text[start] != '\n') out.append(indent, ' ');
+  }
 }
 
 // A JSON string literal of UTF-8 `text`.
@@ -156,35 +160,7 @@ std::string JsonOptional(bool present, const std::string& text) {
   return present ? JsonString(text) : "null";
 }
 
-// UTF-8 `text` for HTML text or an attribute value: control characters written out as in the
-// text form, and & < > " ' as character references.
-std::string Html(const std::string& text) {
-  std::string visible = Visible(text);
-  std::string out;
-  out.reserve(visible.size());
-  for (char c : visible) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&#39;";
-        break;
-      default:
-        out.push_back(c);
-    }
-  }
-  return out;
-}
+}  // namespace
 
 std::string When(const Run& run) { return run.firstTime.Text(); }
 std::string User(const Run& run) { return run.hasUser ? run.user : "-"; }
@@ -192,12 +168,12 @@ std::string Script(const Run& run) {
   return run.hasStart ? run.script : run.outcome == Outcome::kNoRun ? "-" : kNoStart;
 }
 
+const char* OutcomeLabel(Outcome outcome) { return kOutcomeLabels[static_cast<int>(outcome)]; }
+
 const std::string& LogPath(const FleetReport& report, const Run& run) {
   static const std::string kNoLog;
   return run.outcome == Outcome::kNoRun ? kNoLog : report.logs[run.log].path;
 }
-
-}  // namespace
 
 std::string OutcomeText(const Run& run) {
   std::string text;
@@ -478,67 +454,6 @@ void WriteJsonReport(const FleetReport& report, const ReportWriter& write) {
   }
   out += report.computers.empty() ? "]\n}\n" : "\n  ]\n}\n";
   write(out);
-}
-
-std::string HtmlReport(const FleetReport& report) {
-  std::string out =
-      "<!DOCTYPE html>\n"
-      "<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
-      // Nothing from elsewhere, and no script at all, even one that a log might smuggle in.
-      "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; "
-      "style-src 'unsafe-inline'\">\n"
-      "<title>Kestario Updater: fleet report</title>\n<style>\n"
-      "body { font-family: sans-serif; margin: 1.5em; color: #222; }\n"
-      "table { border-collapse: collapse; margin-bottom: 1.5em; }\n"
-      "th, td { border: 1px solid #bbb; padding: 0.25em 0.6em; text-align: left;"
-      " vertical-align: top; }\n"
-      "th { background: #eee; }\n"
-      "td.number { text-align: right; }\n"
-      "tr.failed td { background: #fbdada; }\n"
-      "tr.stopped td { background: #fbe6cf; }\n"
-      "tr.unfinished td { background: #fdf6c8; }\n"
-      "tr.cancelled td { background: #e5ecf8; }\n"
-      "td.text { white-space: pre-wrap; word-break: break-word; }\n"
-      "</style>\n</head>\n<body>\n<h1>Kestario Updater: fleet report</h1>\n";
-  out += "<p>" + Number(report.logs.size() - report.unreadable) + " " +
-         (report.logs.size() - report.unreadable == 1 ? "log" : "logs") + " read, " +
-         Plural(report.computers.size(), "computer", "computers") + ", " +
-         Plural(report.runs, "run", "runs") + ", " + Plural(report.lines, "line", "lines") + ".";
-  out += "</p>\n";
-  if (report.skipped != 0) {
-    out += "<p>Lines skipped, torn or foreign:</p>\n<ul>\n";
-    for (const LogSummary& log : report.logs) {
-      if (log.skipped != 0) out += "<li>" + Html(log.path) + ": " + Number(log.skipped) + "</li>\n";
-    }
-    out += "</ul>\n";
-  }
-  if (report.unreadable != 0) {
-    out += "<p>Logs that could not be read:</p>\n<ul>\n";
-    for (const LogSummary& log : report.logs) {
-      if (!log.error.empty()) out += "<li>" + Html(log.path) + ": " + Html(log.error) + "</li>\n";
-    }
-    out += "</ul>\n";
-  }
-  out += "<table>\n<tr><th>Outcome of the last run</th><th>Computers</th><th>All runs</th></tr>\n";
-  for (int i = 0; i < kOutcomeCount; ++i) {
-    out += "<tr class=\"" + std::string(OutcomeName(static_cast<Outcome>(i))) + "\"><td>" +
-           kOutcomeLabels[i] + "</td><td class=\"number\">" + Number(report.computersByOutcome[i]) +
-           "</td><td class=\"number\">" + Number(report.runsByOutcome[i]) + "</td></tr>\n";
-  }
-  out += "</table>\n";
-  out +=
-      "<table>\n<tr><th>Computer</th><th>Outcome</th><th>Last run</th><th>User</th>"
-      "<th>Script</th><th>Caption</th><th>Runs</th><th>Log</th></tr>\n";
-  for (const ComputerState& state : report.computers) {
-    const Run& run = state.last;
-    out += "<tr class=\"" + std::string(OutcomeName(run.outcome)) + "\"><td>" + Html(run.computer) +
-           "</td><td class=\"text\">" + Html(OutcomeText(run)) + "</td><td>" + Html(When(run)) +
-           "</td><td>" + Html(User(run)) + "</td><td>" + Html(Script(run)) + "</td><td>" +
-           Html(run.hasStart ? run.caption : "") + "</td><td class=\"number\">" +
-           Number(state.runs) + "</td><td>" + Html(LogPath(report, run)) + "</td></tr>\n";
-  }
-  out += "</table>\n</body>\n</html>\n";
-  return out;
 }
 
 }  // namespace report
