@@ -7,6 +7,7 @@
 #include "engine/run_end.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -78,6 +79,13 @@ int UpdaterMain(const char* commandLine) {
   int exitCode = EndRun(finished, undo);
   StopRunLog();
   FreeAllLists();
+  return exitCode;
+}
+
+int UpdaterProcessMain(const char* commandLine) {
+  CatchStopSignals();
+  int exitCode = UpdaterMain(commandLine);
+  if (!ExitCodesAsked()) EndByCaughtSignal();
   return exitCode;
 }
 

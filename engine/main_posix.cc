@@ -24,5 +24,5 @@ void JoinArguments(int argc, char** argv, kestario::TextString* commandLine) {
 int main(int argc, char** argv) {
   kestario::TextString commandLine;
   JoinArguments(argc, argv, &commandLine);
-  return kestario::UpdaterMain(commandLine.GetConstText());
+  return kestario::UpdaterProcessMain(commandLine.GetConstText());
 }

@@ -338,7 +338,7 @@ class System {
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,
                               ProcessHandle* process) = 0;
-  // WaitForSingleObject(process, INFINITE): false only when the wait itself failed.
+  // WaitForSingleObject(process, INFINITE): false when the wait failed (Linux: or a stop signal).
   virtual bool WaitForProcess(ProcessHandle process) = 0;
   // GetExitCodeProcess of a process that has ended; false when it cannot be had.
   virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;

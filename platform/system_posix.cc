@@ -21,6 +21,7 @@
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
+#include "platform/stop_signals.h"
 #include "platform/terminal_box_posix.h"
 #include "platform/utf8_posix.h"
 
@@ -243,7 +244,8 @@ int PosixSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsi
   fflush(stdout);
   fflush(stderr);
   return RunTerminalMessageBox(terminalIn_, terminalOut_, textBytes.GetConstText(),
-                               caption ? captionBytes.GetConstText() : nullptr, style);
+                               caption ? captionBytes.GetConstText() : nullptr, style,
+                               StopSignalDescriptor());
 }
 
 bool PosixSystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
@@ -632,6 +634,8 @@ bool PosixSystem::WaitForProcess(ProcessHandle process) {
   if (process == kNoProcess) return false;
   int status;
   for (;;) {
+    // A stop signal gives the wait up (the program runs on).
+    if (CaughtStopSignal() != 0) return false;
     if (waitpid(static_cast<pid_t>(process), &status, 0) >= 0) {
       waitedProcess_ = process;
       waitedStatus_ = status;
