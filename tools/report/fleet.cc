@@ -174,6 +174,7 @@ Run Decoded(const RawRun& raw) {
     Event end = ParseEvent(raw.end);
     utf8 = computerUtf8 && IsValidUtf8(raw.end);
     run.message = end.end == EndKind::kMessage ? end.message : 0;
+    run.signal = end.end == EndKind::kStopped ? end.signal : 0;
     AppendDecoded(end.answer, utf8, &run.answer);
     AppendDecoded(end.details, utf8, &run.details);
   }

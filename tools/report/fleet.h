@@ -17,7 +17,7 @@ namespace report {
 // How a run ended, in the order in which the report lists them: failures first.
 enum class Outcome {
   kFailed,      // "end: stopped by message N": an error box stopped it
-  kStopped,     // "end: stopped": it stopped without a message
+  kStopped,     // "end: stopped" or "end: stopped by signal N": it stopped without a message
   kUnfinished,  // no end line: still running, or killed
   kCancelled,   // "end: stopped by the answer to NAME": the user's answer stopped it
   kFinished,    // "end: finished"
@@ -50,6 +50,7 @@ struct Run {
   int message = 0;  // kFailed: the message that stopped it
   bool hasMessageText = false;
   std::string messageText;  // kFailed: the text of that error box, as the log holds it
+  int signal = 0;           // kStopped: the signal that stopped it, or 0
   std::string answer;       // kCancelled: the MSGBOX whose answer stopped it
   std::string details;      // what the end line holds after its ";"
   size_t log = 0;           // the log it comes from (FleetReport::logs)

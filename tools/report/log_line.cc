@@ -12,6 +12,7 @@ constexpr std::string_view kEnd = "end: ";
 constexpr std::string_view kFinished = "finished";
 constexpr std::string_view kByMessage = "stopped by message ";
 constexpr std::string_view kByAnswer = "stopped by the answer to ";
+constexpr std::string_view kBySignal = "stopped by signal ";
 constexpr std::string_view kStopped = "stopped";
 
 constexpr size_t kTimeLength = 19;  // "YYYY-MM-DD HH:MM:SS"
@@ -194,17 +195,25 @@ Event ParseEnd(std::string_view event) {
     result.answer = Trimmed(rest.substr(0, semicolon));
     if (semicolon != std::string_view::npos) result.details = Trimmed(rest.substr(semicolon + 1));
     result.kind = result.answer.empty() ? EventKind::kTorn : EventKind::kEnd;
+  } else if (StartsWith(rest, kBySignal)) {
+    rest.remove_prefix(kBySignal.size());
+    result.end = EndKind::kStopped;
+    if (!TakeNumber(&rest, &result.signal)) {
+      if (rest.empty()) result.kind = EventKind::kTorn;
+    } else if (TakeDetails(rest, &result.details)) {
+      result.kind = EventKind::kEnd;
+    }
   } else if (StartsWith(rest, kStopped)) {
     std::string_view after = rest.substr(kStopped.size());
     result.end = EndKind::kStopped;
     if (!after.empty() && after.front() == ' ' &&
-        (IsCutFrom(rest, kByMessage) || IsCutFrom(rest, kByAnswer))) {
+        (IsCutFrom(rest, kByMessage) || IsCutFrom(rest, kByAnswer) || IsCutFrom(rest, kBySignal))) {
       result.kind = EventKind::kTorn;
     } else if (TakeDetails(after, &result.details)) {
       result.kind = EventKind::kEnd;
     }
   } else if (IsCutFrom(rest, kFinished) || IsCutFrom(rest, kByMessage) ||
-             IsCutFrom(rest, kByAnswer)) {
+             IsCutFrom(rest, kByAnswer) || IsCutFrom(rest, kBySignal)) {
     result.kind = EventKind::kTorn;
   }
   return result;
