@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/driver.h"
+#include "platform/stop_signals.h"
 #include "support/script_test.h"
 
 namespace kestario {
@@ -140,6 +141,30 @@ TEST_F(RunEndTest, OneEventPerRunWithItsTypeIdAndStrings) {
     UpdaterMain("");
   }
   EXPECT_TRUE(system.events.empty());
+}
+
+// A stop signal (Linux: SIGTERM, SIGINT, SIGHUP) stops the run at its next safe point, here before
+// its first procedure: no box, the end line and event 1004 name the signal, and EXITCODE gives
+// 1603.
+TEST_F(RunEndTest, AStopSignalIsAFailureWithItsOwnEndLineAndEvent) {
+  dir.Write("a.txt", "A");
+  WriteScript(Script("EXITCODE=1\nEVENTLOG=1\nLOG=<Src>/run.log\n"));
+  SetCaughtStopSignal(15);
+  int code = UpdaterMain("");
+  SetCaughtStopSignal(0);
+  EXPECT_EQ(kExitFailed, code);
+  EXPECT_TRUE(system.boxes.empty());
+  EXPECT_FALSE(dir.Exists("b.txt"));
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find(" signal 15: the run stops\n")) << log;
+  EXPECT_NE(std::string::npos, log.find(" end: stopped by signal 15; exit code 1603\n")) << log;
+  ASSERT_EQ(1u, system.events.size());
+  const FakeSystem::Event& event = system.events[0];
+  EXPECT_EQ(kEventTypeError, event.type);
+  EXPECT_EQ(1004u, event.id);
+  ASSERT_EQ(5u, event.strings.size());
+  EXPECT_EQ("15", event.strings[4]);
+  EXPECT_EQ(0u, event.text.find("The update script was stopped by signal 15.\n\nScript: "));
 }
 
 // An event that cannot be written changes nothing: the same boxes, files and exit code.
