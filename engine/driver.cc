@@ -2,6 +2,7 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/restart_copies.h"
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_end.h"
@@ -70,6 +71,7 @@ bool RunUpdater() {
 bool RunWithRollback(RunUndo* undo) {
   bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
   undo->undone = EndRollback(finished, &undo->notUndone);
+  EndRestartCopies(finished);
   return finished;
 }
 

@@ -2,6 +2,7 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/restart_copies.h"
 #include "engine/rollback.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
@@ -262,6 +263,11 @@ bool ExecuteCopy(CopyRecord* record) {
             .Quoted(destination)
             .Write();
       }
+    }
+    if (copied) {
+      TextString none;
+      SupersedeRestartCopies(*record, destination,
+                             outcome == CopyOutcome::kAtRestart ? kept : none);
     }
     if (!copied) {
       // A copy that a stop signal cut short left nothing behind, and shows no box.

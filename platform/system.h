@@ -269,6 +269,16 @@ class System {
   // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
   // `path` names, links followed; false when it names nothing.
   virtual bool GetFinalPathNameA(const char* path, TextString* finalPath) = 0;
+  // The renames that MoveFileExA(kMoveFileDelayUntilReboot) left for the next restart
+  // (PendingFileRenameOperations) onto the file `to` (as named, or links followed), from a file
+  // whose name matches `pattern` (one "*"), other than `keep`: each source, NUL-ended, into
+  // `sources`; with `cancel` they leave the list and the sources are deleted. False when the list
+  // cannot be read or changed (not an administrator). Linux keeps no such list: true, none.
+  virtual bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
+                                   bool cancel, ByteBuffer* sources) = 0;
+  // GetDiskFreeSpaceExA: the bytes free to this user on the volume of the folder `folder`, and
+  // the volume's serial number (Linux: statvfs's f_bavail * f_frsize, and the device).
+  virtual bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) = 0;
   // The folder of this account's rollback journals on this machine, whatever the script's folder:
   // Windows "<ProgramData>\Kestario\Rollback\<the account's SID>" (SHGetFolderPathA with
   // CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's folder). With

@@ -4,6 +4,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <time.h>
@@ -480,6 +481,21 @@ bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
 void PosixSystem::SetJournalBase(const char* folder) {
   free(journalBase_);
   journalBase_ = folder ? strdup(folder) : nullptr;
+}
+
+bool PosixSystem::PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/,
+                                      const char* /*keep*/, bool /*cancel*/,
+                                      ByteBuffer* /*sources*/) {
+  return true;  // Linux renames nothing at a restart
+}
+
+bool PosixSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) {
+  struct statvfs space;
+  struct stat info;
+  if (!folder || statvfs(folder, &space) != 0 || stat(folder, &info) != 0) return false;
+  *available = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+  *volume = static_cast<uint64_t>(info.st_dev);
+  return true;
 }
 
 bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {

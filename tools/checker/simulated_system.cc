@@ -969,6 +969,16 @@ bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t fla
   return true;
 }
 
+bool SimulatedSystem::PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
+                                          bool cancel, ByteBuffer* sources) {
+  bool found = base()->PendingRenamesOntoA(to, pattern, keep, false, sources);
+  const char* names = reinterpret_cast<const char*>(sources->GetConstData());
+  for (uint32_t at = 0; cancel && at < sources->GetSize(); at += std::strlen(names + at) + 1) {
+    DeleteFileA(names + at);
+  }
+  return found;
+}
+
 bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {
   return path != nullptr && IsNonFolder(path);
 }

@@ -62,6 +62,10 @@ class SimulatedSystem : public ForwardingSystem {
   CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
                                uint32_t flags, TextString* kept) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  // Finds the restart renames as the system has them; a cancel is predicted as the deletion of
+  // each staged source, and the list is left as it is.
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
+                           ByteBuffer* sources) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
   bool GetJournalFolder(TextString* folder, bool create) override;
