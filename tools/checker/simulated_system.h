@@ -143,6 +143,15 @@ class SimulatedSystem : public ForwardingSystem {
   // The run's outcome from the current step on depends on what cannot be known without doing it.
   void Unsure(const std::string& why);
 
+  // A rollback run frees nothing while it runs: adds the copy of `from` onto `target` to what its
+  // volume must hold, and marks the run uncertain from the copy that would not find room.
+  void CountKeptSpace(const char* from, const std::string& target);
+  struct Volume {
+    uint64_t available;  // free when the run reached it first
+    uint64_t needed;     // the bytes of the rollback run's copies onto it so far
+    bool warned;
+  };
+
   // Why the platform would refuse, asked of the system underneath; empty when it would not.
   std::string DeleteProblem(const std::string& path);
   std::string SourceProblem(const std::string& path);
@@ -174,6 +183,7 @@ class SimulatedSystem : public ForwardingSystem {
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
   ProcessHandle lastProcess_ = kNoProcess;
+  std::map<uint64_t, Volume> volumes_;  // by the volume's serial number (Linux: the device)
 };
 
 }  // namespace checker
