@@ -1,13 +1,9 @@
-// The thin layer through which the program reaches the operating system.
-//
-// The calls carry the "A" or "W" names of the Win32 functions they stand for (which are real
-// functions in <windows.h>, not macros), so this header and that one can meet in one file.
-//
-// Each call has the shape and meaning of the Win32 function it is named after; the Windows build
-// forwards to that function (system_win32.cc), the Linux build meets the same contract with POSIX
-// calls (system_posix.cc). Everything above this layer is the same code on both platforms.
-// The script's texts are bytes in the ANSI code page ("A" calls); what the program shows and its
-// own texts are UTF-16 ("W" calls).
+// The thin layer through which the program reaches the operating system. Each call has the shape
+// and meaning of the Win32 function whose "A" or "W" name it carries (real functions in
+// <windows.h>, not macros, so this header and that one can meet in one file): the Windows build
+// forwards to it (system_win32.cc), the Linux build meets the same contract with POSIX calls
+// (system_posix.cc); everything above this layer is the same on both. The script's texts are bytes
+// in the ANSI code page ("A" calls); what the program shows and its own texts are UTF-16 ("W").
 // Tests and fuzz targets install their own System to answer boxes, fake the registry or keep
 // files in memory.
 #ifndef KESTARIO_PLATFORM_SYSTEM_H_
@@ -102,13 +98,11 @@ constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden alre
 constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
 constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
 
-// How a COPY that may keep the file it replaces, or meet a running program, ended
-// (CopyFileKeepingA).
+// How CopyFileKeepingA (a COPY that may keep what it replaces, or meet a running program) ended.
 enum class CopyOutcome : uint8_t {
   kFailed,     // nothing changed: the destination is as it was
   kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
-  kSetAside,   // the destination was in use: it was renamed to the kept name, the new file is in
-               // place
+  kSetAside,   // the destination was in use: renamed to the kept name, the new file in place
   kAtRestart,  // the destination is held: the staged copy replaces it at the next restart
 };
 
@@ -172,10 +166,10 @@ class System {
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                          const char* file) = 0;
   // WritePrivateProfileStringA(NULL, NULL, NULL, file), the flush of the profile cache: reads of
-  // `file` after it see the file as it is at the first of them, or later. The Linux system looks
-  // at the file (one stat, and a new parse when it changed) at that first read and serves the
-  // reads after it from that parse until the next flush; a file never flushed is looked at on
-  // every read. Windows reads the file at every call, so there it does nothing.
+  // `file` after it see it as it is at the first of them, or later. Linux looks at the file (a
+  // stat, a new parse if it changed) at that first read and serves the rest from that parse until
+  // the next flush, a file never flushed at every read; Windows reads it at every call (nothing to
+  // do).
   virtual void FlushPrivateProfile(const char* file) = 0;
 
   // GetUserDefaultUILanguage: the language of the user's desktop, such as 0x0411 (Japanese). The
@@ -269,15 +263,13 @@ class System {
   // CreateFileA and GetFinalPathNameByHandleA (Linux: realpath): the full path of the file that
   // `path` names, links followed; false when it names nothing.
   virtual bool GetFinalPathNameA(const char* path, TextString* finalPath) = 0;
-  // The renames that MoveFileExA(kMoveFileDelayUntilReboot) left for the next restart
-  // (PendingFileRenameOperations) onto the file `to` (as named, or links followed), from a file
-  // whose name matches `pattern` (one "*"), other than `keep`: each source, NUL-ended, into
-  // `sources`; with `cancel` they leave the list and the sources are deleted. False when the list
-  // cannot be read or changed (not an administrator). Linux keeps no such list: true, none.
+  // The renames MoveFileExA(kMoveFileDelayUntilReboot) left for the restart onto the file `to` (as
+  // named or links followed) from a file whose name matches `pattern` (one "*"), but `keep`: each
+  // source, NUL-ended, into `sources`; `cancel` takes them off the list and deletes them. False
+  // when the list cannot be read or changed. Linux has no such list: true, none found.
   virtual bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
                                    bool cancel, ByteBuffer* sources) = 0;
-  // GetDiskFreeSpaceExA: the bytes free to this user on the volume of the folder `folder`, and
-  // the volume's serial number (Linux: statvfs's f_bavail * f_frsize, and the device).
+  // GetDiskFreeSpaceExA: bytes free to this user on `folder`'s volume, its serial (Linux: statvfs).
   virtual bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) = 0;
   // The folder of this account's rollback journals on this machine, whatever the script's folder:
   // Windows "<ProgramData>\Kestario\Rollback\<the account's SID>" (SHGetFolderPathA with
@@ -286,13 +278,11 @@ class System {
   // root). False when it is missing (without `create`) or cannot be trusted: not a folder, a link,
   // or owned by another account, who could have put a journal there.
   virtual bool GetJournalFolder(TextString* folder, bool create) = 0;
-  // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_READ |
-  // FILE_SHARE_WRITE | FILE_SHARE_DELETE): whoever shares them too may read, write, delete or
-  // replace the file meanwhile, and a deleted or replaced file stays open under the handle, apart
-  // from its old name. Only a regular file opens: anything else (a folder, a named pipe, a device)
-  // fails, and nothing waits for it (Linux opens with O_NONBLOCK | O_NOCTTY and checks fstat;
-  // Windows checks GetFileType). The handle is not inherited by started programs. kNoFile on
-  // failure.
+  // CreateFileA of a regular file, shared for reading, writing and deleting (FILE_SHARE_*): whoever
+  // shares them too may read, write, delete or replace the file meanwhile, and a deleted or
+  // replaced file stays open under the handle. Only a regular file opens: anything else (a folder,
+  // a named pipe, a device) fails, and nothing waits for it (Linux: O_NONBLOCK | O_NOCTTY and
+  // fstat; Windows: GetFileType). Not inherited by started programs. kNoFile on failure.
   virtual FileHandle CreateFileA(const char* path, FileAccess access) = 0;
   // ReadFile and WriteFile at `offset` (an OVERLAPPED offset; Linux pread and pwrite). WriteFile
   // at kFileEnd appends in one piece, however many processes append to the file at once (as

@@ -1080,10 +1080,15 @@ class Win32System final : public System {
   }
 
   bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override {
+    // A share's name must end in a backslash; any folder may.
+    TextString named;
+    if (!folder || !named.SetText(folder)) return false;
+    int32_t length = named.GetLength();
+    if (length != 0 && folder[length - 1] != '\\' && !named.AppendText("\\")) return false;
     ULARGE_INTEGER space = {};
     char root[MAX_PATH + 1];
     DWORD serial = 0;
-    if (!::GetDiskFreeSpaceExA(folder, &space, nullptr, nullptr) ||
+    if (!::GetDiskFreeSpaceExA(named.GetConstText(), &space, nullptr, nullptr) ||
         !::GetVolumePathNameA(folder, root, sizeof root) ||
         !::GetVolumeInformationA(root, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
       return false;
