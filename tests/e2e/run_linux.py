@@ -222,9 +222,13 @@ def run(scenario, program, registry_program):
                 pipe_reader = PipeReader(os.path.join(folder, scenario.reader()))
             argv = [exe] + scenario.args(subst)
             signal = scenario.signal()
+            environment = None
             if signal and signal[1] == "copy":
                 argv = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=copy_file_range",
                         "-e", "inject=copy_file_range:signal=%d:when=1" % signal[0]] + argv
+                # A sanitizer build's leak check does not work under ptrace.
+                environment = dict(os.environ, ASAN_OPTIONS=":".join(
+                    filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"])))
             try:
                 if signal and signal[1] == "box":
                     proc = run_signalled(syslog.wrap(argv) if syslog else argv, signal[0],
@@ -234,7 +238,7 @@ def run(scenario, program, registry_program):
                         syslog.wrap(argv) if syslog else argv, cwd=folder, input=answers.encode(),
                         stdout=broken if scenario.broken_stdout() else subprocess.PIPE,
                         stderr=broken if scenario.broken_stderr() else subprocess.PIPE,
-                        timeout=TIMEOUT, preexec_fn=set_limits)
+                        timeout=TIMEOUT, preexec_fn=set_limits, env=environment)
             except subprocess.TimeoutExpired:
                 return problems + ["the run did not end within %d s" % TIMEOUT], None
             finally:
