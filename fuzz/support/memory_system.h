@@ -100,6 +100,17 @@ class MemorySystem : public System {
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
+  // Nothing waits for a restart here: none found.
+  bool PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/, const char* /*keep*/,
+                           bool /*cancel*/, ByteBuffer* /*sources*/) override {
+    return true;
+  }
+  // A volume with room for everything.
+  bool GetDiskFreeSpaceExA(const char* /*folder*/, uint64_t* available, uint64_t* volume) override {
+    *available = UINT64_MAX;
+    *volume = 1;
+    return true;
+  }
   // kJournalFolder, made when asked to.
   bool GetJournalFolder(TextString* folder, bool create) override;
   // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
