@@ -120,6 +120,16 @@ bool TakeDetails(std::string_view rest, std::string_view* details) {
   return true;
 }
 
+// The number of an end line's "stopped by message N" or "stopped by signal N" (`rest` starts at
+// it) into `number`, and the details after it; a line cut off before the number is torn.
+void TakeEndNumber(std::string_view rest, int* number, Event* result) {
+  if (!TakeNumber(&rest, number)) {
+    if (rest.empty()) result->kind = EventKind::kTorn;
+  } else if (TakeDetails(rest, &result->details)) {
+    result->kind = EventKind::kEnd;
+  }
+}
+
 Event Torn() {
   Event torn;
   torn.kind = EventKind::kTorn;
@@ -181,13 +191,8 @@ Event ParseEnd(std::string_view event) {
     result.end = EndKind::kFinished;
     if (TakeDetails(rest.substr(kFinished.size()), &result.details)) result.kind = EventKind::kEnd;
   } else if (StartsWith(rest, kByMessage)) {
-    rest.remove_prefix(kByMessage.size());
     result.end = EndKind::kMessage;
-    if (!TakeNumber(&rest, &result.message)) {
-      if (rest.empty()) result.kind = EventKind::kTorn;
-    } else if (TakeDetails(rest, &result.details)) {
-      result.kind = EventKind::kEnd;
-    }
+    TakeEndNumber(rest.substr(kByMessage.size()), &result.message, &result);
   } else if (StartsWith(rest, kByAnswer)) {
     rest.remove_prefix(kByAnswer.size());
     size_t semicolon = rest.find(';');
@@ -196,13 +201,8 @@ Event ParseEnd(std::string_view event) {
     if (semicolon != std::string_view::npos) result.details = Trimmed(rest.substr(semicolon + 1));
     result.kind = result.answer.empty() ? EventKind::kTorn : EventKind::kEnd;
   } else if (StartsWith(rest, kBySignal)) {
-    rest.remove_prefix(kBySignal.size());
     result.end = EndKind::kStopped;
-    if (!TakeNumber(&rest, &result.signal)) {
-      if (rest.empty()) result.kind = EventKind::kTorn;
-    } else if (TakeDetails(rest, &result.details)) {
-      result.kind = EventKind::kEnd;
-    }
+    TakeEndNumber(rest.substr(kBySignal.size()), &result.signal, &result);
   } else if (StartsWith(rest, kStopped)) {
     std::string_view after = rest.substr(kStopped.size());
     result.end = EndKind::kStopped;
