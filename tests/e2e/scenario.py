@@ -95,6 +95,7 @@ such scenarios to the platforms that do ("=== platforms").
 import glob
 import os
 import re
+import signal as signal_module
 import subprocess
 
 KINDS = ("ERROR", "INFORMATION", "WARNING", "QUESTION")
@@ -184,8 +185,7 @@ class Scenario:
         lines = [line.split() for line in self.sections.get("signal", []) if line.strip()]
         if not lines:
             return None
-        import signal as signals
-        return int(getattr(signals, lines[0][0])), lines[0][2]
+        return int(getattr(signal_module, lines[0][0])), lines[0][2]
 
     def event(self, subst):
         """(type, id, [strings]) of the "event" section, or None without one."""
