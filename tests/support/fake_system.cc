@@ -207,6 +207,13 @@ bool FakeSystem::PendingRenamesOntoA(const char* to, const char* pattern, const 
   return true;
 }
 
+bool FakeSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) {
+  if (freeSpace < 0) return ForwardingSystem::GetDiskFreeSpaceExA(folder, available, volume);
+  *available = static_cast<uint64_t>(freeSpace);
+  *volume = 1;
+  return true;
+}
+
 bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
   if (journalFolder.empty()) return false;
   if (create) mkdir(journalFolder.c_str(), 0700);
