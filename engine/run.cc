@@ -7,8 +7,8 @@
 #include "platform/files.h"
 #include "platform/process.h"
 #include "platform/system.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 
 namespace kestario {
 namespace {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "text/growable_array.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -26,7 +27,7 @@ class SymbolTable {
   SymbolTable(const SymbolTable&) = delete;
   SymbolTable& operator=(const SymbolTable&) = delete;
 
-  int32_t count() const { return count_; }
+  int32_t count() const { return static_cast<int32_t>(entries_.count()); }
   const TextString& NameAt(int32_t index) const;
   const TextString& ValueAt(int32_t index) const;
   // Whether definition `index` was written with an "=" (a line without one is all name and its
@@ -54,9 +55,7 @@ class SymbolTable {
   bool Rehash(uint32_t slots);
   void IndexEntry(int32_t index);
 
-  int32_t count_;
-  int32_t capacity_;
-  Definition** entries_;
+  GrowableArray<Definition*> entries_{16};
   int32_t* slots_;  // open addressing: index of the first definition of a name, or -1
   uint32_t slotCount_;
 };

@@ -1,4 +1,5 @@
 #include "support/fake_system.h"
+#include "text/ascii.h"
 
 #include <sys/stat.h>
 
@@ -10,7 +11,7 @@ namespace {
 
 std::string Upper(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    c = AsciiUpper(c);
   }
   return text;
 }
