@@ -34,8 +34,6 @@ uint32_t HashName(const char* name) {
 
 }  // namespace
 
-SymbolTable::SymbolTable() : slots_(nullptr), slotCount_(0) {}
-
 SymbolTable::~SymbolTable() { Clear(); }
 
 void SymbolTable::Clear() {
@@ -309,6 +307,18 @@ bool NextBlockFrom(const TextString& text, int64_t from, char opening, char clos
 
 }  // namespace
 
+bool LookUpBraceBlock(TextString* block) {
+  block->TrimEnds("{", "}");
+  TextString keyword = block->GetToken(0, "\\");
+  TextString application = block->GetToken(1, "\\");
+  if (keyword.IsEqualNoCase("?App")) return LookupAppPath(application.GetConstText(), block, 1);
+  if (!keyword.IsEqualNoCase("?AppPath")) return false;
+  if (!LookupAppPath(application.GetConstText(), block, 0)) return false;
+  block->TrimEnds("", "\\");
+  block->TrimEnds("", ";");
+  return true;
+}
+
 // Attempt after attempt looks at block `index`: a replaced block keeps the index, one left as
 // written moves it on. The text before the block looked at never changes afterwards, and the scan
 // stands at depth 0 at its opening; so the next attempt's block is the first one met from the
@@ -326,20 +336,7 @@ bool ExpandBraceBlocks(TextString* text) {
     if (!NextBlockFrom(*text, from, '{', '}', lastClosing, &start, &end)) break;
     const char* base = text->GetConstText();
     TextString piece = text->Extract(base + start, base + end);
-    piece.TrimEnds("{", "}");
-    TextString keyword = piece.GetToken(0, "\\");
-    TextString application = piece.GetToken(1, "\\");
-    bool found = false;
-    if (keyword.IsEqualNoCase("?App")) {
-      found = LookupAppPath(application.GetConstText(), &piece, 1);
-    } else if (keyword.IsEqualNoCase("?AppPath")) {
-      found = LookupAppPath(application.GetConstText(), &piece, 0);
-      if (found) {
-        piece.TrimEnds("", "\\");
-        piece.TrimEnds("", ";");
-      }
-    }
-    if (found) {
+    if (LookUpBraceBlock(&piece)) {
       text->ReplaceRange(base + start, base + end, piece.GetConstText());
       lastClosing = LastOffsetOf(*text, '}');
       from = start;
@@ -551,6 +548,12 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found, b
 }
 
 }  // namespace
+
+bool ExpandAngleBlocksBlockByBlock(TextString* text) {
+  bool found = ExpandAngleBlocksBlockByBlock(text, text->CountBlocks("<", ">"));
+  ReplaceLineFeedEscapes(text);
+  return found;
+}
 
 bool ExpandAngleBlocks(TextString* text, bool* refused) {
   int32_t blocks = text->CountBlocks("<", ">");

@@ -22,7 +22,7 @@ namespace kestario {
 // of two definitions with the same name wins. Lookups go through a hash index, not a scan.
 class SymbolTable {
  public:
-  SymbolTable();
+  SymbolTable() = default;
   ~SymbolTable();
   SymbolTable(const SymbolTable&) = delete;
   SymbolTable& operator=(const SymbolTable&) = delete;
@@ -56,8 +56,8 @@ class SymbolTable {
   void IndexEntry(int32_t index);
 
   GrowableArray<Definition*> entries_{16};
-  int32_t* slots_;  // open addressing: index of the first definition of a name, or -1
-  uint32_t slotCount_;
+  int32_t* slots_ = nullptr;  // open addressing: index of the first definition of a name, or -1
+  uint32_t slotCount_ = 0;
 };
 
 // The script file, the program's path and the table that the settings readers work on. The
@@ -80,10 +80,20 @@ bool FindSymbol(const char* name, TextString* destination);
 bool ExpandDefinitions();
 // The brace pass; true when at least one brace block was replaced.
 bool ExpandBraceBlocks(TextString* text);
+// The value of one brace block, "{?App\NAME}" or "{?AppPath\NAME}" with its braces, in its place:
+// true when its keyword is one of the two and the application's path is found; otherwise false,
+// and `block` is left without its braces.
+bool LookUpBraceBlock(TextString* block);
 // The angle pass; true when the symbol of at least one angle block was found. A result that would
 // pass the largest block a text may hold (kMaxBlockSize, 256 MB) is refused: the expansion stops
 // there, the text becomes empty and `*refused` (when given) is set.
 bool ExpandAngleBlocks(TextString* text, bool* refused = nullptr);
+// The angle pass as it is defined, plainly, with no limit: as many attempts as the text has blocks
+// when the pass starts; each looks up block `index` (counted afresh from the start of the text),
+// and a symbol found replaces the block, which is looked at again, while a name not found moves
+// on to the next index; then "\n" escapes become line feeds. ExpandAngleBlocks gives the same,
+// in one walk; this is what it falls back on when memory runs short, and what it is tested against.
+bool ExpandAngleBlocksBlockByBlock(TextString* text);
 // Whether the expansion of the first definition named `name` was refused that way when the
 // definitions were expanded, so that it reads as empty.
 bool WasSymbolRefused(const char* name);

@@ -1,3 +1,5 @@
+#include <string>
+
 #include <gtest/gtest.h>
 
 #include "text/text_string.h"
@@ -60,20 +62,19 @@ TEST(TextBlocksTest, UnusableDelimitersAndIndexesAreSafe) {
   EXPECT_STREQ(text.GetText(), "a|b|c<d>");
 }
 
+// `text` after ReplaceAll(pattern, with).
+std::string Replaced(const char* text, const char* pattern, const char* with) {
+  TextString replaced(text);
+  replaced.ReplaceAll(pattern, with);
+  return replaced.GetText();
+}
+
 TEST(TextBlocksTest, ReplaceAll) {
-  TextString text("a\\nb\\nc");
-  text.ReplaceAll("\\n", "\n");
-  EXPECT_STREQ(text.GetText(), "a\nb\nc");
-  TextString plain("plain");
-  plain.ReplaceAll("\\n", "\n");
-  EXPECT_STREQ(plain.GetText(), "plain");
+  EXPECT_EQ("a\nb\nc", Replaced("a\\nb\\nc", "\\n", "\n"));
+  EXPECT_EQ("plain", Replaced("plain", "\\n", "\n"));
   // Each search starts again at the beginning, so new occurrences are replaced in turn.
-  TextString formed("aabb");
-  formed.ReplaceAll("ab", "");
-  EXPECT_STREQ(formed.GetText(), "");
-  TextString swapped("aab");
-  swapped.ReplaceAll("ab", "ba");
-  EXPECT_STREQ(swapped.GetText(), "baa");
+  EXPECT_EQ("", Replaced("aabb", "ab", ""));
+  EXPECT_EQ("baa", Replaced("aab", "ab", "ba"));
 }
 
 TEST(TextBlocksTest, ReplaceAllAlwaysEnds) {

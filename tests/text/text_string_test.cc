@@ -11,14 +11,7 @@
 namespace kestario {
 namespace {
 
-class TextStringTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetAllocationGate(&LimitedGate); }
-  void TearDown() override {
-    g_allocations_left = -1;
-    SetAllocationGate(nullptr);
-  }
-};
+class TextStringTest : public AllocationGateTest {};
 
 TEST_F(TextStringTest, NewStringHoldsOnlyTheTerminator) {
   TextString text;
@@ -244,14 +237,22 @@ TEST_F(TextStringTest, CaptionFromCommandLine) {
   EXPECT_STREQ(caption.GetText(), "My Updater");
 }
 
-TEST_F(TextStringTest, TrimEndsRemovesWholeCopies) {
-  TextString spaces("   ");
-  spaces.TrimEnds(" ", " ");
-  EXPECT_STREQ(spaces.GetText(), "");
+// `text` after TrimEnds(leading, trailing).
+std::string TrimmedEnds(const char* text, const char* leading, const char* trailing) {
+  TextString trimmed(text);
+  trimmed.TrimEnds(leading, trailing);
+  return trimmed.GetText();
+}
 
-  TextString padded("  a b ");
-  padded.TrimEnds(" ", " ");
-  EXPECT_STREQ(padded.GetText(), "a b");
+TEST_F(TextStringTest, TrimEndsRemovesWholeCopies) {
+  EXPECT_EQ("", TrimmedEnds("   ", " ", " "));
+  EXPECT_EQ("a b", TrimmedEnds("  a b ", " ", " "));
+  EXPECT_EQ("C:\\dir", TrimmedEnds("C:\\dir\\\\", "", "\\"));
+  EXPECT_EQ("key", TrimmedEnds("{{key}}", "{", "}"));
+  // ASCII case ignored; the trailing removal stops at the start.
+  EXPECT_EQ("XabY", TrimmedEnds("abXabYAB", "AB", "ab"));
+  EXPECT_EQ("a", TrimmedEnds("aaa", "", "aa"));
+  EXPECT_EQ("x", TrimmedEnds("x", nullptr, nullptr));
 
   TextString untouched("a");
   const uint8_t* block = untouched.GetConstData();
@@ -261,26 +262,6 @@ TEST_F(TextStringTest, TrimEndsRemovesWholeCopies) {
   TextString tabs("\t a \t");
   tabs.Trim(" ");
   EXPECT_STREQ(tabs.GetText(), "\t a \t");
-
-  TextString path("C:\\dir\\\\");
-  path.TrimEnds("", "\\");
-  EXPECT_STREQ(path.GetText(), "C:\\dir");
-
-  TextString brace("{{key}}");
-  brace.TrimEnds("{", "}");
-  EXPECT_STREQ(brace.GetText(), "key");
-
-  TextString words("abXabYAB");
-  words.TrimEnds("AB", "ab");  // ASCII case ignored; trailing stops at the start.
-  EXPECT_STREQ(words.GetText(), "XabY");
-
-  TextString odd("aaa");
-  odd.TrimEnds("", "aa");
-  EXPECT_STREQ(odd.GetText(), "a");
-
-  TextString nulls("x");
-  nulls.TrimEnds(nullptr, nullptr);
-  EXPECT_STREQ(nulls.GetText(), "x");
 }
 
 TEST_F(TextStringTest, ClearAndAppend) {
