@@ -1,5 +1,3 @@
-#include <string>
-
 #include <gtest/gtest.h>
 
 #include "text/text_string.h"
@@ -60,21 +58,6 @@ TEST(TextBlocksTest, UnusableDelimitersAndIndexesAreSafe) {
   text.ReplaceBlock(3, "<", ">", "x");
   text.ReplaceBlock(0, "", "", "x");
   EXPECT_STREQ(text.GetText(), "a|b|c<d>");
-}
-
-// `text` after ReplaceAll(pattern, with).
-std::string Replaced(const char* text, const char* pattern, const char* with) {
-  TextString replaced(text);
-  replaced.ReplaceAll(pattern, with);
-  return replaced.GetText();
-}
-
-TEST(TextBlocksTest, ReplaceAll) {
-  EXPECT_EQ("a\nb\nc", Replaced("a\\nb\\nc", "\\n", "\n"));
-  EXPECT_EQ("plain", Replaced("plain", "\\n", "\n"));
-  // Each search starts again at the beginning, so new occurrences are replaced in turn.
-  EXPECT_EQ("", Replaced("aabb", "ab", ""));
-  EXPECT_EQ("baa", Replaced("aab", "ab", "ba"));
 }
 
 TEST(TextBlocksTest, ReplaceAllAlwaysEnds) {

@@ -238,10 +238,9 @@ TEST_F(TextStringTest, CaptionFromCommandLine) {
 }
 
 // `text` after TrimEnds(leading, trailing).
-std::string TrimmedEnds(const char* text, const char* leading, const char* trailing) {
-  TextString trimmed(text);
-  trimmed.TrimEnds(leading, trailing);
-  return trimmed.GetText();
+std::string TrimmedEnds(TextString text, const char* leading, const char* trailing) {
+  text.TrimEnds(leading, trailing);
+  return text.GetText();
 }
 
 TEST_F(TextStringTest, TrimEndsRemovesWholeCopies) {
