@@ -226,6 +226,21 @@ class BlockScanner {
     return BlockStep::kEnd;
   }
 
+  // Takes the next step from `*scan`: moves `*scan` past the delimiter met and `*depth` up by
+  // one for an opening, down for a closing; `*hit` is where the delimiter begins. At the end,
+  // nothing changes.
+  BlockStep Take(const char** scan, int64_t* depth, const char** hit) {
+    const BlockStep step = Next(*scan, hit);
+    if (step == BlockStep::kOpening) {
+      ++*depth;
+      *scan = *hit + open_.length;
+    } else if (step == BlockStep::kClosing) {
+      --*depth;
+      *scan = *hit + close_.length;
+    }
+    return step;
+  }
+
  private:
   struct Delimiter {
     explicit Delimiter(const char* delimiter) : text(delimiter), length(std::strlen(delimiter)) {}
@@ -266,23 +281,13 @@ bool UsableDelimiters(const char* opening, const char* closing) {
 
 int64_t CountBlocksIn(const char* text, const char* opening, const char* closing) {
   if (!UsableDelimiters(opening, closing)) return 0;
-  const size_t open_length = std::strlen(opening);
-  const size_t close_length = std::strlen(closing);
   int64_t count = 0;
   int64_t depth = 0;
   const char* scan = text;
+  const char* hit = nullptr;
   BlockScanner scanner(text, opening, closing);
-  for (;;) {
-    const char* hit = nullptr;
-    const BlockStep step = scanner.Next(scan, &hit);
-    if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      if (--depth == 0) ++count;
-      scan = hit + close_length;
-    }
+  for (BlockStep step; (step = scanner.Take(&scan, &depth, &hit)) != BlockStep::kEnd;) {
+    if (step == BlockStep::kClosing && depth == 0) ++count;
   }
   return count;
 }
@@ -307,34 +312,19 @@ bool FindBlockSpan(const char* text, int64_t first, int64_t last, const char* op
   const char* hit = nullptr;
   BlockScanner scanner(text, opening, closing);
   do {
-    const BlockStep step = scanner.Next(scan, &hit);
+    const BlockStep step = scanner.Take(&scan, &depth, &hit);
     if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      if (depth == 0) ++opened;
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      --depth;
-      scan = hit + close_length;
-    }
+    if (step == BlockStep::kOpening && depth == 1) ++opened;  // a top-level block
     if (!has_start && opened > first) {
       *start = scan - text;
       has_start = true;
     }
   } while (opened <= last);
-  for (;;) {
-    const BlockStep step = scanner.Next(scan, &hit);
-    if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      if (--depth == 0) {
-        *end = hit - text - 1;
-        has_end = true;
-        break;
-      }
-      scan = hit + close_length;
+  for (BlockStep step; (step = scanner.Take(&scan, &depth, &hit)) != BlockStep::kEnd;) {
+    if (step == BlockStep::kClosing && depth == 0) {
+      *end = hit - text - 1;
+      has_end = true;
+      break;
     }
   }
   if (!has_start) return false;
