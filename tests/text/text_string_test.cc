@@ -237,21 +237,27 @@ TEST_F(TextStringTest, CaptionFromCommandLine) {
   EXPECT_STREQ(caption.GetText(), "My Updater");
 }
 
-// `text` after TrimEnds(leading, trailing).
-std::string TrimmedEnds(TextString text, const char* leading, const char* trailing) {
-  text.TrimEnds(leading, trailing);
-  return text.GetText();
-}
-
 TEST_F(TextStringTest, TrimEndsRemovesWholeCopies) {
-  EXPECT_EQ("", TrimmedEnds("   ", " ", " "));
-  EXPECT_EQ("a b", TrimmedEnds("  a b ", " ", " "));
-  EXPECT_EQ("C:\\dir", TrimmedEnds("C:\\dir\\\\", "", "\\"));
-  EXPECT_EQ("key", TrimmedEnds("{{key}}", "{", "}"));
-  // ASCII case ignored; the trailing removal stops at the start.
-  EXPECT_EQ("XabY", TrimmedEnds("abXabYAB", "AB", "ab"));
-  EXPECT_EQ("a", TrimmedEnds("aaa", "", "aa"));
-  EXPECT_EQ("x", TrimmedEnds("x", nullptr, nullptr));
+  struct Case {
+    const char* text;
+    const char* leading;
+    const char* trailing;
+    const char* trimmed;
+  };
+  const Case cases[] = {
+      {"   ", " ", " ", ""},
+      {"  a b ", " ", " ", "a b"},
+      {"C:\\dir\\\\", "", "\\", "C:\\dir"},
+      {"{{key}}", "{", "}", "key"},
+      {"abXabYAB", "AB", "ab", "XabY"},  // ASCII case ignored; trailing removal stops at the start
+      {"aaa", "", "aa", "a"},
+      {"x", nullptr, nullptr, "x"},
+  };
+  for (const Case& c : cases) {
+    TextString text(c.text);
+    text.TrimEnds(c.leading, c.trailing);
+    EXPECT_STREQ(c.trimmed, text.GetText()) << c.text;
+  }
 
   TextString untouched("a");
   const uint8_t* block = untouched.GetConstData();
