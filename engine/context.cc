@@ -4,8 +4,8 @@
 #include "engine/run_end.h"
 #include "platform/encoding.h"
 #include "platform/system.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 
 namespace kestario {
 

@@ -10,8 +10,9 @@
 #include "platform/files.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
+#include "runlog/log_grammar.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 #include "settings/symbols.h"
 
 namespace kestario {
@@ -36,13 +37,13 @@ bool StartUp(const char* commandLine) {
     TextString user;
     if (!CurrentSystem().GetUserNameA(&user) || user.GetLength() == 0) user.SetText("-");
     LogLine()
-        .Add("start: program ")
+        .Add(runlog::kStart)
         .Quoted(g_appContext.modulePath)
-        .Add(" script ")
+        .Add(runlog::kStartScript)
         .Quoted(g_appContext.scriptPath)
-        .Add(" caption ")
+        .Add(runlog::kStartCaption)
         .Quoted(g_appContext.caption)
-        .Add(" user ")
+        .Add(runlog::kStartUser)
         .Quoted(user)
         .Write();
   }

@@ -6,9 +6,11 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 #include "settings/symbols.h"
+#include "text/growable_array.h"
+#include "text/hash.h"
 
 namespace kestario {
 
@@ -81,39 +83,29 @@ struct NameIndex {
 
 // The indexes of the lists looked up so far: a few at most, one per list on the stack.
 struct NameIndexes {
-  NameIndex* items = nullptr;
-  int32_t count = 0;
-  int32_t capacity = 0;
+  GrowableArray<NameIndex> items{4};
   ~NameIndexes() {
-    for (int32_t i = 0; i < count; ++i) std::free(items[i].slots);
-    std::free(items);
+    for (size_t i = 0; i < items.count(); ++i) std::free(items[i].slots);
   }
 };
 NameIndexes g_nameIndexes;
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 uint32_t HashName(const char* name) {
-  uint32_t hash = 2166136261u;
-  for (; *name != '\0'; ++name) {
-    hash ^= static_cast<uint8_t>(FoldAscii(*name));
-    hash *= 16777619u;
-  }
-  return hash;
+  return static_cast<uint32_t>(HashText(kHashStart, name, HashCase::kFoldAscii));
 }
 
 const NameIndex* FindIndex(ProcedureList list) {
-  for (int32_t i = 0; i < g_nameIndexes.count; ++i) {
+  for (size_t i = 0; i < g_nameIndexes.items.count(); ++i) {
     if (g_nameIndexes.items[i].list == list) return &g_nameIndexes.items[i];
   }
   return nullptr;
 }
 
 void DropIndex(ProcedureList list) {
-  for (int32_t i = 0; i < g_nameIndexes.count; ++i) {
+  for (size_t i = 0; i < g_nameIndexes.items.count(); ++i) {
     if (g_nameIndexes.items[i].list != list) continue;
     std::free(g_nameIndexes.items[i].slots);
-    g_nameIndexes.items[i] = g_nameIndexes.items[--g_nameIndexes.count];
+    g_nameIndexes.items.RemoveAt(i);
     return;
   }
 }
@@ -122,14 +114,7 @@ void DropIndex(ProcedureList list) {
 const NameIndex* BuildIndex(ProcedureList list, int32_t length) {
   // Far more records than memory could hold: keeps the slot count within 32 bits.
   if (length > (1 << 28)) return nullptr;
-  if (g_nameIndexes.count == g_nameIndexes.capacity) {
-    int32_t capacity = g_nameIndexes.capacity == 0 ? 4 : g_nameIndexes.capacity * 2;
-    void* grown =
-        std::realloc(g_nameIndexes.items, sizeof(NameIndex) * static_cast<size_t>(capacity));
-    if (grown == nullptr) return nullptr;
-    g_nameIndexes.items = static_cast<NameIndex*>(grown);
-    g_nameIndexes.capacity = capacity;
-  }
+  if (!g_nameIndexes.items.Reserve(g_nameIndexes.items.count() + 1)) return nullptr;
   uint32_t slotCount = 32;
   while (slotCount < static_cast<uint32_t>(length) * 2) slotCount *= 2;
   int32_t* slots = static_cast<int32_t*>(std::malloc(sizeof(int32_t) * slotCount));
@@ -144,11 +129,8 @@ const NameIndex* BuildIndex(ProcedureList list, int32_t length) {
     }
     if (slots[slot] == -1) slots[slot] = i;  // an earlier record of the name keeps its slot
   }
-  NameIndex* index = &g_nameIndexes.items[g_nameIndexes.count++];
-  index->list = list;
-  index->slots = slots;
-  index->mask = mask;
-  return index;
+  g_nameIndexes.items.Append(NameIndex{list, slots, mask});  // room reserved above
+  return &g_nameIndexes.items.Last();
 }
 
 // The creators of the seven kinds. `mode` is the MODE value already read for the section, or null

@@ -4,7 +4,7 @@
 
 #include "engine/rollback.h"
 #include "platform/system.h"
-#include "settings/run_log.h"
+#include "runlog/run_log.h"
 #include "text/byte_buffer.h"
 #include "text/text_builder.h"
 

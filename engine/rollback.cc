@@ -6,8 +6,9 @@
 #include "engine/comma_items.h"
 #include "engine/context.h"
 #include "engine/run_end.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
+#include "text/hash.h"
 #include "text/text_builder.h"
 
 namespace kestario {
@@ -411,21 +412,11 @@ void AppendDecimal(TextString* text, uint32_t value) {
   text->Append(buffer + at);
 }
 
-uint64_t Fnv1a(uint64_t hash, const char* text, bool foldCase) {
-  for (; *text != '\0'; ++text) {
-    char c = *text;
-    if (foldCase && c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    hash ^= static_cast<uint8_t>(c);
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
 // The run's id: eight hexadecimal digits from the process id, the time and where the stack lies.
 void MakeRunId(TextString* id) {
   LocalTime now = {};
   CurrentSystem().GetLocalTime(&now);
-  uint64_t hash = 14695981039346656037ull;
+  uint64_t hash = kHashStart;
   uint32_t parts[] = {CurrentSystem().GetCurrentProcessId(),
                       now.year,
                       now.month,
@@ -433,12 +424,8 @@ void MakeRunId(TextString* id) {
                       now.hour,
                       now.minute,
                       now.second};
-  for (uint32_t part : parts) {
-    hash ^= part;
-    hash *= 1099511628211ull;
-  }
-  hash ^= static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now));
-  hash *= 1099511628211ull;
+  for (uint32_t part : parts) hash = HashValue(hash, part);
+  hash = HashValue(hash, static_cast<uint64_t>(reinterpret_cast<uintptr_t>(&now)));
   id->SetText("");
   AppendHex(id, hash ^ (hash >> 32), 8);
 }
@@ -587,10 +574,10 @@ TextString JournalPath(const TextString& folder) {
   TextString user;
   if (!CurrentSystem().GetUserNameA(&user)) user.SetText("");
   // Windows paths name one file whatever the letters' case.
-  constexpr bool kFoldCase = kPathSeparator == '\\';
-  uint64_t key = Fnv1a(14695981039346656037ull, g_appContext.scriptPath.GetConstText(), kFoldCase);
-  key = Fnv1a(key, "\n", false);
-  key = Fnv1a(key, user.GetConstText(), false);
+  constexpr HashCase kCase = kPathSeparator == '\\' ? HashCase::kFoldAscii : HashCase::kExact;
+  uint64_t key = HashText(kHashStart, g_appContext.scriptPath.GetConstText(), kCase);
+  key = HashText(key, "\n");
+  key = HashText(key, user.GetConstText());
   TextString path(folder);
   path.Append(kPathSeparatorText);
   AppendHex(&path, key, 16);

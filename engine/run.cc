@@ -9,8 +9,8 @@
 #include "platform/process.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 
 namespace kestario {
 namespace {

@@ -6,8 +6,9 @@
 #include "platform/encoding.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
+#include "runlog/log_grammar.h"
+#include "runlog/run_log.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 #include "settings/symbols.h"
 #include "text/text_string.h"
 
@@ -51,24 +52,24 @@ void LogEnd(Outcome outcome, const RunUndo& undo, int exitCode) {
   if (!IsRunLogOn()) return;
   bool finished = outcome == Outcome::kFinished;
   LogLine line;
-  line.Add("end: ");
+  line.Add(runlog::kEnd);
   if (finished) {
-    line.Add("finished");
+    line.Add(runlog::kFinished);
   } else if (outcome == Outcome::kCancelled) {
-    line.Add("stopped by the answer to ").Add(StoppedByAnswer());
+    line.Add(runlog::kStoppedByAnswer).Add(StoppedByAnswer());
   } else if (outcome == Outcome::kSignalled) {
-    line.Add("stopped by signal ").Number(CaughtStopSignal());
+    line.Add(runlog::kStoppedBySignal).Number(CaughtStopSignal());
   } else if (StoppingErrorNumber() != 0) {
-    line.Add("stopped by message ").Number(StoppingErrorNumber());
+    line.Add(runlog::kStoppedByMessage).Number(StoppingErrorNumber());
   } else {
-    line.Add("stopped");
+    line.Add(runlog::kStopped);
   }
   if (!finished && IsRollbackOn()) {
-    line.Add("; ").Number(undo.undone).Add(undo.undone == 1 ? " change" : " changes");
+    line.Add(runlog::kDetails).Number(undo.undone).Add(undo.undone == 1 ? " change" : " changes");
     line.Add(" rolled back");
     if (undo.notUndone != 0) line.Add(", ").Number(undo.notUndone).Add(" could not be");
   }
-  if (g_runEnd.exitCode != 0) line.Add("; exit code ").Number(exitCode);
+  if (g_runEnd.exitCode != 0) line.Add(runlog::kDetails).Add("exit code ").Number(exitCode);
   line.Write();
 }
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/system.h"
+#include "text/ascii.h"
 
 namespace kestario {
 
@@ -102,7 +103,7 @@ bool IsBatchFileName(const char* program, size_t length) {
   char extension[4] = {};
   for (int i = 1; i < 4; ++i) {
     char c = program[length - 4 + i];
-    extension[i - 1] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+    extension[i - 1] = AsciiLower(c);
   }
   return std::strcmp(extension, "bat") == 0 || std::strcmp(extension, "cmd") == 0;
 }

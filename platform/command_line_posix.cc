@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/growable_array.h"
+
 namespace kestario {
 
 namespace {
@@ -12,44 +14,28 @@ bool IsArgumentBlank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
 
 // A growing NUL-terminated byte text.
 struct Builder {
-  char* text = nullptr;
-  size_t length = 0;
-  size_t capacity = 0;
+  GrowableArray<char> text{32};
 
   bool Push(char c) {
-    if (length + 2 > capacity) {
-      size_t next = capacity ? capacity * 2 : 32;
-      char* larger = static_cast<char*>(realloc(text, next));
-      if (!larger) return false;
-      text = larger;
-      capacity = next;
-    }
-    text[length++] = c;
-    text[length] = '\0';
+    if (!text.Reserve(text.count() + 2)) return false;
+    text.Append(c);
+    text[text.count()] = '\0';
     return true;
   }
-  ~Builder() { free(text); }
 };
 
+// A growing null-terminated array of malloc'd texts (Release hands it to FreeArgumentVector).
 struct Vector {
-  char** items = nullptr;
-  size_t count = 0;
-  size_t capacity = 0;
+  GrowableArray<char*> items{8};
 
   bool Add(char* item) {
     if (!item) return false;
-    if (count + 2 > capacity) {
-      size_t next = capacity ? capacity * 2 : 8;
-      char** larger = static_cast<char**>(realloc(items, next * sizeof(char*)));
-      if (!larger) {
-        free(item);
-        return false;
-      }
-      items = larger;
-      capacity = next;
+    if (!items.Reserve(items.count() + 2)) {
+      free(item);
+      return false;
     }
-    items[count++] = item;
-    items[count] = nullptr;
+    items.Append(item);
+    items[items.count()] = nullptr;
     return true;
   }
 };
@@ -106,8 +92,7 @@ bool SplitArguments(const char* rest, Vector* out) {
       }
     }
     if (any) {
-      char* text = word.text ? word.text : CopyRange("", 0);
-      word.text = nullptr;
+      char* text = word.text.items() ? word.text.Release() : CopyRange("", 0);
       if (!out->Add(text)) return false;
     }
   }
@@ -134,7 +119,7 @@ bool SplitCommandLine(const char* commandLine, char*** argv) {
     const char* close = strchr(p + 1, '"');
     size_t length = close ? static_cast<size_t>(close - (p + 1)) : strlen(p + 1);
     if (!result.Add(CopyRange(p + 1, length))) {
-      FreeArgumentVector(result.items);
+      FreeArgumentVector(result.items.Release());
       return false;
     }
     rest = close ? close + 1 : p + 1 + length;
@@ -142,16 +127,16 @@ bool SplitCommandLine(const char* commandLine, char*** argv) {
     const char* end = p;
     while (*end && !IsBlank(*end)) ++end;
     if (!result.Add(CopyRange(p, static_cast<size_t>(end - p)))) {
-      FreeArgumentVector(result.items);
+      FreeArgumentVector(result.items.Release());
       return false;
     }
     rest = end;
   }
   if (!SplitArguments(rest, &result)) {
-    FreeArgumentVector(result.items);
+    FreeArgumentVector(result.items.Release());
     return false;
   }
-  *argv = result.items;
+  *argv = result.items.Release();
   return true;
 }
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <new>
 
+#include "text/growable_array.h"
+
 namespace kestario {
 
 struct ProfileCache::Slot {
@@ -32,36 +34,22 @@ bool SameFile(const struct stat& now, dev_t device, ino_t inode, off_t size,
 
 // Reads the whole open file into a malloc'd block; sets *outOfMemory when that is why it fails.
 bool ReadAll(int fd, size_t hint, char** bytes, size_t* length, bool* outOfMemory) {
-  size_t capacity = hint + 1;
-  char* block = static_cast<char*>(malloc(capacity));
-  if (!block) {
-    *outOfMemory = true;
-    return false;
-  }
-  size_t used = 0;
+  GrowableArray<char> block(hint + 1);
   for (;;) {
-    if (used == capacity) {
-      char* larger =
-          capacity > SIZE_MAX / 2 ? nullptr : static_cast<char*>(realloc(block, capacity * 2));
-      if (!larger) {
-        free(block);
-        *outOfMemory = true;
-        return false;
-      }
-      block = larger;
-      capacity *= 2;
+    if (block.count() == block.room() && !block.Reserve(block.count() + 1)) {
+      *outOfMemory = true;
+      return false;
     }
-    ssize_t got = read(fd, block + used, capacity - used);
+    ssize_t got = read(fd, block.items() + block.count(), block.room() - block.count());
     if (got < 0) {
       if (errno == EINTR) continue;
-      free(block);
       return false;
     }
     if (got == 0) break;
-    used += static_cast<size_t>(got);
+    block.SetCount(block.count() + static_cast<size_t>(got));
   }
-  *bytes = block;
-  *length = used;
+  *length = block.count();
+  *bytes = block.Release();
   return true;
 }
 

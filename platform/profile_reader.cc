@@ -3,6 +3,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "text/ascii.h"
+#include "text/hash.h"
+
 namespace kestario {
 
 // A section is kept as the offsets of its name and of its body (the lines after its "[...]" line
@@ -20,28 +23,15 @@ struct ProfileData::Section {
 
 namespace {
 
-unsigned char FoldAscii(unsigned char c) { return (c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c; }
-
 bool EqualNoCase(const char* left, size_t leftLength, const char* right, size_t rightLength) {
-  if (leftLength != rightLength) return false;
-  for (size_t i = 0; i < leftLength; ++i) {
-    if (FoldAscii(static_cast<unsigned char>(left[i])) !=
-        FoldAscii(static_cast<unsigned char>(right[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return leftLength == rightLength && AsciiEqualNoCase(left, right, leftLength);
 }
 
 // FNV-1a with ASCII letters folded, its bits then mixed (the finaliser of MurmurHash3): names
 // such as "P1" to "P99999" differ in a few bits of their last bytes, which FNV alone leaves in
 // the high bits, and the index uses the low ones.
 uint64_t HashNoCase(const char* text, size_t length) {
-  uint64_t hash = 1469598103934665603ull;
-  for (size_t i = 0; i < length; ++i) {
-    hash ^= FoldAscii(static_cast<unsigned char>(text[i]));
-    hash *= 1099511628211ull;
-  }
+  uint64_t hash = HashBytes(kHashStart, text, length, HashCase::kFoldAscii);
   hash ^= hash >> 33;
   hash *= 0xff51afd7ed558ccdull;
   hash ^= hash >> 33;
@@ -116,7 +106,7 @@ class EntryWalk {
       }
       TrimBlanks(text_, &start, &end);
       if (start >= end) continue;
-      if (firstByte_ >= 0 && FoldAscii(static_cast<unsigned char>(text_[start])) != firstByte_) {
+      if (firstByte_ >= 0 && AsciiLower(static_cast<unsigned char>(text_[start])) != firstByte_) {
         continue;
       }
       *parts = SplitEntry(text_, start, end);
@@ -311,7 +301,7 @@ bool ProfileData::FindValue(const char* section, const char* key, ProfileSpan* v
   ProfileSpan keyName = TrimmedName(key);
   const Section* found = Lookup(sectionName.text, sectionName.length);
   if (!found) return false;
-  int firstByte = keyName.length ? FoldAscii(static_cast<unsigned char>(keyName.text[0])) : -1;
+  int firstByte = keyName.length ? AsciiLower(static_cast<unsigned char>(keyName.text[0])) : -1;
   EntryWalk walk(text_, found->bodyStart, found->bodyEnd, firstByte);
   EntryParts entry;
   while (walk.Next(&entry)) {

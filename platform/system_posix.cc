@@ -162,14 +162,11 @@ PosixSystem::PosixSystem()
     : registryFile_(nullptr),
       journalBase_(nullptr),
       syslogSocket_(nullptr),
-      openKeys_(nullptr),
-      keySlots_(0),
       terminalIn_(STDIN_FILENO),
       terminalOut_(STDERR_FILENO) {}
 
 PosixSystem::~PosixSystem() {
-  for (size_t i = 0; i < keySlots_; ++i) free(openKeys_[i]);
-  free(openKeys_);
+  for (size_t i = 0; i < openKeys_.count(); ++i) free(openKeys_[i]);
   free(registryFile_);
   free(journalBase_);
   free(syslogSocket_);
@@ -376,15 +373,8 @@ long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_
   const ProfileData* data = profiles_.Get(RegistryFile());
   if (!data || !data->HasSection(path)) return kErrorFileNotFound;
   size_t slot = 0;
-  while (slot < keySlots_ && openKeys_[slot]) ++slot;
-  if (slot == keySlots_) {
-    size_t next = keySlots_ ? keySlots_ * 2 : 4;
-    char** larger = static_cast<char**>(realloc(openKeys_, next * sizeof(char*)));
-    if (!larger) return kErrorFileNotFound;
-    for (size_t i = keySlots_; i < next; ++i) larger[i] = nullptr;
-    openKeys_ = larger;
-    keySlots_ = next;
-  }
+  while (slot < openKeys_.count() && openKeys_[slot]) ++slot;
+  if (slot == openKeys_.count() && !openKeys_.Append(nullptr)) return kErrorFileNotFound;
   openKeys_[slot] = strdup(path);
   if (!openKeys_[slot]) return kErrorFileNotFound;
   *result = static_cast<RegistryHandle>(slot + 1);
@@ -393,7 +383,7 @@ long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_
 
 long PosixSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
                                    uint32_t* size) {
-  if (key == kNoRegistryHandle || key > keySlots_ || !openKeys_[key - 1]) {
+  if (key == kNoRegistryHandle || key > openKeys_.count() || !openKeys_[key - 1]) {
     return kErrorInvalidHandle;
   }
   if (data && !size) return kErrorInvalidParameter;
@@ -420,7 +410,7 @@ long PosixSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, ui
 }
 
 long PosixSystem::RegCloseKey(RegistryHandle key) {
-  if (key == kNoRegistryHandle || key > keySlots_ || !openKeys_[key - 1]) {
+  if (key == kNoRegistryHandle || key > openKeys_.count() || !openKeys_[key - 1]) {
     return kErrorInvalidHandle;
   }
   free(openKeys_[key - 1]);
@@ -430,7 +420,7 @@ long PosixSystem::RegCloseKey(RegistryHandle key) {
 
 size_t PosixSystem::OpenRegistryKeyCount() const {
   size_t count = 0;
-  for (size_t i = 0; i < keySlots_; ++i) count += openKeys_[i] ? 1 : 0;
+  for (size_t i = 0; i < openKeys_.count(); ++i) count += openKeys_[i] ? 1 : 0;
   return count;
 }
 

@@ -34,6 +34,7 @@
 
 #include "platform/profile_cache_posix.h"
 #include "platform/system.h"
+#include "text/growable_array.h"
 
 namespace kestario {
 
@@ -131,8 +132,8 @@ class PosixSystem : public System {
   char* registryFile_;  // null: the file of the build
   char* journalBase_;   // null: the folder of the build
   char* syslogSocket_;  // null: the socket of the build
-  char** openKeys_;     // key paths by handle - 1; null for a free slot
-  size_t keySlots_;
+  // Key paths by handle - 1; null for a free slot.
+  GrowableArray<char*> openKeys_{4};
   int terminalIn_;
   int terminalOut_;
   ProcessHandle waitedProcess_ = kNoProcess;  // the child waited for last, and how it ended

@@ -5,7 +5,8 @@
 #include "platform/encoding.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
-#include "settings/run_log.h"
+#include "runlog/log_grammar.h"
+#include "runlog/run_log.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -141,7 +142,7 @@ namespace {
 LogLine BoxLine(int message, unsigned style, const WideText& text) {
   LogLine line;
   if (message != 0) {
-    line.Add("error ").Number(message).Add(" ");
+    line.Add(runlog::kError).Number(message).Add(" ");
   } else {
     line.Add("box ").Add(BoxKind(style)).Add(" ");
   }
@@ -171,10 +172,11 @@ int ShowBox(const WideText& text, const WideText& caption, unsigned style, int m
   if (IsRunLogOn()) {
     LogLine line = BoxLine(message, style, text);
     if (!shown) {
-      line.Add(visible ? ": not shown, the box could not be displayed; answer "
-                       : ": not shown, the window station is not visible; answer ");
+      line.Add(runlog::kNotShown)
+          .Add(visible ? "the box could not be displayed; answer "
+                       : "the window station is not visible; answer ");
     } else {
-      line.Add(message != 0 ? ": shown" : ": answer ");
+      line.Add(message != 0 ? runlog::kShown : ": answer ");
     }
     if (message == 0 || !shown) {
       const char* name = AnswerName(answer);

@@ -8,6 +8,7 @@
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/profile.h"
+#include "text/hash.h"
 #include "text/text_builder.h"
 
 namespace kestario {
@@ -26,32 +27,19 @@ namespace {
 
 constexpr int32_t kNoEntry = -1;
 
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// FNV-1a over the name with ASCII letters folded, so names that compare equal hash alike.
+// Names that compare equal hash alike.
 uint32_t HashName(const char* name) {
-  uint32_t hash = 2166136261u;
-  for (; *name != '\0'; ++name) {
-    hash ^= static_cast<uint8_t>(FoldAscii(*name));
-    hash *= 16777619u;
-  }
-  return hash;
+  return static_cast<uint32_t>(HashText(kHashStart, name, HashCase::kFoldAscii));
 }
 
 }  // namespace
 
-SymbolTable::SymbolTable()
-    : count_(0), capacity_(0), entries_(nullptr), slots_(nullptr), slotCount_(0) {}
-
 SymbolTable::~SymbolTable() { Clear(); }
 
 void SymbolTable::Clear() {
-  for (int32_t i = 0; i < count_; ++i) delete entries_[i];
-  std::free(entries_);
+  for (int32_t i = 0; i < count(); ++i) delete entries_[i];
+  entries_.Free();
   std::free(slots_);
-  count_ = 0;
-  capacity_ = 0;
-  entries_ = nullptr;
   slots_ = nullptr;
   slotCount_ = 0;
 }
@@ -65,19 +53,10 @@ bool SymbolTable::WasRefusedAt(int32_t index) const { return entries_[index]->re
 void SymbolTable::MarkRefused(int32_t index) { entries_[index]->refused = true; }
 
 bool SymbolTable::Reserve(int32_t wanted) {
-  if (wanted > capacity_) {
-    int32_t capacity = capacity_ == 0 ? 16 : capacity_;
-    while (capacity < wanted) {
-      if (capacity > INT32_MAX / 4) return false;
-      capacity *= 2;
-    }
-    void* grown = std::realloc(entries_, sizeof(Definition*) * static_cast<size_t>(capacity));
-    if (grown == nullptr) return false;
-    entries_ = static_cast<Definition**>(grown);
-    capacity_ = capacity;
-  }
-  // The index stays at most half full (capacities are powers of two, and so are slot counts).
-  uint32_t slots = static_cast<uint32_t>(capacity_) * 2;
+  // At most 2^29 entries, so that the slot count stays within 32 bits.
+  if (wanted > (1 << 29) || !entries_.Reserve(static_cast<size_t>(wanted))) return false;
+  // The index stays at most half full (rooms are powers of two, and so are slot counts).
+  uint32_t slots = static_cast<uint32_t>(entries_.room()) * 2;
   return slotCount_ >= slots || Rehash(slots);
 }
 
@@ -88,7 +67,7 @@ bool SymbolTable::Rehash(uint32_t slots) {
   slots_ = static_cast<int32_t*>(fresh);
   slotCount_ = slots;
   for (uint32_t i = 0; i < slots; ++i) slots_[i] = kNoEntry;
-  for (int32_t i = 0; i < count_; ++i) IndexEntry(i);
+  for (int32_t i = 0; i < count(); ++i) IndexEntry(i);
   return true;
 }
 
@@ -114,7 +93,7 @@ int32_t SymbolTable::IndexOf(const char* name) const {
 }
 
 bool SymbolTable::Add(const char* name, const char* value) {
-  if (count_ == INT32_MAX || !Reserve(count_ + 1)) return false;
+  if (count() == INT32_MAX || !Reserve(count() + 1)) return false;
   Definition* definition = new (std::nothrow) Definition;
   if (definition == nullptr) return false;
   definition->hasValue = true;
@@ -122,9 +101,8 @@ bool SymbolTable::Add(const char* name, const char* value) {
     delete definition;
     return false;
   }
-  entries_[count_] = definition;
-  IndexEntry(count_);
-  ++count_;
+  entries_.Append(definition);  // room reserved above
+  IndexEntry(count() - 1);
   return true;
 }
 
@@ -132,7 +110,7 @@ bool SymbolTable::AddLine(const char* line) {
   const char* equals = std::strchr(line, '=');
   if (equals == nullptr) {
     if (!Add(line, "")) return false;
-    entries_[count_ - 1]->hasValue = false;
+    entries_.Last()->hasValue = false;
     return true;
   }
   TextString name;
@@ -329,6 +307,18 @@ bool NextBlockFrom(const TextString& text, int64_t from, char opening, char clos
 
 }  // namespace
 
+bool LookUpBraceBlock(TextString* block) {
+  block->TrimEnds("{", "}");
+  TextString keyword = block->GetToken(0, "\\");
+  TextString application = block->GetToken(1, "\\");
+  if (keyword.IsEqualNoCase("?App")) return LookupAppPath(application.GetConstText(), block, 1);
+  if (!keyword.IsEqualNoCase("?AppPath")) return false;
+  if (!LookupAppPath(application.GetConstText(), block, 0)) return false;
+  block->TrimEnds("", "\\");
+  block->TrimEnds("", ";");
+  return true;
+}
+
 // Attempt after attempt looks at block `index`: a replaced block keeps the index, one left as
 // written moves it on. The text before the block looked at never changes afterwards, and the scan
 // stands at depth 0 at its opening; so the next attempt's block is the first one met from the
@@ -346,20 +336,7 @@ bool ExpandBraceBlocks(TextString* text) {
     if (!NextBlockFrom(*text, from, '{', '}', lastClosing, &start, &end)) break;
     const char* base = text->GetConstText();
     TextString piece = text->Extract(base + start, base + end);
-    piece.TrimEnds("{", "}");
-    TextString keyword = piece.GetToken(0, "\\");
-    TextString application = piece.GetToken(1, "\\");
-    bool found = false;
-    if (keyword.IsEqualNoCase("?App")) {
-      found = LookupAppPath(application.GetConstText(), &piece, 1);
-    } else if (keyword.IsEqualNoCase("?AppPath")) {
-      found = LookupAppPath(application.GetConstText(), &piece, 0);
-      if (found) {
-        piece.TrimEnds("", "\\");
-        piece.TrimEnds("", ";");
-      }
-    }
-    if (found) {
+    if (LookUpBraceBlock(&piece)) {
       text->ReplaceRange(base + start, base + end, piece.GetConstText());
       lastClosing = LastOffsetOf(*text, '}');
       from = start;
@@ -399,7 +376,6 @@ bool ExpandAngleBlocksBlockByBlock(TextString* text, int32_t blocks) {
 class PendingText {
  public:
   PendingText() = default;
-  ~PendingText() { std::free(runs_); }
   PendingText(const PendingText&) = delete;
   PendingText& operator=(const PendingText&) = delete;
 
@@ -412,14 +388,7 @@ class PendingText {
   // Puts the NUL-terminated `text` in front of what is pending.
   bool Push(const char* text) {
     if (*text == '\0') return true;
-    if (count_ == capacity_) {
-      if (capacity_ > INT32_MAX / 2) return false;
-      int32_t capacity = capacity_ == 0 ? 8 : capacity_ * 2;
-      void* grown = std::realloc(runs_, sizeof(Run) * static_cast<size_t>(capacity));
-      if (grown == nullptr) return false;
-      runs_ = static_cast<Run*>(grown);
-      capacity_ = capacity;
-    }
+    if (count() == INT32_MAX || !runs_.Reserve(runs_.count() + 1)) return false;
     Run run{text, text + std::strlen(text), nullptr, false};
     for (const char* p = run.end; p > run.at;) {
       if (*--p == '>') {
@@ -427,15 +396,13 @@ class PendingText {
         break;
       }
     }
-    run.closeBelow = count_ > 0 && HasCloseFrom(count_ - 1, runs_[count_ - 1].at);
-    runs_[count_++] = run;
+    run.closeBelow = count() > 0 && HasCloseFrom(count() - 1, runs_.Last().at);
+    runs_.Append(run);
     return true;
   }
 
-  bool Empty() const { return count_ == 0; }
-  Place Front() const {
-    return count_ == 0 ? Place{-1, nullptr} : Place{count_ - 1, runs_[count_ - 1].at};
-  }
+  bool Empty() const { return runs_.empty(); }
+  Place Front() const { return Empty() ? Place{-1, nullptr} : Place{count() - 1, runs_.Last().at}; }
   // The bytes from `place` to the end of its run.
   size_t RunLength(Place place) const {
     return static_cast<size_t>(runs_[place.run].end - place.at);
@@ -453,7 +420,7 @@ class PendingText {
   }
   // Drops everything before `place` (a place of the pending text as it is now).
   void DropUntil(Place place) {
-    count_ = place.run + 1;
+    runs_.SetCount(static_cast<size_t>(place.run + 1));
     if (place.run >= 0) runs_[place.run].at = place.at;
   }
 
@@ -472,9 +439,9 @@ class PendingText {
     return (r.lastClose != nullptr && r.lastClose >= at) || r.closeBelow;
   }
 
-  Run* runs_ = nullptr;
-  int32_t count_ = 0;
-  int32_t capacity_ = 0;
+  int32_t count() const { return static_cast<int32_t>(runs_.count()); }
+
+  GrowableArray<Run> runs_{8};
 };
 
 // The angle pass in one walk over the text. It gives what ExpandAngleBlocksBlockByBlock gives:
@@ -581,6 +548,12 @@ bool ExpandAngleBlocksInOnePass(TextString* text, int32_t blocks, bool* found, b
 }
 
 }  // namespace
+
+bool ExpandAngleBlocksBlockByBlock(TextString* text) {
+  bool found = ExpandAngleBlocksBlockByBlock(text, text->CountBlocks("<", ">"));
+  ReplaceLineFeedEscapes(text);
+  return found;
+}
 
 bool ExpandAngleBlocks(TextString* text, bool* refused) {
   int32_t blocks = text->CountBlocks("<", ">");

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 
+#include "text/growable_array.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -21,12 +22,12 @@ namespace kestario {
 // of two definitions with the same name wins. Lookups go through a hash index, not a scan.
 class SymbolTable {
  public:
-  SymbolTable();
+  SymbolTable() = default;
   ~SymbolTable();
   SymbolTable(const SymbolTable&) = delete;
   SymbolTable& operator=(const SymbolTable&) = delete;
 
-  int32_t count() const { return count_; }
+  int32_t count() const { return static_cast<int32_t>(entries_.count()); }
   const TextString& NameAt(int32_t index) const;
   const TextString& ValueAt(int32_t index) const;
   // Whether definition `index` was written with an "=" (a line without one is all name and its
@@ -54,11 +55,9 @@ class SymbolTable {
   bool Rehash(uint32_t slots);
   void IndexEntry(int32_t index);
 
-  int32_t count_;
-  int32_t capacity_;
-  Definition** entries_;
-  int32_t* slots_;  // open addressing: index of the first definition of a name, or -1
-  uint32_t slotCount_;
+  GrowableArray<Definition*> entries_{16};
+  int32_t* slots_ = nullptr;  // open addressing: index of the first definition of a name, or -1
+  uint32_t slotCount_ = 0;
 };
 
 // The script file, the program's path and the table that the settings readers work on. The
@@ -81,10 +80,20 @@ bool FindSymbol(const char* name, TextString* destination);
 bool ExpandDefinitions();
 // The brace pass; true when at least one brace block was replaced.
 bool ExpandBraceBlocks(TextString* text);
+// The value of one brace block, "{?App\NAME}" or "{?AppPath\NAME}" with its braces, in its place:
+// true when its keyword is one of the two and the application's path is found; otherwise false,
+// and `block` is left without its braces.
+bool LookUpBraceBlock(TextString* block);
 // The angle pass; true when the symbol of at least one angle block was found. A result that would
 // pass the largest block a text may hold (kMaxBlockSize, 256 MB) is refused: the expansion stops
 // there, the text becomes empty and `*refused` (when given) is set.
 bool ExpandAngleBlocks(TextString* text, bool* refused = nullptr);
+// The angle pass as it is defined, plainly, with no limit: as many attempts as the text has blocks
+// when the pass starts; each looks up block `index` (counted afresh from the start of the text),
+// and a symbol found replaces the block, which is looked at again, while a name not found moves
+// on to the next index; then "\n" escapes become line feeds. ExpandAngleBlocks gives the same,
+// in one walk; this is what it falls back on when memory runs short, and what it is tested against.
+bool ExpandAngleBlocksBlockByBlock(TextString* text);
 // Whether the expansion of the first definition named `name` was refused that way when the
 // definitions were expanded, so that it reads as empty.
 bool WasSymbolRefused(const char* name);

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "text/ascii.h"
+#include "text/growable_array.h"
+
 // Choices for inputs that no caller passes, all of them safe (nothing outside the block is read or
 // written, and every loop ends):
 // - A null text argument reads as the empty text.
@@ -42,18 +45,8 @@ const char* OrEmpty(const char* text) { return text == nullptr ? "" : text; }
 
 int64_t Length(const char* text) { return static_cast<int64_t>(std::strlen(text)); }
 
-unsigned char FoldCase(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
 bool EqualNoCase(const char* left, const char* right, int64_t count) {
-  for (int64_t i = 0; i < count; ++i) {
-    if (FoldCase(static_cast<unsigned char>(left[i])) !=
-        FoldCase(static_cast<unsigned char>(right[i]))) {
-      return false;
-    }
-  }
-  return true;
+  return AsciiEqualNoCase(left, right, static_cast<size_t>(count));
 }
 
 // The distance from `base` to `position` in bytes, computed on the addresses, so that positions
@@ -233,6 +226,21 @@ class BlockScanner {
     return BlockStep::kEnd;
   }
 
+  // Takes the next step from `*scan`: moves `*scan` past the delimiter met and `*depth` up by
+  // one for an opening, down for a closing; `*hit` is where the delimiter begins. At the end,
+  // nothing changes.
+  BlockStep Take(const char** scan, int64_t* depth, const char** hit) {
+    const BlockStep step = Next(*scan, hit);
+    if (step == BlockStep::kOpening) {
+      ++*depth;
+      *scan = *hit + open_.length;
+    } else if (step == BlockStep::kClosing) {
+      --*depth;
+      *scan = *hit + close_.length;
+    }
+    return step;
+  }
+
  private:
   struct Delimiter {
     explicit Delimiter(const char* delimiter) : text(delimiter), length(std::strlen(delimiter)) {}
@@ -273,23 +281,13 @@ bool UsableDelimiters(const char* opening, const char* closing) {
 
 int64_t CountBlocksIn(const char* text, const char* opening, const char* closing) {
   if (!UsableDelimiters(opening, closing)) return 0;
-  const size_t open_length = std::strlen(opening);
-  const size_t close_length = std::strlen(closing);
   int64_t count = 0;
   int64_t depth = 0;
   const char* scan = text;
+  const char* hit = nullptr;
   BlockScanner scanner(text, opening, closing);
-  for (;;) {
-    const char* hit = nullptr;
-    const BlockStep step = scanner.Next(scan, &hit);
-    if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      if (--depth == 0) ++count;
-      scan = hit + close_length;
-    }
+  for (BlockStep step; (step = scanner.Take(&scan, &depth, &hit)) != BlockStep::kEnd;) {
+    if (step == BlockStep::kClosing && depth == 0) ++count;
   }
   return count;
 }
@@ -314,34 +312,19 @@ bool FindBlockSpan(const char* text, int64_t first, int64_t last, const char* op
   const char* hit = nullptr;
   BlockScanner scanner(text, opening, closing);
   do {
-    const BlockStep step = scanner.Next(scan, &hit);
+    const BlockStep step = scanner.Take(&scan, &depth, &hit);
     if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      if (depth == 0) ++opened;
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      --depth;
-      scan = hit + close_length;
-    }
+    if (step == BlockStep::kOpening && depth == 1) ++opened;  // a top-level block
     if (!has_start && opened > first) {
       *start = scan - text;
       has_start = true;
     }
   } while (opened <= last);
-  for (;;) {
-    const BlockStep step = scanner.Next(scan, &hit);
-    if (step == BlockStep::kEnd) break;
-    if (step == BlockStep::kOpening) {
-      ++depth;
-      scan = hit + open_length;
-    } else {
-      if (--depth == 0) {
-        *end = hit - text - 1;
-        has_end = true;
-        break;
-      }
-      scan = hit + close_length;
+  for (BlockStep step; (step = scanner.Take(&scan, &depth, &hit)) != BlockStep::kEnd;) {
+    if (step == BlockStep::kClosing && depth == 0) {
+      *end = hit - text - 1;
+      has_end = true;
+      break;
     }
   }
   if (!has_start) return false;
@@ -360,8 +343,8 @@ int CompareNoCase(const char* left, const char* right) {
   const unsigned char* a = reinterpret_cast<const unsigned char*>(OrEmpty(left));
   const unsigned char* b = reinterpret_cast<const unsigned char*>(OrEmpty(right));
   for (;; ++a, ++b) {
-    const unsigned char x = FoldCase(*a);
-    const unsigned char y = FoldCase(*b);
+    const unsigned char x = AsciiLower(*a);
+    const unsigned char y = AsciiLower(*b);
     if (x != y) return x < y ? -1 : 1;
     if (x == '\0') return 0;
   }
@@ -731,49 +714,31 @@ int32_t TextString::ToInt() const {
 
 namespace {
 
-// A growing block of bytes for building a text in one go; every append doubles the room when
-// needed, so building costs time proportional to the length built. Also used as a stack.
+// A text built in one go, in the program's growable array of bytes (from the text blocks'
+// allocator, so that the tests' gate reaches it); every append keeps room for a terminator. Also
+// used as a stack.
 class Builder {
  public:
-  Builder() = default;
-  ~Builder() { ReleaseBlock(bytes_); }
-  Builder(const Builder&) = delete;
-  Builder& operator=(const Builder&) = delete;
-
   bool Reserve(int64_t needed) {
-    if (needed <= capacity_) return true;
-    int64_t capacity = capacity_ == 0 ? 64 : capacity_;
-    while (capacity < needed) capacity *= 2;
-    if (capacity > static_cast<int64_t>(UINT32_MAX)) return false;
-    char* grown = static_cast<char*>(AllocateBlock(static_cast<size_t>(capacity)));
-    if (grown == nullptr) return false;
-    if (length_ != 0) std::memcpy(grown, bytes_, static_cast<size_t>(length_));
-    ReleaseBlock(bytes_);
-    bytes_ = grown;
-    capacity_ = capacity;
-    return true;
+    return needed <= static_cast<int64_t>(UINT32_MAX) &&
+           bytes_.Reserve(static_cast<size_t>(needed));
   }
   bool Append(const char* bytes, int64_t count) {
-    if (!Reserve(length_ + count + 1)) return false;
-    if (count != 0) std::memcpy(bytes_ + length_, bytes, static_cast<size_t>(count));
-    length_ += count;
-    return true;
+    return Reserve(length() + count + 1) && bytes_.Append(bytes, static_cast<size_t>(count));
   }
   // Appends `count` bytes in reverse order.
   bool AppendReversed(const char* bytes, int64_t count) {
-    if (!Reserve(length_ + count + 1)) return false;
-    for (int64_t i = count - 1; i >= 0; --i) bytes_[length_++] = bytes[i];
+    if (!Reserve(length() + count + 1)) return false;
+    for (int64_t i = count - 1; i >= 0; --i) bytes_.Append(bytes[i]);
     return true;
   }
-  void Drop(int64_t count) { length_ -= count; }
-  char Last() const { return bytes_[length_ - 1]; }
-  const char* bytes() const { return bytes_; }
-  int64_t length() const { return length_; }
+  void Drop(int64_t count) { bytes_.SetCount(bytes_.count() - static_cast<size_t>(count)); }
+  char Last() const { return bytes_.Last(); }
+  const char* bytes() const { return bytes_.items(); }
+  int64_t length() const { return static_cast<int64_t>(bytes_.count()); }
 
  private:
-  char* bytes_ = nullptr;
-  int64_t length_ = 0;
-  int64_t capacity_ = 0;
+  GrowableArray<char, BlockMemory> bytes_{64};
 };
 
 // The first occurrence of `what` (`length` bytes, at least 1) in [from, end), or null.

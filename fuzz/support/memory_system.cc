@@ -4,6 +4,8 @@
 #include <cstring>
 #include <functional>
 
+#include "text/hash.h"
+
 namespace kestario {
 namespace fuzz {
 namespace {
@@ -523,8 +525,8 @@ bool MemorySystem::GetFileLocalDate(const char* path, LocalDate* date) {
   if (path == nullptr || date == nullptr) return false;
   auto file = files.find(path);
   if (file == files.end()) return false;
-  uint32_t hash = 2166136261u;
-  for (char c : file->first) hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+  uint32_t hash =
+      static_cast<uint32_t>(HashBytes(kHashStart, file->first.data(), file->first.size()));
   date->year = static_cast<uint16_t>(1990 + hash % 50);
   date->month = static_cast<uint16_t>(1 + (hash / 50) % 12);
   date->day = static_cast<uint16_t>(1 + (hash / 600) % 28);

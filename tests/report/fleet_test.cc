@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include "report/command_fixture.h"
 #include "support/script_test.h"
 #include "tools/report/command.h"
 #include "tools/report/report_output.h"
@@ -331,18 +332,6 @@ TEST(FleetTest, TextColumnsLineUpWithWideCharacters) {
   EXPECT_EQ(text.find("no end line", first) - first, 4 + 6 + 2 + 2);
   EXPECT_EQ(text.find("no end line", second) - second, 10 + 2);
 }
-
-class ReportCommandTest : public ::testing::Test {
- protected:
-  int Run(const std::vector<std::string>& arguments) {
-    out.clear();
-    err.clear();
-    return RunReportCommand(arguments, &out, &err);
-  }
-  TempDir dir;
-  std::string out;
-  std::string err;
-};
 
 // A folder of per-machine logs, with a sub-folder and a log that is not there.
 TEST_F(ReportCommandTest, FolderOfPerMachineLogsAndAnUnreadableLog) {

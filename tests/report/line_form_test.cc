@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "report/command_fixture.h"
 #include "support/script_test.h"
 #include "tools/report/command.h"
 #include "tools/report/fleet.h"
@@ -244,17 +245,7 @@ TEST(LineFormTest, ExpectedComputersWithoutARunAndTheAgeOfUnfinishedRuns) {
             text.find("last step 11 hours 50 minutes ago (stale): run COPY: MODE=\"COPY\""));
 }
 
-class LineFormCommandTest : public ::testing::Test {
- protected:
-  int Run(const std::vector<std::string>& arguments) {
-    out.clear();
-    err.clear();
-    return RunReportCommand(arguments, &out, &err);
-  }
-  TempDir dir;
-  std::string out;
-  std::string err;
-};
+class LineFormCommandTest : public ReportCommandTest {};
 
 // A FIFO named on the command line is refused at once, not read for ever.
 TEST_F(LineFormCommandTest, AFifoIsRefusedWithAMessage) {

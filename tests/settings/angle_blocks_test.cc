@@ -13,25 +13,8 @@
 namespace kestario {
 namespace {
 
-// The definition: `blocks` lookups; a symbol found replaces block `index`, which is looked up
-// again; a name not found moves on to the next index. Then "\n" escapes become line feeds.
-bool Reference(TextString* text) {
-  int32_t blocks = text->CountBlocks("<", ">");
-  bool found = false;
-  int32_t index = 0;
-  TextString value;
-  for (int32_t attempt = 0; attempt < blocks; ++attempt) {
-    TextString piece = text->GetBlock(index, "<", ">");
-    if (FindSymbol(piece.GetConstText(), &value)) {
-      text->ReplaceBlock(index, "<", ">", value.GetConstText());
-      found = true;
-    } else {
-      ++index;
-    }
-  }
-  text->ReplaceAll("\\n", "\n");
-  return found;
-}
+// The definition: ExpandAngleBlocksBlockByBlock.
+bool Reference(TextString* text) { return ExpandAngleBlocksBlockByBlock(text); }
 
 class AngleBlocksTest : public ::testing::Test {
  protected:

@@ -1,4 +1,5 @@
 #include "support/fake_system.h"
+#include "text/ascii.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,7 @@ namespace {
 
 std::string Upper(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    c = AsciiUpper(c);
   }
   return text;
 }

@@ -21,14 +21,7 @@ bool Holds(const ByteBuffer& buffer, const char* bytes) {
          (size == 0 || std::memcmp(buffer.GetConstData(), bytes, size) == 0);
 }
 
-class ByteBufferTest : public ::testing::Test {
- protected:
-  void SetUp() override { SetAllocationGate(&LimitedGate); }
-  void TearDown() override {
-    g_allocations_left = -1;
-    SetAllocationGate(nullptr);
-  }
-};
+class ByteBufferTest : public AllocationGateTest {};
 
 TEST_F(ByteBufferTest, NewBufferHasNoStorage) {
   ByteBuffer buffer;

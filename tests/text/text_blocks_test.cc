@@ -60,22 +60,6 @@ TEST(TextBlocksTest, UnusableDelimitersAndIndexesAreSafe) {
   EXPECT_STREQ(text.GetText(), "a|b|c<d>");
 }
 
-TEST(TextBlocksTest, ReplaceAll) {
-  TextString text("a\\nb\\nc");
-  text.ReplaceAll("\\n", "\n");
-  EXPECT_STREQ(text.GetText(), "a\nb\nc");
-  TextString plain("plain");
-  plain.ReplaceAll("\\n", "\n");
-  EXPECT_STREQ(plain.GetText(), "plain");
-  // Each search starts again at the beginning, so new occurrences are replaced in turn.
-  TextString formed("aabb");
-  formed.ReplaceAll("ab", "");
-  EXPECT_STREQ(formed.GetText(), "");
-  TextString swapped("aab");
-  swapped.ReplaceAll("ab", "ba");
-  EXPECT_STREQ(swapped.GetText(), "baa");
-}
-
 TEST(TextBlocksTest, ReplaceAllAlwaysEnds) {
   TextString text("a-b");
   text.ReplaceAll("", "x");

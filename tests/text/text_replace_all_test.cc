@@ -24,6 +24,8 @@ TEST(TextReplaceAllTest, EscapesBecomeLineFeeds) {
 
 TEST(TextReplaceAllTest, OccurrencesFormedByAReplacementAreReplacedInTurn) {
   EXPECT_EQ("b", Replaced("aaab", "ab", "b"));
+  EXPECT_EQ("", Replaced("aabb", "ab", ""));
+  EXPECT_EQ("baa", Replaced("aab", "ab", "ba"));
   // The new occurrence lies before the end of the replacement: "aab" -> "abcd" -> "bcdcd".
   EXPECT_EQ("bcdcd", Replaced("aab", "ab", "bcd"));
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "text/ascii.h"
 #include "text/text_string.h"
 #include "tools/checker/script_lines.h"
 
@@ -38,7 +39,7 @@ std::vector<std::string> Items(const std::string& list) {
 std::string FoldAsciiCase(const std::string& name) {
   std::string folded = name;
   for (char& c : folded) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    c = AsciiLower(c);
   }
   return folded;
 }

@@ -7,6 +7,7 @@
 #endif
 
 #include "platform/system.h"
+#include "text/ascii.h"
 #include "tools/checker/script_lines.h"
 #ifdef _WIN32
 #include "tools/console/console_output.h"
@@ -42,7 +43,7 @@ bool IsFolder(const std::string& path) {
 
 char FoldCase(char c) {
 #ifdef _WIN32
-  if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
+  return AsciiLower(c);
 #endif
   return c;
 }

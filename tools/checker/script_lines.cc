@@ -1,4 +1,5 @@
 #include "tools/checker/script_lines.h"
+#include "text/ascii.h"
 
 #include <sys/stat.h>
 
@@ -16,8 +17,6 @@ bool IsBlank(char c) {
   unsigned char byte = static_cast<unsigned char>(c);
   return (byte >= 0x09 && byte <= 0x0D) || byte == 0x1A || byte == 0x20;
 }
-
-char FoldAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 void TrimSpan(const std::string& text, size_t* start, size_t* end) {
   while (*start < *end && IsBlank(text[*start])) ++*start;
@@ -74,7 +73,7 @@ std::vector<std::string> DisabledRules(const std::string& text, size_t start, si
       if (!id.empty()) ids.push_back(id);
       id.clear();
     } else {
-      id += (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+      id += AsciiUpper(c);
     }
   }
   return ids;
@@ -85,7 +84,7 @@ std::vector<std::string> DisabledRules(const std::string& text, size_t start, si
 bool EqualNoCase(const std::string& left, const std::string& right) {
   if (left.size() != right.size()) return false;
   for (size_t i = 0; i < left.size(); ++i) {
-    if (FoldAscii(left[i]) != FoldAscii(right[i])) return false;
+    if (AsciiLower(left[i]) != AsciiLower(right[i])) return false;
   }
   return true;
 }
@@ -99,14 +98,14 @@ std::string TrimBlanks(const std::string& text) {
 
 std::string FoldName(const std::string& name) {
   std::string folded = TrimBlanks(name);
-  for (char& c : folded) c = FoldAscii(c);
+  for (char& c : folded) c = AsciiLower(c);
   return folded;
 }
 
 // The name as the index keeps it: ASCII letters in lower case (the parser has dropped blanks).
 std::string IndexName(const std::string& name) {
   std::string folded = name;
-  for (char& c : folded) c = FoldAscii(c);
+  for (char& c : folded) c = AsciiLower(c);
   return folded;
 }
 

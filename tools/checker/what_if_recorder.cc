@@ -3,6 +3,7 @@
 #include "engine/procedures.h"
 #include "engine/run.h"
 #include "platform/system.h"
+#include "text/ascii.h"
 #include "text/text_string.h"
 #include "tools/checker/checker.h"
 #include "tools/checker/list_text.h"
@@ -57,7 +58,7 @@ Values RecordValues(const ProcedureRecord& record) {
 
 std::string UpperAscii(std::string text) {
   for (char& c : text) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    c = AsciiUpper(c);
   }
   return text;
 }

@@ -10,6 +10,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "text/ascii.h"
 #include "tools/report/fleet_store.h"
 #include "tools/report/line_map.h"
 #include "tools/report/log_line.h"
@@ -121,10 +122,8 @@ bool IsLater(const LogTime& time, uint64_t order, const LogTime& otherTime, uint
   return compare != 0 ? compare > 0 : order > otherOrder;
 }
 
-char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
 std::string FoldedName(std::string name) {
-  for (char& c : name) c = Lower(c);
+  for (char& c : name) c = AsciiLower(c);
   return name;
 }
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -147,7 +146,7 @@ int CompareNames(const std::string& a, const std::string& b) {
       j = ej;
       continue;
     }
-    char ca = Lower(a[i]), cb = Lower(b[j]);
+    char ca = AsciiLower(a[i]), cb = AsciiLower(b[j]);
     if (ca != cb) return static_cast<unsigned char>(ca) < static_cast<unsigned char>(cb) ? -1 : 1;
     ++i;
     ++j;
@@ -323,7 +322,7 @@ std::string NaturalKey(std::string_view name) {
       i = end;
       continue;
     }
-    key.push_back(Lower(name[i++]));
+    key.push_back(AsciiLower(name[i++]));
   }
   return key;
 }

@@ -1,24 +1,35 @@
 #include "tools/report/log_line.h"
 
 #include <cstring>
+#include <string>
+
+#include "runlog/log_grammar.h"
 
 namespace kestario {
 namespace report {
 namespace {
 
-constexpr std::string_view kStart = "start: program \"";
-constexpr std::string_view kError = "error ";
-constexpr std::string_view kEnd = "end: ";
-constexpr std::string_view kFinished = "finished";
-constexpr std::string_view kByMessage = "stopped by message ";
-constexpr std::string_view kByAnswer = "stopped by the answer to ";
-constexpr std::string_view kBySignal = "stopped by signal ";
-constexpr std::string_view kStopped = "stopped";
+// The words of the program's writer (runlog/log_grammar.h), with the quotes around the values.
+std::string InQuotes(const char* word) { return "\"" + std::string(word) + "\""; }
+const std::string kStartQuote = std::string(runlog::kStart) + "\"";
+const std::string kScriptQuoted = InQuotes(runlog::kStartScript);
+const std::string kCaptionQuoted = InQuotes(runlog::kStartCaption);
+const std::string kUserQuoted = InQuotes(runlog::kStartUser);
+const std::string_view kStart = kStartQuote;
+constexpr std::string_view kError = runlog::kError;
+constexpr std::string_view kEnd = runlog::kEnd;
+constexpr std::string_view kFinished = runlog::kFinished;
+constexpr std::string_view kByMessage = runlog::kStoppedByMessage;
+constexpr std::string_view kByAnswer = runlog::kStoppedByAnswer;
+constexpr std::string_view kBySignal = runlog::kStoppedBySignal;
+constexpr std::string_view kStopped = runlog::kStopped;
+constexpr char kDetails = runlog::kDetails[0];
+static_assert(sizeof runlog::kDetails == 3 && runlog::kDetails[1] == ' ', "\"; \" as read here");
 
-constexpr size_t kTimeLength = 19;     // "YYYY-MM-DD HH:MM:SS"
-constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDTHH:MM:SS+hh:mm"
-constexpr size_t kLongestFrame = 20;   // the digits of a 64-bit count
-constexpr size_t kLongestPid = 10;     // a 32-bit number
+constexpr size_t kTimeLength = runlog::kOldTimeLength;  // "YYYY-MM-DD HH:MM:SS"
+constexpr size_t kNewTimeLength = runlog::kTimeLength;  // "YYYY-MM-DDTHH:MM:SS+hh:mm"
+constexpr size_t kLongestFrame = 20;                    // the digits of a 64-bit count
+constexpr size_t kLongestPid = 10;                      // a 32-bit number
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -37,7 +48,7 @@ constexpr TimeWord MakeTimeWord(const char* form) {
   TimeWord word = {0, 0, 0};
   for (int i = 7; i >= 0; --i) {
     bool digit = form[i] == '0';
-    bool any = form[i] == '?';
+    bool any = form[i] == '+';  // the offset's sign, checked on its own
     word.digits = word.digits << 8 | (digit ? 0xFFu : 0u);
     word.fixed = word.fixed << 8 | (digit || any ? 0u : static_cast<unsigned char>(form[i]));
     word.mask = word.mask << 8 | (digit || any ? 0u : 0xFFu);
@@ -45,10 +56,10 @@ constexpr TimeWord MakeTimeWord(const char* form) {
   return word;
 }
 
-constexpr const char* kTimeForm = "0000-00-00 00:00:00 ";
+constexpr const char* kTimeForm = runlog::kOldTimeShape;
 constexpr TimeWord kTimeWords[3] = {MakeTimeWord(kTimeForm), MakeTimeWord(kTimeForm + 8),
                                     MakeTimeWord(kTimeForm + 12)};
-constexpr const char* kNewTimeForm = "0000-00-00T00:00:00?00:00 ";
+constexpr const char* kNewTimeForm = runlog::kTimeShape;
 constexpr TimeWord kNewTimeWords[4] = {MakeTimeWord(kNewTimeForm), MakeTimeWord(kNewTimeForm + 8),
                                        MakeTimeWord(kNewTimeForm + 16),
                                        MakeTimeWord(kNewTimeForm + 18)};
@@ -127,7 +138,7 @@ bool TakeNumber(std::string_view* text, int* number) {
 // the known part runs on into other text.
 bool TakeDetails(std::string_view rest, std::string_view* details) {
   if (rest.empty()) return true;
-  if (rest.front() != ';') return false;
+  if (rest.front() != kDetails) return false;
   *details = Trimmed(rest.substr(1));
   return true;
 }
@@ -151,19 +162,19 @@ Event Torn() {
 Event ParseStart(std::string_view event) {
   Event result = Torn();
   std::string_view rest = event.substr(kStart.size());
-  size_t at = rest.find("\" script \"");
+  size_t at = rest.find(kScriptQuoted);
   if (at == std::string_view::npos) return result;
   std::string_view program = rest.substr(0, at);
-  rest.remove_prefix(at + 10);
-  at = rest.find("\" caption \"");
+  rest.remove_prefix(at + kScriptQuoted.size());
+  at = rest.find(kCaptionQuoted);
   if (at == std::string_view::npos) return result;
   std::string_view script = rest.substr(0, at);
-  rest.remove_prefix(at + 11);
+  rest.remove_prefix(at + kCaptionQuoted.size());
   if (rest.empty() || rest.back() != '"') return result;
   rest.remove_suffix(1);
-  at = rest.rfind("\" user \"");
+  at = rest.rfind(kUserQuoted);
   if (at != std::string_view::npos) {
-    result.user = rest.substr(at + 8);
+    result.user = rest.substr(at + kUserQuoted.size());
     result.hasUser = true;
     rest = rest.substr(0, at);
   }
@@ -256,8 +267,8 @@ bool TakeFrame(std::string_view line, size_t* space, uint64_t* count) {
   size_t end = line.size();
   size_t at = end;
   while (at != 0 && end - at < kLongestFrame && IsDigit(line[at - 1])) --at;
-  if (at == end || end - at >= kLongestFrame || line[at] == '0' || at < 2 || line[at - 1] != '#' ||
-      line[at - 2] != ' ') {
+  if (at == end || end - at >= kLongestFrame || line[at] == '0' || at < 2 ||
+      line[at - 1] != runlog::kFrameMark[1] || line[at - 2] != runlog::kFrameMark[0]) {
     return false;
   }
   uint64_t value = 0;

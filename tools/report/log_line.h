@@ -9,6 +9,7 @@
 //   error N "TEXT": shown                      (or ": not shown, ...")
 //   end: finished | stopped by message N | stopped by the answer to NAME | stopped
 // An end line may carry details after a ";" ("end: stopped by message 8; exit code 1603").
+// The words, the time's form and the frame are those of the program's writer: runlog/log_grammar.h.
 // Everything here works on the line's bytes as they are; nothing is copied.
 #ifndef KESTARIO_TOOLS_REPORT_LOG_LINE_H_
 #define KESTARIO_TOOLS_REPORT_LOG_LINE_H_
@@ -16,6 +17,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
+
+#include "runlog/log_grammar.h"
 
 namespace kestario {
 namespace report {
@@ -45,7 +48,7 @@ HeadForm TimeForm(std::string_view line);
 size_t FramedTail(std::string_view line);
 
 // Where the first ":" of the time stands in a head.
-constexpr size_t kHeadTimeColon = 13;
+constexpr size_t kHeadTimeColon = runlog::kTimeColon;
 
 // Whether `line` (without its line end) begins with a head followed by an event: a head of the
 // old form, or one of the new form when the line's frame is right.

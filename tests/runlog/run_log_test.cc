@@ -1,6 +1,6 @@
 // The run log against the fake system: every event, one append per line, and a log that cannot
 // be written changing nothing.
-#include "settings/run_log.h"
+#include "runlog/run_log.h"
 
 #include <sys/stat.h>
 
@@ -14,6 +14,7 @@
 #include "engine/context.h"
 #include "engine/driver.h"
 #include "support/script_test.h"
+#include "tools/report/log_line.h"
 
 namespace kestario {
 namespace {
@@ -360,6 +361,66 @@ TEST_F(RunLogTest, UnseenAnswersTheBoxesNobodySees) {
   EXPECT_EQ("box QUESTION \"Go?\": not shown, the box could not be displayed; answer Yes (UNSEEN)",
             events[3]);
   EXPECT_EQ("ASK: the answer stops the run", events[5]);
+}
+
+// What the program writes, updater-report reads: the lines of three runs (stopped by a failure
+// with an exit code, stopped by an answer, finished) as the fake system received them, each read
+// back with the report's own line reader.
+TEST_F(RunLogTest, ReportReadsWhatTheWriterWrites) {
+  dir.Write("a.dat", "a");
+  WriteScript(
+      "[UPDATER]\nNAME=Night run\nPROC=ASK, COPY\nLOG=<Src>/run.log\nEXITCODE=1\n"
+      "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=0, 1\n"
+      "[COPY]\nMODE=COPY\nFROM=<Src>/missing\nTO=<Src>/b.dat\n");
+  system.answers = {kIdYes, kIdOk, kIdNo};  // the error box takes the second
+  UpdaterMain("");
+  UpdaterMain("");
+  WriteScript("[UPDATER]\nNAME=\nPROC=E\nLOG=<Src>/run.log\n[E]\nMODE=EXIST\nFILE=<Src>/a.dat\n");
+  UpdaterMain("");
+
+  std::vector<report::Event> told;  // the start, error and end events, in order
+  for (const FakeSystem::Write& append : system.writes) {
+    ASSERT_FALSE(append.bytes.empty());
+    ASSERT_EQ('\n', append.bytes.back());
+    std::string_view line(append.bytes.data(), append.bytes.size() - 1);
+    report::LineHead head;
+    ASSERT_TRUE(report::ParseHead(line, &head)) << line;
+    EXPECT_TRUE(head.framed) << line;
+    EXPECT_EQ("2026-12-08T09:30:05+00:00", head.time);
+    EXPECT_EQ("PC-417", head.computer);
+    EXPECT_EQ("4242", head.pid);
+    report::Event event = report::ParseEvent(head.event);
+    EXPECT_NE(report::EventKind::kTorn, event.kind) << line;
+    if (event.kind != report::EventKind::kOther) told.push_back(event);
+  }
+
+  const std::string src = dir.path();
+  ASSERT_EQ(7u, told.size());
+  for (size_t start : {0u, 3u, 5u}) {
+    ASSERT_EQ(report::EventKind::kStart, told[start].kind) << start;
+    EXPECT_EQ(src + "/updater.run", told[start].program);
+    EXPECT_EQ(src + "/updater.ini", told[start].script);
+    EXPECT_TRUE(told[start].hasUser);
+    EXPECT_EQ("tanaka", told[start].user);
+  }
+  EXPECT_EQ("Night run", told[0].caption);
+
+  ASSERT_EQ(report::EventKind::kError, told[1].kind);
+  EXPECT_NE(0, told[1].message);
+  EXPECT_NE(std::string_view::npos, told[1].text.find(src + "/missing"));
+  ASSERT_EQ(report::EventKind::kEnd, told[2].kind);
+  EXPECT_EQ(report::EndKind::kMessage, told[2].end);
+  EXPECT_EQ(told[1].message, told[2].message);
+  EXPECT_EQ("exit code " + std::to_string(kExitFailed), told[2].details);
+
+  ASSERT_EQ(report::EventKind::kEnd, told[4].kind);
+  EXPECT_EQ(report::EndKind::kAnswer, told[4].end);
+  EXPECT_EQ("ASK", told[4].answer);
+  EXPECT_EQ("exit code " + std::to_string(kExitCancelled), told[4].details);
+
+  ASSERT_EQ(report::EventKind::kEnd, told[6].kind);
+  EXPECT_EQ(report::EndKind::kFinished, told[6].end);
+  EXPECT_EQ("", told[6].details);
 }
 
 }  // namespace

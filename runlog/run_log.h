@@ -19,8 +19,8 @@
 //
 // The log never changes what the run does: without a log every call here does nothing, and a line
 // that cannot be written is dropped without a word.
-#ifndef KESTARIO_SETTINGS_RUN_LOG_H_
-#define KESTARIO_SETTINGS_RUN_LOG_H_
+#ifndef KESTARIO_RUNLOG_RUN_LOG_H_
+#define KESTARIO_RUNLOG_RUN_LOG_H_
 
 #include <cstdint>
 
@@ -65,4 +65,4 @@ class LogLine {
 
 }  // namespace kestario
 
-#endif  // KESTARIO_SETTINGS_RUN_LOG_H_
+#endif  // KESTARIO_RUNLOG_RUN_LOG_H_

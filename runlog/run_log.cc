@@ -1,4 +1,4 @@
-#include "settings/run_log.h"
+#include "runlog/run_log.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -6,6 +6,7 @@
 
 #include "platform/encoding.h"
 #include "platform/system.h"
+#include "runlog/log_grammar.h"
 
 namespace kestario {
 namespace {
@@ -213,8 +214,12 @@ void LogLine::Write() {
   char sign = offset < 0 ? '-' : '+';
   if (offset < 0) offset = -offset;
   char head[64];
-  std::snprintf(head, sizeof head, "%04u-%02u-%02uT%02u:%02u:%02u%c%02d:%02d ", now.year, now.month,
-                now.day, now.hour, now.minute, now.second, sign, offset / 60, offset % 60);
+  int timeLength =
+      std::snprintf(head, sizeof head, runlog::kTimeFormat, now.year, now.month, now.day, now.hour,
+                    now.minute, now.second, sign, offset / 60, offset % 60);
+  if (timeLength < 0 || timeLength + 1 >= static_cast<int>(sizeof head)) return;
+  head[timeLength] = ' ';
+  head[timeLength + 1] = '\0';
   char pid[24];
   std::snprintf(pid, sizeof pid, " %" PRIu32 " ", g_log.processId);
   TextString line(head);
@@ -224,7 +229,7 @@ void LogLine::Write() {
   int32_t expected = static_cast<int32_t>(std::strlen(head) + std::strlen(pid)) +
                      g_log.computer.GetLength() + text_.GetLength();
   char frame[24];
-  std::snprintf(frame, sizeof frame, " #%" PRId32, expected);
+  std::snprintf(frame, sizeof frame, "%s%" PRId32, runlog::kFrameMark, expected);
   line.Append(frame).Append(kLineEnd);
   // A line that memory could not hold whole is not written at all.
   expected += static_cast<int32_t>(std::strlen(frame) + std::strlen(kLineEnd));
