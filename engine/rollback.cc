@@ -5,6 +5,7 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/journal_format.h"
 #include "engine/run_end.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -13,330 +14,23 @@
 namespace kestario {
 namespace {
 
-// ---------------------------------------------------------------------------------------------
-// The journal's records. Each is its body's length and CRC-32, then the body, whose first byte
-// says what it is. Numbers are little-endian; a text is its length and its bytes. A record that
-// fails its check is skipped where a good one follows it (damage: it is reported, and the good
-// records are still used); a record cut short at the end is a write that a kill or power cut tore,
-// flushed before any change that it announces, so no change can depend on it.
-//   'B' a rollback run begins: its id, the process id, the local time, the script's path
-//   'P' planned changes: the number of the first, their count, then for each its kind ('D' a
-//       DELETE, 'C' a COPY), the procedure's section and the path it changes
-//   'T' one change, just before it is made: its number and kind, the procedure's section, the
-//       folder it is made in (links resolved) and that folder's identity, the name in it, the
-//       stem of the names beside it under which the run keeps what it would lose, the stamp of
-//       the file it replaces or deletes (or none), and the size and time of a COPY's source
-//   'S' what a COPY left in place, just after it was made: its number and the new file's stamp
-//   'E' the run finished: what it kept is to be removed, never put back
-//   'L' a file set aside (in use when it should have gone), to be removed when it is free
-// Only 'T' and 'S' records are undone: each is whole in itself, whatever else was lost.
-// ---------------------------------------------------------------------------------------------
+using journal::Journal;
+using journal::kCopyChange;
+using journal::kDeleteChange;
+using journal::kPlan;
+using journal::MakeBeginRecord;
+using journal::MakeEndRecord;
+using journal::MakeLeftoverRecord;
+using journal::MakeSettledRecord;
+using journal::MakeTargetRecord;
+using journal::RecordWriter;
+using journal::Span;
+using journal::Target;
 
-constexpr uint8_t kBegin = 'B';
-constexpr uint8_t kPlan = 'P';
-constexpr uint8_t kTarget = 'T';
-constexpr uint8_t kSettled = 'S';
-constexpr uint8_t kEnd = 'E';
-constexpr uint8_t kLeftover = 'L';
-constexpr uint8_t kDeleteChange = 'D';
-constexpr uint8_t kCopyChange = 'C';
-constexpr uint32_t kHeaderSize = 8;
 // The journals' names end so; one set aside ends in ".damaged" instead.
 constexpr const char* kJournalSuffix = ".journal";
 // Where the journal is locked: far past its bytes, which other handles may then still read.
 constexpr uint64_t kLockOffset = 1ull << 62;
-
-uint32_t Crc32(const uint8_t* data, size_t size) {
-  static uint32_t table[256];
-  if (table[1] == 0) {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t c = i;
-      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      table[i] = c;
-    }
-  }
-  uint32_t crc = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-  return crc ^ 0xFFFFFFFFu;
-}
-
-// Fills a record whose body size is known beforehand: one block, no growing.
-class RecordWriter {
- public:
-  bool Start(ByteBuffer* record, uint32_t bodySize) {
-    if (bodySize > 0x7FFFFFF0u || !record->Allocate(kHeaderSize + bodySize)) return false;
-    record_ = record;
-    at_ = record->GetData() + kHeaderSize;
-    return true;
-  }
-  void Byte(uint8_t value) { *at_++ = value; }
-  void Number(uint32_t value) {
-    for (int i = 0; i < 4; ++i) *at_++ = static_cast<uint8_t>(value >> (8 * i));
-  }
-  void Number64(uint64_t value) {
-    Number(static_cast<uint32_t>(value));
-    Number(static_cast<uint32_t>(value >> 32));
-  }
-  void Identity(const FileIdentity& identity) {
-    Number64(identity.volume);
-    Number64(identity.index);
-  }
-  void Stamp(const FileStamp& stamp) {
-    Identity(stamp.identity);
-    Number64(stamp.size);
-    Number64(stamp.writeTime);
-    Byte(static_cast<uint8_t>((stamp.link ? 1 : 0) | (stamp.folder ? 2 : 0)));
-  }
-  void Text(const char* text, uint32_t length) {
-    Number(length);
-    std::memcpy(at_, text, length);
-    at_ += length;
-  }
-  void Text(const TextString& text) {
-    Text(text.GetConstText(), static_cast<uint32_t>(text.GetLength()));
-  }
-  // Writes the header: the body's length and checksum.
-  void Finish() {
-    uint8_t* start = record_->GetData();
-    uint32_t bodySize = record_->GetSize() - kHeaderSize;
-    uint32_t crc = Crc32(start + kHeaderSize, bodySize);
-    at_ = start;
-    Number(bodySize);
-    Number(crc);
-  }
-
-  static uint32_t TextSize(const TextString& text) {
-    return 4 + static_cast<uint32_t>(text.GetLength());
-  }
-  static constexpr uint32_t kIdentitySize = 16;
-  static constexpr uint32_t kStampSize = kIdentitySize + 8 + 8 + 1;
-
- private:
-  ByteBuffer* record_ = nullptr;
-  uint8_t* at_ = nullptr;
-};
-
-// A span of the journal's bytes.
-struct Span {
-  uint32_t offset;
-  uint32_t length;
-};
-
-// One change as its 'T' record (and 'S' record, when there is one) gives it.
-struct Target {
-  uint32_t number;
-  uint8_t kind;
-  Span procedure;
-  Span folder;
-  FileIdentity folderIdentity;
-  Span name;
-  Span stem;
-  bool hadOld;  // a file was there: `old` is its stamp
-  FileStamp old;
-  uint64_t sourceSize;  // a COPY's source, which the new file matches in size and time
-  uint64_t sourceTime;
-  bool settled;  // `placed` is the stamp of the new file the COPY left in place
-  FileStamp placed;
-};
-
-// What a journal holds.
-struct Journal {
-  ByteBuffer bytes;
-  ByteBuffer targets;  // Target records, in the order made
-  uint32_t targetCount = 0;
-  ByteBuffer leftovers;  // Span records
-  uint32_t leftoverCount = 0;
-  uint32_t damaged = 0;  // stretches of bytes that failed their check, good records after them
-  bool begun = false;
-  bool ended = false;
-  Span runId = {0, 0};
-  Span script = {0, 0};
-  uint32_t processId = 0;
-  LocalTime began = {};
-
-  TextString Text(Span span) const {
-    TextString text;
-    if (text.Allocate(span.length + 1)) {
-      std::memcpy(text.GetText(), bytes.GetConstData() + span.offset, span.length);
-    }
-    return text;
-  }
-  const Target& TargetAt(uint32_t index) const {
-    return reinterpret_cast<const Target*>(targets.GetConstData())[index];
-  }
-  Span LeftoverAt(uint32_t index) const {
-    return reinterpret_cast<const Span*>(leftovers.GetConstData())[index];
-  }
-  // A run that began (or left changes) and never recorded its end.
-  bool Unfinished() const { return !ended && targetCount != 0; }
-};
-
-// Reads the fields of a record body in order; any read past its end marks it bad.
-class RecordReader {
- public:
-  RecordReader(const uint8_t* base, uint32_t offset, uint32_t size)
-      : base_(base), at_(offset), end_(offset + size) {}
-  bool good() const { return good_; }
-  uint8_t Byte() {
-    if (at_ >= end_) return Fail();
-    return base_[at_++];
-  }
-  uint32_t Number() {
-    if (end_ - at_ < 4) return Fail();
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) value |= static_cast<uint32_t>(base_[at_++]) << (8 * i);
-    return value;
-  }
-  uint64_t Number64() {
-    uint64_t low = Number();
-    return low | (static_cast<uint64_t>(Number()) << 32);
-  }
-  FileIdentity Identity() {
-    FileIdentity identity;
-    identity.volume = Number64();
-    identity.index = Number64();
-    return identity;
-  }
-  FileStamp Stamp() {
-    FileStamp stamp;
-    stamp.identity = Identity();
-    stamp.size = Number64();
-    stamp.writeTime = Number64();
-    uint8_t flags = Byte();
-    stamp.link = (flags & 1) != 0;
-    stamp.folder = (flags & 2) != 0;
-    return stamp;
-  }
-  Span Text() {
-    uint32_t length = Number();
-    if (!good_ || end_ - at_ < length) return {0, Fail()};
-    Span span = {at_, length};
-    at_ += length;
-    return span;
-  }
-
- private:
-  uint8_t Fail() {
-    good_ = false;
-    at_ = end_;
-    return 0;
-  }
-  const uint8_t* base_;
-  uint32_t at_;
-  uint32_t end_;
-  bool good_ = true;
-};
-
-// Whether a whole record that passes its check starts at `at`; its body size goes to *bodySize.
-bool GoodRecordAt(const uint8_t* base, uint32_t size, uint32_t at, uint32_t* bodySize) {
-  if (size - at < kHeaderSize) return false;
-  RecordReader header(base, at, kHeaderSize);
-  uint32_t length = header.Number();
-  uint32_t crc = header.Number();
-  if (length == 0 || length > size - at - kHeaderSize) return false;
-  *bodySize = length;
-  return Crc32(base + at + kHeaderSize, length) == crc;
-}
-
-// Walks the checked records of `bytes`: calls visit(kind, reader) for each, which says whether the
-// body was whole. A record that fails its check is skipped up to the next good one, and counted
-// as damage; one that has no good record after it is the torn end of the journal, not damage.
-// Returns the count of damaged stretches.
-template <typename Visit>
-uint32_t WalkRecords(const ByteBuffer& bytes, Visit visit) {
-  const uint8_t* base = bytes.GetConstData();
-  uint32_t size = bytes.GetSize();
-  uint32_t damaged = 0;
-  for (uint32_t at = 0; at < size;) {
-    uint32_t bodySize = 0;
-    if (!GoodRecordAt(base, size, at, &bodySize)) {
-      uint32_t next = at + 1;
-      while (next < size && !GoodRecordAt(base, size, next, &bodySize)) ++next;
-      if (next >= size) break;  // the torn end
-      ++damaged;
-      at = next;
-    }
-    RecordReader body(base, at + kHeaderSize, bodySize);
-    uint8_t kind = body.Byte();
-    if (!visit(kind, body)) ++damaged;
-    at += kHeaderSize + bodySize;
-  }
-  return damaged;
-}
-
-// Parses the journal's bytes (already in `journal->bytes`). False when memory runs out.
-bool ParseJournal(Journal* journal) {
-  // Count first, so that each table is one block.
-  uint32_t targets = 0;
-  uint32_t leftovers = 0;
-  WalkRecords(journal->bytes, [&](uint8_t kind, RecordReader&) {
-    if (kind == kTarget) ++targets;
-    if (kind == kLeftover) ++leftovers;
-    return true;
-  });
-  if ((targets != 0 && !journal->targets.Allocate(targets * sizeof(Target))) ||
-      (leftovers != 0 && !journal->leftovers.Allocate(leftovers * sizeof(Span)))) {
-    return false;
-  }
-  Target* targetTable = reinterpret_cast<Target*>(journal->targets.GetData());
-  Span* leftoverTable = reinterpret_cast<Span*>(journal->leftovers.GetData());
-  journal->damaged = WalkRecords(journal->bytes, [&](uint8_t kind, RecordReader& body) {
-    if (kind == kBegin) {
-      Span runId = body.Text();
-      uint32_t processId = body.Number();
-      uint16_t time[6];
-      for (uint16_t& part : time) part = static_cast<uint16_t>(body.Number());
-      Span script = body.Text();
-      if (!body.good()) return false;
-      journal->begun = true;
-      journal->runId = runId;
-      journal->script = script;
-      journal->processId = processId;
-      journal->began = {time[0], time[1], time[2], time[3], time[4], time[5]};
-    } else if (kind == kPlan) {
-      // What the run meant to do: the 'T' records tell what it did.
-    } else if (kind == kTarget && journal->targetCount < targets) {
-      Target target = {};
-      target.number = body.Number();
-      target.kind = body.Byte();
-      target.procedure = body.Text();
-      target.folder = body.Text();
-      target.folderIdentity = body.Identity();
-      target.name = body.Text();
-      target.stem = body.Text();
-      target.hadOld = body.Byte() != 0;
-      target.old = body.Stamp();
-      target.sourceSize = body.Number64();
-      target.sourceTime = body.Number64();
-      if (!body.good() || (target.kind != kDeleteChange && target.kind != kCopyChange) ||
-          target.stem.length == 0 || target.name.length == 0) {
-        return false;
-      }
-      targetTable[journal->targetCount++] = target;
-    } else if (kind == kSettled) {
-      uint32_t number = body.Number();
-      FileStamp placed = body.Stamp();
-      if (!body.good()) return false;
-      for (uint32_t i = journal->targetCount; i-- > 0;) {
-        if (targetTable[i].number == number) {
-          targetTable[i].settled = true;
-          targetTable[i].placed = placed;
-          break;
-        }
-      }
-    } else if (kind == kEnd) {
-      journal->ended = true;
-    } else if (kind == kLeftover && journal->leftoverCount < leftovers) {
-      Span path = body.Text();
-      if (!body.good()) return false;
-      leftoverTable[journal->leftoverCount++] = path;
-    } else if (kind != kLeftover) {
-      return false;  // no such record
-    }
-    return true;
-  });
-  return true;
-}
 
 // ---------------------------------------------------------------------------------------------
 // The state of this run.
@@ -630,17 +324,16 @@ bool ReadJournal(const JournalFile& file, Journal* journal) {
 
 // Appends a finished record and flushes the journal; on failure the journal is cut back to where
 // it was, so that no torn record hides the records written after it.
-bool AppendRecord(JournalFile* journal, RecordWriter* writer, ByteBuffer* record) {
-  writer->Finish();
+bool AppendRecord(JournalFile* journal, const ByteBuffer& record) {
   System& system = CurrentSystem();
   uint32_t written = 0;
   bool ok = journal->file != kNoFile &&
             system.WriteFile(journal->file, journal->size,
-                             reinterpret_cast<const char*>(record->GetConstData()),
-                             record->GetSize(), &written) &&
+                             reinterpret_cast<const char*>(record.GetConstData()), record.GetSize(),
+                             &written) &&
             system.FlushFileBuffers(journal->file);
   if (ok) {
-    journal->size += record->GetSize();
+    journal->size += record.GetSize();
   } else if (journal->file != kNoFile) {
     system.SetEndOfFile(journal->file, journal->size);
   }
@@ -649,11 +342,7 @@ bool AppendRecord(JournalFile* journal, RecordWriter* writer, ByteBuffer* record
 
 bool AppendLeftover(JournalFile* journal, const TextString& path) {
   ByteBuffer record;
-  RecordWriter writer;
-  if (!writer.Start(&record, 1 + RecordWriter::TextSize(path))) return false;
-  writer.Byte(kLeftover);
-  writer.Text(path);
-  return AppendRecord(journal, &writer, &record);
+  return MakeLeftoverRecord(path, &record) && AppendRecord(journal, record);
 }
 
 // Empties a journal; this run's then gets its beginning (`begin`). The leftovers still waiting
@@ -668,18 +357,9 @@ bool ResetJournal(JournalFile* journal, bool begin, const Journal& previous,
     LocalTime now = {};
     system.GetLocalTime(&now);
     ByteBuffer record;
-    RecordWriter writer;
-    ok = writer.Start(&record, 1 + RecordWriter::TextSize(g_rollback.runId) + 4 + 6 * 4 +
-                                   RecordWriter::TextSize(g_appContext.scriptPath));
-    if (ok) {
-      writer.Byte(kBegin);
-      writer.Text(g_rollback.runId);
-      writer.Number(system.GetCurrentProcessId());
-      uint16_t parts[] = {now.year, now.month, now.day, now.hour, now.minute, now.second};
-      for (uint16_t part : parts) writer.Number(part);
-      writer.Text(g_appContext.scriptPath);
-      ok = AppendRecord(journal, &writer, &record);
-    }
+    ok = MakeBeginRecord(g_rollback.runId, system.GetCurrentProcessId(), now,
+                         g_appContext.scriptPath, &record) &&
+         AppendRecord(journal, record);
   }
   const uint32_t* indexes = reinterpret_cast<const uint32_t*>(waiting.GetConstData());
   for (uint32_t i = 0; ok && i < waiting.GetSize() / sizeof(uint32_t); ++i) {
@@ -707,26 +387,11 @@ bool RecordTarget(uint8_t kind, const TextString& procedure, uint32_t number, co
                   const TextString& stem, const FileStamp* old, uint64_t sourceSize,
                   uint64_t sourceTime) {
   ByteBuffer record;
-  RecordWriter writer;
-  uint32_t size = 1 + 4 + 1 + RecordWriter::TextSize(procedure) +
-                  RecordWriter::TextSize(place.folder) + RecordWriter::kIdentitySize +
-                  RecordWriter::TextSize(place.name) + RecordWriter::TextSize(stem) + 1 +
-                  RecordWriter::kStampSize + 8 + 8;
-  if (!writer.Start(&record, size)) return false;
-  FileStamp none = {};
-  writer.Byte(kTarget);
-  writer.Number(number);
-  writer.Byte(kind);
-  writer.Text(procedure);
-  writer.Text(place.folder);
-  writer.Identity(place.folderIdentity);
-  writer.Text(place.name);
-  writer.Text(stem);
-  writer.Byte(old != nullptr ? 1 : 0);
-  writer.Stamp(old != nullptr ? *old : none);
-  writer.Number64(sourceSize);
-  writer.Number64(sourceTime);
-  if (AppendRecord(&g_rollback.journal, &writer, &record)) return true;
+  if (!MakeTargetRecord(kind, number, procedure, place.folder, place.folderIdentity, place.name,
+                        stem, old, sourceSize, sourceTime, &record)) {
+    return false;
+  }
+  if (AppendRecord(&g_rollback.journal, record)) return true;
   if (IsRunLogOn()) {
     LogLine()
         .Add("rollback: the change of ")
@@ -745,12 +410,7 @@ void RecordSettled(uint32_t number, const TextString& path) {
   FileStamp placed;
   if (!CurrentSystem().GetFileStampA(path.GetConstText(), &placed)) return;
   ByteBuffer record;
-  RecordWriter writer;
-  if (!writer.Start(&record, 1 + 4 + RecordWriter::kStampSize)) return;
-  writer.Byte(kSettled);
-  writer.Number(number);
-  writer.Stamp(placed);
-  AppendRecord(&g_rollback.journal, &writer, &record);
+  if (MakeSettledRecord(number, placed, &record)) AppendRecord(&g_rollback.journal, record);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1223,7 +883,8 @@ void RecordPlannedChanges(ProcedureList list) {
         writer.Text(path);
       }
     }
-    ok = AppendRecord(&g_rollback.journal, &writer, &record);
+    writer.Finish();
+    ok = AppendRecord(&g_rollback.journal, record);
   }
   if (!ok) {
     if (IsRunLogOn()) {
@@ -1359,12 +1020,7 @@ int32_t EndRollback(bool finished, int32_t* notUndone) {
     // First the record that the run finished, so that nothing kept is ever put back after it;
     // when even that cannot be written, the run is forgotten first instead.
     ByteBuffer record;
-    RecordWriter writer;
-    bool ended = writer.Start(&record, 1);
-    if (ended) {
-      writer.Byte(kEnd);
-      ended = AppendRecord(file, &writer, &record);
-    }
+    bool ended = MakeEndRecord(&record) && AppendRecord(file, record);
     if (!ended) ResetJournal(file, false, journal, AllLeftovers(journal));
     if (g_rollback.kept.lost()) {
       RemoveKept(journal);
