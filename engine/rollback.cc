@@ -5,8 +5,12 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/file_checks.h"
+#include "engine/files_in_use.h"
+#include "engine/journal_file.h"
 #include "engine/journal_format.h"
 #include "engine/run_end.h"
+#include "engine/undo.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
 #include "text/text_builder.h"
@@ -18,6 +22,7 @@ using journal::Journal;
 using journal::kCopyChange;
 using journal::kDeleteChange;
 using journal::kPlan;
+using namespace rollback;
 using journal::MakeBeginRecord;
 using journal::MakeEndRecord;
 using journal::MakeLeftoverRecord;
@@ -29,8 +34,6 @@ using journal::Target;
 
 // The journals' names end so; one set aside ends in ".damaged" instead.
 constexpr const char* kJournalSuffix = ".journal";
-// Where the journal is locked: far past its bytes, which other handles may then still read.
-constexpr uint64_t kLockOffset = 1ull << 62;
 
 // ---------------------------------------------------------------------------------------------
 // The state of this run.
@@ -62,13 +65,6 @@ class KeptNames {
  private:
   TextBuilder names_;
   bool lost_ = false;
-};
-
-// An open, locked journal.
-struct JournalFile {
-  FileHandle file = kNoFile;
-  uint64_t size = 0;  // its bytes so far
-  TextString path;
 };
 
 struct RollbackState {
@@ -155,41 +151,21 @@ TextString KeptStem(const char* path, const TextString& runId, uint32_t number) 
   return stem;
 }
 
-TextString WithSuffix(const TextString& stem, const char* suffix) {
+}  // namespace
+
+TextString rollback::WithSuffix(const TextString& stem, const char* suffix) {
   TextString name(stem);
   name.Append(suffix);
   return name;
 }
+
+namespace {
 
 bool HasSuffix(const TextString& text, const char* suffix) {
   size_t length = static_cast<size_t>(text.GetLength());
   size_t suffixLength = std::strlen(suffix);
   return length >= suffixLength &&
          std::strcmp(text.GetConstText() + length - suffixLength, suffix) == 0;
-}
-
-bool Exists(const char* path) {
-  return CurrentSystem().GetFileAttributesA(path) != kInvalidFileAttributes;
-}
-
-bool SameIdentity(const FileIdentity& one, const FileIdentity& other) {
-  return one.volume == other.volume && one.index == other.index;
-}
-
-// One file, unchanged in size and last write, and no link.
-bool SameStamp(const FileStamp& one, const FileStamp& other) {
-  return SameIdentity(one.identity, other.identity) && one.size == other.size &&
-         one.writeTime == other.writeTime && !one.link && !other.link;
-}
-
-// `folder` and `name` joined by one separator.
-TextString Joined(const TextString& folder, const char* name) {
-  TextString path(folder);
-  size_t length = static_cast<size_t>(folder.GetLength());
-  char last = length == 0 ? kPathSeparator : folder.GetConstText()[length - 1];
-  if (last != kPathSeparator && last != '/') path.Append(kPathSeparatorText);
-  path.Append(name);
-  return path;
 }
 
 // Where a change is made: the folder that really holds its file (every link on the way resolved
@@ -238,42 +214,6 @@ bool FindPlace(const TextString& path, bool throughLink, Place* place) {
 // The journal file.
 // ---------------------------------------------------------------------------------------------
 
-// Opens and locks the journal at `path`, made when missing with `create`. `wait` waits while
-// another run holds it; otherwise a held journal is not opened. A lock on a file that is no
-// longer at `path` (set aside meanwhile by the run that held it) is given up and tried again.
-bool LockJournalAt(const TextString& path, bool create, bool wait, JournalFile* journal) {
-  System& system = CurrentSystem();
-  for (int attempt = 0; attempt < 3; ++attempt) {
-    if (!create && !Exists(path.GetConstText())) return false;
-    FileHandle file = system.CreateFileA(path.GetConstText(), FileAccess::kReadWrite);
-    if (file == kNoFile) return false;
-    uint32_t flags = kLockExclusive | (wait ? 0 : kLockFailImmediately);
-    if (!system.LockFileEx(file, flags, kLockOffset, 1)) {
-      system.CloseHandle(file);
-      return false;
-    }
-    FileIdentity held;
-    FileStamp named;
-    if (system.GetFileInformationByHandle(file, &held) &&
-        system.GetFileStampA(path.GetConstText(), &named) && SameIdentity(held, named.identity) &&
-        system.GetFileSizeEx(file, &journal->size)) {
-      journal->file = file;
-      journal->path.Assign(path);
-      return true;
-    }
-    system.UnlockFileEx(file, kLockOffset, 1);
-    system.CloseHandle(file);
-  }
-  return false;
-}
-
-void CloseJournal(JournalFile* journal) {
-  if (journal->file == kNoFile) return;
-  CurrentSystem().UnlockFileEx(journal->file, kLockOffset, 1);
-  CurrentSystem().CloseHandle(journal->file);
-  journal->file = kNoFile;
-}
-
 void CloseJournal() { CloseJournal(&g_rollback.journal); }
 
 // The path of this script's journal in `folder`: named after the script's path and the account.
@@ -301,50 +241,6 @@ bool OpenJournal(bool create, bool wait) {
   return LockJournalAt(JournalPath(folder), create, wait, &g_rollback.journal);
 }
 
-bool ReadJournal(const JournalFile& file, Journal* journal) {
-  System& system = CurrentSystem();
-  uint64_t size = file.size;
-  if (size > 0x7FFFFFF0u) return false;
-  if (size == 0) return true;
-  if (!journal->bytes.Allocate(static_cast<uint32_t>(size))) return false;
-  uint32_t done = 0;
-  while (done < size) {
-    uint32_t got = 0;
-    if (!system.ReadFile(file.file, done, reinterpret_cast<char*>(journal->bytes.GetData()) + done,
-                         static_cast<uint32_t>(size) - done, &got) ||
-        got == 0) {
-      break;
-    }
-    done += got;
-  }
-  // What could not be read counts as never written: the records end there.
-  if (done < size) journal->bytes.Remove(done, static_cast<uint32_t>(size) - done);
-  return ParseJournal(journal);
-}
-
-// Appends a finished record and flushes the journal; on failure the journal is cut back to where
-// it was, so that no torn record hides the records written after it.
-bool AppendRecord(JournalFile* journal, const ByteBuffer& record) {
-  System& system = CurrentSystem();
-  uint32_t written = 0;
-  bool ok = journal->file != kNoFile &&
-            system.WriteFile(journal->file, journal->size,
-                             reinterpret_cast<const char*>(record.GetConstData()), record.GetSize(),
-                             &written) &&
-            system.FlushFileBuffers(journal->file);
-  if (ok) {
-    journal->size += record.GetSize();
-  } else if (journal->file != kNoFile) {
-    system.SetEndOfFile(journal->file, journal->size);
-  }
-  return ok;
-}
-
-bool AppendLeftover(JournalFile* journal, const TextString& path) {
-  ByteBuffer record;
-  return MakeLeftoverRecord(path, &record) && AppendRecord(journal, record);
-}
-
 // Empties a journal; this run's then gets its beginning (`begin`). The leftovers still waiting
 // follow.
 bool ResetJournal(JournalFile* journal, bool begin, const Journal& previous,
@@ -366,20 +262,6 @@ bool ResetJournal(JournalFile* journal, bool begin, const Journal& previous,
     ok = AppendLeftover(journal, previous.Text(previous.LeftoverAt(indexes[i])));
   }
   return ok && system.FlushFileBuffers(journal->file);
-}
-
-// Tries to remove the files that earlier runs set aside; the indexes of those still in use go to
-// `waiting`.
-void RemoveLeftovers(const Journal& journal, ByteBuffer* waiting) {
-  for (uint32_t i = 0; i < journal.leftoverCount; ++i) {
-    TextString path = journal.Text(journal.LeftoverAt(i));
-    if (CurrentSystem().DeleteFileA(path.GetConstText()) || !Exists(path.GetConstText())) {
-      if (IsRunLogOn())
-        LogLine().Add("rollback: removed ").Quoted(path).Add(", set aside earlier").Write();
-      continue;
-    }
-    waiting->AppendBytes(&i, sizeof i);
-  }
 }
 
 // Records one change just before it is made ('T'); false when it cannot be (then it is not made).
@@ -416,229 +298,6 @@ void RecordSettled(uint32_t number, const TextString& path) {
 // ---------------------------------------------------------------------------------------------
 // Undoing and removing.
 // ---------------------------------------------------------------------------------------------
-
-enum class Undo { kNothing, kUndone, kFailed };
-
-// Puts the kept file `kept` back as `target`, its hidden attribute taken off first when the run
-// gave it (kKeptSuffix). Neither name is followed if it is a link: a rename acts on names.
-bool PutBack(const TextString& kept, const char* target, bool hiddenByRun, uint32_t flags) {
-  System& system = CurrentSystem();
-  if (hiddenByRun) {
-    uint32_t attributes = system.GetFileAttributesA(kept.GetConstText());
-    if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden) != 0) {
-      uint32_t plain = attributes & ~kFileAttributeHidden;
-      system.SetFileAttributesA(kept.GetConstText(), plain != 0 ? plain : kFileAttributeNormal);
-    }
-  }
-  if (flags == 0) {
-    // Two names of one file (a run killed between keeping the old file and replacing it): the
-    // old file is still in place, and the kept name goes.
-    if (!system.DeleteFileA(kept.GetConstText())) return false;
-    return true;
-  }
-  return system.MoveFileExA(kept.GetConstText(), target, flags | kMoveFileWriteThrough);
-}
-
-// How an undo that found something else than the run left it is told.
-struct UndoFailure {
-  TextString path;  // the file
-  TextString kept;  // where the old file stays ("" for none)
-};
-
-// Undoes one change, if it was made and is still as the run left it; logs it. Nothing is touched
-// when the folder, the kept file or the file in place is not what the run left: the kept file
-// stays for the administrator, and `failure` names it.
-Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failure) {
-  System& system = CurrentSystem();
-  TextString folder = journal.Text(target.folder);
-  TextString name = journal.Text(target.name);
-  TextString stem = journal.Text(target.stem);
-  TextString procedure = journal.Text(target.procedure);
-  TextString path = Joined(folder, name.GetConstText());
-  auto line = [&]() {
-    LogLine log;
-    log.Add("undo ").Add(procedure).Add(": ");
-    return log;
-  };
-  auto fail = [&](const TextString& kept, const char* why) {
-    if (IsRunLogOn()) {
-      LogLine log = line();
-      log.Add("could not put back ").Quoted(path);
-      if (why != nullptr) log.Add(": ").Add(why);
-      if (kept.GetLength() != 0) log.Add("; the old file stays as ").Quoted(kept);
-      log.Write();
-    }
-    failure->path.Assign(path);
-    failure->kept.Assign(kept);
-    return Undo::kFailed;
-  };
-  TextString keptOld = WithSuffix(stem, kKeptSuffix);
-  FileStamp now;
-  if (!system.GetFileStampA(folder.GetConstText(), &now) || now.link || !now.folder ||
-      !SameIdentity(now.identity, target.folderIdentity)) {
-    // Gone, or another folder (or a link) under its name: nothing in it is the run's to touch.
-    bool anything = Exists(keptOld.GetConstText()) ||
-                    Exists(WithSuffix(stem, kKeptHiddenSuffix).GetConstText()) ||
-                    Exists(WithSuffix(stem, kMarkSuffix).GetConstText());
-    if (!anything) return Undo::kNothing;
-    return fail(keptOld, "its folder is no longer the one the run changed");
-  }
-  bool isCopy = target.kind == kCopyChange;
-  // A COPY's new file that is not in place (a run killed while it copied, or a copy waiting for
-  // a restart, which then finds nothing to put in place) goes first.
-  TextString staged = WithSuffix(stem, kStagedSuffix);
-  bool stagedRemoved = isCopy && system.DeleteFileA(staged.GetConstText());
-  FileStamp inPlace;
-  bool present = system.GetFileStampA(path.GetConstText(), &inPlace);
-  // Whether the file in place is the one the COPY left: its stamp, or when the run could not
-  // record that, the size and time it took from its source.
-  bool leftByRun = present && !inPlace.link &&
-                   (target.settled ? SameStamp(inPlace, target.placed)
-                                   : inPlace.size == target.sourceSize &&
-                                         inPlace.writeTime == target.sourceTime);
-  static const char* const kKeptSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix};
-  for (const char* suffix : kKeptSuffixes) {
-    TextString kept = WithSuffix(stem, suffix);
-    FileStamp keptStamp;
-    if (!system.GetFileStampA(kept.GetConstText(), &keptStamp)) continue;
-    bool hiddenByRun = suffix == kKeptSuffixes[0];
-    if (!target.hadOld || !SameStamp(keptStamp, target.old)) {
-      return fail(kept, "the kept file is not the one the run kept");
-    }
-    uint32_t flags = kMoveFileReplaceExisting;
-    if (!present) {
-      flags = kMoveFileWriteThrough;  // nothing in its place: never replace what may come
-    } else if (isCopy && SameIdentity(inPlace.identity, keptStamp.identity) && !inPlace.link) {
-      flags = 0;  // the old file never left its place
-    } else if (!isCopy || !leftByRun) {
-      return fail(kept, "it is no longer what the run left there");
-    }
-    if (!PutBack(kept, path.GetConstText(), hiddenByRun, flags)) {
-      return fail(kept, nullptr);
-    }
-    system.DeleteFileA(WithSuffix(stem, kMarkSuffix).GetConstText());
-    if (IsRunLogOn()) {
-      if (isCopy) {
-        line().Add("the old file is back in ").Quoted(path).Write();
-      } else {
-        line().Add("put back ").Quoted(path).Write();
-      }
-    }
-    return Undo::kUndone;
-  }
-  if (!isCopy) return Undo::kNothing;
-  TextString made = WithSuffix(stem, kMarkSuffix);
-  if (!Exists(made.GetConstText())) {
-    if (!stagedRemoved) return Undo::kNothing;
-    if (IsRunLogOn())
-      line().Add("removed the new file ").Quoted(staged).Add(", never put in place").Write();
-    return Undo::kUndone;
-  }
-  // The COPY made the file: it goes (the marker after it, so that a run stopped between the two
-  // still knows), when it is still the one it made.
-  if (present && !leftByRun) {
-    if (IsRunLogOn()) {
-      line()
-          .Add("did not remove ")
-          .Quoted(path)
-          .Add(": it is no longer the file the run made")
-          .Write();
-    }
-    system.DeleteFileA(made.GetConstText());
-    failure->path.Assign(path);
-    failure->kept.SetText("");
-    return Undo::kFailed;
-  }
-  if (present && !system.DeleteFileA(path.GetConstText()) && Exists(path.GetConstText())) {
-    if (IsRunLogOn())
-      line().Add("could not remove ").Quoted(path).Add(", which the run made").Write();
-    failure->path.Assign(path);
-    failure->kept.SetText("");
-    return Undo::kFailed;
-  }
-  system.DeleteFileA(made.GetConstText());
-  if (IsRunLogOn()) line().Add("removed ").Quoted(path).Add(", which the run made").Write();
-  return Undo::kUndone;
-}
-
-// What undoing journals came to.
-struct UndoCount {
-  int32_t undone = 0;
-  int32_t failed = 0;
-  UndoFailure first;  // the first change that could not be undone
-};
-
-// Undoes every change of `journal`, newest first.
-void UndoAll(const Journal& journal, UndoCount* count) {
-  for (uint32_t i = journal.targetCount; i-- > 0;) {
-    UndoFailure failure;
-    Undo result = UndoTarget(journal, journal.TargetAt(i), &failure);
-    if (result == Undo::kUndone) ++count->undone;
-    if (result == Undo::kFailed && count->failed++ == 0) {
-      count->first.path.Assign(failure.path);
-      count->first.kept.Assign(failure.kept);
-    }
-  }
-}
-
-// Removes one kept file; true when it was there. One still in use goes later: at the next
-// restart when the run may, or with a later run, for which the journal records it.
-bool RemoveKeptFile(const char* kept) {
-  System& system = CurrentSystem();
-  if (system.DeleteFileA(kept)) return true;
-  if (!Exists(kept)) return false;
-  system.MoveFileExA(kept, nullptr, kMoveFileDelayUntilReboot);
-  if (IsRunLogOn())
-    LogLine().Add("rollback: ").Quoted(kept).Add(" is in use: it goes later").Write();
-  TextString name;
-  if (g_rollback.journal.file != kNoFile && name.SetText(kept)) {
-    AppendLeftover(&g_rollback.journal, name);
-  }
-  return true;
-}
-
-// Removes what a finished run kept (never a copy staged for a restart: that one is still to
-// come), as its journal names it: a kept file only while it is still the one kept. A file still
-// in use goes later.
-void RemoveKept(const Journal& journal) {
-  for (uint32_t i = 0; i < journal.targetCount; ++i) {
-    const Target& target = journal.TargetAt(i);
-    TextString stem = journal.Text(target.stem);
-    static const char* const kSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix, kMarkSuffix};
-    for (const char* suffix : kSuffixes) {
-      TextString kept = WithSuffix(stem, suffix);
-      FileStamp stamp;
-      if (!CurrentSystem().GetFileStampA(kept.GetConstText(), &stamp)) continue;
-      if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
-        if (IsRunLogOn()) {
-          LogLine()
-              .Add("rollback: ")
-              .Quoted(kept)
-              .Add(" is not the file the run kept: it stays for the administrator")
-              .Write();
-        }
-        continue;
-      }
-      RemoveKeptFile(kept.GetConstText());
-    }
-  }
-}
-
-// The indexes of every leftover of `journal`.
-ByteBuffer AllLeftovers(const Journal& journal) {
-  ByteBuffer indexes;
-  if (indexes.Allocate(journal.leftoverCount * sizeof(uint32_t))) {
-    uint32_t* table = reinterpret_cast<uint32_t*>(indexes.GetData());
-    for (uint32_t i = 0; i < journal.leftoverCount; ++i) table[i] = i;
-  }
-  return indexes;
-}
-
-void ReportUndoFailure(const UndoCount& count) {
-  if (count.failed != 0) {
-    ReportError(kMsgUndoFailed, count.first.path.GetConstText(), count.first.kept.GetConstText());
-  }
-}
 
 // Sets a damaged journal aside, renamed so that no run reads it again ("<name>.<run id>.damaged"
 // beside it); `aside` gets the new name. The handle stays open on it.
@@ -720,7 +379,7 @@ void Recover(JournalFile* file, const Journal& journal, bool own, UndoCount* cou
       line.Write();
     }
   } else {
-    RemoveKept(journal);
+    RemoveKept(journal, &g_rollback.journal);
   }
   ByteBuffer waiting;
   RemoveLeftovers(journal, &waiting);
@@ -1023,9 +682,9 @@ int32_t EndRollback(bool finished, int32_t* notUndone) {
     bool ended = MakeEndRecord(&record) && AppendRecord(file, record);
     if (!ended) ResetJournal(file, false, journal, AllLeftovers(journal));
     if (g_rollback.kept.lost()) {
-      RemoveKept(journal);
+      RemoveKept(journal, &g_rollback.journal);
     } else {
-      g_rollback.kept.ForEach([](const char* name) { RemoveKeptFile(name); });
+      g_rollback.kept.ForEach([](const char* name) { RemoveKeptFile(name, &g_rollback.journal); });
     }
     // Only the leftovers stay: those carried over and those in use now.
     Journal after;

@@ -11,6 +11,11 @@
 // made. When the run stops, every change is undone in the reverse order; when it finishes, what was
 // kept is removed. A run that was killed or lost its power is undone by the next rollback run of
 // the script, before that does anything else, from the journal it left.
+//
+// This file is the policy of a run: when the journal is opened, what is recorded before each
+// change, and what happens at the end. Its pieces: the journal's bytes (journal_format.h), the
+// journal on the disk (journal_file.h), putting changes back (undo.h) and files still in use
+// (files_in_use.h).
 #ifndef KESTARIO_ENGINE_ROLLBACK_H_
 #define KESTARIO_ENGINE_ROLLBACK_H_
 
