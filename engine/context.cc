@@ -1,11 +1,8 @@
 #include "engine/context.h"
 
-#include "engine/run.h"
-#include "engine/run_end.h"
 #include "platform/encoding.h"
 #include "platform/system.h"
 #include "settings/messages.h"
-#include "settings/run_log.h"
 
 namespace kestario {
 
@@ -43,10 +40,6 @@ bool TakeCaptionFromCommandLine() {
 }
 
 void PrepareContext(const char* commandLine) {
-  StopRunLog();
-  ForgetBoxAudience();
-  ForgetStoppingAnswer();
-  ForgetRunEnd();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);
 

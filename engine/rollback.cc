@@ -10,6 +10,7 @@
 #include "engine/journal_file.h"
 #include "engine/journal_format.h"
 #include "engine/run_end.h"
+#include "engine/run_state.h"
 #include "engine/undo.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -35,49 +36,8 @@ using journal::Target;
 // The journals' names end so; one set aside ends in ".damaged" instead.
 constexpr const char* kJournalSuffix = ".journal";
 
-// ---------------------------------------------------------------------------------------------
-// The state of this run.
-// ---------------------------------------------------------------------------------------------
-
-// The names of what this run kept, so that a run that finishes removes just those; one name
-// after the other, each ended by a NUL byte. When memory runs out it is `lost`, and the names are
-// worked out from the journal instead.
-class KeptNames {
- public:
-  void Clear() {
-    names_.Clear();
-    lost_ = false;
-  }
-  void Add(const TextString& name) {
-    // Each name with its NUL byte, so that the names follow one another.
-    if (!names_.Append(name.GetConstText(), static_cast<size_t>(name.GetLength()) + 1)) {
-      lost_ = true;
-    }
-  }
-  bool lost() const { return lost_; }
-  // Calls visit(name) for each name, in the order added.
-  template <typename Visit>
-  void ForEach(Visit visit) const {
-    const char* names = names_.text();
-    for (size_t at = 0; at < names_.length(); at += std::strlen(names + at) + 1) visit(names + at);
-  }
-
- private:
-  TextBuilder names_;
-  bool lost_ = false;
-};
-
-struct RollbackState {
-  bool on = false;     // UPDATER's ROLLBACK
-  bool began = false;  // BeginRollback let the run go on
-  JournalFile journal;
-  bool opened = false;  // the journal was looked for (runs without rollback open it on demand)
-  TextString runId;     // the id in the names of what this run keeps
-  uint32_t nextChange = 1;
-  bool restartPending = false;
-  KeptNames kept;  // what this run kept (a rollback run)
-};
-RollbackState g_rollback;
+// This run's rollback: its part of the run state (engine/run_state.h).
+RollbackState& g_rollback = CurrentRun().rollback;
 
 // A hexadecimal text of `value`, `digits` long.
 void AppendHex(TextString* text, uint64_t value, int digits) {
@@ -459,15 +419,20 @@ bool IsRollbackOn() { return g_rollback.on; }
 
 bool IsRestartPending() { return g_rollback.restartPending; }
 
+void RollbackState::Reset() {
+  CloseJournal(&journal);
+  on = false;
+  began = false;
+  opened = false;
+  journal.size = 0;
+  nextChange = 1;
+  restartPending = false;
+  kept.Clear();
+}
+
 bool BeginRollback(bool on) {
-  CloseJournal();
+  // The run state was reset when the run started (RunState::Reset).
   g_rollback.on = on;
-  g_rollback.began = false;
-  g_rollback.opened = false;
-  g_rollback.journal.size = 0;
-  g_rollback.nextChange = 1;
-  g_rollback.restartPending = false;
-  g_rollback.kept.Clear();
   if (!on) return true;
   MakeRunId(&g_rollback.runId);
   if (!OpenJournal(true, true)) {

@@ -27,10 +27,15 @@ class RunObserver {
 // Installs the observer of every later run; null removes it.
 void SetRunObserver(RunObserver* observer);
 
-// The section of the MSGBOX whose answer stopped the run, or null when no answer did; forgotten
-// when a run starts.
+// The section of the MSGBOX whose answer stopped the run, or null when no answer did.
 const char* StoppedByAnswer();
-void ForgetStoppingAnswer();
+
+// What stopped the run, when something other than an error box did: the run's part of the run
+// state (engine/run_state.h).
+struct StopReason {
+  const char* byAnswer = nullptr;  // the MSGBOX whose answer stopped the run: `answerSection`
+  TextString answerSection;        // its section (empty when memory could not keep the name)
+};
 
 // The answer that a MSGBOX's UNSEEN gives its box of `style` when the box is not shown: kIdOk
 // for "OK" on an OK box, kIdYes or kIdNo for "YES" or "NO" on a Yes/No box (ASCII case ignored);
