@@ -2,12 +2,14 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/restart_copies.h"
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_end.h"
 #include "engine/run_state.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -78,6 +80,7 @@ bool RunUpdater() {
 bool RunWithRollback(RunUndo* undo) {
   bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
   undo->undone = EndRollback(finished, &undo->notUndone);
+  EndRestartCopies(finished);
   return finished;
 }
 
@@ -93,5 +96,12 @@ RunSummary RunScript(const char* commandLine) {
 }
 
 int UpdaterMain(const char* commandLine) { return RunScript(commandLine).exitCode; }
+
+int UpdaterProcessMain(const char* commandLine) {
+  CatchStopSignals();
+  int exitCode = UpdaterMain(commandLine);
+  if (!ExitCodesAsked()) EndByCaughtSignal();
+  return exitCode;
+}
 
 }  // namespace kestario

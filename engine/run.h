@@ -27,6 +27,12 @@ class RunObserver {
 // Installs the observer of every later run; null removes it.
 void SetRunObserver(RunObserver* observer);
 
+// Whether a stop signal (Linux: SIGTERM, SIGINT, SIGHUP; platform/stop_signals.h) has been
+// caught: the run then stops at its next safe point, before a procedure or an item of one, and
+// after a step that the signal cut short, without an error box. The first call of a run that finds
+// it logs it.
+bool StopSignalled();
+
 // The section of the MSGBOX whose answer stopped the run, or null when no answer did.
 const char* StoppedByAnswer();
 
@@ -35,6 +41,7 @@ const char* StoppedByAnswer();
 struct StopReason {
   const char* byAnswer = nullptr;  // the MSGBOX whose answer stopped the run: `answerSection`
   TextString answerSection;        // its section (empty when memory could not keep the name)
+  int loggedSignal = 0;            // the stop signal that the run log has told of
 };
 
 // The answer that a MSGBOX's UNSEEN gives its box of `style` when the box is not shown: kIdOk

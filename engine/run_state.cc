@@ -10,8 +10,11 @@ void RunState::Reset() {
   ForgetBoxAudience();
   FreeAllLists();
   stop.byAnswer = nullptr;
+  stop.loggedSignal = 0;
   endSettings = RunEndSettings();
   rollback.Reset();
+  putOffCopies.names.Clear();
+  putOffCopies.lost = false;
 }
 
 }  // namespace kestario
