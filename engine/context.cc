@@ -1,7 +1,5 @@
 #include "engine/context.h"
 
-#include "engine/run.h"
-#include "engine/run_end.h"
 #include "platform/encoding.h"
 #include "platform/system.h"
 #include "runlog/run_log.h"
@@ -43,10 +41,6 @@ bool TakeCaptionFromCommandLine() {
 }
 
 void PrepareContext(const char* commandLine) {
-  StopRunLog();
-  ForgetBoxAudience();
-  ForgetStoppingAnswer();
-  ForgetRunEnd();
   BindErrorCaption(&g_appContext.caption);
   BindScript(&g_appContext.scriptPath, &g_appContext.modulePath, &g_symbolTable);
 

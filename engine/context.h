@@ -24,7 +24,6 @@ struct UpdaterState {
   TextString proc;       // UPDATER's PROC, expanded: the first procedure list
   TextString log;        // UPDATER's LOG, expanded: the run log's file; empty (or absent) for none
   int32_t rollback = 0;  // UPDATER's ROLLBACK ("%d" rules): nonzero undoes a run that stops
-  ListStack listStack;
 };
 
 // The three global records, constructed in this order before the program starts.
@@ -34,7 +33,7 @@ extern UpdaterState g_updaterState;
 
 // Takes the command line, sets the caption from its first word or to the default, and finds the
 // program's and the script's paths. Also points the settings readers and the error box at the
-// global records, and forgets what an earlier run left behind (its log, its answer, its end).
+// global records. What an earlier run left behind is the run state's (engine/run_state.h).
 void PrepareContext(const char* commandLine);
 
 // Word 0 of the command line without the double quotes at its ends becomes the caption. False,

@@ -6,6 +6,7 @@
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_end.h"
+#include "engine/run_state.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/stop_signals.h"
@@ -16,8 +17,17 @@
 #include "settings/symbols.h"
 
 namespace kestario {
+namespace {
+
+// The state of the run, reset when a run starts.
+RunState g_runState;
+
+}  // namespace
+
+RunState& CurrentRun() { return g_runState; }
 
 bool StartUp(const char* commandLine) {
+  g_runState.Reset();
   PrepareContext(commandLine);
   if (!FileExists(g_appContext.scriptPath.GetConstText())) {
     ReportError(kMsgFileNotFound, g_appContext.scriptPath.GetConstText());
@@ -51,7 +61,6 @@ bool StartUp(const char* commandLine) {
 }
 
 bool ReadUpdaterSection() {
-  g_updaterState.listStack.count = 0;
   g_updaterState.rollback = 0;
   if (!ReadSetting("UPDATER", "NAME", &g_updaterState.name)) return false;
   if (!ReadSetting("UPDATER", "PROC", &g_updaterState.proc)) return false;
@@ -76,14 +85,18 @@ bool RunWithRollback(RunUndo* undo) {
   return finished;
 }
 
-int UpdaterMain(const char* commandLine) {
-  RunUndo undo;
-  bool finished = StartUp(commandLine) && RunWithRollback(&undo);
-  int exitCode = EndRun(finished, undo);
+RunSummary RunScript(const char* commandLine) {
+  RunSummary summary;
+  bool finished = StartUp(commandLine) && RunWithRollback(&summary.undo);
+  summary.exitCode = EndRun(finished, summary.undo, &summary.outcome);
+  summary.exitCodesAsked = ExitCodesAsked();
+  summary.rollback = g_updaterState.rollback != 0;
   StopRunLog();
   FreeAllLists();
-  return exitCode;
+  return summary;
 }
+
+int UpdaterMain(const char* commandLine) { return RunScript(commandLine).exitCode; }
 
 int UpdaterProcessMain(const char* commandLine) {
   CatchStopSignals();

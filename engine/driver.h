@@ -23,9 +23,24 @@ bool RunUpdater();
 // the run ran to its end.
 bool RunWithRollback(RunUndo* undo);
 
-// The program: StartUp, RunUpdater when start-up succeeded, the end of the run (its log line, its
-// event), then every list is freed. `commandLine` is the text after the program's own name.
-// Returns the process exit code: 0, unless the script's EXITCODE asks for codes (run_end.h).
+// How a run ended, as RunScript tells it.
+struct RunSummary {
+  RunOutcome outcome = RunOutcome::kFailed;  // finished, or what stopped it
+  int exitCode = 0;                          // the process exit code (run_end.h)
+  bool exitCodesAsked = false;               // the script's EXITCODE asks for exit codes
+  bool rollback = false;                     // the script's ROLLBACK is on
+  RunUndo undo;  // what a rollback run that stopped undid, and could not
+};
+
+// One whole run of the script: StartUp (which resets the run state, engine/run_state.h),
+// RunWithRollback when start-up succeeded, the end of the run (its log line, its event, its exit
+// code), then the log stops and every list is freed. `commandLine` is the text after the
+// program's own name. The program (UpdaterMain) and updater-check --what-if both run a script
+// through this one function.
+RunSummary RunScript(const char* commandLine);
+
+// The program: RunScript. Returns the process exit code: 0, unless the script's EXITCODE asks for
+// codes (run_end.h).
 int UpdaterMain(const char* commandLine);
 
 // UpdaterMain as the Linux program's process runs it: SIGTERM, SIGINT and SIGHUP are caught first,

@@ -6,6 +6,7 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/run_state.h"
 #include "runlog/run_log.h"
 #include "settings/messages.h"
 #include "settings/symbols.h"
@@ -66,7 +67,7 @@ ProcedureList EntryAt(const ByteBuffer& entries, int32_t index) {
   return list;
 }
 
-ListStack& Stack() { return g_updaterState.listStack; }
+ListStack& Stack() { return CurrentRun().listStack; }
 
 // Name indexes of long lists. A MSGBOX with a FLAG and a SWITCH look their procedure up by name
 // in the list being run; scanning the list each time made a list of n such procedures cost n

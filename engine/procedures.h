@@ -109,7 +109,7 @@ ProcedureRecord* CreateExistRecord(const TextString& section);
 // Destroys a record of any kind (its texts, then the record); nothing for null.
 void DestroyRecord(ProcedureRecord* record);
 
-// The stack of the global UpdaterState.
+// The stack of the run state (engine/run_state.h).
 bool PushList(ProcedureList list);
 ProcedureList TopList();
 ProcedureList ListAt(int32_t index);

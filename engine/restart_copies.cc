@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "engine/rollback.h"
+#include "engine/run_state.h"
 #include "platform/system.h"
 #include "runlog/run_log.h"
 #include "text/byte_buffer.h"
@@ -14,9 +15,9 @@ namespace {
 // The names of the copies that the run staged for a restart: ".kestario-<id>-<number>.new".
 constexpr const char* kStagedPattern = ".kestario-*.new";
 
-// What a rollback run put off: destination, section and staged name, each ended by a NUL byte.
-TextBuilder g_putOff;
-bool g_putOffLost = false;
+// What this rollback run put off: its part of the run state.
+TextBuilder& g_putOff = CurrentRun().putOffCopies.names;
+bool& g_putOffLost = CurrentRun().putOffCopies.lost;
 
 void Supersede(const char* section, const char* destination, const char* stagedNow) {
   ByteBuffer sources;

@@ -7,9 +7,18 @@
 #define KESTARIO_ENGINE_RESTART_COPIES_H_
 
 #include "engine/procedures.h"
+#include "text/text_builder.h"
 #include "text/text_string.h"
 
 namespace kestario {
+
+// What a rollback run puts off until it finishes: destination, section and staged name of each
+// superseding copy, each ended by a NUL byte; `lost` when memory could not hold them all. The
+// run's part of the run state (engine/run_state.h).
+struct PutOffCopies {
+  TextBuilder names;
+  bool lost = false;
+};
 
 // After a COPY pair of `record` was made onto `destination`; `stagedNow` names the copy that this
 // pair itself staged for the restart (empty for none), which stays.

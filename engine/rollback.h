@@ -11,13 +11,21 @@
 // made. When the run stops, every change is undone in the reverse order; when it finishes, what was
 // kept is removed. A run that was killed or lost its power is undone by the next rollback run of
 // the script, before that does anything else, from the journal it left.
+//
+// This file is the policy of a run: when the journal is opened, what is recorded before each
+// change, and what happens at the end. Its pieces: the journal's bytes (journal_format.h), the
+// journal on the disk (journal_file.h), putting changes back (undo.h) and files still in use
+// (files_in_use.h).
 #ifndef KESTARIO_ENGINE_ROLLBACK_H_
 #define KESTARIO_ENGINE_ROLLBACK_H_
 
 #include <cstdint>
+#include <cstring>
 
+#include "engine/journal_file.h"
 #include "engine/procedures.h"
 #include "platform/system.h"
+#include "text/text_builder.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -52,6 +60,52 @@ bool IsRestartPending();
 // where they are and one box (message 11) names the first. Returns the number of changes undone;
 // `notUndone` gets the number that could not be.
 int32_t EndRollback(bool finished, int32_t* notUndone);
+
+// ---------------------------------------------------------------------------------------------
+// The state of a rollback run: its part of the run state (engine/run_state.h).
+// ---------------------------------------------------------------------------------------------
+
+// The names of what this run kept, so that a run that finishes removes just those; one name
+// after the other, each ended by a NUL byte. When memory runs out it is `lost`, and the names are
+// worked out from the journal instead.
+class KeptNames {
+ public:
+  void Clear() {
+    names_.Clear();
+    lost_ = false;
+  }
+  void Add(const TextString& name) {
+    // Each name with its NUL byte, so that the names follow one another.
+    if (!names_.Append(name.GetConstText(), static_cast<size_t>(name.GetLength()) + 1)) {
+      lost_ = true;
+    }
+  }
+  bool lost() const { return lost_; }
+  // Calls visit(name) for each name, in the order added.
+  template <typename Visit>
+  void ForEach(Visit visit) const {
+    const char* names = names_.text();
+    for (size_t at = 0; at < names_.length(); at += std::strlen(names + at) + 1) visit(names + at);
+  }
+
+ private:
+  TextBuilder names_;
+  bool lost_ = false;
+};
+
+struct RollbackState {
+  bool on = false;     // UPDATER's ROLLBACK
+  bool began = false;  // BeginRollback let the run go on
+  rollback::JournalFile journal;
+  bool opened = false;  // the journal was looked for (runs without rollback open it on demand)
+  TextString runId;     // the id in the names of what this run keeps
+  uint32_t nextChange = 1;
+  bool restartPending = false;
+  KeptNames kept;  // what this run kept (a rollback run)
+
+  // Closes the journal and forgets everything of an earlier run.
+  void Reset();
+};
 
 }  // namespace kestario
 

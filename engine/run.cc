@@ -4,6 +4,7 @@
 #include "engine/context.h"
 #include "engine/restart_copies.h"
 #include "engine/rollback.h"
+#include "engine/run_state.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
@@ -16,8 +17,8 @@ namespace kestario {
 namespace {
 
 RunObserver* g_runObserver = nullptr;
-const char* g_stoppedByAnswer = nullptr;  // the MSGBOX whose answer stopped the run
-TextString g_stoppingProcedure;
+// What stopped this run: its part of the run state.
+StopReason& g_stop = CurrentRun().stop;
 
 // The run log's line for a procedure that starts: its section, MODE and the values of its keys,
 // expanded. The caller adds the keys and writes it.
@@ -120,19 +121,16 @@ void LogCopied(const CopyRecord& record, const TextString& source, const TextStr
 RunObserver::~RunObserver() = default;
 
 bool StopSignalled() {
-  static int logged = 0;
   int signal = CaughtStopSignal();
   if (signal == 0) return false;
-  if (logged != signal && IsRunLogOn()) {
+  if (g_stop.loggedSignal != signal && IsRunLogOn()) {
     LogLine().Add("signal ").Number(signal).Add(": the run stops").Write();
   }
-  logged = signal;
+  g_stop.loggedSignal = signal;
   return true;
 }
 
-const char* StoppedByAnswer() { return g_stoppedByAnswer; }
-
-void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
+const char* StoppedByAnswer() { return g_stop.byAnswer; }
 
 void SetRunObserver(RunObserver* observer) { g_runObserver = observer; }
 
@@ -347,8 +345,8 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
   }
   if (abort == 0) return true;
   // Stopped by an answer even when memory cannot keep the section's name (it is then empty).
-  if (!g_stoppingProcedure.SetText(record->name.GetConstText())) g_stoppingProcedure.SetText("");
-  g_stoppedByAnswer = g_stoppingProcedure.GetConstText();
+  if (!g_stop.answerSection.SetText(record->name.GetConstText())) g_stop.answerSection.SetText("");
+  g_stop.byAnswer = g_stop.answerSection.GetConstText();
   if (IsRunLogOn()) OutcomeLine(*record).Add("the answer stops the run").Write();
   return false;
 }
@@ -381,7 +379,7 @@ bool ExecuteSwitch(SwitchRecord* record) {
         .Write();
   }
   // A script whose branches lead back into themselves would otherwise nest without end.
-  if (g_updaterState.listStack.count >= kMaxListDepth) {
+  if (CurrentRun().listStack.count >= kMaxListDepth) {
     ReportError(kMsgOutOfMemory, record->name.GetConstText());
     return false;
   }

@@ -29,14 +29,20 @@ void SetRunObserver(RunObserver* observer);
 
 // Whether a stop signal (Linux: SIGTERM, SIGINT, SIGHUP; platform/stop_signals.h) has been
 // caught: the run then stops at its next safe point, before a procedure or an item of one, and
-// after a step that the signal cut short, without an error box. The first call that finds it logs
-// it.
+// after a step that the signal cut short, without an error box. The first call of a run that finds
+// it logs it.
 bool StopSignalled();
 
-// The section of the MSGBOX whose answer stopped the run, or null when no answer did; forgotten
-// when a run starts.
+// The section of the MSGBOX whose answer stopped the run, or null when no answer did.
 const char* StoppedByAnswer();
-void ForgetStoppingAnswer();
+
+// What stopped the run, when something other than an error box did: the run's part of the run
+// state (engine/run_state.h).
+struct StopReason {
+  const char* byAnswer = nullptr;  // the MSGBOX whose answer stopped the run: `answerSection`
+  TextString answerSection;        // its section (empty when memory could not keep the name)
+  int loggedSignal = 0;            // the stop signal that the run log has told of
+};
 
 // The answer that a MSGBOX's UNSEEN gives its box of `style` when the box is not shown: kIdOk
 // for "OK" on an OK box, kIdYes or kIdNo for "YES" or "NO" on a Yes/No box (ASCII case ignored);

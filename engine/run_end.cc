@@ -3,6 +3,7 @@
 #include "engine/context.h"
 #include "engine/rollback.h"
 #include "engine/run.h"
+#include "engine/run_state.h"
 #include "platform/encoding.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
@@ -15,13 +16,10 @@
 namespace kestario {
 namespace {
 
-struct RunEndSettings {
-  int32_t exitCode = 0;  // EXITCODE: nonzero asks for exit codes
-  int32_t eventLog = 0;  // EVENTLOG: nonzero asks for an event
-};
-RunEndSettings g_runEnd;
+// This run's settings: its part of the run state.
+RunEndSettings& g_runEnd = CurrentRun().endSettings;
 
-enum class Outcome { kFinished, kCancelled, kFailed, kSignalled };
+using Outcome = RunOutcome;
 
 Outcome OutcomeOf(bool finished) {
   if (finished) return Outcome::kFinished;
@@ -163,12 +161,11 @@ void ReadRunEndSettings() {
   ReadOptionalSettingInt("UPDATER", "EVENTLOG", &g_runEnd.eventLog);
 }
 
-void ForgetRunEnd() { g_runEnd = RunEndSettings(); }
-
 bool ExitCodesAsked() { return g_runEnd.exitCode != 0; }
 
-int EndRun(bool finished, const RunUndo& undo) {
+int EndRun(bool finished, const RunUndo& undo, RunOutcome* ended) {
   Outcome outcome = OutcomeOf(finished);
+  if (ended != nullptr) *ended = outcome;
   int exitCode = ExitCodeOf(outcome);
   LogEnd(outcome, undo, exitCode);
   if (g_runEnd.eventLog != 0) WriteEvent(outcome);

@@ -24,12 +24,19 @@ enum RunEventId : uint32_t {
 #undef KESTARIO_EVENT
 };
 
+// UPDATER's EXITCODE and EVENTLOG: the run's part of the run state (engine/run_state.h).
+struct RunEndSettings {
+  int32_t exitCode = 0;  // EXITCODE: nonzero asks for exit codes
+  int32_t eventLog = 0;  // EVENTLOG: nonzero asks for an event
+};
+
+// How a run ended.
+enum class RunOutcome { kFinished, kCancelled, kFailed, kSignalled };
+
 // Reads UPDATER's EXITCODE and EVENTLOG. Start-up reads them as soon as the script is known to
 // exist, before its DEFINE section, NAME and PROC, so that every failure after that point is told
 // by the exit code and the event.
 void ReadRunEndSettings();
-// Forgets the settings and a restart noted by an earlier run.
-void ForgetRunEnd();
 // Whether the script's EXITCODE asks for exit codes.
 bool ExitCodesAsked();
 
@@ -45,8 +52,8 @@ struct RunUndo {
 // code: 0 without EXITCODE. A run that a stop signal stopped (platform/stop_signals.h) ends as a
 // failure: the end line "stopped by signal N", the event kEventSignalled, kExitFailed. A finished
 // run that arranged a copy at the next restart (COPY's INUSE) ends with kExitRestartNeeded and the
-// event kEventFinishedRestart.
-int EndRun(bool finished, const RunUndo& undo);
+// event kEventFinishedRestart. `outcome` (when not null) receives how the run ended.
+int EndRun(bool finished, const RunUndo& undo, RunOutcome* outcome = nullptr);
 
 // The event (when EVENTLOG asks for events) of a rollback journal that could not be read whole:
 // where it was set aside, how many parts of it were damaged and how many of its changes could not

@@ -28,6 +28,7 @@
 #include "engine/context.h"
 #include "engine/driver.h"
 #include "engine/run.h"
+#include "engine/run_state.h"
 #include "support/check.h"
 #include "support/fuzz_input.h"
 #include "support/memory_system.h"
@@ -135,7 +136,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(code == 0 || code == 1602 || code == 1603);
   FUZZ_CHECK(code != 1602 || system.errorBoxes == 0);
   FUZZ_CHECK(code != 1603 || system.errorBoxes == 1);
-  const kestario::ListStack& stack = kestario::g_updaterState.listStack;
+  const kestario::ListStack& stack = kestario::CurrentRun().listStack;
   FUZZ_CHECK(stack.count == 0);
   if (!failAllocations) FUZZ_CHECK(stack.entries.GetSize() == 0);
   FUZZ_CHECK(system.OpenProcesses() == 0);
@@ -150,6 +151,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   kestario::g_symbolTable.Clear();
   kestario::g_updaterState.name.Assign("");
   kestario::g_updaterState.proc.Assign("");
-  kestario::g_updaterState.listStack.entries.Free();
+  kestario::CurrentRun().listStack.entries.Free();
   return 0;
 }

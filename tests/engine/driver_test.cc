@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/context.h"
+#include "engine/run_state.h"
 #include "settings/messages.h"
 #include "support/script_test.h"
 
@@ -77,7 +78,7 @@ TEST_F(DriverTest, TheRoadOfOneScript) {
   EXPECT_EQ(1u, system.boxes.size());
   EXPECT_TRUE(dir.Exists("data/old.dat"));
   EXPECT_FALSE(dir.Exists("data/fresh.dat"));
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
 
   // Yes: REMOVE and INSTALL.
   system.boxes.clear();
@@ -102,7 +103,7 @@ TEST_F(DriverTest, FailedBranchLeavesNoListBehind) {
       "[S]\nMODE=SWITCH\nPROC=E\n1=D\n0=\n[D]\nMODE=DELETE\nFILE=<Src>/missing\n");
   EXPECT_EQ(0, UpdaterMain(""));
   EXPECT_EQ(1u, system.boxes.size());
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
   EXPECT_EQ(nullptr, TopList());
 }
 

@@ -6,6 +6,7 @@
 
 #include "engine/context.h"
 #include "engine/driver.h"
+#include "engine/run_state.h"
 #include "support/allocation_budget.h"
 #include "support/script_test.h"
 #include "text/byte_buffer.h"
@@ -31,7 +32,7 @@ TEST_F(ProceduresTest, BuildsOneRecordPerItemAndPushesTheList) {
   ProcedureList list = Build(kThree, " A ,B,C, a");
   ASSERT_NE(nullptr, list);
   EXPECT_EQ(list, TopList());
-  EXPECT_EQ(1, g_updaterState.listStack.count);
+  EXPECT_EQ(1, CurrentRun().listStack.count);
   ASSERT_NE(nullptr, list[3]);
   EXPECT_EQ(nullptr, list[4]);
   EXPECT_STREQ("A", list[0]->name.GetConstText());
@@ -50,14 +51,14 @@ TEST_F(ProceduresTest, EmptyListIsReportedWithItsOrigin) {
   ASSERT_EQ(1u, system.boxes.size());
   EXPECT_NE(std::string::npos, system.boxes[0].text.find("アイテム数"));
   EXPECT_NE(std::string::npos, system.boxes[0].text.find("\"UPDATER\"\nパラメータ：\"PROC\""));
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
 }
 
 TEST_F(ProceduresTest, MissingSectionOrModeIsMessageTwoAndNothingIsPushed) {
   EXPECT_EQ(nullptr, Build(kThree, "A,Z"));
   ASSERT_EQ(1u, system.boxes.size());
   EXPECT_NE(std::string::npos, system.boxes[0].text.find("\"Z\"\nパラメータ：\"MODE\""));
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
 
   system.boxes.clear();
   EXPECT_EQ(nullptr, Build(kThree, "A,B,"));
@@ -114,7 +115,7 @@ TEST_F(ProceduresTest, PushKeepsTheStackWhenMemoryRunsOut) {
   EXPECT_FALSE(PushList(second));
   SetAllocationGate(nullptr);
   g_allocations_left = -1;
-  EXPECT_EQ(1, g_updaterState.listStack.count);
+  EXPECT_EQ(1, CurrentRun().listStack.count);
   EXPECT_EQ(first, TopList());
   EXPECT_FALSE(PushList(nullptr));
   ASSERT_TRUE(PushList(second));
@@ -138,11 +139,11 @@ TEST_F(ProceduresTest, RemoveWithoutMemoryStillRemoves) {
   EXPECT_EQ(third, ListAt(1));
   ProcedureList fourth = Build(kThree, "B");
   EXPECT_EQ(fourth, ListAt(2));
-  EXPECT_EQ(3, g_updaterState.listStack.count);
+  EXPECT_EQ(3, CurrentRun().listStack.count);
   FreeList(second);  // never on the stack now: destroyed, stack unchanged
-  EXPECT_EQ(3, g_updaterState.listStack.count);
+  EXPECT_EQ(3, CurrentRun().listStack.count);
   FreeAllLists();
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
   EXPECT_EQ(nullptr, TopList());
   FreeAllLists();
 }

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/context.h"
+#include "engine/run_state.h"
 #include "platform/system.h"
 #include "support/script_test.h"
 
@@ -188,7 +189,7 @@ TEST_F(RunTest, SwitchRunsTheBranchOfTheFlagInItsOwnList) {
   EXPECT_TRUE(Run(script, "CHECK,GO"));
   EXPECT_TRUE(dir.Exists("copied.dat"));
   EXPECT_FALSE(dir.Exists("old.dat"));
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
 
   // Now the file is gone: the empty "0" branch is message 4 naming GO and "0".
   EXPECT_FALSE(Run(script, "CHECK,GO"));
@@ -204,7 +205,7 @@ TEST_F(RunTest, SwitchLooksOnlyInTheRunningList) {
       "[INNER]\nMODE=SWITCH\nPROC=E\n1=E\n0=E\n";
   EXPECT_FALSE(Run(script, "E,GO"));
   EXPECT_EQ("シンボルが正しくありません。\n\nシンボル：\"E\"", Box(0));
-  EXPECT_EQ(2, g_updaterState.listStack.count);
+  EXPECT_EQ(2, CurrentRun().listStack.count);
 }
 
 TEST_F(RunTest, SwitchThatLeadsBackToItselfStopsAtTheDepthBound) {
@@ -214,9 +215,9 @@ TEST_F(RunTest, SwitchThatLeadsBackToItselfStopsAtTheDepthBound) {
   EXPECT_FALSE(Run(script, "E,LOOP"));
   ASSERT_EQ(1u, system.boxes.size());
   EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"LOOP\"", Box(0));
-  EXPECT_EQ(kMaxListDepth, g_updaterState.listStack.count);
+  EXPECT_EQ(kMaxListDepth, CurrentRun().listStack.count);
   FreeAllLists();
-  EXPECT_EQ(0, g_updaterState.listStack.count);
+  EXPECT_EQ(0, CurrentRun().listStack.count);
 }
 
 TEST_F(RunTest, DateFlagsTheFirstOlderOrUnreadableFile) {

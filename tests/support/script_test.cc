@@ -11,6 +11,7 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/run_state.h"
 #include "settings/symbols.h"
 
 namespace kestario {
@@ -51,7 +52,10 @@ bool TempDir::Exists(const std::string& name) const {
   return lstat(Path(name).c_str(), &info) == 0;
 }
 
-ScriptTest::ScriptTest() { system.modulePath = dir.Path("updater.run"); }
+ScriptTest::ScriptTest() {
+  system.modulePath = dir.Path("updater.run");
+  CurrentRun().Reset();  // each test is a fresh run, as StartUp makes one
+}
 
 ScriptTest::~ScriptTest() {
   FreeAllLists();

@@ -64,20 +64,18 @@ bool PredictRun(const std::string& path, const std::string& displayName,
 
   WhatIfRecorder recorder(options, report);
   SimulatedSystem simulated(&CurrentSystem(), &recorder, FullPath(path));
-  bool finished = false;
+  RunSummary summary;
   {
     SystemSwap swap(&simulated);
     ObserverScope observer(&recorder);
-    // The program's own start-up and run, as UpdaterMain does them.
-    RunUndo undo;
-    if (StartUp(CommandLine(options.caption).c_str())) finished = RunWithRollback(&undo);
-    report->exitCode = EndRun(finished, undo);
-    report->exitCodesAsked = ExitCodesAsked();
-    report->rollback = g_updaterState.rollback != 0;
-    FreeAllLists();
+    // The program's own run, through the function that UpdaterMain calls.
+    summary = RunScript(CommandLine(options.caption).c_str());
     BindScript(nullptr, nullptr, nullptr);
   }
-  recorder.Finish(finished);
+  report->exitCode = summary.exitCode;
+  report->exitCodesAsked = summary.exitCodesAsked;
+  report->rollback = summary.rollback;
+  recorder.Finish(summary.outcome == RunOutcome::kFinished);
   simulated.ReportChanges(report);
   return true;
 }

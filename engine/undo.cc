@@ -1,0 +1,201 @@
+#include "engine/undo.h"
+
+#include "engine/file_checks.h"
+#include "engine/files_in_use.h"
+#include "platform/system.h"
+#include "runlog/run_log.h"
+#include "settings/messages.h"
+
+namespace kestario {
+namespace rollback {
+
+using journal::Journal;
+using journal::kCopyChange;
+using journal::Target;
+
+namespace {
+
+enum class Undo { kNothing, kUndone, kFailed };
+
+// Puts the kept file `kept` back as `target`, its hidden attribute taken off first when the run
+// gave it (kKeptSuffix). Neither name is followed if it is a link: a rename acts on names.
+bool PutBack(const TextString& kept, const char* target, bool hiddenByRun, uint32_t flags) {
+  System& system = CurrentSystem();
+  if (hiddenByRun) {
+    uint32_t attributes = system.GetFileAttributesA(kept.GetConstText());
+    if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden) != 0) {
+      uint32_t plain = attributes & ~kFileAttributeHidden;
+      system.SetFileAttributesA(kept.GetConstText(), plain != 0 ? plain : kFileAttributeNormal);
+    }
+  }
+  if (flags == 0) {
+    // Two names of one file (a run killed between keeping the old file and replacing it): the
+    // old file is still in place, and the kept name goes.
+    if (!system.DeleteFileA(kept.GetConstText())) return false;
+    return true;
+  }
+  return system.MoveFileExA(kept.GetConstText(), target, flags | kMoveFileWriteThrough);
+}
+
+// Undoes one change, if it was made and is still as the run left it; logs it. Nothing is touched
+// when the folder, the kept file or the file in place is not what the run left: the kept file
+// stays for the administrator, and `failure` names it.
+Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failure) {
+  System& system = CurrentSystem();
+  TextString folder = journal.Text(target.folder);
+  TextString name = journal.Text(target.name);
+  TextString stem = journal.Text(target.stem);
+  TextString procedure = journal.Text(target.procedure);
+  TextString path = Joined(folder, name.GetConstText());
+  auto line = [&]() {
+    LogLine log;
+    log.Add("undo ").Add(procedure).Add(": ");
+    return log;
+  };
+  auto fail = [&](const TextString& kept, const char* why) {
+    if (IsRunLogOn()) {
+      LogLine log = line();
+      log.Add("could not put back ").Quoted(path);
+      if (why != nullptr) log.Add(": ").Add(why);
+      if (kept.GetLength() != 0) log.Add("; the old file stays as ").Quoted(kept);
+      log.Write();
+    }
+    failure->path.Assign(path);
+    failure->kept.Assign(kept);
+    return Undo::kFailed;
+  };
+  TextString keptOld = WithSuffix(stem, kKeptSuffix);
+  FileStamp now;
+  if (!system.GetFileStampA(folder.GetConstText(), &now) || now.link || !now.folder ||
+      !SameIdentity(now.identity, target.folderIdentity)) {
+    // Gone, or another folder (or a link) under its name: nothing in it is the run's to touch.
+    bool anything = Exists(keptOld.GetConstText()) ||
+                    Exists(WithSuffix(stem, kKeptHiddenSuffix).GetConstText()) ||
+                    Exists(WithSuffix(stem, kMarkSuffix).GetConstText());
+    if (!anything) return Undo::kNothing;
+    return fail(keptOld, "its folder is no longer the one the run changed");
+  }
+  bool isCopy = target.kind == kCopyChange;
+  // A COPY's new file that is not in place (a run killed while it copied, or a copy waiting for
+  // a restart, which then finds nothing to put in place) goes first.
+  TextString staged = WithSuffix(stem, kStagedSuffix);
+  bool stagedRemoved = isCopy && system.DeleteFileA(staged.GetConstText());
+  FileStamp inPlace;
+  bool present = system.GetFileStampA(path.GetConstText(), &inPlace);
+  // Whether the file in place is the one the COPY left: its stamp, or when the run could not
+  // record that, the size and time it took from its source.
+  bool leftByRun = present && !inPlace.link &&
+                   (target.settled ? SameStamp(inPlace, target.placed)
+                                   : inPlace.size == target.sourceSize &&
+                                         inPlace.writeTime == target.sourceTime);
+  static const char* const kKeptSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix};
+  for (const char* suffix : kKeptSuffixes) {
+    TextString kept = WithSuffix(stem, suffix);
+    FileStamp keptStamp;
+    if (!system.GetFileStampA(kept.GetConstText(), &keptStamp)) continue;
+    bool hiddenByRun = suffix == kKeptSuffixes[0];
+    if (!target.hadOld || !SameStamp(keptStamp, target.old)) {
+      return fail(kept, "the kept file is not the one the run kept");
+    }
+    uint32_t flags = kMoveFileReplaceExisting;
+    if (!present) {
+      flags = kMoveFileWriteThrough;  // nothing in its place: never replace what may come
+    } else if (isCopy && SameIdentity(inPlace.identity, keptStamp.identity) && !inPlace.link) {
+      flags = 0;  // the old file never left its place
+    } else if (!isCopy || !leftByRun) {
+      return fail(kept, "it is no longer what the run left there");
+    }
+    if (!PutBack(kept, path.GetConstText(), hiddenByRun, flags)) {
+      return fail(kept, nullptr);
+    }
+    system.DeleteFileA(WithSuffix(stem, kMarkSuffix).GetConstText());
+    if (IsRunLogOn()) {
+      if (isCopy) {
+        line().Add("the old file is back in ").Quoted(path).Write();
+      } else {
+        line().Add("put back ").Quoted(path).Write();
+      }
+    }
+    return Undo::kUndone;
+  }
+  if (!isCopy) return Undo::kNothing;
+  TextString made = WithSuffix(stem, kMarkSuffix);
+  if (!Exists(made.GetConstText())) {
+    if (!stagedRemoved) return Undo::kNothing;
+    if (IsRunLogOn())
+      line().Add("removed the new file ").Quoted(staged).Add(", never put in place").Write();
+    return Undo::kUndone;
+  }
+  // The COPY made the file: it goes (the marker after it, so that a run stopped between the two
+  // still knows), when it is still the one it made.
+  if (present && !leftByRun) {
+    if (IsRunLogOn()) {
+      line()
+          .Add("did not remove ")
+          .Quoted(path)
+          .Add(": it is no longer the file the run made")
+          .Write();
+    }
+    system.DeleteFileA(made.GetConstText());
+    failure->path.Assign(path);
+    failure->kept.SetText("");
+    return Undo::kFailed;
+  }
+  if (present && !system.DeleteFileA(path.GetConstText()) && Exists(path.GetConstText())) {
+    if (IsRunLogOn())
+      line().Add("could not remove ").Quoted(path).Add(", which the run made").Write();
+    failure->path.Assign(path);
+    failure->kept.SetText("");
+    return Undo::kFailed;
+  }
+  system.DeleteFileA(made.GetConstText());
+  if (IsRunLogOn()) line().Add("removed ").Quoted(path).Add(", which the run made").Write();
+  return Undo::kUndone;
+}
+
+}  // namespace
+
+void UndoAll(const Journal& journal, UndoCount* count) {
+  for (uint32_t i = journal.targetCount; i-- > 0;) {
+    UndoFailure failure;
+    Undo result = UndoTarget(journal, journal.TargetAt(i), &failure);
+    if (result == Undo::kUndone) ++count->undone;
+    if (result == Undo::kFailed && count->failed++ == 0) {
+      count->first.path.Assign(failure.path);
+      count->first.kept.Assign(failure.kept);
+    }
+  }
+}
+
+void RemoveKept(const Journal& journal, JournalFile* file) {
+  for (uint32_t i = 0; i < journal.targetCount; ++i) {
+    const Target& target = journal.TargetAt(i);
+    TextString stem = journal.Text(target.stem);
+    static const char* const kSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix, kMarkSuffix};
+    for (const char* suffix : kSuffixes) {
+      TextString kept = WithSuffix(stem, suffix);
+      FileStamp stamp;
+      if (!CurrentSystem().GetFileStampA(kept.GetConstText(), &stamp)) continue;
+      if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
+        if (IsRunLogOn()) {
+          LogLine()
+              .Add("rollback: ")
+              .Quoted(kept)
+              .Add(" is not the file the run kept: it stays for the administrator")
+              .Write();
+        }
+        continue;
+      }
+      RemoveKeptFile(kept.GetConstText(), file);
+    }
+  }
+}
+
+void ReportUndoFailure(const UndoCount& count) {
+  if (count.failed != 0) {
+    ReportError(kMsgUndoFailed, count.first.path.GetConstText(), count.first.kept.GetConstText());
+  }
+}
+
+}  // namespace rollback
+}  // namespace kestario
