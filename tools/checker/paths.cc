@@ -1,14 +1,11 @@
 #include "tools/checker/paths.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
+#include "platform/path_questions.h"
 #include "platform/system.h"
 #include "tools/checker/script_lines.h"
 #ifdef _WIN32
+#include <windows.h>
+
 #include "tools/console/console_output.h"
 #endif
 
@@ -16,45 +13,26 @@ namespace kestario {
 namespace checker {
 
 void SplitPath(const std::string& path, std::string* folder, std::string* name) {
-  size_t slash = path.rfind(kPathSeparator);
-#ifdef _WIN32
-  size_t other = path.rfind('/');
-  if (other != std::string::npos && (slash == std::string::npos || other > slash)) slash = other;
-#endif
-  if (slash == std::string::npos) {
+  size_t slash = path.size();
+  while (slash > 0 && !IsPathSeparator(path[slash - 1])) --slash;
+  if (slash == 0) {
     *folder = ".";
     *name = path;
   } else {
+    --slash;
     *folder = slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
     *name = path.substr(slash + 1);
   }
 }
 
-bool IsFolder(const std::string& path) {
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-#else
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-#endif
-}
+bool IsFolder(const std::string& path) { return GetPathKindA(path.c_str()) == PathKind::kFolder; }
 
-char FoldCase(char c) {
-#ifdef _WIN32
-  if (c >= 'A' && c <= 'Z') return static_cast<char>(c - 'A' + 'a');
-#endif
-  return c;
-}
+char FoldCase(char c) { return FoldNameCase(c); }
 
 std::string PathKey(const std::string& path) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
-#ifdef _WIN32
-  // Windows drops the dots and blanks that end a name ("a.txt." is "a.txt").
-  size_t kept = name.find_last_not_of(". ");
-  if (kept != std::string::npos && name != "." && name != "..") name.erase(kept + 1);
-#endif
+  name.erase(StoredNameLength(name.data(), name.size()));
   std::string key;
   if (name.empty() || name == "." || name == "..") {
     key = FullPath(path);
