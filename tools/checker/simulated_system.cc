@@ -1,15 +1,5 @@
 #include "tools/checker/simulated_system.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,11 +7,10 @@
 #include <cstring>
 
 #include "platform/batch_command_line.h"
+#include "platform/call_refusals.h"
+#include "platform/path_questions.h"
 #include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
-#ifndef _WIN32
-#include "platform/command_line_posix.h"
-#endif
 
 namespace kestario {
 namespace checker {
@@ -54,97 +43,34 @@ bool WildcardMatch(const char* pattern, const char* name) {
 // ---------------------------------------------------------------------------------------------
 // The file system as the copy and the deletion meet it, where the platforms differ.
 
-#ifdef _WIN32
-
 // Whether a copy's destination exists; `problem` is set when it cannot even be looked at.
-bool TargetExists(const std::string& path, std::string* /*problem*/) {
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool SameFile(const std::string& left, const std::string& right) {
-  return PathKey(left) == PathKey(right);
-}
-
-// The names in `folder` that match `pattern`, as FindFirstFileA finds them.
-std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    names.push_back(found.cFileName);
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
-  return names;
-}
-
-// Windows takes a command line of at most this many characters, its terminating NUL included.
-constexpr size_t kLongestCommandLine = 32767;
-
-#else
-
 bool TargetExists(const std::string& path, std::string* problem) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) return true;
-  if (errno != ENOENT) *problem = "the destination cannot be reached";
-  return false;
+  PathKind kind = GetPathKindA(path.c_str());
+  if (kind == PathKind::kUnreachable) *problem = "the destination cannot be reached";
+  return kind != PathKind::kNothing && kind != PathKind::kUnreachable;
 }
 
+// Whether two names are one file: two spellings of one name, or one file by its identity.
 bool SameFile(const std::string& left, const std::string& right) {
-  struct stat a, b;
-  return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
+  return PathKey(left) == PathKey(right) || IsSameFileA(left.c_str(), right.c_str());
 }
 
+// The words of a NUL-separated list (SplitCommandWords, FindCommandLineProgramA).
+std::vector<std::string> Words(const ByteBuffer& list) {
+  std::vector<std::string> words;
+  const char* bytes = reinterpret_cast<const char*>(list.GetConstData());
+  for (uint32_t at = 0; at < list.GetSize(); at += static_cast<uint32_t>(words.back().size()) + 1) {
+    words.push_back(bytes + at);
+  }
+  return words;
+}
+
+// The names in `folder` that match `pattern`, as the platform's search finds them.
 std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
-  std::vector<std::string> names;
-  DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) return names;
-  while (struct dirent* entry = readdir(directory)) {
-    if (WildcardMatch(pattern.c_str(), entry->d_name)) names.push_back(entry->d_name);
-  }
-  closedir(directory);
-  return names;
+  ByteBuffer listed;
+  if (!ListMatchingNamesA(folder.c_str(), pattern.c_str(), &listed)) return {};
+  return Words(listed);
 }
-
-// The file that a destination names: a symbolic link is written through to its target. False
-// for a link that names nothing.
-bool ResolveLink(const std::string& path, std::string* resolved) {
-  struct stat info;
-  *resolved = path;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
-  char* target = realpath(path.c_str(), nullptr);
-  if (target == nullptr) return false;
-  *resolved = target;
-  std::free(target);
-  return true;
-}
-
-// Whether `path` lies on a file system whose files' sizes are not their lengths (/proc, /sys):
-// the copy reads more or fewer bytes than the size it was told, and fails, unless the two happen
-// to agree.
-bool SizeIsNotLength(const std::string& path) {
-  struct statfs volume;
-  if (statfs(path.c_str(), &volume) != 0) return false;
-  switch (volume.f_type) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The longest parameter execve passes (MAX_ARG_STRLEN, 32 pages), and the size of parameters up
-// to which it certainly takes them: the least room any stack limit gives them, less room for the
-// environment.
-size_t LongestParameter() { return 32 * static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
-constexpr size_t kSurelyPassed = 64 * 1024;
-
-#endif
 
 // The handles of files that the simulation opens for writing lie above every real one.
 constexpr FileHandle kSimulatedFiles = ~(~FileHandle{0} >> 1);
@@ -154,29 +80,7 @@ std::string WriteProblem(const std::string& path, bool exists) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path) || !IsFolder(folder)) return "no such folder";
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-    return "a folder or read-only";
-  }
-  HANDLE file = exists ? ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE;
-  if (file != INVALID_HANDLE_VALUE) {
-    bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
-    ::CloseHandle(file);
-    if (!disk) return "not a file on a disk";
-  }
-#else
-  struct stat info;
-  if (exists && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
-    return "not a regular file";
-  }
-  if (access(exists ? path.c_str() : folder.c_str(), exists ? W_OK : W_OK | X_OK) != 0) {
-    return "not writable";
-  }
-#endif
+  if (!WouldOpenForWritingA(path.c_str(), exists)) return "not writable";
   return std::string();
 }
 
@@ -186,85 +90,78 @@ std::string DateText(const LocalDate& date) {
   return text;
 }
 
-#ifdef _WIN32
-// The file that CreateProcessA starts for `name`: the name itself, or, when nothing has that
-// name and its last part has no extension, the name with ".exe". A folder is never started.
-bool ResolveProgram(const SimulatedSystem& system, const std::string& name, std::string* program) {
-  if (system.IsNonFolder(name.c_str())) {
-    *program = name;
-    return true;
-  }
-  std::string folder, last;
-  SplitPath(name, &folder, &last);
-  if (IsFolder(name) || last.find('.') != std::string::npos) return false;
-  if (!system.IsNonFolder((name + ".exe").c_str())) return false;
-  *program = name + ".exe";
-  return true;
-}
-#endif
-
-// The parameters of a Windows command line, split at blanks outside double quotes, only to find
-// the folders they name.
-void SplitWords(const std::string& text, std::vector<std::string>* words) {
-  std::string word;
-  bool quoted = false;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    char c = i < text.size() ? text[i] : ' ';
-    if (c == '"') {
-      quoted = !quoted;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (!word.empty()) words->push_back(word);
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
+// Whether the simulation sees a file that is no folder at `path` (IsFileTest).
+bool IsModelFile(const char* path, void* system) {
+  return static_cast<const SimulatedSystem*>(system)->IsNonFolder(path);
 }
 
-// The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
-// to its closing quote; otherwise, on Windows, the shortest run of words (split at blanks) that
-// names a program, and on Linux the first word, is the program.
-bool FindProgram(const std::string& line, const SimulatedSystem& system, std::string* program,
-                 std::vector<std::string>* arguments) {
-#ifdef _WIN32
-  size_t start = line.find_first_not_of(" \t");
-  if (start == std::string::npos) return false;
-  size_t end;
-  if (line[start] == '"') {
-    size_t close = line.find('"', start + 1);
-    std::string name =
-        line.substr(start + 1, close == std::string::npos ? close : close - start - 1);
-    end = close == std::string::npos ? line.size() : close + 1;
-    if (!ResolveProgram(system, name, program)) return false;
-  } else {
-    end = start;
-    for (;;) {
-      end = line.find_first_of(" \t", end + 1);
-      if (end == std::string::npos) end = line.size();
-      if (ResolveProgram(system, line.substr(start, end - start), program)) break;
-      if (end == line.size()) return false;
-    }
+// Why the platform would refuse a call, in the report's words; `copied`: the file is one that the
+// run copied earlier.
+std::string RefusalText(Refusal refusal, bool copied = false) {
+  switch (refusal) {
+    case Refusal::kNone:
+      break;
+    case Refusal::kWildcard:
+      return "a wildcard names no file to delete";
+    case Refusal::kMissing:
+      return "it does not exist";
+    case Refusal::kFolder:
+      return "it is a folder";
+    case Refusal::kReadOnly:
+      return copied ? "it is read-only (the copy made earlier in the run is)" : "it is read-only";
+    case Refusal::kMayNotDelete:
+      return "this user may not delete it";
+    case Refusal::kFolderKeepsNames:
+      return copied ? "its folder does not let this user remove files"
+                    : "its folder does not let this user remove files (its permissions, an "
+                      "immutable or append-only folder, or a read-only file system)";
+    case Refusal::kPinned:
+      return "this user may not delete it (the sticky bit of its folder, an immutable or "
+             "append-only file, or a mount point)";
+    case Refusal::kSourceNotRegular:
+      return "the source is not a regular file";
+    case Refusal::kSourceUnreadable:
+      return "the source cannot be read";
+    case Refusal::kPathTooLong:
+      return "the destination's path is longer than MAX_PATH allows";
+    case Refusal::kFolderMissing:
+      return "the destination's folder does not exist";
+    case Refusal::kFolderUnreadable:
+      return "the destination's folder cannot be read";
+    case Refusal::kNoRoomForTemporary:
+      return "the destination's name leaves no room for the temporary file's name beside it";
+    case Refusal::kFolderAppendOnly:
+      return "the destination's folder takes new files but lets none be renamed (append-only)";
+    case Refusal::kMayWriteNotDelete:
+      return "this user may not replace the destination (it may write but not delete it)";
+    case Refusal::kReplacePinned:
+      return "this user may not replace the destination (the sticky bit of its folder, an "
+             "immutable or append-only file, or a mount point)";
+    case Refusal::kFolderRefusesNew:
+      return "the destination's folder does not let this user add files";
+    case Refusal::kFolderNotWritable:
+      return "the destination's folder is not writable";
+    case Refusal::kHiddenNotInPlace:
+      return "the destination's folder does not let this user add files, and a hidden "
+             "destination is not written in place";
+    case Refusal::kNotWritableInPlace:
+      return "the destination's folder is not writable, and the destination cannot be written in "
+             "place";
+    case Refusal::kNotAProgram:
+      return "the file is not a program this Windows starts";
+    case Refusal::kNotStartable:
+      return "the file is not a program this machine starts (an ELF of this machine whose loader "
+             "exists, or a script whose interpreter is one)";
+    case Refusal::kProgramMissing:
+      return "the program cannot be found";
+    case Refusal::kProgramFolder:
+      return "the program is a folder";
+    case Refusal::kMayNotExecute:
+      return "this user may not execute it (its mode, or a file system mounted noexec)";
+    case Refusal::kParameterTooLong:
+      break;  // with its numbers: ProgramProblem
   }
-  SplitWords(line.substr(end), arguments);
-  return true;
-#else
-  char** argv = nullptr;
-  (void)system;
-  if (!SplitCommandLine(line.c_str(), &argv)) return false;
-  *program = argv[0];
-  for (char** argument = argv + 1; *argument != nullptr; ++argument) {
-    arguments->push_back(*argument);
-  }
-  FreeArgumentVector(argv);
-  if (!program->empty() && (*program)[0] != '/') {
-    char* folder = getcwd(nullptr, 0);
-    if (folder != nullptr) {
-      *program = std::string(folder) + "/" + *program;
-      std::free(folder);
-    }
-  }
-  return true;
-#endif
+  return std::string();
 }
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -322,13 +219,8 @@ bool SimulatedSystem::IsNonFolder(const char* path) const {
   if (path == nullptr || *path == '\0') return false;
   const Entry* entry = Find(path);
   if (entry != nullptr) return entry->present;
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-#else
-  struct stat info;
-  return stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
-#endif
+  PathKind kind = GetPathKindA(path);
+  return kind != PathKind::kNothing && kind != PathKind::kUnreachable && kind != PathKind::kFolder;
 }
 
 bool SimulatedSystem::IsUncertain(const std::string& path) const {
@@ -375,29 +267,7 @@ void SimulatedSystem::Unsure(const std::string& why) {
 // What the platform would check, asked of the system underneath without changing anything.
 
 std::string SimulatedSystem::DeleteProblem(const std::string& path) {
-#ifdef _WIN32
-  if (HasWildcard(path)) return "a wildcard names no file to delete";
-  uint32_t attributes = RealAttributes(path);
-  if (attributes == kInvalidFileAttributes) return "it does not exist";
-  if (attributes & kFileAttributeDirectory) return "it is a folder";
-  if (attributes & kFileAttributeReadOnly) return "it is read-only";
-  if (!Granted(path, kDeleteAccess)) return "this user may not delete it";
-#else
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return "it does not exist";
-  if (S_ISDIR(info.st_mode)) return "it is a folder";
-  if (!Granted(path, kDeleteAccess)) {
-    std::string folder, name;
-    SplitPath(path, &folder, &name);
-    if (!Granted(folder, kFileDeleteChild)) {
-      return "its folder does not let this user remove files (its permissions, an immutable or "
-             "append-only folder, or a read-only file system)";
-    }
-    return "this user may not delete it (the sticky bit of its folder, an immutable or "
-           "append-only file, or a mount point)";
-  }
-#endif
-  return std::string();
+  return RefusalText(CheckDeleteA(*base(), path.c_str()));
 }
 
 std::string SimulatedSystem::SourceProblem(const std::string& path) {
@@ -406,30 +276,18 @@ std::string SimulatedSystem::SourceProblem(const std::string& path) {
     return "the source does not exist";
   }
   if (attributes & kFileAttributeDirectory) return "the source is a folder";
-#ifdef _WIN32
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "the source cannot be read";
-  ::CloseHandle(file);
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return "the source is not a regular file";
-  }
-  if (!Granted(path, kFileReadData)) return "the source cannot be read";
-#endif
-  return std::string();
+  return RefusalText(CheckCopySourceA(*base(), path.c_str()));
 }
 
 std::string SimulatedSystem::DestinationProblem(const std::string& target,
                                                 const std::string& source, bool failIfExists,
                                                 Destination* destination) {
-  destination->path = target;
-#ifndef _WIN32
-  if (!ResolveLink(target, &destination->path)) {
+  TextString written;
+  if (!GetWriteTargetA(target.c_str(), &written)) {
+    destination->path = target;
     return "the destination is a symbolic link to nothing";
   }
-#endif
+  destination->path = written.GetConstText();
   std::string problem;
   destination->entry = Find(destination->path);
   if (destination->entry != nullptr) {
@@ -476,105 +334,58 @@ std::string SimulatedSystem::PlaceProblem(Destination* destination) {
   std::string folder, name;
   SplitPath(path, &folder, &name);
   if (name.empty() || HasWildcard(path)) return "the destination names no file";
-#ifdef _WIN32
-  // The program's ANSI calls take paths of up to MAX_PATH - 1 bytes.
-  if (path.size() >= MAX_PATH) return "the destination's path is longer than MAX_PATH allows";
-  if (!IsFolder(folder)) return "the destination's folder does not exist";
   const Entry* entry = destination->entry;
-  if (Granted(folder, kFileWriteData)) {
-    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
-      return "this user may not replace the destination (it may write but not delete it)";
-    }
-    return std::string();
+  CopyPlace place = {path.c_str(),
+                     destination->exists,
+                     entry != nullptr,
+                     entry != nullptr ? entry->attributesOf.c_str() : "",
+                     entry != nullptr ? entry->accessOf.c_str() : "",
+                     false};
+  std::string problem = RefusalText(CheckCopyPlaceA(*base(), &place));
+  destination->inPlace = place.inPlace;
+  return problem;
+}
+
+bool SimulatedSystem::FindProgram(const std::string& line, std::string* program,
+                                  std::vector<std::string>* arguments) {
+  TextString found;
+  ByteBuffer parameters;
+  if (!FindCommandLineProgramA(*base(), line.c_str(), IsModelFile, this, &found, &parameters)) {
+    return false;
   }
-  if (!destination->exists) return "the destination's folder does not let this user add files";
-  // CopyFileA in place, which refuses a hidden destination.
-  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : path);
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden)) {
-    return "the destination's folder does not let this user add files, and a hidden "
-           "destination is not written in place";
-  }
-#else
-  if (!IsFolder(folder)) return "the destination's folder does not exist";
-  if (!Granted(folder, kFileReadData)) return "the destination's folder cannot be read";
-  // The copy is put in place through ".NAME.XXXXXX" beside the destination.
-  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
-    return "the destination's name leaves no room for the temporary file's name beside it";
-  }
-  const Entry* entry = destination->entry;
-  if (Granted(folder, kFileWriteData | kFileExecute)) {
-    if (!Granted(folder, kFileDeleteChild)) {
-      return "the destination's folder takes new files but lets none be renamed (append-only)";
-    }
-    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
-      return "this user may not replace the destination (the sticky bit of its folder, an "
-             "immutable or append-only file, or a mount point)";
-    }
-    return std::string();
-  }
-  if (!destination->exists) return "the destination's folder is not writable";
-  // Written in place (it keeps the time of the writing where the user may not set the source's).
-  std::string rights = entry != nullptr ? entry->accessOf : path;
-  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
-    return "the destination's folder is not writable, and the destination cannot be written in "
-           "place";
-  }
-#endif
-  destination->inPlace = true;
-  return std::string();
+  *program = found.GetConstText();
+  *arguments = Words(parameters);
+  return true;
 }
 
 std::string SimulatedSystem::ProgramProblem(const std::string& program, const std::string& line,
                                             const std::vector<std::string>& words,
                                             std::string* unsure) {
-#ifdef _WIN32
-  (void)words;
-  std::string folder, name;
-  SplitPath(program, &folder, &name);
-  size_t dot = name.rfind('.');
-  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  for (char& c : extension) c = FoldCase(c);
-  if (extension == ".bat" || extension == ".cmd") return std::string();
-  uint32_t type = 0;
-  if (!base()->GetBinaryTypeA(program.c_str(), &type) ||
-      (type != kScs32BitBinary && type != kScs64BitBinary)) {
-    return "the file is not a program this Windows starts";
+  std::vector<size_t> sizes;
+  for (const std::string& word : words) sizes.push_back(word.size());
+  StartCheck check = CheckStartA(*base(), program.c_str(), line.size(), sizes.data(), sizes.size());
+  switch (check.doubt) {
+    case StartDoubt::kNone:
+      break;
+    case StartDoubt::kUnreadable:
+      *unsure = "this user may execute " + program +
+                " but not read it, so whether the system takes it as a program cannot be told";
+      break;
+    case StartDoubt::kLongLine:
+      *unsure = "the command line has " + std::to_string(check.size) +
+                " characters: Windows refuses more than 32,767, Wine passes them on";
+      break;
+    case StartDoubt::kManyParameters:
+      *unsure = "the command line has " + std::to_string(check.size) +
+                " bytes of parameters: whether the system passes them depends on the updater's "
+                "stack limit and environment";
+      break;
   }
-  if (line.size() + 1 > kLongestCommandLine) {
-    *unsure = "the command line has " + std::to_string(line.size()) +
-              " characters: Windows refuses more than 32,767, Wine passes them on";
+  if (check.refusal == Refusal::kParameterTooLong) {
+    return "a parameter of " + std::to_string(check.size) + " bytes is longer than the " +
+           std::to_string(check.limit) + " the system passes";
   }
-#else
-  (void)line;
-  uint32_t attributes = RealAttributes(program);
-  if (attributes == kInvalidFileAttributes) return "the program cannot be found";
-  if (attributes & kFileAttributeDirectory) return "the program is a folder";
-  if (!Granted(program, kFileExecute)) {
-    return "this user may not execute it (its mode, or a file system mounted noexec)";
-  }
-  size_t total = 0;
-  for (const std::string& word : words) {
-    if (word.size() + 1 > LongestParameter()) {
-      return "a parameter of " + std::to_string(word.size()) + " bytes is longer than the " +
-             std::to_string(LongestParameter()) + " the system passes";
-    }
-    total += word.size() + 1 + sizeof(char*);
-  }
-  uint32_t type = 0;
-  if (!Granted(program, kFileReadData)) {
-    *unsure = "this user may execute " + program +
-              " but not read it, so whether the system takes it as a program cannot be told";
-  } else if (!base()->GetBinaryTypeA(program.c_str(), &type)) {
-    return "the file is not a program this machine starts (an ELF of this machine whose loader "
-           "exists, or a script whose interpreter is one)";
-  } else if (total > kSurelyPassed) {
-    *unsure = "the command line has " + std::to_string(total) +
-              " bytes of parameters: whether the system passes them depends on the updater's "
-              "stack limit and environment";
-  }
-#endif
-  return std::string();
+  return RefusalText(check.refusal);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -739,18 +550,8 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
     if (!entry->present) {
       problem = "it does not exist (deleted earlier in the run)";
     } else {
-      uint32_t attributes = RealAttributes(entry->attributesOf);
-      std::string folder, name;
-      SplitPath(text, &folder, &name);
-#ifdef _WIN32
-      if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
-        problem = "it is read-only (the copy made earlier in the run is)";
-      }
-#else
-      (void)attributes;
-      if (!Granted(folder, kFileDeleteChild))
-        problem = "its folder does not let this user remove files";
-#endif
+      problem =
+          RefusalText(CheckDeleteOfCopyA(*base(), text.c_str(), entry->attributesOf.c_str()), true);
     }
   } else {
     problem = DeleteProblem(text);
@@ -798,14 +599,13 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   }
   if (problem.empty()) problem = DestinationProblem(target, source, failIfExists, &destination);
   std::string unsure;
-#ifndef _WIN32
-  if (problem.empty() && !destination.same && Find(source) == nullptr && SizeIsNotLength(source)) {
+  if (problem.empty() && !destination.same && Find(source) == nullptr &&
+      IsSizeNotLengthA(source.c_str())) {
     problem =
         "the source lies on a file system whose files' sizes are not their lengths (/proc, "
         "/sys): the copy reads another number of bytes than the size it is told";
     unsure = "the copy of " + source + " succeeds only if its length happens to be its size";
   }
-#endif
   bool uncertain =
       (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));
   if (!problem.empty()) {
@@ -821,20 +621,16 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   Entry copied;
   copied.present = true;
   copied.content = content;
-#ifdef _WIN32
-  // The new file carries the source's attributes, and a replaced one keeps its rights.
-  copied.attributesOf = attributes;
-  copied.accessOf = old != nullptr ? old->accessOf : destination.exists ? destination.path : "";
-#else
-  // A replaced file keeps its mode, owner and rights; a new one is the run's, with the source's
-  // mode.
-  if (destination.exists) {
+  if (destination.exists && CopyKeepsReplacedAttributes()) {
+    // A replaced file keeps its mode, owner and rights.
     copied.attributesOf = old != nullptr ? old->attributesOf : destination.path;
     copied.accessOf = old != nullptr ? old->accessOf : destination.path;
   } else {
+    // The copy carries the source's attributes; a replaced file keeps its rights, and a new one
+    // is the run's.
     copied.attributesOf = attributes;
+    copied.accessOf = old != nullptr ? old->accessOf : destination.exists ? destination.path : "";
   }
-#endif
   copied.shown = old != nullptr ? old->shown : destination.path;
   copied.existedBefore = old != nullptr ? old->existedBefore : destination.exists;
   overlay_[PathKey(destination.path)] = copied;
@@ -858,10 +654,11 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   bool batchFile = ReadBatchCommandLine(line.c_str(), IsSystemLeadByte, &batch, &parameters);
   if (batchFile) {
     program = batch.GetConstText();
-    SplitWords(parameters.GetConstText(), &arguments);
+    ByteBuffer words;
+    if (SplitCommandWords(parameters.GetConstText(), &words)) arguments = Words(words);
     line = program + parameters.GetConstText() + " (a batch file, which cmd.exe runs)";
     if (!IsNonFolder(program.c_str())) problem = "no program of this name can be found";
-  } else if (!FindProgram(line, *this, &program, &arguments)) {
+  } else if (!FindProgram(line, &program, &arguments)) {
     problem = "no program of this name can be found";
   } else {
     const Entry* entry = Find(program);

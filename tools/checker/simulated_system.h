@@ -151,6 +151,10 @@ class SimulatedSystem : public ForwardingSystem {
                                  bool failIfExists, Destination* destination);
   std::string ReplaceProblem(const Destination& destination);
   std::string PlaceProblem(Destination* destination);
+  // The program and its parameters that CreateProcessA takes from a command line, files made by
+  // the run included.
+  bool FindProgram(const std::string& line, std::string* program,
+                   std::vector<std::string>* arguments);
   // `words`: the program and its parameters as the system would pass them; `line` the command
   // line. `unsure` gets what cannot be known without starting it.
   std::string ProgramProblem(const std::string& program, const std::string& line,
