@@ -34,6 +34,11 @@ class ReadOnlySystem : public ForwardingSystem {
     return false;
   }
   bool SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) override { return false; }
+  // Finds, never cancels.
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool /*cancel*/,
+                           ByteBuffer* sources) override {
+    return ForwardingSystem::PendingRenamesOntoA(to, pattern, keep, false, sources);
+  }
   // Never makes the folder.
   bool GetJournalFolder(TextString* folder, bool /*create*/) override {
     return ForwardingSystem::GetJournalFolder(folder, false);
