@@ -72,6 +72,10 @@ bool IsPathSeparator(char c);
 char FoldNameCase(char c);
 size_t StoredNameLength(const char* name, size_t length);
 
+// Whether `name` matches `pattern`: "*" any run of bytes, "?" one byte, every other byte as names
+// compare it (FoldNameCase).
+bool NameMatchesWildcard(const char* pattern, const char* name);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_PLATFORM_PATH_QUESTIONS_H_

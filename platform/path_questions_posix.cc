@@ -11,31 +11,6 @@
 #include <cstring>
 
 namespace kestario {
-namespace {
-
-// "*" any run of bytes, "?" one byte; every other byte literal.
-bool Matches(const char* pattern, const char* name) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == '?' || (*pattern && *pattern == *name)) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
-
-}  // namespace
 
 PathKind GetPathKindA(const char* path) {
   struct stat info;
@@ -83,7 +58,7 @@ bool ListMatchingNamesA(const char* folder, const char* pattern, ByteBuffer* nam
   if (directory == nullptr) return false;
   bool ok = true;
   while (struct dirent* entry = readdir(directory)) {
-    if (!Matches(pattern, entry->d_name)) continue;
+    if (!NameMatchesWildcard(pattern, entry->d_name)) continue;
     ok = ok && names->AppendBytes(entry->d_name, static_cast<uint32_t>(strlen(entry->d_name)) + 1);
   }
   closedir(directory);

@@ -16,152 +16,13 @@ namespace kestario {
 namespace checker {
 namespace {
 
-bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
-
-// "*" any run of bytes, "?" one byte; everything else literal (ASCII case ignored on Windows).
-bool WildcardMatch(const char* pattern, const char* name) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == '?' || (*pattern && FoldCase(*pattern) == FoldCase(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
-
-// ---------------------------------------------------------------------------------------------
-// The file system as the copy and the deletion meet it, where the platforms differ.
-
-// Whether a copy's destination exists; `problem` is set when it cannot even be looked at.
-bool TargetExists(const std::string& path, std::string* problem) {
-  PathKind kind = GetPathKindA(path.c_str());
-  if (kind == PathKind::kUnreachable) *problem = "the destination cannot be reached";
-  return kind != PathKind::kNothing && kind != PathKind::kUnreachable;
-}
-
-// Whether two names are one file: two spellings of one name, or one file by its identity.
-bool SameFile(const std::string& left, const std::string& right) {
-  return PathKey(left) == PathKey(right) || IsSameFileA(left.c_str(), right.c_str());
-}
-
-// The words of a NUL-separated list (SplitCommandWords, FindCommandLineProgramA).
-std::vector<std::string> Words(const ByteBuffer& list) {
-  std::vector<std::string> words;
-  const char* bytes = reinterpret_cast<const char*>(list.GetConstData());
-  for (uint32_t at = 0; at < list.GetSize(); at += static_cast<uint32_t>(words.back().size()) + 1) {
-    words.push_back(bytes + at);
-  }
-  return words;
-}
-
-// The names in `folder` that match `pattern`, as the platform's search finds them.
-std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
-  ByteBuffer listed;
-  if (!ListMatchingNamesA(folder.c_str(), pattern.c_str(), &listed)) return {};
-  return Words(listed);
-}
-
 // The handles of files that the simulation opens for writing lie above every real one.
 constexpr FileHandle kSimulatedFiles = ~(~FileHandle{0} >> 1);
-
-// Why the platform would not open `path` for writing; empty when it would.
-std::string WriteProblem(const std::string& path, bool exists) {
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (name.empty() || HasWildcard(path) || !IsFolder(folder)) return "no such folder";
-  if (!WouldOpenForWritingA(path.c_str(), exists)) return "not writable";
-  return std::string();
-}
 
 std::string DateText(const LocalDate& date) {
   char text[32];
   std::snprintf(text, sizeof text, "%04u/%02u/%02u", date.year, date.month, date.day);
   return text;
-}
-
-// Whether the simulation sees a file that is no folder at `path` (IsFileTest).
-bool IsModelFile(const char* path, void* system) {
-  return static_cast<const SimulatedSystem*>(system)->IsNonFolder(path);
-}
-
-// Why the platform would refuse a call, in the report's words; `copied`: the file is one that the
-// run copied earlier.
-std::string RefusalText(Refusal refusal, bool copied = false) {
-  switch (refusal) {
-    case Refusal::kNone:
-      break;
-    case Refusal::kWildcard:
-      return "a wildcard names no file to delete";
-    case Refusal::kMissing:
-      return "it does not exist";
-    case Refusal::kFolder:
-      return "it is a folder";
-    case Refusal::kReadOnly:
-      return copied ? "it is read-only (the copy made earlier in the run is)" : "it is read-only";
-    case Refusal::kMayNotDelete:
-      return "this user may not delete it";
-    case Refusal::kFolderKeepsNames:
-      return copied ? "its folder does not let this user remove files"
-                    : "its folder does not let this user remove files (its permissions, an "
-                      "immutable or append-only folder, or a read-only file system)";
-    case Refusal::kPinned:
-      return "this user may not delete it (the sticky bit of its folder, an immutable or "
-             "append-only file, or a mount point)";
-    case Refusal::kSourceNotRegular:
-      return "the source is not a regular file";
-    case Refusal::kSourceUnreadable:
-      return "the source cannot be read";
-    case Refusal::kPathTooLong:
-      return "the destination's path is longer than MAX_PATH allows";
-    case Refusal::kFolderMissing:
-      return "the destination's folder does not exist";
-    case Refusal::kFolderUnreadable:
-      return "the destination's folder cannot be read";
-    case Refusal::kNoRoomForTemporary:
-      return "the destination's name leaves no room for the temporary file's name beside it";
-    case Refusal::kFolderAppendOnly:
-      return "the destination's folder takes new files but lets none be renamed (append-only)";
-    case Refusal::kMayWriteNotDelete:
-      return "this user may not replace the destination (it may write but not delete it)";
-    case Refusal::kReplacePinned:
-      return "this user may not replace the destination (the sticky bit of its folder, an "
-             "immutable or append-only file, or a mount point)";
-    case Refusal::kFolderRefusesNew:
-      return "the destination's folder does not let this user add files";
-    case Refusal::kFolderNotWritable:
-      return "the destination's folder is not writable";
-    case Refusal::kHiddenNotInPlace:
-      return "the destination's folder does not let this user add files, and a hidden "
-             "destination is not written in place";
-    case Refusal::kNotWritableInPlace:
-      return "the destination's folder is not writable, and the destination cannot be written in "
-             "place";
-    case Refusal::kNotAProgram:
-      return "the file is not a program this Windows starts";
-    case Refusal::kNotStartable:
-      return "the file is not a program this machine starts (an ELF of this machine whose loader "
-             "exists, or a script whose interpreter is one)";
-    case Refusal::kProgramMissing:
-      return "the program cannot be found";
-    case Refusal::kProgramFolder:
-      return "the program is a folder";
-    case Refusal::kMayNotExecute:
-      return "this user may not execute it (its mode, or a file system mounted noexec)";
-    case Refusal::kParameterTooLong:
-      break;  // with its numbers: ProgramProblem
-  }
-  return std::string();
 }
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -203,24 +64,12 @@ SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
     : ForwardingSystem(base),
       recorder_(recorder),
       script_(scriptPath),
+      predictions_(base, &files_),
       nextWritten_(kSimulatedFiles) {
   // The program finds its script by giving its own path the extension "ini".
   TextString derived(script_.c_str());
   derived.ReplaceTokens(-1, -1, ".", "ini");
   derivedScript_ = derived.GetConstText();
-}
-
-const SimulatedSystem::Entry* SimulatedSystem::Find(const std::string& path) const {
-  auto found = overlay_.find(PathKey(path));
-  return found == overlay_.end() ? nullptr : &found->second;
-}
-
-bool SimulatedSystem::IsNonFolder(const char* path) const {
-  if (path == nullptr || *path == '\0') return false;
-  const Entry* entry = Find(path);
-  if (entry != nullptr) return entry->present;
-  PathKind kind = GetPathKindA(path);
-  return kind != PathKind::kNothing && kind != PathKind::kUnreachable && kind != PathKind::kFolder;
 }
 
 bool SimulatedSystem::IsUncertain(const std::string& path) const {
@@ -265,128 +114,6 @@ void SimulatedSystem::Unsure(const std::string& why) {
 
 // ---------------------------------------------------------------------------------------------
 // What the platform would check, asked of the system underneath without changing anything.
-
-std::string SimulatedSystem::DeleteProblem(const std::string& path) {
-  return RefusalText(CheckDeleteA(*base(), path.c_str()));
-}
-
-std::string SimulatedSystem::SourceProblem(const std::string& path) {
-  uint32_t attributes = RealAttributes(path);
-  if (HasWildcard(path) || attributes == kInvalidFileAttributes) {
-    return "the source does not exist";
-  }
-  if (attributes & kFileAttributeDirectory) return "the source is a folder";
-  return RefusalText(CheckCopySourceA(*base(), path.c_str()));
-}
-
-std::string SimulatedSystem::DestinationProblem(const std::string& target,
-                                                const std::string& source, bool failIfExists,
-                                                Destination* destination) {
-  TextString written;
-  if (!GetWriteTargetA(target.c_str(), &written)) {
-    destination->path = target;
-    return "the destination is a symbolic link to nothing";
-  }
-  destination->path = written.GetConstText();
-  std::string problem;
-  destination->entry = Find(destination->path);
-  if (destination->entry != nullptr) {
-    destination->exists = destination->entry->present;
-  } else {
-    destination->exists = TargetExists(destination->path, &problem);
-    if (!problem.empty()) return problem;
-    if (destination->exists && Find(source) == nullptr && SameFile(source, destination->path)) {
-      destination->same = true;  // as the program does: nothing to copy, the file stays
-      return failIfExists ? "the destination exists" : std::string();
-    }
-  }
-  if (destination->exists) {
-    if (failIfExists) return "the destination exists";
-    problem = ReplaceProblem(*destination);
-    if (!problem.empty()) return problem;
-  }
-  return PlaceProblem(destination);
-}
-
-// Why the existing destination cannot be replaced: a folder, a read-only file, one that this
-// user may not write. A hidden file is replaced like any other.
-std::string SimulatedSystem::ReplaceProblem(const Destination& destination) {
-  const Entry* entry = destination.entry;
-  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : destination.path);
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory)) {
-    return "the destination is a folder";
-  }
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
-    return entry != nullptr ? "the destination is read-only (the copy made earlier in the run is)"
-                            : "the destination is read-only";
-  }
-  std::string rights = entry != nullptr ? entry->accessOf : destination.path;
-  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
-    return "this user may not write the destination";
-  }
-  return std::string();
-}
-
-// Why the copy cannot be put in place in the destination's folder: through a new file beside it,
-// or, in a folder that refuses new files, by writing the existing destination in place.
-std::string SimulatedSystem::PlaceProblem(Destination* destination) {
-  const std::string& path = destination->path;
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (name.empty() || HasWildcard(path)) return "the destination names no file";
-  const Entry* entry = destination->entry;
-  CopyPlace place = {path.c_str(),
-                     destination->exists,
-                     entry != nullptr,
-                     entry != nullptr ? entry->attributesOf.c_str() : "",
-                     entry != nullptr ? entry->accessOf.c_str() : "",
-                     false};
-  std::string problem = RefusalText(CheckCopyPlaceA(*base(), &place));
-  destination->inPlace = place.inPlace;
-  return problem;
-}
-
-bool SimulatedSystem::FindProgram(const std::string& line, std::string* program,
-                                  std::vector<std::string>* arguments) {
-  TextString found;
-  ByteBuffer parameters;
-  if (!FindCommandLineProgramA(*base(), line.c_str(), IsModelFile, this, &found, &parameters)) {
-    return false;
-  }
-  *program = found.GetConstText();
-  *arguments = Words(parameters);
-  return true;
-}
-
-std::string SimulatedSystem::ProgramProblem(const std::string& program, const std::string& line,
-                                            const std::vector<std::string>& words,
-                                            std::string* unsure) {
-  std::vector<size_t> sizes;
-  for (const std::string& word : words) sizes.push_back(word.size());
-  StartCheck check = CheckStartA(*base(), program.c_str(), line.size(), sizes.data(), sizes.size());
-  switch (check.doubt) {
-    case StartDoubt::kNone:
-      break;
-    case StartDoubt::kUnreadable:
-      *unsure = "this user may execute " + program +
-                " but not read it, so whether the system takes it as a program cannot be told";
-      break;
-    case StartDoubt::kLongLine:
-      *unsure = "the command line has " + std::to_string(check.size) +
-                " characters: Windows refuses more than 32,767, Wine passes them on";
-      break;
-    case StartDoubt::kManyParameters:
-      *unsure = "the command line has " + std::to_string(check.size) +
-                " bytes of parameters: whether the system passes them depends on the updater's "
-                "stack limit and environment";
-      break;
-  }
-  if (check.refusal == Refusal::kParameterTooLong) {
-    return "a parameter of " + std::to_string(check.size) + " bytes is longer than the " +
-           std::to_string(check.limit) + " the system passes";
-  }
-  return RefusalText(check.refusal);
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -458,7 +185,7 @@ uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 }
 
 uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
-  const Entry* entry = path != nullptr && *path != '\0' ? Find(path) : nullptr;
+  const Entry* entry = path != nullptr && *path != '\0' ? files_.Find(path) : nullptr;
   if (entry == nullptr) return ForwardingSystem::GetFileAttributesA(path);
   if (!entry->present) return kInvalidFileAttributes;
   uint32_t attributes = ForwardingSystem::GetFileAttributesA(entry->attributesOf.c_str());
@@ -471,10 +198,10 @@ bool SimulatedSystem::FindAnyMatch(const char* path) {
   if (text.empty()) {
     found = false;
   } else if (!HasWildcard(text)) {
-    const Entry* entry = Find(text);
+    const Entry* entry = files_.Find(text);
     found = entry != nullptr ? entry->present : ForwardingSystem::FindAnyMatch(path);
   } else {
-    found = MatchesWildcard(text);
+    found = files_.MatchesWildcard(*base(), text);
   }
   if (recorder_->CurrentMode() == "EXIST") {
     Event("exists", "exists? " + text + ": " + (found ? "yes" : "no"), found, IsUncertain(text));
@@ -482,36 +209,9 @@ bool SimulatedSystem::FindAnyMatch(const char* path) {
   return found;
 }
 
-bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
-  std::string folder, pattern;
-  SplitPath(path, &folder, &pattern);
-  if (HasWildcard(folder)) return false;  // wildcards only in the last part, as the search has
-  std::string prefix = PathKey(path);
-  prefix = prefix.substr(0, prefix.size() - pattern.size());
-  bool touched = false;
-  for (const auto& entry : overlay_) {
-    if (entry.first.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string name = entry.first.substr(prefix.size());
-    if (name.find(kPathSeparator) != std::string::npos) continue;
-    touched = true;
-    if (entry.second.present && WildcardMatch(pattern.c_str(), name.c_str())) {
-      // Found only where the folder can be listed, as the search lists it.
-      return base()->AccessCheckA(folder.c_str(), kFileReadData);
-    }
-  }
-  if (!touched) return base()->FindAnyMatch(path.c_str());
-  for (const std::string& name : MatchingNames(folder, pattern)) {
-    std::string key = prefix + name;
-    for (char& c : key) c = FoldCase(c);
-    auto entry = overlay_.find(key);
-    if (entry == overlay_.end() || entry->second.present) return true;
-  }
-  return false;
-}
-
 bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   std::string text = path != nullptr ? path : "";
-  const Entry* entry = text.empty() ? nullptr : Find(text);
+  const Entry* entry = text.empty() ? nullptr : files_.Find(text);
   bool read;
   if (entry != nullptr) {
     // The copy has its source's date, and can be opened as the file whose rights it has.
@@ -525,7 +225,7 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
     }
   } else {
     read = ForwardingSystem::GetFileLocalDate(path, date);
-    if (read && replaced_.count(PathKey(FullPath(text))) != 0) {
+    if (read && files_.WasWritten(PathKey(FullPath(text)))) {
       // A file that the run has written to by now (its own log, whose first line is written as
       // the run starts) bears today's date, whatever its date before the run.
       LocalTime now;
@@ -543,18 +243,17 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
 bool SimulatedSystem::DeleteFileA(const char* path) {
   std::string text = path != nullptr ? path : "";
   std::string problem;
-  const Entry* entry = text.empty() ? nullptr : Find(text);
+  const Entry* entry = text.empty() ? nullptr : files_.Find(text);
   if (text.empty()) {
     problem = "the name is empty";
   } else if (entry != nullptr) {
     if (!entry->present) {
       problem = "it does not exist (deleted earlier in the run)";
     } else {
-      problem =
-          RefusalText(CheckDeleteOfCopyA(*base(), text.c_str(), entry->attributesOf.c_str()), true);
+      problem = predictions_.DeleteOfCopyProblem(text, *entry);
     }
   } else {
-    problem = DeleteProblem(text);
+    problem = predictions_.DeleteProblem(text);
   }
   bool uncertain = !text.empty() && IsUncertain(text);
   // What a rollback run kept goes without a word: its events said what it keeps.
@@ -566,7 +265,7 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
-  overlay_[PathKey(text)] = deleted;
+  files_.Set(text, deleted);
   if (!quiet && recorder_->CurrentMode().empty() && !deleted.existedBefore) {
     undone_.push_back("remove " + text + ", which the run made");  // a stopped rollback run
   } else if (!quiet) {
@@ -586,20 +285,21 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   if (source.empty() || target.empty()) {
     problem = "a name is empty";
   } else {
-    const Entry* sourceEntry = Find(source);
+    const Entry* sourceEntry = files_.Find(source);
     if (sourceEntry != nullptr) {
       if (!sourceEntry->present) problem = "the source does not exist (deleted earlier in the run)";
       content = sourceEntry->content;
       attributes = sourceEntry->attributesOf;
     } else {
-      problem = SourceProblem(source);
+      problem = predictions_.SourceProblem(source);
       content = FullPath(source);
       attributes = content;
     }
   }
-  if (problem.empty()) problem = DestinationProblem(target, source, failIfExists, &destination);
+  if (problem.empty())
+    problem = predictions_.DestinationProblem(target, source, failIfExists, &destination);
   std::string unsure;
-  if (problem.empty() && !destination.same && Find(source) == nullptr &&
+  if (problem.empty() && !destination.same && files_.Find(source) == nullptr &&
       IsSizeNotLengthA(source.c_str())) {
     problem =
         "the source lies on a file system whose files' sizes are not their lengths (/proc, "
@@ -633,7 +333,7 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   }
   copied.shown = old != nullptr ? old->shown : destination.path;
   copied.existedBefore = old != nullptr ? old->existedBefore : destination.exists;
-  overlay_[PathKey(destination.path)] = copied;
+  files_.Set(destination.path, copied);
   std::string how = destination.exists ? " (replaces it" : " (creates it";
   if (destination.path != target) how += ", " + destination.path + " through the link";
   if (destination.inPlace) how += ", written in place: its folder refuses new files";
@@ -658,13 +358,14 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
     if (SplitCommandWords(parameters.GetConstText(), &words)) arguments = Words(words);
     line = program + parameters.GetConstText() + " (a batch file, which cmd.exe runs)";
     if (!IsNonFolder(program.c_str())) problem = "no program of this name can be found";
-  } else if (!FindProgram(line, &program, &arguments)) {
+  } else if (!predictions_.FindProgram(line, &program, &arguments)) {
     problem = "no program of this name can be found";
   } else {
-    const Entry* entry = Find(program);
+    const Entry* entry = files_.Find(program);
     std::vector<std::string> words = arguments;
     words.insert(words.begin(), program);
-    problem = ProgramProblem(entry != nullptr ? entry->content : program, line, words, &unsure);
+    problem = predictions_.ProgramProblem(entry != nullptr ? entry->content : program, line, words,
+                                          &unsure);
   }
   if (problem.empty() && currentDirectory != nullptr && *currentDirectory != '\0' &&
       !IsFolder(currentDirectory)) {
@@ -698,34 +399,19 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
-void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
-  const Entry* source = Find(from);
-  Entry moved;
-  moved.present = true;
-  moved.content = source != nullptr ? source->content : FullPath(from);
-  const Entry* target = Find(to);
-  moved.shown = target != nullptr ? target->shown : to;
-  moved.existedBefore = target != nullptr ? target->existedBefore : IsNonFolder(to.c_str());
-  Entry gone;
-  gone.shown = source != nullptr ? source->shown : from;
-  gone.existedBefore = source != nullptr ? source->existedBefore : true;
-  overlay_[PathKey(to)] = moved;
-  overlay_[PathKey(from)] = gone;
-}
-
 bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
   std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
   if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
     return DeleteFileA(nullptr);
   }
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   std::string content = entry != nullptr ? entry->content : FullPath(path);
   if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
   Entry keeping;
   keeping.present = true;
   keeping.content = content;
   keeping.shown = name;
-  overlay_[PathKey(name)] = keeping;
+  files_.Set(name, keeping);
   Event("delete", std::string("keep ") + path + " as " + name, true, IsUncertain(path));
   return true;
 }
@@ -735,7 +421,7 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
                                               TextString* kept) {
   kept->SetText("");
   std::string target = to != nullptr ? to : "";
-  const Entry* entry = target.empty() ? nullptr : Find(target);
+  const Entry* entry = target.empty() ? nullptr : files_.Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
   std::string stem = keptStem != nullptr ? keptStem : "";
@@ -743,17 +429,17 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
   if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
   if ((flags & kCopyKeepReplaced) != 0) CountKeptSpace(from, target);
   if (!replacing && (flags & kCopyMarkNew) != 0) {
-    Entry mark = *Find(target);  // the new file's second name
+    Entry mark = *files_.Find(target);  // the new file's second name
     mark.shown = stem + kMarkSuffix;
     mark.existedBefore = false;
-    overlay_[PathKey(mark.shown)] = mark;
+    files_.Set(mark.shown, mark);
     kept->SetText(mark.shown.c_str());
   } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
     keeping.shown = stem + kKeptSuffix;
-    overlay_[PathKey(keeping.shown)] = keeping;
+    files_.Set(keeping.shown, keeping);
     kept->SetText(keeping.shown.c_str());
     Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
   }
@@ -762,7 +448,7 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
 
 void SimulatedSystem::CountKeptSpace(const char* from, const std::string& target) {
   // The copy's bytes: those of the real file whose content the source has.
-  const Entry* source = Find(from);
+  const Entry* source = files_.Find(from);
   std::string real = source != nullptr ? source->content : FullPath(from);
   FileHandle file = base()->CreateFileA(real.c_str(), FileAccess::kRead);
   uint64_t size = 0;
@@ -791,7 +477,7 @@ bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t fla
       !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
     return false;
   }
-  Rename(from, to);
+  files_.Rename(from, to);
   if (IsBookkeeping(from)) {
     undone_.push_back(std::string("put back ") + to);
   } else {
@@ -829,7 +515,7 @@ bool SimulatedSystem::GetFileStampA(const char* path, FileStamp* stamp) {
     }
     return false;
   }
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   if (entry == nullptr) return ForwardingSystem::GetFileStampA(path, stamp);
   if (!entry->present || !ForwardingSystem::GetFileStampA(entry->content.c_str(), stamp)) {
     return false;
@@ -851,7 +537,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     return ForwardingSystem::CreateFileA(path, access);
   }
   // The file as the run has it so far: one that the run copied or deleted, or the real one.
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   Written file;
   file.shown = path;
   file.existed = entry != nullptr ? entry->present : IsNonFolder(path);
@@ -877,7 +563,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     created.present = true;
     created.shown = entry != nullptr ? entry->shown : file.shown;
     created.existedBefore = entry != nullptr && entry->existedBefore;
-    overlay_[file.key] = created;
+    files_.SetKey(file.key, created);
   }
   FileHandle handle = nextWritten_++;
   written_[handle] = file;
@@ -886,7 +572,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
 
 void SimulatedSystem::Changed(Written* file) {
   file->changed = true;
-  if (file->existed && overlay_.count(file->key) == 0) replaced_[file->key] = file->shown;
+  if (file->existed && !files_.HasKey(file->key)) files_.MarkWritten(file->key, file->shown);
 }
 
 SimulatedSystem::Written* SimulatedSystem::FindWritten(FileHandle file) {
@@ -987,21 +673,10 @@ bool SimulatedSystem::WaitForProcess(ProcessHandle process) {
 
 void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
 
+bool SimulatedSystem::IsNonFolder(const char* path) const { return files_.IsNonFolder(path); }
+
 void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
-  for (const auto& entry : overlay_) {
-    const Entry& file = entry.second;
-    // A file that a stopped rollback run put back is the file it was.
-    if (file.present && file.existedBefore && PathKey(file.content) == entry.first) continue;
-    if (file.present) {
-      (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
-    } else if (file.existedBefore) {
-      report->deleted.push_back(file.shown);
-    }
-  }
-  for (const auto& entry : replaced_) {
-    if (overlay_.count(entry.first) != 0) continue;  // copied over or deleted: reported above
-    report->replaced.push_back(entry.second);
-  }
+  files_.ReportChanges(report);
   report->launched = launched_;
   report->undone = undone_;
 }
