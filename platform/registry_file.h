@@ -1,6 +1,6 @@
 // Where a build keeps the registry that its RegOpenKeyExA and RegQueryValueExA read: Windows has
-// its own; the Linux build reads a file (docs/registry.md), for which a tool may name another one
-// (a command-line tool's --registry FILE). Answered by registry_file_posix.cc and registry_file_win32.cc.
+// its own; the Linux build reads a file (docs/registry.md), for which a command-line tool may name
+// another one (--registry FILE). Answered by registry_file_posix.cc and registry_file_win32.cc.
 #ifndef KESTARIO_PLATFORM_REGISTRY_FILE_H_
 #define KESTARIO_PLATFORM_REGISTRY_FILE_H_
 
