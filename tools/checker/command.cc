@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "platform/encoding.h"
+#include "platform/registry_file.h"
 #include "platform/system.h"
 #include "tools/checker/checker.h"
 #include "tools/checker/paths.h"
@@ -14,9 +15,7 @@
 #include "tools/checker/what_if.h"
 #include "tools/checker/what_if_format.h"
 #include "tools/console/arguments.h"
-#ifndef _WIN32
-#include "platform/system_posix.h"
-#endif
+#include "tools/console/console_output.h"
 
 namespace kestario {
 namespace checker {
@@ -80,11 +79,12 @@ std::string UsageText() {
          "  --unseen         --what-if: no box can be seen (a service, a computer startup\n"
          "                   script): each MSGBOX answers with its UNSEEN, or not at all\n"
          "  --caption TEXT   --what-if: the program's first argument, the caption of its boxes\n"
-         "                   when the script's NAME is empty\n"
-#ifndef _WIN32
-         "  --registry FILE  read App Paths entries from FILE instead of the registry file of\n"
-         "                   the build (docs/registry.md)\n"
-#endif
+         "                   when the script's NAME is empty\n" +
+         std::string(RegistryIsAFile()
+                         ? "  --registry FILE  read App Paths entries from FILE instead of the "
+                           "registry file of\n"
+                           "                   the build (docs/registry.md)\n"
+                         : "") +
          "  -h, --help       print this help\n"
          "  -V, --version    print the version: updater-check X.Y.Z\n"
          "\n"
@@ -204,12 +204,11 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
           whatIfOptions.defaultAnswer = answer;
         }
       } else if (argument == "--registry") {
-#ifdef _WIN32
-        return usageError("--registry is for the Linux build; Windows has its registry");
-#else
+        if (!RegistryIsAFile()) {
+          return usageError("--registry is for the Linux build; Windows has its registry");
+        }
         if (i + 1 >= arguments.size()) return usageError("--registry needs a file");
         registry = arguments[++i];
-#endif
       } else {
         return usageError("unknown option " + argument);
       }
@@ -230,9 +229,8 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
     return usageError("--answer, --answers-default, --unseen and --caption go with --what-if");
   }
 
+  std::unique_ptr<System> system;
   std::unique_ptr<SystemSwap> swap;
-#ifndef _WIN32
-  PosixSystem system;
   if (!registry.empty()) {
     // Only a regular file is read, as for the script: a named pipe would block the check.
     std::string bytes;
@@ -241,21 +239,18 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
       err << "updater-check: cannot read the registry file " << registry << ": " << problem << "\n";
       return kExitUnreadable;
     }
-    system.SetRegistryFile(registry.c_str());
-    swap.reset(new SystemSwap(&system));
+    system.reset(NewSystemWithRegistryFile(registry.c_str()));
+    if (system != nullptr) swap.reset(new SystemSwap(system.get()));
   }
-#endif
 
   // On Windows the script's name comes as UTF-8 from the UTF-16 command line; the updater's
   // calls, which the checks make, take the ANSI code page.
-  std::string path = script;
-#ifdef _WIN32
+  std::string path;
   std::string pathProblem;
-  if (!AnsiScriptPath(script, &path, &pathProblem)) {
+  if (!console::AnsiPath(script, &path, &pathProblem)) {
     err << "updater-check: cannot read " << script << ": " << pathProblem << "\n";
     return kExitUnreadable;
   }
-#endif
 
   if (whatIf) {
     *outIsUtf8 = output == Output::kJson;  // the text shows the script's texts as they are

@@ -1,13 +1,8 @@
 // The run log that UPDATER's LOG asks for: where it goes after expansion, the values that name no
 // log (the run then writes none), and the files the script needs that the log would be.
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <sys/stat.h>
-#endif
-
 #include <string>
 
+#include "platform/path_questions.h"
 #include "platform/system.h"
 #include "text/text_string.h"
 #include "tools/checker/analyzer.h"
@@ -30,26 +25,22 @@ std::string Identity(const std::string& path) {
 // What `path` is when it exists and is no regular file ("a folder", "a named pipe" ...); empty
 // for a regular file and for none.
 std::string NoFileKind(const std::string& path) {
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return "a folder";
+  switch (GetPathKindA(path.c_str())) {
+    case PathKind::kFolder:
+      return "a folder";
+    case PathKind::kFile:
+      return IsDiskFileA(path.c_str()) ? std::string() : "a device or a pipe";
+    case PathKind::kPipe:
+      return "a named pipe";
+    case PathKind::kDevice:
+      return "a device";
+    case PathKind::kOther:
+      return "no regular file";
+    case PathKind::kNothing:
+    case PathKind::kUnreachable:
+      break;
   }
-  HANDLE file = ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return std::string();
-  DWORD type = ::GetFileType(file);
-  ::CloseHandle(file);
-  return type == FILE_TYPE_DISK ? std::string() : "a device or a pipe";
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return std::string();
-  if (S_ISDIR(info.st_mode)) return "a folder";
-  if (S_ISFIFO(info.st_mode)) return "a named pipe";
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
-  return "no regular file";
-#endif
+  return std::string();
 }
 
 // How a procedure uses the file that one of its keys names.

@@ -23,13 +23,6 @@ char FoldCase(char c);
 // them, letters folded and those dropped.
 std::string PathKey(const std::string& path);
 
-#ifdef _WIN32
-// The path of the script named by `utf8Path` as the updater's ANSI calls can take it: the path
-// itself when the ANSI code page can write it, else its short (8.3) form. False, with the reason
-// in `problem`, when neither can be written (or the file is not there to ask for its short form).
-bool AnsiScriptPath(const std::string& utf8Path, std::string* ansiPath, std::string* problem);
-#endif
-
 }  // namespace checker
 }  // namespace kestario
 

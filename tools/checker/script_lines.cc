@@ -1,13 +1,14 @@
 #include "tools/checker/script_lines.h"
 #include "text/ascii.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/path_questions.h"
+#include "text/text_string.h"
 
 namespace kestario {
 namespace checker {
@@ -213,16 +214,17 @@ bool ScriptLines::IsDisabled(int line, const std::string& id) const {
 }
 
 bool ReadScriptFile(const std::string& path, std::string* bytes, std::string* problem) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0) {
-    *problem = std::strerror(errno);
+  // A name that cannot be looked at is left to fopen, which tells why.
+  PathKind kind = GetPathKindA(path.c_str());
+  if (kind == PathKind::kNothing) {
+    *problem = std::strerror(ENOENT);
     return false;
   }
-  if (S_ISDIR(info.st_mode)) {
+  if (kind == PathKind::kFolder) {
     *problem = "it is a folder";
     return false;
   }
-  if (!S_ISREG(info.st_mode)) {
+  if (kind != PathKind::kUnreachable && (kind != PathKind::kFile || !IsDiskFileA(path.c_str()))) {
     *problem = "it is not a regular file";
     return false;
   }
@@ -246,15 +248,8 @@ bool ReadScriptFile(const std::string& path, std::string* bytes, std::string* pr
 }
 
 std::string FullPath(const std::string& path) {
-#ifdef _WIN32
-  char* full = _fullpath(nullptr, path.c_str(), 0);
-#else
-  char* full = realpath(path.c_str(), nullptr);
-#endif
-  if (full == nullptr) return path;
-  std::string result = full;
-  std::free(full);
-  return result;
+  TextString full;
+  return GetComparablePathA(path.c_str(), &full) ? full.GetConstText() : path;
 }
 
 }  // namespace checker

@@ -1,15 +1,5 @@
 #include "tools/checker/simulated_system.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <dirent.h>
-#include <linux/magic.h>
-#include <sys/stat.h>
-#include <sys/vfs.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -17,254 +7,22 @@
 #include <cstring>
 
 #include "platform/batch_command_line.h"
+#include "platform/call_refusals.h"
+#include "platform/path_questions.h"
 #include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
-#ifndef _WIN32
-#include "platform/command_line_posix.h"
-#endif
 
 namespace kestario {
 namespace checker {
 namespace {
 
-bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
-
-// "*" any run of bytes, "?" one byte; everything else literal (ASCII case ignored on Windows).
-bool WildcardMatch(const char* pattern, const char* name) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*name) {
-    if (*pattern == '*') {
-      star = pattern++;
-      resume = name;
-    } else if (*pattern == '?' || (*pattern && FoldCase(*pattern) == FoldCase(*name))) {
-      ++pattern;
-      ++name;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      name = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
-
-// ---------------------------------------------------------------------------------------------
-// The file system as the copy and the deletion meet it, where the platforms differ.
-
-#ifdef _WIN32
-
-// Whether a copy's destination exists; `problem` is set when it cannot even be looked at.
-bool TargetExists(const std::string& path, std::string* /*problem*/) {
-  return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-bool SameFile(const std::string& left, const std::string& right) {
-  return PathKey(left) == PathKey(right);
-}
-
-// The names in `folder` that match `pattern`, as FindFirstFileA finds them.
-std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = ::FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    names.push_back(found.cFileName);
-  } while (::FindNextFileA(search, &found));
-  ::FindClose(search);
-  return names;
-}
-
-// Windows takes a command line of at most this many characters, its terminating NUL included.
-constexpr size_t kLongestCommandLine = 32767;
-
-#else
-
-bool TargetExists(const std::string& path, std::string* problem) {
-  struct stat info;
-  if (stat(path.c_str(), &info) == 0) return true;
-  if (errno != ENOENT) *problem = "the destination cannot be reached";
-  return false;
-}
-
-bool SameFile(const std::string& left, const std::string& right) {
-  struct stat a, b;
-  return stat(left.c_str(), &a) == 0 && stat(right.c_str(), &b) == 0 && a.st_dev == b.st_dev &&
-         a.st_ino == b.st_ino;
-}
-
-std::vector<std::string> MatchingNames(const std::string& folder, const std::string& pattern) {
-  std::vector<std::string> names;
-  DIR* directory = opendir(folder.c_str());
-  if (directory == nullptr) return names;
-  while (struct dirent* entry = readdir(directory)) {
-    if (WildcardMatch(pattern.c_str(), entry->d_name)) names.push_back(entry->d_name);
-  }
-  closedir(directory);
-  return names;
-}
-
-// The file that a destination names: a symbolic link is written through to its target. False
-// for a link that names nothing.
-bool ResolveLink(const std::string& path, std::string* resolved) {
-  struct stat info;
-  *resolved = path;
-  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return true;
-  char* target = realpath(path.c_str(), nullptr);
-  if (target == nullptr) return false;
-  *resolved = target;
-  std::free(target);
-  return true;
-}
-
-// Whether `path` lies on a file system whose files' sizes are not their lengths (/proc, /sys):
-// the copy reads more or fewer bytes than the size it was told, and fails, unless the two happen
-// to agree.
-bool SizeIsNotLength(const std::string& path) {
-  struct statfs volume;
-  if (statfs(path.c_str(), &volume) != 0) return false;
-  switch (volume.f_type) {
-    case PROC_SUPER_MAGIC:
-    case SYSFS_MAGIC:
-    case DEBUGFS_MAGIC:
-    case TRACEFS_MAGIC:
-    case SECURITYFS_MAGIC:
-      return true;
-    default:
-      return false;
-  }
-}
-
-// The longest parameter execve passes (MAX_ARG_STRLEN, 32 pages), and the size of parameters up
-// to which it certainly takes them: the least room any stack limit gives them, less room for the
-// environment.
-size_t LongestParameter() { return 32 * static_cast<size_t>(sysconf(_SC_PAGESIZE)); }
-constexpr size_t kSurelyPassed = 64 * 1024;
-
-#endif
-
 // The handles of files that the simulation opens for writing lie above every real one.
 constexpr FileHandle kSimulatedFiles = ~(~FileHandle{0} >> 1);
-
-// Why the platform would not open `path` for writing; empty when it would.
-std::string WriteProblem(const std::string& path, bool exists) {
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (name.empty() || HasWildcard(path) || !IsFolder(folder)) return "no such folder";
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path.c_str());
-  if (exists && (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
-    return "a folder or read-only";
-  }
-  HANDLE file = exists ? ::CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                       nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)
-                       : INVALID_HANDLE_VALUE;
-  if (file != INVALID_HANDLE_VALUE) {
-    bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
-    ::CloseHandle(file);
-    if (!disk) return "not a file on a disk";
-  }
-#else
-  struct stat info;
-  if (exists && (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) {
-    return "not a regular file";
-  }
-  if (access(exists ? path.c_str() : folder.c_str(), exists ? W_OK : W_OK | X_OK) != 0) {
-    return "not writable";
-  }
-#endif
-  return std::string();
-}
 
 std::string DateText(const LocalDate& date) {
   char text[32];
   std::snprintf(text, sizeof text, "%04u/%02u/%02u", date.year, date.month, date.day);
   return text;
-}
-
-#ifdef _WIN32
-// The file that CreateProcessA starts for `name`: the name itself, or, when nothing has that
-// name and its last part has no extension, the name with ".exe". A folder is never started.
-bool ResolveProgram(const SimulatedSystem& system, const std::string& name, std::string* program) {
-  if (system.IsNonFolder(name.c_str())) {
-    *program = name;
-    return true;
-  }
-  std::string folder, last;
-  SplitPath(name, &folder, &last);
-  if (IsFolder(name) || last.find('.') != std::string::npos) return false;
-  if (!system.IsNonFolder((name + ".exe").c_str())) return false;
-  *program = name + ".exe";
-  return true;
-}
-#endif
-
-// The parameters of a Windows command line, split at blanks outside double quotes, only to find
-// the folders they name.
-void SplitWords(const std::string& text, std::vector<std::string>* words) {
-  std::string word;
-  bool quoted = false;
-  for (size_t i = 0; i <= text.size(); ++i) {
-    char c = i < text.size() ? text[i] : ' ';
-    if (c == '"') {
-      quoted = !quoted;
-    } else if ((c == ' ' || c == '\t') && !quoted) {
-      if (!word.empty()) words->push_back(word);
-      word.clear();
-    } else {
-      word += c;
-    }
-  }
-}
-
-// The program and the rest of a command line as CreateProcessA finds them: a quoted program runs
-// to its closing quote; otherwise, on Windows, the shortest run of words (split at blanks) that
-// names a program, and on Linux the first word, is the program.
-bool FindProgram(const std::string& line, const SimulatedSystem& system, std::string* program,
-                 std::vector<std::string>* arguments) {
-#ifdef _WIN32
-  size_t start = line.find_first_not_of(" \t");
-  if (start == std::string::npos) return false;
-  size_t end;
-  if (line[start] == '"') {
-    size_t close = line.find('"', start + 1);
-    std::string name =
-        line.substr(start + 1, close == std::string::npos ? close : close - start - 1);
-    end = close == std::string::npos ? line.size() : close + 1;
-    if (!ResolveProgram(system, name, program)) return false;
-  } else {
-    end = start;
-    for (;;) {
-      end = line.find_first_of(" \t", end + 1);
-      if (end == std::string::npos) end = line.size();
-      if (ResolveProgram(system, line.substr(start, end - start), program)) break;
-      if (end == line.size()) return false;
-    }
-  }
-  SplitWords(line.substr(end), arguments);
-  return true;
-#else
-  char** argv = nullptr;
-  (void)system;
-  if (!SplitCommandLine(line.c_str(), &argv)) return false;
-  *program = argv[0];
-  for (char** argument = argv + 1; *argument != nullptr; ++argument) {
-    arguments->push_back(*argument);
-  }
-  FreeArgumentVector(argv);
-  if (!program->empty() && (*program)[0] != '/') {
-    char* folder = getcwd(nullptr, 0);
-    if (folder != nullptr) {
-      *program = std::string(folder) + "/" + *program;
-      std::free(folder);
-    }
-  }
-  return true;
-#endif
 }
 
 std::string Joined(const std::vector<std::string>& words) {
@@ -306,29 +64,12 @@ SimulatedSystem::SimulatedSystem(System* base, WhatIfRecorder* recorder,
     : ForwardingSystem(base),
       recorder_(recorder),
       script_(scriptPath),
+      predictions_(base, &files_),
       nextWritten_(kSimulatedFiles) {
   // The program finds its script by giving its own path the extension "ini".
   TextString derived(script_.c_str());
   derived.ReplaceTokens(-1, -1, ".", "ini");
   derivedScript_ = derived.GetConstText();
-}
-
-const SimulatedSystem::Entry* SimulatedSystem::Find(const std::string& path) const {
-  auto found = overlay_.find(PathKey(path));
-  return found == overlay_.end() ? nullptr : &found->second;
-}
-
-bool SimulatedSystem::IsNonFolder(const char* path) const {
-  if (path == nullptr || *path == '\0') return false;
-  const Entry* entry = Find(path);
-  if (entry != nullptr) return entry->present;
-#ifdef _WIN32
-  DWORD attributes = ::GetFileAttributesA(path);
-  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-#else
-  struct stat info;
-  return stat(path, &info) == 0 && !S_ISDIR(info.st_mode);
-#endif
 }
 
 bool SimulatedSystem::IsUncertain(const std::string& path) const {
@@ -373,209 +114,6 @@ void SimulatedSystem::Unsure(const std::string& why) {
 
 // ---------------------------------------------------------------------------------------------
 // What the platform would check, asked of the system underneath without changing anything.
-
-std::string SimulatedSystem::DeleteProblem(const std::string& path) {
-#ifdef _WIN32
-  if (HasWildcard(path)) return "a wildcard names no file to delete";
-  uint32_t attributes = RealAttributes(path);
-  if (attributes == kInvalidFileAttributes) return "it does not exist";
-  if (attributes & kFileAttributeDirectory) return "it is a folder";
-  if (attributes & kFileAttributeReadOnly) return "it is read-only";
-  if (!Granted(path, kDeleteAccess)) return "this user may not delete it";
-#else
-  struct stat info;
-  if (lstat(path.c_str(), &info) != 0) return "it does not exist";
-  if (S_ISDIR(info.st_mode)) return "it is a folder";
-  if (!Granted(path, kDeleteAccess)) {
-    std::string folder, name;
-    SplitPath(path, &folder, &name);
-    if (!Granted(folder, kFileDeleteChild)) {
-      return "its folder does not let this user remove files (its permissions, an immutable or "
-             "append-only folder, or a read-only file system)";
-    }
-    return "this user may not delete it (the sticky bit of its folder, an immutable or "
-           "append-only file, or a mount point)";
-  }
-#endif
-  return std::string();
-}
-
-std::string SimulatedSystem::SourceProblem(const std::string& path) {
-  uint32_t attributes = RealAttributes(path);
-  if (HasWildcard(path) || attributes == kInvalidFileAttributes) {
-    return "the source does not exist";
-  }
-  if (attributes & kFileAttributeDirectory) return "the source is a folder";
-#ifdef _WIN32
-  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "the source cannot be read";
-  ::CloseHandle(file);
-#else
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return "the source is not a regular file";
-  }
-  if (!Granted(path, kFileReadData)) return "the source cannot be read";
-#endif
-  return std::string();
-}
-
-std::string SimulatedSystem::DestinationProblem(const std::string& target,
-                                                const std::string& source, bool failIfExists,
-                                                Destination* destination) {
-  destination->path = target;
-#ifndef _WIN32
-  if (!ResolveLink(target, &destination->path)) {
-    return "the destination is a symbolic link to nothing";
-  }
-#endif
-  std::string problem;
-  destination->entry = Find(destination->path);
-  if (destination->entry != nullptr) {
-    destination->exists = destination->entry->present;
-  } else {
-    destination->exists = TargetExists(destination->path, &problem);
-    if (!problem.empty()) return problem;
-    if (destination->exists && Find(source) == nullptr && SameFile(source, destination->path)) {
-      destination->same = true;  // as the program does: nothing to copy, the file stays
-      return failIfExists ? "the destination exists" : std::string();
-    }
-  }
-  if (destination->exists) {
-    if (failIfExists) return "the destination exists";
-    problem = ReplaceProblem(*destination);
-    if (!problem.empty()) return problem;
-  }
-  return PlaceProblem(destination);
-}
-
-// Why the existing destination cannot be replaced: a folder, a read-only file, one that this
-// user may not write. A hidden file is replaced like any other.
-std::string SimulatedSystem::ReplaceProblem(const Destination& destination) {
-  const Entry* entry = destination.entry;
-  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : destination.path);
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeDirectory)) {
-    return "the destination is a folder";
-  }
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
-    return entry != nullptr ? "the destination is read-only (the copy made earlier in the run is)"
-                            : "the destination is read-only";
-  }
-  std::string rights = entry != nullptr ? entry->accessOf : destination.path;
-  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
-    return "this user may not write the destination";
-  }
-  return std::string();
-}
-
-// Why the copy cannot be put in place in the destination's folder: through a new file beside it,
-// or, in a folder that refuses new files, by writing the existing destination in place.
-std::string SimulatedSystem::PlaceProblem(Destination* destination) {
-  const std::string& path = destination->path;
-  std::string folder, name;
-  SplitPath(path, &folder, &name);
-  if (name.empty() || HasWildcard(path)) return "the destination names no file";
-#ifdef _WIN32
-  // The program's ANSI calls take paths of up to MAX_PATH - 1 bytes.
-  if (path.size() >= MAX_PATH) return "the destination's path is longer than MAX_PATH allows";
-  if (!IsFolder(folder)) return "the destination's folder does not exist";
-  const Entry* entry = destination->entry;
-  if (Granted(folder, kFileWriteData)) {
-    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
-      return "this user may not replace the destination (it may write but not delete it)";
-    }
-    return std::string();
-  }
-  if (!destination->exists) return "the destination's folder does not let this user add files";
-  // CopyFileA in place, which refuses a hidden destination.
-  uint32_t attributes = RealAttributes(entry != nullptr ? entry->attributesOf : path);
-  if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden)) {
-    return "the destination's folder does not let this user add files, and a hidden "
-           "destination is not written in place";
-  }
-#else
-  if (!IsFolder(folder)) return "the destination's folder does not exist";
-  if (!Granted(folder, kFileReadData)) return "the destination's folder cannot be read";
-  // The copy is put in place through ".NAME.XXXXXX" beside the destination.
-  long longest = pathconf(folder.c_str(), _PC_NAME_MAX);
-  if (longest > 0 && name.size() + 8 > static_cast<size_t>(longest)) {
-    return "the destination's name leaves no room for the temporary file's name beside it";
-  }
-  const Entry* entry = destination->entry;
-  if (Granted(folder, kFileWriteData | kFileExecute)) {
-    if (!Granted(folder, kFileDeleteChild)) {
-      return "the destination's folder takes new files but lets none be renamed (append-only)";
-    }
-    if (destination->exists && entry == nullptr && !Granted(path, kDeleteAccess)) {
-      return "this user may not replace the destination (the sticky bit of its folder, an "
-             "immutable or append-only file, or a mount point)";
-    }
-    return std::string();
-  }
-  if (!destination->exists) return "the destination's folder is not writable";
-  // Written in place (it keeps the time of the writing where the user may not set the source's).
-  std::string rights = entry != nullptr ? entry->accessOf : path;
-  if (!rights.empty() && !Granted(rights, kFileWriteData)) {
-    return "the destination's folder is not writable, and the destination cannot be written in "
-           "place";
-  }
-#endif
-  destination->inPlace = true;
-  return std::string();
-}
-
-std::string SimulatedSystem::ProgramProblem(const std::string& program, const std::string& line,
-                                            const std::vector<std::string>& words,
-                                            std::string* unsure) {
-#ifdef _WIN32
-  (void)words;
-  std::string folder, name;
-  SplitPath(program, &folder, &name);
-  size_t dot = name.rfind('.');
-  std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-  for (char& c : extension) c = FoldCase(c);
-  if (extension == ".bat" || extension == ".cmd") return std::string();
-  uint32_t type = 0;
-  if (!base()->GetBinaryTypeA(program.c_str(), &type) ||
-      (type != kScs32BitBinary && type != kScs64BitBinary)) {
-    return "the file is not a program this Windows starts";
-  }
-  if (line.size() + 1 > kLongestCommandLine) {
-    *unsure = "the command line has " + std::to_string(line.size()) +
-              " characters: Windows refuses more than 32,767, Wine passes them on";
-  }
-#else
-  (void)line;
-  uint32_t attributes = RealAttributes(program);
-  if (attributes == kInvalidFileAttributes) return "the program cannot be found";
-  if (attributes & kFileAttributeDirectory) return "the program is a folder";
-  if (!Granted(program, kFileExecute)) {
-    return "this user may not execute it (its mode, or a file system mounted noexec)";
-  }
-  size_t total = 0;
-  for (const std::string& word : words) {
-    if (word.size() + 1 > LongestParameter()) {
-      return "a parameter of " + std::to_string(word.size()) + " bytes is longer than the " +
-             std::to_string(LongestParameter()) + " the system passes";
-    }
-    total += word.size() + 1 + sizeof(char*);
-  }
-  uint32_t type = 0;
-  if (!Granted(program, kFileReadData)) {
-    *unsure = "this user may execute " + program +
-              " but not read it, so whether the system takes it as a program cannot be told";
-  } else if (!base()->GetBinaryTypeA(program.c_str(), &type)) {
-    return "the file is not a program this machine starts (an ELF of this machine whose loader "
-           "exists, or a script whose interpreter is one)";
-  } else if (total > kSurelyPassed) {
-    *unsure = "the command line has " + std::to_string(total) +
-              " bytes of parameters: whether the system passes them depends on the updater's "
-              "stack limit and environment";
-  }
-#endif
-  return std::string();
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -647,7 +185,7 @@ uint32_t SimulatedSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 }
 
 uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
-  const Entry* entry = path != nullptr && *path != '\0' ? Find(path) : nullptr;
+  const Entry* entry = path != nullptr && *path != '\0' ? files_.Find(path) : nullptr;
   if (entry == nullptr) return ForwardingSystem::GetFileAttributesA(path);
   if (!entry->present) return kInvalidFileAttributes;
   uint32_t attributes = ForwardingSystem::GetFileAttributesA(entry->attributesOf.c_str());
@@ -660,10 +198,10 @@ bool SimulatedSystem::FindAnyMatch(const char* path) {
   if (text.empty()) {
     found = false;
   } else if (!HasWildcard(text)) {
-    const Entry* entry = Find(text);
+    const Entry* entry = files_.Find(text);
     found = entry != nullptr ? entry->present : ForwardingSystem::FindAnyMatch(path);
   } else {
-    found = MatchesWildcard(text);
+    found = files_.MatchesWildcard(*base(), text);
   }
   if (recorder_->CurrentMode() == "EXIST") {
     Event("exists", "exists? " + text + ": " + (found ? "yes" : "no"), found, IsUncertain(text));
@@ -671,36 +209,9 @@ bool SimulatedSystem::FindAnyMatch(const char* path) {
   return found;
 }
 
-bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
-  std::string folder, pattern;
-  SplitPath(path, &folder, &pattern);
-  if (HasWildcard(folder)) return false;  // wildcards only in the last part, as the search has
-  std::string prefix = PathKey(path);
-  prefix = prefix.substr(0, prefix.size() - pattern.size());
-  bool touched = false;
-  for (const auto& entry : overlay_) {
-    if (entry.first.compare(0, prefix.size(), prefix) != 0) continue;
-    std::string name = entry.first.substr(prefix.size());
-    if (name.find(kPathSeparator) != std::string::npos) continue;
-    touched = true;
-    if (entry.second.present && WildcardMatch(pattern.c_str(), name.c_str())) {
-      // Found only where the folder can be listed, as the search lists it.
-      return base()->AccessCheckA(folder.c_str(), kFileReadData);
-    }
-  }
-  if (!touched) return base()->FindAnyMatch(path.c_str());
-  for (const std::string& name : MatchingNames(folder, pattern)) {
-    std::string key = prefix + name;
-    for (char& c : key) c = FoldCase(c);
-    auto entry = overlay_.find(key);
-    if (entry == overlay_.end() || entry->second.present) return true;
-  }
-  return false;
-}
-
 bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
   std::string text = path != nullptr ? path : "";
-  const Entry* entry = text.empty() ? nullptr : Find(text);
+  const Entry* entry = text.empty() ? nullptr : files_.Find(text);
   bool read;
   if (entry != nullptr) {
     // The copy has its source's date, and can be opened as the file whose rights it has.
@@ -714,7 +225,7 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
     }
   } else {
     read = ForwardingSystem::GetFileLocalDate(path, date);
-    if (read && replaced_.count(PathKey(FullPath(text))) != 0) {
+    if (read && files_.WasWritten(PathKey(FullPath(text)))) {
       // A file that the run has written to by now (its own log, whose first line is written as
       // the run starts) bears today's date, whatever its date before the run.
       LocalTime now;
@@ -732,28 +243,17 @@ bool SimulatedSystem::GetFileLocalDate(const char* path, LocalDate* date) {
 bool SimulatedSystem::DeleteFileA(const char* path) {
   std::string text = path != nullptr ? path : "";
   std::string problem;
-  const Entry* entry = text.empty() ? nullptr : Find(text);
+  const Entry* entry = text.empty() ? nullptr : files_.Find(text);
   if (text.empty()) {
     problem = "the name is empty";
   } else if (entry != nullptr) {
     if (!entry->present) {
       problem = "it does not exist (deleted earlier in the run)";
     } else {
-      uint32_t attributes = RealAttributes(entry->attributesOf);
-      std::string folder, name;
-      SplitPath(text, &folder, &name);
-#ifdef _WIN32
-      if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeReadOnly)) {
-        problem = "it is read-only (the copy made earlier in the run is)";
-      }
-#else
-      (void)attributes;
-      if (!Granted(folder, kFileDeleteChild))
-        problem = "its folder does not let this user remove files";
-#endif
+      problem = predictions_.DeleteOfCopyProblem(text, *entry);
     }
   } else {
-    problem = DeleteProblem(text);
+    problem = predictions_.DeleteProblem(text);
   }
   bool uncertain = !text.empty() && IsUncertain(text);
   // What a rollback run kept goes without a word: its events said what it keeps.
@@ -765,7 +265,7 @@ bool SimulatedSystem::DeleteFileA(const char* path) {
   Entry deleted;
   deleted.shown = entry != nullptr ? entry->shown : text;
   deleted.existedBefore = entry != nullptr ? entry->existedBefore : true;
-  overlay_[PathKey(text)] = deleted;
+  files_.Set(text, deleted);
   if (!quiet && recorder_->CurrentMode().empty() && !deleted.existedBefore) {
     undone_.push_back("remove " + text + ", which the run made");  // a stopped rollback run
   } else if (!quiet) {
@@ -785,27 +285,27 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   if (source.empty() || target.empty()) {
     problem = "a name is empty";
   } else {
-    const Entry* sourceEntry = Find(source);
+    const Entry* sourceEntry = files_.Find(source);
     if (sourceEntry != nullptr) {
       if (!sourceEntry->present) problem = "the source does not exist (deleted earlier in the run)";
       content = sourceEntry->content;
       attributes = sourceEntry->attributesOf;
     } else {
-      problem = SourceProblem(source);
+      problem = predictions_.SourceProblem(source);
       content = FullPath(source);
       attributes = content;
     }
   }
-  if (problem.empty()) problem = DestinationProblem(target, source, failIfExists, &destination);
+  if (problem.empty())
+    problem = predictions_.DestinationProblem(target, source, failIfExists, &destination);
   std::string unsure;
-#ifndef _WIN32
-  if (problem.empty() && !destination.same && Find(source) == nullptr && SizeIsNotLength(source)) {
+  if (problem.empty() && !destination.same && files_.Find(source) == nullptr &&
+      IsSizeNotLengthA(source.c_str())) {
     problem =
         "the source lies on a file system whose files' sizes are not their lengths (/proc, "
         "/sys): the copy reads another number of bytes than the size it is told";
     unsure = "the copy of " + source + " succeeds only if its length happens to be its size";
   }
-#endif
   bool uncertain =
       (!source.empty() && IsUncertain(source)) || (!target.empty() && IsUncertain(target));
   if (!problem.empty()) {
@@ -821,23 +321,19 @@ bool SimulatedSystem::CopyFileA(const char* from, const char* to, bool failIfExi
   Entry copied;
   copied.present = true;
   copied.content = content;
-#ifdef _WIN32
-  // The new file carries the source's attributes, and a replaced one keeps its rights.
-  copied.attributesOf = attributes;
-  copied.accessOf = old != nullptr ? old->accessOf : destination.exists ? destination.path : "";
-#else
-  // A replaced file keeps its mode, owner and rights; a new one is the run's, with the source's
-  // mode.
-  if (destination.exists) {
+  if (destination.exists && CopyKeepsReplacedAttributes()) {
+    // A replaced file keeps its mode, owner and rights.
     copied.attributesOf = old != nullptr ? old->attributesOf : destination.path;
     copied.accessOf = old != nullptr ? old->accessOf : destination.path;
   } else {
+    // The copy carries the source's attributes; a replaced file keeps its rights, and a new one
+    // is the run's.
     copied.attributesOf = attributes;
+    copied.accessOf = old != nullptr ? old->accessOf : destination.exists ? destination.path : "";
   }
-#endif
   copied.shown = old != nullptr ? old->shown : destination.path;
   copied.existedBefore = old != nullptr ? old->existedBefore : destination.exists;
-  overlay_[PathKey(destination.path)] = copied;
+  files_.Set(destination.path, copied);
   std::string how = destination.exists ? " (replaces it" : " (creates it";
   if (destination.path != target) how += ", " + destination.path + " through the link";
   if (destination.inPlace) how += ", written in place: its folder refuses new files";
@@ -858,16 +354,18 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   bool batchFile = ReadBatchCommandLine(line.c_str(), IsSystemLeadByte, &batch, &parameters);
   if (batchFile) {
     program = batch.GetConstText();
-    SplitWords(parameters.GetConstText(), &arguments);
+    ByteBuffer words;
+    if (SplitCommandWords(parameters.GetConstText(), &words)) arguments = Words(words);
     line = program + parameters.GetConstText() + " (a batch file, which cmd.exe runs)";
     if (!IsNonFolder(program.c_str())) problem = "no program of this name can be found";
-  } else if (!FindProgram(line, *this, &program, &arguments)) {
+  } else if (!predictions_.FindProgram(line, &program, &arguments)) {
     problem = "no program of this name can be found";
   } else {
-    const Entry* entry = Find(program);
+    const Entry* entry = files_.Find(program);
     std::vector<std::string> words = arguments;
     words.insert(words.begin(), program);
-    problem = ProgramProblem(entry != nullptr ? entry->content : program, line, words, &unsure);
+    problem = predictions_.ProgramProblem(entry != nullptr ? entry->content : program, line, words,
+                                          &unsure);
   }
   if (problem.empty() && currentDirectory != nullptr && *currentDirectory != '\0' &&
       !IsFolder(currentDirectory)) {
@@ -901,34 +399,19 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
-void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
-  const Entry* source = Find(from);
-  Entry moved;
-  moved.present = true;
-  moved.content = source != nullptr ? source->content : FullPath(from);
-  const Entry* target = Find(to);
-  moved.shown = target != nullptr ? target->shown : to;
-  moved.existedBefore = target != nullptr ? target->existedBefore : IsNonFolder(to.c_str());
-  Entry gone;
-  gone.shown = source != nullptr ? source->shown : from;
-  gone.existedBefore = source != nullptr ? source->existedBefore : true;
-  overlay_[PathKey(to)] = moved;
-  overlay_[PathKey(from)] = gone;
-}
-
 bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
   std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
   if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
     return DeleteFileA(nullptr);
   }
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   std::string content = entry != nullptr ? entry->content : FullPath(path);
   if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
   Entry keeping;
   keeping.present = true;
   keeping.content = content;
   keeping.shown = name;
-  overlay_[PathKey(name)] = keeping;
+  files_.Set(name, keeping);
   Event("delete", std::string("keep ") + path + " as " + name, true, IsUncertain(path));
   return true;
 }
@@ -938,7 +421,7 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
                                               TextString* kept) {
   kept->SetText("");
   std::string target = to != nullptr ? to : "";
-  const Entry* entry = target.empty() ? nullptr : Find(target);
+  const Entry* entry = target.empty() ? nullptr : files_.Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
   std::string stem = keptStem != nullptr ? keptStem : "";
@@ -946,17 +429,17 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
   if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
   if ((flags & kCopyKeepReplaced) != 0) CountKeptSpace(from, target);
   if (!replacing && (flags & kCopyMarkNew) != 0) {
-    Entry mark = *Find(target);  // the new file's second name
+    Entry mark = *files_.Find(target);  // the new file's second name
     mark.shown = stem + kMarkSuffix;
     mark.existedBefore = false;
-    overlay_[PathKey(mark.shown)] = mark;
+    files_.Set(mark.shown, mark);
     kept->SetText(mark.shown.c_str());
   } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
     keeping.shown = stem + kKeptSuffix;
-    overlay_[PathKey(keeping.shown)] = keeping;
+    files_.Set(keeping.shown, keeping);
     kept->SetText(keeping.shown.c_str());
     Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
   }
@@ -965,7 +448,7 @@ CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
 
 void SimulatedSystem::CountKeptSpace(const char* from, const std::string& target) {
   // The copy's bytes: those of the real file whose content the source has.
-  const Entry* source = Find(from);
+  const Entry* source = files_.Find(from);
   std::string real = source != nullptr ? source->content : FullPath(from);
   FileHandle file = base()->CreateFileA(real.c_str(), FileAccess::kRead);
   uint64_t size = 0;
@@ -994,7 +477,7 @@ bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t fla
       !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
     return false;
   }
-  Rename(from, to);
+  files_.Rename(from, to);
   if (IsBookkeeping(from)) {
     undone_.push_back(std::string("put back ") + to);
   } else {
@@ -1032,7 +515,7 @@ bool SimulatedSystem::GetFileStampA(const char* path, FileStamp* stamp) {
     }
     return false;
   }
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   if (entry == nullptr) return ForwardingSystem::GetFileStampA(path, stamp);
   if (!entry->present || !ForwardingSystem::GetFileStampA(entry->content.c_str(), stamp)) {
     return false;
@@ -1054,7 +537,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     return ForwardingSystem::CreateFileA(path, access);
   }
   // The file as the run has it so far: one that the run copied or deleted, or the real one.
-  const Entry* entry = Find(path);
+  const Entry* entry = files_.Find(path);
   Written file;
   file.shown = path;
   file.existed = entry != nullptr ? entry->present : IsNonFolder(path);
@@ -1080,7 +563,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     created.present = true;
     created.shown = entry != nullptr ? entry->shown : file.shown;
     created.existedBefore = entry != nullptr && entry->existedBefore;
-    overlay_[file.key] = created;
+    files_.SetKey(file.key, created);
   }
   FileHandle handle = nextWritten_++;
   written_[handle] = file;
@@ -1089,7 +572,7 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
 
 void SimulatedSystem::Changed(Written* file) {
   file->changed = true;
-  if (file->existed && overlay_.count(file->key) == 0) replaced_[file->key] = file->shown;
+  if (file->existed && !files_.HasKey(file->key)) files_.MarkWritten(file->key, file->shown);
 }
 
 SimulatedSystem::Written* SimulatedSystem::FindWritten(FileHandle file) {
@@ -1190,21 +673,10 @@ bool SimulatedSystem::WaitForProcess(ProcessHandle process) {
 
 void SimulatedSystem::CloseProcess(ProcessHandle /*process*/) {}
 
+bool SimulatedSystem::IsNonFolder(const char* path) const { return files_.IsNonFolder(path); }
+
 void SimulatedSystem::ReportChanges(WhatIfReport* report) const {
-  for (const auto& entry : overlay_) {
-    const Entry& file = entry.second;
-    // A file that a stopped rollback run put back is the file it was.
-    if (file.present && file.existedBefore && PathKey(file.content) == entry.first) continue;
-    if (file.present) {
-      (file.existedBefore ? report->replaced : report->created).push_back(file.shown);
-    } else if (file.existedBefore) {
-      report->deleted.push_back(file.shown);
-    }
-  }
-  for (const auto& entry : replaced_) {
-    if (overlay_.count(entry.first) != 0) continue;  // copied over or deleted: reported above
-    report->replaced.push_back(entry.second);
-  }
+  files_.ReportChanges(report);
   report->launched = launched_;
   report->undone = undone_;
 }

@@ -1,5 +1,9 @@
 // The system of a predicted run (updater-check --what-if): one more implementation of System,
-// beside the real ones and the tests' fake.
+// beside the real ones and the tests' fake, over which the program's own engine runs. It adapts
+// the engine's calls to the prediction: what each step would meet comes from StepPredictions
+// (predictions.h), which asks the platform's own checks of each call; what the run has changed so
+// far is kept in PredictedFiles (predicted_files.h); this class says what each step does, in the
+// recorder's events.
 //
 // - Every call that only reads (profiles, the catalog, the Windows directory, the registry, and
 //   whatever the interface gains) goes to the real system unchanged: the ForwardingSystem base.
@@ -34,6 +38,8 @@
 #include <vector>
 
 #include "platform/forwarding_system.h"
+#include "tools/checker/predicted_files.h"
+#include "tools/checker/predictions.h"
 #include "tools/checker/what_if_recorder.h"
 
 namespace kestario {
@@ -107,22 +113,8 @@ class SimulatedSystem : public ForwardingSystem {
   bool IsNonFolder(const char* path) const;
 
  private:
-  struct Entry {
-    bool present = false;      // false: deleted
-    std::string content;       // present: the real file whose bytes and date it has
-    std::string attributesOf;  // present: the real file whose attributes it has (read-only ...)
-    std::string accessOf;      // present: the real file whose rights it has; empty: the run's own
-    std::string shown;         // the path as first written
-    bool existedBefore = false;
-  };
-  // Where a copy would put its data, as the platform would find it.
-  struct Destination {
-    std::string path;              // the file that is written: a symbolic link's target on Linux
-    const Entry* entry = nullptr;  // its overlay entry
-    bool exists = false;
-    bool same = false;     // the source itself: nothing is copied
-    bool inPlace = false;  // written in place, since its folder refuses new files
-  };
+  using Entry = PredictedFiles::Entry;
+  using Destination = StepPredictions::Destination;
 
   // A file opened for writing, as the simulation keeps it.
   struct Written {
@@ -138,11 +130,7 @@ class SimulatedSystem : public ForwardingSystem {
   Written* FindWritten(FileHandle file);
   void Changed(Written* file);
 
-  const Entry* Find(const std::string& path) const;
-  // Moves the overlay's view of `from` to `to` (the file itself: its bytes, date and mode).
-  void Rename(const std::string& from, const std::string& to);
   bool IsUncertain(const std::string& path) const;
-  bool MatchesWildcard(const std::string& path) const;
   void Event(const char* kind, const std::string& text, bool succeeds, bool uncertain = false);
   void MarkUncertain(const std::string& folder);
   // The run's outcome from the current step on depends on what cannot be known without doing it.
@@ -157,33 +145,18 @@ class SimulatedSystem : public ForwardingSystem {
     bool warned;
   };
 
-  // Why the platform would refuse, asked of the system underneath; empty when it would not.
-  std::string DeleteProblem(const std::string& path);
-  std::string SourceProblem(const std::string& path);
-  std::string DestinationProblem(const std::string& target, const std::string& source,
-                                 bool failIfExists, Destination* destination);
-  std::string ReplaceProblem(const Destination& destination);
-  std::string PlaceProblem(Destination* destination);
-  // `words`: the program and its parameters as the system would pass them; `line` the command
-  // line. `unsure` gets what cannot be known without starting it.
-  std::string ProgramProblem(const std::string& program, const std::string& line,
-                             const std::vector<std::string>& words, std::string* unsure);
   bool Granted(const std::string& path, uint32_t access) {
     return base()->AccessCheckA(path.c_str(), access);
-  }
-  uint32_t RealAttributes(const std::string& path) {
-    return base()->GetFileAttributesA(path.c_str());
   }
 
   WhatIfRecorder* recorder_;
   std::string script_;
   std::string derivedScript_;  // the script's path as the program derives it from its own
-  std::map<std::string, Entry> overlay_;
+  PredictedFiles files_;
+  StepPredictions predictions_;
   std::vector<std::string> uncertainFolders_;  // full paths, as Key() gives them
   std::vector<std::string> launched_;
   std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
-  // The existing files written through a handle: key -> the path as written.
-  std::map<std::string, std::string> replaced_;
   std::map<FileHandle, Written> written_;
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it

@@ -39,6 +39,52 @@ std::wstring Wide(const std::string& text) {
 }
 #endif
 
+#ifdef _WIN32
+namespace {
+
+// `wide` in the ANSI code page; false when a character has no exact form there.
+bool ToAnsi(const std::wstring& wide, std::string* ansi) {
+  ansi->clear();
+  if (wide.empty()) return true;
+  if (GetACP() == CP_UTF8) {
+    *ansi = Utf8(wide.data(), wide.size());
+    return true;
+  }
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(),
+                                   static_cast<int>(wide.size()), nullptr, 0, nullptr, &lossy);
+  if (length <= 0 || lossy) return false;
+  ansi->assign(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), static_cast<int>(wide.size()),
+                      &(*ansi)[0], length, nullptr, &lossy);
+  return !lossy;
+}
+
+}  // namespace
+
+bool AnsiPath(const std::string& utf8Path, std::string* ansiPath, std::string* problem) {
+  std::wstring wide = Wide(utf8Path);
+  if (ToAnsi(wide, ansiPath)) return true;
+  DWORD size = GetShortPathNameW(wide.c_str(), nullptr, 0);
+  std::wstring shortPath(size, L'\0');
+  if (size != 0) size = GetShortPathNameW(wide.c_str(), &shortPath[0], size);
+  if (size == 0) {
+    *problem = SystemReason(GetLastError());
+    return false;
+  }
+  shortPath.resize(size);
+  if (ToAnsi(shortPath, ansiPath)) return true;
+  *problem = "its name cannot be written in this system's ANSI code page (" +
+             std::to_string(GetACP()) + "), and it has no short (8.3) name that can";
+  return false;
+}
+#else
+bool AnsiPath(const std::string& utf8Path, std::string* ansiPath, std::string* /*problem*/) {
+  *ansiPath = utf8Path;
+  return true;
+}
+#endif
+
 namespace {
 
 #ifdef _WIN32

@@ -43,6 +43,12 @@ class Output {
   std::string failure_;  // why the first piece that failed was not written
 };
 
+// The path of the file named by `utf8Path` as the program's ANSI calls can take it: on Windows
+// the path itself when the ANSI code page can write it, else its short (8.3) form, and false, with
+// the reason in `problem`, when neither can be written (or the file is not there to ask for its
+// short form); on Linux, whose calls take the bytes, the path itself.
+bool AnsiPath(const std::string& utf8Path, std::string* ansiPath, std::string* problem);
+
 #ifdef _WIN32
 // The system's words for error `code` (GetLastError), in its language, as UTF-8.
 std::string SystemReason(unsigned long code);
