@@ -61,7 +61,8 @@ void EndRestartCopies(bool finished) {
       const char* parts[3];  // destination, section, staged name
       for (const char*& part : parts) {
         part = at;
-        at += std::strlen(at) + 1;
+        const void* nul = std::memchr(at, '\0', static_cast<size_t>(end - at));
+        at = nul != nullptr ? static_cast<const char*>(nul) + 1 : end;
       }
       Supersede(parts[1], parts[0], parts[2]);
     }
