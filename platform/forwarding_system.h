@@ -66,15 +66,15 @@ class ForwardingSystem : public System {
   }
   long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
   bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
-    return base_->DeleteFileKeepingA(path, keptStem, kept);
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override {
+    return base_->MoveFileAsideA(path, names, as);
   }
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
   }
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override {
-    return base_->CopyFileKeepingA(from, to, keptStem, flags, kept);
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override {
+    return base_->CopyFileOverA(from, to, names, flags, as);
   }
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
     return base_->MoveFileExA(from, to, flags);

@@ -85,19 +85,23 @@ constexpr uint32_t kMoveFileReplaceExisting = 0x1u;
 constexpr uint32_t kMoveFileDelayUntilReboot = 0x4u;
 constexpr uint32_t kMoveFileWriteThrough = 0x8u;
 
-// CopyFileKeepingA flags.
+// CopyFileOverA flags.
 constexpr uint32_t kCopyKeepReplaced = 0x1u;  // a replaced file is kept, not dropped
 constexpr uint32_t kCopyReplaceInUse = 0x2u;  // a file that a running program holds is replaced
-constexpr uint32_t kCopyMarkNew = 0x4u;       // a new destination is marked as made by the run
+constexpr uint32_t kCopyMarkNew = 0x4u;       // a new destination is marked as made by the call
 
-// The names beside a file under which DeleteFileKeepingA and CopyFileKeepingA keep it: a stem
-// that the caller gives (the file's folder and a name no script uses) and one of these.
-constexpr const char* kKeptSuffix = ".old";         // the old file, given the hidden attribute
-constexpr const char* kKeptHiddenSuffix = ".oldh";  // the old file, hidden already
-constexpr const char* kMarkSuffix = ".made";        // a second name of a new file
-constexpr const char* kStagedSuffix = ".new";       // the new file before it is in place
+// The full names beside a file under which MoveFileAsideA and CopyFileOverA keep it, all made by
+// the caller (in the file's own folder, names that nothing else uses).
+struct KeptFileNames {
+  const char* kept;        // the old file, given the hidden attribute
+  const char* keptHidden;  // the old file, hidden already
+  const char* mark;        // a second name of a new file
+  const char* staged;      // the new file before it is in place
+};
+// Which of those names a call left a file under.
+enum class KeptAs : uint8_t { kNone, kKept, kKeptHidden, kMark, kStaged };
 
-// How a CopyFileKeepingA (which may keep the replaced file, or meet a running program) ended.
+// How a CopyFileOverA (which may keep the replaced file, or meet a running program) ended.
 enum class CopyOutcome : uint8_t {
   kFailed,     // nothing changed: the destination is as it was
   kCopied,     // the new file is in place (a replaced file kept under the kept name when asked)
@@ -238,17 +242,17 @@ class System {
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
   virtual bool DeleteFileA(const char* path) = 0;
-  // DeleteFileA, but the file is renamed to `keptStem` + kKeptSuffix and hidden (kKeptHiddenSuffix
-  // when it was hidden already) instead of removed, beside it: it fails exactly where DeleteFileA
-  // fails, and a link is moved, never its target. `kept` receives the name.
-  virtual bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) = 0;
+  // MoveFileAsideA: DeleteFileA, but the file is renamed to `names.kept` and hidden
+  // (`names.keptHidden` when it was hidden already) instead of removed: it fails exactly where
+  // DeleteFileA fails, and a link is moved, never its target. `*as` tells which name it took.
+  virtual bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) = 0;
   // CopyFileA: copies `from` onto `to`, replacing an existing file unless `failIfExists`.
   virtual bool CopyFileA(const char* from, const char* to, bool failIfExists) = 0;
-  // CopyFileA(from, to, FALSE) for a COPY that may have to be undone or may meet a running program.
-  // Names beside the destination are `keptStem` and a suffix (above); `kept` receives the one used
-  // ("" for none). With kCopyKeepReplaced or kCopyMarkNew the new file has the staged name
-  // whenever it has one before it is in place (Linux: the temporary file's), and a destination
-  // that could only be written in place fails.
+  // CopyFileOverA: CopyFileA(from, to, FALSE) for a copy that may have to be undone or may meet a
+  // running program. `names` (null with none of the flags) are the names beside the destination;
+  // `*as` tells which one the call left a file under (kNone for none). With kCopyKeepReplaced or
+  // kCopyMarkNew the new file has the staged name whenever it has one before it is in place
+  // (Linux: the temporary file's), and a destination that could only be written in place fails.
   // - kCopyKeepReplaced: a replaced file is not dropped but kept, hidden (a hard link made just
   //   before the new file takes the name; on a Windows volume without hard links, a rename
   //   first): the old file itself, its bytes, times, owner and access.
@@ -256,12 +260,12 @@ class System {
   //   on a Windows volume without hard links) just before it takes its own.
   // - kCopyReplaceInUse (Windows): a destination that a running program holds (a sharing
   //   violation) is renamed to the kept name, hidden, and the new file takes its name
-  //   (kSetAside; the renamed file is deleted at the next restart when the run may,
+  //   (kSetAside; the renamed file is deleted at the next restart when the process may,
   //   MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot even be renamed is replaced at the next
-  //   restart from a copy with the staged name (MOVEFILE_DELAY_UNTIL_REBOOT), when the run may:
-  //   kAtRestart. Linux holds no such files: with this flag alone this is CopyFileA.
-  virtual CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                       uint32_t flags, TextString* kept) = 0;
+  //   restart from a copy with the staged name (MOVEFILE_DELAY_UNTIL_REBOOT), when the process
+  //   may: kAtRestart. Linux holds no such files: with this flag alone this is CopyFileA.
+  virtual CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                                    uint32_t flags, KeptAs* as) = 0;
   // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
   // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
   // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the

@@ -433,37 +433,32 @@ size_t PosixSystem::OpenRegistryKeyCount() const {
 
 bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
 
-bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  // No attributes: the leading "." of the stem hides it.
-  return kept->SetText(keptStem) && kept->AppendText(kKeptSuffix) &&
-         PosixDeleteFile(path, kept->GetConstText());
+bool PosixSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  // No attributes: the leading "." of the name hides it.
+  *as = KeptAs::kNone;
+  if (names.kept == nullptr || !PosixDeleteFile(path, names.kept)) return false;
+  *as = KeptAs::kKept;
+  return true;
 }
 
 bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   return PosixCopyFile(from, to, failIfExists);
 }
 
-CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                          uint32_t flags, TextString* kept) {
+CopyOutcome PosixSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                                       uint32_t flags, KeptAs* as) {
   // A rename replaces a file that a running program has open: nothing is ever held here.
-  kept->SetText("");
-  TextString old, mark, staged;
+  *as = KeptAs::kNone;
   CopyKeeping keeping;
-  if ((flags & kCopyKeepReplaced) != 0) {
-    if (!old.SetText(keptStem) || !old.AppendText(kKeptSuffix)) return CopyOutcome::kFailed;
-    keeping.keepAs = old.GetConstText();
+  if ((flags & (kCopyKeepReplaced | kCopyMarkNew)) != 0 && names == nullptr) {
+    return CopyOutcome::kFailed;
   }
-  if ((flags & kCopyMarkNew) != 0) {
-    if (!mark.SetText(keptStem) || !mark.AppendText(kMarkSuffix)) return CopyOutcome::kFailed;
-    keeping.markAs = mark.GetConstText();
-  }
-  if (keeping.keepAs || keeping.markAs) {
-    if (!staged.SetText(keptStem) || !staged.AppendText(kStagedSuffix)) return CopyOutcome::kFailed;
-    keeping.temporaryAs = staged.GetConstText();
-  }
+  if ((flags & kCopyKeepReplaced) != 0) keeping.keepAs = names->kept;
+  if ((flags & kCopyMarkNew) != 0) keeping.markAs = names->mark;
+  if (keeping.keepAs || keeping.markAs) keeping.temporaryAs = names->staged;
   if (!PosixCopyFile(from, to, false, &keeping)) return CopyOutcome::kFailed;
-  if (keeping.result == CopyKeeping::kKept) kept->Assign(old);
-  if (keeping.result == CopyKeeping::kMarked) kept->Assign(mark);
+  if (keeping.result == CopyKeeping::kKept) *as = KeptAs::kKept;
+  if (keeping.result == CopyKeeping::kMarked) *as = KeptAs::kMark;
   return CopyOutcome::kCopied;
 }
 

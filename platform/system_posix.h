@@ -84,10 +84,10 @@ class PosixSystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;

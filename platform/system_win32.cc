@@ -168,11 +168,11 @@ bool JournalFolder(TextString* folder, bool create) {
 class AtomicCopy {
  public:
   struct Extras {
-    const char* stem = nullptr;  // the names beside the destination: stem and suffix
-    bool keep = false;           // a replaced file is kept
-    bool mark = false;           // a new file gets a second name
+    const KeptFileNames* names = nullptr;  // the names beside the destination
+    bool keep = false;                     // a replaced file is kept
+    bool mark = false;                     // a new file gets a second name
     bool replaceInUse = false;
-    TextString* kept = nullptr;  // receives the name of what was kept, marked or staged
+    KeptAs* as = nullptr;  // receives which name the copy kept, marked or staged
   };
 
   static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
@@ -191,16 +191,22 @@ class AtomicCopy {
  private:
   AtomicCopy(const char* from, HANDLE source, const Extras& extras)
       : from_(from), source_(source), extras_(extras) {
-    if (extras_.kept) extras_.kept->SetText("");
+    if (extras_.as) *extras_.as = KeptAs::kNone;
   }
 
-  // The name beside the destination with `suffix`.
-  bool Name(TextString* name, const char* suffix) const {
-    return extras_.stem && name->SetText(extras_.stem) && name->AppendText(suffix);
+  // The name beside the destination that `as` stands for.
+  bool Name(TextString* name, KeptAs as) const {
+    const KeptFileNames* names = extras_.names;
+    const char* given = !names                      ? nullptr
+                        : as == KeptAs::kKept       ? names->kept
+                        : as == KeptAs::kKeptHidden ? names->keptHidden
+                        : as == KeptAs::kMark       ? names->mark
+                                                    : names->staged;
+    return given && name->SetText(given);
   }
   // Tells the caller what the copy kept.
-  void Report(const TextString& name) const {
-    if (extras_.kept) extras_.kept->Assign(name);
+  void Report(KeptAs as) const {
+    if (extras_.as) *extras_.as = as;
   }
 
   static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
@@ -261,11 +267,11 @@ class AtomicCopy {
     // mark and its staged name.
     bool hiddenAlready = replacing && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
     oldAttributes_ = targetInfo.dwFileAttributes;
-    bool named =
-        (!(extras_.keep || extras_.replaceInUse) ||
-         Name(&old_, hiddenAlready ? kKeptHiddenSuffix : kKeptSuffix)) &&
-        (!extras_.mark || Name(&made_, kMarkSuffix)) &&
-        (!(extras_.keep || extras_.mark || extras_.replaceInUse) || Name(&staged_, kStagedSuffix));
+    oldAs_ = hiddenAlready ? KeptAs::kKeptHidden : KeptAs::kKept;
+    bool named = (!(extras_.keep || extras_.replaceInUse) || Name(&old_, oldAs_)) &&
+                 (!extras_.mark || Name(&made_, KeptAs::kMark)) &&
+                 (!(extras_.keep || extras_.mark || extras_.replaceInUse) ||
+                  Name(&staged_, KeptAs::kStaged));
     if (!named) {
       free(resolved);
       return kFailed;
@@ -275,7 +281,7 @@ class AtomicCopy {
     return outcome;
   }
 
-  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.stem; }
+  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.names; }
 
   // Hides the old file, kept or set aside, unless it was hidden already.
   void HideOld() const {
@@ -454,9 +460,9 @@ class AtomicCopy {
         outcome = CopyOutcome::kCopied;
         if (kept != kNotKept) {
           HideOld();
-          Report(old_);
+          Report(oldAs_);
         }
-        if (marked) Report(made_);
+        if (marked) Report(KeptAs::kMark);
       } else {
         DWORD refused = ::GetLastError();
         if (kept == kLinked) ::DeleteFileA(old_.GetConstText());
@@ -530,7 +536,7 @@ class AtomicCopy {
       }
       HideOld();
       ::MoveFileExA(old_.GetConstText(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-      Report(old_);
+      Report(oldAs_);
       return CopyOutcome::kSetAside;
     }
     if (!::MoveFileExA(temporary, staged_.GetConstText(), MOVEFILE_WRITE_THROUGH)) {
@@ -540,7 +546,7 @@ class AtomicCopy {
                        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
       return CopyOutcome::kFailed;  // the temporary's handle removes it, by whatever name
     }
-    Report(staged_);
+    Report(KeptAs::kStaged);
     return CopyOutcome::kAtRestart;
   }
 
@@ -584,6 +590,7 @@ class AtomicCopy {
   Extras extras_;
   TextString old_, made_, staged_;  // the names beside the destination
   DWORD oldAttributes_ = 0;
+  KeptAs oldAs_ = KeptAs::kKept;  // which name old_ is
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
@@ -927,23 +934,22 @@ class Win32System final : public System {
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override {
     // What DeleteFileA refuses: a folder (a link to one too) and a read-only file. A file held
     // without FILE_SHARE_DELETE refuses the rename as it refuses the deletion.
+    *as = KeptAs::kNone;
     DWORD attributes = ::GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
       return false;
     }
     bool hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-    if (!kept->SetText(keptStem) || !kept->AppendText(hidden ? kKeptHiddenSuffix : kKeptSuffix) ||
-        !::MoveFileExA(path, kept->GetConstText(), 0)) {
-      return false;
-    }
+    const char* kept = hidden ? names.keptHidden : names.kept;
+    if (!kept || !::MoveFileExA(path, kept, 0)) return false;
     if (!hidden) {
-      ::SetFileAttributesA(kept->GetConstText(),
-                           (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
+      ::SetFileAttributesA(kept, (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
     }
+    *as = hidden ? KeptAs::kKeptHidden : KeptAs::kKept;
     return true;
   }
 
@@ -951,14 +957,15 @@ class Win32System final : public System {
     return AtomicCopy::Run(from, to, failIfExists, AtomicCopy::Extras()) != CopyOutcome::kFailed;
   }
 
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override {
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override {
+    *as = KeptAs::kNone;
     AtomicCopy::Extras extras;
-    extras.stem = keptStem;
+    extras.names = names;
     extras.keep = (flags & kCopyKeepReplaced) != 0;
     extras.mark = (flags & kCopyMarkNew) != 0;
     extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
-    extras.kept = kept;
+    extras.as = as;
     return AtomicCopy::Run(from, to, false, extras);
   }
 

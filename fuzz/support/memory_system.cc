@@ -294,23 +294,23 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   return true;
 }
 
-bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  AfterError("DeleteFileKeepingA");
-  if (path == nullptr || keptStem == nullptr || files.count(path) == 0) return false;
-  const std::string name = std::string(keptStem) + kKeptSuffix;
-  if (files.count(name) != 0 || folders.count(name) != 0 || !kept->SetText(name.c_str())) {
-    return false;
-  }
+bool MemorySystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  AfterError("MoveFileAsideA");
+  *as = KeptAs::kNone;
+  if (path == nullptr || names.kept == nullptr || files.count(path) == 0) return false;
+  const std::string name = names.kept;
+  if (files.count(name) != 0 || folders.count(name) != 0) return false;
   Touch(path);
   Touch(name);
   Rename(path, name);
+  *as = KeptAs::kKept;
   return true;
 }
 
-CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                           uint32_t flags, TextString* kept) {
-  AfterError("CopyFileKeepingA");
-  kept->SetText("");
+CopyOutcome MemorySystem::CopyFileOverA(const char* from, const char* to,
+                                        const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+  AfterError("CopyFileOverA");
+  *as = KeptAs::kNone;
   if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
     return CopyOutcome::kFailed;
   }
@@ -321,9 +321,9 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
   if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
   // What is kept: the replaced file, or a second name of the new one.
   const uint32_t wanted = replacing ? kCopyKeepReplaced : kCopyMarkNew;
-  const std::string name =
-      std::string(keptStem != nullptr ? keptStem : "") + (replacing ? kKeptSuffix : kMarkSuffix);
-  const bool keeping = (flags & wanted) != 0 && keptStem != nullptr;
+  const char* kept = names == nullptr ? nullptr : replacing ? names->kept : names->mark;
+  const bool keeping = (flags & wanted) != 0 && kept != nullptr;
+  const std::string name = kept != nullptr ? kept : "";
   if (keeping && (files.count(name) != 0 || folders.count(name) != 0)) {
     return CopyOutcome::kFailed;
   }
@@ -334,7 +334,7 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
     } else {
       files[name] = files[from];
     }
-    kept->SetText(name.c_str());
+    *as = replacing ? KeptAs::kKept : KeptAs::kMark;
   }
   Touch(target);
   files[target] = files[from];

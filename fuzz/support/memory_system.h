@@ -91,11 +91,11 @@ class MemorySystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   // A rename of a file (no folders); nothing waits for a restart.
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;

@@ -156,21 +156,21 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
-bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+bool FakeSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
   ++deletes;
-  return RealSystem().DeleteFileKeepingA(path, keptStem, kept);
+  return RealSystem().MoveFileAsideA(path, names, as);
 }
 
-CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                         uint32_t flags, TextString* kept) {
+CopyOutcome FakeSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                                      uint32_t flags, KeptAs* as) {
   ++copies;
-  if (destinationsHeld && (flags & kCopyReplaceInUse) != 0) {
-    std::string staged = std::string(keptStem) + kStagedSuffix;
-    if (!RealSystem().CopyFileA(from, staged.c_str(), false)) return CopyOutcome::kFailed;
-    kept->SetText(staged.c_str());
+  if (destinationsHeld && (flags & kCopyReplaceInUse) != 0 && names != nullptr) {
+    *as = KeptAs::kNone;
+    if (!RealSystem().CopyFileA(from, names->staged, false)) return CopyOutcome::kFailed;
+    *as = KeptAs::kStaged;
     return CopyOutcome::kAtRestart;
   }
-  return RealSystem().CopyFileKeepingA(from, to, keptStem, flags, kept);
+  return RealSystem().CopyFileOverA(from, to, names, flags, as);
 }
 
 bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

@@ -89,7 +89,7 @@ class FakeSystem : public ForwardingSystem {
   // Whether MoveFileExA(from, to) fails (as for a file that is locked meanwhile); null: none does.
   std::function<bool(const std::string& from, const std::string& to)> moveFails;
   int moves = 0;
-  // Whether every destination of a CopyFileKeepingA that may replace a file in use is held by a
+  // Whether every destination of a CopyFileOverA that may replace a file in use is held by a
   // running program: the copy is staged beside it for the next restart (kAtRestart).
   bool destinationsHeld = false;
 
@@ -116,10 +116,10 @@ class FakeSystem : public ForwardingSystem {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool GetJournalFolder(TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;

@@ -22,12 +22,14 @@ class ReadOnlySystem : public ForwardingSystem {
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
   }
-  bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptStem*/,
-                          TextString* /*kept*/) override {
+  bool MoveFileAsideA(const char* /*path*/, const KeptFileNames& /*names*/, KeptAs* as) override {
+    *as = KeptAs::kNone;
     return false;
   }
-  CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptStem*/,
-                               uint32_t /*flags*/, TextString* /*kept*/) override {
+  CopyOutcome CopyFileOverA(const char* /*from*/, const char* /*to*/,
+                            const KeptFileNames* /*names*/, uint32_t /*flags*/,
+                            KeptAs* as) override {
+    *as = KeptAs::kNone;
     return CopyOutcome::kFailed;
   }
   bool MoveFileExA(const char* /*from*/, const char* /*to*/, uint32_t /*flags*/) override {

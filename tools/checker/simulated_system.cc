@@ -916,14 +916,16 @@ void SimulatedSystem::Rename(const std::string& from, const std::string& to) {
   overlay_[PathKey(from)] = gone;
 }
 
-bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
-  if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
+bool SimulatedSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  *as = KeptAs::kNone;
+  std::string name = names.kept != nullptr ? names.kept : "";
+  if (path == nullptr || names.kept == nullptr || IsNonFolder(name.c_str())) {
     return DeleteFileA(nullptr);
   }
   const Entry* entry = Find(path);
   std::string content = entry != nullptr ? entry->content : FullPath(path);
-  if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
+  if (!DeleteFileA(path)) return false;
+  *as = KeptAs::kKept;
   Entry keeping;
   keeping.present = true;
   keeping.content = content;
@@ -933,30 +935,29 @@ bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem,
   return true;
 }
 
-CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
-                                              const char* keptStem, uint32_t flags,
-                                              TextString* kept) {
-  kept->SetText("");
+CopyOutcome SimulatedSystem::CopyFileOverA(const char* from, const char* to,
+                                           const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+  *as = KeptAs::kNone;
   std::string target = to != nullptr ? to : "";
   const Entry* entry = target.empty() ? nullptr : Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
-  std::string stem = keptStem != nullptr ? keptStem : "";
   if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
-  if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
+  if (names == nullptr || SameFile(from != nullptr ? from : "", target))
+    return CopyOutcome::kCopied;
   if (!replacing && (flags & kCopyMarkNew) != 0) {
     Entry mark = *Find(target);  // the new file's second name
-    mark.shown = stem + kMarkSuffix;
+    mark.shown = names->mark;
     mark.existedBefore = false;
     overlay_[PathKey(mark.shown)] = mark;
-    kept->SetText(mark.shown.c_str());
+    *as = KeptAs::kMark;
   } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
-    keeping.shown = stem + kKeptSuffix;
+    keeping.shown = names->kept;
     overlay_[PathKey(keeping.shown)] = keeping;
-    kept->SetText(keeping.shown.c_str());
+    *as = KeptAs::kKept;
     Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
   }
   return CopyOutcome::kCopied;

@@ -59,9 +59,9 @@ class SimulatedSystem : public ForwardingSystem {
   // A rollback run: a deleted or replaced file is kept under its hidden name (in the overlay),
   // and the undoing renames are followed. The files of that bookkeeping (names that begin with
   // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
