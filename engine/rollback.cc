@@ -569,7 +569,7 @@ TextString JournalPath(const TextString& folder) {
 bool OpenJournal(bool create, bool wait) {
   g_rollback.opened = true;
   TextString folder;
-  if (!CurrentSystem().GetJournalFolder(&folder, create)) return false;
+  if (!CurrentSystem().GetPrivateDataFolderA(kJournalFolderName, &folder, create)) return false;
   return LockJournalAt(JournalPath(folder), create, wait, &g_rollback.journal);
 }
 
@@ -1078,7 +1078,7 @@ void Recover(JournalFile* file, const Journal& journal, bool own, UndoCount* cou
 void RecoverOtherJournals(UndoCount* count) {
   TextString folder;
   ByteBuffer names;
-  if (!CurrentSystem().GetJournalFolder(&folder, false) ||
+  if (!CurrentSystem().GetPrivateDataFolderA(kJournalFolderName, &folder, false) ||
       !CurrentSystem().ListFilesA(folder.GetConstText(), kJournalSuffix, &names)) {
     return;
   }

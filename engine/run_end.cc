@@ -13,6 +13,10 @@
 namespace kestario {
 namespace {
 
+// The source of the run's events: on Windows the name under which the program's message table is
+// registered with the event log, on Linux the ident of its syslog lines.
+const char* const kEventSource = kPathSeparator == '\\' ? "Kestario Updater" : "kestario-updater";
+
 struct RunEndSettings {
   int32_t exitCode = 0;  // EXITCODE: nonzero asks for exit codes
   int32_t eventLog = 0;  // EVENTLOG: nonzero asks for an event
@@ -116,8 +120,8 @@ void SendEvent(bool complete, uint16_t type, RunEventId id, const TextString* st
   if (!complete || !FillEventText(EventPattern(id), strings, count, &text)) return;
   const char* pointers[kMostStrings];
   for (int i = 0; i < count; ++i) pointers[i] = strings[i].GetConstText();
-  CurrentSystem().ReportEventUtf8(type, id, pointers, static_cast<uint16_t>(count),
-                                  text.GetConstText());
+  CurrentSystem().WriteEventLogEntry(kEventSource, type, id, pointers, static_cast<uint16_t>(count),
+                                     text.GetConstText());
 }
 
 // The event of the run: its type, ID and strings (events.def says which string is which).

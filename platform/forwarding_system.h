@@ -39,9 +39,9 @@ class ForwardingSystem : public System {
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return base_->IsDBCSLeadByte(byte); }
   bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override {
-    return base_->ReportEventUtf8(type, id, strings, count, text);
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override {
+    return base_->WriteEventLogEntry(source, type, id, strings, count, text);
   }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return base_->GetModuleFileNameA(buffer, size);
@@ -91,8 +91,8 @@ class ForwardingSystem : public System {
   bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override {
     return base_->ListFilesA(folder, suffix, names);
   }
-  bool GetJournalFolder(TextString* folder, bool create) override {
-    return base_->GetJournalFolder(folder, create);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
+    return base_->GetPrivateDataFolderA(name, folder, create);
   }
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return base_->CreateFileA(path, access);
@@ -122,7 +122,7 @@ class ForwardingSystem : public System {
     return base_->SetEndOfFile(file, size);
   }
   void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
-  bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
+  bool AnyFileMatchesA(const char* path) override { return base_->AnyFileMatchesA(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFullPathNameA(const char* path, TextString* full) override {
     return base_->GetFullPathNameA(path, full);

@@ -283,11 +283,12 @@ class System {
   // FindFirstFileA and FindNextFileA: the names in `folder` that end in `suffix` (no folders),
   // each ended by a NUL byte, appended to `names`; false when the folder cannot be listed.
   virtual bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) = 0;
-  // This account's journal folder on this machine: Windows "<ProgramData>\Kestario\Rollback\<SID>"
-  // (CSIDL_COMMON_APPDATA), Linux "/var/tmp/kestario-rollback-<uid>" (the build's base).
-  // `create` makes it, for the account alone (and SYSTEM and Administrators, or root). False when
-  // missing (without `create`) or untrusted: not a folder, a link, or another account's.
-  virtual bool GetJournalFolder(TextString* folder, bool create) = 0;
+  // This account's own folder `name` among the machine's shared data, which survives a restart:
+  // Windows "<ProgramData>\<name>\<the account's SID>" (CSIDL_COMMON_APPDATA; `name` may hold
+  // several steps, "A\B"), Linux "<the build's base, /var/tmp>/<name>-<uid>". `create` makes it,
+  // for the account alone (and SYSTEM and Administrators, or root). False when missing (without
+  // `create`) or untrusted: not a folder, a link, or another account's.
+  virtual bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) = 0;
   // CreateFileA of a regular file, shared for reading, writing and deleting: others may read,
   // write, delete or replace it meanwhile, and a deleted or replaced file stays open under the
   // handle. Only a regular file opens, and nothing waits for anything else (Linux O_NONBLOCK |
@@ -320,7 +321,7 @@ class System {
   virtual void CloseHandle(FileHandle file) = 0;
   // FindFirstFileA followed by FindClose: whether anything (file or folder) matches the path,
   // which may hold the wildcards "*" and "?".
-  virtual bool FindAnyMatch(const char* path) = 0;
+  virtual bool AnyFileMatchesA(const char* path) = 0;
   // GetFileAttributesA: the attributes of the file or folder `path` names (a folder has
   // kFileAttributeDirectory), kInvalidFileAttributes when it names nothing. No wildcards. On
   // Linux a file whose owner may not write it is kFileAttributeReadOnly, and none is hidden.
@@ -354,14 +355,14 @@ class System {
   // CloseHandle on a process handle from CreateProcess.
   virtual void CloseProcess(ProcessHandle process) = 0;
 
-  // One event in the system's log; every text in UTF-8. Windows: RegisterEventSourceW(NULL,
-  // L"Kestario Updater"), ReportEventW of `type` and `id` with the `count` insertion `strings`
-  // (as UTF-16), DeregisterEventSource; the viewer builds the event's text from the program's
-  // message table. Linux: syslog(3) of `text`, the same text already built, under
-  // "kestario-updater" with the priority of `type` (LOG_INFO, LOG_WARNING, LOG_ERR). False when
+  // One event in the system's log from `source`; every text in UTF-8. Windows:
+  // RegisterEventSourceW(NULL, source), ReportEventW of `type` and `id` with the `count` insertion
+  // `strings` (as UTF-16), DeregisterEventSource; the viewer builds the event's text from the
+  // program's message table. Linux: syslog(3) of `text`, the same text already built, with
+  // `source` as its ident and the priority of `type` (LOG_INFO, LOG_WARNING, LOG_ERR). False when
   // the event was not written (syslog cannot tell: true).
-  virtual bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings,
-                               uint16_t count, const char* text) = 0;
+  virtual bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                                  const char* const* strings, uint16_t count, const char* text) = 0;
 };
 
 // The system the program runs on; tests may install another one (null restores the real one).

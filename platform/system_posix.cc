@@ -303,8 +303,9 @@ uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 
 bool PosixSystem::IsWindowStationVisible() { return true; }
 
-bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* /*strings*/,
-                                  uint16_t /*count*/, const char* text) {
+bool PosixSystem::WriteEventLogEntry(const char* source, uint16_t type, uint32_t /*id*/,
+                                     const char* const* /*strings*/, uint16_t /*count*/,
+                                     const char* text) {
   int priority = type == kEventTypeError     ? LOG_ERR
                  : type == kEventTypeWarning ? LOG_WARNING
                                              : LOG_INFO;
@@ -313,7 +314,7 @@ bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* co
   // is written elsewhere.
   constexpr int kEventWaitMilliseconds = 1000;
   return SendSyslogMessage(syslogSocket_ != nullptr ? syslogSocket_ : KESTARIO_SYSLOG_SOCKET,
-                           LOG_USER | priority, "kestario-updater", text, kEventWaitMilliseconds);
+                           LOG_USER | priority, source, text, kEventWaitMilliseconds);
 }
 
 bool PosixSystem::GetComputerNameA(TextString* name) {
@@ -519,14 +520,14 @@ void PosixSystem::SetSyslogSocket(const char* path) {
   syslogSocket_ = path ? strdup(path) : nullptr;
 }
 
-bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {
+bool PosixSystem::GetPrivateDataFolderA(const char* name, TextString* folder, bool create) {
   // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
   // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
   // nobody else can put or replace a journal in it; one made by anybody else is not used.
   char path[4096];
-  int length = snprintf(path, sizeof path, "%s/kestario-rollback-%u",
-                        journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
-                        static_cast<unsigned>(geteuid()));
+  int length =
+      snprintf(path, sizeof path, "%s/%s-%u", journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
+               name, static_cast<unsigned>(geteuid()));
   if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return false;
   if (create && mkdir(path, 0700) != 0 && errno != EEXIST) return false;
   struct stat info;
@@ -575,7 +576,7 @@ bool PosixSystem::SetEndOfFile(FileHandle file, uint64_t size) {
 
 void PosixSystem::CloseHandle(FileHandle file) { PosixCloseFile(file); }
 
-bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
+bool PosixSystem::AnyFileMatchesA(const char* path) { return PosixFindAnyMatch(path); }
 
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {
   struct stat info;

@@ -24,7 +24,7 @@
 //   KESTARIO_JOURNAL_BASE of the build (default /var/tmp, which survives a restart).
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
-// - ReportEventUtf8 sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
+// - WriteEventLogEntry sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
 //   build, /dev/log by default) as syslog(3) would (ident "kestario-updater", facility LOG_USER,
 //   the process id), but never blocks: syslog_posix.h. True when the message was handed over.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
@@ -69,8 +69,8 @@ class PosixSystem : public System {
                            TextString* bytes) override;
   bool IsDBCSLeadByte(uint8_t byte) override;
   bool IsWindowStationVisible() override;
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override;
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   bool GetSystemDirectoryA(TextString* folder) override;
@@ -93,7 +93,7 @@ class PosixSystem : public System {
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
   bool GetFileStampA(const char* path, FileStamp* stamp) override;
   bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
-  bool GetJournalFolder(TextString* folder, bool create) override;
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
                 uint32_t* done) override;
@@ -106,7 +106,7 @@ class PosixSystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool FindAnyMatch(const char* path) override;
+  bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;

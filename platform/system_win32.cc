@@ -69,7 +69,7 @@ char* FinalPath(HANDLE handle) {
   return path;
 }
 
-// Whether `owner` is an account that this process trusts with its journals: itself (its user or
+// Whether `owner` is an account that this process trusts with its own folder: itself (its user or
 // the default owner of what it creates), SYSTEM or the Administrators.
 bool IsTrustedOwner(PSID owner, PSID user, PSID defaultOwner) {
   return owner && ::IsValidSid(owner) &&
@@ -84,12 +84,12 @@ bool TokenRecord(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD
   return ::GetTokenInformation(token, kind, buffer, size, &needed) != FALSE;
 }
 
-// "<ProgramData>\Kestario\Rollback\<SID>": the folder of this account's journals. Made for the
-// account, SYSTEM and the Administrators alone (a protected access list), so that no other user
-// can put a journal in it; one that somebody else made (its owner) is not used.
-bool JournalFolder(TextString* folder, bool create) {
+// "<ProgramData>\<name>\<SID>": this account's own folder. Made for the account, SYSTEM and the
+// Administrators alone (a protected access list), so that no other user can put a file in it;
+// one that somebody else made (its owner) is not used.
+bool PrivateDataFolder(const char* name, TextString* folder, bool create) {
   // ProgramData, the known folder (CSIDL_COMMON_APPDATA): from shell32, loaded from System32
-  // only, and only by the runs that keep journals.
+  // only, and only when a folder is asked for.
   constexpr int kCommonAppData = 0x0023;
   using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
   HMODULE shell = ::LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -112,10 +112,16 @@ bool JournalFolder(TextString* folder, bool create) {
   char* sid = nullptr;
   if (!::ConvertSidToStringSidA(user, &sid)) return false;
   TextString path;
-  bool ok = path.SetText(base) && path.AppendText("\\Kestario");
-  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
-  ok = ok && path.AppendText("\\Rollback");
-  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  // Each step of `name` in turn, then the account's own folder.
+  bool ok = path.SetText(base) && path.AppendText("\\") && path.AppendText(name);
+  for (char* at = path.GetText() + std::strlen(base) + 1; ok && create; ++at) {
+    if (*at != '\\' && *at != '\0') continue;
+    char ended = *at;
+    *at = '\0';
+    ::CreateDirectoryA(path.GetConstText(), nullptr);
+    *at = ended;
+    if (ended == '\0') break;
+  }
   ok = ok && path.AppendText("\\") && path.AppendText(sid);
   if (ok && create) {
     TextString access;
@@ -782,8 +788,9 @@ class Win32System final : public System {
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* /*text*/) override {
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count,
+                          const char* /*text*/) override {
     // The strings in UTF-16; Event Viewer fills them into the text of the message table's entry
     // `id`. ReportEventW is a call to the event log service that waits for its answer, for as
     // long as the service takes: it runs on a thread of its own, and the run waits for it one
@@ -795,7 +802,10 @@ class Win32System final : public System {
     event->count = count;
     event->wide = new (std::nothrow) WideText[count + 1u];
     event->units = new (std::nothrow) const WCHAR*[count + 1u];
-    bool converted = event->wide != nullptr && event->units != nullptr;
+    bool converted =
+        event->wide != nullptr && event->units != nullptr &&
+        this->MultiByteToWideChar(CP_UTF8, 0, source, static_cast<uint32_t>(std::strlen(source)),
+                                  &event->source);
     for (uint16_t i = 0; converted && i < count; ++i) {
       converted = this->MultiByteToWideChar(
           CP_UTF8, 0, strings[i], static_cast<uint32_t>(std::strlen(strings[i])), &event->wide[i]);
@@ -821,6 +831,7 @@ class Win32System final : public System {
     uint16_t count = 0;
     WideText* wide = nullptr;
     const WCHAR** units = nullptr;
+    WideText source;
   };
 
   static void FreeEvent(PendingEvent* event) {
@@ -833,7 +844,7 @@ class Win32System final : public System {
   static DWORD WINAPI WriteEvent(void* parameter) {
     PendingEvent* event = static_cast<PendingEvent*>(parameter);
     bool written = false;
-    HANDLE source = ::RegisterEventSourceW(nullptr, L"Kestario Updater");
+    HANDLE source = ::RegisterEventSourceW(nullptr, Wide(event->source.GetUnits()));
     if (source != nullptr) {
       written = ::ReportEventW(source, event->type, 0, event->id, nullptr, event->count, 0,
                                event->units, nullptr) != FALSE;
@@ -1032,8 +1043,8 @@ class Win32System final : public System {
     return ok;
   }
 
-  bool GetJournalFolder(TextString* folder, bool create) override {
-    return JournalFolder(folder, create);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
+    return PrivateDataFolder(name, folder, create);
   }
 
   FileHandle CreateFileA(const char* path, FileAccess access) override {
@@ -1117,7 +1128,7 @@ class Win32System final : public System {
 
   void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
-  bool FindAnyMatch(const char* path) override {
+  bool AnyFileMatchesA(const char* path) override {
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(path, &found);
     if (search == INVALID_HANDLE_VALUE) return false;

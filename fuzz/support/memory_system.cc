@@ -194,8 +194,9 @@ int MemorySystem::MessageBoxW(const char16_t* text, const char16_t* caption, uns
   return AnswerFor(index < answers.size() ? answers[index] : 0, style);
 }
 
-bool MemorySystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* strings,
-                                   uint16_t count, const char* text) {
+bool MemorySystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t /*id*/,
+                                      const char* const* strings, uint16_t count,
+                                      const char* text) {
   if (++events > 1 && oneRun) violations.push_back("a second event in one run");
   if (oneRun && (type == kEventTypeError) != errorShown_) {
     violations.push_back("an event whose type does not say whether an error box was shown");
@@ -396,7 +397,7 @@ bool MemorySystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer
   return true;
 }
 
-bool MemorySystem::GetJournalFolder(TextString* folder, bool create) {
+bool MemorySystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder, bool create) {
   if (create) folders.insert(kJournalFolder);
   return folders.count(kJournalFolder) != 0 && folder->SetText(kJournalFolder);
 }
@@ -506,7 +507,7 @@ void MemorySystem::CloseHandle(FileHandle file) {
   if (Open(file) != nullptr) openFiles_.erase(file);
 }
 
-bool MemorySystem::FindAnyMatch(const char* path) {
+bool MemorySystem::AnyFileMatchesA(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   const std::string text = path;
   if (!HasWildcard(text)) return files.count(text) != 0 || folders.count(text) != 0;

@@ -80,8 +80,8 @@ bool FakeSystem::IsWindowStationVisible() {
   return windowStationVisible;
 }
 
-bool FakeSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings,
-                                 uint16_t count, const char* text) {
+bool FakeSystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t id,
+                                    const char* const* strings, uint16_t count, const char* text) {
   events.push_back({type, id, std::vector<std::string>(strings, strings + count), text});
   return eventWorks;
 }
@@ -179,7 +179,7 @@ bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
   return RealSystem().MoveFileExA(from, to, flags);
 }
 
-bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
+bool FakeSystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder, bool create) {
   if (journalFolder.empty()) return false;
   if (create) mkdir(journalFolder.c_str(), 0700);
   struct stat info;

@@ -37,15 +37,16 @@ class ReadOnlySystem : public ForwardingSystem {
   }
   bool SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) override { return false; }
   // Never makes the folder.
-  bool GetJournalFolder(TextString* folder, bool /*create*/) override {
-    return ForwardingSystem::GetJournalFolder(folder, false);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool /*create*/) override {
+    return ForwardingSystem::GetPrivateDataFolderA(name, folder, false);
   }
   // Files open for reading only, so that nothing is ever written or cut.
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return access == FileAccess::kRead ? ForwardingSystem::CreateFileA(path, access) : kNoFile;
   }
-  bool ReportEventUtf8(uint16_t /*type*/, uint32_t /*id*/, const char* const* /*strings*/,
-                       uint16_t /*count*/, const char* /*text*/) override {
+  bool WriteEventLogEntry(const char* /*source*/, uint16_t /*type*/, uint32_t /*id*/,
+                          const char* const* /*strings*/, uint16_t /*count*/,
+                          const char* /*text*/) override {
     return false;
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,

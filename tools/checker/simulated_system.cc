@@ -628,8 +628,9 @@ int SimulatedSystem::MessageBoxW(const char16_t* text, const char16_t* caption, 
   return yesNo ? kIdYes : kIdOk;
 }
 
-bool SimulatedSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* /*strings*/,
-                                      uint16_t /*count*/, const char* /*text*/) {
+bool SimulatedSystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t id,
+                                         const char* const* /*strings*/, uint16_t /*count*/,
+                                         const char* /*text*/) {
   recorder_->RecordEvent(type, id);
   return true;
 }
@@ -654,14 +655,14 @@ uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
   return attributes == kInvalidFileAttributes ? kFileAttributeNormal : attributes;
 }
 
-bool SimulatedSystem::FindAnyMatch(const char* path) {
+bool SimulatedSystem::AnyFileMatchesA(const char* path) {
   bool found = false;
   std::string text = path != nullptr ? path : "";
   if (text.empty()) {
     found = false;
   } else if (!HasWildcard(text)) {
     const Entry* entry = Find(text);
-    found = entry != nullptr ? entry->present : ForwardingSystem::FindAnyMatch(path);
+    found = entry != nullptr ? entry->present : ForwardingSystem::AnyFileMatchesA(path);
   } else {
     found = MatchesWildcard(text);
   }
@@ -688,7 +689,7 @@ bool SimulatedSystem::MatchesWildcard(const std::string& path) const {
       return base()->AccessCheckA(folder.c_str(), kFileReadData);
     }
   }
-  if (!touched) return base()->FindAnyMatch(path.c_str());
+  if (!touched) return base()->AnyFileMatchesA(path.c_str());
   for (const std::string& name : MatchingNames(folder, pattern)) {
     std::string key = prefix + name;
     for (char& c : key) c = FoldCase(c);
@@ -981,7 +982,8 @@ bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes
   return path != nullptr && IsNonFolder(path);
 }
 
-bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
+bool SimulatedSystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder,
+                                            bool /*create*/) {
   return folder->SetText(kJournalStandIn);
 }
 
