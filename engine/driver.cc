@@ -2,11 +2,13 @@
 
 #include "engine/context.h"
 #include "engine/procedures.h"
+#include "engine/restart_copies.h"
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_end.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -69,6 +71,7 @@ bool RunUpdater() {
 bool RunWithRollback(RunUndo* undo) {
   bool finished = BeginRollback(g_updaterState.rollback != 0) && RunUpdater();
   undo->undone = EndRollback(finished, &undo->notUndone);
+  EndRestartCopies(finished);
   return finished;
 }
 
@@ -78,6 +81,13 @@ int UpdaterMain(const char* commandLine) {
   int exitCode = EndRun(finished, undo);
   StopRunLog();
   FreeAllLists();
+  return exitCode;
+}
+
+int UpdaterProcessMain(const char* commandLine) {
+  CatchStopSignals();
+  int exitCode = UpdaterMain(commandLine);
+  if (!ExitCodesAsked()) EndByCaughtSignal();
   return exitCode;
 }
 

@@ -28,6 +28,12 @@ bool RunWithRollback(RunUndo* undo);
 // Returns the process exit code: 0, unless the script's EXITCODE asks for codes (run_end.h).
 int UpdaterMain(const char* commandLine);
 
+// UpdaterMain as the Linux program's process runs it: SIGTERM, SIGINT and SIGHUP are caught first,
+// so that such a signal stops the run at its next safe point (its undo, its end line, its event,
+// exit code 1603 with EXITCODE); without EXITCODE the process then ends by that signal, as a
+// caller always saw it end.
+int UpdaterProcessMain(const char* commandLine);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_ENGINE_DRIVER_H_

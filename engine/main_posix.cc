@@ -33,5 +33,5 @@ int main(int argc, char** argv) {
   }
   kestario::TextString commandLine;
   JoinArguments(argc, argv, &commandLine);
-  return kestario::UpdaterMain(commandLine.GetConstText());
+  return kestario::UpdaterProcessMain(commandLine.GetConstText());
 }

@@ -2,10 +2,12 @@
 
 #include "engine/comma_items.h"
 #include "engine/context.h"
+#include "engine/restart_copies.h"
 #include "engine/rollback.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -83,7 +85,9 @@ void LogLaunch(const LaunchRecord& record, const LaunchOutcome& outcome, bool la
     return;
   }
   line.Add("started ").Quoted(outcome.commandLine);
-  if (!launched) {
+  if (!launched && CaughtStopSignal() != 0) {
+    line.Add(", the wait for its end given up for the stop signal");
+  } else if (!launched) {
     line.Add(", the wait for its end failed");
   } else if (!outcome.waited) {
     line.Add(", not waited for");
@@ -115,6 +119,17 @@ void LogCopied(const CopyRecord& record, const TextString& source, const TextStr
 
 RunObserver::~RunObserver() = default;
 
+bool StopSignalled() {
+  static int logged = 0;
+  int signal = CaughtStopSignal();
+  if (signal == 0) return false;
+  if (logged != signal && IsRunLogOn()) {
+    LogLine().Add("signal ").Number(signal).Add(": the run stops").Write();
+  }
+  logged = signal;
+  return true;
+}
+
 const char* StoppedByAnswer() { return g_stoppedByAnswer; }
 
 void ForgetStoppingAnswer() { g_stoppedByAnswer = nullptr; }
@@ -134,6 +149,7 @@ bool RunProcedureList(ProcedureList list) {
   if (list == nullptr) return true;
   if (IsRollbackOn()) RecordPlannedChanges(list);
   for (ProcedureRecord** record = list; *record != nullptr; ++record) {
+    if (StopSignalled()) return false;
     if (g_runObserver != nullptr) g_runObserver->ProcedureStarting(**record);
     bool succeeded = Dispatch(*record);
     if (g_runObserver != nullptr) g_runObserver->ProcedureEnded(**record, succeeded);
@@ -151,6 +167,7 @@ bool ExecuteDelete(DeleteRecord* record) {
   bool keep = IsRollbackOn();
   TextString kept;
   for (int32_t i = 0; i < count; ++i) {
+    if (StopSignalled()) return false;
     paths.Next(&path);
     ReleaseRunLogFile(path);
     bool deleted = keep ? DeleteKeepingFile(*record, i, path, &kept)
@@ -158,7 +175,7 @@ bool ExecuteDelete(DeleteRecord* record) {
     if (!deleted) {
       ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
-      ReportError(kMsgDeleteFailed, path.GetConstText());
+      if (!StopSignalled()) ReportError(kMsgDeleteFailed, path.GetConstText());
       return false;
     }
     if (IsRunLogOn()) {
@@ -188,12 +205,15 @@ bool ExecuteLaunch(LaunchRecord* record) {
   TextString program;
   TextString parameters;
   for (int32_t i = 0; i < count; ++i) {
+    if (StopSignalled()) return false;
     programs.Next(&program);
     parameterLists.Next(&parameters);
     LaunchOutcome outcome;
     bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
                                   IsRunLogOn() ? &outcome : nullptr);
     if (IsRunLogOn()) LogLaunch(*record, outcome, launched);
+    // A stop signal gives up the wait for a program's end: the program runs on.
+    if (!launched && StopSignalled()) return false;
     if (!launched) {
       ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
       return false;
@@ -219,6 +239,7 @@ bool ExecuteCopy(CopyRecord* record) {
   bool keep = IsRollbackOn() || record->replaceInUse;
   TextString kept;
   for (int32_t i = 0; i < count; ++i) {
+    if (StopSignalled()) return false;
     sources.Next(&source);
     destinations.Next(&destination);
     ReleaseRunLogFile(destination);
@@ -243,8 +264,16 @@ bool ExecuteCopy(CopyRecord* record) {
             .Write();
       }
     }
+    if (copied) {
+      TextString none;
+      SupersedeRestartCopies(*record, destination,
+                             outcome == CopyOutcome::kAtRestart ? kept : none);
+    }
     if (!copied) {
-      ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
+      // A copy that a stop signal cut short left nothing behind, and shows no box.
+      if (!StopSignalled()) {
+        ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
+      }
       return false;
     }
   }
@@ -306,6 +335,7 @@ bool ExecuteMsgBox(MsgboxRecord* record) {
   WideText text;
   AnsiToWide(record->text.GetConstText(), &text);
   int answer = ShowBox(text, g_appContext.caption, type->style, 0, unseen);
+  if (StopSignalled()) return false;  // the wait for the answer gave way to a stop signal
   int32_t abort;
   if (answer == kIdOk || answer == kIdYes) {
     SetResult(record);

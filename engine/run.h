@@ -27,6 +27,12 @@ class RunObserver {
 // Installs the observer of every later run; null removes it.
 void SetRunObserver(RunObserver* observer);
 
+// Whether a stop signal (Linux: SIGTERM, SIGINT, SIGHUP; platform/stop_signals.h) has been
+// caught: the run then stops at its next safe point, before a procedure or an item of one, and
+// after a step that the signal cut short, without an error box. The first call that finds it logs
+// it.
+bool StopSignalled();
+
 // The section of the MSGBOX whose answer stopped the run, or null when no answer did; forgotten
 // when a run starts.
 const char* StoppedByAnswer();

@@ -4,6 +4,7 @@
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "platform/encoding.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/messages.h"
 #include "settings/run_log.h"
@@ -23,12 +24,15 @@ struct RunEndSettings {
 };
 RunEndSettings g_runEnd;
 
-enum class Outcome { kFinished, kCancelled, kFailed };
+enum class Outcome { kFinished, kCancelled, kFailed, kSignalled };
 
 Outcome OutcomeOf(bool finished) {
   if (finished) return Outcome::kFinished;
-  // Every run that stops without an answer has shown an error box where it stopped.
-  return StoppedByAnswer() != nullptr ? Outcome::kCancelled : Outcome::kFailed;
+  if (StoppedByAnswer() != nullptr) return Outcome::kCancelled;
+  // A run that stops without an answer has shown an error box where it stopped, unless a stop
+  // signal stopped it first (a signal during the error box leaves the box the cause).
+  if (StoppingErrorNumber() == 0 && CaughtStopSignal() != 0) return Outcome::kSignalled;
+  return Outcome::kFailed;
 }
 
 int ExitCodeOf(Outcome outcome) {
@@ -39,6 +43,7 @@ int ExitCodeOf(Outcome outcome) {
     case Outcome::kCancelled:
       return kExitCancelled;
     case Outcome::kFailed:
+    case Outcome::kSignalled:
       return kExitFailed;
   }
   return IsRestartPending() ? kExitRestartNeeded : kExitFinished;
@@ -46,14 +51,17 @@ int ExitCodeOf(Outcome outcome) {
 
 // The run log's last line: how the run ended, in a rollback run that stopped how many of its
 // changes were undone, and the exit code when the script asks for codes.
-void LogEnd(bool finished, const RunUndo& undo, int exitCode) {
+void LogEnd(Outcome outcome, const RunUndo& undo, int exitCode) {
   if (!IsRunLogOn()) return;
+  bool finished = outcome == Outcome::kFinished;
   LogLine line;
   line.Add("end: ");
   if (finished) {
     line.Add("finished");
-  } else if (StoppedByAnswer() != nullptr) {
+  } else if (outcome == Outcome::kCancelled) {
     line.Add("stopped by the answer to ").Add(StoppedByAnswer());
+  } else if (outcome == Outcome::kSignalled) {
+    line.Add("stopped by signal ").Number(CaughtStopSignal());
   } else if (StoppingErrorNumber() != 0) {
     line.Add("stopped by message ").Number(StoppingErrorNumber());
   } else {
@@ -136,6 +144,11 @@ void WriteEvent(Outcome outcome) {
     id = kEventCancelled;
     complete = complete && AnsiToUtf8(StoppedByAnswer(), &strings[4]);
     count = 5;
+  } else if (outcome == Outcome::kSignalled) {
+    type = kEventTypeError;
+    id = kEventSignalled;
+    complete = complete && strings[4].Format("%d", CaughtStopSignal()).GetLength() > 0;
+    count = 5;
   } else if (outcome == Outcome::kFailed) {
     type = kEventTypeError;
     id = kEventFailed;
@@ -160,7 +173,7 @@ bool ExitCodesAsked() { return g_runEnd.exitCode != 0; }
 int EndRun(bool finished, const RunUndo& undo) {
   Outcome outcome = OutcomeOf(finished);
   int exitCode = ExitCodeOf(outcome);
-  LogEnd(finished, undo, exitCode);
+  LogEnd(outcome, undo, exitCode);
   if (g_runEnd.eventLog != 0) WriteEvent(outcome);
   return exitCode;
 }

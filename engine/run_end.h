@@ -13,8 +13,8 @@ namespace kestario {
 // The exit codes of a run with EXITCODE: those of Windows Installer, which every deployment engine
 // knows. Linux hands a parent the low 8 bits of a code: 0, 66, 67 and 194.
 constexpr int kExitFinished = 0;
-constexpr int kExitCancelled = 1602;      // a MSGBOX answer stopped the run (ISABORT)
-constexpr int kExitFailed = 1603;         // an error box stopped it, whatever its message
+constexpr int kExitCancelled = 1602;  // a MSGBOX answer stopped the run (ISABORT)
+constexpr int kExitFailed = 1603;  // an error box or a stop signal stopped it, whatever its message
 constexpr int kExitRestartNeeded = 3010;  // it finished; a change takes effect after a restart
 
 // The events of EVENTLOG (resources/events.def). Their IDs never change meaning.
@@ -42,8 +42,10 @@ struct RunUndo {
 
 // Ends a run; `finished` is whether it ran to its end. Writes the run log's end line and, when
 // EVENTLOG asks for it, the event (one that cannot be written changes nothing). Returns the exit
-// code: 0 without EXITCODE. A finished run that arranged a copy at the next restart (COPY's INUSE)
-// ends with kExitRestartNeeded and the event kEventFinishedRestart.
+// code: 0 without EXITCODE. A run that a stop signal stopped (platform/stop_signals.h) ends as a
+// failure: the end line "stopped by signal N", the event kEventSignalled, kExitFailed. A finished
+// run that arranged a copy at the next restart (COPY's INUSE) ends with kExitRestartNeeded and the
+// event kEventFinishedRestart.
 int EndRun(bool finished, const RunUndo& undo);
 
 // The event (when EVENTLOG asks for events) of a rollback journal that could not be read whole:

@@ -18,7 +18,7 @@ bool PosixDeleteFile(const char* path, const char* keepAs = nullptr);
 // copy_file_range), flushed with fsync and renamed over the destination only when complete; the
 // folder is flushed too. On any failure (a full disk, the file size limit, a source that changed
 // while it was read, SIGTERM, SIGINT or SIGHUP) the old destination is untouched and no temporary
-// file is left; such a signal then takes its usual effect. A replaced file keeps its owner (where
+// file is left; such a signal is delivered then. A replaced file keeps its owner (where
 // the process may give files away), its permission bits and its access list; a new file takes the
 // source's permission bits. Set-user-ID and set-group-ID bits are never set. Both get the source's
 // modification time. A destination that is a symbolic link is written through (its target is

@@ -91,6 +91,13 @@ class ForwardingSystem : public System {
   bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override {
     return base_->ListFilesA(folder, suffix, names);
   }
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
+                           ByteBuffer* sources) override {
+    return base_->PendingRenamesOntoA(to, pattern, keep, cancel, sources);
+  }
+  bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override {
+    return base_->GetDiskFreeSpaceExA(folder, available, volume);
+  }
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
     return base_->GetPrivateDataFolderA(name, folder, create);
   }

@@ -178,10 +178,10 @@ class System {
   virtual void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                          const char* file) = 0;
   // WritePrivateProfileStringA(NULL, NULL, NULL, file), the flush of the profile cache: reads of
-  // `file` after it see the file as it is at the first of them, or later. The Linux system looks
-  // at the file (one stat, and a new parse when it changed) at that first read and serves the
-  // reads after it from that parse until the next flush; a file never flushed is looked at on
-  // every read. Windows reads the file at every call, so there it does nothing.
+  // `file` after it see it as it is at the first of them, or later. Linux looks at the file (a
+  // stat, a new parse if it changed) at that first read and serves the rest from that parse until
+  // the next flush, a file never flushed at every read; Windows reads it at every call (nothing to
+  // do).
   virtual void FlushPrivateProfile(const char* file) = 0;
 
   // GetUserDefaultUILanguage: the language of the user's desktop, such as 0x0411 (Japanese). The
@@ -283,6 +283,14 @@ class System {
   // FindFirstFileA and FindNextFileA: the names in `folder` that end in `suffix` (no folders),
   // each ended by a NUL byte, appended to `names`; false when the folder cannot be listed.
   virtual bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) = 0;
+  // The renames MoveFileExA(kMoveFileDelayUntilReboot) left for the restart onto the file `to` (as
+  // named or links followed) from a file whose name matches `pattern` (one "*"), but `keep`: each
+  // source, NUL-ended, into `sources`; `cancel` takes them off the list and deletes them. False
+  // when the list cannot be read or changed. Linux has no such list: true, none found.
+  virtual bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
+                                   bool cancel, ByteBuffer* sources) = 0;
+  // GetDiskFreeSpaceExA: bytes free to this user on `folder`'s volume, its serial (Linux: statvfs).
+  virtual bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) = 0;
   // This account's own folder `name` among the machine's shared data, which survives a restart:
   // Windows "<ProgramData>\<name>\<the account's SID>" (CSIDL_COMMON_APPDATA; `name` may hold
   // several steps, "A\B"), Linux "<the build's base, /var/tmp>/<name>-<uid>". `create` makes it,
@@ -348,7 +356,7 @@ class System {
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,
                               ProcessHandle* process) = 0;
-  // WaitForSingleObject(process, INFINITE): false only when the wait itself failed.
+  // WaitForSingleObject(process, INFINITE): false when the wait failed (Linux: or a stop signal).
   virtual bool WaitForProcess(ProcessHandle process) = 0;
   // GetExitCodeProcess of a process that has ended; false when it cannot be had.
   virtual bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) = 0;

@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <syslog.h>
 #include <time.h>
@@ -22,6 +23,7 @@
 #include "platform/file_ops_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
+#include "platform/stop_signals.h"
 #include "platform/syslog_posix.h"
 #include "platform/terminal_box_posix.h"
 #include "platform/utf8_posix.h"
@@ -250,7 +252,8 @@ int PosixSystem::MessageBoxW(const char16_t* text, const char16_t* caption, unsi
   fflush(stdout);
   fflush(stderr);
   return RunTerminalMessageBox(terminalIn_, terminalOut_, textBytes.GetConstText(),
-                               caption ? captionBytes.GetConstText() : nullptr, style);
+                               caption ? captionBytes.GetConstText() : nullptr, style,
+                               StopSignalDescriptor());
 }
 
 bool PosixSystem::MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text,
@@ -520,6 +523,21 @@ void PosixSystem::SetSyslogSocket(const char* path) {
   syslogSocket_ = path ? strdup(path) : nullptr;
 }
 
+bool PosixSystem::PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/,
+                                      const char* /*keep*/, bool /*cancel*/,
+                                      ByteBuffer* /*sources*/) {
+  return true;  // Linux renames nothing at a restart
+}
+
+bool PosixSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) {
+  struct statvfs space;
+  struct stat info;
+  if (!folder || statvfs(folder, &space) != 0 || stat(folder, &info) != 0) return false;
+  *available = static_cast<uint64_t>(space.f_bavail) * space.f_frsize;
+  *volume = static_cast<uint64_t>(info.st_dev);
+  return true;
+}
+
 bool PosixSystem::GetPrivateDataFolderA(const char* name, TextString* folder, bool create) {
   // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
   // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
@@ -672,6 +690,8 @@ bool PosixSystem::WaitForProcess(ProcessHandle process) {
   if (process == kNoProcess) return false;
   int status;
   for (;;) {
+    // A stop signal gives the wait up (the program runs on).
+    if (CaughtStopSignal() != 0) return false;
     if (waitpid(static_cast<pid_t>(process), &status, 0) >= 0) {
       waitedProcess_ = process;
       waitedStatus_ = status;

@@ -93,6 +93,9 @@ class PosixSystem : public System {
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
   bool GetFileStampA(const char* path, FileStamp* stamp) override;
   bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
+                           ByteBuffer* sources) override;
+  bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override;
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,

@@ -1,5 +1,6 @@
 #include "platform/terminal_box_posix.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -28,17 +29,34 @@ bool WriteAll(int fd, const char* text, size_t length) {
 
 bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
-// Reads one line; returns false at end of input (or on a read error) when nothing was read.
-// `first` receives the line's first byte ('\0' for an empty line).
-bool ReadLine(int fd, char* first) {
+// How a line was read.
+enum class Line { kRead, kEnded, kStopped };
+
+// Waits until `fd` can be read or `stopFd` (when not -1) is readable: false for the latter.
+bool WaitForInput(int fd, int stopFd) {
+  if (stopFd < 0) return true;
+  struct pollfd waits[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+  for (;;) {
+    int ready = poll(waits, 2, -1);
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready < 0) return true;  // the read tells
+    return (waits[1].revents & POLLIN) == 0;
+  }
+}
+
+// Reads one line; kEnded at end of input (or on a read error) when nothing was read, kStopped
+// when `stopFd` became readable first. `first` receives the line's first byte ('\0' for an
+// empty line).
+Line ReadLine(int fd, int stopFd, char* first) {
   bool any = false;
   *first = '\0';
   for (;;) {
+    if (!WaitForInput(fd, stopFd)) return Line::kStopped;
     char c;
     ssize_t got = read(fd, &c, 1);
     if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return any;
-    if (c == '\n') return true;
+    if (got <= 0) return any ? Line::kRead : Line::kEnded;
+    if (c == '\n') return Line::kRead;
     if (!any) *first = c;
     any = true;
   }
@@ -60,7 +78,7 @@ const char* MessageBoxKind(unsigned style) {
 }
 
 int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* caption,
-                          unsigned style) {
+                          unsigned style, int stopFd) {
   bool yesNo = (style & kMbTypeMask) == kMbYesNo;
   const char* prompt = yesNo ? "(Yes/No) " : "(OK) ";
   // A box that cannot be written is not shown: it answers nothing (0) and reads nothing.
@@ -72,7 +90,9 @@ int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* cap
   for (;;) {
     if (!WriteText(outFd, prompt)) return 0;
     char first;
-    if (!ReadLine(inFd, &first)) return yesNo ? kIdNo : kIdOk;
+    Line line = ReadLine(inFd, stopFd, &first);
+    if (line == Line::kStopped) return 0;
+    if (line == Line::kEnded) return yesNo ? kIdNo : kIdOk;
     if (!yesNo) return kIdOk;
     if (first == 'y' || first == 'Y') return kIdYes;
     if (first == 'n' || first == 'N') return kIdNo;

@@ -12,6 +12,8 @@
 // a line feed counts as a line. Any other type is shown as an OK box. A box that cannot be
 // written (a closed descriptor, a pipe whose reader has gone) is not shown and returns 0 without
 // reading; the caller ignores SIGPIPE for the call (PosixSystem::MessageBoxW does).
+// `stopFd`, unless -1, is a descriptor that turns readable when the wait is to be given up (a stop
+// signal, stop_signals.h): the box then returns 0 at once, its question unanswered.
 #ifndef KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 #define KESTARIO_PLATFORM_TERMINAL_BOX_POSIX_H_
 
@@ -21,7 +23,7 @@ namespace kestario {
 const char* MessageBoxKind(unsigned style);
 
 int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* caption,
-                          unsigned style);
+                          unsigned style, int stopFd = -1);
 
 }  // namespace kestario
 

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/encoding.h"
+#include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "settings/run_log.h"
 #include "text/text_string.h"
@@ -134,24 +135,41 @@ void ForgetBoxAudience() {
   g_stoppingError.text.Clear();
 }
 
+namespace {
+
+// The run log's line of a box, up to its text: "error N" or "box KIND", then the text.
+LogLine BoxLine(int message, unsigned style, const WideText& text) {
+  LogLine line;
+  if (message != 0) {
+    line.Add("error ").Number(message).Add(" ");
+  } else {
+    line.Add("box ").Add(BoxKind(style)).Add(" ");
+  }
+  line.Quoted(text);
+  return line;
+}
+
+}  // namespace
+
 int ShowBox(const WideText& text, const WideText& caption, unsigned style, int message,
             const UnseenAnswer& unseen) {
   bool visible = BoxesCanBeSeen();
   int answer =
       visible ? CurrentSystem().MessageBoxW(text.GetUnits(), caption.GetUnits(), style) : 0;
+  // A wait that a stop signal ended answers nothing, whatever UNSEEN says.
+  int signal = answer == 0 && visible ? CaughtStopSignal() : 0;
+  if (signal != 0) {
+    if (IsRunLogOn())
+      BoxLine(message, style, text).Add(": no answer, signal ").Number(signal).Write();
+    return 0;
+  }
   // A box whose call failed counts as not shown when its MSGBOX says what to answer then; without
   // UNSEEN it answers 0, as it always has.
   bool hasUnseen = message == 0 && (unseen.answer != 0 || unseen.refused != nullptr);
   bool shown = visible && (answer != 0 || !hasUnseen);
   if (!shown && message == 0) answer = unseen.answer;
   if (IsRunLogOn()) {
-    LogLine line;
-    if (message != 0) {
-      line.Add("error ").Number(message).Add(" ");
-    } else {
-      line.Add("box ").Add(BoxKind(style)).Add(" ");
-    }
-    line.Quoted(text);
+    LogLine line = BoxLine(message, style, text);
     if (!shown) {
       line.Add(visible ? ": not shown, the box could not be displayed; answer "
                        : ": not shown, the window station is not visible; answer ");

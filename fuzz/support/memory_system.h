@@ -103,6 +103,17 @@ class MemorySystem : public System {
   // A file's identity is its name's hash here (a rename makes another file); its time is 0.
   bool GetFileStampA(const char* path, FileStamp* stamp) override;
   bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
+  // Nothing waits for a restart here: none found.
+  bool PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/, const char* /*keep*/,
+                           bool /*cancel*/, ByteBuffer* /*sources*/) override {
+    return true;
+  }
+  // A volume with room for everything.
+  bool GetDiskFreeSpaceExA(const char* /*folder*/, uint64_t* available, uint64_t* volume) override {
+    *available = UINT64_MAX;
+    *volume = 1;
+    return true;
+  }
   // kJournalFolder, made when asked to.
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   // Handles on the in-memory files (the run log's writes go on after an error box, which ends the

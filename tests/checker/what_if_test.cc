@@ -204,6 +204,32 @@ TEST_F(WhatIfTest, ACopyIntoAFolderThatRefusesNewFilesIsWrittenInPlace) {
   EXPECT_EQ(8, report.endMessage);
 }
 
+// A rollback run keeps what it deletes and replaces until it ends: its copies add up on their
+// volume, and the copy that passes the volume's free space (here 10 bytes) may fail. Without
+// ROLLBACK each replaced file's room is freed as it goes, and nothing is doubted.
+TEST_F(WhatIfTest, RollbackCopiesThatNeedMoreRoomThanTheVolumeHasAreUncertain) {
+  dir.Write("six.dat", "123456");
+  dir.Write("a.dat", "old");
+  dir.Write("b.dat", "old");
+  FakeSystem fake;
+  fake.freeSpace = 10;
+  const std::string copies =
+      "[A]\nMODE=COPY\nFROM=<Src>/six.dat\nTO=<Src>/a.dat\n"
+      "[B]\nMODE=COPY\nFROM=<Src>/six.dat\nTO=<Src>/b.dat\n";
+  WhatIfReport report = Predict("[UPDATER]\nNAME=T\nPROC=A, B\nROLLBACK=1\n" + copies);
+  ASSERT_EQ(2u, report.steps.size());
+  EXPECT_FALSE(report.steps[0].uncertain);
+  EXPECT_TRUE(report.steps[1].uncertain);
+  EXPECT_EQ(2, report.uncertainFrom);
+  EXPECT_NE(std::string::npos, report.uncertainWhy.find("need 12 bytes")) << report.uncertainWhy;
+  EXPECT_NE(std::string::npos, report.uncertainWhy.find("which has 10 free"))
+      << report.uncertainWhy;
+  EXPECT_EQ(WhatIfEnd::kFinish, report.end);
+
+  report = Predict("[UPDATER]\nNAME=T\nPROC=A, B\n" + copies);
+  EXPECT_FALSE(report.uncertain);
+}
+
 TEST_F(WhatIfTest, AFileTheSystemDoesNotStartIsNotStarted) {
   dir.Write("prog", "#!/bin/sh\n");
   ASSERT_EQ(0, chmod(dir.Path("prog").c_str(), 0755));

@@ -32,8 +32,8 @@ prediction must mark a step uncertain instead.
 
 A scenario is left out, with its reason, when it does not run on Linux, needs a user whom file
 permissions bind (as root), cannot be set up here (its setup needs root, or failed), sets a
-resource limit, has no readable script (--what-if must then exit with 2, which is checked),
-answers one MSGBOX differently at different times, has an event where no private syslog socket
+resource limit, is stopped by a signal from outside, has no readable script (--what-if must then
+exit with 2, which is checked), answers one MSGBOX differently at different times, has an event where no private syslog socket
 can be made (not root), or starts a program whose effects a later step depends on (a step marked
 uncertain). For a scenario that starts a program whose effects nothing depends on, the files below
 that program's folder are left out of the comparison.
@@ -291,6 +291,8 @@ def compare_all(program, registry_program, checker, folder, names):
             reason = run_linux.user_problem(scenario.user())
         elif scenario.limits():
             reason = "sets a resource limit on the program (a full disk, a memory limit), which no prediction knows"
+        elif scenario.signal():
+            reason = "is stopped by a signal from outside, which no prediction knows"
         elif "event" in scenario.sections and not run_linux.PrivateSyslog.available():
             reason = "writes an event, and no private syslog socket can be made here"
         if reason is None:

@@ -31,5 +31,5 @@ int main(int argc, char** argv) {
     bool quote = argument.empty() || argument.find(' ') != std::string::npos;
     commandLine.Append((quote ? "\"" + argument + "\"" : argument).c_str());
   }
-  return kestario::UpdaterMain(commandLine.GetConstText());
+  return kestario::UpdaterProcessMain(commandLine.GetConstText());
 }

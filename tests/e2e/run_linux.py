@@ -171,6 +171,33 @@ class PrivateSyslog:
         shutil.rmtree(self.folder, ignore_errors=True)
 
 
+def run_signalled(argv, number, **options):
+    """subprocess.run with no answers: signal `number` is sent once the first box asks for one."""
+    proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, **options)
+    stderr = b""
+    sent = False
+    deadline = time.time() + TIMEOUT
+    while True:
+        ready, _, _ = select.select([proc.stderr], [], [], 0.1)
+        if ready:
+            chunk = os.read(proc.stderr.fileno(), 65536)
+            if not chunk:
+                break
+            stderr += chunk
+            if not sent and PROMPT.search(stderr.decode("utf-8", "replace")):
+                proc.send_signal(number)
+                sent = True
+        if time.time() > deadline:
+            proc.kill()
+            proc.wait()
+            raise subprocess.TimeoutExpired(argv, TIMEOUT)
+    stdout = proc.stdout.read()
+    proc.stdin.close()
+    proc.wait()
+    return subprocess.CompletedProcess(argv, proc.returncode, stdout, stderr)
+
+
 def check_event(scenario, subst, syslog):
     """Problems with the event the runs wrote (one per run), as a list of texts. The text reaches
     syslog with its line breaks written as \\n (and \\r), as one record."""
@@ -255,12 +282,24 @@ def run(scenario, program, registry_program):
                 pipe_reader = PipeReader(os.path.join(folder, scenario.reader()))
             argv = [exe] + scenario.args(subst)
             began = time.time()
+            signal = scenario.signal()
+            environment = None
+            if signal and signal[1] == "copy":
+                argv = ["strace", "-f", "-qq", "-o", "/dev/null", "-e", "trace=copy_file_range",
+                        "-e", "inject=copy_file_range:signal=%d:when=1" % signal[0]] + argv
+                # A sanitizer build's leak check does not work under ptrace.
+                environment = dict(os.environ, ASAN_OPTIONS=":".join(
+                    filter(None, [os.environ.get("ASAN_OPTIONS", ""), "detect_leaks=0"])))
             try:
-                proc = subprocess.run(syslog.wrap(argv) if syslog else argv, cwd=folder,
-                                      input=answers.encode(),
-                                      stdout=broken if scenario.broken_stdout() else subprocess.PIPE,
-                                      stderr=broken if scenario.broken_stderr() else subprocess.PIPE,
-                                      timeout=TIMEOUT, preexec_fn=set_limits)
+                if signal and signal[1] == "box":
+                    proc = run_signalled(syslog.wrap(argv) if syslog else argv, signal[0],
+                                         cwd=folder, preexec_fn=set_limits)
+                else:
+                    proc = subprocess.run(
+                        syslog.wrap(argv) if syslog else argv, cwd=folder, input=answers.encode(),
+                        stdout=broken if scenario.broken_stdout() else subprocess.PIPE,
+                        stderr=broken if scenario.broken_stderr() else subprocess.PIPE,
+                        timeout=TIMEOUT, preexec_fn=set_limits, env=environment)
             except subprocess.TimeoutExpired:
                 return problems + ["the run did not end within %d s" % TIMEOUT], None
             finally:
@@ -276,7 +315,11 @@ def run(scenario, program, registry_program):
             boxes += shown
             rest += left
             # A Linux parent gets the low 8 bits of the code (1603 arrives as 67).
-            if proc.returncode != scenario.exit_code() & 0xFF:
+            if scenario.exit_signal():
+                if proc.returncode != -scenario.exit_signal():
+                    problems.append("exit status %d, expected the end by signal %d" % (
+                        proc.returncode, scenario.exit_signal()))
+            elif proc.returncode != scenario.exit_code() & 0xFF:
                 problems.append("exit code %d, expected %d (the low 8 bits of %d)" % (
                     proc.returncode, scenario.exit_code() & 0xFF, scenario.exit_code()))
         expected = scenario.boxes(subst)
@@ -363,6 +406,9 @@ def main():
         if "nonroot" in scenario.requires() and os.geteuid() == 0:
             print("skip %s (needs a user whom file permissions bind; running as root)"
                   % scenario.name)
+            continue
+        if (scenario.signal() or (None, None))[1] == "copy" and shutil.which("strace") is None:
+            print("skip %s (sends its signal through strace, which is missing)" % scenario.name)
             continue
         if scenario.user() and user_problem(scenario.user()):
             print("skip %s (%s)" % (scenario.name, user_problem(scenario.user())))

@@ -46,10 +46,14 @@ A scenario file holds sections that begin with a line "=== NAME":
                    with "*" or "?" in it: nothing matches the pattern)
   === runs         how many times the program runs in the folder (default 1); each run is given
                    all the answers, and "boxes" lists the boxes of every run in order
+  === signal       optional (Linux): "NAME at box" sends the signal NAME (such as SIGTERM) while
+                   the run's first box waits for its answer, instead of answering it; "NAME at
+                   copy" sends it as the first copy's data begins to move (strace's syscall
+                   injection at the first copy_file_range; a runner without strace skips it)
   === exit         the exit code the program returns, as Windows reports it (default 0: a
                    script without EXITCODE always ends with 0); of every run. A runner on Linux
                    sees its low 8 bits, as does a Linux parent of a program under Wine (1603
-                   arrives as 67)
+                   arrives as 67); "signal N": the process ends by signal N (Linux)
   === event        the one event the run writes to the system's log (EVENTLOG): a first line
                    "TYPE ID" (Information, Warning or Error, and the event ID), then one line per
                    string of the event, in order; a line break inside a string is the two
@@ -98,6 +102,7 @@ such scenarios to the platforms that do ("=== platforms").
 import glob
 import os
 import re
+import signal as signal_module
 import subprocess
 
 KINDS = ("ERROR", "INFORMATION", "WARNING", "QUESTION")
@@ -175,7 +180,19 @@ class Scenario:
         return first[len("file: "):].strip(), [expand_text(line) for line in lines[1:]]
 
     def exit_code(self):
-        return self._number("exit", 0)
+        return 0 if self.exit_signal() else self._number("exit", 0)
+
+    def exit_signal(self):
+        """N for an "exit" of "signal N" (the process ends by that signal), else 0."""
+        lines = [line.split() for line in self.sections.get("exit", []) if line.strip()]
+        return int(lines[0][1]) if lines and lines[0][0] == "signal" else 0
+
+    def signal(self):
+        """(signal number, "box" or "copy") of the "signal" section, or None without one."""
+        lines = [line.split() for line in self.sections.get("signal", []) if line.strip()]
+        if not lines:
+            return None
+        return int(getattr(signal_module, lines[0][0])), lines[0][2]
 
     def event(self, subst):
         """(type, id, [strings]) of the "event" section, or None without one."""

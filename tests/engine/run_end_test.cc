@@ -2,12 +2,15 @@
 // that EVENTLOG asks for, for every way a run can end, and nothing of it without those keys.
 #include "engine/run_end.h"
 
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "engine/driver.h"
+#include "platform/stop_signals.h"
 #include "support/script_test.h"
 
 namespace kestario {
@@ -91,6 +94,51 @@ TEST_F(RunEndTest, CopyAtRestartTurnsAFinishedRunInto3010) {
   EXPECT_EQ(kExitFinished, UpdaterMain(""));
 }
 
+// A later COPY onto a file whose copy waits for the restart supersedes that copy: the pending
+// rename and its staged file go, so the restart cannot put the older version back. A copy that
+// waits again replaces the one before it; a rollback run does it only when it finishes.
+TEST_F(RunEndTest, ALaterCopySupersedesTheCopyThatWaitsForTheRestart) {
+  dir.Write("v1.dll", "1");
+  dir.Write("v2.dll", "2");
+  dir.Write("app.dll", "0");
+  auto script = [&](const char* version, const char* keys) {
+    WriteScript(std::string("[UPDATER]\nNAME=\nPROC=A\nEXITCODE=1\n") + keys +
+                "[A]\nMODE=COPY\nFROM=<Src>/" + version + "\nTO=<Src>/app.dll\nINUSE=REPLACE\n");
+  };
+  system.destinationsHeld = true;
+  script("v1.dll", "");
+  EXPECT_EQ(kExitRestartNeeded, UpdaterMain(""));
+  ASSERT_EQ(1u, system.pendingRenames.size());
+  const std::string first = system.pendingRenames[0].first;
+  // Held again, in another process: the new staging takes the place of the first.
+  ++system.processId;
+  EXPECT_EQ(kExitRestartNeeded, UpdaterMain(""));
+  ASSERT_EQ(1u, system.pendingRenames.size());
+  EXPECT_NE(first, system.pendingRenames[0].first);
+  EXPECT_NE(0, ::access(first.c_str(), F_OK));
+  const std::string second = system.pendingRenames[0].first;
+  // Free now. A rollback run that stops leaves the waiting copy as it was.
+  system.journalFolder = dir.Path("journals");
+  system.destinationsHeld = false;
+  ++system.processId;
+  WriteScript(
+      "[UPDATER]\nNAME=\nPROC=A, B\nEXITCODE=1\nROLLBACK=1\n"
+      "[A]\nMODE=COPY\nFROM=<Src>/v2.dll\nTO=<Src>/app.dll\nINUSE=REPLACE\n"
+      "[B]\nMODE=DELETE\nFILE=<Src>/missing\n");
+  EXPECT_EQ(kExitFailed, UpdaterMain(""));
+  EXPECT_EQ("0", dir.Read("app.dll"));
+  ASSERT_EQ(1u, system.pendingRenames.size());
+  EXPECT_EQ(0, ::access(second.c_str(), F_OK));
+  // One that finishes supersedes it.
+  script("v2.dll", "ROLLBACK=1\nLOG=<Src>/run.log\n");
+  EXPECT_EQ(kExitFinished, UpdaterMain(""));
+  EXPECT_EQ("2", dir.Read("app.dll"));
+  EXPECT_TRUE(system.pendingRenames.empty());
+  EXPECT_NE(0, ::access(second.c_str(), F_OK));
+  EXPECT_NE(std::string::npos, dir.Read("run.log").find("A: the copy at restart that waited as \"" +
+                                                        second + "\" is cancelled, superseded"));
+}
+
 TEST_F(RunEndTest, OneEventPerRunWithItsTypeIdAndStrings) {
   dir.Write("a.txt", "A");
   const std::string script = dir.Path("updater.ini");
@@ -140,6 +188,30 @@ TEST_F(RunEndTest, OneEventPerRunWithItsTypeIdAndStrings) {
     UpdaterMain("");
   }
   EXPECT_TRUE(system.events.empty());
+}
+
+// A stop signal (Linux: SIGTERM, SIGINT, SIGHUP) stops the run at its next safe point, here before
+// its first procedure: no box, the end line and event 1005 name the signal, and EXITCODE gives
+// 1603.
+TEST_F(RunEndTest, AStopSignalIsAFailureWithItsOwnEndLineAndEvent) {
+  dir.Write("a.txt", "A");
+  WriteScript(Script("EXITCODE=1\nEVENTLOG=1\nLOG=<Src>/run.log\n"));
+  SetCaughtStopSignal(15);
+  int code = UpdaterMain("");
+  SetCaughtStopSignal(0);
+  EXPECT_EQ(kExitFailed, code);
+  EXPECT_TRUE(system.boxes.empty());
+  EXPECT_FALSE(dir.Exists("b.txt"));
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find(" signal 15: the run stops #")) << log;
+  EXPECT_NE(std::string::npos, log.find(" end: stopped by signal 15; exit code 1603 #")) << log;
+  ASSERT_EQ(1u, system.events.size());
+  const FakeSystem::Event& event = system.events[0];
+  EXPECT_EQ(kEventTypeError, event.type);
+  EXPECT_EQ(1005u, event.id);
+  ASSERT_EQ(5u, event.strings.size());
+  EXPECT_EQ("15", event.strings[4]);
+  EXPECT_EQ(0u, event.text.find("The update script was stopped by signal 15.\n\nScript: "));
 }
 
 // An event that cannot be written changes nothing: the same boxes, files and exit code.

@@ -54,6 +54,26 @@ TEST(TerminalBoxTest, OkBoxShowsCaptionKindTextAndPrompt) {
   EXPECT_EQ(kIdOk, ShowBox("", "t", "c", kMbIconInformation).answer);  // end of input
 }
 
+// A descriptor that turns readable (a stop signal's pipe) ends the wait: no answer, and the input
+// stays unread for whoever reads it next.
+TEST(TerminalBoxTest, AReadableStopDescriptorEndsTheWaitUnanswered) {
+  int in[2];
+  int out[2];
+  int stop[2];
+  ASSERT_EQ(0, pipe(in));
+  ASSERT_EQ(0, pipe(out));
+  ASSERT_EQ(0, pipe(stop));
+  ASSERT_EQ(1, write(stop[1], "s", 1));
+  EXPECT_EQ(
+      0, RunTerminalMessageBox(in[0], out[1], "Go on?", "c", kMbYesNo | kMbIconQuestion, stop[0]));
+  close(out[1]);
+  EXPECT_EQ("[c] QUESTION\nGo on?\n(Yes/No) ", Drain(out[0]));
+  ASSERT_EQ(2, write(in[1], "y\n", 2));
+  close(in[1]);
+  EXPECT_EQ("y\n", Drain(in[0]));
+  for (int fd : {in[0], out[0], stop[0], stop[1]}) close(fd);
+}
+
 TEST(TerminalBoxTest, KindFollowsTheIconBits) {
   EXPECT_STREQ("ERROR", MessageBoxKind(kMbIconError));
   EXPECT_STREQ("QUESTION", MessageBoxKind(kMbIconQuestion | kMbYesNo));

@@ -87,6 +87,8 @@ TEST(LogLineTest, CutStartErrorAndEndLinesAreTornOthersAreOrdinaryEvents) {
            "end: stopped ",
            "end: stopped by message ",
            "end: stopped by the answer to ",
+           "end: stopped by sig",
+           "end: stopped by signal ",
            "error 8",
            "error 8 \"\xE3\x83\x95\xE3\x82",
            "error ",
@@ -136,6 +138,12 @@ TEST(LogLineTest, EndLinesTakeTheKnownPartAndKeepTheDetails) {
   EXPECT_EQ(EndKind::kMessage, event.end);
   EXPECT_EQ(8, event.message);
   EXPECT_EQ("exit code 1603", event.details);
+
+  event = ParseEvent("end: stopped by signal 15; 1 change rolled back; exit code 1603");
+  ASSERT_EQ(EventKind::kEnd, event.kind);
+  EXPECT_EQ(EndKind::kStopped, event.end);
+  EXPECT_EQ(15, event.signal);
+  EXPECT_EQ("1 change rolled back; exit code 1603", event.details);
 
   event = ParseEvent("end: stopped by the answer to ASK NOW; exit code 1602");
   ASSERT_EQ(EventKind::kEnd, event.kind);

@@ -1,6 +1,7 @@
 #include "support/fake_system.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -168,6 +169,7 @@ CopyOutcome FakeSystem::CopyFileOverA(const char* from, const char* to, const Ke
     *as = KeptAs::kNone;
     if (!RealSystem().CopyFileA(from, names->staged, false)) return CopyOutcome::kFailed;
     *as = KeptAs::kStaged;
+    pendingRenames.emplace_back(names->staged, to);
     return CopyOutcome::kAtRestart;
   }
   return RealSystem().CopyFileOverA(from, to, names, flags, as);
@@ -177,6 +179,39 @@ bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
   ++moves;
   if (moveFails && moveFails(from, to != nullptr ? to : "")) return false;
   return RealSystem().MoveFileExA(from, to, flags);
+}
+
+bool FakeSystem::PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
+                                     bool cancel, ByteBuffer* sources) {
+  std::string wanted = pattern;
+  std::string prefix = wanted.substr(0, wanted.find('*'));
+  std::string suffix = wanted.substr(wanted.find('*') + 1);
+  for (size_t i = 0; i < pendingRenames.size();) {
+    const std::string& source = pendingRenames[i].first;
+    std::string name = source.substr(source.rfind('/') + 1);
+    bool matches = pendingRenames[i].second == to && source != keep &&
+                   name.compare(0, prefix.size(), prefix) == 0 && name.size() >= suffix.size() &&
+                   name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0;
+    if (!matches) {
+      ++i;
+      continue;
+    }
+    sources->AppendBytes(source.c_str(), static_cast<uint32_t>(source.size() + 1));
+    if (!cancel) {
+      ++i;
+      continue;
+    }
+    ::unlink(source.c_str());
+    pendingRenames.erase(pendingRenames.begin() + static_cast<std::ptrdiff_t>(i));
+  }
+  return true;
+}
+
+bool FakeSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) {
+  if (freeSpace < 0) return ForwardingSystem::GetDiskFreeSpaceExA(folder, available, volume);
+  *available = static_cast<uint64_t>(freeSpace);
+  *volume = 1;
+  return true;
 }
 
 bool FakeSystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder, bool create) {

@@ -92,6 +92,11 @@ class FakeSystem : public ForwardingSystem {
   // Whether every destination of a CopyFileOverA that may replace a file in use is held by a
   // running program: the copy is staged beside it for the next restart (kAtRestart).
   bool destinationsHeld = false;
+  // The renames that wait for the next restart, as (staged source, destination): each staged copy
+  // adds one; PendingRenamesOntoA finds them (by the destination's path as given) and cancels.
+  std::vector<std::pair<std::string, std::string>> pendingRenames;
+  // The free space GetDiskFreeSpaceExA gives every folder, on one volume; -1: the real answer.
+  int64_t freeSpace = -1;
 
   void SetAppPath(const std::string& application, const std::string& fullPath);
   void SetAppPathValue(const std::string& application, const std::string& pathValue);
@@ -121,6 +126,9 @@ class FakeSystem : public ForwardingSystem {
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
                             uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
+                           ByteBuffer* sources) override;
+  bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override;
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,

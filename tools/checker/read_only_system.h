@@ -36,6 +36,11 @@ class ReadOnlySystem : public ForwardingSystem {
     return false;
   }
   bool SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) override { return false; }
+  // Finds, never cancels.
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool /*cancel*/,
+                           ByteBuffer* sources) override {
+    return ForwardingSystem::PendingRenamesOntoA(to, pattern, keep, false, sources);
+  }
   // Never makes the folder.
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool /*create*/) override {
     return ForwardingSystem::GetPrivateDataFolderA(name, folder, false);

@@ -946,6 +946,7 @@ CopyOutcome SimulatedSystem::CopyFileOverA(const char* from, const char* to,
   if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
   if (names == nullptr || SameFile(from != nullptr ? from : "", target))
     return CopyOutcome::kCopied;
+  if ((flags & kCopyKeepReplaced) != 0) CountKeptSpace(from, target);
   if (!replacing && (flags & kCopyMarkNew) != 0) {
     Entry mark = *Find(target);  // the new file's second name
     mark.shown = names->mark;
@@ -964,6 +965,32 @@ CopyOutcome SimulatedSystem::CopyFileOverA(const char* from, const char* to,
   return CopyOutcome::kCopied;
 }
 
+void SimulatedSystem::CountKeptSpace(const char* from, const std::string& target) {
+  // The copy's bytes: those of the real file whose content the source has.
+  const Entry* source = Find(from);
+  std::string real = source != nullptr ? source->content : FullPath(from);
+  FileHandle file = base()->CreateFileA(real.c_str(), FileAccess::kRead);
+  uint64_t size = 0;
+  bool sized = file != kNoFile && base()->GetFileSizeEx(file, &size);
+  if (file != kNoFile) base()->CloseHandle(file);
+  std::string folder;
+  std::string name;
+  SplitPath(FullPath(target), &folder, &name);
+  uint64_t available = 0;
+  uint64_t volume = 0;
+  if (!sized || !base()->GetDiskFreeSpaceExA(folder.c_str(), &available, &volume)) return;
+  // The free space as the run finds it (the prediction changes nothing), less every copy so far.
+  auto found = volumes_.find(volume);
+  if (found == volumes_.end()) found = volumes_.emplace(volume, Volume{available, 0, false}).first;
+  Volume& room = found->second;
+  room.needed += size;
+  if (room.needed <= room.available || room.warned) return;
+  room.warned = true;
+  Unsure("a rollback run keeps what it deletes and replaces until it ends, so its copies need " +
+         std::to_string(room.needed) + " bytes on the volume of " + folder + ", which has " +
+         std::to_string(room.available) + " free: this copy may fail (message 8)");
+}
+
 bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
   if (from == nullptr || to == nullptr || (flags & kMoveFileDelayUntilReboot) != 0 ||
       !IsNonFolder(from) || ((flags & kMoveFileReplaceExisting) == 0 && IsNonFolder(to))) {
@@ -976,6 +1003,16 @@ bool SimulatedSystem::MoveFileExA(const char* from, const char* to, uint32_t fla
     Event("move", std::string("move ") + from + " -> " + to, true, IsUncertain(from));
   }
   return true;
+}
+
+bool SimulatedSystem::PendingRenamesOntoA(const char* to, const char* pattern, const char* keep,
+                                          bool cancel, ByteBuffer* sources) {
+  bool found = base()->PendingRenamesOntoA(to, pattern, keep, false, sources);
+  const char* names = reinterpret_cast<const char*>(sources->GetConstData());
+  for (uint32_t at = 0; cancel && at < sources->GetSize(); at += std::strlen(names + at) + 1) {
+    DeleteFileA(names + at);
+  }
+  return found;
 }
 
 bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes*/) {

@@ -64,6 +64,10 @@ class SimulatedSystem : public ForwardingSystem {
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
                             uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
+  // Finds the restart renames as the system has them; a cancel is predicted as the deletion of
+  // each staged source, and the list is left as it is.
+  bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
+                           ByteBuffer* sources) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
@@ -145,6 +149,15 @@ class SimulatedSystem : public ForwardingSystem {
   // The run's outcome from the current step on depends on what cannot be known without doing it.
   void Unsure(const std::string& why);
 
+  // A rollback run frees nothing while it runs: adds the copy of `from` onto `target` to what its
+  // volume must hold, and marks the run uncertain from the copy that would not find room.
+  void CountKeptSpace(const char* from, const std::string& target);
+  struct Volume {
+    uint64_t available;  // free when the run reached it first
+    uint64_t needed;     // the bytes of the rollback run's copies onto it so far
+    bool warned;
+  };
+
   // Why the platform would refuse, asked of the system underneath; empty when it would not.
   std::string DeleteProblem(const std::string& path);
   std::string SourceProblem(const std::string& path);
@@ -176,6 +189,7 @@ class SimulatedSystem : public ForwardingSystem {
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
   ProcessHandle lastProcess_ = kNoProcess;
+  std::map<uint64_t, Volume> volumes_;  // by the volume's serial number (Linux: the device)
 };
 
 }  // namespace checker

@@ -681,6 +681,7 @@ void FleetReader::State::Keep(const RawRun& run, const Event& start, bool startU
     Event end = ParseEvent(run.end);
     if (nameUtf8 && IsValidUtf8(run.end)) flags |= kEndUtf8;
     if (end.end == EndKind::kMessage) record->message = end.message;
+    if (end.end == EndKind::kStopped) record->message = end.signal;
     if (!end.answer.empty()) record->answer = d.texts.Add(end.answer);
     if (!end.details.empty()) record->details = d.texts.Add(end.details);
   } else if (!run.step.empty()) {

@@ -17,7 +17,7 @@ namespace report {
 // How a run ended, in the order in which the report lists them: failures first.
 enum class Outcome {
   kFailed,      // "end: stopped by message N": an error box stopped it
-  kStopped,     // "end: stopped": it stopped without a message
+  kStopped,     // "end: stopped" or "end: stopped by signal N": it stopped without a message
   kUnfinished,  // no end line: still running, or killed
   kNoRun,       // no run at all: a computer of the expected list that never reported
   kCancelled,   // "end: stopped by the answer to NAME": the user's answer stopped it
@@ -72,7 +72,8 @@ struct Run {
   Outcome outcome = Outcome::kUnfinished;
   int message = 0;  // kFailed: the message that stopped it
   bool hasMessageText = false;
-  std::string messageText;  // kFailed: the text of that error box
+  std::string messageText;  // kFailed: the text of that error box, as the log holds it
+  int signal = 0;           // kStopped: the signal that stopped it, or 0
   std::string answer;       // kCancelled: the MSGBOX whose answer stopped it
   std::string details;      // what the end line holds after its ";"
   bool hasExitCode = false;

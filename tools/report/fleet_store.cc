@@ -162,7 +162,8 @@ Run MakeRun(const FleetData& data, const ComputerRecord& record) {
   run.lastTime = UnpackTime(record.last);
   run.endTime = UnpackTime(record.end);
   run.outcome = static_cast<Outcome>(record.outcome);
-  run.message = record.message;
+  run.message = run.outcome == Outcome::kFailed ? record.message : 0;
+  run.signal = run.outcome == Outcome::kStopped ? record.message : 0;
   run.hasMessageText = (record.flags & kHasMessageText) != 0;
   if (run.hasMessageText) {
     decode(record.error, kErrorUtf8, &run.messageText);

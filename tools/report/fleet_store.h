@@ -105,8 +105,8 @@ struct ComputerRecord {
            user = kNoText;  // in FleetData::texts
   uint32_t error = kNoText, answer = kNoText, details = kNoText, step = kNoText;
   uint32_t log = 0;
-  uint32_t runs = 0;  // all its runs
-  int32_t message = 0;
+  uint32_t runs = 0;    // all its runs
+  int32_t message = 0;  // kFailed: the message that stopped it; kStopped: the signal, or 0
   uint8_t outcome = 0;
   uint8_t flags = 0;
   uint64_t pid = 0;

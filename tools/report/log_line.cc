@@ -12,6 +12,7 @@ constexpr std::string_view kEnd = "end: ";
 constexpr std::string_view kFinished = "finished";
 constexpr std::string_view kByMessage = "stopped by message ";
 constexpr std::string_view kByAnswer = "stopped by the answer to ";
+constexpr std::string_view kBySignal = "stopped by signal ";
 constexpr std::string_view kStopped = "stopped";
 
 constexpr size_t kTimeLength = 19;     // "YYYY-MM-DD HH:MM:SS"
@@ -131,6 +132,16 @@ bool TakeDetails(std::string_view rest, std::string_view* details) {
   return true;
 }
 
+// The number of an end line's "stopped by message N" or "stopped by signal N" (`rest` starts at
+// it) into `number`, and the details after it; a line cut off before the number is torn.
+void TakeEndNumber(std::string_view rest, int* number, Event* result) {
+  if (!TakeNumber(&rest, number)) {
+    if (rest.empty()) result->kind = EventKind::kTorn;
+  } else if (TakeDetails(rest, &result->details)) {
+    result->kind = EventKind::kEnd;
+  }
+}
+
 Event Torn() {
   Event torn;
   torn.kind = EventKind::kTorn;
@@ -192,13 +203,8 @@ Event ParseEnd(std::string_view event) {
     result.end = EndKind::kFinished;
     if (TakeDetails(rest.substr(kFinished.size()), &result.details)) result.kind = EventKind::kEnd;
   } else if (StartsWith(rest, kByMessage)) {
-    rest.remove_prefix(kByMessage.size());
     result.end = EndKind::kMessage;
-    if (!TakeNumber(&rest, &result.message)) {
-      if (rest.empty()) result.kind = EventKind::kTorn;
-    } else if (TakeDetails(rest, &result.details)) {
-      result.kind = EventKind::kEnd;
-    }
+    TakeEndNumber(rest.substr(kByMessage.size()), &result.message, &result);
   } else if (StartsWith(rest, kByAnswer)) {
     rest.remove_prefix(kByAnswer.size());
     size_t semicolon = rest.find(';');
@@ -206,17 +212,20 @@ Event ParseEnd(std::string_view event) {
     result.answer = Trimmed(rest.substr(0, semicolon));
     if (semicolon != std::string_view::npos) result.details = Trimmed(rest.substr(semicolon + 1));
     result.kind = result.answer.empty() ? EventKind::kTorn : EventKind::kEnd;
+  } else if (StartsWith(rest, kBySignal)) {
+    result.end = EndKind::kStopped;
+    TakeEndNumber(rest.substr(kBySignal.size()), &result.signal, &result);
   } else if (StartsWith(rest, kStopped)) {
     std::string_view after = rest.substr(kStopped.size());
     result.end = EndKind::kStopped;
     if (!after.empty() && after.front() == ' ' &&
-        (IsCutFrom(rest, kByMessage) || IsCutFrom(rest, kByAnswer))) {
+        (IsCutFrom(rest, kByMessage) || IsCutFrom(rest, kByAnswer) || IsCutFrom(rest, kBySignal))) {
       result.kind = EventKind::kTorn;
     } else if (TakeDetails(after, &result.details)) {
       result.kind = EventKind::kEnd;
     }
   } else if (IsCutFrom(rest, kFinished) || IsCutFrom(rest, kByMessage) ||
-             IsCutFrom(rest, kByAnswer)) {
+             IsCutFrom(rest, kByAnswer) || IsCutFrom(rest, kBySignal)) {
     result.kind = EventKind::kTorn;
   }
   return result;

@@ -81,6 +81,7 @@ struct Event {
   std::string_view text;
   // kEnd
   EndKind end = EndKind::kFinished;
+  int signal = 0;            // kStopped: the signal that stopped the run ("by signal N"), or 0
   std::string_view answer;   // kAnswer: the MSGBOX that stopped the run
   std::string_view details;  // after the ";", without the spaces around it; empty without one
 };

@@ -189,7 +189,7 @@ std::string OutcomeText(const Run& run) {
       text = "cancelled by the answer to " + run.answer;
       break;
     case Outcome::kStopped:
-      text = "stopped";
+      text = run.signal != 0 ? "stopped by signal " + std::to_string(run.signal) : "stopped";
       break;
     case Outcome::kUnfinished:
       text = "no end line (still running, or killed)";
