@@ -160,7 +160,7 @@ bool DetachChild(pid_t child) {
 
 PosixSystem::PosixSystem()
     : registryFile_(nullptr),
-      journalBase_(nullptr),
+      dataBase_(nullptr),
       syslogSocket_(nullptr),
       openKeys_(nullptr),
       keySlots_(0),
@@ -171,7 +171,7 @@ PosixSystem::~PosixSystem() {
   for (size_t i = 0; i < keySlots_; ++i) free(openKeys_[i]);
   free(openKeys_);
   free(registryFile_);
-  free(journalBase_);
+  free(dataBase_);
   free(syslogSocket_);
 }
 
@@ -513,9 +513,9 @@ bool PosixSystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer*
   return ok;
 }
 
-void PosixSystem::SetJournalBase(const char* folder) {
-  free(journalBase_);
-  journalBase_ = folder ? strdup(folder) : nullptr;
+void PosixSystem::SetPrivateDataBase(const char* folder) {
+  free(dataBase_);
+  dataBase_ = folder ? strdup(folder) : nullptr;
 }
 
 void PosixSystem::SetSyslogSocket(const char* path) {
@@ -541,11 +541,11 @@ bool PosixSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, u
 bool PosixSystem::GetPrivateDataFolderA(const char* name, TextString* folder, bool create) {
   // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
   // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
-  // nobody else can put or replace a journal in it; one made by anybody else is not used.
+  // nobody else can put or replace a file in it; one made by anybody else is not used.
   char path[4096];
   int length =
-      snprintf(path, sizeof path, "%s/%s-%u", journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
-               name, static_cast<unsigned>(geteuid()));
+      snprintf(path, sizeof path, "%s/%s-%u", dataBase_ ? dataBase_ : KESTARIO_JOURNAL_BASE, name,
+               static_cast<unsigned>(geteuid()));
   if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return false;
   if (create && mkdir(path, 0700) != 0 && errno != EEXIST) return false;
   struct stat info;
@@ -647,7 +647,7 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
     // Only async-signal-safe calls from here on.
     close(report[0]);
     int error = 0;
-    // The child reads nothing of the updater's standard input (the answers to its boxes).
+    // The child reads nothing of this program's standard input (the answers to its boxes).
     int nothing = open("/dev/null", O_RDONLY);
     if (nothing < 0 || dup2(nothing, STDIN_FILENO) < 0) {
       error = errno;

@@ -20,12 +20,12 @@
 //   CreateProcessA fail. A process handle is the child's pid.
 //   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
-// - Rollback journals live in "<base>/kestario-rollback-<euid>", made with mode 0700; the base is
+// - GetPrivateDataFolderA gives "<base>/<name>-<euid>", made with mode 0700; the base is
 //   KESTARIO_JOURNAL_BASE of the build (default /var/tmp, which survives a restart).
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
 // - WriteEventLogEntry sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
-//   build, /dev/log by default) as syslog(3) would (ident "kestario-updater", facility LOG_USER,
+//   build, /dev/log by default) as syslog(3) would (the source as ident, facility LOG_USER,
 //   the process id), but never blocks: syslog_posix.h. True when the message was handed over.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
@@ -47,9 +47,9 @@ class PosixSystem : public System {
   // Reads the registry from another file (tests); null restores the file of the build.
   void SetRegistryFile(const char* path);
   const char* RegistryFile() const;
-  // Keeps the rollback journals below another folder (tests); null restores the build's
+  // Keeps the private data folders below another folder (tests); null restores the build's
   // (KESTARIO_JOURNAL_BASE, /var/tmp by default).
-  void SetJournalBase(const char* folder);
+  void SetPrivateDataBase(const char* folder);
   // Sends the events to another syslog socket (tests); null restores the build's.
   void SetSyslogSocket(const char* path);
   // The descriptors of the terminal box (standard input and standard error unless changed).
@@ -129,7 +129,7 @@ class PosixSystem : public System {
  private:
   ProfileCache profiles_;
   char* registryFile_;  // null: the file of the build
-  char* journalBase_;   // null: the folder of the build
+  char* dataBase_;      // null: the folder of the build
   char* syslogSocket_;  // null: the socket of the build
   char** openKeys_;     // key paths by handle - 1; null for a free slot
   size_t keySlots_;

@@ -1181,7 +1181,7 @@ class Win32System final : public System {
     bool ok = true;
     do {
       size_t length = strlen(found.cFileName);
-      // "*.journal" also finds "x.journalx" through its short name: the suffix is checked.
+      // "*.abc" also finds "x.abcd" through its short name: the suffix is checked.
       if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
           length <= suffixLength || strcmp(found.cFileName + length - suffixLength, suffix) != 0) {
         continue;
