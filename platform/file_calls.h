@@ -9,6 +9,8 @@
 #include "text/byte_buffer.h"
 #include "text/text_string.h"
 
+#include "platform/machine_calls.h"
+
 namespace kestario {
 
 // The byte that separates folders in a path: the backslash on Windows, "/" on Linux.
@@ -91,9 +93,9 @@ struct LocalDate {  // as FileTimeToSystemTime gives its fields
   uint16_t day;
 };
 
-class FileCalls {
+class FileCalls : public MachineCalls {
  public:
-  virtual ~FileCalls();
+  ~FileCalls() override;
 
   // DeleteFileA: removes one file; a folder, a missing file or an empty name fails.
   virtual bool DeleteFileA(const char* path) = 0;

@@ -25,9 +25,9 @@ constexpr uint64_t kFileEnd = UINT64_MAX;
 constexpr uint32_t kLockFailImmediately = 0x1;
 constexpr uint32_t kLockExclusive = 0x2;
 
-class FileHandleCalls {
+class FileHandleCalls : public FileCalls {
  public:
-  virtual ~FileHandleCalls();
+  ~FileHandleCalls() override;
 
   // CreateFileA of a regular file, shared for reading, writing and deleting: others may read,
   // write, delete or replace it meanwhile, and a deleted or replaced file stays open under the

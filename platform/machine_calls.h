@@ -8,6 +8,8 @@
 
 #include "text/text_string.h"
 
+#include "platform/ui_calls.h"
+
 namespace kestario {
 
 // Event types of the system's log (ReportEventW), with their Win32 values.
@@ -27,9 +29,9 @@ struct LocalTime {
   int16_t utcOffsetMinutes = 0;
 };
 
-class MachineCalls {
+class MachineCalls : public UiCalls {
  public:
-  virtual ~MachineCalls();
+  ~MachineCalls() override;
 
   // GetModuleFileNameA(NULL, ...): writes the running executable's path and returns its length;
   // returns `size` (with a cut text) when the buffer is too small, 0 on failure.

@@ -4,14 +4,16 @@
 
 #include <cstdint>
 
+#include "platform/file_handle_calls.h"
+
 namespace kestario {
 
 using ProcessHandle = uintptr_t;
 constexpr ProcessHandle kNoProcess = 0;
 
-class ProcessCalls {
+class ProcessCalls : public FileHandleCalls {
  public:
-  virtual ~ProcessCalls();
+  ~ProcessCalls() override;
 
   // CreateProcessA with the command line (which the call may change) and the current directory.
   virtual bool CreateProcessA(char* commandLine, const char* currentDirectory,

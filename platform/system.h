@@ -6,10 +6,12 @@
 // ANSI code page ("A" calls); the program's own texts are UTF-16 ("W" calls). Tests and fuzz
 // targets install their own System to answer boxes, fake the registry or keep files in memory.
 //
-// System is composed of one interface per role, each in its own header: files by name
-// (file_calls.h), open files (file_handle_calls.h), programs (process_calls.h), profile and
-// registry (profile_calls.h), user interface and code pages (ui_calls.h), the machine and its
-// event log (machine_calls.h). Callers pass one System; a fake overrides what it needs.
+// System is composed of one interface per role, each in its own header: profile and registry
+// (profile_calls.h), user interface and code pages (ui_calls.h), the machine and its event log
+// (machine_calls.h), files by name (file_calls.h), open files (file_handle_calls.h), programs
+// (process_calls.h). Each role extends the one before it (one chain of single inheritance, so
+// that a System is every role at one address); callers pass one System, and a fake overrides
+// what it needs.
 #ifndef KESTARIO_PLATFORM_SYSTEM_H_
 #define KESTARIO_PLATFORM_SYSTEM_H_
 
@@ -24,12 +26,7 @@
 
 namespace kestario {
 
-class System : public ProfileCalls,
-               public UiCalls,
-               public MachineCalls,
-               public FileCalls,
-               public FileHandleCalls,
-               public ProcessCalls {
+class System : public ProcessCalls {
  public:
   ~System() override;
 };

@@ -8,6 +8,8 @@
 #include "text/text_string.h"
 #include "text/wide_text.h"
 
+#include "platform/profile_calls.h"
+
 namespace kestario {
 
 // Message box styles and answers, with their Win32 values.
@@ -32,9 +34,9 @@ constexpr unsigned kCpAcp = 0;
 constexpr unsigned kCpUtf8 = 65001;
 constexpr uint32_t kMbErrInvalidChars = 0x08;
 
-class UiCalls {
+class UiCalls : public ProfileCalls {
  public:
-  virtual ~UiCalls();
+  ~UiCalls() override;
 
   // GetUserDefaultUILanguage: the language of the user's desktop, such as 0x0411 (Japanese). The
   // Linux program is a Japanese one: kLangJapanese, whatever the environment.
