@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "engine/kept_names.h"
 #include "platform/files.h"
 #include "platform/system.h"
 #include "text/text_string.h"
@@ -35,9 +36,6 @@ inline TextString Joined(const TextString& folder, const char* name) {
   path.Append(name);
   return path;
 }
-
-// `stem` with `suffix` after it: a kept name (made with the others in rollback.cc).
-TextString WithSuffix(const TextString& stem, const char* suffix);
 
 }  // namespace rollback
 }  // namespace kestario

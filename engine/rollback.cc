@@ -9,6 +9,7 @@
 #include "engine/files_in_use.h"
 #include "engine/journal_file.h"
 #include "engine/journal_format.h"
+#include "engine/kept_names.h"
 #include "engine/run_end.h"
 #include "engine/run_state.h"
 #include "engine/undo.h"
@@ -51,17 +52,6 @@ void AppendHex(TextString* text, uint64_t value, int digits) {
   text->Append(buffer);
 }
 
-void AppendDecimal(TextString* text, uint32_t value) {
-  char buffer[11];
-  int at = 10;
-  buffer[at] = '\0';
-  do {
-    buffer[--at] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  text->Append(buffer + at);
-}
-
 // The run's id: eight hexadecimal digits from the process id, the time and where the stack lies.
 void MakeRunId(TextString* id) {
   LocalTime now = {};
@@ -79,34 +69,6 @@ void MakeRunId(TextString* id) {
   id->SetText("");
   AppendHex(id, hash ^ (hash >> 32), 8);
 }
-
-// "<folder of path>.kestario-<run id>-<number>": the stem of the names beside the file under
-// which a run without rollback sets aside a file in use (hidden by its dot).
-TextString KeptStem(const char* path, const TextString& runId, uint32_t number) {
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == kPathSeparator || *p == '/') name = p + 1;
-  }
-  TextString stem;
-  TextString folder;
-  if (name > path && folder.Allocate(static_cast<uint32_t>(name - path) + 1)) {
-    std::memcpy(folder.GetText(), path, static_cast<size_t>(name - path));
-    stem.Append(folder);
-  }
-  stem.Append(".kestario-").Append(runId).Append("-");
-  AppendDecimal(&stem, number);
-  return stem;
-}
-
-}  // namespace
-
-TextString rollback::WithSuffix(const TextString& stem, const char* suffix) {
-  TextString name(stem);
-  name.Append(suffix);
-  return name;
-}
-
-namespace {
 
 bool HasSuffix(const TextString& text, const char* suffix) {
   size_t length = static_cast<size_t>(text.GetLength());
@@ -184,7 +146,7 @@ TextString JournalPath(const TextString& folder) {
 bool OpenJournal(bool create, bool wait) {
   g_rollback.opened = true;
   TextString folder;
-  if (!CurrentSystem().GetJournalFolder(&folder, create)) return false;
+  if (!CurrentSystem().GetPrivateDataFolderA(kJournalFolderName, &folder, create)) return false;
   return LockJournalAt(JournalPath(folder), create, wait, &g_rollback.journal);
 }
 
@@ -378,7 +340,7 @@ void Recover(JournalFile* file, const Journal& journal, bool own, UndoCount* cou
 void RecoverOtherJournals(UndoCount* count) {
   TextString folder;
   ByteBuffer names;
-  if (!CurrentSystem().GetJournalFolder(&folder, false) ||
+  if (!CurrentSystem().GetPrivateDataFolderA(kJournalFolderName, &folder, false) ||
       !CurrentSystem().ListFilesA(folder.GetConstText(), kJournalSuffix, &names)) {
     return;
   }
@@ -523,10 +485,7 @@ void RecordPlannedChanges(ProcedureList list) {
 
 // The stem of the names under which change `number` keeps what it would lose, beside its file.
 TextString PlaceStem(const Place& place, uint32_t number) {
-  TextString name(".kestario-");
-  name.Append(g_rollback.runId).Append("-");
-  AppendDecimal(&name, number);
-  return Joined(place.folder, name.GetConstText());
+  return Joined(place.folder, KeptStemName(g_rollback.runId, number).GetConstText());
 }
 
 bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextString& path,
@@ -540,10 +499,14 @@ bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextStrin
   TextString file = place.Path();
   if (!CurrentSystem().GetFileStampA(file.GetConstText(), &old) || old.folder) return false;
   TextString stem = PlaceStem(place, number);
-  if (!RecordTarget(kDeleteChange, record.name, number, place, stem, &old, 0, 0) ||
-      !CurrentSystem().DeleteFileKeepingA(file.GetConstText(), stem.GetConstText(), kept)) {
+  KeptNameSet names(stem);
+  KeptAs as = KeptAs::kNone;
+  if (!names.IsComplete() ||
+      !RecordTarget(kDeleteChange, record.name, number, place, stem, &old, 0, 0) ||
+      !CurrentSystem().MoveFileAsideA(file.GetConstText(), names.names(), &as)) {
     return false;
   }
+  kept->Assign(names.Name(as));
   g_rollback.kept.Add(*kept);
   return true;
 }
@@ -595,9 +558,12 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   // A rollback run keeps a replaced file, and marks a new one as made by it.
   uint32_t flags = (rollback ? kCopyKeepReplaced | kCopyMarkNew : 0u) |
                    (record.replaceInUse ? kCopyReplaceInUse : 0u);
-  TextString name;
-  CopyOutcome outcome = system.CopyFileKeepingA(from.GetConstText(), destination.GetConstText(),
-                                                stem.GetConstText(), flags, &name);
+  KeptNameSet names(stem);
+  if (!names.IsComplete()) return CopyOutcome::kFailed;
+  KeptAs as = KeptAs::kNone;
+  CopyOutcome outcome = system.CopyFileOverA(from.GetConstText(), destination.GetConstText(),
+                                             &names.names(), flags, &as);
+  const TextString& name = names.Name(as);
   if (rollback && (outcome == CopyOutcome::kCopied || outcome == CopyOutcome::kSetAside)) {
     RecordSettled(number, destination);
   }
@@ -608,7 +574,7 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
     return outcome;
   }
   if (rollback) g_rollback.kept.Add(name);
-  if (HasSuffix(name, kMarkSuffix)) return outcome;  // a new file: nothing old kept
+  if (as == KeptAs::kMark) return outcome;  // a new file: nothing old kept
   kept->Assign(name);
   // Without rollback a file set aside goes when it is free: the journal remembers it.
   if (!rollback && (g_rollback.journal.file != kNoFile || OpenJournal(true, false))) {

@@ -2,9 +2,9 @@
 // running program holds (COPY's INUSE).
 //
 // A rollback run writes a journal, a file in this account's journal folder on this machine
-// (System::GetJournalFolder) named after the script's full path. Before the procedures of a list
-// run, every change that its DELETE and COPY items may make is recorded there and flushed to the
-// disk, each under a number. A DELETE then moves its file aside instead of removing it; a COPY
+// (System::GetPrivateDataFolderA) named after the script's full path. Before the procedures of a
+// list run, every change that its DELETE and COPY items may make is recorded there and flushed to
+// the disk, each under a number. A DELETE then moves its file aside instead of removing it; a COPY
 // keeps the file it replaces, or leaves an empty marker when it makes a new destination. Those
 // names lie beside the file, hidden, and follow from the run's id and the change's number
 // (".kestario-ID-N.old", ".made", ".new"), so nothing more need be written while the changes are

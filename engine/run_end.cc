@@ -16,6 +16,10 @@
 namespace kestario {
 namespace {
 
+// The source of the run's events: on Windows the name under which the program's message table is
+// registered with the event log, on Linux the ident of its syslog lines.
+const char* const kEventSource = kPathSeparator == '\\' ? "Kestario Updater" : "kestario-updater";
+
 // This run's settings: its part of the run state.
 RunEndSettings& g_runEnd = CurrentRun().endSettings;
 
@@ -123,8 +127,8 @@ void SendEvent(bool complete, uint16_t type, RunEventId id, const TextString* st
   if (!complete || !FillEventText(EventPattern(id), strings, count, &text)) return;
   const char* pointers[kMostStrings];
   for (int i = 0; i < count; ++i) pointers[i] = strings[i].GetConstText();
-  CurrentSystem().ReportEventUtf8(type, id, pointers, static_cast<uint16_t>(count),
-                                  text.GetConstText());
+  CurrentSystem().WriteEventLogEntry(kEventSource, type, id, pointers, static_cast<uint16_t>(count),
+                                     text.GetConstText());
 }
 
 // The event of the run: its type, ID and strings (events.def says which string is which).

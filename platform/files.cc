@@ -5,7 +5,7 @@
 
 namespace kestario {
 
-bool FileExists(const char* path) { return CurrentSystem().FindAnyMatch(path); }
+bool FileExists(const char* path) { return CurrentSystem().AnyFileMatchesA(path); }
 
 bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate, bool* opened) {
   LocalDate file;

@@ -39,9 +39,9 @@ class ForwardingSystem : public System {
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return base_->IsDBCSLeadByte(byte); }
   bool IsWindowStationVisible() override { return base_->IsWindowStationVisible(); }
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override {
-    return base_->ReportEventUtf8(type, id, strings, count, text);
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override {
+    return base_->WriteEventLogEntry(source, type, id, strings, count, text);
   }
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override {
     return base_->GetModuleFileNameA(buffer, size);
@@ -66,15 +66,15 @@ class ForwardingSystem : public System {
   }
   long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
   bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
-    return base_->DeleteFileKeepingA(path, keptStem, kept);
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override {
+    return base_->MoveFileAsideA(path, names, as);
   }
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
     return base_->CopyFileA(from, to, failIfExists);
   }
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override {
-    return base_->CopyFileKeepingA(from, to, keptStem, flags, kept);
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override {
+    return base_->CopyFileOverA(from, to, names, flags, as);
   }
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
     return base_->MoveFileExA(from, to, flags);
@@ -98,8 +98,8 @@ class ForwardingSystem : public System {
   bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override {
     return base_->GetDiskFreeSpaceExA(folder, available, volume);
   }
-  bool GetJournalFolder(TextString* folder, bool create) override {
-    return base_->GetJournalFolder(folder, create);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
+    return base_->GetPrivateDataFolderA(name, folder, create);
   }
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return base_->CreateFileA(path, access);
@@ -129,7 +129,7 @@ class ForwardingSystem : public System {
     return base_->SetEndOfFile(file, size);
   }
   void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
-  bool FindAnyMatch(const char* path) override { return base_->FindAnyMatch(path); }
+  bool AnyFileMatchesA(const char* path) override { return base_->AnyFileMatchesA(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFullPathNameA(const char* path, TextString* full) override {
     return base_->GetFullPathNameA(path, full);

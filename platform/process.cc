@@ -213,7 +213,7 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
 #ifdef _WIN32
   // The program goes to the system as its full path (a relative one made full from the current
   // folder, where FindProgramInItem looked for it, so that CreateProcess never searches for it,
-  // beside updater.exe first), always in double quotes, so that it is read whole.
+  // beside the running program first), always in double quotes, so that it is read whole.
   TextString full;
   if (!CurrentSystem().GetFullPathNameA(name.GetConstText(), &full)) return false;
   name.Assign(full);

@@ -7,6 +7,12 @@ System* installed = nullptr;
 uint32_t generation = 0;
 }  // namespace
 
+FileCalls::~FileCalls() = default;
+FileHandleCalls::~FileHandleCalls() = default;
+MachineCalls::~MachineCalls() = default;
+ProcessCalls::~ProcessCalls() = default;
+ProfileCalls::~ProfileCalls() = default;
+UiCalls::~UiCalls() = default;
 System::~System() = default;
 
 System& CurrentSystem() { return installed ? *installed : RealSystem(); }

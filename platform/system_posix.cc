@@ -160,7 +160,7 @@ bool DetachChild(pid_t child) {
 
 PosixSystem::PosixSystem()
     : registryFile_(nullptr),
-      journalBase_(nullptr),
+      dataBase_(nullptr),
       syslogSocket_(nullptr),
       terminalIn_(STDIN_FILENO),
       terminalOut_(STDERR_FILENO) {}
@@ -168,7 +168,7 @@ PosixSystem::PosixSystem()
 PosixSystem::~PosixSystem() {
   for (size_t i = 0; i < openKeys_.count(); ++i) free(openKeys_[i]);
   free(registryFile_);
-  free(journalBase_);
+  free(dataBase_);
   free(syslogSocket_);
 }
 
@@ -303,8 +303,9 @@ uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
 
 bool PosixSystem::IsWindowStationVisible() { return true; }
 
-bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* /*strings*/,
-                                  uint16_t /*count*/, const char* text) {
+bool PosixSystem::WriteEventLogEntry(const char* source, uint16_t type, uint32_t /*id*/,
+                                     const char* const* /*strings*/, uint16_t /*count*/,
+                                     const char* text) {
   int priority = type == kEventTypeError     ? LOG_ERR
                  : type == kEventTypeWarning ? LOG_WARNING
                                              : LOG_INFO;
@@ -313,7 +314,7 @@ bool PosixSystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* co
   // is written elsewhere.
   constexpr int kEventWaitMilliseconds = 1000;
   return SendSyslogMessage(syslogSocket_ != nullptr ? syslogSocket_ : KESTARIO_SYSLOG_SOCKET,
-                           LOG_USER | priority, "kestario-updater", text, kEventWaitMilliseconds);
+                           LOG_USER | priority, source, text, kEventWaitMilliseconds);
 }
 
 bool PosixSystem::GetComputerNameA(TextString* name) {
@@ -426,37 +427,32 @@ size_t PosixSystem::OpenRegistryKeyCount() const {
 
 bool PosixSystem::DeleteFileA(const char* path) { return PosixDeleteFile(path); }
 
-bool PosixSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  // No attributes: the leading "." of the stem hides it.
-  return kept->SetText(keptStem) && kept->AppendText(kKeptSuffix) &&
-         PosixDeleteFile(path, kept->GetConstText());
+bool PosixSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  // No attributes: the leading "." of the name hides it.
+  *as = KeptAs::kNone;
+  if (names.kept == nullptr || !PosixDeleteFile(path, names.kept)) return false;
+  *as = KeptAs::kKept;
+  return true;
 }
 
 bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists) {
   return PosixCopyFile(from, to, failIfExists);
 }
 
-CopyOutcome PosixSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                          uint32_t flags, TextString* kept) {
+CopyOutcome PosixSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                                       uint32_t flags, KeptAs* as) {
   // A rename replaces a file that a running program has open: nothing is ever held here.
-  kept->SetText("");
-  TextString old, mark, staged;
+  *as = KeptAs::kNone;
   CopyKeeping keeping;
-  if ((flags & kCopyKeepReplaced) != 0) {
-    if (!old.SetText(keptStem) || !old.AppendText(kKeptSuffix)) return CopyOutcome::kFailed;
-    keeping.keepAs = old.GetConstText();
+  if ((flags & (kCopyKeepReplaced | kCopyMarkNew)) != 0 && names == nullptr) {
+    return CopyOutcome::kFailed;
   }
-  if ((flags & kCopyMarkNew) != 0) {
-    if (!mark.SetText(keptStem) || !mark.AppendText(kMarkSuffix)) return CopyOutcome::kFailed;
-    keeping.markAs = mark.GetConstText();
-  }
-  if (keeping.keepAs || keeping.markAs) {
-    if (!staged.SetText(keptStem) || !staged.AppendText(kStagedSuffix)) return CopyOutcome::kFailed;
-    keeping.temporaryAs = staged.GetConstText();
-  }
+  if ((flags & kCopyKeepReplaced) != 0) keeping.keepAs = names->kept;
+  if ((flags & kCopyMarkNew) != 0) keeping.markAs = names->mark;
+  if (keeping.keepAs || keeping.markAs) keeping.temporaryAs = names->staged;
   if (!PosixCopyFile(from, to, false, &keeping)) return CopyOutcome::kFailed;
-  if (keeping.result == CopyKeeping::kKept) kept->Assign(old);
-  if (keeping.result == CopyKeeping::kMarked) kept->Assign(mark);
+  if (keeping.result == CopyKeeping::kKept) *as = KeptAs::kKept;
+  if (keeping.result == CopyKeeping::kMarked) *as = KeptAs::kMark;
   return CopyOutcome::kCopied;
 }
 
@@ -507,9 +503,9 @@ bool PosixSystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer*
   return ok;
 }
 
-void PosixSystem::SetJournalBase(const char* folder) {
-  free(journalBase_);
-  journalBase_ = folder ? strdup(folder) : nullptr;
+void PosixSystem::SetPrivateDataBase(const char* folder) {
+  free(dataBase_);
+  dataBase_ = folder ? strdup(folder) : nullptr;
 }
 
 void PosixSystem::SetSyslogSocket(const char* path) {
@@ -532,14 +528,14 @@ bool PosixSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, u
   return true;
 }
 
-bool PosixSystem::GetJournalFolder(TextString* folder, bool create) {
+bool PosixSystem::GetPrivateDataFolderA(const char* name, TextString* folder, bool create) {
   // One folder per account in a folder that survives a restart (/var/tmp: everybody may make
   // entries, only their owner may remove them). It is the account's own, made with mode 0700, so
-  // nobody else can put or replace a journal in it; one made by anybody else is not used.
+  // nobody else can put or replace a file in it; one made by anybody else is not used.
   char path[4096];
-  int length = snprintf(path, sizeof path, "%s/kestario-rollback-%u",
-                        journalBase_ ? journalBase_ : KESTARIO_JOURNAL_BASE,
-                        static_cast<unsigned>(geteuid()));
+  int length =
+      snprintf(path, sizeof path, "%s/%s-%u", dataBase_ ? dataBase_ : KESTARIO_JOURNAL_BASE, name,
+               static_cast<unsigned>(geteuid()));
   if (length <= 0 || static_cast<size_t>(length) >= sizeof path) return false;
   if (create && mkdir(path, 0700) != 0 && errno != EEXIST) return false;
   struct stat info;
@@ -588,7 +584,7 @@ bool PosixSystem::SetEndOfFile(FileHandle file, uint64_t size) {
 
 void PosixSystem::CloseHandle(FileHandle file) { PosixCloseFile(file); }
 
-bool PosixSystem::FindAnyMatch(const char* path) { return PosixFindAnyMatch(path); }
+bool PosixSystem::AnyFileMatchesA(const char* path) { return PosixFindAnyMatch(path); }
 
 uint32_t PosixSystem::GetFileAttributesA(const char* path) {
   struct stat info;
@@ -641,7 +637,7 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
     // Only async-signal-safe calls from here on.
     close(report[0]);
     int error = 0;
-    // The child reads nothing of the updater's standard input (the answers to its boxes).
+    // The child reads nothing of this program's standard input (the answers to its boxes).
     int nothing = open("/dev/null", O_RDONLY);
     if (nothing < 0 || dup2(nothing, STDIN_FILENO) < 0) {
       error = errno;

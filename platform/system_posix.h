@@ -20,12 +20,12 @@
 //   CreateProcessA fail. A process handle is the child's pid.
 //   CloseProcess on a child still running hands it to a SIGCHLD handler (installed then) that
 //   reaps it when it ends, so children started without a wait never pile up as zombies.
-// - Rollback journals live in "<base>/kestario-rollback-<euid>", made with mode 0700; the base is
+// - GetPrivateDataFolderA gives "<base>/<name>-<euid>", made with mode 0700; the base is
 //   KESTARIO_JOURNAL_BASE of the build (default /var/tmp, which survives a restart).
 // - GetComputerNameA is the host name, GetUserNameA the login name of the real user id; the window
 //   station is always visible (the terminal box answers 0 at the end of its input).
-// - ReportEventUtf8 sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
-//   build, /dev/log by default) as syslog(3) would (ident "kestario-updater", facility LOG_USER,
+// - WriteEventLogEntry sends the event's text to the syslog socket (KESTARIO_SYSLOG_SOCKET of the
+//   build, /dev/log by default) as syslog(3) would (the source as ident, facility LOG_USER,
 //   the process id), but never blocks: syslog_posix.h. True when the message was handed over.
 #ifndef KESTARIO_PLATFORM_SYSTEM_POSIX_H_
 #define KESTARIO_PLATFORM_SYSTEM_POSIX_H_
@@ -48,9 +48,9 @@ class PosixSystem : public System {
   // Reads the registry from another file (tests); null restores the file of the build.
   void SetRegistryFile(const char* path);
   const char* RegistryFile() const;
-  // Keeps the rollback journals below another folder (tests); null restores the build's
+  // Keeps the private data folders below another folder (tests); null restores the build's
   // (KESTARIO_JOURNAL_BASE, /var/tmp by default).
-  void SetJournalBase(const char* folder);
+  void SetPrivateDataBase(const char* folder);
   // Sends the events to another syslog socket (tests); null restores the build's.
   void SetSyslogSocket(const char* path);
   // The descriptors of the terminal box (standard input and standard error unless changed).
@@ -70,8 +70,8 @@ class PosixSystem : public System {
                            TextString* bytes) override;
   bool IsDBCSLeadByte(uint8_t byte) override;
   bool IsWindowStationVisible() override;
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override;
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   bool GetSystemDirectoryA(TextString* folder) override;
@@ -85,10 +85,10 @@ class PosixSystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
@@ -97,7 +97,7 @@ class PosixSystem : public System {
   bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
                            ByteBuffer* sources) override;
   bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override;
-  bool GetJournalFolder(TextString* folder, bool create) override;
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
                 uint32_t* done) override;
@@ -110,7 +110,7 @@ class PosixSystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool FindAnyMatch(const char* path) override;
+  bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFullPathNameA(const char* path, TextString* full) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
@@ -130,7 +130,7 @@ class PosixSystem : public System {
  private:
   ProfileCache profiles_;
   char* registryFile_;  // null: the file of the build
-  char* journalBase_;   // null: the folder of the build
+  char* dataBase_;      // null: the folder of the build
   char* syslogSocket_;  // null: the socket of the build
   // Key paths by handle - 1; null for a free slot.
   GrowableArray<char*> openKeys_{4};

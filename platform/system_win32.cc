@@ -218,7 +218,7 @@ bool PendingRenamesOnto(const char* to, const char* pattern, const char* keep, b
   return ok;
 }
 
-// Whether `owner` is an account that this process trusts with its journals: itself (its user or
+// Whether `owner` is an account that this process trusts with its own folder: itself (its user or
 // the default owner of what it creates), SYSTEM or the Administrators.
 bool IsTrustedOwner(PSID owner, PSID user, PSID defaultOwner) {
   return owner && ::IsValidSid(owner) &&
@@ -233,12 +233,12 @@ bool TokenRecord(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD
   return ::GetTokenInformation(token, kind, buffer, size, &needed) != FALSE;
 }
 
-// "<ProgramData>\Kestario\Rollback\<SID>": the folder of this account's journals. Made for the
-// account, SYSTEM and the Administrators alone (a protected access list), so that no other user
-// can put a journal in it; one that somebody else made (its owner) is not used.
-bool JournalFolder(TextString* folder, bool create) {
+// "<ProgramData>\<name>\<SID>": this account's own folder. Made for the account, SYSTEM and the
+// Administrators alone (a protected access list), so that no other user can put a file in it;
+// one that somebody else made (its owner) is not used.
+bool PrivateDataFolder(const char* name, TextString* folder, bool create) {
   // ProgramData, the known folder (CSIDL_COMMON_APPDATA): from shell32, loaded from System32
-  // only, and only by the runs that keep journals.
+  // only, and only when a folder is asked for.
   constexpr int kCommonAppData = 0x0023;
   using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
   HMODULE shell = ::LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
@@ -261,10 +261,16 @@ bool JournalFolder(TextString* folder, bool create) {
   char* sid = nullptr;
   if (!::ConvertSidToStringSidA(user, &sid)) return false;
   TextString path;
-  bool ok = path.SetText(base) && path.AppendText("\\Kestario");
-  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
-  ok = ok && path.AppendText("\\Rollback");
-  if (ok && create) ::CreateDirectoryA(path.GetConstText(), nullptr);
+  // Each step of `name` in turn, then the account's own folder.
+  bool ok = path.SetText(base) && path.AppendText("\\") && path.AppendText(name);
+  for (char* at = path.GetText() + std::strlen(base) + 1; ok && create; ++at) {
+    if (*at != '\\' && *at != '\0') continue;
+    char ended = *at;
+    *at = '\0';
+    ::CreateDirectoryA(path.GetConstText(), nullptr);
+    *at = ended;
+    if (ended == '\0') break;
+  }
   ok = ok && path.AppendText("\\") && path.AppendText(sid);
   if (ok && create) {
     TextString access;
@@ -317,11 +323,11 @@ bool JournalFolder(TextString* folder, bool create) {
 class AtomicCopy {
  public:
   struct Extras {
-    const char* stem = nullptr;  // the names beside the destination: stem and suffix
-    bool keep = false;           // a replaced file is kept
-    bool mark = false;           // a new file gets a second name
+    const KeptFileNames* names = nullptr;  // the names beside the destination
+    bool keep = false;                     // a replaced file is kept
+    bool mark = false;                     // a new file gets a second name
     bool replaceInUse = false;
-    TextString* kept = nullptr;  // receives the name of what was kept, marked or staged
+    KeptAs* as = nullptr;  // receives which name the copy kept, marked or staged
   };
 
   static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
@@ -340,16 +346,22 @@ class AtomicCopy {
  private:
   AtomicCopy(const char* from, HANDLE source, const Extras& extras)
       : from_(from), source_(source), extras_(extras) {
-    if (extras_.kept) extras_.kept->SetText("");
+    if (extras_.as) *extras_.as = KeptAs::kNone;
   }
 
-  // The name beside the destination with `suffix`.
-  bool Name(TextString* name, const char* suffix) const {
-    return extras_.stem && name->SetText(extras_.stem) && name->AppendText(suffix);
+  // The name beside the destination that `as` stands for.
+  bool Name(TextString* name, KeptAs as) const {
+    const KeptFileNames* names = extras_.names;
+    const char* given = !names                      ? nullptr
+                        : as == KeptAs::kKept       ? names->kept
+                        : as == KeptAs::kKeptHidden ? names->keptHidden
+                        : as == KeptAs::kMark       ? names->mark
+                                                    : names->staged;
+    return given && name->SetText(given);
   }
   // Tells the caller what the copy kept.
-  void Report(const TextString& name) const {
-    if (extras_.kept) extras_.kept->Assign(name);
+  void Report(KeptAs as) const {
+    if (extras_.as) *extras_.as = as;
   }
 
   static bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b) {
@@ -410,11 +422,11 @@ class AtomicCopy {
     // mark and its staged name.
     bool hiddenAlready = replacing && (targetInfo.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN);
     oldAttributes_ = targetInfo.dwFileAttributes;
-    bool named =
-        (!(extras_.keep || extras_.replaceInUse) ||
-         Name(&old_, hiddenAlready ? kKeptHiddenSuffix : kKeptSuffix)) &&
-        (!extras_.mark || Name(&made_, kMarkSuffix)) &&
-        (!(extras_.keep || extras_.mark || extras_.replaceInUse) || Name(&staged_, kStagedSuffix));
+    oldAs_ = hiddenAlready ? KeptAs::kKeptHidden : KeptAs::kKept;
+    bool named = (!(extras_.keep || extras_.replaceInUse) || Name(&old_, oldAs_)) &&
+                 (!extras_.mark || Name(&made_, KeptAs::kMark)) &&
+                 (!(extras_.keep || extras_.mark || extras_.replaceInUse) ||
+                  Name(&staged_, KeptAs::kStaged));
     if (!named) {
       free(resolved);
       return kFailed;
@@ -424,7 +436,7 @@ class AtomicCopy {
     return outcome;
   }
 
-  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.stem; }
+  bool CanReplaceInUse() const { return extras_.replaceInUse && extras_.names; }
 
   // Hides the old file, kept or set aside, unless it was hidden already.
   void HideOld() const {
@@ -603,9 +615,9 @@ class AtomicCopy {
         outcome = CopyOutcome::kCopied;
         if (kept != kNotKept) {
           HideOld();
-          Report(old_);
+          Report(oldAs_);
         }
-        if (marked) Report(made_);
+        if (marked) Report(KeptAs::kMark);
       } else {
         DWORD refused = ::GetLastError();
         if (kept == kLinked) ::DeleteFileA(old_.GetConstText());
@@ -679,7 +691,7 @@ class AtomicCopy {
       }
       HideOld();
       ::MoveFileExA(old_.GetConstText(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
-      Report(old_);
+      Report(oldAs_);
       return CopyOutcome::kSetAside;
     }
     if (!::MoveFileExA(temporary, staged_.GetConstText(), MOVEFILE_WRITE_THROUGH)) {
@@ -689,7 +701,7 @@ class AtomicCopy {
                        MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_REPLACE_EXISTING)) {
       return CopyOutcome::kFailed;  // the temporary's handle removes it, by whatever name
     }
-    Report(staged_);
+    Report(KeptAs::kStaged);
     return CopyOutcome::kAtRestart;
   }
 
@@ -733,6 +745,7 @@ class AtomicCopy {
   Extras extras_;
   TextString old_, made_, staged_;  // the names beside the destination
   DWORD oldAttributes_ = 0;
+  KeptAs oldAs_ = KeptAs::kKept;  // which name old_ is
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
@@ -924,8 +937,9 @@ class Win32System final : public System {
   }
   bool IsDBCSLeadByte(uint8_t byte) override { return ::IsDBCSLeadByte(byte) != FALSE; }
 
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* /*text*/) override {
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count,
+                          const char* /*text*/) override {
     // The strings in UTF-16; Event Viewer fills them into the text of the message table's entry
     // `id`. ReportEventW is a call to the event log service that waits for its answer, for as
     // long as the service takes: it runs on a thread of its own, and the run waits for it one
@@ -937,7 +951,10 @@ class Win32System final : public System {
     event->count = count;
     event->wide = new (std::nothrow) WideText[count + 1u];
     event->units = new (std::nothrow) const WCHAR*[count + 1u];
-    bool converted = event->wide != nullptr && event->units != nullptr;
+    bool converted =
+        event->wide != nullptr && event->units != nullptr &&
+        this->MultiByteToWideChar(CP_UTF8, 0, source, static_cast<uint32_t>(std::strlen(source)),
+                                  &event->source);
     for (uint16_t i = 0; converted && i < count; ++i) {
       converted = this->MultiByteToWideChar(
           CP_UTF8, 0, strings[i], static_cast<uint32_t>(std::strlen(strings[i])), &event->wide[i]);
@@ -963,6 +980,7 @@ class Win32System final : public System {
     uint16_t count = 0;
     WideText* wide = nullptr;
     const WCHAR** units = nullptr;
+    WideText source;
   };
 
   static void FreeEvent(PendingEvent* event) {
@@ -975,7 +993,7 @@ class Win32System final : public System {
   static DWORD WINAPI WriteEvent(void* parameter) {
     PendingEvent* event = static_cast<PendingEvent*>(parameter);
     bool written = false;
-    HANDLE source = ::RegisterEventSourceW(nullptr, L"Kestario Updater");
+    HANDLE source = ::RegisterEventSourceW(nullptr, Wide(event->source.GetUnits()));
     if (source != nullptr) {
       written = ::ReportEventW(source, event->type, 0, event->id, nullptr, event->count, 0,
                                event->units, nullptr) != FALSE;
@@ -1076,23 +1094,22 @@ class Win32System final : public System {
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override {
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override {
     // What DeleteFileA refuses: a folder (a link to one too) and a read-only file. A file held
     // without FILE_SHARE_DELETE refuses the rename as it refuses the deletion.
+    *as = KeptAs::kNone;
     DWORD attributes = ::GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES ||
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY))) {
       return false;
     }
     bool hidden = (attributes & FILE_ATTRIBUTE_HIDDEN) != 0;
-    if (!kept->SetText(keptStem) || !kept->AppendText(hidden ? kKeptHiddenSuffix : kKeptSuffix) ||
-        !::MoveFileExA(path, kept->GetConstText(), 0)) {
-      return false;
-    }
+    const char* kept = hidden ? names.keptHidden : names.kept;
+    if (!kept || !::MoveFileExA(path, kept, 0)) return false;
     if (!hidden) {
-      ::SetFileAttributesA(kept->GetConstText(),
-                           (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
+      ::SetFileAttributesA(kept, (attributes & ~FILE_ATTRIBUTE_NORMAL) | FILE_ATTRIBUTE_HIDDEN);
     }
+    *as = hidden ? KeptAs::kKeptHidden : KeptAs::kKept;
     return true;
   }
 
@@ -1100,14 +1117,15 @@ class Win32System final : public System {
     return AtomicCopy::Run(from, to, failIfExists, AtomicCopy::Extras()) != CopyOutcome::kFailed;
   }
 
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override {
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override {
+    *as = KeptAs::kNone;
     AtomicCopy::Extras extras;
-    extras.stem = keptStem;
+    extras.names = names;
     extras.keep = (flags & kCopyKeepReplaced) != 0;
     extras.mark = (flags & kCopyMarkNew) != 0;
     extras.replaceInUse = (flags & kCopyReplaceInUse) != 0;
-    extras.kept = kept;
+    extras.as = as;
     return AtomicCopy::Run(from, to, false, extras);
   }
 
@@ -1163,7 +1181,7 @@ class Win32System final : public System {
     bool ok = true;
     do {
       size_t length = strlen(found.cFileName);
-      // "*.journal" also finds "x.journalx" through its short name: the suffix is checked.
+      // "*.abc" also finds "x.abcd" through its short name: the suffix is checked.
       if ((found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
           length <= suffixLength || strcmp(found.cFileName + length - suffixLength, suffix) != 0) {
         continue;
@@ -1198,8 +1216,8 @@ class Win32System final : public System {
     return true;
   }
 
-  bool GetJournalFolder(TextString* folder, bool create) override {
-    return JournalFolder(folder, create);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
+    return PrivateDataFolder(name, folder, create);
   }
 
   FileHandle CreateFileA(const char* path, FileAccess access) override {
@@ -1283,7 +1301,7 @@ class Win32System final : public System {
 
   void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
 
-  bool FindAnyMatch(const char* path) override {
+  bool AnyFileMatchesA(const char* path) override {
     WIN32_FIND_DATAA found;
     HANDLE search = ::FindFirstFileA(path, &found);
     if (search == INVALID_HANDLE_VALUE) return false;

@@ -196,8 +196,9 @@ int MemorySystem::MessageBoxW(const char16_t* text, const char16_t* caption, uns
   return AnswerFor(index < answers.size() ? answers[index] : 0, style);
 }
 
-bool MemorySystem::ReportEventUtf8(uint16_t type, uint32_t /*id*/, const char* const* strings,
-                                   uint16_t count, const char* text) {
+bool MemorySystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t /*id*/,
+                                      const char* const* strings, uint16_t count,
+                                      const char* text) {
   if (++events > 1 && oneRun) violations.push_back("a second event in one run");
   if (oneRun && (type == kEventTypeError) != errorShown_) {
     violations.push_back("an event whose type does not say whether an error box was shown");
@@ -296,23 +297,23 @@ bool MemorySystem::CopyFileA(const char* from, const char* to, bool failIfExists
   return true;
 }
 
-bool MemorySystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  AfterError("DeleteFileKeepingA");
-  if (path == nullptr || keptStem == nullptr || files.count(path) == 0) return false;
-  const std::string name = std::string(keptStem) + kKeptSuffix;
-  if (files.count(name) != 0 || folders.count(name) != 0 || !kept->SetText(name.c_str())) {
-    return false;
-  }
+bool MemorySystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  AfterError("MoveFileAsideA");
+  *as = KeptAs::kNone;
+  if (path == nullptr || names.kept == nullptr || files.count(path) == 0) return false;
+  const std::string name = names.kept;
+  if (files.count(name) != 0 || folders.count(name) != 0) return false;
   Touch(path);
   Touch(name);
   Rename(path, name);
+  *as = KeptAs::kKept;
   return true;
 }
 
-CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                           uint32_t flags, TextString* kept) {
-  AfterError("CopyFileKeepingA");
-  kept->SetText("");
+CopyOutcome MemorySystem::CopyFileOverA(const char* from, const char* to,
+                                        const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+  AfterError("CopyFileOverA");
+  *as = KeptAs::kNone;
   if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
     return CopyOutcome::kFailed;
   }
@@ -323,9 +324,9 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
   if (replacing && readOnly.count(target) != 0) return CopyOutcome::kFailed;
   // What is kept: the replaced file, or a second name of the new one.
   const uint32_t wanted = replacing ? kCopyKeepReplaced : kCopyMarkNew;
-  const std::string name =
-      std::string(keptStem != nullptr ? keptStem : "") + (replacing ? kKeptSuffix : kMarkSuffix);
-  const bool keeping = (flags & wanted) != 0 && keptStem != nullptr;
+  const char* kept = names == nullptr ? nullptr : replacing ? names->kept : names->mark;
+  const bool keeping = (flags & wanted) != 0 && kept != nullptr;
+  const std::string name = kept != nullptr ? kept : "";
   if (keeping && (files.count(name) != 0 || folders.count(name) != 0)) {
     return CopyOutcome::kFailed;
   }
@@ -336,7 +337,7 @@ CopyOutcome MemorySystem::CopyFileKeepingA(const char* from, const char* to, con
     } else {
       files[name] = files[from];
     }
-    kept->SetText(name.c_str());
+    *as = replacing ? KeptAs::kKept : KeptAs::kMark;
   }
   Touch(target);
   files[target] = files[from];
@@ -398,7 +399,7 @@ bool MemorySystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer
   return true;
 }
 
-bool MemorySystem::GetJournalFolder(TextString* folder, bool create) {
+bool MemorySystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder, bool create) {
   if (create) folders.insert(kJournalFolder);
   return folders.count(kJournalFolder) != 0 && folder->SetText(kJournalFolder);
 }
@@ -508,7 +509,7 @@ void MemorySystem::CloseHandle(FileHandle file) {
   if (Open(file) != nullptr) openFiles_.erase(file);
 }
 
-bool MemorySystem::FindAnyMatch(const char* path) {
+bool MemorySystem::AnyFileMatchesA(const char* path) {
   if (path == nullptr || *path == '\0') return false;
   const std::string text = path;
   if (!HasWildcard(text)) return files.count(text) != 0 || folders.count(text) != 0;

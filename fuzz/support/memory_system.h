@@ -6,9 +6,9 @@
 //   (re-parsed whenever the file's contents changed, for instance by a COPY onto the script).
 // - The registry is a text in the registry file's profile format: one section per key path,
 //   "@" for the default value.
-// - DeleteFileA, CopyFileA (and their forms that keep the old file), MoveFileExA, FindAnyMatch,
+// - DeleteFileA, CopyFileA (and their forms that keep the old file), MoveFileExA, AnyFileMatchesA,
 //   GetFileAttributesA and GetFileLocalDate work on the file map; wildcards are matched by
-//   FindAnyMatch only ("*" any run of bytes, "?" one byte). AccessCheckA grants everything on
+//   AnyFileMatchesA only ("*" any run of bytes, "?" one byte). AccessCheckA grants everything on
 //   what exists, but no write or deletion of a read-only file; no file is a program for
 //   GetBinaryTypeA.
 // - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
@@ -61,7 +61,7 @@ class MemorySystem : public System {
   size_t errorBoxes = 0;
   size_t undoFailureBoxes = 0;  // message 11, shown after the error box of a rollback run
   size_t processesStarted = 0;
-  size_t events = 0;  // ReportEventUtf8 calls: at most one per run
+  size_t events = 0;  // WriteEventLogEntry calls: at most one per run
   std::vector<std::string> violations;
 
   size_t OpenProcesses() const { return openProcesses_.size(); }
@@ -91,11 +91,11 @@ class MemorySystem : public System {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   // A rename of a file (no folders); nothing waits for a restart.
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
@@ -115,7 +115,7 @@ class MemorySystem : public System {
     return true;
   }
   // kJournalFolder, made when asked to.
-  bool GetJournalFolder(TextString* folder, bool create) override;
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
   // run). A handle keeps the file it opened: once that file is deleted
   // or copied over, the handle reads and writes a file of its own that no name reaches.
@@ -136,7 +136,7 @@ class MemorySystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool FindAnyMatch(const char* path) override;
+  bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool AccessCheckA(const char* path, uint32_t access) override;
   bool GetBinaryTypeA(const char* path, uint32_t* type) override;
@@ -147,8 +147,8 @@ class MemorySystem : public System {
   bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
   bool IsWindowStationVisible() override { return true; }
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override;
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override;
   bool GetComputerNameA(TextString* name) override { return name->SetText("FUZZ"); }
   bool GetUserNameA(TextString* name) override { return name->SetText("fuzzer"); }
   void GetLocalTime(LocalTime* time) override { *time = {2026, 12, 8, 1, 2, 3}; }

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
   std::string folder = module.GetTokens(0, -2, "/").GetConstText();
   std::string registry = folder + "/registry.ini";
   system.SetRegistryFile(registry.c_str());
-  system.SetJournalBase(folder.c_str());
+  system.SetPrivateDataBase(folder.c_str());
 
   kestario::TextString commandLine;
   for (int i = 1; i < argc; ++i) {

@@ -58,7 +58,8 @@ TEST(SyslogTest, DaemonThatNeverReadsDoesNotHoldUpTheRun) {
   PosixSystem system;
   system.SetSyslogSocket(path.c_str());
   double began = Seconds();
-  EXPECT_FALSE(system.ReportEventUtf8(kEventTypeInformation, 1000, nullptr, 0, kText));
+  EXPECT_FALSE(system.WriteEventLogEntry("kestario-updater", kEventTypeInformation, 1000, nullptr,
+                                         0, kText));
   double took = Seconds() - began;
   EXPECT_LT(took, 3.0);
   EXPECT_GT(took, 0.5);  // it did wait a while for room
@@ -74,7 +75,8 @@ TEST(SyslogTest, DatagramCarriesOneEscapedMessage) {
   int daemon = Listen(path, SOCK_DGRAM);
   PosixSystem system;
   system.SetSyslogSocket(path.c_str());
-  EXPECT_TRUE(system.ReportEventUtf8(kEventTypeError, 1002, nullptr, 0, kText));
+  EXPECT_TRUE(
+      system.WriteEventLogEntry("kestario-updater", kEventTypeError, 1002, nullptr, 0, kText));
   char buffer[4096];
   ssize_t got = recv(daemon, buffer, sizeof buffer, MSG_DONTWAIT);
   ASSERT_GT(got, 0);
@@ -85,7 +87,8 @@ TEST(SyslogTest, DatagramCarriesOneEscapedMessage) {
   EXPECT_EQ(tail, message.substr(message.size() - tail.size())) << message;
   close(daemon);
   system.SetSyslogSocket((folder.Path() + "/none").c_str());
-  EXPECT_FALSE(system.ReportEventUtf8(kEventTypeError, 1002, nullptr, 0, kText));
+  EXPECT_FALSE(
+      system.WriteEventLogEntry("kestario-updater", kEventTypeError, 1002, nullptr, 0, kText));
 }
 
 // A daemon that listens on a stream and takes a record to end at a line feed (or a NUL, as
@@ -107,7 +110,8 @@ TEST(SyslogTest, StreamReaderSeesExactlyOneRecord) {
   });
   PosixSystem system;
   system.SetSyslogSocket(path.c_str());
-  EXPECT_TRUE(system.ReportEventUtf8(kEventTypeWarning, 1001, nullptr, 0, kText));
+  EXPECT_TRUE(
+      system.WriteEventLogEntry("kestario-updater", kEventTypeWarning, 1001, nullptr, 0, kText));
   reader.join();
   close(daemon);
   std::vector<std::string> records;

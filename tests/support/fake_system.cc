@@ -82,8 +82,8 @@ bool FakeSystem::IsWindowStationVisible() {
   return windowStationVisible;
 }
 
-bool FakeSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings,
-                                 uint16_t count, const char* text) {
+bool FakeSystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t id,
+                                    const char* const* strings, uint16_t count, const char* text) {
   events.push_back({type, id, std::vector<std::string>(strings, strings + count), text});
   return eventWorks;
 }
@@ -158,22 +158,22 @@ bool FakeSystem::CopyFileA(const char* from, const char* to, bool failIfExists) 
   return RealSystem().CopyFileA(from, to, failIfExists);
 }
 
-bool FakeSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
+bool FakeSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
   ++deletes;
-  return RealSystem().DeleteFileKeepingA(path, keptStem, kept);
+  return RealSystem().MoveFileAsideA(path, names, as);
 }
 
-CopyOutcome FakeSystem::CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                                         uint32_t flags, TextString* kept) {
+CopyOutcome FakeSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                                      uint32_t flags, KeptAs* as) {
   ++copies;
-  if (destinationsHeld && (flags & kCopyReplaceInUse) != 0) {
-    std::string staged = std::string(keptStem) + kStagedSuffix;
-    if (!RealSystem().CopyFileA(from, staged.c_str(), false)) return CopyOutcome::kFailed;
-    kept->SetText(staged.c_str());
-    pendingRenames.emplace_back(staged, to);
+  if (destinationsHeld && (flags & kCopyReplaceInUse) != 0 && names != nullptr) {
+    *as = KeptAs::kNone;
+    if (!RealSystem().CopyFileA(from, names->staged, false)) return CopyOutcome::kFailed;
+    *as = KeptAs::kStaged;
+    pendingRenames.emplace_back(names->staged, to);
     return CopyOutcome::kAtRestart;
   }
-  return RealSystem().CopyFileKeepingA(from, to, keptStem, flags, kept);
+  return RealSystem().CopyFileOverA(from, to, names, flags, as);
 }
 
 bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {
@@ -215,7 +215,7 @@ bool FakeSystem::GetDiskFreeSpaceExA(const char* folder, uint64_t* available, ui
   return true;
 }
 
-bool FakeSystem::GetJournalFolder(TextString* folder, bool create) {
+bool FakeSystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder, bool create) {
   if (journalFolder.empty()) return false;
   if (create) mkdir(journalFolder.c_str(), 0700);
   struct stat info;

@@ -69,7 +69,7 @@ class FakeSystem : public ForwardingSystem {
   };
   std::vector<Write> writes;
   bool writeWorks = true;
-  // Every ReportEventUtf8, as it was asked for; with `eventWorks` false each one fails.
+  // Every WriteEventLogEntry, as it was asked for; with `eventWorks` false each one fails.
   struct Event {
     uint16_t type;
     uint32_t id;
@@ -83,13 +83,13 @@ class FakeSystem : public ForwardingSystem {
   // the user may not write), and whether a path is a program (false: it is not).
   std::map<std::string, uint32_t> refusedRights;
   std::map<std::string, bool> programs;
-  // The folder GetJournalFolder gives (made when asked to); "" for none: the account has no folder
-  // it could trust.
+  // The folder GetPrivateDataFolderA gives (made when asked to); "" for none: the account has no
+  // folder it could trust.
   std::string journalFolder;
   // Whether MoveFileExA(from, to) fails (as for a file that is locked meanwhile); null: none does.
   std::function<bool(const std::string& from, const std::string& to)> moveFails;
   int moves = 0;
-  // Whether every destination of a CopyFileKeepingA that may replace a file in use is held by a
+  // Whether every destination of a CopyFileOverA that may replace a file in use is held by a
   // running program: the copy is staged beside it for the next restart (kAtRestart).
   bool destinationsHeld = false;
   // The renames that wait for the next restart, as (staged source, destination): each staged copy
@@ -107,8 +107,8 @@ class FakeSystem : public ForwardingSystem {
   uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
   int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
   bool IsWindowStationVisible() override;
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override;
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
   bool GetComputerNameA(TextString* name) override;
@@ -121,15 +121,15 @@ class FakeSystem : public ForwardingSystem {
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
   bool DeleteFileA(const char* path) override;
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
                            ByteBuffer* sources) override;
   bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override;
-  bool GetJournalFolder(TextString* folder, bool create) override;
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   FileHandle CreateFileA(const char* path, FileAccess access) override;
   bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
                  uint32_t* done) override;

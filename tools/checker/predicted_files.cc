@@ -77,7 +77,7 @@ bool PredictedFiles::MatchesWildcard(System& real, const std::string& path) cons
       return real.AccessCheckA(folder.c_str(), kFileReadData);
     }
   }
-  if (!touched) return real.FindAnyMatch(path.c_str());
+  if (!touched) return real.AnyFileMatchesA(path.c_str());
   for (const std::string& name : MatchingNames(folder, pattern)) {
     std::string key = prefix + name;
     for (char& c : key) c = FoldCase(c);

@@ -22,12 +22,14 @@ class ReadOnlySystem : public ForwardingSystem {
   bool CopyFileA(const char* /*from*/, const char* /*to*/, bool /*failIfExists*/) override {
     return false;
   }
-  bool DeleteFileKeepingA(const char* /*path*/, const char* /*keptStem*/,
-                          TextString* /*kept*/) override {
+  bool MoveFileAsideA(const char* /*path*/, const KeptFileNames& /*names*/, KeptAs* as) override {
+    *as = KeptAs::kNone;
     return false;
   }
-  CopyOutcome CopyFileKeepingA(const char* /*from*/, const char* /*to*/, const char* /*keptStem*/,
-                               uint32_t /*flags*/, TextString* /*kept*/) override {
+  CopyOutcome CopyFileOverA(const char* /*from*/, const char* /*to*/,
+                            const KeptFileNames* /*names*/, uint32_t /*flags*/,
+                            KeptAs* as) override {
+    *as = KeptAs::kNone;
     return CopyOutcome::kFailed;
   }
   bool MoveFileExA(const char* /*from*/, const char* /*to*/, uint32_t /*flags*/) override {
@@ -40,15 +42,16 @@ class ReadOnlySystem : public ForwardingSystem {
     return ForwardingSystem::PendingRenamesOntoA(to, pattern, keep, false, sources);
   }
   // Never makes the folder.
-  bool GetJournalFolder(TextString* folder, bool /*create*/) override {
-    return ForwardingSystem::GetJournalFolder(folder, false);
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool /*create*/) override {
+    return ForwardingSystem::GetPrivateDataFolderA(name, folder, false);
   }
   // Files open for reading only, so that nothing is ever written or cut.
   FileHandle CreateFileA(const char* path, FileAccess access) override {
     return access == FileAccess::kRead ? ForwardingSystem::CreateFileA(path, access) : kNoFile;
   }
-  bool ReportEventUtf8(uint16_t /*type*/, uint32_t /*id*/, const char* const* /*strings*/,
-                       uint16_t /*count*/, const char* /*text*/) override {
+  bool WriteEventLogEntry(const char* /*source*/, uint16_t /*type*/, uint32_t /*id*/,
+                          const char* const* /*strings*/, uint16_t /*count*/,
+                          const char* /*text*/) override {
     return false;
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,

@@ -166,8 +166,9 @@ int SimulatedSystem::MessageBoxW(const char16_t* text, const char16_t* caption, 
   return yesNo ? kIdYes : kIdOk;
 }
 
-bool SimulatedSystem::ReportEventUtf8(uint16_t type, uint32_t id, const char* const* /*strings*/,
-                                      uint16_t /*count*/, const char* /*text*/) {
+bool SimulatedSystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uint32_t id,
+                                         const char* const* /*strings*/, uint16_t /*count*/,
+                                         const char* /*text*/) {
   recorder_->RecordEvent(type, id);
   return true;
 }
@@ -192,14 +193,14 @@ uint32_t SimulatedSystem::GetFileAttributesA(const char* path) {
   return attributes == kInvalidFileAttributes ? kFileAttributeNormal : attributes;
 }
 
-bool SimulatedSystem::FindAnyMatch(const char* path) {
+bool SimulatedSystem::AnyFileMatchesA(const char* path) {
   bool found = false;
   std::string text = path != nullptr ? path : "";
   if (text.empty()) {
     found = false;
   } else if (!HasWildcard(text)) {
     const Entry* entry = files_.Find(text);
-    found = entry != nullptr ? entry->present : ForwardingSystem::FindAnyMatch(path);
+    found = entry != nullptr ? entry->present : ForwardingSystem::AnyFileMatchesA(path);
   } else {
     found = files_.MatchesWildcard(*base(), text);
   }
@@ -399,14 +400,16 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
-bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) {
-  std::string name = std::string(keptStem != nullptr ? keptStem : "") + kKeptSuffix;
-  if (path == nullptr || keptStem == nullptr || IsNonFolder(name.c_str())) {
+bool SimulatedSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
+  *as = KeptAs::kNone;
+  std::string name = names.kept != nullptr ? names.kept : "";
+  if (path == nullptr || names.kept == nullptr || IsNonFolder(name.c_str())) {
     return DeleteFileA(nullptr);
   }
   const Entry* entry = files_.Find(path);
   std::string content = entry != nullptr ? entry->content : FullPath(path);
-  if (!DeleteFileA(path) || !kept->SetText(name.c_str())) return false;
+  if (!DeleteFileA(path)) return false;
+  *as = KeptAs::kKept;
   Entry keeping;
   keeping.present = true;
   keeping.content = content;
@@ -416,31 +419,30 @@ bool SimulatedSystem::DeleteFileKeepingA(const char* path, const char* keptStem,
   return true;
 }
 
-CopyOutcome SimulatedSystem::CopyFileKeepingA(const char* from, const char* to,
-                                              const char* keptStem, uint32_t flags,
-                                              TextString* kept) {
-  kept->SetText("");
+CopyOutcome SimulatedSystem::CopyFileOverA(const char* from, const char* to,
+                                           const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+  *as = KeptAs::kNone;
   std::string target = to != nullptr ? to : "";
   const Entry* entry = target.empty() ? nullptr : files_.Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
-  std::string stem = keptStem != nullptr ? keptStem : "";
   if (!CopyFileA(from, to, false)) return CopyOutcome::kFailed;
-  if (stem.empty() || SameFile(from != nullptr ? from : "", target)) return CopyOutcome::kCopied;
+  if (names == nullptr || SameFile(from != nullptr ? from : "", target))
+    return CopyOutcome::kCopied;
   if ((flags & kCopyKeepReplaced) != 0) CountKeptSpace(from, target);
   if (!replacing && (flags & kCopyMarkNew) != 0) {
     Entry mark = *files_.Find(target);  // the new file's second name
-    mark.shown = stem + kMarkSuffix;
+    mark.shown = names->mark;
     mark.existedBefore = false;
     files_.Set(mark.shown, mark);
-    kept->SetText(mark.shown.c_str());
+    *as = KeptAs::kMark;
   } else if (replacing && (flags & kCopyKeepReplaced) != 0) {
     Entry keeping;
     keeping.present = true;
     keeping.content = content;
-    keeping.shown = stem + kKeptSuffix;
+    keeping.shown = names->kept;
     files_.Set(keeping.shown, keeping);
-    kept->SetText(keeping.shown.c_str());
+    *as = KeptAs::kKept;
     Event("copy", "keep the old " + target + " as " + keeping.shown, true, IsUncertain(target));
   }
   return CopyOutcome::kCopied;
@@ -500,7 +502,8 @@ bool SimulatedSystem::SetFileAttributesA(const char* path, uint32_t /*attributes
   return path != nullptr && IsNonFolder(path);
 }
 
-bool SimulatedSystem::GetJournalFolder(TextString* folder, bool /*create*/) {
+bool SimulatedSystem::GetPrivateDataFolderA(const char* /*name*/, TextString* folder,
+                                            bool /*create*/) {
   return folder->SetText(kJournalStandIn);
 }
 

@@ -10,7 +10,7 @@
 // - Nothing is written, deleted, copied or started. DeleteFileA, CopyFileA and CreateProcessA
 //   check what the platform would check, asking the system underneath (AccessCheckA,
 //   GetBinaryTypeA, GetFileAttributesA ...), and report the outcome; a deletion or copy that
-//   would succeed is kept in an overlay of the file system, so that FindAnyMatch and
+//   would succeed is kept in an overlay of the file system, so that AnyFileMatchesA and
 //   GetFileLocalDate see a deleted file as gone and a copied one as present, with its source's
 //   date and the attributes and rights that the platform gives a copy. A file that the run has
 //   written by then (the run log, made or appended to as the run starts) is dated today.
@@ -24,7 +24,8 @@
 //   box can be shown: MessageBoxW answers 0, which the program takes as a box that could not be
 //   shown, exactly as on a window station that nobody sees (the same UNSEEN answer, the same
 //   end), and the recorder notes the box as not shown.
-// - The event of EVENTLOG is not written: ReportEventUtf8 only tells the recorder its type and ID.
+// - The event of EVENTLOG is not written: WriteEventLogEntry only tells the recorder its type and
+// ID.
 // - Files opened for writing (the run log) are not written: see CreateFileA. The boxes count as
 //   seen (the recorder answers them), and the exit code of a program that would start is not
 //   known.
@@ -57,17 +58,17 @@ class SimulatedSystem : public ForwardingSystem {
   int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
   int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
   bool IsWindowStationVisible() override { return true; }
-  bool ReportEventUtf8(uint16_t type, uint32_t id, const char* const* strings, uint16_t count,
-                       const char* text) override;
+  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
+                          const char* const* strings, uint16_t count, const char* text) override;
   uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
   bool DeleteFileA(const char* path) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   // A rollback run: a deleted or replaced file is kept under its hidden name (in the overlay),
   // and the undoing renames are followed. The files of that bookkeeping (names that begin with
   // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
-  bool DeleteFileKeepingA(const char* path, const char* keptStem, TextString* kept) override;
-  CopyOutcome CopyFileKeepingA(const char* from, const char* to, const char* keptStem,
-                               uint32_t flags, TextString* kept) override;
+  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
+  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
+                            uint32_t flags, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   // Finds the restart renames as the system has them; a cancel is predicted as the deletion of
   // each staged source, and the list is left as it is.
@@ -75,7 +76,7 @@ class SimulatedSystem : public ForwardingSystem {
                            ByteBuffer* sources) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   // The journal folder is a stand-in: the journal is kept in memory and never reported.
-  bool GetJournalFolder(TextString* folder, bool create) override;
+  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
   // What the overlay holds at `path`: the stamp of the real file whose bytes it has (so a kept
   // or copied file is the one the run's undo finds it to be), none for a deleted one; the
   // in-memory journal's identity for the journal.
@@ -97,7 +98,7 @@ class SimulatedSystem : public ForwardingSystem {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
-  bool FindAnyMatch(const char* path) override;
+  bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
