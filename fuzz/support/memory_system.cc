@@ -4,6 +4,7 @@
 #include <cstring>
 #include <functional>
 
+#include "platform/path_questions.h"
 #include "text/hash.h"
 
 namespace kestario {
@@ -14,27 +15,8 @@ constexpr long kErrorInvalidHandle = 6;
 
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
-// "*" matches any run of bytes, "?" one byte; everything else is literal.
-bool Matches(const char* pattern, const char* text) {
-  const char* star = nullptr;
-  const char* resume = nullptr;
-  while (*text != '\0') {
-    if (*pattern == '?' || (*pattern != '*' && *pattern == *text)) {
-      ++pattern;
-      ++text;
-    } else if (*pattern == '*') {
-      star = pattern++;
-      resume = text;
-    } else if (star != nullptr) {
-      pattern = star + 1;
-      text = ++resume;
-    } else {
-      return false;
-    }
-  }
-  while (*pattern == '*') ++pattern;
-  return *pattern == '\0';
-}
+// "*" matches any run of bytes, "?" one byte; everything else is literal (as on Linux).
+bool Matches(const char* pattern, const char* text) { return NameMatchesWildcard(pattern, text); }
 
 uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
   if (buffer == nullptr || size == 0) return 0;
