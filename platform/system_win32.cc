@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/handle_win32.h"
 #include "platform/system.h"
 #include "text/byte_buffer.h"
 #include "text/text_string.h"
@@ -334,13 +335,11 @@ class AtomicCopy {
                          const Extras& extras) {
     // Shared for writing too, as Linux has no say in it: a file that another handle may write
     // (the run log, which the run keeps open) is copied, and one that changes meanwhile fails.
-    HANDLE source = ::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return CopyOutcome::kFailed;
-    AtomicCopy copy(from, source, extras);
-    CopyOutcome outcome = copy.CopyTo(to, failIfExists);
-    ::CloseHandle(source);
-    return outcome;
+    Handle source(::CreateFileA(from, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!source.valid()) return CopyOutcome::kFailed;
+    AtomicCopy copy(from, source.get(), extras);
+    return copy.CopyTo(to, failIfExists);
   }
 
  private:
@@ -385,17 +384,18 @@ class AtomicCopy {
       // The destination as it stands: the same file as the source (another spelling, a link)
       // is left alone; a symbolic link is written through to the file it names (its final
       // path, which Wine gives for Unix links too; a plain file without one is taken as named).
-      HANDLE probe = ::CreateFileA(to, FILE_READ_ATTRIBUTES,
+      bool known = false;
+      {
+        Handle probe(::CreateFileA(to, FILE_READ_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-      if (probe == INVALID_HANDLE_VALUE) return kFailed;
-      bool known = ::GetFileInformationByHandle(probe, &targetInfo) != FALSE;
-      if (known && SameFile(sourceInfo_, targetInfo)) {
-        ::CloseHandle(probe);
-        return failIfExists ? kFailed : CopyOutcome::kCopied;
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        if (!probe.valid()) return kFailed;
+        known = ::GetFileInformationByHandle(probe.get(), &targetInfo) != FALSE;
+        if (known && SameFile(sourceInfo_, targetInfo)) {
+          return failIfExists ? kFailed : CopyOutcome::kCopied;
+        }
+        if (known) resolved = FinalPath(probe.get());
       }
-      if (known) resolved = FinalPath(probe);
-      ::CloseHandle(probe);
       if (!known || failIfExists ||
           (targetInfo.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) ||
           (!resolved && (attributes & FILE_ATTRIBUTE_REPARSE_POINT))) {
@@ -405,17 +405,15 @@ class AtomicCopy {
       if (resolved) to = resolved;
       // Writable, and held by nobody without sharing: the failures CopyFileA has. A file that a
       // running program holds may be replaced when the COPY asks for it.
-      HANDLE writable =
-          ::CreateFileA(to, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (writable == INVALID_HANDLE_VALUE) {
+      Handle writable(::CreateFileA(to, GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!writable.valid()) {
         inUse = CanReplaceInUse() && ::GetLastError() == ERROR_SHARING_VIOLATION;
         if (!inUse) {
           free(resolved);
           return kFailed;
         }
-      } else {
-        ::CloseHandle(writable);
       }
     }
     // The names beside it: the old file's (hidden, unless it was hidden already), the new one's
@@ -576,22 +574,22 @@ class AtomicCopy {
     constexpr CopyOutcome kFailed = CopyOutcome::kFailed;
     char* temporary = TemporaryTemplate(to);
     if (!temporary) return kFailed;
-    HANDLE target = INVALID_HANDLE_VALUE;
+    Handle target;
     DWORD error = 0;
-    for (unsigned attempt = 0; attempt < 100 && target == INVALID_HANDLE_VALUE; ++attempt) {
+    for (unsigned attempt = 0; attempt < 100 && !target.valid(); ++attempt) {
       FillRandomSuffix(temporary, attempt);
       // The rights asked for when a file is made are granted on this handle whatever access list
       // the file gets later, so that it can always be removed through it. It stays open while the
       // file is renamed into place, shared so that neither that rename nor another copy that
       // looks at the destination just then is refused.
-      target =
-          ::CreateFileA(temporary, GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
-                        FILE_ATTRIBUTE_NORMAL, nullptr);
-      error = target == INVALID_HANDLE_VALUE ? ::GetLastError() : 0;
+      target.reset(::CreateFileA(temporary,
+                                 GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+      error = target.valid() ? 0 : ::GetLastError();
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
-    if (target == INVALID_HANDLE_VALUE) {
+    if (!target.valid()) {
       free(temporary);
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
@@ -600,9 +598,10 @@ class AtomicCopy {
                      ::CopyFileA(from_, to, FALSE);
       return inPlace ? CopyOutcome::kCopied : kFailed;
     }
-    bool written = MarkForDeletion(target, true) && CopyData(target) && SourceUnchanged() &&
-                   (!replaced || CarrySecurity(to, target)) && MarkForDeletion(target, false) &&
-                   SetTimesAndAttributes(target, replaced) && ::FlushFileBuffers(target);
+    HANDLE file = target.get();
+    bool written = MarkForDeletion(file, true) && CopyData(file) && SourceUnchanged() &&
+                   (!replaced || CarrySecurity(to, file)) && MarkForDeletion(file, false) &&
+                   SetTimesAndAttributes(file, replaced) && ::FlushFileBuffers(file);
     CopyOutcome outcome = kFailed;
     bool inPlace = false;
     // A new file is marked before it takes its name; one that cannot be is not put in place.
@@ -639,10 +638,10 @@ class AtomicCopy {
       // Not in place: the temporary file goes, read-only or not, through the handle that may.
       FILE_BASIC_INFO plain = {};
       plain.FileAttributes = FILE_ATTRIBUTE_NORMAL;
-      ::SetFileInformationByHandle(target, FileBasicInfo, &plain, sizeof plain);
-      MarkForDeletion(target, true);
+      ::SetFileInformationByHandle(file, FileBasicInfo, &plain, sizeof plain);
+      MarkForDeletion(file, true);
     }
-    ::CloseHandle(target);
+    target.reset();  // a temporary file not put in place goes now, before any copy in place
     free(temporary);
     if (inPlace && ::CopyFileA(from_, to, FALSE)) outcome = CopyOutcome::kCopied;
     return outcome;
@@ -660,11 +659,9 @@ class AtomicCopy {
     if (::CreateHardLinkA(made_.GetConstText(), temporary, nullptr)) return true;
     DWORD error = ::GetLastError();
     if (error != ERROR_NOT_SUPPORTED && error != ERROR_INVALID_FUNCTION) return false;
-    HANDLE marker = ::CreateFileA(made_.GetConstText(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (marker == INVALID_HANDLE_VALUE) return false;
-    ::CloseHandle(marker);
-    return true;
+    Handle marker(::CreateFileA(made_.GetConstText(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    return marker.valid();
   }
 
   // Keeps the file `to` under the name `kept`: a hard link, so that the destination stays whole
