@@ -1,9 +1,6 @@
 // The real system of the Windows build: every call forwards to the Win32 function it is named
 // after. Failures are plain results (false, 0, null); nothing throws.
 #include <windows.h>
-// After windows.h:
-#include <aclapi.h>
-#include <sddl.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -11,8 +8,11 @@
 #include <new>
 
 #include "platform/copy_win32.h"
+#include "platform/data_folder_win32.h"
+#include "platform/file_checks_win32.h"
 #include "platform/file_info_win32.h"
 #include "platform/handle_win32.h"
+#include "platform/pending_renames_win32.h"
 #include "platform/system.h"
 #include "text/byte_buffer.h"
 #include "text/text_string.h"
@@ -36,240 +36,6 @@ HKEY ToHkey(RegistryHandle handle) {
   return reinterpret_cast<HKEY>(handle);
 }
 
-// The renames that Windows makes at the next restart (MoveFileEx with MOVEFILE_DELAY_UNTIL_REBOOT):
-// a REG_MULTI_SZ of pairs of NT paths ("\??\C:\..."), the target after a "!" when it replaces a
-// file and empty for a deletion.
-const wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-
-// `text` in the ANSI code page as UTF-16, in a block to free; null when it cannot be made.
-wchar_t* WideCopy(const char* text) {
-  int units = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (units <= 0) return nullptr;
-  wchar_t* wide = static_cast<wchar_t*>(malloc(static_cast<size_t>(units) * sizeof(wchar_t)));
-  if (wide && ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide, units) != units) {
-    free(wide);
-    return nullptr;
-  }
-  return wide;
-}
-
-// The full path of `path` as UTF-16, links followed when `followLinks` and the file exists; a block
-// to free, or null.
-wchar_t* WideFullPath(const char* path, bool followLinks) {
-  char* resolved = nullptr;
-  if (followLinks) {
-    HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    resolved = FinalPath(file);
-    ::CloseHandle(file);
-  } else {
-    DWORD size = ::GetFullPathNameA(path, 0, nullptr, nullptr);
-    resolved = size ? static_cast<char*>(malloc(size)) : nullptr;
-    if (resolved && ::GetFullPathNameA(path, size, resolved, nullptr) >= size) {
-      free(resolved);
-      resolved = nullptr;
-    }
-  }
-  wchar_t* wide = resolved ? WideCopy(resolved) : nullptr;
-  free(resolved);
-  return wide;
-}
-
-// An entry of the list without its "!" and "\??\".
-const wchar_t* DosPath(const wchar_t* entry) {
-  if (*entry == L'!') ++entry;
-  return wcsncmp(entry, L"\\??\\", 4) == 0 ? entry + 4 : entry;
-}
-
-// Whether the last part of `path` matches `pattern` (a prefix, "*", a suffix), case ignored.
-bool NameMatches(const wchar_t* path, const wchar_t* pattern) {
-  const wchar_t* name = path;
-  for (const wchar_t* p = path; *p; ++p) {
-    if (*p == L'\\' || *p == L'/') name = p + 1;
-  }
-  const wchar_t* star = wcschr(pattern, L'*');
-  if (!star) return _wcsicmp(name, pattern) == 0;
-  size_t prefix = static_cast<size_t>(star - pattern);
-  size_t suffix = wcslen(star + 1);
-  size_t length = wcslen(name);
-  return length >= prefix + suffix && _wcsnicmp(name, pattern, prefix) == 0 &&
-         _wcsicmp(name + length - suffix, star + 1) == 0;
-}
-
-bool SamePath(const wchar_t* one, const wchar_t* other) {
-  return one && other && _wcsicmp(one, other) == 0;
-}
-
-// System::PendingRenamesOntoA.
-bool PendingRenamesOnto(const char* to, const char* pattern, const char* keep, bool cancel,
-                        ByteBuffer* sources) {
-  HKEY key = nullptr;
-  LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
-                                KEY_QUERY_VALUE | (cancel ? KEY_SET_VALUE : 0), &key);
-  bool writable = status == ERROR_SUCCESS || !cancel;
-  if (status != ERROR_SUCCESS && cancel) {
-    status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key);
-  }
-  if (status != ERROR_SUCCESS) return false;
-  DWORD type = 0;
-  DWORD size = 0;
-  status = ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size);
-  if (status != ERROR_SUCCESS || type != REG_MULTI_SZ) {
-    ::RegCloseKey(key);
-    return status == ERROR_FILE_NOT_FOUND || status == ERROR_SUCCESS;
-  }
-  DWORD units = size / sizeof(wchar_t);
-  // Room for two more NULs, so that a list stored without its last ones still ends.
-  wchar_t* list = static_cast<wchar_t*>(calloc(units + 2, sizeof(wchar_t)));
-  wchar_t* kept = static_cast<wchar_t*>(calloc(units + 2, sizeof(wchar_t)));
-  wchar_t* named = WideFullPath(to, false);
-  wchar_t* followed = WideFullPath(to, true);
-  wchar_t* wanted = WideCopy(pattern);
-  wchar_t* stays = keep && *keep ? WideFullPath(keep, false) : nullptr;
-  bool ok = list && kept && named && wanted &&
-            ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list),
-                               &size) == ERROR_SUCCESS;
-  units = size / sizeof(wchar_t);
-  size_t keptUnits = 0;
-  int found = 0;
-  for (size_t at = 0; ok && at < units && list[at];) {
-    const wchar_t* source = list + at;
-    size_t sourceUnits = wcslen(source) + 1;
-    const wchar_t* target = source + sourceUnits;
-    size_t targetUnits = at + sourceUnits < units ? wcslen(target) + 1 : 0;
-    at += sourceUnits + targetUnits;
-    const wchar_t* from = DosPath(source);
-    const wchar_t* onto = targetUnits > 1 ? DosPath(target) : nullptr;
-    if (onto && (SamePath(onto, named) || SamePath(onto, followed)) && NameMatches(from, wanted) &&
-        !SamePath(from, stays)) {
-      ++found;
-      int bytes = ::WideCharToMultiByte(CP_ACP, 0, from, -1, nullptr, 0, nullptr, nullptr);
-      char* text = bytes > 0 ? static_cast<char*>(malloc(static_cast<size_t>(bytes))) : nullptr;
-      if (text && ::WideCharToMultiByte(CP_ACP, 0, from, -1, text, bytes, nullptr, nullptr)) {
-        sources->AppendBytes(text, static_cast<uint32_t>(bytes));
-      }
-      free(text);
-      if (cancel) {
-        // The staged file goes too (whatever its attributes); a rename that finds no source at
-        // the restart does nothing.
-        ::SetFileAttributesW(from, FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(from);
-      }
-      continue;
-    }
-    memcpy(kept + keptUnits, source, (sourceUnits + targetUnits) * sizeof(wchar_t));
-    keptUnits += sourceUnits + targetUnits;
-  }
-  if (ok && cancel && found != 0) {
-    if (!writable) {
-      ok = false;
-    } else if (keptUnits == 0) {
-      ok = ::RegDeleteValueW(key, kPendingRenames) == ERROR_SUCCESS;
-    } else {
-      kept[keptUnits++] = L'\0';  // the list's end
-      ok = ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ,
-                            reinterpret_cast<const BYTE*>(kept),
-                            static_cast<DWORD>(keptUnits * sizeof(wchar_t))) == ERROR_SUCCESS;
-    }
-  }
-  ::RegCloseKey(key);
-  free(list);
-  free(kept);
-  free(named);
-  free(followed);
-  free(wanted);
-  free(stays);
-  return ok;
-}
-
-// Whether `owner` is an account that this process trusts with its own folder: itself (its user or
-// the default owner of what it creates), SYSTEM or the Administrators.
-bool IsTrustedOwner(PSID owner, PSID user, PSID defaultOwner) {
-  return owner && ::IsValidSid(owner) &&
-         ((user && ::EqualSid(owner, user)) || (defaultOwner && ::EqualSid(owner, defaultOwner)) ||
-          ::IsWellKnownSid(owner, WinLocalSystemSid) ||
-          ::IsWellKnownSid(owner, WinBuiltinAdministratorsSid));
-}
-
-// A token's TOKEN_USER or TOKEN_OWNER record in `buffer`; false when it does not fit.
-bool TokenRecord(HANDLE token, TOKEN_INFORMATION_CLASS kind, void* buffer, DWORD size) {
-  DWORD needed = 0;
-  return ::GetTokenInformation(token, kind, buffer, size, &needed) != FALSE;
-}
-
-// "<ProgramData>\<name>\<SID>": this account's own folder. Made for the account, SYSTEM and the
-// Administrators alone (a protected access list), so that no other user can put a file in it;
-// one that somebody else made (its owner) is not used.
-bool PrivateDataFolder(const char* name, TextString* folder, bool create) {
-  // ProgramData, the known folder (CSIDL_COMMON_APPDATA): from shell32, loaded from System32
-  // only, and only when a folder is asked for.
-  constexpr int kCommonAppData = 0x0023;
-  using FolderPath = HRESULT(WINAPI*)(HWND, int, HANDLE, DWORD, LPSTR);
-  HMODULE shell = ::LoadLibraryExA("shell32.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!shell) return false;
-  FolderPath folderPath = reinterpret_cast<FolderPath>(
-      reinterpret_cast<void*>(::GetProcAddress(shell, "SHGetFolderPathA")));
-  char base[MAX_PATH];
-  bool found = folderPath && SUCCEEDED(folderPath(nullptr, kCommonAppData, nullptr, 0, base));
-  ::FreeLibrary(shell);
-  HANDLE token = nullptr;
-  if (!found || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-  alignas(8) char userRecord[512];
-  alignas(8) char ownerRecord[512];
-  bool known = TokenRecord(token, TokenUser, userRecord, sizeof userRecord) &&
-               TokenRecord(token, TokenOwner, ownerRecord, sizeof ownerRecord);
-  ::CloseHandle(token);
-  if (!known) return false;
-  PSID user = reinterpret_cast<TOKEN_USER*>(userRecord)->User.Sid;
-  PSID defaultOwner = reinterpret_cast<TOKEN_OWNER*>(ownerRecord)->Owner;
-  char* sid = nullptr;
-  if (!::ConvertSidToStringSidA(user, &sid)) return false;
-  TextString path;
-  // Each step of `name` in turn, then the account's own folder.
-  bool ok = path.SetText(base) && path.AppendText("\\") && path.AppendText(name);
-  for (char* at = path.GetText() + std::strlen(base) + 1; ok && create; ++at) {
-    if (*at != '\\' && *at != '\0') continue;
-    char ended = *at;
-    *at = '\0';
-    ::CreateDirectoryA(path.GetConstText(), nullptr);
-    *at = ended;
-    if (ended == '\0') break;
-  }
-  ok = ok && path.AppendText("\\") && path.AppendText(sid);
-  if (ok && create) {
-    TextString access;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (access.SetText("D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;") &&
-        access.AppendText(sid) && access.AppendText(")") &&
-        ::ConvertStringSecurityDescriptorToSecurityDescriptorA(
-            access.GetConstText(), SDDL_REVISION_1, &descriptor, nullptr)) {
-      SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
-      ::CreateDirectoryA(path.GetConstText(), &attributes);
-      ::LocalFree(descriptor);
-    }
-  }
-  ::LocalFree(sid);
-  if (!ok) return false;
-  DWORD attributes = ::GetFileAttributesA(path.GetConstText());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-      (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    return false;
-  }
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR ownerDescriptor = nullptr;
-  if (::GetNamedSecurityInfoA(path.GetConstText(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                              &owner, nullptr, nullptr, nullptr,
-                              &ownerDescriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  bool trusted = IsTrustedOwner(owner, user, defaultOwner);
-  ::LocalFree(ownerDescriptor);
-  return trusted && folder->SetText(path.GetConstText());
-}
-
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
 // The OVERLAPPED of a synchronous call at `offset` (kFileEnd gives 0xFFFFFFFF:0xFFFFFFFF).
@@ -283,62 +49,6 @@ OVERLAPPED At(uint64_t offset) {
 // char16_t and WCHAR are both UTF-16 units on Windows.
 static_assert(sizeof(WCHAR) == sizeof(char16_t), "WCHAR is a UTF-16 unit");
 const WCHAR* Wide(const char16_t* text) { return reinterpret_cast<const WCHAR*>(text); }
-
-// Whether the running user is granted every right of `access` on `path` by its security
-// descriptor, as an open would check it (GetFileSecurityA, then AccessCheck with the process's
-// token). A file whose volume keeps no security descriptor grants everything.
-bool Granted(const char* path, DWORD access) {
-  void* descriptor = ReadSecurity(path, nullptr);
-  if (!descriptor) {
-    DWORD error = ::GetLastError();
-    return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
-  }
-  HANDLE process = nullptr;
-  HANDLE token = nullptr;
-  bool granted = false;
-  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
-      ::DuplicateToken(process, SecurityImpersonation, &token)) {
-    GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
-                               FILE_ALL_ACCESS};
-    DWORD desired = access;
-    ::MapGenericMask(&desired, &mapping);
-    PRIVILEGE_SET privileges;
-    DWORD privilegesSize = sizeof privileges;
-    DWORD grantedRights = 0;
-    BOOL allowed = FALSE;
-    granted = ::AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesSize,
-                            &grantedRights, &allowed) &&
-              allowed;
-  }
-  if (token) ::CloseHandle(token);
-  if (process) ::CloseHandle(process);
-  free(descriptor);
-  return granted;
-}
-
-// Whether this machine's accounts decide who may change `path`: not so on another machine's
-// share, which judges the user by its own.
-bool DecidedHere(const char* path) {
-  char root[MAX_PATH];
-  return ::GetVolumePathNameA(path, root, sizeof root) && ::GetDriveTypeA(root) != DRIVE_REMOTE;
-}
-
-// The folder part of `path`, a malloc'd copy ("C:\" for a name in a drive's root); null when
-// there is no separator or memory runs out.
-char* FolderOf(const char* path) {
-  const char* cut = nullptr;
-  for (const char* p = path; *p; ++p) {
-    if (*p == '\\' || *p == '/') cut = p;
-  }
-  if (!cut) return nullptr;
-  size_t length = static_cast<size_t>(cut - path);
-  if (length == 2 && path[1] == ':') ++length;
-  char* folder = static_cast<char*>(malloc(length + 1));
-  if (!folder) return nullptr;
-  memcpy(folder, path, length);
-  folder[length] = '\0';
-  return folder;
-}
 
 class Win32System final : public System {
  public:
@@ -708,7 +418,7 @@ class Win32System final : public System {
 
   bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
                            ByteBuffer* sources) override {
-    return PendingRenamesOnto(to, pattern, keep, cancel, sources);
+    return Win32PendingRenamesOnto(to, pattern, keep, cancel, sources);
   }
 
   bool GetDiskFreeSpaceExA(const char* folder, uint64_t* available, uint64_t* volume) override {
@@ -731,7 +441,7 @@ class Win32System final : public System {
   }
 
   bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override {
-    return PrivateDataFolder(name, folder, create);
+    return Win32PrivateDataFolder(name, folder, create);
   }
 
   FileHandle CreateFileA(const char* path, FileAccess access) override {
@@ -826,17 +536,7 @@ class Win32System final : public System {
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
 
   bool AccessCheckA(const char* path, uint32_t access) override {
-    if (!path || !*path) return false;
-    // A share's rights cannot be checked from here: what exists counts as granted.
-    if (!DecidedHere(path)) return ::GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-    DWORD rights = access & ~kDeleteAccess;
-    if (rights != 0 && !Granted(path, rights)) return false;
-    if ((access & kDeleteAccess) == 0 || Granted(path, DELETE)) return true;
-    // The folder's right to remove its entries deletes any of them.
-    char* folder = FolderOf(path);
-    bool granted = folder && Granted(folder, FILE_DELETE_CHILD);
-    free(folder);
-    return granted;
+    return Win32AccessCheck(path, access);
   }
 
   bool GetBinaryTypeA(const char* path, uint32_t* type) override {
