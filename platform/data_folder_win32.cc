@@ -8,6 +8,8 @@
 
 #include <cstring>
 
+#include "platform/handle_win32.h"
+
 namespace kestario {
 namespace {
 
@@ -40,13 +42,14 @@ bool Win32PrivateDataFolder(const char* name, TextString* folder, bool create) {
   char base[MAX_PATH];
   bool found = folderPath && SUCCEEDED(folderPath(nullptr, kCommonAppData, nullptr, 0, base));
   ::FreeLibrary(shell);
-  HANDLE token = nullptr;
-  if (!found || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  Handle token;
+  if (!found || !::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, token.receive())) {
+    return false;
+  }
   alignas(8) char userRecord[512];
   alignas(8) char ownerRecord[512];
-  bool known = TokenRecord(token, TokenUser, userRecord, sizeof userRecord) &&
-               TokenRecord(token, TokenOwner, ownerRecord, sizeof ownerRecord);
-  ::CloseHandle(token);
+  bool known = TokenRecord(token.get(), TokenUser, userRecord, sizeof userRecord) &&
+               TokenRecord(token.get(), TokenOwner, ownerRecord, sizeof ownerRecord);
   if (!known) return false;
   PSID user = reinterpret_cast<TOKEN_USER*>(userRecord)->User.Sid;
   PSID defaultOwner = reinterpret_cast<TOKEN_OWNER*>(ownerRecord)->Owner;

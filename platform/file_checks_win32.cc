@@ -8,6 +8,7 @@
 
 #include "platform/file_calls.h"
 #include "platform/file_info_win32.h"
+#include "platform/handle_win32.h"
 
 namespace kestario {
 namespace {
@@ -21,11 +22,11 @@ bool Granted(const char* path, DWORD access) {
     DWORD error = ::GetLastError();
     return error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION;
   }
-  HANDLE process = nullptr;
-  HANDLE token = nullptr;
+  Handle process;
+  Handle token;
   bool granted = false;
-  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, &process) &&
-      ::DuplicateToken(process, SecurityImpersonation, &token)) {
+  if (::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY | TOKEN_DUPLICATE, process.receive()) &&
+      ::DuplicateToken(process.get(), SecurityImpersonation, token.receive())) {
     GENERIC_MAPPING mapping = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE,
                                FILE_ALL_ACCESS};
     DWORD desired = access;
@@ -34,12 +35,10 @@ bool Granted(const char* path, DWORD access) {
     DWORD privilegesSize = sizeof privileges;
     DWORD grantedRights = 0;
     BOOL allowed = FALSE;
-    granted = ::AccessCheck(descriptor, token, desired, &mapping, &privileges, &privilegesSize,
-                            &grantedRights, &allowed) &&
+    granted = ::AccessCheck(descriptor, token.get(), desired, &mapping, &privileges,
+                            &privilegesSize, &grantedRights, &allowed) &&
               allowed;
   }
-  if (token) ::CloseHandle(token);
-  if (process) ::CloseHandle(process);
   free(descriptor);
   return granted;
 }

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/handle_win32.h"
+
 namespace kestario {
 
 void* ReadSecurity(const char* path, HANDLE file) {
@@ -38,4 +40,11 @@ char* FinalPath(HANDLE handle) {
   if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
   return path;
 }
+char* FinalPathOf(const char* path) {
+  Handle file(::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.valid() ? FinalPath(file.get()) : nullptr;
+}
+
 }  // namespace kestario

@@ -14,6 +14,8 @@ void* ReadSecurity(const char* path, HANDLE file);
 // The path of the file that `handle` names, links followed ("C:\..." without the "\\?\" that
 // GetFinalPathNameByHandleA puts before a drive); a block to free, or null when it cannot be had.
 char* FinalPath(HANDLE handle);
+// The same for the file or folder that `path` names; null also when it cannot be opened.
+char* FinalPathOf(const char* path);
 
 }  // namespace kestario
 

@@ -9,6 +9,7 @@
 #include <cwchar>
 
 #include "platform/file_info_win32.h"
+#include "platform/handle_win32.h"
 
 namespace kestario {
 namespace {
@@ -36,12 +37,8 @@ wchar_t* WideCopy(const char* text) {
 wchar_t* WideFullPath(const char* path, bool followLinks) {
   char* resolved = nullptr;
   if (followLinks) {
-    HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return nullptr;
-    resolved = FinalPath(file);
-    ::CloseHandle(file);
+    resolved = FinalPathOf(path);
+    if (!resolved) return nullptr;
   } else {
     DWORD size = ::GetFullPathNameA(path, 0, nullptr, nullptr);
     resolved = size ? static_cast<char*>(malloc(size)) : nullptr;
@@ -84,19 +81,19 @@ bool SamePath(const wchar_t* one, const wchar_t* other) {
 
 bool Win32PendingRenamesOnto(const char* to, const char* pattern, const char* keep, bool cancel,
                              ByteBuffer* sources) {
-  HKEY key = nullptr;
+  RegistryKey key;
   LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0,
-                                KEY_QUERY_VALUE | (cancel ? KEY_SET_VALUE : 0), &key);
+                                KEY_QUERY_VALUE | (cancel ? KEY_SET_VALUE : 0), key.receive());
   bool writable = status == ERROR_SUCCESS || !cancel;
   if (status != ERROR_SUCCESS && cancel) {
-    status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key);
+    status =
+        ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, key.receive());
   }
   if (status != ERROR_SUCCESS) return false;
   DWORD type = 0;
   DWORD size = 0;
-  status = ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, nullptr, &size);
+  status = ::RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type, nullptr, &size);
   if (status != ERROR_SUCCESS || type != REG_MULTI_SZ) {
-    ::RegCloseKey(key);
     return status == ERROR_FILE_NOT_FOUND || status == ERROR_SUCCESS;
   }
   DWORD units = size / sizeof(wchar_t);
@@ -108,8 +105,8 @@ bool Win32PendingRenamesOnto(const char* to, const char* pattern, const char* ke
   wchar_t* wanted = WideCopy(pattern);
   wchar_t* stays = keep && *keep ? WideFullPath(keep, false) : nullptr;
   bool ok = list && kept && named && wanted &&
-            ::RegQueryValueExW(key, kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(list),
-                               &size) == ERROR_SUCCESS;
+            ::RegQueryValueExW(key.get(), kPendingRenames, nullptr, &type,
+                               reinterpret_cast<BYTE*>(list), &size) == ERROR_SUCCESS;
   units = size / sizeof(wchar_t);
   size_t keptUnits = 0;
   int found = 0;
@@ -145,15 +142,14 @@ bool Win32PendingRenamesOnto(const char* to, const char* pattern, const char* ke
     if (!writable) {
       ok = false;
     } else if (keptUnits == 0) {
-      ok = ::RegDeleteValueW(key, kPendingRenames) == ERROR_SUCCESS;
+      ok = ::RegDeleteValueW(key.get(), kPendingRenames) == ERROR_SUCCESS;
     } else {
       kept[keptUnits++] = L'\0';  // the list's end
-      ok = ::RegSetValueExW(key, kPendingRenames, 0, REG_MULTI_SZ,
+      ok = ::RegSetValueExW(key.get(), kPendingRenames, 0, REG_MULTI_SZ,
                             reinterpret_cast<const BYTE*>(kept),
                             static_cast<DWORD>(keptUnits * sizeof(wchar_t))) == ERROR_SUCCESS;
     }
   }
-  ::RegCloseKey(key);
   free(list);
   free(kept);
   free(named);

@@ -194,13 +194,12 @@ class Win32System final : public System {
       FreeEvent(event);
       return false;
     }
-    HANDLE thread = ::CreateThread(nullptr, 0, WriteEvent, event, 0, nullptr);
-    if (thread == nullptr) return WriteEvent(event) != 0;
+    Handle thread(::CreateThread(nullptr, 0, WriteEvent, event, 0, nullptr));
+    if (!thread.valid()) return WriteEvent(event) != 0;
     constexpr DWORD kEventWaitMilliseconds = 1000;
     DWORD written = 0;
-    bool ended = ::WaitForSingleObject(thread, kEventWaitMilliseconds) == WAIT_OBJECT_0 &&
-                 ::GetExitCodeThread(thread, &written);
-    ::CloseHandle(thread);
+    bool ended = ::WaitForSingleObject(thread.get(), kEventWaitMilliseconds) == WAIT_OBJECT_0 &&
+                 ::GetExitCodeThread(thread.get(), &written);
     return ended && written != 0;
   }
 
@@ -362,12 +361,7 @@ class Win32System final : public System {
   }
 
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override {
-    HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    char* resolved = FinalPath(file);
-    ::CloseHandle(file);
+    char* resolved = FinalPathOf(path);
     bool ok = resolved && finalPath->SetText(resolved);
     free(resolved);
     return ok;
@@ -375,14 +369,14 @@ class Win32System final : public System {
 
   bool GetFileStampA(const char* path, FileStamp* stamp) override {
     // The name itself: a symbolic link or junction is not followed; a folder opens too.
-    HANDLE handle = ::CreateFileA(
-        path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info;
-    bool known = ::GetFileInformationByHandle(handle, &info) != FALSE;
-    ::CloseHandle(handle);
-    if (!known) return false;
+    {
+      Handle handle(::CreateFileA(
+          path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+          nullptr));
+      if (!handle.valid() || !::GetFileInformationByHandle(handle.get(), &info)) return false;
+    }
     stamp->identity.volume = info.dwVolumeSerialNumber;
     stamp->identity.index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
     stamp->size = (static_cast<uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
@@ -399,8 +393,8 @@ class Win32System final : public System {
       return false;
     }
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(pattern.GetConstText(), &found);
-    if (search == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
+    FindHandle search(::FindFirstFileA(pattern.GetConstText(), &found));
+    if (!search.valid()) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     size_t suffixLength = strlen(suffix);
     bool ok = true;
     do {
@@ -411,8 +405,7 @@ class Win32System final : public System {
         continue;
       }
       ok = ok && names->AppendBytes(found.cFileName, static_cast<uint32_t>(length) + 1);
-    } while (::FindNextFileA(search, &found));
-    ::FindClose(search);
+    } while (::FindNextFileA(search.get(), &found));
     return ok;
   }
 
@@ -452,18 +445,18 @@ class Win32System final : public System {
     DWORD rights = access == FileAccess::kRead        ? GENERIC_READ
                    : access == FileAccess::kReadWrite ? GENERIC_READ | GENERIC_WRITE
                                                       : FILE_APPEND_DATA;
-    HANDLE file = ::CreateFileA(
-        path, rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        access == FileAccess::kRead ? OPEN_EXISTING : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return kNoFile;
+    Handle file(::CreateFileA(path, rights, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, access == FileAccess::kRead ? OPEN_EXISTING : OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return kNoFile;
     // A console, a pipe or another device opens too: only a file on a disk is kept.
     BY_HANDLE_FILE_INFORMATION info;
-    if (::GetFileType(file) != FILE_TYPE_DISK || !::GetFileInformationByHandle(file, &info) ||
+    if (::GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandle(file.get(), &info) ||
         (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-      ::CloseHandle(file);
       return kNoFile;
     }
-    return reinterpret_cast<FileHandle>(file);
+    return reinterpret_cast<FileHandle>(file.release());
   }
 
   bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
@@ -527,10 +520,8 @@ class Win32System final : public System {
 
   bool AnyFileMatchesA(const char* path) override {
     WIN32_FIND_DATAA found;
-    HANDLE search = ::FindFirstFileA(path, &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(search);
-    return true;
+    FindHandle search(::FindFirstFileA(path, &found));
+    return search.valid();
   }
 
   uint32_t GetFileAttributesA(const char* path) override { return ::GetFileAttributesA(path); }
@@ -555,16 +546,16 @@ class Win32System final : public System {
 
   bool GetFileLocalDate(const char* path, LocalDate* date) override {
     // Shared with every other handle: a file that another one writes (the run log) has a date.
-    HANDLE file =
-        ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
     FILETIME written;
-    BOOL read = ::GetFileTime(file, nullptr, nullptr, &written);
-    ::CloseHandle(file);
+    {
+      Handle file(::CreateFileA(path, GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      if (!file.valid() || !::GetFileTime(file.get(), nullptr, nullptr, &written)) return false;
+    }
     FILETIME local;
     SYSTEMTIME calendar;
-    if (!read || !::FileTimeToLocalFileTime(&written, &local) ||
+    if (!::FileTimeToLocalFileTime(&written, &local) ||
         !::FileTimeToSystemTime(&local, &calendar)) {
       return false;
     }
@@ -584,7 +575,7 @@ class Win32System final : public System {
       *process = kNoProcess;
       return false;
     }
-    ::CloseHandle(created.hThread);
+    Handle thread(created.hThread);  // only the process is waited for
     *process = reinterpret_cast<ProcessHandle>(created.hProcess);
     return true;
   }
