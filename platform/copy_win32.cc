@@ -457,6 +457,7 @@ class AtomicCopy {
   BY_HANDLE_FILE_INFORMATION sourceInfo_ = {};
   uint64_t copied_ = 0;
 };
+
 }  // namespace
 
 CopyOutcome Win32CopyFile(const char* from, const char* to, bool failIfExists,

@@ -40,6 +40,7 @@ char* FinalPath(HANDLE handle) {
   if (strncmp(path, "\\\\?\\", 4) == 0 && path[5] == ':') memmove(path, path + 4, length - 3);
   return path;
 }
+
 char* FinalPathOf(const char* path) {
   Handle file(::CreateFileA(path, FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
