@@ -11,8 +11,10 @@ below its own folder). Each case lays out a fresh folder, kills a rollback run a
                  and makes the replaced file a link to a root-only file: the undo must leave the
                  root-only file alone (message 11, the kept file left for the administrator)
   flipped-bit    one bit of the killed run's journal flipped; the next run must go on (no
-  cut-journal    message 10), undo what the good records say, report the journal and set it aside;
-                 the same for a journal cut short; a third run must meet a clean journal
+  cut-journal    message 10), undo what the good records say, report the journal and set it aside,
+                 and list every file the killed run kept that the good records do not name (found
+                 by the run's id); the same for a journal cut short at a record's end, which no
+                 checksum can see; a third run must meet a clean journal
   stale-undo     a run without ROLLBACK installs version 2 after the killed run: the next rollback
                  run that stops must not put back the file from before the killed run
   live-run       a run of another script while a rollback run waits at its question: the
@@ -190,16 +192,16 @@ def damaged_case(folder, damage):
     if "ERROR" in second:
         problems.append("the next run stopped: %s" % second.strip().splitlines()[-3:])
     log = read(os.path.join(folder, "run.log")) or ""
-    if damage == "flip" and "is damaged" not in log:
+    told = "is damaged" if damage == "flip" else "is cut short"
+    if told not in log:
         problems.append("the log does not tell of the damaged journal")
-    if damage == "flip" and not glob.glob(os.path.join(folder, "kestario-rollback-*",
-                                                        "*.damaged")):
+    if not glob.glob(os.path.join(folder, "kestario-rollback-*", "*.damaged")):
         problems.append("the journal was not set aside")
     # The journal was set aside: a third run meets a clean one (its DELETE then fails: the file
     # is gone, as the second run left it).
     run(folder, "updater", "y\n")
     log = read(os.path.join(folder, "run.log")) or ""
-    if log.count("is damaged") > 1 or log.count("did not end") > 1:
+    if log.count(told) > 1 or log.count("did not end") > 1:
         problems.append("a third run met the damaged journal again")
     for name in ("a", "b", "c"):
         if read(os.path.join(app, name + ".txt")) != name + "1\n":
@@ -207,8 +209,10 @@ def damaged_case(folder, damage):
     if os.path.exists(os.path.join(app, "gone.dll")):
         problems.append("gone.dll is there")
     left = kept_names(app)
-    if damage == "flip" and left and "kept by that run, stays for the administrator" not in log:
-        problems.append("the kept files left are not listed in the log")
+    unlisted = [k for k in left if '"%s", kept by that run, stays for the administrator' % k
+                not in log]
+    if unlisted:
+        problems.append("kept files left are not listed in the log: %r" % unlisted)
     return "; ".join(problems) or "ok (kept files left for the administrator: %d)" % len(left)
 
 
