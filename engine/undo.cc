@@ -95,8 +95,11 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
   HeldFolder held(folder, &identity);
   if (held.handle() == kNoFile || !SameIdentity(identity, target.folderIdentity)) {
     // Gone, or another folder (or a link on the way) under its name: nothing in it is the run's
-    // to touch.
-    bool anything = Exists(keptOld.GetConstText()) ||
+    // to touch. A link in its place is told of (the run's kept files may lie where the folder
+    // went), and so is another folder that holds the change's names.
+    FileStamp now;
+    bool linked = system.GetFileStampA(folder.GetConstText(), &now) && now.link;
+    bool anything = linked || Exists(keptOld.GetConstText()) ||
                     Exists(WithSuffix(stem, kKeptHiddenSuffix).GetConstText()) ||
                     Exists(WithSuffix(stem, kMarkSuffix).GetConstText());
     if (!anything) return Undo::kNothing;
