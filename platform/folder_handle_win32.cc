@@ -58,8 +58,8 @@ bool IsPlainStep(const char* name) {
 
 FileHandle Win32OpenFolder(const char* path, FileIdentity* identity) {
   if (!path || !*path) return kNoFile;
-  HANDLE folder = ::CreateFileA(path, FILE_READ_ATTRIBUTES | FILE_LIST_DIRECTORY | SYNCHRONIZE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  HANDLE folder = ::CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
   if (folder == INVALID_HANDLE_VALUE) return kNoFile;
   BY_HANDLE_FILE_INFORMATION info;
