@@ -207,25 +207,39 @@ void UndoAll(const Journal& journal, UndoCount* count) {
 }
 
 void RemoveKept(const Journal& journal, JournalFile* file) {
+  System& system = CurrentSystem();
   for (uint32_t i = 0; i < journal.targetCount; ++i) {
     const Target& target = journal.TargetAt(i);
     TextString stem = journal.Text(target.stem);
+    TextString stemName = LastStep(stem);
+    // The names are looked at and removed in the folder the run changed, opened as the undo
+    // opens it; one that is no longer that folder holds nothing of the run's to remove.
+    FileIdentity identity = {};
+    HeldFolder held(journal.Text(target.folder), &identity);
+    bool same = held.handle() != kNoFile && SameIdentity(identity, target.folderIdentity);
     static const char* const kSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix, kMarkSuffix};
     for (const char* suffix : kSuffixes) {
       TextString kept = WithSuffix(stem, suffix);
+      TextString keptName = WithSuffix(stemName, suffix);
       FileStamp stamp;
-      if (!CurrentSystem().GetFileStampA(kept.GetConstText(), &stamp)) continue;
-      if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
-        if (IsRunLogOn()) {
-          LogLine()
-              .Add("rollback: ")
-              .Quoted(kept)
-              .Add(" is not the file the run kept: it stays for the administrator")
-              .Write();
-        }
+      if (same ? !system.GetFileStampInFolderA(held.handle(), keptName.GetConstText(), &stamp)
+               : !Exists(kept.GetConstText())) {
         continue;
       }
-      RemoveKeptFile(kept.GetConstText(), file);
+      const char* why = nullptr;
+      if (!same) {
+        why = " is not in the folder the run changed: it stays for the administrator";
+      } else if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
+        why = " is not the file the run kept: it stays for the administrator";
+      }
+      if (why != nullptr) {
+        if (IsRunLogOn()) LogLine().Add("rollback: ").Quoted(kept).Add(why).Write();
+        continue;
+      }
+      // One still in use (Windows) goes later, by its full name: the folder stays held meanwhile.
+      if (!system.DeleteFileInFolderA(held.handle(), keptName.GetConstText())) {
+        RemoveKeptFile(kept.GetConstText(), file);
+      }
     }
   }
 }
