@@ -240,17 +240,26 @@ bool ParseJournal(Journal* journal) {
   // Count first, so that each table is one block.
   uint32_t targets = 0;
   uint32_t leftovers = 0;
-  WalkRecords(journal->bytes, [&](uint8_t kind, RecordReader&) {
+  uint64_t planned = 0;
+  WalkRecords(journal->bytes, [&](uint8_t kind, RecordReader& body) {
     if (kind == kTarget) ++targets;
     if (kind == kLeftover) ++leftovers;
+    if (kind == kPlan) {
+      body.Number();
+      planned += body.Number();
+    }
     return true;
   });
+  // No plan can name more paths than its bytes hold (a text is at least 4 bytes).
+  if (planned > journal->bytes.GetSize() / 4) planned = journal->bytes.GetSize() / 4;
   if ((targets != 0 && !journal->targets.Allocate(targets * sizeof(Target))) ||
-      (leftovers != 0 && !journal->leftovers.Allocate(leftovers * sizeof(Span)))) {
+      (leftovers != 0 && !journal->leftovers.Allocate(leftovers * sizeof(Span))) ||
+      (planned != 0 && !journal->planned.Allocate(static_cast<uint32_t>(planned) * sizeof(Span)))) {
     return false;
   }
   Target* targetTable = reinterpret_cast<Target*>(journal->targets.GetData());
   Span* leftoverTable = reinterpret_cast<Span*>(journal->leftovers.GetData());
+  Span* plannedTable = reinterpret_cast<Span*>(journal->planned.GetData());
   journal->damaged = WalkRecords(journal->bytes, [&](uint8_t kind, RecordReader& body) {
     if (kind == kBegin) {
       Span runId = body.Text();
@@ -265,7 +274,19 @@ bool ParseJournal(Journal* journal) {
       journal->processId = processId;
       journal->began = {time[0], time[1], time[2], time[3], time[4], time[5]};
     } else if (kind == kPlan) {
-      // What the run meant to do: the 'T' records tell what it did.
+      // What the run meant to do: the 'T' records tell what it did. Its paths name the folders
+      // where the run may have kept files, should those records be lost.
+      body.Number();
+      uint32_t count = body.Number();
+      for (uint32_t i = 0; i < count && body.good(); ++i) {
+        body.Byte();
+        body.Text();
+        Span path = body.Text();
+        if (body.good() && journal->plannedCount < planned) {
+          plannedTable[journal->plannedCount++] = path;
+        }
+      }
+      if (!body.good()) return false;
     } else if (kind == kTarget && journal->targetCount < targets) {
       Target target = {};
       target.number = body.Number();

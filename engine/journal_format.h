@@ -112,6 +112,8 @@ struct Journal {
   uint32_t targetCount = 0;
   ByteBuffer leftovers;  // Span records
   uint32_t leftoverCount = 0;
+  ByteBuffer planned;  // Span records: the paths that the plans name, as the script gave them
+  uint32_t plannedCount = 0;
   uint32_t damaged = 0;  // stretches of bytes that failed their check, good records after them
   bool begun = false;
   bool ended = false;
@@ -126,6 +128,9 @@ struct Journal {
   }
   Span LeftoverAt(uint32_t index) const {
     return reinterpret_cast<const Span*>(leftovers.GetConstData())[index];
+  }
+  Span PlannedAt(uint32_t index) const {
+    return reinterpret_cast<const Span*>(planned.GetConstData())[index];
   }
   // A run that began (or left changes) and never recorded its end.
   bool Unfinished() const { return !ended && targetCount != 0; }

@@ -21,9 +21,14 @@ void AppendDecimal(TextString* text, uint32_t value) {
 const char* const kJournalFolderName =
     kPathSeparator == '\\' ? "Kestario\\Rollback" : "kestario-rollback";
 
+TextString KeptRunPrefix(const TextString& runId) {
+  TextString prefix(".kestario-");
+  prefix.Append(runId).Append("-");
+  return prefix;
+}
+
 TextString KeptStemName(const TextString& runId, uint32_t number) {
-  TextString name(".kestario-");
-  name.Append(runId).Append("-");
+  TextString name = KeptRunPrefix(runId);
   AppendDecimal(&name, number);
   return name;
 }

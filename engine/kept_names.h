@@ -23,6 +23,8 @@ constexpr const char* kStagedSuffix = ".new";       // the new file before it is
 // (GetPrivateDataFolderA): "Kestario\Rollback" on Windows, "kestario-rollback" on Linux.
 extern const char* const kJournalFolderName;
 
+// ".kestario-<run id>-": how every name that run `runId` keeps beside a file begins.
+TextString KeptRunPrefix(const TextString& runId);
 // ".kestario-<run id>-<number>": the last step of the stem of change `number`'s names.
 TextString KeptStemName(const TextString& runId, uint32_t number);
 // "<folder of path>.kestario-<run id>-<number>": the stem of the names beside the file `path`.

@@ -221,21 +221,15 @@ bool SetAside(const JournalFile& file, TextString* aside) {
                                      kMoveFileWriteThrough);
 }
 
-// Logs every file that the run of a damaged journal kept and that is still there, in each folder
-// that its readable records name: what its damaged records named is among them. Nothing is
-// removed: they stay for the administrator.
-void ListKeptFiles(const Journal& journal) {
-  if (!IsRunLogOn()) return;
+// How the names that the run of `journal` kept begin (".kestario-<run id>-"): from its
+// beginning, or when that is lost, from a change's stem. False when neither is left.
+bool RunPrefix(const Journal& journal, TextString* prefix) {
+  if (journal.begun && journal.runId.length != 0) {
+    *prefix = KeptRunPrefix(journal.Text(journal.runId));
+    return true;
+  }
   for (uint32_t i = 0; i < journal.targetCount; ++i) {
-    const Target& target = journal.TargetAt(i);
-    if (i != 0 && journal.TargetAt(i - 1).folder.length == target.folder.length &&
-        std::memcmp(journal.bytes.GetConstData() + journal.TargetAt(i - 1).folder.offset,
-                    journal.bytes.GetConstData() + target.folder.offset,
-                    target.folder.length) == 0) {
-      continue;  // the same folder as the change before
-    }
-    // The stem's name up to its number: ".kestario-<run id>-".
-    TextString stem = journal.Text(target.stem);
+    TextString stem = journal.Text(journal.TargetAt(i).stem);
     const char* text = stem.GetConstText();
     const char* name = text;
     const char* number = nullptr;
@@ -244,21 +238,90 @@ void ListKeptFiles(const Journal& journal) {
       if (*p == '-') number = p + 1;
     }
     if (number == nullptr || number < name) continue;
-    size_t prefixLength = static_cast<size_t>(number - name);
-    TextString folder = journal.Text(target.folder);
-    ByteBuffer names;
-    if (!CurrentSystem().ListFilesA(folder.GetConstText(), "", &names)) continue;
-    const char* list = reinterpret_cast<const char*>(names.GetConstData());
-    for (uint32_t at = 0; at < names.GetSize();
-         at += static_cast<uint32_t>(std::strlen(list + at)) + 1) {
-      if (std::strncmp(list + at, name, prefixLength) != 0) continue;
-      LogLine()
-          .Add("rollback: ")
-          .Quoted(Joined(folder, list + at))
-          .Add(", kept by that run, stays for the administrator")
-          .Write();
-    }
+    prefix->SetText("");
+    return prefix->Allocate(static_cast<uint32_t>(number - name) + 1) &&
+           (std::memcpy(prefix->GetText(), name, static_cast<size_t>(number - name)), true);
   }
+  return false;
+}
+
+// Whether `name` (which begins with the run's prefix, `prefixLength` bytes) is a name of a change
+// that one of the journal's readable records names: the undo or the clearing up saw to that one.
+bool NamedByRecord(const Journal& journal, const char* name, size_t prefixLength) {
+  uint64_t number = 0;
+  const char* digit = name + prefixLength;
+  for (; *digit >= '0' && *digit <= '9' && number <= UINT32_MAX; ++digit) {
+    number = number * 10 + static_cast<uint64_t>(*digit - '0');
+  }
+  if (digit == name + prefixLength || *digit != '.') return false;
+  for (uint32_t i = 0; i < journal.targetCount; ++i) {
+    if (journal.TargetAt(i).number == number) return true;
+  }
+  return false;
+}
+
+// The folder that holds `path` (a path a plan names, as the script gave it), links resolved as
+// the run resolved them; false when it cannot be told.
+bool PlannedFolder(const TextString& path, TextString* folder) {
+  TextString full;
+  if (!CurrentSystem().GetFullPathNameA(path.GetConstText(), &full)) return false;
+  const char* text = full.GetConstText();
+  const char* name = nullptr;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == kPathSeparator || *p == '/') name = p;
+  }
+  if (name == nullptr) return false;
+  size_t length = static_cast<size_t>(name - text);
+  if (length == 0 || (length == 2 && text[1] == ':')) ++length;  // a root keeps its separator
+  TextString given;
+  if (!given.Allocate(static_cast<uint32_t>(length) + 1)) return false;
+  std::memcpy(given.GetText(), text, length);
+  if (!CurrentSystem().GetFinalPathNameA(given.GetConstText(), folder)) folder->Assign(given);
+  return true;
+}
+
+// Lists every file that the run of `journal` kept and that none of its readable records names,
+// found by the run's id in each folder that the journal names (its changes' folders and the
+// folders of the paths its plans name): what lost or damaged records recorded is among them.
+// Each is logged; nothing is removed or put back: they stay for the administrator. Returns how
+// many were found.
+uint32_t ListKeptFiles(const Journal& journal) {
+  TextString prefix;
+  if (!RunPrefix(journal, &prefix)) return 0;
+  size_t prefixLength = static_cast<size_t>(prefix.GetLength());
+  TextBuilder seen;  // the folders listed so far, each ended by a NUL byte
+  uint32_t found = 0;
+  auto list = [&](const TextString& folder) {
+    const char* listed = seen.text();
+    for (size_t at = 0; at < seen.length(); at += std::strlen(listed + at) + 1) {
+      if (std::strcmp(listed + at, folder.GetConstText()) == 0) return;
+    }
+    seen.Append(folder.GetConstText(), static_cast<size_t>(folder.GetLength()) + 1);
+    ByteBuffer names;
+    if (!CurrentSystem().ListFilesA(folder.GetConstText(), "", &names)) return;
+    const char* name = reinterpret_cast<const char*>(names.GetConstData());
+    for (uint32_t at = 0; at < names.GetSize();
+         at += static_cast<uint32_t>(std::strlen(name + at)) + 1) {
+      if (std::strncmp(name + at, prefix.GetConstText(), prefixLength) != 0 ||
+          NamedByRecord(journal, name + at, prefixLength)) {
+        continue;
+      }
+      ++found;
+      if (IsRunLogOn()) {
+        LogLine()
+            .Add("rollback: ")
+            .Quoted(Joined(folder, name + at))
+            .Add(", kept by that run, stays for the administrator")
+            .Write();
+      }
+    }
+  };
+  for (uint32_t i = 0; i < journal.targetCount; ++i) list(journal.Text(journal.TargetAt(i).folder));
+  for (uint32_t i = 0; i < journal.plannedCount; ++i) {
+    TextString folder;
+    if (PlannedFolder(journal.Text(journal.PlannedAt(i)), &folder)) list(folder);
+  }
+  return found;
 }
 
 // Undoes or clears up what the run of `journal` (read from `file`) left. A run that did not end
@@ -292,21 +355,28 @@ void Recover(JournalFile* file, const Journal& journal, bool own, UndoCount* cou
   }
   ByteBuffer waiting;
   RemoveLeftovers(journal, &waiting);
-  if (journal.damaged != 0) {
-    ListKeptFiles(journal);
+  // Kept files that no readable record names: the journal lost records (damaged, or cut short
+  // at a record's end, which no check can see), and it is treated as damaged.
+  uint32_t unnamed = ListKeptFiles(journal);
+  if (journal.damaged != 0 || unnamed != 0) {
     TextString aside;
     bool setAside = SetAside(*file, &aside);
     if (IsRunLogOn()) {
       LogLine line;
-      line.Add("rollback: the journal ").Quoted(file->path).Add(" is damaged: ");
-      line.Number(journal.damaged).Add(" part(s) could not be read, and what they recorded is not");
-      line.Add(" undone; ").Number(here.failed).Add(" change(s) could not be undone");
+      line.Add("rollback: the journal ").Quoted(file->path);
+      if (journal.damaged != 0) {
+        line.Add(" is damaged: ").Number(journal.damaged).Add(" part(s) could not be read");
+      } else {
+        line.Add(" is cut short: its last records are lost");
+      }
+      line.Add(", and what they recorded is not undone; ");
+      line.Number(here.failed).Add(" change(s) could not be undone");
       if (setAside) line.Add("; it is set aside as ").Quoted(aside);
       line.Write();
     }
     TextString damaged;
     TextString failed;
-    damaged.Format("%u", journal.damaged);
+    damaged.Format("%u", journal.damaged != 0 ? journal.damaged : 1u);
     failed.Format("%d", here.failed);
     WriteJournalEvent(setAside ? aside.GetConstText() : file->path.GetConstText(),
                       damaged.GetConstText(), failed.GetConstText());

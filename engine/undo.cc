@@ -17,29 +17,55 @@ namespace {
 
 enum class Undo { kNothing, kUndone, kFailed };
 
-// Puts the kept file `kept` back as `target`, its hidden attribute taken off first when the run
-// gave it (kKeptSuffix). Neither name is followed if it is a link: a rename acts on names.
-bool PutBack(const TextString& kept, const char* target, bool hiddenByRun, uint32_t flags) {
-  System& system = CurrentSystem();
-  if (hiddenByRun) {
-    uint32_t attributes = system.GetFileAttributesA(kept.GetConstText());
-    if (attributes != kInvalidFileAttributes && (attributes & kFileAttributeHidden) != 0) {
-      uint32_t plain = attributes & ~kFileAttributeHidden;
-      system.SetFileAttributesA(kept.GetConstText(), plain != 0 ? plain : kFileAttributeNormal);
-    }
+// The folder of a change, opened for its undo without following a link at any step, and closed
+// when it goes: every name of the change is then looked at and acted on in it, so a folder above
+// it that is replaced meanwhile (by a link to somewhere else) changes nothing.
+class HeldFolder {
+ public:
+  HeldFolder(const TextString& path, FileIdentity* identity)
+      : handle_(CurrentSystem().OpenFolderA(path.GetConstText(), identity)) {}
+  ~HeldFolder() {
+    if (handle_ != kNoFile) CurrentSystem().CloseHandle(handle_);
   }
+  HeldFolder(const HeldFolder&) = delete;
+  HeldFolder& operator=(const HeldFolder&) = delete;
+  FileHandle handle() const { return handle_; }
+
+ private:
+  FileHandle handle_;
+};
+
+// The last step of `path`, after its last separator.
+TextString LastStep(const TextString& path) {
+  const char* text = path.GetConstText();
+  const char* step = text;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == kPathSeparator || *p == '/') step = p + 1;
+  }
+  TextString name;
+  name.SetText(step);
+  return name;
+}
+
+// Puts the kept file `kept` back as `target`, both names in `folder`, its hidden attribute taken
+// off first when the run gave it (kKeptSuffix). Neither name is followed if it is a link: a
+// rename acts on names.
+bool PutBack(FileHandle folder, const char* kept, const char* target, bool hiddenByRun,
+             uint32_t flags) {
+  System& system = CurrentSystem();
+  if (hiddenByRun) system.ClearFileAttributesInFolderA(folder, kept, kFileAttributeHidden);
   if (flags == 0) {
     // Two names of one file (a run killed between keeping the old file and replacing it): the
     // old file is still in place, and the kept name goes.
-    if (!system.DeleteFileA(kept.GetConstText())) return false;
-    return true;
+    return system.DeleteFileInFolderA(folder, kept);
   }
-  return system.MoveFileExA(kept.GetConstText(), target, flags | kMoveFileWriteThrough);
+  return system.MoveFileInFolderA(folder, kept, target, flags | kMoveFileWriteThrough);
 }
 
 // Undoes one change, if it was made and is still as the run left it; logs it. Nothing is touched
 // when the folder, the kept file or the file in place is not what the run left: the kept file
-// stays for the administrator, and `failure` names it.
+// stays for the administrator, and `failure` names it. Every name is acted on in the folder as
+// it was opened and found to be the one the run changed.
 Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failure) {
   System& system = CurrentSystem();
   TextString folder = journal.Text(target.folder);
@@ -65,23 +91,35 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
     return Undo::kFailed;
   };
   TextString keptOld = WithSuffix(stem, kKeptSuffix);
-  FileStamp now;
-  if (!system.GetFileStampA(folder.GetConstText(), &now) || now.link || !now.folder ||
-      !SameIdentity(now.identity, target.folderIdentity)) {
-    // Gone, or another folder (or a link) under its name: nothing in it is the run's to touch.
-    bool anything = Exists(keptOld.GetConstText()) ||
+  FileIdentity identity = {};
+  HeldFolder held(folder, &identity);
+  if (held.handle() == kNoFile || !SameIdentity(identity, target.folderIdentity)) {
+    // Gone, or another folder (or a link on the way) under its name: nothing in it is the run's
+    // to touch. A link in its place is told of (the run's kept files may lie where the folder
+    // went), and so is another folder that holds the change's names.
+    FileStamp now;
+    bool linked = system.GetFileStampA(folder.GetConstText(), &now) && now.link;
+    bool anything = linked || Exists(keptOld.GetConstText()) ||
                     Exists(WithSuffix(stem, kKeptHiddenSuffix).GetConstText()) ||
                     Exists(WithSuffix(stem, kMarkSuffix).GetConstText());
     if (!anything) return Undo::kNothing;
     return fail(keptOld, "its folder is no longer the one the run changed");
   }
+  FileHandle here = held.handle();
+  TextString stemName = LastStep(stem);
+  auto named = [&](const char* suffix) { return WithSuffix(stemName, suffix); };
+  auto exists = [&](const TextString& inFolder) {
+    FileStamp stamp;
+    return system.GetFileStampInFolderA(here, inFolder.GetConstText(), &stamp);
+  };
   bool isCopy = target.kind == kCopyChange;
   // A COPY's new file that is not in place (a run killed while it copied, or a copy waiting for
   // a restart, which then finds nothing to put in place) goes first.
   TextString staged = WithSuffix(stem, kStagedSuffix);
-  bool stagedRemoved = isCopy && system.DeleteFileA(staged.GetConstText());
+  bool stagedRemoved =
+      isCopy && system.DeleteFileInFolderA(here, named(kStagedSuffix).GetConstText());
   FileStamp inPlace;
-  bool present = system.GetFileStampA(path.GetConstText(), &inPlace);
+  bool present = system.GetFileStampInFolderA(here, name.GetConstText(), &inPlace);
   // Whether the file in place is the one the COPY left: its stamp, or when the run could not
   // record that, the size and time it took from its source.
   bool leftByRun = present && !inPlace.link &&
@@ -91,8 +129,9 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
   static const char* const kKeptSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix};
   for (const char* suffix : kKeptSuffixes) {
     TextString kept = WithSuffix(stem, suffix);
+    TextString keptName = named(suffix);
     FileStamp keptStamp;
-    if (!system.GetFileStampA(kept.GetConstText(), &keptStamp)) continue;
+    if (!system.GetFileStampInFolderA(here, keptName.GetConstText(), &keptStamp)) continue;
     bool hiddenByRun = suffix == kKeptSuffixes[0];
     if (!target.hadOld || !SameStamp(keptStamp, target.old)) {
       return fail(kept, "the kept file is not the one the run kept");
@@ -105,10 +144,10 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
     } else if (!isCopy || !leftByRun) {
       return fail(kept, "it is no longer what the run left there");
     }
-    if (!PutBack(kept, path.GetConstText(), hiddenByRun, flags)) {
+    if (!PutBack(here, keptName.GetConstText(), name.GetConstText(), hiddenByRun, flags)) {
       return fail(kept, nullptr);
     }
-    system.DeleteFileA(WithSuffix(stem, kMarkSuffix).GetConstText());
+    system.DeleteFileInFolderA(here, named(kMarkSuffix).GetConstText());
     if (IsRunLogOn()) {
       if (isCopy) {
         line().Add("the old file is back in ").Quoted(path).Write();
@@ -119,8 +158,8 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
     return Undo::kUndone;
   }
   if (!isCopy) return Undo::kNothing;
-  TextString made = WithSuffix(stem, kMarkSuffix);
-  if (!Exists(made.GetConstText())) {
+  TextString made = named(kMarkSuffix);
+  if (!exists(made)) {
     if (!stagedRemoved) return Undo::kNothing;
     if (IsRunLogOn())
       line().Add("removed the new file ").Quoted(staged).Add(", never put in place").Write();
@@ -136,19 +175,19 @@ Undo UndoTarget(const Journal& journal, const Target& target, UndoFailure* failu
           .Add(": it is no longer the file the run made")
           .Write();
     }
-    system.DeleteFileA(made.GetConstText());
+    system.DeleteFileInFolderA(here, made.GetConstText());
     failure->path.Assign(path);
     failure->kept.SetText("");
     return Undo::kFailed;
   }
-  if (present && !system.DeleteFileA(path.GetConstText()) && Exists(path.GetConstText())) {
+  if (present && !system.DeleteFileInFolderA(here, name.GetConstText()) && exists(name)) {
     if (IsRunLogOn())
       line().Add("could not remove ").Quoted(path).Add(", which the run made").Write();
     failure->path.Assign(path);
     failure->kept.SetText("");
     return Undo::kFailed;
   }
-  system.DeleteFileA(made.GetConstText());
+  system.DeleteFileInFolderA(here, made.GetConstText());
   if (IsRunLogOn()) line().Add("removed ").Quoted(path).Add(", which the run made").Write();
   return Undo::kUndone;
 }
@@ -168,25 +207,39 @@ void UndoAll(const Journal& journal, UndoCount* count) {
 }
 
 void RemoveKept(const Journal& journal, JournalFile* file) {
+  System& system = CurrentSystem();
   for (uint32_t i = 0; i < journal.targetCount; ++i) {
     const Target& target = journal.TargetAt(i);
     TextString stem = journal.Text(target.stem);
+    TextString stemName = LastStep(stem);
+    // The names are looked at and removed in the folder the run changed, opened as the undo
+    // opens it; one that is no longer that folder holds nothing of the run's to remove.
+    FileIdentity identity = {};
+    HeldFolder held(journal.Text(target.folder), &identity);
+    bool same = held.handle() != kNoFile && SameIdentity(identity, target.folderIdentity);
     static const char* const kSuffixes[] = {kKeptSuffix, kKeptHiddenSuffix, kMarkSuffix};
     for (const char* suffix : kSuffixes) {
       TextString kept = WithSuffix(stem, suffix);
+      TextString keptName = WithSuffix(stemName, suffix);
       FileStamp stamp;
-      if (!CurrentSystem().GetFileStampA(kept.GetConstText(), &stamp)) continue;
-      if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
-        if (IsRunLogOn()) {
-          LogLine()
-              .Add("rollback: ")
-              .Quoted(kept)
-              .Add(" is not the file the run kept: it stays for the administrator")
-              .Write();
-        }
+      if (same ? !system.GetFileStampInFolderA(held.handle(), keptName.GetConstText(), &stamp)
+               : !Exists(kept.GetConstText())) {
         continue;
       }
-      RemoveKeptFile(kept.GetConstText(), file);
+      const char* why = nullptr;
+      if (!same) {
+        why = " is not in the folder the run changed: it stays for the administrator";
+      } else if (suffix != kMarkSuffix && (!target.hadOld || !SameStamp(stamp, target.old))) {
+        why = " is not the file the run kept: it stays for the administrator";
+      }
+      if (why != nullptr) {
+        if (IsRunLogOn()) LogLine().Add("rollback: ").Quoted(kept).Add(why).Write();
+        continue;
+      }
+      // One still in use (Windows) goes later, by its full name: the folder stays held meanwhile.
+      if (!system.DeleteFileInFolderA(held.handle(), keptName.GetConstText())) {
+        RemoveKeptFile(kept.GetConstText(), file);
+      }
     }
   }
 }

@@ -1,5 +1,5 @@
-// The system's calls on an open file: open, read, write, flush, lock, size, identity and close
-// (part of System, system.h).
+// The system's calls on an open file: open, read, write, flush, lock, size, identity and close,
+// and on the names in an open folder (part of System, system.h).
 #ifndef KESTARIO_PLATFORM_FILE_HANDLE_CALLS_H_
 #define KESTARIO_PLATFORM_FILE_HANDLE_CALLS_H_
 
@@ -57,8 +57,32 @@ class FileHandleCalls : public FileCalls {
   virtual bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) = 0;
   // SetFilePointerEx to `size` and SetEndOfFile: cuts the file there (or extends it with zeros).
   virtual bool SetEndOfFile(FileHandle file, uint64_t size) = 0;
-  // CloseHandle on a file handle from CreateFileA.
+  // CloseHandle on a file handle from CreateFileA or OpenFolderA.
   virtual void CloseHandle(FileHandle file) = 0;
+
+  // OpenFolderA: opens the folder `path` (a full path) without following a link or junction at any
+  // step of it, and gives its identity; kNoFile when it cannot be opened so. Linux: openat with
+  // O_NOFOLLOW | O_DIRECTORY step by step from the root, fstat. Windows: CreateFileA with
+  // FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, shared for reading and writing
+  // but not for deleting, refused when it is a reparse point or when its final path
+  // (GetFinalPathNameByHandleA) is not `path`, which a junction on the way would change; while
+  // the handle is open the folder can be neither renamed nor removed, and no folder above it
+  // renamed. CloseHandle closes it.
+  virtual FileHandle OpenFolderA(const char* path, FileIdentity* identity) = 0;
+  // The calls below act on `name`, one step (no separator), in a folder from OpenFolderA, and
+  // never follow a link at it: GetFileStampA (fstatat), MoveFileExA from one name in the folder
+  // to another (renameat; the flags of MoveFileExA but kMoveFileDelayUntilReboot, write-through
+  // flushing the folder), DeleteFileA (unlinkat; a folder fails) and clearing the `attributes`
+  // bits of SetFileAttributesA (kFileAttributeNormal when none stays; Linux: true, nothing to
+  // clear). Linux acts relative to the descriptor, so a folder above it that is renamed or
+  // replaced meanwhile changes nothing; Windows acts on the folder's final path while the handle
+  // keeps it where it is.
+  virtual bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) = 0;
+  virtual bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                                 uint32_t flags) = 0;
+  virtual bool DeleteFileInFolderA(FileHandle folder, const char* name) = 0;
+  virtual bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                            uint32_t attributes) = 0;
 };
 
 }  // namespace kestario

@@ -421,27 +421,46 @@ bool FlushFolderOf(const char* path) {
 
 }  // namespace
 
+namespace {
+
+// Renames `from` to `to`, both in `folder` (or AT_FDCWD paths); without `replace` an existing
+// `to` is never replaced (renameat2 with RENAME_NOREPLACE, or a link and an unlink where the file
+// system lacks the flag: files only).
+bool RenameIn(int folder, const char* from, const char* to, bool replace) {
+  if (replace) return renameat(folder, from, folder, to) == 0;
+  if (renameat2(folder, from, folder, to, RENAME_NOREPLACE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS) return false;
+  struct stat info;
+  if (fstatat(folder, from, &info, AT_SYMLINK_NOFOLLOW) != 0 || S_ISDIR(info.st_mode) ||
+      linkat(folder, from, folder, to, 0) != 0) {
+    return false;
+  }
+  if (unlinkat(folder, from, 0) != 0) {
+    unlinkat(folder, to, 0);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool PosixMoveFile(const char* from, const char* to, uint32_t flags) {
   if (!from || !*from || !to || !*to || (flags & kMoveFileDelayUntilReboot)) return false;
-  bool moved;
-  if (flags & kMoveFileReplaceExisting) {
-    moved = rename(from, to) == 0;
-  } else {
-    moved = renameat2(AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0;
-    if (!moved && (errno == EINVAL || errno == ENOSYS)) {
-      // A file system without the flag: a link never replaces anything (files only).
-      struct stat info;
-      moved = lstat(from, &info) == 0 && !S_ISDIR(info.st_mode) && link(from, to) == 0;
-      if (moved && unlink(from) != 0) {
-        unlink(to);
-        moved = false;
-      }
-    }
-  }
+  bool moved = RenameIn(AT_FDCWD, from, to, (flags & kMoveFileReplaceExisting) != 0);
   if (moved && (flags & kMoveFileWriteThrough)) {
     FlushFolderOf(to);
     FlushFolderOf(from);
   }
+  return moved;
+}
+
+bool PosixMoveFileInFolder(int folder, const char* from, const char* to, uint32_t flags) {
+  if (folder < 0 || !from || !*from || !to || !*to || strchr(from, '/') || strchr(to, '/') ||
+      (flags & kMoveFileDelayUntilReboot)) {
+    return false;
+  }
+  bool moved = RenameIn(folder, from, to, (flags & kMoveFileReplaceExisting) != 0);
+  if (moved && (flags & kMoveFileWriteThrough)) fsync(folder);
   return moved;
 }
 

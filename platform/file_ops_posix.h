@@ -51,6 +51,9 @@ bool PosixFindAnyMatch(const char* path);
 // (renameat2 with RENAME_NOREPLACE, or a link and an unlink where the file system lacks it);
 // kMoveFileWriteThrough flushes both folders afterwards. kMoveFileDelayUntilReboot fails.
 bool PosixMoveFile(const char* from, const char* to, uint32_t flags);
+// The same from one name to another in the open folder `folder` (a descriptor), relative to it;
+// kMoveFileWriteThrough flushes the folder.
+bool PosixMoveFileInFolder(int folder, const char* from, const char* to, uint32_t flags);
 
 // The local date of the file's modification time; false when it does not open for reading or is
 // a folder.

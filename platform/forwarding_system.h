@@ -129,6 +129,23 @@ class ForwardingSystem : public System {
     return base_->SetEndOfFile(file, size);
   }
   void CloseHandle(FileHandle file) override { base_->CloseHandle(file); }
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override {
+    return base_->OpenFolderA(path, identity);
+  }
+  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override {
+    return base_->GetFileStampInFolderA(folder, name, stamp);
+  }
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override {
+    return base_->MoveFileInFolderA(folder, from, to, flags);
+  }
+  bool DeleteFileInFolderA(FileHandle folder, const char* name) override {
+    return base_->DeleteFileInFolderA(folder, name);
+  }
+  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                    uint32_t attributes) override {
+    return base_->ClearFileAttributesInFolderA(folder, name, attributes);
+  }
   bool AnyFileMatchesA(const char* path) override { return base_->AnyFileMatchesA(path); }
   uint32_t GetFileAttributesA(const char* path) override { return base_->GetFileAttributesA(path); }
   bool GetFullPathNameA(const char* path, TextString* full) override {

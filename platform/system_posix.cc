@@ -21,6 +21,7 @@
 #include "platform/file_checks_posix.h"
 #include "platform/file_handle_posix.h"
 #include "platform/file_ops_posix.h"
+#include "platform/folder_handle_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
 #include "platform/stop_signals.h"
@@ -474,16 +475,7 @@ bool PosixSystem::GetFinalPathNameA(const char* path, TextString* finalPath) {
 }
 
 bool PosixSystem::GetFileStampA(const char* path, FileStamp* stamp) {
-  struct stat info;
-  if (!path || !*path || lstat(path, &info) != 0) return false;
-  stamp->identity.volume = static_cast<uint64_t>(info.st_dev);
-  stamp->identity.index = static_cast<uint64_t>(info.st_ino);
-  stamp->size = static_cast<uint64_t>(info.st_size);
-  stamp->writeTime = static_cast<uint64_t>(info.st_mtim.tv_sec) * 1000000000u +
-                     static_cast<uint64_t>(info.st_mtim.tv_nsec);
-  stamp->link = S_ISLNK(info.st_mode);
-  stamp->folder = S_ISDIR(info.st_mode);
-  return true;
+  return PosixGetFileStamp(kNoFile, path, stamp);
 }
 
 bool PosixSystem::ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) {
@@ -583,6 +575,29 @@ bool PosixSystem::SetEndOfFile(FileHandle file, uint64_t size) {
 }
 
 void PosixSystem::CloseHandle(FileHandle file) { PosixCloseFile(file); }
+
+FileHandle PosixSystem::OpenFolderA(const char* path, FileIdentity* identity) {
+  return PosixOpenFolder(path, identity);
+}
+
+bool PosixSystem::GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) {
+  return folder != kNoFile && PosixGetFileStamp(folder, name, stamp);
+}
+
+bool PosixSystem::MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                                    uint32_t flags) {
+  return PosixMoveFileInFolder(PosixFolderDescriptor(folder), from, to, flags);
+}
+
+bool PosixSystem::DeleteFileInFolderA(FileHandle folder, const char* name) {
+  return PosixDeleteFileInFolder(folder, name);
+}
+
+bool PosixSystem::ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                               uint32_t /*attributes*/) {
+  FileStamp stamp;  // no attributes to clear, as SetFileAttributesA
+  return GetFileStampInFolderA(folder, name, &stamp);
+}
 
 bool PosixSystem::AnyFileMatchesA(const char* path) { return PosixFindAnyMatch(path); }
 

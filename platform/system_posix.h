@@ -110,6 +110,13 @@ class PosixSystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override;
+  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override;
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override;
+  bool DeleteFileInFolderA(FileHandle folder, const char* name) override;
+  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                    uint32_t attributes) override;
   bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFullPathNameA(const char* path, TextString* full) override;

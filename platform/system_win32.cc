@@ -11,6 +11,7 @@
 #include "platform/data_folder_win32.h"
 #include "platform/file_checks_win32.h"
 #include "platform/file_info_win32.h"
+#include "platform/folder_handle_win32.h"
 #include "platform/handle_win32.h"
 #include "platform/pending_renames_win32.h"
 #include "platform/system.h"
@@ -517,6 +518,37 @@ class Win32System final : public System {
   }
 
   void CloseHandle(FileHandle file) override { ::CloseHandle(ToHandle(file)); }
+
+  // The calls on an open folder: platform/folder_handle_win32.cc.
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override {
+    return Win32OpenFolder(path, identity);
+  }
+  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override {
+    TextString path;
+    return Win32NameInFolder(folder, name, &path) && GetFileStampA(path.GetConstText(), stamp);
+  }
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override {
+    TextString fromPath;
+    TextString toPath;
+    return (flags & kMoveFileDelayUntilReboot) == 0 && Win32NameInFolder(folder, from, &fromPath) &&
+           Win32NameInFolder(folder, to, &toPath) &&
+           ::MoveFileExA(fromPath.GetConstText(), toPath.GetConstText(), flags) != FALSE;
+  }
+  bool DeleteFileInFolderA(FileHandle folder, const char* name) override {
+    TextString path;
+    return Win32NameInFolder(folder, name, &path) && ::DeleteFileA(path.GetConstText()) != FALSE;
+  }
+  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                    uint32_t attributes) override {
+    TextString path;
+    if (!Win32NameInFolder(folder, name, &path)) return false;
+    DWORD now = ::GetFileAttributesA(path.GetConstText());
+    if (now == INVALID_FILE_ATTRIBUTES) return false;
+    DWORD left = now & ~static_cast<DWORD>(attributes);
+    return left == now || ::SetFileAttributesA(path.GetConstText(),
+                                               left != 0 ? left : FILE_ATTRIBUTE_NORMAL) != FALSE;
+  }
 
   bool AnyFileMatchesA(const char* path) override {
     WIN32_FIND_DATAA found;

@@ -488,7 +488,50 @@ bool MemorySystem::SetEndOfFile(FileHandle file, uint64_t size) {
 }
 
 void MemorySystem::CloseHandle(FileHandle file) {
+  if (openFolders_.erase(file) != 0) return;
   if (Open(file) != nullptr) openFiles_.erase(file);
+}
+
+FileHandle MemorySystem::OpenFolderA(const char* path, FileIdentity* identity) {
+  FileStamp stamp;
+  if (!GetFileStampA(path, &stamp) || !stamp.folder) return kNoFile;
+  *identity = stamp.identity;
+  const FileHandle handle = nextFile_++;
+  openFolders_[handle] = path;
+  return handle;
+}
+
+std::string MemorySystem::InFolder(FileHandle folder, const char* name) const {
+  auto found = openFolders_.find(folder);
+  if (found == openFolders_.end() || name == nullptr || *name == '\0' ||
+      std::strchr(name, '/') != nullptr) {
+    return std::string();
+  }
+  return found->second + "/" + name;
+}
+
+bool MemorySystem::GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) {
+  std::string path = InFolder(folder, name);
+  return !path.empty() && GetFileStampA(path.c_str(), stamp);
+}
+
+bool MemorySystem::MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                                     uint32_t flags) {
+  std::string fromPath = InFolder(folder, from);
+  std::string toPath = InFolder(folder, to);
+  return !fromPath.empty() && !toPath.empty() &&
+         MoveFileExA(fromPath.c_str(), toPath.c_str(), flags);
+}
+
+bool MemorySystem::DeleteFileInFolderA(FileHandle folder, const char* name) {
+  std::string path = InFolder(folder, name);
+  return !path.empty() && DeleteFileA(path.c_str());
+}
+
+bool MemorySystem::ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                                uint32_t attributes) {
+  std::string path = InFolder(folder, name);
+  return !path.empty() && SetFileAttributesA(path.c_str(), attributes);
 }
 
 bool MemorySystem::AnyFileMatchesA(const char* path) {

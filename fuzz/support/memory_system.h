@@ -136,6 +136,14 @@ class MemorySystem : public System {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
+  // An in-memory folder; the names in it as the calls by path see them.
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override;
+  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override;
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override;
+  bool DeleteFileInFolderA(FileHandle folder, const char* name) override;
+  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                    uint32_t attributes) override;
   bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool AccessCheckA(const char* path, uint32_t access) override;
@@ -198,6 +206,9 @@ class MemorySystem : public System {
   std::map<std::string, uint64_t> identities_;
   uint64_t nextIdentity_ = 1;
   std::map<FileHandle, OpenFile> openFiles_;
+  std::map<FileHandle, std::string> openFolders_;  // the path of each open folder
+  // `name` (one step) in the open folder `folder`; "" when either is not so.
+  std::string InFolder(FileHandle folder, const char* name) const;
   FileHandle nextFile_ = 1;
   ProcessHandle nextProcess_ = 100;
   size_t waits_ = 0;

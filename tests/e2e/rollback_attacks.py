@@ -10,9 +10,16 @@ below its own folder). Each case lays out a fresh folder, kills a rollback run a
   swapped-kept   (root, with the user nobody) the user replaces the kept old file with their own
                  and makes the replaced file a link to a root-only file: the undo must leave the
                  root-only file alone (message 11, the kept file left for the administrator)
+  swapped-folder (root, with the user nobody, strace) the run made a file in a folder below one
+                 that the user owns; while the next run's undo is about to remove it (held there
+                 by strace), the user moves that folder away and puts a link to a root-only
+                 folder holding a root-only file of the same name under its name: the undo must
+                 act in the folder the run changed and leave the root-only file alone
   flipped-bit    one bit of the killed run's journal flipped; the next run must go on (no
-  cut-journal    message 10), undo what the good records say, report the journal and set it aside;
-                 the same for a journal cut short; a third run must meet a clean journal
+  cut-journal    message 10), undo what the good records say, report the journal and set it aside,
+                 and list every file the killed run kept that the good records do not name (found
+                 by the run's id); the same for a journal cut short at a record's end, which no
+                 checksum can see; a third run must meet a clean journal
   stale-undo     a run without ROLLBACK installs version 2 after the killed run: the next rollback
                  run that stops must not put back the file from before the killed run
   live-run       a run of another script while a rollback run waits at its question: the
@@ -159,6 +166,56 @@ def case_swapped_kept(folder):
     return "; ".join(problems) or "ok"
 
 
+def case_swapped_folder(folder):
+    if os.geteuid() != 0:
+        return "skipped: needs root"
+    if shutil.which("strace") is None or subprocess.run(
+            ["strace", "-f", "-qq", "-o", "/dev/null", "true"]).returncode != 0:
+        return "skipped: strace cannot trace here"
+    shared = os.path.join(folder, "shared")
+    app = os.path.join(shared, "app")
+    secret = os.path.join(folder, "secret")
+    tree(folder, {"shared/app/readme": "app\n", "new/conf": "new conf\n", "new/x": "x\n"})
+    os.mkdir(secret, 0o700)
+    write(os.path.join(secret, "conf"), "root only\n", 0o600)
+    os.chown(shared, 65534, 65534)
+    lay_out(folder, "updater", script(("<Src>/new/conf", "<Src>/shared/app/conf")))
+    kill_at_box(folder, "updater")
+    if read(os.path.join(app, "conf")) != "new conf\n":
+        return "the killed run did not make the file"
+    # Another script of the account recovers the killed run; its undo's calls on the made file's
+    # path wait three seconds, and the swap comes during that wait.
+    os.mkdir(os.path.join(folder, "out"))
+    lay_out(folder, "other", script(("<Src>/new/x", "<Src>/out/x"), ask=False))
+    target = os.path.join(app, "conf")
+    recovery = subprocess.Popen(
+        ["strace", "-f", "-qq", "-o", "/dev/null", "-P", target, "-e",
+         "inject=unlink,unlinkat,rename,renameat,renameat2:delay_enter=3000000",
+         os.path.join(folder, "other.run")], cwd=folder, env=ENVIRONMENT,
+        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    deadline = time.monotonic() + 30
+    while "did not end" not in (read(os.path.join(folder, "run.log")) or ""):
+        if time.monotonic() > deadline or recovery.poll() is not None:
+            break
+        time.sleep(0.02)
+    time.sleep(1)
+    hostile = "mv '{a}' '{a}.moved' && ln -s '{s}' '{a}'".format(a=app, s=secret)
+    subprocess.run(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+                    hostile], check=True)
+    recovery.communicate(timeout=60)
+    problems = []
+    info = os.stat(os.path.join(secret, "conf"))
+    if read(os.path.join(secret, "conf")) != "root only\n" or info.st_uid != 0:
+        problems.append("the root-only file was removed or replaced")
+    if not os.path.islink(app):
+        problems.append("the planted link was replaced")
+    if os.path.exists(os.path.join(app + ".moved", "conf")):
+        problems.append("the made file was not removed from the folder the run changed")
+    if kept_names(app + ".moved"):
+        problems.append("kept names left: %r" % kept_names(app + ".moved"))
+    return "; ".join(problems) or "ok"
+
+
 def damaged_case(folder, damage):
     app = os.path.join(folder, "app")
     new = os.path.join(folder, "new")
@@ -190,16 +247,16 @@ def damaged_case(folder, damage):
     if "ERROR" in second:
         problems.append("the next run stopped: %s" % second.strip().splitlines()[-3:])
     log = read(os.path.join(folder, "run.log")) or ""
-    if damage == "flip" and "is damaged" not in log:
+    told = "is damaged" if damage == "flip" else "is cut short"
+    if told not in log:
         problems.append("the log does not tell of the damaged journal")
-    if damage == "flip" and not glob.glob(os.path.join(folder, "kestario-rollback-*",
-                                                        "*.damaged")):
+    if not glob.glob(os.path.join(folder, "kestario-rollback-*", "*.damaged")):
         problems.append("the journal was not set aside")
     # The journal was set aside: a third run meets a clean one (its DELETE then fails: the file
     # is gone, as the second run left it).
     run(folder, "updater", "y\n")
     log = read(os.path.join(folder, "run.log")) or ""
-    if log.count("is damaged") > 1 or log.count("did not end") > 1:
+    if log.count(told) > 1 or log.count("did not end") > 1:
         problems.append("a third run met the damaged journal again")
     for name in ("a", "b", "c"):
         if read(os.path.join(app, name + ".txt")) != name + "1\n":
@@ -207,8 +264,10 @@ def damaged_case(folder, damage):
     if os.path.exists(os.path.join(app, "gone.dll")):
         problems.append("gone.dll is there")
     left = kept_names(app)
-    if damage == "flip" and left and "kept by that run, stays for the administrator" not in log:
-        problems.append("the kept files left are not listed in the log")
+    unlisted = [k for k in left if '"%s", kept by that run, stays for the administrator' % k
+                not in log]
+    if unlisted:
+        problems.append("kept files left are not listed in the log: %r" % unlisted)
     return "; ".join(problems) or "ok (kept files left for the administrator: %d)" % len(left)
 
 
@@ -320,7 +379,8 @@ def case_other_fs_link(folder):
         shutil.rmtree(elsewhere, ignore_errors=True)
 
 
-CASES = [("swapped-kept", case_swapped_kept), ("flipped-bit", case_flipped_bit),
+CASES = [("swapped-kept", case_swapped_kept), ("swapped-folder", case_swapped_folder),
+         ("flipped-bit", case_flipped_bit),
          ("cut-journal", case_cut_journal), ("stale-undo", case_stale_undo),
          ("live-run", case_live_run), ("renamed-folder", case_renamed_folder), ("other-fs-link", case_other_fs_link)]
 

@@ -301,6 +301,97 @@ TEST_F(RollbackTest, ADamagedJournalIsToldOnceSetAsideAndNeverStopsTheRun) {
   EXPECT_EQ(std::string::npos, log.find("did not end")) << log;
 }
 
+TEST_F(RollbackTest, AnUndoActsInTheFolderItOpenedThoughItsPathBecomesALinkMeanwhile) {
+  // Between the undo's look at the folder and its acts, somebody moves the folder away and puts
+  // a link to a folder of their own under its name, holding a file of the same name.
+  LeaveAKilledRun();
+  mkdir(dir.Path("elsewhere").c_str(), 0755);
+  dir.Write("elsewhere/extra.dat", "somebody's file");
+  bool swapped = false;
+  system.onFolderOpen = [&](const std::string& path) {
+    if (swapped || path != dir.Path("app")) return;
+    swapped = true;
+    ASSERT_EQ(0, rename(dir.Path("app").c_str(), dir.Path("app.moved").c_str()));
+    ASSERT_EQ(0, symlink(dir.Path("elsewhere").c_str(), dir.Path("app").c_str()));
+  };
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  ASSERT_TRUE(swapped);
+  // The newest change (the new extra.dat) was undone in the folder the run changed; nothing was
+  // done through the link.
+  EXPECT_FALSE(dir.Exists("app.moved/extra.dat"));
+  EXPECT_EQ("somebody's file", dir.Read("elsewhere/extra.dat"));
+  EXPECT_TRUE(Kept("elsewhere").empty());
+  // The others now find a link under the folder's name: they stay, and one box says so.
+  EXPECT_FALSE(Kept("app.moved").empty());
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find("its folder is no longer the one the run changed")) << log;
+}
+
+TEST_F(RollbackTest, ACutJournalsKeptFilesAreFoundByTheRunsIdListedAndLeftAlone) {
+  LeaveAKilledRun();
+  std::string script = kScript;
+  script.replace(script.find("ROLLBACK=1\n"), 11, "ROLLBACK=1\nEVENTLOG=1\n");
+  WriteScript(script);
+  // The journal loses its last records, cut at a record's end (no checksum can see it): the
+  // third change and what follows it are gone.
+  std::string journal = JournalFile();
+  std::string bytes;
+  {
+    std::ifstream in(journal, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  size_t at = 0;
+  int changes = 0;
+  while (at + 9 <= bytes.size()) {
+    uint32_t length = static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1]) << 8 |
+                      static_cast<uint8_t>(bytes[at + 2]) << 16 |
+                      static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24;
+    if (bytes[at + 8] == 'T' && ++changes == 3) break;
+    at += 8 + length;
+  }
+  ASSERT_EQ(3, changes);
+  {
+    std::ofstream out(journal, std::ios::binary | std::ios::trunc);
+    out << bytes.substr(0, at);
+  }
+  std::vector<std::string> unnamed;
+  for (const std::string& name : Kept("app")) {
+    if (name.find("-3.") != std::string::npos || name.find("-4.") != std::string::npos) {
+      unnamed.push_back(name);
+    }
+  }
+  ASSERT_EQ(2u, unnamed.size());
+  system.answers = {kIdNo};
+  UpdaterMain("");
+  // What the good records name is undone; the run goes on (its own question is its only box).
+  EXPECT_EQ("old library", dir.Read("app/old.dll"));
+  EXPECT_EQ("older library", dir.Read("app/older.dll"));
+  ASSERT_EQ(1u, system.boxes.size()) << BoxSummary();
+  std::string log = dir.Read("run.log");
+  EXPECT_NE(std::string::npos, log.find("list UPDATER PROC")) << log;
+  // The files the lost records named are found by the run's id, listed, and left alone.
+  for (const std::string& name : unnamed) {
+    EXPECT_TRUE(dir.Exists("app/" + name)) << name;
+    EXPECT_NE(std::string::npos, log.find("rollback: \"" + dir.Path("app/" + name) +
+                                          "\", kept by that run, stays for the administrator"))
+        << log;
+  }
+  EXPECT_EQ("new program", dir.Read("app/tool.exe"));
+  EXPECT_NE(std::string::npos, log.find("\" is cut short: its last records are lost")) << log;
+  int damagedEvents = 0;
+  for (const auto& event : system.events) damagedEvents += event.id == 1004 ? 1 : 0;
+  EXPECT_EQ(1, damagedEvents);
+  // Set aside: the next run meets a clean journal.
+  system.answers = {kIdNo};
+  std::remove(dir.Path("run.log").c_str());
+  UpdaterMain("");
+  log = dir.Read("run.log");
+  EXPECT_EQ(std::string::npos, log.find("is cut short")) << log;
+  EXPECT_EQ(std::string::npos, log.find("did not end")) << log;
+}
+
 TEST_F(RollbackTest, AnEarlierRunThatCannotBeUndoneStopsTheNextWithMessage11) {
   LeaveAKilledRun();
   std::string oldDll = dir.Path("app/old.dll");

@@ -242,6 +242,24 @@ void FakeSystem::CloseHandle(FileHandle file) {
   RealSystem().CloseHandle(file);
 }
 
+FileHandle FakeSystem::OpenFolderA(const char* path, FileIdentity* identity) {
+  FileHandle folder = RealSystem().OpenFolderA(path, identity);
+  if (folder == kNoFile) return folder;
+  openFiles_[folder] = path;
+  if (onFolderOpen) onFolderOpen(path);
+  return folder;
+}
+
+bool FakeSystem::MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                                   uint32_t flags) {
+  ++moves;
+  const std::string& path = openFiles_[folder];
+  if (moveFails && from != nullptr && to != nullptr &&
+      moveFails(path + "/" + from, path + "/" + to))
+    return false;
+  return RealSystem().MoveFileInFolderA(folder, from, to, flags);
+}
+
 bool FakeSystem::AccessCheckA(const char* path, uint32_t access) {
   auto refused = refusedRights.find(path != nullptr ? path : "");
   if (refused != refusedRights.end() && (refused->second & access) != 0) return false;

@@ -87,7 +87,11 @@ class FakeSystem : public ForwardingSystem {
   // folder it could trust.
   std::string journalFolder;
   // Whether MoveFileExA(from, to) fails (as for a file that is locked meanwhile); null: none does.
+  // (Also for MoveFileInFolderA, with the folder's path joined to each name.)
   std::function<bool(const std::string& from, const std::string& to)> moveFails;
+  // Called when OpenFolderA has opened a folder, with its path (lets a test replace a folder
+  // above it, or it, while the handle is open).
+  std::function<void(const std::string& path)> onFolderOpen;
   int moves = 0;
   // Whether every destination of a CopyFileOverA that may replace a file in use is held by a
   // running program: the copy is staged beside it for the next restart (kAtRestart).
@@ -134,12 +138,16 @@ class FakeSystem : public ForwardingSystem {
   bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
                  uint32_t* done) override;
   void CloseHandle(FileHandle file) override;
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override;
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override;
   bool AccessCheckA(const char* path, uint32_t access) override;
   bool GetBinaryTypeA(const char* path, uint32_t* type) override;
 
  private:
   std::vector<std::string> openKeys_;            // handle i + 1 is openKeys_[i]; "" once closed
   std::map<FileHandle, std::string> openFiles_;  // the path each open file handle was opened with
+                                                 // (and each open folder)
 };
 
 }  // namespace kestario

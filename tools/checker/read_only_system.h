@@ -36,6 +36,15 @@ class ReadOnlySystem : public ForwardingSystem {
     return false;
   }
   bool SetFileAttributesA(const char* /*path*/, uint32_t /*attributes*/) override { return false; }
+  bool MoveFileInFolderA(FileHandle /*folder*/, const char* /*from*/, const char* /*to*/,
+                         uint32_t /*flags*/) override {
+    return false;
+  }
+  bool DeleteFileInFolderA(FileHandle /*folder*/, const char* /*name*/) override { return false; }
+  bool ClearFileAttributesInFolderA(FileHandle /*folder*/, const char* /*name*/,
+                                    uint32_t /*attributes*/) override {
+    return false;
+  }
   // Finds, never cancels.
   bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool /*cancel*/,
                            ByteBuffer* sources) override {

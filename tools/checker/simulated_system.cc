@@ -665,7 +665,48 @@ bool SimulatedSystem::SetEndOfFile(FileHandle file, uint64_t size) {
 }
 
 void SimulatedSystem::CloseHandle(FileHandle file) {
+  folders_.erase(file);
   if (written_.erase(file) == 0) ForwardingSystem::CloseHandle(file);
+}
+
+FileHandle SimulatedSystem::OpenFolderA(const char* path, FileIdentity* identity) {
+  FileHandle folder = ForwardingSystem::OpenFolderA(path, identity);
+  if (folder != kNoFile) folders_[folder] = path;
+  return folder;
+}
+
+std::string SimulatedSystem::InFolder(FileHandle folder, const char* name) const {
+  auto found = folders_.find(folder);
+  if (found == folders_.end() || name == nullptr || *name == '\0' ||
+      std::strchr(name, kPathSeparator) != nullptr || std::strchr(name, '/') != nullptr) {
+    return std::string();
+  }
+  std::string path = found->second;
+  if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+  return path + name;
+}
+
+bool SimulatedSystem::GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) {
+  return GetFileStampA(InFolder(folder, name).c_str(), stamp);
+}
+
+bool SimulatedSystem::MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                                        uint32_t flags) {
+  std::string fromPath = InFolder(folder, from);
+  std::string toPath = InFolder(folder, to);
+  return !fromPath.empty() && !toPath.empty() &&
+         MoveFileExA(fromPath.c_str(), toPath.c_str(), flags);
+}
+
+bool SimulatedSystem::DeleteFileInFolderA(FileHandle folder, const char* name) {
+  std::string path = InFolder(folder, name);
+  return !path.empty() && DeleteFileA(path.c_str());
+}
+
+bool SimulatedSystem::ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                                   uint32_t /*attributes*/) {
+  std::string path = InFolder(folder, name);
+  return !path.empty() && IsNonFolder(path.c_str());
 }
 
 bool SimulatedSystem::WaitForProcess(ProcessHandle process) {

@@ -98,6 +98,15 @@ class SimulatedSystem : public ForwardingSystem {
   bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
   bool SetEndOfFile(FileHandle file, uint64_t size) override;
   void CloseHandle(FileHandle file) override;
+  // A real folder, opened as the system opens it; the names in it are the overlay's, as the
+  // calls by path see them.
+  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override;
+  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override;
+  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
+                         uint32_t flags) override;
+  bool DeleteFileInFolderA(FileHandle folder, const char* name) override;
+  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
+                                    uint32_t attributes) override;
   bool AnyFileMatchesA(const char* path) override;
   uint32_t GetFileAttributesA(const char* path) override;
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
@@ -159,6 +168,9 @@ class SimulatedSystem : public ForwardingSystem {
   std::vector<std::string> launched_;
   std::vector<std::string> undone_;  // what a rollback run put back or removed after it stopped
   std::map<FileHandle, Written> written_;
+  // The path of each open folder; "" for a name that is not one step.
+  std::map<FileHandle, std::string> folders_;
+  std::string InFolder(FileHandle folder, const char* name) const;
   FileHandle nextWritten_;
   unsigned pendingMessage_ = 0;  // the catalog text loaded last, until a box shows it
   ProcessHandle lastProcess_ = kNoProcess;
