@@ -25,6 +25,7 @@ enum MessageNumber : int {
   kMsgLaunchFailed = 9,   // a LAUNCH item failed to start (program, parameters)
   kMsgDeleteFailed = 10,  // a DELETE item failed (path)
   kMsgUndoFailed = 11,    // a rollback could not undo a change (path, where the old file stays)
+  kMsgScriptRefused = 13,  // the machine's signature policy refuses the script (path, reason)
 };
 
 // The language of the program's own texts: kLangJapanese when the user's desktop is Japanese
