@@ -112,12 +112,17 @@ bool VerifyRawSignature(const uint8_t* keyDer, size_t keySize, const uint8_t* ra
   memcpy(blob, &header, sizeof header);
   memcpy(blob + sizeof header, point + 1, 2 * kHalf);
 
+  // SHA-256 of the data, by the hash object calls every Windows since Vista has.
   uint8_t digest[32];
   BCRYPT_ALG_HANDLE sha256 = nullptr;
-  bool hashed = BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM,
-                                                           nullptr, 0)) &&
-                BCRYPT_SUCCESS(BCryptHash(sha256, nullptr, 0, const_cast<PUCHAR>(data),
-                                          static_cast<ULONG>(dataSize), digest, sizeof digest));
+  BCRYPT_HASH_HANDLE hash = nullptr;
+  bool hashed =
+      BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
+      BCRYPT_SUCCESS(BCryptCreateHash(sha256, &hash, nullptr, 0, nullptr, 0, 0)) &&
+      BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(data), static_cast<ULONG>(dataSize),
+                                    0)) &&
+      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
+  if (hash != nullptr) BCryptDestroyHash(hash);
   if (sha256 != nullptr) BCryptCloseAlgorithmProvider(sha256, 0);
   if (!hashed) return false;
 
