@@ -27,6 +27,7 @@ bool IsPublicKeyText(const char* text);
 // `openssl dgst -sha256 -sign` writes; that DER as base64 text, with any white space and line
 // breaks between and around its characters; and 64 bytes r || s, big-endian (IEEE P1363, as
 // .NET's ECDsa.SignData writes it). A file of 64 bytes that also reads as DER is tried both ways.
+// Bytes after a DER value are ignored, as the platforms' decoders ignore them.
 // A key text that is no key gives kNotByKey; memory that runs out gives kNotByKey too (the
 // signature is then not accepted, which is the safe side).
 SignatureCheck CheckSignature(const char* keyText, const uint8_t* signature, size_t signatureSize,
@@ -42,10 +43,10 @@ namespace signature_steps {
 // Decodes base64 `text` of `length` characters (the base64 alphabet and "=" padding only, a
 // multiple of 4) into a new block of `*size` bytes, for the caller to free(); null on failure.
 uint8_t* DecodeBase64(const char* text, size_t length, size_t* size);
-// Whether `der` is a SubjectPublicKeyInfo of one P-256 key, and nothing after it.
+// Whether `der` begins with a SubjectPublicKeyInfo of one P-256 key (what follows is ignored).
 bool IsP256PublicKey(const uint8_t* der, size_t size);
-// The DER ECDSA-Sig-Value `der` (nothing after it; r and s each at most 32 bytes) as r || s in
-// `raw` (kRawSignatureSize bytes). False when it is no such value.
+// The DER ECDSA-Sig-Value at the start of `der` (r and s each at most 32 bytes; what follows is
+// ignored) as r || s in `raw` (kRawSignatureSize bytes). False when it is no such value.
 bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t* raw);
 // Whether `raw` (r || s) is a signature of the SHA-256 of `data` by the P-256 key `keyDer`.
 bool VerifyRawSignature(const uint8_t* keyDer, size_t keySize, const uint8_t* raw,

@@ -16,14 +16,15 @@ namespace kestario {
 namespace signature_steps {
 namespace {
 
-// The key of `der`, when it is one P-256 public key and nothing follows it; null otherwise.
+// The key of `der`, when it is one P-256 public key; null otherwise. Bytes after the value are
+// ignored (as CNG's decoders ignore them), here and in a DER signature.
 EVP_PKEY* ReadP256Key(const uint8_t* der, size_t size) {
   if (size > LONG_MAX) return nullptr;
   const unsigned char* at = der;
   EVP_PKEY* key = d2i_PUBKEY(nullptr, &at, static_cast<long>(size));
   if (key == nullptr) return nullptr;
   char group[64] = "";
-  bool p256 = at == der + size && EVP_PKEY_is_a(key, "EC") &&
+  bool p256 = EVP_PKEY_is_a(key, "EC") &&
               EVP_PKEY_get_group_name(key, group, sizeof group, nullptr) == 1 &&
               OBJ_txt2nid(group) == NID_X9_62_prime256v1;
   if (!p256) {
@@ -65,14 +66,8 @@ bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t* raw) {
   const BIGNUM* r = nullptr;
   const BIGNUM* s = nullptr;
   ECDSA_SIG_get0(signature, &r, &s);
-  // Only the value's one DER encoding is taken: encoded again, it must be `der` exactly.
-  unsigned char* again = nullptr;
-  int againSize = i2d_ECDSA_SIG(signature, &again);
-  bool same = at == der + size && againSize > 0 && static_cast<size_t>(againSize) == size &&
-              memcmp(again, der, size) == 0;
-  OPENSSL_free(again);
   constexpr int kHalf = kRawSignatureSize / 2;
-  bool fits = same && BN_num_bytes(r) <= kHalf && BN_num_bytes(s) <= kHalf &&
+  bool fits = BN_num_bytes(r) <= kHalf && BN_num_bytes(s) <= kHalf &&
               BN_bn2binpad(r, raw, kHalf) == kHalf && BN_bn2binpad(s, raw + kHalf, kHalf) == kHalf;
   ECDSA_SIG_free(signature);
   return fits;

@@ -20,25 +20,14 @@ constexpr size_t kHalf = kRawSignatureSize / 2;
 constexpr uint8_t kP256Parameters[] = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
 constexpr size_t kPointSize = 1 + 2 * kHalf;  // an uncompressed point: 0x04, x, y
 
-// The decoded structure of `der` as `type`, for LocalFree; null when it is not one. Only the
-// value's one DER encoding is taken: the platform encodes the structure again, and that must be
-// `der` exactly (no bytes after it, no other encoding of the same numbers).
+// The decoded structure of `der` as `type`, for LocalFree; null when it is not one. Bytes after
+// the value are ignored, as libcrypto's decoders ignore them.
 void* Decode(const char* type, const uint8_t* der, size_t size) {
   if (size == 0 || size > UINT_MAX) return nullptr;
   void* decoded = nullptr;
   DWORD decodedSize = 0;
   if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, der, static_cast<DWORD>(size),
                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &decodedSize)) {
-    return nullptr;
-  }
-  BYTE* encoded = nullptr;
-  DWORD encodedSize = 0;
-  bool same = CryptEncodeObjectEx(X509_ASN_ENCODING, type, decoded, CRYPT_ENCODE_ALLOC_FLAG,
-                                  nullptr, &encoded, &encodedSize) &&
-              encodedSize == size && memcmp(encoded, der, size) == 0;
-  if (encoded != nullptr) LocalFree(encoded);
-  if (!same) {
-    LocalFree(decoded);
     return nullptr;
   }
   return decoded;

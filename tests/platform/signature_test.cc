@@ -79,6 +79,8 @@ TEST(SignatureTest, TheThreeFormsOfOneSignatureVerify) {
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, text.substr(0, 64) + "\n" + text.substr(64) + "\n"));
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, " " + text + "\r\n"));
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, Raw(der)));
+  // Bytes after the DER value are ignored, as both platforms' decoders ignore them.
+  EXPECT_EQ(SignatureCheck::kValid, Check(kKey, der + "\n"));
 }
 
 TEST(SignatureTest, AnotherKeyOrAnotherScriptIsNotSigned) {
@@ -98,8 +100,7 @@ TEST(SignatureTest, DamagedSignaturesAreNoSignature) {
   EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, der.substr(0, 40)));
   EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, der.substr(0, der.size() - 1)));
   EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, "signed, honestly\n"));
-  // Bytes after the DER value, or its base64 cut short: no form reads it.
-  EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, der + "\n"));
+  // Its base64 cut short: no form reads it.
   EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, Base64(der).substr(0, 60)));
   // 63 and 65 bytes are no raw signature.
   EXPECT_EQ(SignatureCheck::kDamaged, Check(kKey, Raw(der).substr(1)));
