@@ -38,7 +38,8 @@ bool P256Point(const uint8_t* der, size_t size, uint8_t* point) {
   auto* info = static_cast<CERT_PUBLIC_KEY_INFO*>(Decode(X509_PUBLIC_KEY_INFO, der, size));
   if (info == nullptr) return false;
   const CRYPT_ALGORITHM_IDENTIFIER& algorithm = info->Algorithm;
-  bool p256 = algorithm.pszObjId != nullptr && strcmp(algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0 &&
+  bool p256 = algorithm.pszObjId != nullptr &&
+              strcmp(algorithm.pszObjId, szOID_ECC_PUBLIC_KEY) == 0 &&
               algorithm.Parameters.cbData == sizeof kP256Parameters &&
               memcmp(algorithm.Parameters.pbData, kP256Parameters, sizeof kP256Parameters) == 0 &&
               info->PublicKey.cbData == kPointSize && info->PublicKey.cUnusedBits == 0 &&
@@ -63,8 +64,8 @@ bool PutHalf(const CRYPT_UINT_BLOB& number, uint8_t* half) {
 uint8_t* DecodeBase64(const char* text, size_t length, size_t* size) {
   if (length == 0 || length % 4 != 0 || length > UINT_MAX) return nullptr;
   DWORD needed = 0;
-  if (!CryptStringToBinaryA(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, nullptr,
-                            &needed, nullptr, nullptr)) {
+  if (!CryptStringToBinaryA(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, nullptr, &needed,
+                            nullptr, nullptr)) {
     return nullptr;
   }
   auto* bytes = static_cast<uint8_t*>(malloc(needed + 1));
@@ -108,8 +109,8 @@ bool VerifyRawSignature(const uint8_t* keyDer, size_t keySize, const uint8_t* ra
   bool hashed =
       BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
       BCRYPT_SUCCESS(BCryptCreateHash(sha256, &hash, nullptr, 0, nullptr, 0, 0)) &&
-      BCRYPT_SUCCESS(BCryptHashData(hash, const_cast<PUCHAR>(data), static_cast<ULONG>(dataSize),
-                                    0)) &&
+      BCRYPT_SUCCESS(
+          BCryptHashData(hash, const_cast<PUCHAR>(data), static_cast<ULONG>(dataSize), 0)) &&
       BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
   if (hash != nullptr) BCryptDestroyHash(hash);
   if (sha256 != nullptr) BCryptCloseAlgorithmProvider(sha256, 0);
@@ -117,12 +118,12 @@ bool VerifyRawSignature(const uint8_t* keyDer, size_t keySize, const uint8_t* ra
 
   BCRYPT_ALG_HANDLE ecdsa = nullptr;
   BCRYPT_KEY_HANDLE key = nullptr;
-  bool valid =
-      BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) &&
-      BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
-                                         sizeof blob, 0)) &&
-      BCRYPT_SUCCESS(BCryptVerifySignature(key, nullptr, digest, sizeof digest,
-                                           const_cast<PUCHAR>(raw), kRawSignatureSize, 0));
+  bool valid = BCRYPT_SUCCESS(
+                   BCryptOpenAlgorithmProvider(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) &&
+               BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
+                                                  sizeof blob, 0)) &&
+               BCRYPT_SUCCESS(BCryptVerifySignature(key, nullptr, digest, sizeof digest,
+                                                    const_cast<PUCHAR>(raw), kRawSignatureSize, 0));
   if (key != nullptr) BCryptDestroyKey(key);
   if (ecdsa != nullptr) BCryptCloseAlgorithmProvider(ecdsa, 0);
   return valid;

@@ -451,8 +451,7 @@ long PosixSystem::RegEnumValueA(RegistryHandle key, uint32_t index, TextString* 
     if (!equals) continue;
     size_t length = static_cast<size_t>(equals - entry);
     bool seen = false;
-    for (const char* earlier = listing; earlier != entry && !seen;
-         earlier += strlen(earlier) + 1) {
+    for (const char* earlier = listing; earlier != entry && !seen; earlier += strlen(earlier) + 1) {
       const char* mark = strchr(earlier, '=');
       seen = mark && static_cast<size_t>(mark - earlier) == length &&
              AsciiEqualNoCase(earlier, entry, length);

@@ -158,8 +158,9 @@ TEST_F(RegistryTest, ReadValueClosesAfterFailure) {
 // RegEnumValueA lists a key's values in file order: the first line of a name, "@" as the empty
 // name, quotes removed; comments and lines without "=" are no values.
 TEST_F(RegistryTest, EnumeratesValuesInFileOrder) {
-  ASSERT_TRUE(WriteFile(file_, "[Policy]\n; a comment\nB=\"two\"\nno value\n@=zero\nb=again\n"
-                               "A=one\n"));
+  ASSERT_TRUE(WriteFile(file_,
+                        "[Policy]\n; a comment\nB=\"two\"\nno value\n@=zero\nb=again\n"
+                        "A=one\n"));
   RegistryHandle key = kNoRegistryHandle;
   ASSERT_EQ(kErrorSuccess, system_.RegOpenKeyExA(kLocalMachine, "POLICY", kKeyRead, &key));
   std::string listed;

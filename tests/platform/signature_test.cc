@@ -76,7 +76,8 @@ TEST(SignatureTest, TheThreeFormsOfOneSignatureVerify) {
   std::string text = Base64(der);
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, text));
   // As openssl base64 writes it: lines of 64 characters, each ended by a line feed; or CRLF.
-  EXPECT_EQ(SignatureCheck::kValid, Check(kKey, text.substr(0, 64) + "\n" + text.substr(64) + "\n"));
+  EXPECT_EQ(SignatureCheck::kValid,
+            Check(kKey, text.substr(0, 64) + "\n" + text.substr(64) + "\n"));
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, " " + text + "\r\n"));
   EXPECT_EQ(SignatureCheck::kValid, Check(kKey, Raw(der)));
   // Bytes after the DER value are ignored, as both platforms' decoders ignore them.

@@ -142,8 +142,8 @@ long FakeSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uin
   return kErrorSuccess;
 }
 
-long FakeSystem::RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name,
-                               uint32_t* type, TextString* data) {
+long FakeSystem::RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                               TextString* data) {
   if (key == 0 || key > openKeys_.size() || openKeys_[key - 1].empty()) return 6;
   const auto& values = registry[openKeys_[key - 1]];
   if (index >= values.size()) return kErrorNoMoreItems;
