@@ -237,11 +237,8 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
                   whatIfOptions.defaultAnswer != Answer::kYes || whatIfOptions.unseen)) {
     return usageError("--answer, --answers-default, --unseen and --caption go with --what-if");
   }
-  if (!key.empty()) {
-    if (whatIf || outputChosen || !registry.empty()) {
-      return usageError("--key checks the signature alone");
-    }
-    return CheckSignatureCommand(key, script, out, err);
+  if (!key.empty() && (whatIf || outputChosen || !registry.empty())) {
+    return usageError("--key checks the signature alone");
   }
 
   std::unique_ptr<System> system;
@@ -265,6 +262,15 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
   if (!console::AnsiPath(script, &path, &pathProblem)) {
     err << "updater-check: cannot read " << script << ": " << pathProblem << "\n";
     return kExitUnreadable;
+  }
+
+  if (!key.empty()) {
+    std::string keyPath;
+    if (!console::AnsiPath(key, &keyPath, &pathProblem)) {
+      err << "updater-check: cannot read the key " << key << ": " << pathProblem << "\n";
+      return kExitUnreadable;
+    }
+    return CheckSignatureCommand(keyPath, path, out, err);
   }
 
   if (whatIf) {

@@ -14,7 +14,8 @@ namespace checker {
 // when the file holds neither.
 bool PublicKeyTextOf(const std::string& file, std::string* keyText);
 
-// Checks the signature of `script` (a path) against the key in `keyFile` and says so on `out`:
+// Checks the signature of `script` against the key in `keyFile` (both paths in the ANSI code
+// page, as the updater's calls take them) and says so on `out`:
 // exit status 0 when it verifies, 1 when it does not (no signature file, a signature by another
 // key or of other bytes, a damaged signature), 2 when the key or the script cannot be read or the
 // key file holds no P-256 public key (told on `err`).
