@@ -9,13 +9,11 @@
 #include "engine/driver.h"
 #include "engine/run_end.h"
 #include "support/script_test.h"
+#include "support/signing_keys.h"
 
 namespace kestario {
 namespace {
 
-const char kKey[] =
-    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEnLpH/UNWb8JRsYNv4sVgfc0OzoH5Z2/WVlEEQWuUVP4KvkI3Ipsq"
-    "DUJdf9UMgpBufemtdEA5Xj+dJFxzdXLubg==";
 const char kPolicy[] = "SOFTWARE\\POLICIES\\KESTARIO\\UPDATER";
 const char kScript[] =
     "[UPDATER]\nNAME=Deploy\nPROC=GO\nEXITCODE=0\nEVENTLOG=0\nLOG=<Src>/run.log\n"
@@ -63,7 +61,7 @@ TEST_F(ScriptPolicyTest, WithoutThePolicyNothingMoreIsAsked) {
 }
 
 TEST_F(ScriptPolicyTest, RefusedScriptIsNotReadAtAll) {
-  counting.registry[kPolicy]["RELEASE"] = kKey;
+  counting.registry[kPolicy]["RELEASE"] = kTestPublicKey;
   RunSummary summary = Run();
   EXPECT_EQ(0, counting.reads);  // not NAME, LOG, EXITCODE or EVENTLOG
   EXPECT_EQ(1, counting.holds);

@@ -7,15 +7,13 @@
 
 #include <string>
 
+#include "support/signing_keys.h"
+
 namespace kestario {
 namespace {
 
-const char kKey[] =
-    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEnLpH/UNWb8JRsYNv4sVgfc0OzoH5Z2/WVlEEQWuUVP4KvkI3Ipsq"
-    "DUJdf9UMgpBufemtdEA5Xj+dJFxzdXLubg==";
-const char kOtherKey[] =
-    "MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEqy2PgzrD5GtL8D62sIjSDiIWFDI1/T80CZzYIBCa8frBvfV67NVj"
-    "PKOlsakTh4BZzUGFNt4ajIwPFuD/1Qf+Ug==";
+const char* const kKey = kTestPublicKey;
+const char* const kOtherKey = kOtherTestPublicKey;
 // A key of P-384 is an EC public key, but not one of P-256.
 const char kP384Key[] =
     "MHYwEAYHKoZIzj0CAQYFK4EEACIDYgAE36wlTAe+80O5Ws6upDjjTKpfH7QZIExbmZ3UJgUbWPbrWHGtbEnvz87TsYT4"
