@@ -63,6 +63,7 @@ constexpr CatalogText kCatalog[] = {
 #undef KESTARIO_CAPTION_ENGLISH
 
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorAccessDenied = 5;
 constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
 
@@ -383,6 +384,10 @@ long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_
   if (root != kLocalMachine) return kErrorInvalidHandle;
   const char* path = subKey ? subKey : "";
   const ProfileData* data = profiles_.Get(RegistryFile());
+  // A registry file that is there but cannot be read is not an empty registry: it may hold keys
+  // this user must not miss (a signature policy).
+  struct stat status;
+  if (!data && stat(RegistryFile(), &status) == 0) return kErrorAccessDenied;
   if (!data || !data->HasSection(path)) return kErrorFileNotFound;
   size_t slot = 0;
   while (slot < openKeys_.count() && openKeys_[slot]) ++slot;

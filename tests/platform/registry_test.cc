@@ -178,6 +178,16 @@ TEST_F(RegistryTest, EnumeratesValuesInFileOrder) {
   EXPECT_NE(kErrorSuccess, system_.RegEnumValueA(key, 0, &name, &type, &data));
 }
 
+// A registry file that is there but cannot be read is no empty registry: every key is refused.
+TEST_F(RegistryTest, UnreadableRegistryFileRefusesEveryKey) {
+  system_.SetRegistryFile(folder_.Path().c_str());  // a folder where the file should be
+  RegistryHandle key = kNoRegistryHandle;
+  EXPECT_EQ(5, system_.RegOpenKeyExA(kLocalMachine, "POLICY", kKeyRead, &key));
+  TextString result;
+  EXPECT_FALSE(LookupAppPath("tool.run", &result, 1));
+  system_.SetRegistryFile(file_.c_str());
+}
+
 // A registry file that another user could change, or put elsewhere in its place, is not the
 // administrators' alone.
 TEST_F(RegistryTest, RegistryFileWritableByOthersIsTold) {
