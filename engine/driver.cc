@@ -7,6 +7,7 @@
 #include "engine/run.h"
 #include "engine/run_end.h"
 #include "engine/run_state.h"
+#include "engine/script_policy.h"
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/stop_signals.h"
@@ -33,6 +34,8 @@ bool StartUp(const char* commandLine) {
     ReportError(kMsgFileNotFound, g_appContext.scriptPath.GetConstText());
     return false;
   }
+  // The machine's signature policy, before anything of the script is read.
+  if (!AcceptScriptByPolicy(g_appContext.scriptPath)) return false;
   BeginScriptReads();
   // First of all, how the run's end is to be told: a script that asks for exit codes gets one
   // for every failure from here on.
@@ -93,6 +96,7 @@ RunSummary RunScript(const char* commandLine) {
   summary.rollback = g_updaterState.rollback != 0;
   StopRunLog();
   FreeAllLists();
+  ReleaseScript();
   return summary;
 }
 

@@ -7,9 +7,10 @@
 namespace kestario {
 
 // Start-up: prepares the context from the command-line text, checks that the script exists (else
-// message 1), reads UPDATER's EXITCODE and EVENTLOG, loads the symbols and reads UPDATER's NAME
-// and PROC; a non-empty NAME becomes the caption; then the run log starts (when LOG names one).
-// True when all of that succeeded.
+// message 1) and that the machine's signature policy accepts it (else message 13, and nothing of
+// the script is read: engine/script_policy.h), reads UPDATER's EXITCODE and EVENTLOG, loads the
+// symbols and reads UPDATER's NAME and PROC; a non-empty NAME becomes the caption; then the run log
+// starts (when LOG names one). True when all of that succeeded.
 bool StartUp(const char* commandLine);
 // Reads NAME and PROC of section UPDATER, and LOG, which may be absent; true when NAME and PROC
 // were read.

@@ -4,6 +4,7 @@
 #include "engine/rollback.h"
 #include "engine/run.h"
 #include "engine/run_state.h"
+#include "engine/script_policy.h"
 #include "platform/encoding.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
@@ -158,6 +159,14 @@ void WriteEvent(Outcome outcome) {
   SendEvent(complete, type, id, strings, count);
 }
 
+// The event of a script that the machine's signature policy refused: written whatever the script
+// says, since nothing of it was read.
+void WriteRefusalEvent(const char* reason) {
+  TextString strings[kMostStrings];
+  bool complete = FillCommonStrings(strings) && strings[4].SetText(reason);
+  SendEvent(complete, kEventTypeError, kEventScriptRefused, strings, 5);
+}
+
 }  // namespace
 
 void ReadRunEndSettings() {
@@ -170,6 +179,11 @@ bool ExitCodesAsked() { return g_runEnd.exitCode != 0; }
 int EndRun(bool finished, const RunUndo& undo, RunOutcome* ended) {
   Outcome outcome = OutcomeOf(finished);
   if (ended != nullptr) *ended = outcome;
+  if (ScriptRefusal() != nullptr) {
+    // Nothing of the script was read: neither its log nor its EXITCODE or EVENTLOG.
+    WriteRefusalEvent(ScriptRefusal());
+    return kExitFailed;
+  }
   int exitCode = ExitCodeOf(outcome);
   LogEnd(outcome, undo, exitCode);
   if (g_runEnd.eventLog != 0) WriteEvent(outcome);

@@ -52,7 +52,10 @@ struct RunUndo {
 // code: 0 without EXITCODE. A run that a stop signal stopped (platform/stop_signals.h) ends as a
 // failure: the end line "stopped by signal N", the event kEventSignalled, kExitFailed. A finished
 // run that arranged a copy at the next restart (COPY's INUSE) ends with kExitRestartNeeded and the
-// event kEventFinishedRestart. `outcome` (when not null) receives how the run ended.
+// event kEventFinishedRestart. A script that the machine's signature policy refused
+// (engine/script_policy.h) ends with kExitFailed and the event kEventScriptRefused whatever
+// EXITCODE and EVENTLOG would say, since they were not read. `outcome` (when not null) receives
+// how the run ended.
 int EndRun(bool finished, const RunUndo& undo, RunOutcome* outcome = nullptr);
 
 // The event (when EVENTLOG asks for events) of a rollback journal that could not be read whole:

@@ -15,6 +15,7 @@ void RunState::Reset() {
   rollback.Reset();
   putOffCopies.names.Clear();
   putOffCopies.lost = false;
+  policy.Reset();
 }
 
 }  // namespace kestario

@@ -22,6 +22,10 @@ class ForwardingSystem : public System {
     base_->GetPrivateProfileSectionA(section, entries, file);
   }
   void FlushPrivateProfile(const char* file) override { base_->FlushPrivateProfile(file); }
+  bool HoldPrivateProfileA(const char* file, ByteBuffer* bytes) override {
+    return base_->HoldPrivateProfileA(file, bytes);
+  }
+  void ReleasePrivateProfileA(const char* file) override { base_->ReleasePrivateProfileA(file); }
   uint16_t GetUserDefaultUILanguage() override { return base_->GetUserDefaultUILanguage(); }
   int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override {
     return base_->LoadStringW(language, id, buffer, size);
@@ -65,6 +69,11 @@ class ForwardingSystem : public System {
     return base_->RegQueryValueExA(key, valueName, data, size);
   }
   long RegCloseKey(RegistryHandle key) override { return base_->RegCloseKey(key); }
+  long RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                     TextString* data) override {
+    return base_->RegEnumValueA(key, index, name, type, data);
+  }
+  bool RegistryWritableByOthers() override { return base_->RegistryWritableByOthers(); }
   bool DeleteFileA(const char* path) override { return base_->DeleteFileA(path); }
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override {
     return base_->MoveFileAsideA(path, names, as);

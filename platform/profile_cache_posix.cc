@@ -22,6 +22,7 @@ struct ProfileCache::Slot {
   ProfileData* data;  // null: not parsed, or the file is missing or unreadable
   bool flushed;       // reads of the path go by a round, opened by Flush
   bool looked;        // the file was looked at in the current round; `data` is its answer
+  bool held;          // `data` is fixed until Release (Hold)
 };
 
 namespace {
@@ -82,8 +83,11 @@ ProfileCache::Slot* ProfileCache::Claim(const char* path) {
   if (slot) return slot;
   char* copy = strdup(path);
   if (!copy) return nullptr;
-  slot = &slots_[nextVictim_];
-  nextVictim_ = (nextVictim_ + 1) % kSlots;
+  // A held slot is never a victim; one slot at least is not held (one file at a time).
+  do {
+    slot = &slots_[nextVictim_];
+    nextVictim_ = (nextVictim_ + 1) % kSlots;
+  } while (slot->held);
   free(slot->path);
   delete slot->data;
   *slot = Slot{};
@@ -94,7 +98,7 @@ ProfileCache::Slot* ProfileCache::Claim(const char* path) {
 void ProfileCache::Flush(const char* path) {
   if (!path || !*path || !slots_) return;
   Slot* slot = Claim(path);
-  if (!slot) return;
+  if (!slot || slot->held) return;
   slot->flushed = true;
   slot->looked = false;
 }
@@ -103,7 +107,7 @@ const ProfileData* ProfileCache::Get(const char* path) {
   outOfMemory_ = !slots_;
   if (!path || !*path || !slots_) return nullptr;
   Slot* slot = Find(path);
-  if (slot && slot->flushed && slot->looked) return slot->data;
+  if (slot && (slot->held || (slot->flushed && slot->looked))) return slot->data;
   bool answered = false;  // whether the lookup settled what the round's later reads see
   const ProfileData* result = Load(path, &slot, &answered);
   if (slot && slot->flushed) slot->looked = answered;
@@ -166,6 +170,49 @@ const ProfileData* ProfileCache::Load(const char* path, Slot** found, bool* answ
   slot->data = data;
   *answered = true;
   return data;
+}
+
+bool ProfileCache::Hold(const char* path, ByteBuffer* bytes) {
+  bytes->Free();
+  if (!path || !*path || !slots_) return false;
+  Slot* slot = Claim(path);
+  if (!slot) return false;
+  slot->held = false;
+  delete slot->data;
+  slot->data = nullptr;
+  slot->looked = false;
+  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (fd < 0) return false;
+  struct stat opened;
+  char* block = nullptr;
+  size_t length = 0;
+  bool read = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+              ReadAll(fd, static_cast<size_t>(opened.st_size), &block, &length, &outOfMemory_) &&
+              length < UINT32_MAX;
+  close(fd);
+  ProfileData* data = read ? new (std::nothrow) ProfileData() : nullptr;
+  // One copy for the caller, one for the parse.
+  bool held = data != nullptr && bytes->SetBytes(block, static_cast<uint32_t>(length)) &&
+              data->Parse(block, length);
+  free(block);
+  if (!held) {
+    delete data;
+    bytes->Free();
+    return false;
+  }
+  ++loads_;
+  slot->data = data;
+  slot->held = true;
+  return true;
+}
+
+void ProfileCache::Release(const char* path) {
+  Slot* slot = path && slots_ ? Find(path) : nullptr;
+  if (!slot || !slot->held) return;
+  slot->held = false;
+  delete slot->data;
+  slot->data = nullptr;
+  slot->looked = false;
 }
 
 }  // namespace kestario

@@ -14,6 +14,7 @@
 #include <cstddef>
 
 #include "platform/profile_reader.h"
+#include "text/byte_buffer.h"
 
 namespace kestario {
 
@@ -30,6 +31,13 @@ class ProfileCache {
 
   // Starts a new round of reads of the file at `path`: see above.
   void Flush(const char* path);
+
+  // Reads the file at `path` whole through one descriptor into `bytes` and fixes its parse to
+  // those bytes: until Release, Get and Flush of `path` do not look at the file again, and the
+  // slot is never given to another path. False, `bytes` empty, when the file is missing, not a
+  // regular file, cannot be read, or memory runs out.
+  bool Hold(const char* path, ByteBuffer* bytes);
+  void Release(const char* path);
 
   // Whether the last Get gave null because memory ran out.
   bool OutOfMemory() const { return outOfMemory_; }

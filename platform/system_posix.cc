@@ -22,12 +22,14 @@
 #include "platform/file_handle_posix.h"
 #include "platform/file_ops_posix.h"
 #include "platform/folder_handle_posix.h"
+#include "platform/path_owners_posix.h"
 #include "platform/profile_reader.h"
 #include "platform/signal_ignored_posix.h"
 #include "platform/stop_signals.h"
 #include "platform/syslog_posix.h"
 #include "platform/terminal_box_posix.h"
 #include "platform/utf8_posix.h"
+#include "text/ascii.h"
 
 #ifndef KESTARIO_REGISTRY_FILE
 #define KESTARIO_REGISTRY_FILE "/etc/kestario/registry.ini"
@@ -62,16 +64,20 @@ constexpr CatalogText kCatalog[] = {
 #undef KESTARIO_CAPTION_ENGLISH
 
 constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorAccessDenied = 5;
+constexpr long kErrorNotEnoughMemory = 8;
 constexpr long kErrorInvalidParameter = 87;
 
-// Copies `length` bytes and a NUL into a TextString, whole.
-void AssignBytes(TextString* target, const char* text, size_t length) {
+// Copies `length` bytes and a NUL into a TextString, whole; false (the text empty) when memory runs
+// out.
+bool AssignBytes(TextString* target, const char* text, size_t length) {
   if (length >= UINT32_MAX || !target->Allocate(static_cast<uint32_t>(length + 1))) {
     target->SetText("");
-    return;
+    return false;
   }
   if (length) memcpy(target->GetText(), text, length);
   target->GetText()[length] = '\0';
+  return true;
 }
 
 // The absolute form of `path` against the current folder (a copy); null when memory runs out.
@@ -197,6 +203,12 @@ void PosixSystem::GetPrivateProfileStringA(const char* section, const char* key,
 }
 
 void PosixSystem::FlushPrivateProfile(const char* file) { profiles_.Flush(file); }
+
+bool PosixSystem::HoldPrivateProfileA(const char* file, ByteBuffer* bytes) {
+  return profiles_.Hold(file, bytes);
+}
+
+void PosixSystem::ReleasePrivateProfileA(const char* file) { profiles_.Release(file); }
 
 void PosixSystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                             const char* file) {
@@ -373,6 +385,10 @@ long PosixSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_
   if (root != kLocalMachine) return kErrorInvalidHandle;
   const char* path = subKey ? subKey : "";
   const ProfileData* data = profiles_.Get(RegistryFile());
+  // A registry file that is there but cannot be read is not an empty registry: it may hold keys
+  // this user must not miss (a signature policy).
+  struct stat status;
+  if (!data && stat(RegistryFile(), &status) == 0) return kErrorAccessDenied;
   if (!data || !data->HasSection(path)) return kErrorFileNotFound;
   size_t slot = 0;
   while (slot < openKeys_.count() && openKeys_[slot]) ++slot;
@@ -419,6 +435,55 @@ long PosixSystem::RegCloseKey(RegistryHandle key) {
   openKeys_[key - 1] = nullptr;
   return kErrorSuccess;
 }
+
+long PosixSystem::RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name,
+                                uint32_t* type, TextString* data) {
+  if (key == kNoRegistryHandle || key > openKeys_.count() || !openKeys_[key - 1]) {
+    return kErrorInvalidHandle;
+  }
+  if (!name || !type || !data) return kErrorInvalidParameter;
+  const char* section = openKeys_[key - 1];
+  const ProfileData* profile = profiles_.Get(RegistryFile());
+  if (!profile) return kErrorNoMoreItems;
+  size_t size = profile->ListSection(section, nullptr, 0);
+  char* listing = static_cast<char*>(malloc(size));
+  if (!listing) return kErrorNotEnoughMemory;
+  profile->ListSection(section, listing, size);
+  // The values in file order: lines with "=", the first line of each name (ASCII case ignored).
+  long result = kErrorNoMoreItems;
+  uint32_t number = 0;
+  for (const char* entry = listing; *entry != '\0'; entry += strlen(entry) + 1) {
+    const char* equals = strchr(entry, '=');
+    if (!equals) continue;
+    size_t length = static_cast<size_t>(equals - entry);
+    bool seen = false;
+    for (const char* earlier = listing; earlier != entry && !seen; earlier += strlen(earlier) + 1) {
+      const char* mark = strchr(earlier, '=');
+      seen = mark && static_cast<size_t>(mark - earlier) == length &&
+             AsciiEqualNoCase(earlier, entry, length);
+    }
+    if (seen || number++ != index) continue;
+    bool isDefault = length == 1 && entry[0] == '@';
+    ProfileSpan value;
+    TextString valueName;
+    result = kErrorNotEnoughMemory;
+    if (!AssignBytes(&valueName, entry, length)) break;
+    if (!profile->FindValue(section, valueName.GetConstText(), &value)) value = ProfileSpan{};
+    if (!AssignBytes(data, value.text, value.length)) break;
+    if (isDefault) {
+      if (!name->SetText("")) break;
+    } else {
+      name->Swap(valueName);
+    }
+    *type = kRegSz;
+    result = kErrorSuccess;
+    break;
+  }
+  free(listing);
+  return result;
+}
+
+bool PosixSystem::RegistryWritableByOthers() { return OthersCanChangePath(RegistryFile()); }
 
 size_t PosixSystem::OpenRegistryKeyCount() const {
   size_t count = 0;

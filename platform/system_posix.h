@@ -61,6 +61,8 @@ class PosixSystem : public System {
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
+  bool HoldPrivateProfileA(const char* file, ByteBuffer* bytes) override;
+  void ReleasePrivateProfileA(const char* file) override;
   uint16_t GetUserDefaultUILanguage() override;
   int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
   int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
@@ -84,6 +86,10 @@ class PosixSystem : public System {
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
+  long RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                     TextString* data) override;
+  // The registry file (path_owners_posix.h).
+  bool RegistryWritableByOthers() override;
   bool DeleteFileA(const char* path) override;
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;

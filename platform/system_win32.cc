@@ -14,6 +14,7 @@
 #include "platform/folder_handle_win32.h"
 #include "platform/handle_win32.h"
 #include "platform/pending_renames_win32.h"
+#include "platform/profile_parts_win32.h"
 #include "platform/system.h"
 #include "text/byte_buffer.h"
 #include "text/text_string.h"
@@ -101,6 +102,10 @@ class Win32System final : public System {
   // The platform's profile functions read the file afresh at every call: there is no parse of
   // ours to flush, and the platform's own flush (a WritePrivateProfileStringA call) is not made.
   void FlushPrivateProfile(const char* /*file*/) override {}
+  bool HoldPrivateProfileA(const char* file, ByteBuffer* bytes) override {
+    return Win32HoldProfile(file, bytes);
+  }
+  void ReleasePrivateProfileA(const char* file) override { Win32ReleaseProfile(file); }
 
   uint16_t GetUserDefaultUILanguage() override { return ::GetUserDefaultUILanguage(); }
 
@@ -321,6 +326,12 @@ class Win32System final : public System {
   }
 
   long RegCloseKey(RegistryHandle key) override { return ::RegCloseKey(ToHkey(key)); }
+  long RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                     TextString* data) override {
+    return Win32EnumRegistryValue(key, index, name, type, data);
+  }
+  // HKEY_LOCAL_MACHINE takes an administrator to change.
+  bool RegistryWritableByOthers() override { return false; }
 
   bool DeleteFileA(const char* path) override { return ::DeleteFileA(path) != FALSE; }
 

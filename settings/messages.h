@@ -15,16 +15,17 @@ namespace kestario {
 
 // The catalog's message numbers. They never change meaning; there is no message 7.
 enum MessageNumber : int {
-  kMsgFileNotFound = 1,   // the script file is missing (its path)
-  kMsgBadFormat = 2,      // a key is absent or "NO_DATA" (section, key)
-  kMsgOutOfMemory = 3,    // an object could not be allocated (its name)
-  kMsgBadItemCount = 4,   // a comma list that must have items has none (section, key)
-  kMsgPathFailed = 5,     // in the catalog, shown by nothing (a file name)
-  kMsgBadSymbol = 6,      // a value names nothing the program knows (the value)
-  kMsgCopyFailed = 8,     // a COPY pair failed (source, destination)
-  kMsgLaunchFailed = 9,   // a LAUNCH item failed to start (program, parameters)
-  kMsgDeleteFailed = 10,  // a DELETE item failed (path)
-  kMsgUndoFailed = 11,    // a rollback could not undo a change (path, where the old file stays)
+  kMsgFileNotFound = 1,    // the script file is missing (its path)
+  kMsgBadFormat = 2,       // a key is absent or "NO_DATA" (section, key)
+  kMsgOutOfMemory = 3,     // an object could not be allocated (its name)
+  kMsgBadItemCount = 4,    // a comma list that must have items has none (section, key)
+  kMsgPathFailed = 5,      // in the catalog, shown by nothing (a file name)
+  kMsgBadSymbol = 6,       // a value names nothing the program knows (the value)
+  kMsgCopyFailed = 8,      // a COPY pair failed (source, destination)
+  kMsgLaunchFailed = 9,    // a LAUNCH item failed to start (program, parameters)
+  kMsgDeleteFailed = 10,   // a DELETE item failed (path)
+  kMsgUndoFailed = 11,     // a rollback could not undo a change (path, where the old file stays)
+  kMsgScriptRefused = 13,  // the machine's signature policy refuses the script (path, reason)
 };
 
 // The language of the program's own texts: kLangJapanese when the user's desktop is Japanese

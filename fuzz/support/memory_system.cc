@@ -116,6 +116,15 @@ void MemorySystem::GetPrivateProfileStringA(const char* section, const char* key
 // Every read parses the file's contents of that moment (when they changed): nothing to flush.
 void MemorySystem::FlushPrivateProfile(const char* /*file*/) {}
 
+bool MemorySystem::HoldPrivateProfileA(const char* file, ByteBuffer* bytes) {
+  auto found = file != nullptr ? files.find(file) : files.end();
+  if (found == files.end()) {
+    bytes->Free();
+    return false;
+  }
+  return bytes->SetBytes(found->second.data(), static_cast<uint32_t>(found->second.size()));
+}
+
 void MemorySystem::GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                              const char* file) {
   if (entries == nullptr) return;

@@ -76,6 +76,9 @@ class MemorySystem : public System {
   void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
                                  const char* file) override;
   void FlushPrivateProfile(const char* file) override;
+  // The file's bytes as they are; nothing can change them meanwhile.
+  bool HoldPrivateProfileA(const char* file, ByteBuffer* bytes) override;
+  void ReleasePrivateProfileA(const char* /*file*/) override {}
   uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
   int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
   int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
@@ -90,6 +93,12 @@ class MemorySystem : public System {
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
+  // The memory registry lists no values: no machine policy is ever found in it.
+  long RegEnumValueA(RegistryHandle /*key*/, uint32_t /*index*/, TextString* /*name*/,
+                     uint32_t* /*type*/, TextString* /*data*/) override {
+    return kErrorNoMoreItems;
+  }
+  bool RegistryWritableByOthers() override { return false; }
   bool DeleteFileA(const char* path) override;
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;

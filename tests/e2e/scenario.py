@@ -40,6 +40,11 @@ A scenario file holds sections that begin with a line "=== NAME":
   === script       the script, written as updater.ini beside the program (absent: no script)
   === registry     App Paths entries: "application: full path | PATH value" (either may be
                    empty; a missing "|" means no PATH value)
+  === policy       the machine's signature policy: one value of the key
+                   HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Kestario\\Updater a line, "NAME: DATA"
+                   (a REG_SZ; on Linux a line of the registry file, whose scenario then has one
+                   even without App Paths entries; on Windows the key is removed after the run).
+                   The setup signs the script with openssl, after the script is written
   === answers      one answer per line, fed to the boxes in order
   === boxes        the boxes expected, each "--- KIND | CAPTION" followed by its text lines
   === after        files afterwards: "path: content" (exact), "path: *" (exists), "!path" (absent;
@@ -300,6 +305,15 @@ class Scenario:
             result[app] = (full if full else None, path if bar else None)
         return result
 
+    def policy(self, subst):
+        """[(value name, data)] of the machine's signature policy."""
+        result = []
+        for line in self._lines("policy", subst):
+            if line.strip():
+                name, _, data = line.partition(": ")
+                result.append((name.strip(), data))
+        return result
+
     def boxes(self, subst):
         result = []
         for line in self._lines("boxes", subst):
@@ -382,9 +396,17 @@ def event_text(number, strings):
     raise KeyError("events.def has no event %d" % number)
 
 
-def write_registry(path, entries):
-    """The Linux registry file of App Paths entries (application -> (full path, PATH value))."""
+POLICY_KEY = "SOFTWARE\\Policies\\Kestario\\Updater"
+
+
+def write_registry(path, entries, policy=()):
+    """The Linux registry file of App Paths entries (application -> (full path, PATH value)) and
+    the values of the signature policy ([(name, data)])."""
     with open(path, "w", encoding="utf-8") as f:
+        if policy:
+            f.write("[%s]\n" % POLICY_KEY)
+            for name, data in policy:
+                f.write("%s=%s\n" % (name, data))
         for app, (full, value) in entries.items():
             f.write("[Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\%s]\n" % app)
             if full is not None:
@@ -423,9 +445,10 @@ def lay_out(scenario, folder, subst):
             os.chmod(path, 0o666)
     registry_file = None
     registry = scenario.registry(subst)
-    if registry:
+    policy = scenario.policy(subst)
+    if registry or policy:
         registry_file = os.path.join(folder, "registry.ini")
-        write_registry(registry_file, registry)
+        write_registry(registry_file, registry, policy)
     if scenario.has_script():
         with open(os.path.join(folder, "updater.ini"), "wb") as f:
             f.write(expand(scenario.script(subst)))

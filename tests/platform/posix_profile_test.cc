@@ -152,5 +152,33 @@ TEST(PosixProfileTest, ManyFilesStayCorrect) {
   }
 }
 
+// A held file is read once: what the reads see until it is let go are those bytes, whatever
+// happens to the file, and the reads of many other files never push it out.
+TEST(PosixProfileTest, HeldFileIsReadFromTheBytesReadAtTheHold) {
+  TempFolder folder;
+  std::string file = folder / "script.ini";
+  ASSERT_TRUE(WriteFile(file, "[UPDATER]\nNAME=signed\n"));
+  PosixSystem system;
+  ByteBuffer bytes;
+  ASSERT_TRUE(system.HoldPrivateProfileA(file.c_str(), &bytes));
+  EXPECT_EQ("[UPDATER]\nNAME=signed\n",
+            std::string(reinterpret_cast<const char*>(bytes.GetConstData()), bytes.GetSize()));
+  ASSERT_TRUE(WriteFile(file + ".new", "[UPDATER]\nNAME=swapped\n"));
+  ASSERT_EQ(0, rename((file + ".new").c_str(), file.c_str()));
+  system.FlushPrivateProfile(file.c_str());
+  for (int i = 0; i < 20; ++i) {
+    std::string other = folder / ("other" + std::to_string(i) + ".ini");
+    ASSERT_TRUE(WriteFile(other, "[A]\nB=1\n"));
+    EXPECT_EQ("1", Read(&system, other, "A", "B"));
+  }
+  EXPECT_EQ("signed", Read(&system, file, "UPDATER", "NAME"));
+  system.ReleasePrivateProfileA(file.c_str());
+  EXPECT_EQ("swapped", Read(&system, file, "UPDATER", "NAME"));
+
+  EXPECT_FALSE(system.HoldPrivateProfileA((folder / "missing.ini").c_str(), &bytes));
+  EXPECT_EQ(0u, bytes.GetSize());
+  EXPECT_FALSE(system.HoldPrivateProfileA(folder.Path().c_str(), &bytes));
+}
+
 }  // namespace
 }  // namespace kestario

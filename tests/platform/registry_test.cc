@@ -2,6 +2,8 @@
 #include "platform/registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
@@ -151,6 +153,65 @@ TEST_F(RegistryTest, ReadValueClosesAfterFailure) {
   EXPECT_FALSE(key.ReadValue("PATH", &result));
   EXPECT_FALSE(key.IsOpen());
   EXPECT_EQ(0u, system_.OpenRegistryKeyCount());
+}
+
+// RegEnumValueA lists a key's values in file order: the first line of a name, "@" as the empty
+// name, quotes removed; comments and lines without "=" are no values.
+TEST_F(RegistryTest, EnumeratesValuesInFileOrder) {
+  ASSERT_TRUE(WriteFile(file_,
+                        "[Policy]\n; a comment\nB=\"two\"\nno value\n@=zero\nb=again\n"
+                        "A=one\n"));
+  RegistryHandle key = kNoRegistryHandle;
+  ASSERT_EQ(kErrorSuccess, system_.RegOpenKeyExA(kLocalMachine, "POLICY", kKeyRead, &key));
+  std::string listed;
+  TextString name;
+  TextString data;
+  uint32_t type = 0;
+  uint32_t index = 0;
+  for (; system_.RegEnumValueA(key, index, &name, &type, &data) == kErrorSuccess; ++index) {
+    EXPECT_EQ(kRegSz, type);
+    listed += std::string(name.GetConstText()) + "=" + data.GetConstText() + ";";
+  }
+  EXPECT_EQ("B=two;=zero;A=one;", listed);
+  EXPECT_EQ(kErrorNoMoreItems, system_.RegEnumValueA(key, index + 5, &name, &type, &data));
+  system_.RegCloseKey(key);
+  EXPECT_NE(kErrorSuccess, system_.RegEnumValueA(key, 0, &name, &type, &data));
+}
+
+// A registry file that is there but cannot be read is no empty registry: every key is refused.
+TEST_F(RegistryTest, UnreadableRegistryFileRefusesEveryKey) {
+  system_.SetRegistryFile(folder_.Path().c_str());  // a folder where the file should be
+  RegistryHandle key = kNoRegistryHandle;
+  EXPECT_EQ(5, system_.RegOpenKeyExA(kLocalMachine, "POLICY", kKeyRead, &key));
+  TextString result;
+  EXPECT_FALSE(LookupAppPath("tool.run", &result, 1));
+  system_.SetRegistryFile(file_.c_str());
+}
+
+// A registry file that another user could change, or put elsewhere in its place, is not the
+// administrators' alone.
+TEST_F(RegistryTest, RegistryFileWritableByOthersIsTold) {
+  EXPECT_FALSE(system_.RegistryWritableByOthers());
+  ASSERT_EQ(0, chmod(file_.c_str(), 0664));
+  EXPECT_TRUE(system_.RegistryWritableByOthers());
+  ASSERT_EQ(0, chmod(file_.c_str(), 0644));
+  ASSERT_EQ(0, chmod(folder_.Path().c_str(), 0777));
+  EXPECT_TRUE(system_.RegistryWritableByOthers());
+  ASSERT_EQ(0, chmod(folder_.Path().c_str(), 0700));
+  // A missing file: its folder decides.
+  system_.SetRegistryFile((folder_ / "none/registry.ini").c_str());
+  EXPECT_FALSE(system_.RegistryWritableByOthers());
+  ASSERT_EQ(0, chmod(folder_.Path().c_str(), 0770));
+  EXPECT_TRUE(system_.RegistryWritableByOthers());
+  ASSERT_EQ(0, chmod(folder_.Path().c_str(), 0700));
+  // A link is followed: where it leads is judged too.
+  TempFolder open;
+  ASSERT_EQ(0, chmod(open.Path().c_str(), 0777));
+  ASSERT_TRUE(WriteFile(open / "registry.ini", "[A]\n"));
+  ASSERT_EQ(0, symlink((open / "registry.ini").c_str(), (folder_ / "link.ini").c_str()));
+  system_.SetRegistryFile((folder_ / "link.ini").c_str());
+  EXPECT_TRUE(system_.RegistryWritableByOthers());
+  system_.SetRegistryFile(file_.c_str());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 namespace kestario {
 namespace {
@@ -138,6 +139,18 @@ long FakeSystem::RegQueryValueExA(RegistryHandle key, const char* valueName, uin
   }
   std::memcpy(data, value->second.c_str(), needed);
   *size = needed;
+  return kErrorSuccess;
+}
+
+long FakeSystem::RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                               TextString* data) {
+  if (key == 0 || key > openKeys_.size() || openKeys_[key - 1].empty()) return 6;
+  const auto& values = registry[openKeys_[key - 1]];
+  if (index >= values.size()) return kErrorNoMoreItems;
+  auto value = std::next(values.begin(), index);
+  name->SetText(value->first.c_str());
+  data->SetText(value->second.c_str());
+  *type = kRegSz;
   return kErrorSuccess;
 }
 

@@ -44,6 +44,8 @@ class FakeSystem : public ForwardingSystem {
   // Key path below HKEY_LOCAL_MACHINE -> value name (upper case; "" the default) -> data.
   std::map<std::string, std::map<std::string, std::string>> registry;
   int openRegistryKeys = 0;
+  // What RegistryWritableByOthers answers.
+  bool registryWritableByOthers = false;
   // A section whose reading runs out of memory (its entries are left empty); "" for none.
   std::string sectionOutOfMemory;
   int deletes = 0;
@@ -124,6 +126,10 @@ class FakeSystem : public ForwardingSystem {
   long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
                         uint32_t* size) override;
   long RegCloseKey(RegistryHandle key) override;
+  // The values of the key in the map's order (names upper case).
+  long RegEnumValueA(RegistryHandle key, uint32_t index, TextString* name, uint32_t* type,
+                     TextString* data) override;
+  bool RegistryWritableByOthers() override { return registryWritableByOthers; }
   bool DeleteFileA(const char* path) override;
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;

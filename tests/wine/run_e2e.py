@@ -17,7 +17,8 @@ How the shared form maps to Windows: {DIR} is the scenario's folder C:\\e2e\\t_N
 the script is stored in code page 932 with CRLF line ends; files hold their bytes as given;
 "(ro)" makes a file read-only, "(hidden)" hidden; a "(program)" is a real program that starts and
 ends at once (profile_probe.exe); the setup and cleanup commands run in the folder (the harness's
-"before" and "cleanup"); App Paths entries go to the registry. The boxes are compared as Unicode
+"before" and "cleanup"); App Paths entries go to the registry, and so do the values of the
+signature policy (removed again after the run). The boxes are compared as Unicode
 text: what the program passed to MessageBoxW and what the dialog shows. Answers "y"/"yes"
 answer Yes and "n"/"no" answer No, in order, to the QUESTION and WARNING boxes; other answers
 are not taken (as the terminal asks again) and every other box is closed with OK. Scenarios
@@ -105,6 +106,8 @@ def convert(scenario, folder_name, work):
             out.append("app-path %s @ %s" % (app, full))
         if path is not None:
             out.append("app-path %s PATH %s" % (app, path))
+    for name, data in scenario.policy(subst):
+        out.append("policy %s %s" % (name, data))
     if scenario.has_script():
         try:
             script = sc.expand(scenario.script(subst)).decode("utf-8").encode("cp932")

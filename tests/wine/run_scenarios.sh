@@ -41,6 +41,9 @@
 #   app-path NAME VALUE TEXT    registers App Paths\NAME; VALUE "@" is the default value, else
 #                               a value name such as PATH
 #   no-app-path NAME            makes sure App Paths\NAME does not exist
+#   policy NAME DATA            one REG_SZ value of the machine's signature policy
+#                               (HKLM\SOFTWARE\Policies\Kestario\Updater, 64-bit view); the key
+#                               is removed again when the scenario ends
 #   probe PATH                  puts a real program that starts and ends at once at PATH (the
 #                               rest of the line, spaces included)
 #   marker PATH                 puts a real program at PATH that, when started, writes its
@@ -259,6 +262,7 @@ run_scenario() {
   local file=$1
   local name program args=() setup=() boxes=() checks=() exit_expected=0 from=
   local script= has_script=0 in_script=0 line keyword rest hooks=() lang=$LANG acp channels=
+  local has_policy=0 policy_key='HKLM\SOFTWARE\Policies\Kestario\Updater'
   name=$(basename "$file" .scenario)
   program=updater.exe
   while IFS= read -r line || [[ -n $line ]]; do
@@ -278,7 +282,7 @@ run_scenario() {
       arg) args+=("$rest") ;;
       script) has_script=1; in_script=1 ;;
       script-hex) has_script=2; script=$rest ;;
-      file|file-hex|file-in|readonly|hidden|folder|app-path|no-app-path|probe|marker)
+      file|file-hex|file-in|readonly|hidden|folder|app-path|no-app-path|probe|marker|policy)
         setup+=("$keyword $rest") ;;
       box) boxes+=("box $rest") ;;
       caption|message|text) boxes+=("$keyword $rest") ;;
@@ -350,10 +354,18 @@ run_scenario() {
       no-app-path)
         wine_run reg delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\$item" \
           /f >/dev/null 2>&1 ;;
+      policy)
+        has_policy=1
+        key=${item%% *}; text=${item#* }
+        wine_run reg add "$policy_key" /v "$key" /t REG_SZ /d "$text" /f /reg:64 >/dev/null 2>&1 ;;
     esac
   done
 
-  run_hooks before || { run_hooks cleanup; return 1; }
+  run_hooks before || {
+    run_hooks cleanup
+    ((has_policy)) && wine_run reg delete "$policy_key" /f /reg:64 >/dev/null 2>&1
+    return 1
+  }
 
   # Run the program from its folder (or `from`) in the scenario's locale, with the relay trace
   # of MessageBoxW on stderr.
@@ -474,6 +486,7 @@ run_scenario() {
   done
   run_hooks check
   run_hooks cleanup
+  ((has_policy)) && wine_run reg delete "$policy_key" /f /reg:64 >/dev/null 2>&1
 
   for item in "${checks[@]}"; do
     kind=${item%% *}; item=${item#* }

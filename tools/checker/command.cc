@@ -12,6 +12,7 @@
 #include "tools/checker/read_only_system.h"
 #include "tools/checker/report_format.h"
 #include "tools/checker/script_lines.h"
+#include "tools/checker/signature_check.h"
 #include "tools/checker/what_if.h"
 #include "tools/checker/what_if_format.h"
 #include "tools/console/arguments.h"
@@ -40,6 +41,7 @@ std::string UsageText() {
          "                     [--answers-default yes|no] [--unseen] [--caption TEXT]\n"
          "                     [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
+         "       updater-check --key PUBLIC_KEY.pem SCRIPT\n"
          "       updater-check --help | --version\n"
          "An option's value may also be joined to it: --caption=TEXT.\n"
          "\n"
@@ -85,6 +87,9 @@ std::string UsageText() {
                            "registry file of\n"
                            "                   the build (docs/registry.md)\n"
                          : "") +
+         "  --key FILE       say whether SCRIPT.sig beside the script is a signature of it by the\n"
+         "                   public key in FILE (PEM), as a machine's signature policy checks it\n"
+         "                   (docs/trust.md); exit status 0 when it is, 1 when not\n"
          "  -h, --help       print this help\n"
          "  -V, --version    print the version: updater-check X.Y.Z\n"
          "\n"
@@ -123,10 +128,11 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
              bool* outIsUtf8) {
   // Every option that takes a value, also written --OPTION=VALUE.
   const std::vector<std::string> arguments = console::SplitOptionValues(
-      given, {"--answer", "--answers-default", "--caption", "--registry", "--format"});
+      given, {"--answer", "--answers-default", "--caption", "--registry", "--format", "--key"});
   Output output = Output::kFindings;
   bool outputChosen = false;
   std::string registry;
+  std::string key;  // --key: the public key file
   bool whatIf = false;
   WhatIfOptions whatIfOptions;
   std::string script;
@@ -203,6 +209,9 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
           }
           whatIfOptions.defaultAnswer = answer;
         }
+      } else if (argument == "--key") {
+        if (i + 1 >= arguments.size()) return usageError("--key needs a public key file");
+        key = arguments[++i];
       } else if (argument == "--registry") {
         if (!RegistryIsAFile()) {
           return usageError("--registry is for the Linux build; Windows has its registry");
@@ -228,6 +237,9 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
                   whatIfOptions.defaultAnswer != Answer::kYes || whatIfOptions.unseen)) {
     return usageError("--answer, --answers-default, --unseen and --caption go with --what-if");
   }
+  if (!key.empty() && (whatIf || outputChosen || !registry.empty())) {
+    return usageError("--key checks the signature alone");
+  }
 
   std::unique_ptr<System> system;
   std::unique_ptr<SystemSwap> swap;
@@ -250,6 +262,15 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
   if (!console::AnsiPath(script, &path, &pathProblem)) {
     err << "updater-check: cannot read " << script << ": " << pathProblem << "\n";
     return kExitUnreadable;
+  }
+
+  if (!key.empty()) {
+    std::string keyPath;
+    if (!console::AnsiPath(key, &keyPath, &pathProblem)) {
+      err << "updater-check: cannot read the key " << key << ": " << pathProblem << "\n";
+      return kExitUnreadable;
+    }
+    return CheckSignatureCommand(keyPath, path, out, err);
   }
 
   if (whatIf) {
