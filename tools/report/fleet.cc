@@ -24,6 +24,8 @@ constexpr uint32_t kNone = kNoText;
 
 // Logs are read in blocks of this size; a longer line makes the buffer grow to hold it.
 constexpr size_t kBlockSize = size_t{1} << 20;
+// How many ended runs are looked up in their computers' records at once.
+constexpr size_t kSettleBatch = 64;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr size_t kOldTimeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
 constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDThh:mm:ss+hh:mm"
@@ -77,21 +79,30 @@ struct RawRun {
   std::string error;  // the event of its last error line
   int errorMessage = 0;
   std::string end;   // the end line's event; empty without one
-  std::string step;  // the event of its last line
+  std::string step;  // the event of its last line, once taken from the block at hand
   Outcome outcome = Outcome::kUnfinished;
   LogTime firstTime;
   LogTime lastTime;  // read from lastText when the run ends
   LogTime endTime;
   char lastText[25] = {};  // the time of its last line, as the line gives it
   uint8_t lastSize = 0;
+  // Its last line while it lies in the block at hand: most lines only move a run's last step
+  // on, so the step and its time are copied once a block (TakeLast), not at every line.
+  const char* lastEvent = nullptr;
+  size_t lastEventSize = 0;
+  const char* lastTimeAt = nullptr;
+  uint8_t lastTimeSize = 0;
   size_t log = 0;
   uint64_t order = 0;
-  // The computer's record, found a step at each of the run's lines (the cell of the index, then
-  // the records it names, then their names, then the record), each step asking the processor
-  // for the memory of the next: a fleet's records are far apart in memory, and the run's end
-  // then finds its record at hand.
-  int stage = 0;
-  uint32_t record = UINT32_MAX;
+
+  // Copies the last line's step and time out of the block, which is about to be reused.
+  void TakeLast() {
+    if (lastEvent == nullptr) return;
+    step.assign(lastEvent, lastEventSize);
+    lastSize = static_cast<uint8_t>(std::min<size_t>(lastTimeSize, sizeof lastText));
+    std::memcpy(lastText, lastTimeAt, lastSize);
+    lastEvent = nullptr;
+  }
 };
 
 // A run under way, in the pool of open runs (free when not open).
@@ -342,21 +353,13 @@ struct FleetReader::State {
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
   uint32_t Open(const LineHead& head, uint64_t computerHash);
   void Close(uint32_t slot);
-  void FindRecord(RawRun* run) const {
-    const FleetData& d = *fleet;
-    uint32_t hash = static_cast<uint32_t>(run->computerHash);
-    switch (run->stage++) {
-      case 1:
-        d.index.Candidates(hash, [&](uint32_t i) { __builtin_prefetch(&d.records[i]); });
-        break;
-      case 2:
-        d.index.Candidates(
-            hash, [&](uint32_t i) { __builtin_prefetch(d.names.data() + d.records[i].name); });
-        break;
-      default:
-        run->record = LookUp(*run);
-        break;
-    }
+  // Keeps what the closed runs of `closing` tell in their computers' records.
+  void Settle();
+  void Settle(RawRun& run);
+  // Copies the last steps of the runs whose last line lies in the block at hand.
+  void TakeLastSteps() {
+    for (uint32_t slot : inBlock) pool[slot].run.TakeLast();
+    inBlock.clear();
   }
   // The record of the run's computer, or kNone when it has none yet.
   uint32_t LookUp(const RawRun& run) const {
@@ -374,6 +377,12 @@ struct FleetReader::State {
   // The runs under way in the current log; a slot is reused, with the capacity of its texts.
   std::vector<PooledRun> pool;
   std::vector<uint32_t> freeSlots;
+  // The runs whose last line lies in the block at hand (RawRun::lastEvent).
+  std::vector<uint32_t> inBlock;
+  // Runs that have ended, their computers' records still to be found: a fleet's records lie far
+  // apart in memory, so they are looked up a batch at a time, the memory of each step asked for
+  // the whole batch before the next step reads it.
+  std::vector<uint32_t> closing;
   HashIndex openIndex;        // computer and process id to a run under way
   uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
   // Every computer and its last run; shared with the reports made so far, and copied before it
@@ -472,6 +481,7 @@ void FleetReader::Lines(const char* data, size_t size) {
     s.Line(data, start, end, true);
     start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
   }
+  s.TakeLastSteps();
 }
 
 void FleetReader::EndLog(const std::string& error) {
@@ -483,6 +493,7 @@ void FleetReader::EndLog(const std::string& error) {
   std::sort(open.begin(), open.end(),
             [&](uint32_t a, uint32_t b) { return s.pool[a].run.order < s.pool[b].run.order; });
   for (uint32_t slot : open) s.Close(slot);
+  s.Settle();
   s.openIndex.Clear();
   s.lastSlot = kNone;
   s.logs.back().error = error;
@@ -589,12 +600,10 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.outcome = Outcome::kUnfinished;
   run.firstTime.Set(head.time);
   run.lastSize = 0;
+  run.lastEvent = nullptr;
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
-  run.stage = 1;
-  run.record = kNone;
-  fleet->index.Prefetch(static_cast<uint32_t>(computerHash));
   openIndex.Insert(entry.hash, slot);
   lastSlot = slot;
   return slot;
@@ -603,6 +612,7 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
 void FleetReader::State::Close(uint32_t slot) {
   PooledRun& entry = pool[slot];
   RawRun& run = entry.run;
+  run.TakeLast();
   if (run.lastSize == 0 || !run.lastTime.Set(std::string_view(run.lastText, run.lastSize))) {
     run.lastTime = run.firstTime;
   }
@@ -611,8 +621,30 @@ void FleetReader::State::Close(uint32_t slot) {
   openIndex.Erase(entry.hash, slot);
   entry.open = false;
   if (lastSlot == slot) lastSlot = kNone;
-  freeSlots.push_back(slot);
+  closing.push_back(slot);
+  fleet->index.Prefetch(static_cast<uint32_t>(run.computerHash));
+  if (closing.size() == kSettleBatch) Settle();
+}
 
+void FleetReader::State::Settle() {
+  const FleetData& data = *fleet;
+  auto hashOf = [&](uint32_t slot) { return static_cast<uint32_t>(pool[slot].run.computerHash); };
+  for (uint32_t slot : closing) {
+    data.index.Candidates(hashOf(slot), [&](uint32_t i) { __builtin_prefetch(&data.records[i]); });
+  }
+  for (uint32_t slot : closing) {
+    data.index.Candidates(hashOf(slot), [&](uint32_t i) {
+      __builtin_prefetch(data.names.data() + data.records[i].name);
+    });
+  }
+  for (uint32_t slot : closing) {
+    Settle(pool[slot].run);
+    freeSlots.push_back(slot);
+  }
+  closing.clear();
+}
+
+void FleetReader::State::Settle(RawRun& run) {
   FleetData& d = *fleet;
   bool nameUtf8 = IsValidUtf8(run.computer);
   Event start;
@@ -637,7 +669,7 @@ void FleetReader::State::Close(uint32_t slot) {
   }
 
   uint32_t hash = static_cast<uint32_t>(run.computerHash);
-  uint32_t index = run.record != kNone ? run.record : LookUp(run);
+  uint32_t index = LookUp(run);
   if (index == kNone) {
     index = static_cast<uint32_t>(d.records.size());
     d.records.emplace_back();
@@ -707,11 +739,12 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   uint32_t slot = FindOpen(head, computerHash);
   // Most lines only move their run's last step on: their time is read only if they stay last.
   auto last = [&](RawRun* run) {
-    run->step.assign(head.event.data(), head.event.size());
-    run->lastSize = static_cast<uint8_t>(std::min(head.time.size(), sizeof run->lastText));
-    std::memcpy(run->lastText, head.time.data(), run->lastSize);
+    if (run->lastEvent == nullptr) inBlock.push_back(slot);
+    run->lastEvent = head.event.data();
+    run->lastEventSize = head.event.size();
+    run->lastTimeAt = head.time.data();
+    run->lastTimeSize = static_cast<uint8_t>(head.time.size());
   };
-  if (slot != kNone && pool[slot].run.stage < 4) FindRecord(&pool[slot].run);
   if (first != 's' && first != 'e') {
     if (slot != kNone) {
       RawRun& run = pool[slot].run;
