@@ -74,6 +74,7 @@ struct RawRun {
   std::string computer;
   uint64_t pidValue = 0;
   uint64_t computerHash = 0;
+  char nameHead[kNameHead] = {};  // TakeNameHead of `computer`
   std::string pid;
   std::string start;  // the start line's event; empty without one
   std::string error;  // the event of its last error line
@@ -355,7 +356,7 @@ struct FleetReader::State {
   void Close(uint32_t slot);
   // Keeps what the closed runs of `closing` tell in their computers' records.
   void Settle();
-  void Settle(RawRun& run);
+  void Settle(RawRun& run, uint32_t record);
   // Copies the last steps of the runs whose last line lies in the block at hand.
   void TakeLastSteps() {
     for (uint32_t slot : inBlock) pool[slot].run.TakeLast();
@@ -364,8 +365,9 @@ struct FleetReader::State {
   // The record of the run's computer, or kNone when it has none yet.
   uint32_t LookUp(const RawRun& run) const {
     const FleetData& d = *fleet;
-    return d.index.Find(static_cast<uint32_t>(run.computerHash),
-                        [&](uint32_t i) { return d.Name(d.records[i]) == run.computer; });
+    return d.index.Find(static_cast<uint32_t>(run.computerHash), [&](uint32_t i) {
+      return d.IsNamed(d.records[i], run.computer, run.nameHead);
+    });
   }
   void Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error, bool errorUtf8,
             ComputerRecord* record);
@@ -383,8 +385,9 @@ struct FleetReader::State {
   // apart in memory, so they are looked up a batch at a time, the memory of each step asked for
   // the whole batch before the next step reads it.
   std::vector<uint32_t> closing;
-  HashIndex openIndex;        // computer and process id to a run under way
-  uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
+  std::vector<uint32_t> found;  // their records, kNone for a computer not seen before
+  HashIndex openIndex;          // computer and process id to a run under way
+  uint32_t lastSlot = kNone;    // the run of the line before: lines come in bursts
   // Every computer and its last run; shared with the reports made so far, and copied before it
   // changes when one still holds it.
   std::shared_ptr<FleetData> fleet = std::make_shared<FleetData>();
@@ -590,6 +593,7 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   RawRun& run = entry.run;
   run.computer.assign(head.computer.data(), head.computer.size());
   run.computerHash = computerHash;
+  TakeNameHead(head.computer, run.nameHead);
   run.pid.assign(head.pid.data(), head.pid.size());
   run.pidValue = head.pidValue;
   run.start.clear();
@@ -633,18 +637,23 @@ void FleetReader::State::Settle() {
     data.index.Candidates(hashOf(slot), [&](uint32_t i) { __builtin_prefetch(&data.records[i]); });
   }
   for (uint32_t slot : closing) {
+    if (pool[slot].run.computer.size() <= kNameHead) continue;
     data.index.Candidates(hashOf(slot), [&](uint32_t i) {
       __builtin_prefetch(data.names.data() + data.records[i].name);
     });
   }
-  for (uint32_t slot : closing) {
-    Settle(pool[slot].run);
-    freeSlots.push_back(slot);
+  // The records found while their memory is at hand; a computer met first in this batch has
+  // none yet, and is looked up again when its first run has added it.
+  found.clear();
+  for (uint32_t slot : closing) found.push_back(LookUp(pool[slot].run));
+  for (size_t i = 0; i < closing.size(); ++i) {
+    Settle(pool[closing[i]].run, found[i]);
+    freeSlots.push_back(closing[i]);
   }
   closing.clear();
 }
 
-void FleetReader::State::Settle(RawRun& run) {
+void FleetReader::State::Settle(RawRun& run, uint32_t known) {
   FleetData& d = *fleet;
   bool nameUtf8 = IsValidUtf8(run.computer);
   Event start;
@@ -669,12 +678,13 @@ void FleetReader::State::Settle(RawRun& run) {
   }
 
   uint32_t hash = static_cast<uint32_t>(run.computerHash);
-  uint32_t index = LookUp(run);
+  uint32_t index = known != kNone ? known : LookUp(run);
   if (index == kNone) {
     index = static_cast<uint32_t>(d.records.size());
     d.records.emplace_back();
     d.records.back().name = d.names.size();
     d.records.back().nameSize = static_cast<uint32_t>(run.computer.size());
+    std::memcpy(d.records.back().nameHead, run.nameHead, kNameHead);
     d.names += run.computer;
     d.index.Insert(hash, index);
   }

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,10 +125,21 @@ enum RecordFlag : uint8_t {
   kStepUtf8 = 128,
 };
 
+constexpr size_t kNameHead = 16;
+
+// The first kNameHead bytes of `name` into `head`, zeros after a shorter one.
+inline void TakeNameHead(std::string_view name, char* head) {
+  std::memset(head, 0, kNameHead);
+  std::memcpy(head, name.data(), name.size() < kNameHead ? name.size() : kNameHead);
+}
+
 // A computer and its last run.
 struct ComputerRecord {
   uint64_t name = 0;  // in FleetData::names
   uint32_t nameSize = 0;
+  // The name's first bytes (zeros after a shorter one): most names are told apart, and found
+  // equal, without reading FleetData::names.
+  char nameHead[kNameHead] = {};
   uint32_t program = kNoText, script = kNoText, caption = kNoText,
            user = kNoText;  // in FleetData::texts
   uint32_t error = kNoText, answer = kNoText, details = kNoText, step = kNoText;
@@ -149,6 +161,11 @@ struct FleetData {
   LargeVector<ComputerRecord> records;
   HashIndex index;  // a name's hash to its record
 
+  // Whether `record` is that of the computer `name`, whose TakeNameHead is `head`.
+  bool IsNamed(const ComputerRecord& record, std::string_view name, const char* head) const {
+    return record.nameSize == name.size() && std::memcmp(record.nameHead, head, kNameHead) == 0 &&
+           (name.size() <= kNameHead || Name(record) == name);
+  }
   std::string_view Name(const ComputerRecord& record) const {
     return std::string_view(names.data() + record.name, record.nameSize);
   }
