@@ -954,12 +954,13 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
                           [](const ScriptTotal& t) { return t.known; });
   }
   // The order: by outcome, then by name as CompareNames orders names (a key that sorts as
-  // bytes, its first eight bytes compared as a number first), then by the name's bytes.
+  // bytes, its first sixteen bytes compared as two numbers first), then by the name's bytes.
   {
     struct Entry {
-      uint8_t outcome;
-      uint64_t prefix;
+      uint64_t prefix[2];  // the key's first sixteen bytes, as numbers
       uint32_t at;
+      uint32_t key;  // in `keys`
+      uint8_t outcome;
     };
     std::vector<Entry> entries;
     std::vector<std::string> keys;
@@ -967,12 +968,14 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
     keys.reserve(count + store->extra.size());
     auto add = [&](uint32_t at, Outcome outcome, const std::string& shown) {
       keys.push_back(NaturalKey(shown));
-      uint64_t prefix = 0;
       const std::string& key = keys.back();
-      for (size_t i = 0; i < 8; ++i) {
-        prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+      Entry entry = {
+          {0, 0}, at, static_cast<uint32_t>(keys.size() - 1), static_cast<uint8_t>(outcome)};
+      for (size_t i = 0; i < 16; ++i) {
+        entry.prefix[i / 8] =
+            entry.prefix[i / 8] << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
       }
-      entries.push_back(Entry{static_cast<uint8_t>(outcome), prefix, at});
+      entries.push_back(entry);
     };
     for (uint32_t i = 0; i < count; ++i) {
       if (!dropped[i]) add(i, static_cast<Outcome>(d.records[i].outcome), name(i));
@@ -983,12 +986,11 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
     auto shownName = [&](uint32_t at) {
       return at < count ? name(at) : store->extra[at - count].last.computer;
     };
-    std::vector<uint32_t> keyOf(count + store->extra.size());
-    for (size_t i = 0; i < entries.size(); ++i) keyOf[entries[i].at] = static_cast<uint32_t>(i);
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
       if (a.outcome != b.outcome) return a.outcome < b.outcome;
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      int compare = keys[keyOf[a.at]].compare(keys[keyOf[b.at]]);
+      if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
+      if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
+      int compare = keys[a.key].compare(keys[b.key]);
       if (compare != 0) return compare < 0;
       return shownName(a.at) < shownName(b.at);
     });
@@ -1002,6 +1004,25 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
 ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
 ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
 size_t ComputerList::size() const { return store_->order.size(); }
+
+Run ComputerList::Columns(size_t i) const {
+  const Store& s = *store_;
+  uint32_t at = s.order[i];
+  size_t records = s.data ? s.data->records.size() : 0;
+  if (at >= records) return s.extra[at - records].last;
+  const FleetData& d = *s.data;
+  const ComputerRecord& record = d.records[at];
+  Run run;
+  AppendDecoded(d.Name(record), (record.flags & kNameUtf8) != 0, &run.computer);
+  run.outcome = static_cast<Outcome>(record.outcome);
+  run.firstTime = UnpackTime(record.first);
+  bool startUtf8 = (record.flags & kStartUtf8) != 0;
+  run.hasStart = (record.flags & kHasStart) != 0;
+  if (record.script != kNone) AppendDecoded(d.Text(record.script), startUtf8, &run.script);
+  run.hasUser = (record.flags & kHasUser) != 0;
+  if (record.user != kNone) AppendDecoded(d.Text(record.user), startUtf8, &run.user);
+  return run;
+}
 
 ComputerState ComputerList::operator[](size_t i) const {
   const Store& s = *store_;

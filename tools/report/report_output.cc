@@ -106,6 +106,19 @@ std::string Age(int64_t seconds) {
 
 namespace {
 
+// The width of Visible(text), without making it when `text` is printable ASCII.
+size_t VisibleWidth(const std::string& text) {
+  size_t plain = 0;
+  while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+  return plain == text.size() ? plain : DisplayWidth(Visible(text));
+}
+
+// The width of time.Text(): "2026-12-08 09:00:00 +09:00", "2026-12-08 09:00:00", or "".
+size_t TimeWidth(const LogTime& time) {
+  if (!time.known) return 0;
+  return time.hasOffset ? 26 : 19;
+}
+
 // `text` as Visible() gives it, but each line break kept and followed by `indent` spaces, so that
 // the lines of a box text stay under one another in a column.
 std::string VisibleLines(const std::string& text, size_t indent) {
@@ -319,9 +332,13 @@ void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   };
   size_t widths[kColumns - 1] = {};
   for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = DisplayWidth(titles[i]);
-  for (const ComputerState& state : report.computers) {
-    auto row = cells(state.last);
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+  for (size_t at = 0; at < report.computers.size(); ++at) {
+    const Run run = report.computers.Columns(at);
+    bool ran = run.outcome != Outcome::kNoRun;
+    size_t row[kColumns - 1] = {VisibleWidth(run.computer), ran ? TimeWidth(run.firstTime) : 1,
+                                ran ? VisibleWidth(User(run)) : 1,
+                                ran ? VisibleWidth(Script(run)) : 1};
+    for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = std::max(widths[i], row[i]);
   }
   size_t indent = 0;
   for (size_t width : widths) indent += width + 2;
