@@ -261,10 +261,20 @@ std::string LogTime::Clock(char separator) const {
 
 std::string LogTime::Offset() const {
   int minutes = offset < 0 ? -offset : offset;
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
-                minutes % 60);
-  return text;
+  int hours = minutes / 60;
+  minutes %= 60;
+  if (hours >= 100) {  // not from a log (its offsets are below 24 hours)
+    char wide[16];
+    std::snprintf(wide, sizeof wide, "%c%02d:%02d", offset < 0 ? '-' : '+', hours, minutes);
+    return wide;
+  }
+  char text[6] = {offset < 0 ? '-' : '+',
+                  static_cast<char>('0' + hours / 10),
+                  static_cast<char>('0' + hours % 10),
+                  ':',
+                  static_cast<char>('0' + minutes / 10),
+                  static_cast<char>('0' + minutes % 10)};
+  return std::string(text, sizeof text);
 }
 
 LogTime LogTime::Now() {
@@ -1005,8 +1015,25 @@ ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
 ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
 size_t ComputerList::size() const { return store_->order.size(); }
 
+namespace {
+
+// Asks the processor for the record of the computer some places after the i-th in the report's
+// order: the report walks the computers in order, their records lie in the order they were met.
+void FetchAhead(const ComputerList::Store& s, size_t i) {
+  constexpr size_t kAhead = 16;
+  if (i + kAhead >= s.order.size() || !s.data) return;
+  uint32_t at = s.order[i + kAhead];
+  if (at >= s.data->records.size()) return;
+  const char* record = reinterpret_cast<const char*>(&s.data->records[at]);
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + sizeof(ComputerRecord) - 1);
+}
+
+}  // namespace
+
 Run ComputerList::Columns(size_t i) const {
   const Store& s = *store_;
+  FetchAhead(s, i);
   uint32_t at = s.order[i];
   size_t records = s.data ? s.data->records.size() : 0;
   if (at >= records) return s.extra[at - records].last;
@@ -1026,6 +1053,7 @@ Run ComputerList::Columns(size_t i) const {
 
 ComputerState ComputerList::operator[](size_t i) const {
   const Store& s = *store_;
+  FetchAhead(s, i);
   uint32_t at = s.order[i];
   size_t records = s.data ? s.data->records.size() : 0;
   if (at >= records) return s.extra[at - records];

@@ -326,10 +326,6 @@ void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   // million is not held as rows.
   constexpr size_t kColumns = 5;
   const char* titles[kColumns] = {"Computer", "Last run", "User", "Script", "Outcome"};
-  auto cells = [](const Run& run) -> std::array<std::string, kColumns - 1> {
-    if (run.outcome == Outcome::kNoRun) return {Visible(run.computer), "-", "-", "-"};
-    return {Visible(run.computer), When(run), Visible(User(run)), Visible(Script(run))};
-  };
   size_t widths[kColumns - 1] = {};
   for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = DisplayWidth(titles[i]);
   for (size_t at = 0; at < report.computers.size(); ++at) {
@@ -342,17 +338,32 @@ void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   }
   size_t indent = 0;
   for (size_t width : widths) indent += width + 2;
-  auto append = [&](const std::array<std::string, kColumns - 1>& row, const std::string& last) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      out += row[i];
-      out.append(widths[i] - DisplayWidth(row[i]) + 2, ' ');
+  // A cell as Visible() shows it, padded to its column's width and the two spaces after it.
+  auto cell = [&](const std::string& text, size_t width) {
+    size_t plain = 0;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+    if (plain == text.size()) {
+      out += text;
+      out.append(width - text.size() + 2, ' ');
+    } else {
+      std::string shown = Visible(text);
+      out += shown;
+      out.append(width - DisplayWidth(shown) + 2, ' ');
     }
-    out += last;
-    out += "\n";
   };
-  append({titles[0], titles[1], titles[2], titles[3]}, titles[4]);
+  for (size_t i = 0; i + 1 < kColumns; ++i) cell(titles[i], widths[i]);
+  out += titles[kColumns - 1];
+  out += "\n";
+  static const std::string kNone = "-";
   for (const ComputerState& state : report.computers) {
-    append(cells(state.last), VisibleLines(OutcomeText(state.last), indent));
+    const Run& run = state.last;
+    bool ran = run.outcome != Outcome::kNoRun;
+    cell(run.computer, widths[0]);
+    cell(ran ? When(run) : kNone, widths[1]);
+    cell(ran ? User(run) : kNone, widths[2]);
+    cell(ran ? Script(run) : kNone, widths[3]);
+    out += VisibleLines(OutcomeText(run), indent);
+    out += "\n";
     if (out.size() >= kPiece) {
       write(out);
       out.clear();
