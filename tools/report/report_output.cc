@@ -138,6 +138,15 @@ std::string VisibleLines(const std::string& text, size_t indent) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t at = 0; at < text.size();) {
+    // Printable ASCII other than the quote and the backslash, as it is, a run at a time.
+    size_t plain = at;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F && text[plain] != '"' &&
+           text[plain] != '\\') {
+      ++plain;
+    }
+    out.append(text, at, plain - at);
+    at = plain;
+    if (at == text.size()) break;
     size_t before = at;
     uint32_t c = NextCodePoint(text, &at);
     char escape[8];
