@@ -379,8 +379,15 @@ struct FleetReader::State {
       return d.IsNamed(d.records[i], run.computer, run.nameHead);
     });
   }
-  void Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error, bool errorUtf8,
-            ComputerRecord* record);
+  // The texts of a start line's event, as numbers in the fleet's table.
+  struct StartTexts {
+    uint32_t program = kNone, script = kNone, caption = kNone, user = kNone;
+    bool hasUser = false;
+    bool utf8 = false;  // the event is valid UTF-8
+  };
+  const StartTexts& StartOf(const std::string& event);
+  void Keep(const RawRun& run, const StartTexts& start, bool nameUtf8, bool startUtf8,
+            uint32_t error, bool errorUtf8, ComputerRecord* record);
   void Skip() {
     ++logs.back().lines;
     ++logs.back().skipped;
@@ -396,8 +403,17 @@ struct FleetReader::State {
   // the whole batch before the next step reads it.
   std::vector<uint32_t> closing;
   std::vector<uint32_t> found;  // their records, kNone for a computer not seen before
-  HashIndex openIndex;          // computer and process id to a run under way
-  uint32_t lastSlot = kNone;    // the run of the line before: lines come in bursts
+  // The start events met last, by their hash: a fleet's runs start with a few events (one per
+  // script, caption and user), each read once instead of at every run.
+  struct KnownStart {
+    std::string event;
+    StartTexts texts;
+    bool filled = false;
+  };
+  static constexpr size_t kKnownStarts = 64;
+  KnownStart knownStarts[kKnownStarts];
+  HashIndex openIndex;        // computer and process id to a run under way
+  uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
   // Every computer and its last run; shared with the reports made so far, and copied before it
   // changes when one still holds it.
   std::shared_ptr<FleetData> fleet = std::make_shared<FleetData>();
@@ -666,16 +682,10 @@ void FleetReader::State::Settle() {
 void FleetReader::State::Settle(RawRun& run, uint32_t known) {
   FleetData& d = *fleet;
   bool nameUtf8 = IsValidUtf8(run.computer);
-  Event start;
-  bool startUtf8 = false;
-  uint32_t script = kNone, caption = kNone;
-  if (!run.start.empty()) {
-    start = ParseEvent(run.start);
-    startUtf8 = nameUtf8 && IsValidUtf8(run.start);
-    script = d.texts.Add(start.script);
-    caption = d.texts.Add(start.caption);
-  }
-  ++scriptRuns[{script, caption, startUtf8}][static_cast<int>(run.outcome)];
+  static const StartTexts kNoStart;
+  const StartTexts& start = run.start.empty() ? kNoStart : StartOf(run.start);
+  bool startUtf8 = !run.start.empty() && nameUtf8 && start.utf8;
+  ++scriptRuns[{start.script, start.caption, startUtf8}][static_cast<int>(run.outcome)];
   uint32_t error = kNone;
   bool errorUtf8 = false;
   if (run.outcome == Outcome::kFailed) {
@@ -702,24 +712,40 @@ void FleetReader::State::Settle(RawRun& run, uint32_t known) {
   ++record.runs;
   if (record.runs == 1 ||
       IsLater(run.firstTime, run.order, UnpackTime(record.first), record.order)) {
-    Keep(run, start, startUtf8, error, errorUtf8, &record);
+    Keep(run, start, nameUtf8, startUtf8, error, errorUtf8, &record);
   }
 }
 
-void FleetReader::State::Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error,
-                              bool errorUtf8, ComputerRecord* record) {
+const FleetReader::State::StartTexts& FleetReader::State::StartOf(const std::string& event) {
+  KnownStart& known = knownStarts[HashBytes(event) % kKnownStarts];
+  if (known.filled && known.event == event) return known.texts;
   FleetData& d = *fleet;
-  bool nameUtf8 = IsValidUtf8(run.computer);
+  Event start = ParseEvent(event);
+  known.texts.program = d.texts.Add(start.program);
+  known.texts.script = d.texts.Add(start.script);
+  known.texts.caption = d.texts.Add(start.caption);
+  known.texts.user = start.hasUser ? d.texts.Add(start.user) : kNone;
+  known.texts.hasUser = start.hasUser;
+  known.texts.utf8 = IsValidUtf8(event);
+  known.event = event;
+  known.filled = true;
+  return known.texts;
+}
+
+void FleetReader::State::Keep(const RawRun& run, const StartTexts& start, bool nameUtf8,
+                              bool startUtf8, uint32_t error, bool errorUtf8,
+                              ComputerRecord* record) {
+  FleetData& d = *fleet;
   uint8_t flags = 0;
   record->program = record->script = record->caption = record->user = kNone;
   if (!run.start.empty()) {
     flags |= kHasStart | (startUtf8 ? kStartUtf8 | kNameUtf8 : 0);
-    record->program = d.texts.Add(start.program);
-    record->script = d.texts.Add(start.script);
-    record->caption = d.texts.Add(start.caption);
+    record->program = start.program;
+    record->script = start.script;
+    record->caption = start.caption;
     if (start.hasUser) {
       flags |= kHasUser;
-      record->user = d.texts.Add(start.user);
+      record->user = start.user;
     }
   } else if (nameUtf8) {
     flags |= kNameUtf8;
