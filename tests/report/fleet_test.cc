@@ -27,7 +27,10 @@ FleetReport ReportOf(const std::vector<std::string>& logs, size_t piece = size_t
     TextSource source(logs[i], piece);
     reader.ReadLog("log" + std::to_string(i), &source);
   }
-  return reader.Report();
+  // A fixed report time: reports made a second apart would differ in it and in the ages.
+  ReportOptions options;
+  options.now.Set("2026-12-08T12:00:00+00:00");
+  return reader.Report(options);
 }
 
 std::optional<ComputerState> Computer(const FleetReport& report, const std::string& name) {

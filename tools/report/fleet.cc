@@ -24,6 +24,8 @@ constexpr uint32_t kNone = kNoText;
 
 // Logs are read in blocks of this size; a longer line makes the buffer grow to hold it.
 constexpr size_t kBlockSize = size_t{1} << 20;
+// How many ended runs are looked up in their computers' records at once.
+constexpr size_t kSettleBatch = 64;
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr size_t kOldTimeLength = 19;  // "YYYY-MM-DD hh:mm:ss"
 constexpr size_t kNewTimeLength = 25;  // "YYYY-MM-DDThh:mm:ss+hh:mm"
@@ -72,26 +74,36 @@ struct RawRun {
   std::string computer;
   uint64_t pidValue = 0;
   uint64_t computerHash = 0;
+  char nameHead[kNameHead] = {};  // TakeNameHead of `computer`
   std::string pid;
   std::string start;  // the start line's event; empty without one
   std::string error;  // the event of its last error line
   int errorMessage = 0;
   std::string end;   // the end line's event; empty without one
-  std::string step;  // the event of its last line
+  std::string step;  // the event of its last line, once taken from the block at hand
   Outcome outcome = Outcome::kUnfinished;
   LogTime firstTime;
   LogTime lastTime;  // read from lastText when the run ends
   LogTime endTime;
   char lastText[25] = {};  // the time of its last line, as the line gives it
   uint8_t lastSize = 0;
+  // Its last line while it lies in the block at hand: most lines only move a run's last step
+  // on, so the step and its time are copied once a block (TakeLast), not at every line.
+  const char* lastEvent = nullptr;
+  size_t lastEventSize = 0;
+  const char* lastTimeAt = nullptr;
+  uint8_t lastTimeSize = 0;
   size_t log = 0;
   uint64_t order = 0;
-  // The computer's record, found a step at each of the run's lines (the cell of the index, then
-  // the records it names, then their names, then the record), each step asking the processor
-  // for the memory of the next: a fleet's records are far apart in memory, and the run's end
-  // then finds its record at hand.
-  int stage = 0;
-  uint32_t record = UINT32_MAX;
+
+  // Copies the last line's step and time out of the block, which is about to be reused.
+  void TakeLast() {
+    if (lastEvent == nullptr) return;
+    step.assign(lastEvent, lastEventSize);
+    lastSize = static_cast<uint8_t>(std::min<size_t>(lastTimeSize, sizeof lastText));
+    std::memcpy(lastText, lastTimeAt, lastSize);
+    lastEvent = nullptr;
+  }
 };
 
 // A run under way, in the pool of open runs (free when not open).
@@ -249,10 +261,20 @@ std::string LogTime::Clock(char separator) const {
 
 std::string LogTime::Offset() const {
   int minutes = offset < 0 ? -offset : offset;
-  char text[16];
-  std::snprintf(text, sizeof text, "%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
-                minutes % 60);
-  return text;
+  int hours = minutes / 60;
+  minutes %= 60;
+  if (hours >= 100) {  // not from a log (its offsets are below 24 hours)
+    char wide[16];
+    std::snprintf(wide, sizeof wide, "%c%02d:%02d", offset < 0 ? '-' : '+', hours, minutes);
+    return wide;
+  }
+  char text[6] = {offset < 0 ? '-' : '+',
+                  static_cast<char>('0' + hours / 10),
+                  static_cast<char>('0' + hours % 10),
+                  ':',
+                  static_cast<char>('0' + minutes / 10),
+                  static_cast<char>('0' + minutes % 10)};
+  return std::string(text, sizeof text);
 }
 
 LogTime LogTime::Now() {
@@ -342,30 +364,30 @@ struct FleetReader::State {
   uint32_t FindOpen(const LineHead& head, uint64_t computerHash);
   uint32_t Open(const LineHead& head, uint64_t computerHash);
   void Close(uint32_t slot);
-  void FindRecord(RawRun* run) const {
-    const FleetData& d = *fleet;
-    uint32_t hash = static_cast<uint32_t>(run->computerHash);
-    switch (run->stage++) {
-      case 1:
-        d.index.Candidates(hash, [&](uint32_t i) { __builtin_prefetch(&d.records[i]); });
-        break;
-      case 2:
-        d.index.Candidates(
-            hash, [&](uint32_t i) { __builtin_prefetch(d.names.data() + d.records[i].name); });
-        break;
-      default:
-        run->record = LookUp(*run);
-        break;
-    }
+  // Keeps what the closed runs of `closing` tell in their computers' records.
+  void Settle();
+  void Settle(RawRun& run, uint32_t record);
+  // Copies the last steps of the runs whose last line lies in the block at hand.
+  void TakeLastSteps() {
+    for (uint32_t slot : inBlock) pool[slot].run.TakeLast();
+    inBlock.clear();
   }
   // The record of the run's computer, or kNone when it has none yet.
   uint32_t LookUp(const RawRun& run) const {
     const FleetData& d = *fleet;
-    return d.index.Find(static_cast<uint32_t>(run.computerHash),
-                        [&](uint32_t i) { return d.Name(d.records[i]) == run.computer; });
+    return d.index.Find(static_cast<uint32_t>(run.computerHash), [&](uint32_t i) {
+      return d.IsNamed(d.records[i], run.computer, run.nameHead);
+    });
   }
-  void Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error, bool errorUtf8,
-            ComputerRecord* record);
+  // The texts of a start line's event, as numbers in the fleet's table.
+  struct StartTexts {
+    uint32_t program = kNone, script = kNone, caption = kNone, user = kNone;
+    bool hasUser = false;
+    bool utf8 = false;  // the event is valid UTF-8
+  };
+  const StartTexts& StartOf(const std::string& event);
+  void Keep(const RawRun& run, const StartTexts& start, bool nameUtf8, bool startUtf8,
+            uint32_t error, bool errorUtf8, ComputerRecord* record);
   void Skip() {
     ++logs.back().lines;
     ++logs.back().skipped;
@@ -374,6 +396,22 @@ struct FleetReader::State {
   // The runs under way in the current log; a slot is reused, with the capacity of its texts.
   std::vector<PooledRun> pool;
   std::vector<uint32_t> freeSlots;
+  // The runs whose last line lies in the block at hand (RawRun::lastEvent).
+  std::vector<uint32_t> inBlock;
+  // Runs that have ended, their computers' records still to be found: a fleet's records lie far
+  // apart in memory, so they are looked up a batch at a time, the memory of each step asked for
+  // the whole batch before the next step reads it.
+  std::vector<uint32_t> closing;
+  std::vector<uint32_t> found;  // their records, kNone for a computer not seen before
+  // The start events met last, by their hash: a fleet's runs start with a few events (one per
+  // script, caption and user), each read once instead of at every run.
+  struct KnownStart {
+    std::string event;
+    StartTexts texts;
+    bool filled = false;
+  };
+  static constexpr size_t kKnownStarts = 64;
+  KnownStart knownStarts[kKnownStarts];
   HashIndex openIndex;        // computer and process id to a run under way
   uint32_t lastSlot = kNone;  // the run of the line before: lines come in bursts
   // Every computer and its last run; shared with the reports made so far, and copied before it
@@ -472,6 +510,7 @@ void FleetReader::Lines(const char* data, size_t size) {
     s.Line(data, start, end, true);
     start = end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
   }
+  s.TakeLastSteps();
 }
 
 void FleetReader::EndLog(const std::string& error) {
@@ -483,6 +522,7 @@ void FleetReader::EndLog(const std::string& error) {
   std::sort(open.begin(), open.end(),
             [&](uint32_t a, uint32_t b) { return s.pool[a].run.order < s.pool[b].run.order; });
   for (uint32_t slot : open) s.Close(slot);
+  s.Settle();
   s.openIndex.Clear();
   s.lastSlot = kNone;
   s.logs.back().error = error;
@@ -579,6 +619,7 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   RawRun& run = entry.run;
   run.computer.assign(head.computer.data(), head.computer.size());
   run.computerHash = computerHash;
+  TakeNameHead(head.computer, run.nameHead);
   run.pid.assign(head.pid.data(), head.pid.size());
   run.pidValue = head.pidValue;
   run.start.clear();
@@ -589,12 +630,10 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
   run.outcome = Outcome::kUnfinished;
   run.firstTime.Set(head.time);
   run.lastSize = 0;
+  run.lastEvent = nullptr;
   run.endTime = LogTime();
   run.log = logs.size() - 1;
   run.order = order++;
-  run.stage = 1;
-  run.record = kNone;
-  fleet->index.Prefetch(static_cast<uint32_t>(computerHash));
   openIndex.Insert(entry.hash, slot);
   lastSlot = slot;
   return slot;
@@ -603,6 +642,7 @@ uint32_t FleetReader::State::Open(const LineHead& head, uint64_t computerHash) {
 void FleetReader::State::Close(uint32_t slot) {
   PooledRun& entry = pool[slot];
   RawRun& run = entry.run;
+  run.TakeLast();
   if (run.lastSize == 0 || !run.lastTime.Set(std::string_view(run.lastText, run.lastSize))) {
     run.lastTime = run.firstTime;
   }
@@ -611,20 +651,41 @@ void FleetReader::State::Close(uint32_t slot) {
   openIndex.Erase(entry.hash, slot);
   entry.open = false;
   if (lastSlot == slot) lastSlot = kNone;
-  freeSlots.push_back(slot);
+  closing.push_back(slot);
+  fleet->index.Prefetch(static_cast<uint32_t>(run.computerHash));
+  if (closing.size() == kSettleBatch) Settle();
+}
 
+void FleetReader::State::Settle() {
+  const FleetData& data = *fleet;
+  auto hashOf = [&](uint32_t slot) { return static_cast<uint32_t>(pool[slot].run.computerHash); };
+  for (uint32_t slot : closing) {
+    data.index.Candidates(hashOf(slot), [&](uint32_t i) { __builtin_prefetch(&data.records[i]); });
+  }
+  for (uint32_t slot : closing) {
+    if (pool[slot].run.computer.size() <= kNameHead) continue;
+    data.index.Candidates(hashOf(slot), [&](uint32_t i) {
+      __builtin_prefetch(data.names.data() + data.records[i].name);
+    });
+  }
+  // The records found while their memory is at hand; a computer met first in this batch has
+  // none yet, and is looked up again when its first run has added it.
+  found.clear();
+  for (uint32_t slot : closing) found.push_back(LookUp(pool[slot].run));
+  for (size_t i = 0; i < closing.size(); ++i) {
+    Settle(pool[closing[i]].run, found[i]);
+    freeSlots.push_back(closing[i]);
+  }
+  closing.clear();
+}
+
+void FleetReader::State::Settle(RawRun& run, uint32_t known) {
   FleetData& d = *fleet;
   bool nameUtf8 = IsValidUtf8(run.computer);
-  Event start;
-  bool startUtf8 = false;
-  uint32_t script = kNone, caption = kNone;
-  if (!run.start.empty()) {
-    start = ParseEvent(run.start);
-    startUtf8 = nameUtf8 && IsValidUtf8(run.start);
-    script = d.texts.Add(start.script);
-    caption = d.texts.Add(start.caption);
-  }
-  ++scriptRuns[{script, caption, startUtf8}][static_cast<int>(run.outcome)];
+  static const StartTexts kNoStart;
+  const StartTexts& start = run.start.empty() ? kNoStart : StartOf(run.start);
+  bool startUtf8 = !run.start.empty() && nameUtf8 && start.utf8;
+  ++scriptRuns[{start.script, start.caption, startUtf8}][static_cast<int>(run.outcome)];
   uint32_t error = kNone;
   bool errorUtf8 = false;
   if (run.outcome == Outcome::kFailed) {
@@ -637,12 +698,13 @@ void FleetReader::State::Close(uint32_t slot) {
   }
 
   uint32_t hash = static_cast<uint32_t>(run.computerHash);
-  uint32_t index = run.record != kNone ? run.record : LookUp(run);
+  uint32_t index = known != kNone ? known : LookUp(run);
   if (index == kNone) {
     index = static_cast<uint32_t>(d.records.size());
     d.records.emplace_back();
     d.records.back().name = d.names.size();
     d.records.back().nameSize = static_cast<uint32_t>(run.computer.size());
+    std::memcpy(d.records.back().nameHead, run.nameHead, kNameHead);
     d.names += run.computer;
     d.index.Insert(hash, index);
   }
@@ -650,24 +712,40 @@ void FleetReader::State::Close(uint32_t slot) {
   ++record.runs;
   if (record.runs == 1 ||
       IsLater(run.firstTime, run.order, UnpackTime(record.first), record.order)) {
-    Keep(run, start, startUtf8, error, errorUtf8, &record);
+    Keep(run, start, nameUtf8, startUtf8, error, errorUtf8, &record);
   }
 }
 
-void FleetReader::State::Keep(const RawRun& run, const Event& start, bool startUtf8, uint32_t error,
-                              bool errorUtf8, ComputerRecord* record) {
+const FleetReader::State::StartTexts& FleetReader::State::StartOf(const std::string& event) {
+  KnownStart& known = knownStarts[HashBytes(event) % kKnownStarts];
+  if (known.filled && known.event == event) return known.texts;
   FleetData& d = *fleet;
-  bool nameUtf8 = IsValidUtf8(run.computer);
+  Event start = ParseEvent(event);
+  known.texts.program = d.texts.Add(start.program);
+  known.texts.script = d.texts.Add(start.script);
+  known.texts.caption = d.texts.Add(start.caption);
+  known.texts.user = start.hasUser ? d.texts.Add(start.user) : kNone;
+  known.texts.hasUser = start.hasUser;
+  known.texts.utf8 = IsValidUtf8(event);
+  known.event = event;
+  known.filled = true;
+  return known.texts;
+}
+
+void FleetReader::State::Keep(const RawRun& run, const StartTexts& start, bool nameUtf8,
+                              bool startUtf8, uint32_t error, bool errorUtf8,
+                              ComputerRecord* record) {
+  FleetData& d = *fleet;
   uint8_t flags = 0;
   record->program = record->script = record->caption = record->user = kNone;
   if (!run.start.empty()) {
     flags |= kHasStart | (startUtf8 ? kStartUtf8 | kNameUtf8 : 0);
-    record->program = d.texts.Add(start.program);
-    record->script = d.texts.Add(start.script);
-    record->caption = d.texts.Add(start.caption);
+    record->program = start.program;
+    record->script = start.script;
+    record->caption = start.caption;
     if (start.hasUser) {
       flags |= kHasUser;
-      record->user = d.texts.Add(start.user);
+      record->user = start.user;
     }
   } else if (nameUtf8) {
     flags |= kNameUtf8;
@@ -707,11 +785,12 @@ void FleetReader::State::OnEvent(const LineHead& head) {
   uint32_t slot = FindOpen(head, computerHash);
   // Most lines only move their run's last step on: their time is read only if they stay last.
   auto last = [&](RawRun* run) {
-    run->step.assign(head.event.data(), head.event.size());
-    run->lastSize = static_cast<uint8_t>(std::min(head.time.size(), sizeof run->lastText));
-    std::memcpy(run->lastText, head.time.data(), run->lastSize);
+    if (run->lastEvent == nullptr) inBlock.push_back(slot);
+    run->lastEvent = head.event.data();
+    run->lastEventSize = head.event.size();
+    run->lastTimeAt = head.time.data();
+    run->lastTimeSize = static_cast<uint8_t>(head.time.size());
   };
-  if (slot != kNone && pool[slot].run.stage < 4) FindRecord(&pool[slot].run);
   if (first != 's' && first != 'e') {
     if (slot != kNone) {
       RawRun& run = pool[slot].run;
@@ -911,12 +990,13 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
                           [](const ScriptTotal& t) { return t.known; });
   }
   // The order: by outcome, then by name as CompareNames orders names (a key that sorts as
-  // bytes, its first eight bytes compared as a number first), then by the name's bytes.
+  // bytes, its first sixteen bytes compared as two numbers first), then by the name's bytes.
   {
     struct Entry {
-      uint8_t outcome;
-      uint64_t prefix;
+      uint64_t prefix[2];  // the key's first sixteen bytes, as numbers
       uint32_t at;
+      uint32_t key;  // in `keys`
+      uint8_t outcome;
     };
     std::vector<Entry> entries;
     std::vector<std::string> keys;
@@ -924,12 +1004,14 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
     keys.reserve(count + store->extra.size());
     auto add = [&](uint32_t at, Outcome outcome, const std::string& shown) {
       keys.push_back(NaturalKey(shown));
-      uint64_t prefix = 0;
       const std::string& key = keys.back();
-      for (size_t i = 0; i < 8; ++i) {
-        prefix = prefix << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
+      Entry entry = {
+          {0, 0}, at, static_cast<uint32_t>(keys.size() - 1), static_cast<uint8_t>(outcome)};
+      for (size_t i = 0; i < 16; ++i) {
+        entry.prefix[i / 8] =
+            entry.prefix[i / 8] << 8 | (i < key.size() ? static_cast<unsigned char>(key[i]) : 0);
       }
-      entries.push_back(Entry{static_cast<uint8_t>(outcome), prefix, at});
+      entries.push_back(entry);
     };
     for (uint32_t i = 0; i < count; ++i) {
       if (!dropped[i]) add(i, static_cast<Outcome>(d.records[i].outcome), name(i));
@@ -940,12 +1022,11 @@ FleetReport FleetReader::Report(const ReportOptions& options) const {
     auto shownName = [&](uint32_t at) {
       return at < count ? name(at) : store->extra[at - count].last.computer;
     };
-    std::vector<uint32_t> keyOf(count + store->extra.size());
-    for (size_t i = 0; i < entries.size(); ++i) keyOf[entries[i].at] = static_cast<uint32_t>(i);
     std::sort(entries.begin(), entries.end(), [&](const Entry& a, const Entry& b) {
       if (a.outcome != b.outcome) return a.outcome < b.outcome;
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
-      int compare = keys[keyOf[a.at]].compare(keys[keyOf[b.at]]);
+      if (a.prefix[0] != b.prefix[0]) return a.prefix[0] < b.prefix[0];
+      if (a.prefix[1] != b.prefix[1]) return a.prefix[1] < b.prefix[1];
+      int compare = keys[a.key].compare(keys[b.key]);
       if (compare != 0) return compare < 0;
       return shownName(a.at) < shownName(b.at);
     });
@@ -960,8 +1041,45 @@ ComputerList::ComputerList() : store_(std::make_shared<Store>()) {}
 ComputerList::ComputerList(std::shared_ptr<const Store> store) : store_(std::move(store)) {}
 size_t ComputerList::size() const { return store_->order.size(); }
 
+namespace {
+
+// Asks the processor for the record of the computer some places after the i-th in the report's
+// order: the report walks the computers in order, their records lie in the order they were met.
+void FetchAhead(const ComputerList::Store& s, size_t i) {
+  constexpr size_t kAhead = 16;
+  if (i + kAhead >= s.order.size() || !s.data) return;
+  uint32_t at = s.order[i + kAhead];
+  if (at >= s.data->records.size()) return;
+  const char* record = reinterpret_cast<const char*>(&s.data->records[at]);
+  __builtin_prefetch(record);
+  __builtin_prefetch(record + sizeof(ComputerRecord) - 1);
+}
+
+}  // namespace
+
+Run ComputerList::Columns(size_t i) const {
+  const Store& s = *store_;
+  FetchAhead(s, i);
+  uint32_t at = s.order[i];
+  size_t records = s.data ? s.data->records.size() : 0;
+  if (at >= records) return s.extra[at - records].last;
+  const FleetData& d = *s.data;
+  const ComputerRecord& record = d.records[at];
+  Run run;
+  AppendDecoded(d.Name(record), (record.flags & kNameUtf8) != 0, &run.computer);
+  run.outcome = static_cast<Outcome>(record.outcome);
+  run.firstTime = UnpackTime(record.first);
+  bool startUtf8 = (record.flags & kStartUtf8) != 0;
+  run.hasStart = (record.flags & kHasStart) != 0;
+  if (record.script != kNone) AppendDecoded(d.Text(record.script), startUtf8, &run.script);
+  run.hasUser = (record.flags & kHasUser) != 0;
+  if (record.user != kNone) AppendDecoded(d.Text(record.user), startUtf8, &run.user);
+  return run;
+}
+
 ComputerState ComputerList::operator[](size_t i) const {
   const Store& s = *store_;
+  FetchAhead(s, i);
   uint32_t at = s.order[i];
   size_t records = s.data ? s.data->records.size() : 0;
   if (at >= records) return s.extra[at - records];

@@ -120,6 +120,9 @@ class ComputerList {
   size_t size() const;
   bool empty() const { return size() == 0; }
   ComputerState operator[](size_t i) const;
+  // Of the i-th computer's last run only its computer, outcome, first time, user and script:
+  // what the columns of a table before its last need, made at less cost.
+  Run Columns(size_t i) const;
   ComputerState back() const { return (*this)[size() - 1]; }
   Iterator begin() const { return Iterator(this, 0); }
   Iterator end() const { return Iterator(this, size()); }

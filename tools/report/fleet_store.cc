@@ -1,6 +1,11 @@
 #include "tools/report/fleet_store.h"
 
 #include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "tools/report/log_line.h"
 #include "tools/report/text_decode.h"
@@ -38,6 +43,44 @@ bool TakeExitCode(std::string_view details, int* code) {
 }
 
 }  // namespace
+
+#if defined(__linux__)
+namespace {
+constexpr size_t kLargePage = size_t{2} << 20;
+// Blocks from this size on are mapped on their own, aligned to a large page.
+constexpr size_t kLargeBlock = 2 * kLargePage;
+size_t MappedSize(size_t bytes) { return (bytes + kLargePage - 1) / kLargePage * kLargePage; }
+}  // namespace
+
+void* AllocateLarge(size_t bytes) {
+  if (bytes < kLargeBlock) return ::operator new(bytes);
+  size_t size = MappedSize(bytes);
+  // One large page more than asked, so that the block can start on a large page's boundary.
+  void* mapped =
+      mmap(nullptr, size + kLargePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  uintptr_t start = reinterpret_cast<uintptr_t>(mapped);
+  uintptr_t aligned = (start + kLargePage - 1) / kLargePage * kLargePage;
+  if (aligned != start) munmap(mapped, aligned - start);
+  if (aligned + size != start + size + kLargePage) {
+    munmap(reinterpret_cast<void*>(aligned + size), start + kLargePage - aligned);
+  }
+  void* block = reinterpret_cast<void*>(aligned);
+  madvise(block, size, MADV_HUGEPAGE);  // a hint: without large pages the block works the same
+  return block;
+}
+
+void FreeLarge(void* block, size_t bytes) {
+  if (bytes < kLargeBlock) {
+    ::operator delete(block);
+  } else {
+    munmap(block, MappedSize(bytes));
+  }
+}
+#else
+void* AllocateLarge(size_t bytes) { return ::operator new(bytes); }
+void FreeLarge(void* block, size_t) { ::operator delete(block); }
+#endif
 
 void HashIndex::Insert(uint32_t hash, uint32_t value) {
   if ((count_ + 1) * 2 > cells_.size()) Grow();
@@ -77,7 +120,7 @@ void HashIndex::Clear() {
 }
 
 void HashIndex::Grow() {
-  std::vector<Cell> old = std::move(cells_);
+  LargeVector<Cell> old = std::move(cells_);
   cells_.assign(old.empty() ? 64 : old.size() * 2, Cell());
   mask_ = cells_.size() - 1;
   count_ = 0;

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,33 @@ namespace kestario {
 namespace report {
 
 constexpr uint32_t kNoText = UINT32_MAX;
+
+// Memory for the large arrays of a fleet (its records, its index, its names). A million
+// computers' records are looked up in no order, so each lookup would miss the processor's table
+// of pages as well as its caches: blocks of some megabytes are asked of the system on their own
+// and marked for its large pages, where it has them (Linux), so that one entry covers 2 MB.
+void* AllocateLarge(size_t bytes);
+void FreeLarge(void* block, size_t bytes);
+
+template <typename T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U>&) {}
+  T* allocate(size_t count) { return static_cast<T*>(AllocateLarge(count * sizeof(T))); }
+  void deallocate(T* block, size_t count) { FreeLarge(block, count * sizeof(T)); }
+  template <typename U>
+  bool operator==(const LargeAllocator<U>&) const {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const LargeAllocator<U>&) const {
+    return false;
+  }
+};
+template <typename T>
+using LargeVector = std::vector<T, LargeAllocator<T>>;
 
 // An open-addressing index (linear probing) from 32-bit hashes to numbers kept elsewhere; the
 // caller tells apart the entries whose hashes are equal.
@@ -57,7 +85,7 @@ class HashIndex {
   };
   void Grow();
 
-  std::vector<Cell> cells_;
+  LargeVector<Cell> cells_;
   size_t count_ = 0;
   size_t mask_ = 0;
 };
@@ -97,10 +125,21 @@ enum RecordFlag : uint8_t {
   kStepUtf8 = 128,
 };
 
+constexpr size_t kNameHead = 16;
+
+// The first kNameHead bytes of `name` into `head`, zeros after a shorter one.
+inline void TakeNameHead(std::string_view name, char* head) {
+  std::memset(head, 0, kNameHead);
+  std::memcpy(head, name.data(), name.size() < kNameHead ? name.size() : kNameHead);
+}
+
 // A computer and its last run.
 struct ComputerRecord {
   uint64_t name = 0;  // in FleetData::names
   uint32_t nameSize = 0;
+  // The name's first bytes (zeros after a shorter one): most names are told apart, and found
+  // equal, without reading FleetData::names.
+  char nameHead[kNameHead] = {};
   uint32_t program = kNoText, script = kNoText, caption = kNoText,
            user = kNoText;  // in FleetData::texts
   uint32_t error = kNoText, answer = kNoText, details = kNoText, step = kNoText;
@@ -116,11 +155,17 @@ struct ComputerRecord {
 
 // What the reader keeps of every computer; reports made from it share it.
 struct FleetData {
-  std::string names;  // the computers' names as the logs hold them, back to back
+  // The computers' names as the logs hold them, back to back.
+  std::basic_string<char, std::char_traits<char>, LargeAllocator<char>> names;
   TextTable texts;
-  std::vector<ComputerRecord> records;
+  LargeVector<ComputerRecord> records;
   HashIndex index;  // a name's hash to its record
 
+  // Whether `record` is that of the computer `name`, whose TakeNameHead is `head`.
+  bool IsNamed(const ComputerRecord& record, std::string_view name, const char* head) const {
+    return record.nameSize == name.size() && std::memcmp(record.nameHead, head, kNameHead) == 0 &&
+           (name.size() <= kNameHead || Name(record) == name);
+  }
   std::string_view Name(const ComputerRecord& record) const {
     return std::string_view(names.data() + record.name, record.nameSize);
   }

@@ -106,6 +106,19 @@ std::string Age(int64_t seconds) {
 
 namespace {
 
+// The width of Visible(text), without making it when `text` is printable ASCII.
+size_t VisibleWidth(const std::string& text) {
+  size_t plain = 0;
+  while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+  return plain == text.size() ? plain : DisplayWidth(Visible(text));
+}
+
+// The width of time.Text(): "2026-12-08 09:00:00 +09:00", "2026-12-08 09:00:00", or "".
+size_t TimeWidth(const LogTime& time) {
+  if (!time.known) return 0;
+  return time.hasOffset ? 26 : 19;
+}
+
 // `text` as Visible() gives it, but each line break kept and followed by `indent` spaces, so that
 // the lines of a box text stay under one another in a column.
 std::string VisibleLines(const std::string& text, size_t indent) {
@@ -125,6 +138,15 @@ std::string VisibleLines(const std::string& text, size_t indent) {
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (size_t at = 0; at < text.size();) {
+    // Printable ASCII other than the quote and the backslash, as it is, a run at a time.
+    size_t plain = at;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F && text[plain] != '"' &&
+           text[plain] != '\\') {
+      ++plain;
+    }
+    out.append(text, at, plain - at);
+    at = plain;
+    if (at == text.size()) break;
     size_t before = at;
     uint32_t c = NextCodePoint(text, &at);
     char escape[8];
@@ -313,29 +335,44 @@ void WriteTextReport(const FleetReport& report, const ReportWriter& write) {
   // million is not held as rows.
   constexpr size_t kColumns = 5;
   const char* titles[kColumns] = {"Computer", "Last run", "User", "Script", "Outcome"};
-  auto cells = [](const Run& run) -> std::array<std::string, kColumns - 1> {
-    if (run.outcome == Outcome::kNoRun) return {Visible(run.computer), "-", "-", "-"};
-    return {Visible(run.computer), When(run), Visible(User(run)), Visible(Script(run))};
-  };
   size_t widths[kColumns - 1] = {};
   for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = DisplayWidth(titles[i]);
-  for (const ComputerState& state : report.computers) {
-    auto row = cells(state.last);
-    for (size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], DisplayWidth(row[i]));
+  for (size_t at = 0; at < report.computers.size(); ++at) {
+    const Run run = report.computers.Columns(at);
+    bool ran = run.outcome != Outcome::kNoRun;
+    size_t row[kColumns - 1] = {VisibleWidth(run.computer), ran ? TimeWidth(run.firstTime) : 1,
+                                ran ? VisibleWidth(User(run)) : 1,
+                                ran ? VisibleWidth(Script(run)) : 1};
+    for (size_t i = 0; i + 1 < kColumns; ++i) widths[i] = std::max(widths[i], row[i]);
   }
   size_t indent = 0;
   for (size_t width : widths) indent += width + 2;
-  auto append = [&](const std::array<std::string, kColumns - 1>& row, const std::string& last) {
-    for (size_t i = 0; i < row.size(); ++i) {
-      out += row[i];
-      out.append(widths[i] - DisplayWidth(row[i]) + 2, ' ');
+  // A cell as Visible() shows it, padded to its column's width and the two spaces after it.
+  auto cell = [&](const std::string& text, size_t width) {
+    size_t plain = 0;
+    while (plain < text.size() && text[plain] >= 0x20 && text[plain] < 0x7F) ++plain;
+    if (plain == text.size()) {
+      out += text;
+      out.append(width - text.size() + 2, ' ');
+    } else {
+      std::string shown = Visible(text);
+      out += shown;
+      out.append(width - DisplayWidth(shown) + 2, ' ');
     }
-    out += last;
-    out += "\n";
   };
-  append({titles[0], titles[1], titles[2], titles[3]}, titles[4]);
+  for (size_t i = 0; i + 1 < kColumns; ++i) cell(titles[i], widths[i]);
+  out += titles[kColumns - 1];
+  out += "\n";
+  static const std::string kNone = "-";
   for (const ComputerState& state : report.computers) {
-    append(cells(state.last), VisibleLines(OutcomeText(state.last), indent));
+    const Run& run = state.last;
+    bool ran = run.outcome != Outcome::kNoRun;
+    cell(run.computer, widths[0]);
+    cell(ran ? When(run) : kNone, widths[1]);
+    cell(ran ? User(run) : kNone, widths[2]);
+    cell(ran ? Script(run) : kNone, widths[3]);
+    out += VisibleLines(OutcomeText(run), indent);
+    out += "\n";
     if (out.size() >= kPiece) {
       write(out);
       out.clear();
