@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "platform/file_info_win32.h"
+#include "platform/handle_win32.h"
 
 namespace kestario {
 
@@ -44,24 +45,21 @@ bool IsPlainStep(const char* name) {
 
 FileHandle Win32OpenFolder(const char* path, FileIdentity* identity) {
   if (!path || !*path) return kNoFile;
-  HANDLE folder = ::CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (folder == INVALID_HANDLE_VALUE) return kNoFile;
+  Handle folder(::CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!folder.valid()) return kNoFile;
   BY_HANDLE_FILE_INFORMATION info;
   char* finalPath = nullptr;
-  bool ok = ::GetFileInformationByHandle(folder, &info) &&
+  bool ok = ::GetFileInformationByHandle(folder.get(), &info) &&
             (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
             (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-            (finalPath = FinalPath(folder)) != nullptr && SamePath(finalPath, path);
+            (finalPath = FinalPath(folder.get())) != nullptr && SamePath(finalPath, path);
   free(finalPath);
-  if (!ok) {
-    ::CloseHandle(folder);
-    return kNoFile;
-  }
+  if (!ok) return kNoFile;
   identity->volume = info.dwVolumeSerialNumber;
   identity->index = (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  return reinterpret_cast<FileHandle>(folder);
+  return reinterpret_cast<FileHandle>(folder.release());
 }
 
 bool Win32NameInFolder(FileHandle folder, const char* name, TextString* path) {
