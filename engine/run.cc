@@ -325,6 +325,7 @@ bool ExecuteCopy(CopyRecord* record) {
             .Add(" not read")
             .Write();
       }
+      if (g_runObserver != nullptr) g_runObserver->CopyAlreadyCurrent(source, destination);
       TextString none;
       SupersedeRestartCopies(*record, destination, none);
       continue;

@@ -572,8 +572,13 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     written_[handle] = journal;
     return handle;
   }
-  if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
-    return ForwardingSystem::CreateFileA(path, access);
+  if (path == nullptr || *path == '\0') return ForwardingSystem::CreateFileA(path, access);
+  if (access == FileAccess::kRead) {
+    // Read as the run has it so far (a pinned COPY hashes its destination): a file the run
+    // deleted is gone, one it copied has its source's bytes.
+    const Entry* entry = files_.Find(path);
+    if (entry != nullptr && !entry->present) return kNoFile;
+    return ForwardingSystem::CreateFileA(entry != nullptr ? entry->content.c_str() : path, access);
   }
   // The file as the run has it so far: one that the run copied or deleted, or the real one.
   const Entry* entry = files_.Find(path);
