@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "platform/call_refusals.h"
+#include "platform/handle_win32.h"
 #include "platform/path_questions.h"
 
 namespace kestario {
@@ -57,11 +58,9 @@ Refusal CheckDeleteOfCopyA(System& system, const char* /*path*/, const char* att
 }
 
 Refusal CheckCopySourceA(System& /*system*/, const char* path) {
-  HANDLE file = ::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return Refusal::kSourceUnreadable;
-  ::CloseHandle(file);
-  return Refusal::kNone;
+  Handle file(::CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file.valid() ? Refusal::kNone : Refusal::kSourceUnreadable;
 }
 
 Refusal CheckCopyPlaceA(System& system, CopyPlace* place) {

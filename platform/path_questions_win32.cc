@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/handle_win32.h"
 #include "platform/path_questions.h"
 #include "text/ascii.h"
 
@@ -11,13 +12,10 @@ namespace {
 
 // The file's volume serial number and index, links followed; false when it cannot be opened.
 bool Identify(const char* path, BY_HANDLE_FILE_INFORMATION* info) {
-  HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  bool known = ::GetFileInformationByHandle(file, info) != 0;
-  ::CloseHandle(file);
-  return known;
+  Handle file(::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  return file.valid() && ::GetFileInformationByHandle(file.get(), info) != 0;
 }
 
 }  // namespace
@@ -29,13 +27,10 @@ PathKind GetPathKindA(const char* path) {
 }
 
 bool IsDiskFileA(const char* path) {
-  HANDLE file = ::CreateFileA(path, FILE_READ_ATTRIBUTES,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return true;
-  bool disk = ::GetFileType(file) == FILE_TYPE_DISK;
-  ::CloseHandle(file);
-  return disk;
+  Handle file(::CreateFileA(path, FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return !file.valid() || ::GetFileType(file.get()) == FILE_TYPE_DISK;
 }
 
 bool WouldOpenForWritingA(const char* path, bool exists) {
@@ -56,14 +51,13 @@ bool ListMatchingNamesA(const char* folder, const char* pattern, ByteBuffer* nam
   TextString search(folder);
   if (!search.AppendText("\\") || !search.AppendText(pattern)) return false;
   WIN32_FIND_DATAA found;
-  HANDLE listing = ::FindFirstFileA(search.GetConstText(), &found);
-  if (listing == INVALID_HANDLE_VALUE) return false;
+  FindHandle listing(::FindFirstFileA(search.GetConstText(), &found));
+  if (!listing.valid()) return false;
   bool ok = true;
   do {
     ok = ok && names->AppendBytes(found.cFileName,
                                   static_cast<uint32_t>(std::strlen(found.cFileName)) + 1);
-  } while (::FindNextFileA(listing, &found));
-  ::FindClose(listing);
+  } while (::FindNextFileA(listing.get(), &found));
   return ok;
 }
 
