@@ -1,22 +1,16 @@
 #include "platform/checked_image_win32.h"
 
-#include <cstdlib>
-
 namespace kestario {
 
 bool HashOpenFile(HANDLE file, Sha256Digest* digest) {
-  static constexpr DWORD kChunk = 1u << 20;
-  char* buffer = static_cast<char*>(malloc(kChunk));
-  Sha256 hash;
-  bool ok = buffer != nullptr && hash.Begin();
-  while (ok) {
-    DWORD got = 0;
-    ok = ::ReadFile(file, buffer, kChunk, &got, nullptr) != FALSE;
-    if (!ok || got == 0) break;
-    ok = hash.Update(buffer, got);
-  }
-  free(buffer);
-  return ok && hash.Finish(digest);
+  return HashReads(
+      [file](uint64_t, char* buffer, uint32_t wanted, uint32_t* done) {
+        DWORD got = 0;
+        bool read = ::ReadFile(file, buffer, wanted, &got, nullptr) != FALSE;
+        *done = got;
+        return read;
+      },
+      digest);
 }
 
 Handle OpenCheckedImage(const char* path, ContentPin* pin) {

@@ -381,25 +381,16 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
 }  // namespace
 
 bool PosixHashOpenFile(int fd, Sha256Digest* digest, uint64_t* size) {
-  static constexpr size_t kBufferSize = 1u << 20;
-  char* buffer = static_cast<char*>(malloc(kBufferSize));
-  Sha256 hash;
-  bool ok = buffer != nullptr && hash.Begin();
-  uint64_t offset = 0;
-  while (ok) {
-    ssize_t done = pread(fd, buffer, kBufferSize, static_cast<off_t>(offset));
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) {
-      ok = done == 0;
-      break;
-    }
-    ok = hash.Update(buffer, static_cast<size_t>(done));
-    offset += static_cast<uint64_t>(done);
-  }
-  free(buffer);
-  ok = ok && hash.Finish(digest);
-  if (ok && size) *size = offset;
-  return ok;
+  return HashReads(
+      [fd](uint64_t offset, char* buffer, uint32_t wanted, uint32_t* done) {
+        ssize_t got;
+        do {
+          got = pread(fd, buffer, wanted, static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        *done = got > 0 ? static_cast<uint32_t>(got) : 0;
+        return got >= 0;
+      },
+      digest, size);
 }
 
 int PosixSealedProgramCopy(const char* path, ContentPin* pin) {

@@ -1,7 +1,5 @@
 #include "platform/files.h"
 
-#include <cstdlib>
-
 #include "platform/system.h"
 #include "text/text_string.h"
 
@@ -28,22 +26,11 @@ bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate
 bool HashFile(System& system, const char* path, Sha256Digest* digest, uint64_t* size) {
   FileHandle file = system.CreateFileA(path, FileAccess::kRead);
   if (file == kNoFile) return false;
-  static constexpr uint32_t kBufferSize = 1u << 20;
-  char* buffer = static_cast<char*>(malloc(kBufferSize));
-  Sha256 hash;
-  bool ok = buffer != nullptr && hash.Begin();
-  uint64_t offset = 0;
-  while (ok) {
-    uint32_t done = 0;
-    ok = system.ReadFile(file, offset, buffer, kBufferSize, &done);
-    if (!ok || done == 0) break;
-    ok = hash.Update(buffer, done);
-    offset += done;
-  }
-  free(buffer);
+  bool ok =
+      HashReads([&](uint64_t offset, char* buffer, uint32_t wanted,
+                    uint32_t* done) { return system.ReadFile(file, offset, buffer, wanted, done); },
+                digest, size);
   system.CloseHandle(file);
-  ok = ok && hash.Finish(digest);
-  if (ok && size != nullptr) *size = offset;
   return ok;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace kestario {
 
@@ -47,6 +48,29 @@ class Sha256 {
   void* state_ = nullptr;  // EVP_MD_CTX (Linux) or BCRYPT_HASH_HANDLE (Windows)
   bool failed_ = false;
 };
+
+// The SHA-256 of the bytes that `read(offset, buffer, size, &done)` gives, from offset 0 on,
+// until it gives none; false when a read fails (returns false) or memory runs out. `*size` (or
+// null) gets their count.
+template <typename Read>
+bool HashReads(Read read, Sha256Digest* digest, uint64_t* size = nullptr) {
+  static constexpr uint32_t kChunk = 1u << 17;
+  char* buffer = static_cast<char*>(std::malloc(kChunk));
+  Sha256 hash;
+  bool ok = buffer != nullptr && hash.Begin();
+  uint64_t offset = 0;
+  while (ok) {
+    uint32_t done = 0;
+    ok = read(offset, buffer, kChunk, &done);
+    if (!ok || done == 0) break;
+    ok = hash.Update(buffer, done);
+    offset += done;
+  }
+  std::free(buffer);
+  ok = ok && hash.Finish(digest);
+  if (ok && size != nullptr) *size = offset;
+  return ok;
+}
 
 // Whether `text` of `length` bytes is 64 hexadecimal digits (either letter case); the digest
 // they spell goes to `digest`.
