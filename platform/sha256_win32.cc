@@ -1,5 +1,8 @@
-// SHA-256 through CNG (bcrypt.dll of System32): one algorithm provider for the process, one hash
-// object per Sha256, its memory given by CNG itself.
+// SHA-256 through CNG, from bcrypt.dll of System32. The DLL is loaded from System32 by its full
+// search rule (LOAD_LIBRARY_SEARCH_SYSTEM32) when the first hash begins, not imported: bcrypt.dll
+// is no Known DLL, so an import would be looked for first in the program's own folder, where
+// whoever can write to a file share could put a DLL of their own. One algorithm provider serves
+// the process; each Sha256 has its own hash object, its memory given by CNG itself.
 #include <windows.h>
 // windows.h first: bcrypt.h needs its types.
 #include <bcrypt.h>
@@ -9,18 +12,40 @@
 namespace kestario {
 namespace {
 
-// The provider, opened once and kept for the process (CNG's own advice); null when it cannot be.
-BCRYPT_ALG_HANDLE Provider() {
-  static BCRYPT_ALG_HANDLE provider = nullptr;
+struct CngCalls {
+  decltype(&BCryptOpenAlgorithmProvider) openAlgorithmProvider = nullptr;
+  decltype(&BCryptCreateHash) createHash = nullptr;
+  decltype(&BCryptHashData) hashData = nullptr;
+  decltype(&BCryptFinishHash) finishHash = nullptr;
+  decltype(&BCryptDestroyHash) destroyHash = nullptr;
+  BCRYPT_ALG_HANDLE provider = nullptr;
+};
+
+template <typename Function>
+void Resolve(HMODULE dll, const char* name, Function* function) {
+  // Through void (*)(): GetProcAddress's type says nothing of the function's own.
+  *function = reinterpret_cast<Function>(reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)));
+}
+
+// The calls and the SHA-256 provider, loaded once for the process; null when they cannot be.
+const CngCalls* Cng() {
+  static CngCalls calls;
   static bool tried = false;
-  if (!tried) {
-    tried = true;
-    if (!BCRYPT_SUCCESS(
-            BCryptOpenAlgorithmProvider(&provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
-      provider = nullptr;
-    }
-  }
-  return provider;
+  static bool ready = false;
+  if (tried) return ready ? &calls : nullptr;
+  tried = true;
+  HMODULE dll = ::LoadLibraryExW(L"bcrypt.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (dll == nullptr) return nullptr;
+  Resolve(dll, "BCryptOpenAlgorithmProvider", &calls.openAlgorithmProvider);
+  Resolve(dll, "BCryptCreateHash", &calls.createHash);
+  Resolve(dll, "BCryptHashData", &calls.hashData);
+  Resolve(dll, "BCryptFinishHash", &calls.finishHash);
+  Resolve(dll, "BCryptDestroyHash", &calls.destroyHash);
+  ready = calls.openAlgorithmProvider && calls.createHash && calls.hashData && calls.finishHash &&
+          calls.destroyHash &&
+          BCRYPT_SUCCESS(
+              calls.openAlgorithmProvider(&calls.provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
+  return ready ? &calls : nullptr;
 }
 
 }  // namespace
@@ -28,16 +53,16 @@ BCRYPT_ALG_HANDLE Provider() {
 Sha256::~Sha256() { Release(); }
 
 void Sha256::Release() {
-  if (state_ != nullptr) BCryptDestroyHash(static_cast<BCRYPT_HASH_HANDLE>(state_));
+  if (state_ != nullptr) Cng()->destroyHash(static_cast<BCRYPT_HASH_HANDLE>(state_));
   state_ = nullptr;
 }
 
 bool Sha256::Begin() {
   Release();
-  BCRYPT_ALG_HANDLE provider = Provider();
+  const CngCalls* cng = Cng();
   BCRYPT_HASH_HANDLE hash = nullptr;
-  failed_ = provider == nullptr ||
-            !BCRYPT_SUCCESS(BCryptCreateHash(provider, &hash, nullptr, 0, nullptr, 0, 0));
+  failed_ = cng == nullptr ||
+            !BCRYPT_SUCCESS(cng->createHash(cng->provider, &hash, nullptr, 0, nullptr, 0, 0));
   state_ = failed_ ? nullptr : hash;
   return !failed_;
 }
@@ -47,8 +72,8 @@ bool Sha256::Update(const void* bytes, size_t length) {
   const UCHAR* next = static_cast<const UCHAR*>(bytes);
   while (length != 0) {
     ULONG piece = length > 0x40000000u ? 0x40000000u : static_cast<ULONG>(length);
-    if (!BCRYPT_SUCCESS(BCryptHashData(static_cast<BCRYPT_HASH_HANDLE>(state_),
-                                       const_cast<UCHAR*>(next), piece, 0))) {
+    if (!BCRYPT_SUCCESS(Cng()->hashData(static_cast<BCRYPT_HASH_HANDLE>(state_),
+                                        const_cast<UCHAR*>(next), piece, 0))) {
       failed_ = true;
       return false;
     }
@@ -60,8 +85,8 @@ bool Sha256::Update(const void* bytes, size_t length) {
 
 bool Sha256::Finish(Sha256Digest* digest) {
   if (failed_ || state_ == nullptr) return false;
-  bool ok = BCRYPT_SUCCESS(BCryptFinishHash(static_cast<BCRYPT_HASH_HANDLE>(state_), digest->bytes,
-                                            static_cast<ULONG>(kSha256Size), 0));
+  bool ok = BCRYPT_SUCCESS(Cng()->finishHash(static_cast<BCRYPT_HASH_HANDLE>(state_), digest->bytes,
+                                             static_cast<ULONG>(kSha256Size), 0));
   Release();
   failed_ = !ok;
   return ok;
