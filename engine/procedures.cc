@@ -147,11 +147,13 @@ ProcedureRecord* CreateLaunch(const TextString& section, const TextString* mode)
   ProcedureRecord* record = CreateRecord(section, mode, "LAUNCH_INFO", keys);
   if (record == nullptr) return nullptr;
   // isWait is 0 unless ISWAIT begins with a number.
-  if (!ReadSettingInt(section.GetConstText(), "ISWAIT",
-                      &static_cast<LaunchRecord*>(record)->isWait)) {
+  LaunchRecord* launch = static_cast<LaunchRecord*>(record);
+  if (!ReadSettingInt(section.GetConstText(), "ISWAIT", &launch->isWait)) {
     DestroyRecord(record);
     return nullptr;
   }
+  // HASH is optional: absent, nothing is pinned.
+  if (!ReadOptionalSetting(section.GetConstText(), "HASH", &launch->hash)) launch->hash.SetText("");
   return record;
 }
 
@@ -164,6 +166,7 @@ ProcedureRecord* CreateCopy(const TextString& section, const TextString* mode) {
   copy->hasInUse = ReadOptionalSetting(section.GetConstText(), "INUSE", &copy->inUse);
   if (!copy->hasInUse) copy->inUse.SetText("");
   copy->replaceInUse = copy->hasInUse && copy->inUse.IsEqualNoCase("REPLACE");
+  if (!ReadOptionalSetting(section.GetConstText(), "HASH", &copy->hash)) copy->hash.SetText("");
   return record;
 }
 

@@ -39,6 +39,7 @@ struct LaunchRecord : ProcedureRecord {
   static constexpr RecordType kType = RecordType::kLaunch;
   TextString file;
   TextString param;
+  TextString hash;  // HASH, expanded: the pins of FILE's items; empty when absent
   int32_t isWait = 0;
 };
 
@@ -47,6 +48,7 @@ struct CopyRecord : ProcedureRecord {
   TextString from;
   TextString to;
   TextString inUse;           // INUSE, expanded; empty when absent
+  TextString hash;            // HASH, expanded: the pins of FROM's items; empty when absent
   bool hasInUse = false;      // INUSE is present
   bool replaceInUse = false;  // INUSE is "REPLACE" (any case)
   uint32_t firstChange = 0;   // a rollback run: the journal's number of its first item; 0 none

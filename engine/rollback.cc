@@ -582,7 +582,7 @@ bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextStrin
 }
 
 CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextString& from,
-                            const TextString& to, TextString* kept) {
+                            const TextString& to, ContentPin* pin, TextString* kept) {
   kept->SetText("");
   System& system = CurrentSystem();
   bool rollback = g_rollback.on;
@@ -632,7 +632,7 @@ CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextSt
   if (!names.IsComplete()) return CopyOutcome::kFailed;
   KeptAs as = KeptAs::kNone;
   CopyOutcome outcome = system.CopyFileOverA(from.GetConstText(), destination.GetConstText(),
-                                             &names.names(), flags, &as);
+                                             &names.names(), flags, pin, &as);
   const TextString& name = names.Name(as);
   if (rollback && (outcome == CopyOutcome::kCopied || outcome == CopyOutcome::kSetAside)) {
     RecordSettled(number, destination);

@@ -49,8 +49,9 @@ bool DeleteKeepingFile(const DeleteRecord& record, int32_t item, const TextStrin
 
 // A COPY item of a rollback run, or one whose INUSE is REPLACE. `kept` receives the name of the
 // kept or set-aside old file, or of the staged new one (kAtRestart); empty when there is none.
+// `pin` (or null) as for CopyFileOverA.
 CopyOutcome CopyKeepingFile(const CopyRecord& record, int32_t item, const TextString& from,
-                            const TextString& to, TextString* kept);
+                            const TextString& to, ContentPin* pin, TextString* kept);
 
 // A copy at restart was arranged in this run: the run ends asking for a restart.
 bool IsRestartPending();

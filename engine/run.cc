@@ -8,6 +8,7 @@
 #include "platform/encoding.h"
 #include "platform/files.h"
 #include "platform/process.h"
+#include "platform/sha256.h"
 #include "platform/stop_signals.h"
 #include "platform/system.h"
 #include "runlog/run_log.h"
@@ -54,6 +55,58 @@ int32_t RequiredItemCount(const ProcedureRecord& record, const TextString& list,
   return count;
 }
 
+// The pin of one HASH item (spaces trimmed): `*pinned` is false for an empty item, which pins
+// nothing. An item that is not 64 hexadecimal digits never counts as no pin: false after message 2
+// with the section and "HASH".
+bool ReadPin(const ProcedureRecord& record, const TextString& item, ContentPin* pin, bool* pinned) {
+  *pinned = item.GetLength() != 0;
+  if (!*pinned || ParseSha256Hex(item.GetConstText(), item.GetLength(), &pin->expected)) {
+    return true;
+  }
+  ReportError(kMsgBadFormat, record.name.GetConstText(), "HASH");
+  return false;
+}
+
+// Checks the HASH items paired with the first `count` items before any of them is acted on, so
+// that a mistyped pin changes nothing; false after message 2. Items past `count` are not used.
+bool CheckPins(const ProcedureRecord& record, const TextString& hashes, int32_t count) {
+  if (hashes.GetLength() == 0) return true;
+  CommaItems items(hashes);
+  TextString item;
+  ContentPin pin;
+  bool pinned;
+  for (int32_t i = 0; i < count; ++i) {
+    items.Next(&item);
+    if (!ReadPin(record, item, &pin, &pinned)) return false;
+  }
+  return true;
+}
+
+// The log's words for a pinned file whose bytes differ, and message 12 naming it.
+LogLine& AddPinMismatch(LogLine& line, const ContentPin& pin) {
+  char found[kSha256HexLength + 1];
+  char expected[kSha256HexLength + 1];
+  FormatSha256Hex(pin.found, found);
+  FormatSha256Hex(pin.expected, expected);
+  return line.Add(": its SHA-256 is ").Add(found).Add(", not the pinned ").Add(expected);
+}
+
+void ReportPinMismatch(const TextString& file, const ContentPin& pin) {
+  char found[kSha256HexLength + 1];
+  char expected[kSha256HexLength + 1];
+  FormatSha256Hex(pin.found, found);
+  FormatSha256Hex(pin.expected, expected);
+  ReportError(kMsgPinMismatch, file.GetConstText(), expected, found);
+}
+
+// Whether `destination` already holds exactly the pinned bytes (the hash of the local file), so
+// that its copy can be left as it is without opening the source.
+bool IsAlreadyCurrent(const TextString& destination, const ContentPin& pin) {
+  Sha256Digest local;
+  return destination.GetLength() != 0 &&
+         HashFile(CurrentSystem(), destination.GetConstText(), &local) && local == pin.expected;
+}
+
 bool Dispatch(ProcedureRecord* record) {
   const TextString& mode = record->mode;
   if (mode.IsEqualNoCase("EXIST")) return ExecuteExist(static_cast<ExistRecord*>(record));
@@ -79,10 +132,13 @@ constexpr BoxType kBoxTypes[] = {
     {"QUESTION", kMbIconQuestion | kMbYesNo},
 };
 
-void LogLaunch(const LaunchRecord& record, const LaunchOutcome& outcome, bool launched) {
+void LogLaunch(const LaunchRecord& record, const LaunchOutcome& outcome, bool launched,
+               const ContentPin& pin) {
   LogLine line = OutcomeLine(record);
   if (!outcome.started) {
-    line.Add("not started ").Quoted(outcome.commandLine).Write();
+    line.Add("not started ").Quoted(outcome.commandLine);
+    if (pin.differs) AddPinMismatch(line, pin);
+    line.Write();
     return;
   }
   line.Add("started ").Quoted(outcome.commandLine);
@@ -189,29 +245,40 @@ bool ExecuteDelete(DeleteRecord* record) {
 
 bool ExecuteLaunch(LaunchRecord* record) {
   if (IsRunLogOn()) {
-    ProcedureLine(*record)
-        .Key("FILE", record->file)
+    LogLine line = ProcedureLine(*record);
+    line.Key("FILE", record->file)
         .Key("PARAM", record->param)
         .Add(" ISWAIT=")
-        .Number(record->isWait)
-        .Write();
+        .Number(record->isWait);
+    if (record->hash.GetLength() != 0) line.Key("HASH", record->hash);
+    line.Write();
   }
   int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
+  if (count == 0 || !CheckPins(*record, record->hash, count)) return false;
   CommaItems programs(record->file);
   CommaItems parameterLists(record->param);
+  CommaItems hashes(record->hash);
   TextString program;
   TextString parameters;
+  TextString hash;
   for (int32_t i = 0; i < count; ++i) {
     if (StopSignalled()) return false;
     programs.Next(&program);
     parameterLists.Next(&parameters);
+    hashes.Next(&hash);
+    ContentPin pin;
+    bool pinned = false;
+    if (!ReadPin(*record, hash, &pin, &pinned)) return false;
     LaunchOutcome outcome;
     bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
-                                  IsRunLogOn() ? &outcome : nullptr);
-    if (IsRunLogOn()) LogLaunch(*record, outcome, launched);
+                                  IsRunLogOn() ? &outcome : nullptr, pinned ? &pin : nullptr);
+    if (IsRunLogOn()) LogLaunch(*record, outcome, launched, pin);
     // A stop signal gives up the wait for a program's end: the program runs on.
     if (!launched && StopSignalled()) return false;
+    if (pin.differs) {
+      ReportPinMismatch(program, pin);
+      return false;
+    }
     if (!launched) {
       ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
       return false;
@@ -226,24 +293,51 @@ bool ExecuteCopy(CopyRecord* record) {
     LogLine line = ProcedureLine(*record);
     line.Key("FROM", record->from).Key("TO", record->to);
     if (record->hasInUse) line.Key("INUSE", record->inUse);
+    if (record->hash.GetLength() != 0) line.Key("HASH", record->hash);
     line.Write();
   }
   int32_t count = RequiredItemCount(*record, record->from, "FROM");
-  if (count == 0) return false;
+  if (count == 0 || !CheckPins(*record, record->hash, count)) return false;
   CommaItems sources(record->from);
   CommaItems destinations(record->to);
+  CommaItems hashes(record->hash);
   TextString source;
   TextString destination;
+  TextString hash;
   bool keep = IsRollbackOn() || record->replaceInUse;
   TextString kept;
   for (int32_t i = 0; i < count; ++i) {
     if (StopSignalled()) return false;
     sources.Next(&source);
     destinations.Next(&destination);
+    hashes.Next(&hash);
+    ContentPin pin;
+    bool pinned = false;
+    if (!ReadPin(*record, hash, &pin, &pinned)) return false;
+    // A destination that already holds the pinned bytes is left as it is: the source is not even
+    // opened, so a rerun costs a local hash, not a copy over the network.
+    if (pinned && IsAlreadyCurrent(destination, pin)) {
+      if (IsRunLogOn()) {
+        OutcomeLine(*record)
+            .Quoted(destination)
+            .Add(" already current, ")
+            .Quoted(source)
+            .Add(" not read")
+            .Write();
+      }
+      if (g_runObserver != nullptr) g_runObserver->CopyAlreadyCurrent(source, destination);
+      TextString none;
+      SupersedeRestartCopies(*record, destination, none);
+      continue;
+    }
     ReleaseRunLogFile(destination);
     CopyOutcome outcome = CopyOutcome::kFailed;
+    KeptAs as = KeptAs::kNone;
     if (keep) {
-      outcome = CopyKeepingFile(*record, i, source, destination, &kept);
+      outcome = CopyKeepingFile(*record, i, source, destination, pinned ? &pin : nullptr, &kept);
+    } else if (pinned) {
+      outcome = CurrentSystem().CopyFileOverA(source.GetConstText(), destination.GetConstText(),
+                                              nullptr, 0, &pin, &as);
     } else if (CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(),
                                          false)) {
       outcome = CopyOutcome::kCopied;
@@ -254,12 +348,10 @@ bool ExecuteCopy(CopyRecord* record) {
       if (copied) {
         LogCopied(*record, source, destination, outcome, kept);
       } else {
-        OutcomeLine(*record)
-            .Add("not copied ")
-            .Quoted(source)
-            .Add(" to ")
-            .Quoted(destination)
-            .Write();
+        LogLine line = OutcomeLine(*record);
+        line.Add("not copied ").Quoted(source).Add(" to ").Quoted(destination);
+        if (pin.differs) AddPinMismatch(line, pin);
+        line.Write();
       }
     }
     if (copied) {
@@ -269,7 +361,9 @@ bool ExecuteCopy(CopyRecord* record) {
     }
     if (!copied) {
       // A copy that a stop signal cut short left nothing behind, and shows no box.
-      if (!StopSignalled()) {
+      if (pin.differs) {
+        ReportPinMismatch(source, pin);
+      } else if (!StopSignalled()) {
         ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
       }
       return false;

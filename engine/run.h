@@ -22,6 +22,10 @@ class RunObserver {
   virtual void ProcedureStarting(const ProcedureRecord& record) = 0;
   // `succeeded` is what the executor returned: false when the run stops at this record.
   virtual void ProcedureEnded(const ProcedureRecord& record, bool succeeded) = 0;
+  // A pinned COPY item whose destination already holds the pinned bytes: left as it is, its
+  // source not read.
+  virtual void CopyAlreadyCurrent(const TextString& /*source*/, const TextString& /*destination*/) {
+  }
 };
 
 // Installs the observer of every later run; null removes it.

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/checked_image_win32.h"
 #include "platform/file_info_win32.h"
 #include "platform/handle_win32.h"
 #include "text/text_string.h"
@@ -39,7 +40,8 @@ class AtomicCopy {
     bool keep = false;                     // a replaced file is kept
     bool mark = false;                     // a new file gets a second name
     bool replaceInUse = false;
-    KeptAs* as = nullptr;  // receives which name the copy kept, marked or staged
+    ContentPin* pin = nullptr;  // the bytes must match it
+    KeptAs* as = nullptr;       // receives which name the copy kept, marked or staged
   };
 
   static CopyOutcome Run(const char* from, const char* to, bool failIfExists,
@@ -103,7 +105,9 @@ class AtomicCopy {
         if (!probe.valid()) return kFailed;
         known = ::GetFileInformationByHandle(probe.get(), &targetInfo) != FALSE;
         if (known && SameFile(sourceInfo_, targetInfo)) {
-          return failIfExists ? kFailed : CopyOutcome::kCopied;
+          // Nothing to copy; a pin is checked all the same.
+          return failIfExists || (extras_.pin && !SourceMatchesPin()) ? kFailed
+                                                                      : CopyOutcome::kCopied;
         }
         if (known) resolved = FinalPath(probe.get());
       }
@@ -293,10 +297,11 @@ class AtomicCopy {
       // the file gets later, so that it can always be removed through it. It stays open while the
       // file is renamed into place, shared so that neither that rename nor another copy that
       // looks at the destination just then is refused.
+      // A pinned copy shares no writing: the bytes it hashes as it writes them stay the file's.
+      DWORD sharing = FILE_SHARE_READ | FILE_SHARE_DELETE | (extras_.pin ? 0 : FILE_SHARE_WRITE);
       target.reset(::CreateFileA(temporary,
                                  GENERIC_WRITE | DELETE | READ_CONTROL | WRITE_DAC | WRITE_OWNER,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                 sharing, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
       error = target.valid() ? 0 : ::GetLastError();
       if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
     }
@@ -305,8 +310,8 @@ class AtomicCopy {
       // A folder that refuses new files, with a destination the user may write (an
       // administrator may grant one file in a protected folder): copied in place, as before.
       // Not when the old file is to be kept or is in use: writing in place would lose it.
-      bool inPlace = replaced && !inUse && !extras_.keep && error == ERROR_ACCESS_DENIED &&
-                     ::CopyFileA(from_, to, FALSE);
+      bool inPlace = replaced && !inUse && !extras_.keep && !extras_.pin &&
+                     error == ERROR_ACCESS_DENIED && ::CopyFileA(from_, to, FALSE);
       return inPlace ? CopyOutcome::kCopied : kFailed;
     }
     HANDLE file = target.get();
@@ -339,7 +344,7 @@ class AtomicCopy {
         // COPY asks to replace it.
         bool held = kept != kKeepFailed && replaced && RenameRefused(refused);
         inUse = held && CanReplaceInUse();
-        inPlace = held && !inUse && !extras_.keep;
+        inPlace = held && !inUse && !extras_.keep && !extras_.pin;
       }
     }
     if (written && inUse) outcome = ReplaceInUse(to, temporary);
@@ -413,11 +418,22 @@ class AtomicCopy {
     return CopyOutcome::kAtRestart;
   }
 
+  // Whether the source, read from its start, matches the pin (sets what it found when not).
+  bool SourceMatchesPin() {
+    Sha256Digest found;
+    if (!HashOpenFile(source_, &found)) return false;
+    if (found == extras_.pin->expected) return true;
+    extras_.pin->found = found;
+    extras_.pin->differs = true;
+    return false;
+  }
+
   bool CopyData(HANDLE target) {
     static constexpr DWORD kChunk = 1u << 20;
     char* buffer = static_cast<char*>(malloc(kChunk));
     if (!buffer) return false;
-    bool ok = true;
+    Sha256 hash;
+    bool ok = !extras_.pin || hash.Begin();
     copied_ = 0;
     for (;;) {
       DWORD got = 0;
@@ -427,13 +443,21 @@ class AtomicCopy {
       }
       if (got == 0) break;
       DWORD written = 0;
-      if (!::WriteFile(target, buffer, got, &written, nullptr) || written != got) {
+      if (!::WriteFile(target, buffer, got, &written, nullptr) || written != got ||
+          (extras_.pin && !hash.Update(buffer, got))) {
         ok = false;
         break;
       }
       copied_ += got;
     }
     free(buffer);
+    Sha256Digest found;
+    if (ok && extras_.pin) ok = hash.Finish(&found);
+    if (ok && extras_.pin && found != extras_.pin->expected) {
+      extras_.pin->found = found;
+      extras_.pin->differs = true;
+      ok = false;
+    }
     return ok;
   }
 
@@ -461,8 +485,9 @@ class AtomicCopy {
 }  // namespace
 
 CopyOutcome Win32CopyFile(const char* from, const char* to, bool failIfExists,
-                          const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+                          const KeptFileNames* names, uint32_t flags, ContentPin* pin, KeptAs* as) {
   AtomicCopy::Extras extras;
+  extras.pin = pin;
   extras.names = names;
   extras.keep = (flags & kCopyKeepReplaced) != 0;
   extras.mark = (flags & kCopyMarkNew) != 0;

@@ -12,8 +12,10 @@ namespace kestario {
 // Copies `from` onto `to` (failing when `to` exists and `failIfExists`). `names` and `flags`
 // (kCopyKeepReplaced, kCopyMarkNew, kCopyReplaceInUse) as for CopyFileOverA, which `as` (or null)
 // tells which of the names the copy left a file under; a plain CopyFileA passes null, 0 and null.
+// With `pin` (or null) the bytes written are hashed as they are written (into a temporary file
+// that nobody else may write meanwhile) and the file takes its name only when they match.
 CopyOutcome Win32CopyFile(const char* from, const char* to, bool failIfExists,
-                          const KeptFileNames* names, uint32_t flags, KeptAs* as);
+                          const KeptFileNames* names, uint32_t flags, ContentPin* pin, KeptAs* as);
 
 }  // namespace kestario
 

@@ -10,6 +10,7 @@
 #include "text/text_string.h"
 
 #include "platform/machine_calls.h"
+#include "platform/sha256.h"
 
 namespace kestario {
 
@@ -121,8 +122,10 @@ class FileCalls : public MachineCalls {
   //   MOVEFILE_DELAY_UNTIL_REBOOT). One that cannot even be renamed is replaced at the next
   //   restart from a copy with the staged name (MOVEFILE_DELAY_UNTIL_REBOOT), when the process
   //   may: kAtRestart. Linux holds no such files: with this flag alone this is CopyFileA.
+  // With `pin` (or null), the bytes written to the new file are hashed and it takes the name only
+  // when they match (ContentPin); a destination that could only be written in place fails.
   virtual CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                                    uint32_t flags, KeptAs* as) = 0;
+                                    uint32_t flags, ContentPin* pin, KeptAs* as) = 0;
   // MoveFileExA: renames a file (or a folder) on its volume; replaces an existing `to` only with
   // kMoveFileReplaceExisting; kMoveFileWriteThrough returns when the rename is on the disk;
   // kMoveFileDelayUntilReboot (Windows, administrators only; `to` null deletes) records it for the

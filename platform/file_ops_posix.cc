@@ -6,6 +6,7 @@
 #include <linux/fs.h>
 #include <signal.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -145,6 +146,17 @@ bool SourceUnchanged(int source, const struct stat& before, uint64_t copied) {
 
 bool g_namedTemporariesOnly = false;
 
+// Whether the bytes of `fd` match `pin`; sets pin->found and pin->differs when they do not (a
+// file that cannot be read is false, and differs from nothing).
+bool MatchesPin(int fd, ContentPin* pin) {
+  Sha256Digest found;
+  if (!PosixHashOpenFile(fd, &found)) return false;
+  if (found == pin->expected) return true;
+  pin->found = found;
+  pin->differs = true;
+  return false;
+}
+
 // Fills the last six bytes of `name` ("...XXXXXX") with letters and digits that differ from call
 // to call.
 void FillRandomSuffix(char* name) {
@@ -191,12 +203,12 @@ char* TemporaryTemplate(const char* to) {
 // Opens the temporary file in the folder `folderFd`; false with errno set when it cannot.
 bool OpenTemporary(int folderFd, Temporary* temporary) {
   if (!g_namedTemporariesOnly) {
-    temporary->fd = openat(folderFd, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+    temporary->fd = openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (temporary->fd >= 0) return true;
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return false;
   }
   temporary->fd = temporary->fixed
-                      ? open(temporary->path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
+                      ? open(temporary->path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600)
                       : mkostemp(temporary->path, O_CLOEXEC);
   temporary->named = temporary->fd >= 0;
   return temporary->named;
@@ -276,7 +288,8 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   bool replacing = false;
   if (stat(to, &targetInfo) == 0) {
     if (targetInfo.st_dev == sourceInfo.st_dev && targetInfo.st_ino == sourceInfo.st_ino) {
-      return !failIfExists;  // the same file: nothing to copy, never truncated
+      // The same file: nothing to copy, never truncated; a pin is checked all the same.
+      return !failIfExists && (!keeping->pin || MatchesPin(source, keeping->pin));
     }
     if (failIfExists || S_ISDIR(targetInfo.st_mode) || (targetInfo.st_mode & S_IWUSR) == 0 ||
         access(to, W_OK) != 0) {
@@ -306,7 +319,7 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
   bool ok = false;
   if (!OpenTemporary(folderFd, &temporary)) {
     // A folder that refuses new files, with a destination the run may write: in place.
-    if (replacing && !keepAs && !markAs && (errno == EACCES || errno == EPERM)) {
+    if (replacing && !keepAs && !markAs && !keeping->pin && (errno == EACCES || errno == EPERM)) {
       ok = CopyInPlace(source, sourceInfo, to, signals);
     }
   } else {
@@ -322,9 +335,10 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
     times[1] = sourceInfo.st_mtim;
     uint64_t copied = 0;
     ok = CopyData(source, temporary.fd, signals, &copied) &&
-         SourceUnchanged(source, sourceInfo, copied) && fchmod(temporary.fd, mode) == 0 &&
-         (!replacing || CopyAccessList(to, temporary.fd)) && futimens(temporary.fd, times) == 0 &&
-         fsync(temporary.fd) == 0;
+         SourceUnchanged(source, sourceInfo, copied) &&
+         (!keeping->pin || MatchesPin(temporary.fd, keeping->pin)) &&
+         fchmod(temporary.fd, mode) == 0 && (!replacing || CopyAccessList(to, temporary.fd)) &&
+         futimens(temporary.fd, times) == 0 && fsync(temporary.fd) == 0;
     bool marked = false;
     if (ok && markAs && !replacing) {
       ok = temporary.named ? link(temporary.path, markAs) == 0 : LinkOpenFile(temporary.fd, markAs);
@@ -365,6 +379,61 @@ bool CopyOpenFile(int source, const struct stat& sourceInfo, const char* to, boo
 }
 
 }  // namespace
+
+bool PosixHashOpenFile(int fd, Sha256Digest* digest, uint64_t* size) {
+  return HashReads(
+      [fd](uint64_t offset, char* buffer, uint32_t wanted, uint32_t* done) {
+        ssize_t got;
+        do {
+          got = pread(fd, buffer, wanted, static_cast<off_t>(offset));
+        } while (got < 0 && errno == EINTR);
+        *done = got > 0 ? static_cast<uint32_t>(got) : 0;
+        return got >= 0;
+      },
+      digest, size);
+}
+
+int PosixSealedProgramCopy(const char* path, ContentPin* pin) {
+  if (!path || !*path || faccessat(AT_FDCWD, path, X_OK, AT_EACCESS) != 0) return -1;
+  int file = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (file < 0) return -1;
+  struct stat info;
+  char head[2];
+  if (fstat(file, &info) != 0 || !S_ISREG(info.st_mode)) {
+    close(file);
+    return -1;
+  }
+  bool script = pread(file, head, 2, 0) == 2 && head[0] == '#' && head[1] == '!';
+  int copy = memfd_create("pinned", MFD_ALLOW_SEALING | (script ? 0u : MFD_CLOEXEC));
+  static constexpr size_t kBufferSize = 1u << 20;
+  char* buffer = static_cast<char*>(malloc(kBufferSize));
+  Sha256 hash;
+  bool ok = copy >= 0 && buffer != nullptr && hash.Begin();
+  while (ok) {
+    ssize_t done = read(file, buffer, kBufferSize);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) {
+      ok = done == 0;
+      break;
+    }
+    ok = hash.Update(buffer, static_cast<size_t>(done)) &&
+         WriteAll(copy, buffer, static_cast<size_t>(done));
+  }
+  free(buffer);
+  close(file);
+  Sha256Digest found;
+  ok = ok && hash.Finish(&found);
+  if (ok && found != pin->expected) {
+    pin->found = found;
+    pin->differs = true;
+    ok = false;
+  }
+  // Nobody, this program included, can change the copy from here on.
+  ok =
+      ok && fcntl(copy, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) == 0;
+  if (!ok && copy >= 0) close(copy);
+  return ok ? copy : -1;
+}
 
 bool PosixDeleteFile(const char* path, const char* keepAs) {
   if (!path || !*path) return false;

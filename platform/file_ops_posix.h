@@ -31,13 +31,27 @@ struct CopyKeeping {
   const char* markAs = nullptr;       // a new file gets this name too, just before its own
   const char* temporaryAs = nullptr;  // the temporary file's name whenever it has one (so that a
                                       // run killed meanwhile knows it)
+  ContentPin* pin = nullptr;          // the new file takes the name only when its bytes match
   static constexpr int kKept = 1;
   static constexpr int kMarked = 2;
   int result = 0;  // after a copy: kKept, kMarked or 0 (neither)
 };
-// With `keepAs` or `markAs`, a destination that would have to be written in place fails.
+// With `keepAs`, `markAs` or `pin`, a destination that would have to be written in place fails.
+// With `pin`, the bytes in the temporary file are read back and hashed once they are complete
+// (from the page cache: the copy costs one hash more), and a copy onto itself hashes the file.
 bool PosixCopyFile(const char* from, const char* to, bool failIfExists,
                    CopyKeeping* keeping = nullptr);
+// The SHA-256 of the bytes of the open file `fd` from offset 0 to its end (pread: the offset of
+// the descriptor is left as it was); `*size` (or null) gets their count.
+bool PosixHashOpenFile(int fd, Sha256Digest* digest, uint64_t* size = nullptr);
+
+// A private copy of the program `path` for fexecve: read once, hashed as it is read, and only when
+// the bytes match `pin` put in a memory file sealed against every change; its descriptor, or -1
+// (pin->differs when the bytes differ). `path` must be a regular file that this user may execute
+// (as execve would ask). A "#!" script's copy stays open across exec, for its interpreter to read
+// as /dev/fd/N; a program's is closed by the exec.
+int PosixSealedProgramCopy(const char* path, ContentPin* pin);
+
 // For tests: copy as on a file system without unnamed temporary files.
 void PosixCopyUsesNamedTemporariesOnly(bool namedOnly);
 

@@ -23,4 +23,15 @@ bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate
   return file.day >= day;
 }
 
+bool HashFile(System& system, const char* path, Sha256Digest* digest, uint64_t* size) {
+  FileHandle file = system.CreateFileA(path, FileAccess::kRead);
+  if (file == kNoFile) return false;
+  bool ok =
+      HashReads([&](uint64_t offset, char* buffer, uint32_t wanted,
+                    uint32_t* done) { return system.ReadFile(file, offset, buffer, wanted, done); },
+                digest, size);
+  system.CloseHandle(file);
+  return ok;
+}
+
 }  // namespace kestario

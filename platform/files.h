@@ -17,6 +17,10 @@ bool FileExists(const char* path);
 bool IsFileDateOnOrAfter(const char* path, const char* date, LocalDate* fileDate = nullptr,
                          bool* opened = nullptr);
 
+// The SHA-256 of the file `path` as `system` reads it (CreateFileA for reading, ReadFile to its
+// end); false when it does not open or a read fails. `*size` (or null) gets its length.
+bool HashFile(System& system, const char* path, Sha256Digest* digest, uint64_t* size = nullptr);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_PLATFORM_FILES_H_

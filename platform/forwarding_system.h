@@ -82,8 +82,8 @@ class ForwardingSystem : public System {
     return base_->CopyFileA(from, to, failIfExists);
   }
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override {
-    return base_->CopyFileOverA(from, to, names, flags, as);
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override {
+    return base_->CopyFileOverA(from, to, names, flags, pin, as);
   }
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
     return base_->MoveFileExA(from, to, flags);
@@ -172,6 +172,10 @@ class ForwardingSystem : public System {
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override {
     return base_->CreateProcessA(commandLine, currentDirectory, process);
+  }
+  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
+                            ContentPin* pin, ProcessHandle* process) override {
+    return base_->CreateProcessPinnedA(commandLine, currentDirectory, image, pin, process);
   }
   bool WaitForProcess(ProcessHandle process) override { return base_->WaitForProcess(process); }
   bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override {

@@ -198,7 +198,7 @@ bool BatchCommandLine(const char* batch, const char* rest, const char* parameter
 }  // namespace
 
 bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
-                   LaunchOutcome* outcome) {
+                   LaunchOutcome* outcome, ContentPin* pin) {
   if (!program) return false;
   if (!parameters) parameters = "";
   size_t programLength = 0;
@@ -245,7 +245,10 @@ bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
 
   System& system = CurrentSystem();
   ProcessHandle handle = kNoProcess;
-  if (!system.CreateProcessA(buffer, directory.GetConstText(), &handle)) {
+  bool created = pin != nullptr ? system.CreateProcessPinnedA(buffer, directory.GetConstText(),
+                                                              text, pin, &handle)
+                                : system.CreateProcessA(buffer, directory.GetConstText(), &handle);
+  if (!created) {
     if (handle != kNoProcess) system.CloseProcess(handle);
     return false;
   }

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "platform/sha256.h"
 #include "text/text_string.h"
 
 namespace kestario {
@@ -45,8 +46,11 @@ struct LaunchOutcome {
   bool exitCodeKnown = false;
   uint32_t exitCode = 0;
 };
+// With `pin` (or null), what starts is exactly the bytes of the program (of the batch file or "#!"
+// script, where the command line runs one) that were checked against it (CreateProcessPinnedA);
+// on other bytes nothing starts and pin->differs is set.
 bool LaunchProgram(const char* program, const char* parameters, int32_t wait,
-                   LaunchOutcome* outcome = nullptr);
+                   LaunchOutcome* outcome = nullptr, ContentPin* pin = nullptr);
 
 }  // namespace kestario
 

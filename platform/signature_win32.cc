@@ -1,5 +1,6 @@
 // The steps of a signature check with CNG (bcrypt.dll) and the certificate decoders of
-// crypt32.dll.
+// crypt32.dll, both loaded from System32 when the first signature is checked (see
+// system_library_win32.h for why they are not imported).
 #include <windows.h>
 
 #include <bcrypt.h>
@@ -9,7 +10,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/sha256.h"
 #include "platform/signature.h"
+#include "platform/system_library_win32.h"
 
 namespace kestario {
 namespace signature_steps {
@@ -20,13 +23,44 @@ constexpr size_t kHalf = kRawSignatureSize / 2;
 constexpr uint8_t kP256Parameters[] = {0x06, 0x08, 0x2a, 0x86, 0x48, 0xce, 0x3d, 0x03, 0x01, 0x07};
 constexpr size_t kPointSize = 1 + 2 * kHalf;  // an uncompressed point: 0x04, x, y
 
+// The calls of crypt32.dll and bcrypt.dll that a check makes, loaded once for the process.
+struct Calls {
+  decltype(&CryptDecodeObjectEx) decodeObject = nullptr;
+  decltype(&CryptStringToBinaryA) stringToBinary = nullptr;
+  decltype(&BCryptOpenAlgorithmProvider) openAlgorithmProvider = nullptr;
+  decltype(&BCryptCloseAlgorithmProvider) closeAlgorithmProvider = nullptr;
+  decltype(&BCryptImportKeyPair) importKeyPair = nullptr;
+  decltype(&BCryptVerifySignature) verifySignature = nullptr;
+  decltype(&BCryptDestroyKey) destroyKey = nullptr;
+};
+
+// The calls; null when one of them cannot be had.
+const Calls* Loaded() {
+  static Calls calls;
+  static bool tried = false;
+  static bool ready = false;
+  if (tried) return ready ? &calls : nullptr;
+  tried = true;
+  HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
+  HMODULE bcrypt = LoadSystemLibrary(L"bcrypt.dll");
+  ready = ResolveCall(crypt32, "CryptDecodeObjectEx", &calls.decodeObject) &&
+          ResolveCall(crypt32, "CryptStringToBinaryA", &calls.stringToBinary) &&
+          ResolveCall(bcrypt, "BCryptOpenAlgorithmProvider", &calls.openAlgorithmProvider) &&
+          ResolveCall(bcrypt, "BCryptCloseAlgorithmProvider", &calls.closeAlgorithmProvider) &&
+          ResolveCall(bcrypt, "BCryptImportKeyPair", &calls.importKeyPair) &&
+          ResolveCall(bcrypt, "BCryptVerifySignature", &calls.verifySignature) &&
+          ResolveCall(bcrypt, "BCryptDestroyKey", &calls.destroyKey);
+  return ready ? &calls : nullptr;
+}
+
 // The decoded structure of `der` as `type`, for LocalFree; null when it is not one. Bytes after
 // the value are ignored, as libcrypto's decoders ignore them.
 void* Decode(const char* type, const uint8_t* der, size_t size) {
-  if (size == 0 || size > UINT_MAX) return nullptr;
+  const Calls* calls = Loaded();
+  if (calls == nullptr || size == 0 || size > UINT_MAX) return nullptr;
   void* decoded = nullptr;
   DWORD decodedSize = 0;
-  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, type, der, static_cast<DWORD>(size),
+  if (!calls->decodeObject(X509_ASN_ENCODING, type, der, static_cast<DWORD>(size),
                            CRYPT_DECODE_ALLOC_FLAG, nullptr, &decoded, &decodedSize)) {
     return nullptr;
   }
@@ -62,16 +96,17 @@ bool PutHalf(const CRYPT_UINT_BLOB& number, uint8_t* half) {
 }  // namespace
 
 uint8_t* DecodeBase64(const char* text, size_t length, size_t* size) {
-  if (length == 0 || length % 4 != 0 || length > UINT_MAX) return nullptr;
+  const Calls* calls = Loaded();
+  if (calls == nullptr || length == 0 || length % 4 != 0 || length > UINT_MAX) return nullptr;
   DWORD needed = 0;
-  if (!CryptStringToBinaryA(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, nullptr, &needed,
-                            nullptr, nullptr)) {
+  if (!calls->stringToBinary(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, nullptr,
+                             &needed, nullptr, nullptr)) {
     return nullptr;
   }
   auto* bytes = static_cast<uint8_t*>(malloc(needed + 1));
   if (bytes == nullptr) return nullptr;
-  if (!CryptStringToBinaryA(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, bytes, &needed,
-                            nullptr, nullptr)) {
+  if (!calls->stringToBinary(text, static_cast<DWORD>(length), CRYPT_STRING_BASE64, bytes, &needed,
+                             nullptr, nullptr)) {
     free(bytes);
     return nullptr;
   }
@@ -95,37 +130,31 @@ bool DerSignatureToRaw(const uint8_t* der, size_t size, uint8_t* raw) {
 bool VerifyRawSignature(const uint8_t* keyDer, size_t keySize, const uint8_t* raw,
                         const uint8_t* data, size_t dataSize) {
   uint8_t point[kPointSize];
-  if (!P256Point(keyDer, keySize, point) || dataSize > ULONG_MAX) return false;
+  if (!P256Point(keyDer, keySize, point)) return false;
   // The key as CNG imports it: the blob header, then x and y.
   uint8_t blob[sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kHalf];
   BCRYPT_ECCKEY_BLOB header = {BCRYPT_ECDSA_PUBLIC_P256_MAGIC, static_cast<ULONG>(kHalf)};
   memcpy(blob, &header, sizeof header);
   memcpy(blob + sizeof header, point + 1, 2 * kHalf);
 
-  // SHA-256 of the data, by the hash object calls every Windows since Vista has.
-  uint8_t digest[32];
-  BCRYPT_ALG_HANDLE sha256 = nullptr;
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  bool hashed =
-      BCRYPT_SUCCESS(BCryptOpenAlgorithmProvider(&sha256, BCRYPT_SHA256_ALGORITHM, nullptr, 0)) &&
-      BCRYPT_SUCCESS(BCryptCreateHash(sha256, &hash, nullptr, 0, nullptr, 0, 0)) &&
-      BCRYPT_SUCCESS(
-          BCryptHashData(hash, const_cast<PUCHAR>(data), static_cast<ULONG>(dataSize), 0)) &&
-      BCRYPT_SUCCESS(BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash != nullptr) BCryptDestroyHash(hash);
-  if (sha256 != nullptr) BCryptCloseAlgorithmProvider(sha256, 0);
-  if (!hashed) return false;
+  Sha256Digest digest;
+  Sha256 hash;
+  const Calls* calls = Loaded();
+  if (calls == nullptr || !hash.Begin() || !hash.Update(data, dataSize) || !hash.Finish(&digest)) {
+    return false;
+  }
 
   BCRYPT_ALG_HANDLE ecdsa = nullptr;
   BCRYPT_KEY_HANDLE key = nullptr;
-  bool valid = BCRYPT_SUCCESS(
-                   BCryptOpenAlgorithmProvider(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) &&
-               BCRYPT_SUCCESS(BCryptImportKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
-                                                  sizeof blob, 0)) &&
-               BCRYPT_SUCCESS(BCryptVerifySignature(key, nullptr, digest, sizeof digest,
-                                                    const_cast<PUCHAR>(raw), kRawSignatureSize, 0));
-  if (key != nullptr) BCryptDestroyKey(key);
-  if (ecdsa != nullptr) BCryptCloseAlgorithmProvider(ecdsa, 0);
+  bool valid =
+      BCRYPT_SUCCESS(
+          calls->openAlgorithmProvider(&ecdsa, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0)) &&
+      BCRYPT_SUCCESS(calls->importKeyPair(ecdsa, nullptr, BCRYPT_ECCPUBLIC_BLOB, &key, blob,
+                                          sizeof blob, 0)) &&
+      BCRYPT_SUCCESS(calls->verifySignature(key, nullptr, digest.bytes, sizeof digest.bytes,
+                                            const_cast<PUCHAR>(raw), kRawSignatureSize, 0));
+  if (key != nullptr) calls->destroyKey(key);
+  if (ecdsa != nullptr) calls->closeAlgorithmProvider(ecdsa, 0);
   return valid;
 }
 

@@ -506,7 +506,7 @@ bool PosixSystem::CopyFileA(const char* from, const char* to, bool failIfExists)
 }
 
 CopyOutcome PosixSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                                       uint32_t flags, KeptAs* as) {
+                                       uint32_t flags, ContentPin* pin, KeptAs* as) {
   // A rename replaces a file that a running program has open: nothing is ever held here.
   *as = KeptAs::kNone;
   CopyKeeping keeping;
@@ -516,6 +516,7 @@ CopyOutcome PosixSystem::CopyFileOverA(const char* from, const char* to, const K
   if ((flags & kCopyKeepReplaced) != 0) keeping.keepAs = names->kept;
   if ((flags & kCopyMarkNew) != 0) keeping.markAs = names->mark;
   if (keeping.keepAs || keeping.markAs) keeping.temporaryAs = names->staged;
+  keeping.pin = pin;
   if (!PosixCopyFile(from, to, false, &keeping)) return CopyOutcome::kFailed;
   if (keeping.result == CopyKeeping::kKept) *as = KeptAs::kKept;
   if (keeping.result == CopyKeeping::kMarked) *as = KeptAs::kMark;
@@ -695,6 +696,21 @@ bool PosixSystem::GetFileLocalDate(const char* path, LocalDate* date) {
 
 bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory,
                                  ProcessHandle* process) {
+  return StartProcess(commandLine, currentDirectory, -1, process);
+}
+
+bool PosixSystem::CreateProcessPinnedA(char* commandLine, const char* currentDirectory,
+                                       const char* image, ContentPin* pin, ProcessHandle* process) {
+  if (process) *process = kNoProcess;
+  int copy = PosixSealedProgramCopy(image, pin);
+  if (copy < 0) return false;
+  bool started = StartProcess(commandLine, currentDirectory, copy, process);
+  close(copy);
+  return started;
+}
+
+bool PosixSystem::StartProcess(char* commandLine, const char* currentDirectory, int image,
+                               ProcessHandle* process) {
   if (process) *process = kNoProcess;
   char** argv = nullptr;
   if (!SplitCommandLine(commandLine, &argv)) return false;
@@ -726,7 +742,11 @@ bool PosixSystem::CreateProcessA(char* commandLine, const char* currentDirectory
     } else if (currentDirectory && *currentDirectory && chdir(currentDirectory) != 0) {
       error = errno;
     } else {
-      execv(program, argv);
+      if (image >= 0) {
+        fexecve(image, argv, environ);
+      } else {
+        execv(program, argv);
+      }
       error = errno;
     }
     ssize_t ignored = write(report[1], &error, sizeof error);

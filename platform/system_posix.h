@@ -94,7 +94,7 @@ class PosixSystem : public System {
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override;
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
   bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
@@ -131,6 +131,8 @@ class PosixSystem : public System {
   bool GetBinaryTypeA(const char* path, uint32_t* type) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
+  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
+                            ContentPin* pin, ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
   bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;
@@ -141,6 +143,10 @@ class PosixSystem : public System {
   size_t OpenRegistryKeyCount() const;
 
  private:
+  // CreateProcessA; with `image` (an open file, or -1) that file is started (fexecve) instead of
+  // the program the command line names, which stays argv[0].
+  bool StartProcess(char* commandLine, const char* currentDirectory, int image,
+                    ProcessHandle* process);
   ProfileCache profiles_;
   char* registryFile_;  // null: the file of the build
   char* dataBase_;      // null: the folder of the build

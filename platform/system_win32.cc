@@ -7,6 +7,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/checked_image_win32.h"
 #include "platform/copy_win32.h"
 #include "platform/data_folder_win32.h"
 #include "platform/file_checks_win32.h"
@@ -355,13 +356,14 @@ class Win32System final : public System {
   }
 
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override {
-    return Win32CopyFile(from, to, failIfExists, nullptr, 0, nullptr) != CopyOutcome::kFailed;
+    return Win32CopyFile(from, to, failIfExists, nullptr, 0, nullptr, nullptr) !=
+           CopyOutcome::kFailed;
   }
 
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override {
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override {
     *as = KeptAs::kNone;
-    return Win32CopyFile(from, to, false, names, flags, as);
+    return Win32CopyFile(from, to, false, names, flags, pin, as);
   }
 
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override {
@@ -623,6 +625,17 @@ class Win32System final : public System {
     return true;
   }
 
+  // The checked image stays open, so unchangeable, until the process is closed: after its wait.
+  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
+                            ContentPin* pin, ProcessHandle* process) override {
+    *process = kNoProcess;
+    Handle checked = OpenCheckedImage(image, pin);
+    if (!checked.valid() || !CreateProcessA(commandLine, currentDirectory, process)) return false;
+    heldImage_ = static_cast<Handle&&>(checked);
+    heldFor_ = *process;
+    return true;
+  }
+
   bool WaitForProcess(ProcessHandle process) override {
     return ::WaitForSingleObject(reinterpret_cast<HANDLE>(process), INFINITE) != WAIT_FAILED;
   }
@@ -635,8 +648,13 @@ class Win32System final : public System {
   }
 
   void CloseProcess(ProcessHandle process) override {
+    if (process == heldFor_) heldImage_.reset();
     ::CloseHandle(reinterpret_cast<HANDLE>(process));
   }
+
+ private:
+  Handle heldImage_;  // the file of the pinned program started last, while it is not closed
+  ProcessHandle heldFor_ = kNoProcess;
 };
 
 }  // namespace

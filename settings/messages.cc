@@ -200,12 +200,13 @@ int StoppingErrorNumber() { return g_stoppingError.number; }
 
 const WideText& StoppingErrorText() { return g_stoppingError.text; }
 
-bool LoadMessage(int number, const char* first, const char* second, WideText* message) {
+bool LoadMessage(int number, const char* first, const char* second, const char* third,
+                 WideText* message) {
   char16_t format[kCatalogTextSize] = {u'\0'};
   CurrentSystem().LoadStringW(TextLanguage(), static_cast<unsigned>(number), format,
                               kCatalogTextSize);
   format[kCatalogTextSize - 1] = u'\0';
-  const char* texts[] = {first ? first : "", second ? second : ""};
+  const char* texts[] = {first ? first : "", second ? second : "", third ? third : ""};
   size_t used = 0;
   MessageBuilder builder(message);
   const char16_t* run = format;  // the catalog's text not yet added
@@ -213,7 +214,7 @@ bool LoadMessage(int number, const char* first, const char* second, WideText* me
     if (p[0] != u'%' || (p[1] != u's' && p[1] != u'%')) continue;
     // "%%" is one "%" of the catalog's text; "%s" the next of the script's texts.
     builder.AddProgramText(run, static_cast<uint32_t>(p - run) + (p[1] == u'%' ? 1 : 0));
-    if (p[1] == u's') builder.AddScriptText(used < 2 ? texts[used++] : "");
+    if (p[1] == u's') builder.AddScriptText(used < 3 ? texts[used++] : "");
     run = p + 2;
     ++p;
   }
@@ -221,9 +222,9 @@ bool LoadMessage(int number, const char* first, const char* second, WideText* me
   return builder.ok();
 }
 
-void ReportError(int number, const char* first, const char* second) {
+void ReportError(int number, const char* first, const char* second, const char* third) {
   WideText message;
-  LoadMessage(number, first, second, &message);
+  LoadMessage(number, first, second, third, &message);
   WideText fallback;
   if (g_errorCaption == nullptr) fallback.Assign(DefaultCaption());
   if (g_stoppingError.number == 0) {

@@ -25,6 +25,7 @@ enum MessageNumber : int {
   kMsgLaunchFailed = 9,    // a LAUNCH item failed to start (program, parameters)
   kMsgDeleteFailed = 10,   // a DELETE item failed (path)
   kMsgUndoFailed = 11,     // a rollback could not undo a change (path, where the old file stays)
+  kMsgPinMismatch = 12,    // a pinned file's bytes differ (file, expected hash, found hash)
   kMsgScriptRefused = 13,  // the machine's signature policy refuses the script (path, reason)
 };
 
@@ -65,16 +66,21 @@ int StoppingErrorNumber();
 const WideText& StoppingErrorText();
 
 // Catalog message `number` in TextLanguage() into `message`, its "%s" placeholders filled in
-// order with `first` and `second` (the script's texts, in the ANSI code page). The message holds
-// at most what 1,023 bytes hold in the ANSI code page, the catalog's text counted as it reads in
-// that code page and the script's texts byte for byte; a longer one is cut there. False when
+// order with `first`, `second` and `third` (the script's texts, in the ANSI code page). The message
+// holds at most what 1,023 bytes hold in the ANSI code page, the catalog's text counted as it reads
+// in that code page and the script's texts byte for byte; a longer one is cut there. False when
 // memory runs out.
-bool LoadMessage(int number, const char* first, const char* second, WideText* message);
+bool LoadMessage(int number, const char* first, const char* second, const char* third,
+                 WideText* message);
+inline bool LoadMessage(int number, const char* first, const char* second, WideText* message) {
+  return LoadMessage(number, first, second, "", message);
+}
 
-// Shows catalog message `number` (LoadMessage, with `first` and `second`; no message has more
-// than two) in a box with no owner window, the bound caption and the error icon (through
-// ShowBox); returns when the user has closed it.
-void ReportError(int number, const char* first = "", const char* second = "");
+// Shows catalog message `number` (LoadMessage, with `first`, `second` and `third`; no message
+// has more than three) in a box with no owner window, the bound caption and the error icon
+// (through ShowBox); returns when the user has closed it.
+void ReportError(int number, const char* first = "", const char* second = "",
+                 const char* third = "");
 
 }  // namespace kestario
 

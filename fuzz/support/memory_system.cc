@@ -13,6 +13,19 @@ namespace {
 
 constexpr long kErrorInvalidHandle = 6;
 
+// Whether `bytes` match the pin, as the real systems check one.
+bool MatchesPin(const std::string& bytes, ContentPin* pin) {
+  Sha256 hash;
+  Sha256Digest found;
+  if (!hash.Begin() || !hash.Update(bytes.data(), bytes.size()) || !hash.Finish(&found)) {
+    return false;
+  }
+  if (found == pin->expected) return true;
+  pin->found = found;
+  pin->differs = true;
+  return false;
+}
+
 bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
 
 // "*" matches any run of bytes, "?" one byte; everything else is literal (as on Linux).
@@ -302,12 +315,14 @@ bool MemorySystem::MoveFileAsideA(const char* path, const KeptFileNames& names, 
 }
 
 CopyOutcome MemorySystem::CopyFileOverA(const char* from, const char* to,
-                                        const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+                                        const KeptFileNames* names, uint32_t flags, ContentPin* pin,
+                                        KeptAs* as) {
   AfterError("CopyFileOverA");
   *as = KeptAs::kNone;
   if (from == nullptr || to == nullptr || *to == '\0' || files.count(from) == 0) {
     return CopyOutcome::kFailed;
   }
+  if (pin != nullptr && !MatchesPin(files[from], pin)) return CopyOutcome::kFailed;
   const std::string target = to;
   if (target.back() == '/' || folders.count(target) != 0) return CopyOutcome::kFailed;
   if (target == from) return CopyOutcome::kCopied;
@@ -587,6 +602,14 @@ bool MemorySystem::CreateProcessA(char* commandLine, const char* currentDirector
   openProcesses_.insert(handle);
   if (process != nullptr) *process = handle;
   return true;
+}
+
+bool MemorySystem::CreateProcessPinnedA(char* commandLine, const char* currentDirectory,
+                                        const char* image, ContentPin* pin,
+                                        ProcessHandle* process) {
+  if (process != nullptr) *process = kNoProcess;
+  if (image == nullptr || files.count(image) == 0 || !MatchesPin(files[image], pin)) return false;
+  return CreateProcessA(commandLine, currentDirectory, process);
 }
 
 bool MemorySystem::WaitForProcess(ProcessHandle process) {

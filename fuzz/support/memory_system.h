@@ -104,7 +104,7 @@ class MemorySystem : public System {
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override;
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override;
   // A rename of a file (no folders); nothing waits for a restart.
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool SetFileAttributesA(const char* path, uint32_t attributes) override;
@@ -160,6 +160,9 @@ class MemorySystem : public System {
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
+  // Starts only when the file `image` holds bytes that match the pin.
+  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
+                            ContentPin* pin, ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
   bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
   void CloseProcess(ProcessHandle process) override;

@@ -230,6 +230,21 @@ TEST_F(CheckerTest, EmptyFileListsThatMustHaveItemsAreErrors) {
   EXPECT_EQ(1, copy.errors()) << FormatFindings(copy);  // an empty TO alone is no error
 }
 
+TEST_F(CheckerTest, HashItemsMustBePinsAndNoMoreThanTheFilesTheyPin) {
+  const std::string pin(64, 'a');
+  Report copy = Check(Around("MODE=COPY\nFROM=a, b\nTO=c, d\nHASH=" + pin.substr(1) + ", " +
+                             std::string(63, 'B') + "g\n"));
+  EXPECT_TRUE(HasError(copy, 8, "P", "HASH", "item 1")) << FormatFindings(copy);
+  EXPECT_TRUE(HasError(copy, 8, "P", "HASH", "not a hexadecimal digit")) << FormatFindings(copy);
+  Report launch =
+      Check(Around("MODE=LAUNCH\nFILE=/bin/true\nPARAM=\nISWAIT=0\nHASH=, " + pin + "\n"));
+  EXPECT_EQ(0, launch.errors()) << FormatFindings(launch);
+  EXPECT_TRUE(HasWarning(launch, 9, "P", "HASH", "the extra pins pin nothing"))
+      << FormatFindings(launch);
+  Report clean = Check(Around("MODE=COPY\nFROM=a\nTO=b\nHASH=" + std::string(64, 'F') + "\n"));
+  EXPECT_EQ(0, clean.errors() + clean.warnings()) << FormatFindings(clean);
+}
+
 TEST_F(CheckerTest, EmptySwitchBranchIsAnError) {
   Report report = Check(
       "[UPDATER]\nNAME=T\nPROC=E, S\n[E]\nMODE=EXIST\nFILE=x\n"

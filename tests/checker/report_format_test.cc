@@ -236,7 +236,7 @@ TEST(ReportFormatTest, SarifAndGithubAnnotations) {
             sarif.find("\"$schema\": \"https://json.schemastore.org/sarif-2.1.0.json\""));
   EXPECT_NE(std::string::npos, sarif.find("{\"id\": \"KU229\", \"shortDescription\": {\"text\": "));
   EXPECT_NE(std::string::npos,
-            sarif.find("{\"ruleId\": \"KU202\", \"ruleIndex\": 13, \"level\": \"warning\", "
+            sarif.find("{\"ruleId\": \"KU202\", \"ruleIndex\": 14, \"level\": \"warning\", "
                        "\"message\": {\"text\": \"[C] FILE: 100% \\\"a\\nb\\\"\\r\"}"))
       << sarif;
   EXPECT_NE(std::string::npos,

@@ -70,6 +70,27 @@ TEST_F(WhatIfTest, CopyThenDateSeesTheSourceDate) {
   EXPECT_EQ("current", dir.Read("data.dat"));
 }
 
+TEST_F(WhatIfTest, PinsPredictAlreadyCurrentAndAMismatch) {
+  const std::string pinOfA = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
+  dir.Write("a.dat", "a");
+  dir.Write("b.dat", "b");
+  // C2's destination holds the pinned bytes once C1 has copied them: its source (absent) is not
+  // read; C3's source is not what its pin says.
+  WhatIfReport report = Predict(Script(
+      "C1, C2, C3",
+      "[C1]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/new.dat\n"
+      "[C2]\nMODE=COPY\nFROM=<Src>/gone.dat\nTO=<Src>/new.dat\nHASH=" +
+          pinOfA + "\n[C3]\nMODE=COPY\nFROM=<Src>/b.dat\nTO=<Src>/b.new\nHASH=" + pinOfA + "\n"));
+  ASSERT_EQ(3u, report.steps.size());
+  EXPECT_EQ(1, report.steps[1].flag);
+  std::string events;
+  for (const WhatIfEvent& event : report.steps[1].events) events += event.text + "\n";
+  EXPECT_NE(std::string::npos, events.find("already current")) << events;
+  EXPECT_EQ(WhatIfEnd::kError, report.end);
+  EXPECT_EQ(12, report.endMessage);
+  EXPECT_EQ(1u, report.created.size());  // new.dat only: b.new is refused
+}
+
 TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
   dir.Write("a.dat", "a");
   dir.Write("b.dat", "b");

@@ -177,7 +177,7 @@ bool FakeSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, Ke
 }
 
 CopyOutcome FakeSystem::CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                                      uint32_t flags, KeptAs* as) {
+                                      uint32_t flags, ContentPin* pin, KeptAs* as) {
   ++copies;
   if (destinationsHeld && (flags & kCopyReplaceInUse) != 0 && names != nullptr) {
     *as = KeptAs::kNone;
@@ -186,7 +186,7 @@ CopyOutcome FakeSystem::CopyFileOverA(const char* from, const char* to, const Ke
     pendingRenames.emplace_back(names->staged, to);
     return CopyOutcome::kAtRestart;
   }
-  return RealSystem().CopyFileOverA(from, to, names, flags, as);
+  return RealSystem().CopyFileOverA(from, to, names, flags, pin, as);
 }
 
 bool FakeSystem::MoveFileExA(const char* from, const char* to, uint32_t flags) {

@@ -134,7 +134,7 @@ class FakeSystem : public ForwardingSystem {
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override;
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   bool PendingRenamesOntoA(const char* to, const char* pattern, const char* keep, bool cancel,
                            ByteBuffer* sources) override;

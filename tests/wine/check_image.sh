@@ -10,7 +10,7 @@ set -uo pipefail
 top=$(cd "$(dirname "$0")/../.." && pwd)
 exe=${1:-$top/build/windows/updater.exe}
 objdump=x86_64-w64-mingw32-objdump
-allowed="ADVAPI32.dll bcrypt.dll CRYPT32.dll KERNEL32.dll msvcrt.dll USER32.dll"
+allowed="ADVAPI32.dll KERNEL32.dll msvcrt.dll USER32.dll"
 limit=$((200 * 1024))
 
 [[ -f $exe ]] || { echo "check_image: no program at $exe"; exit 1; }

@@ -92,6 +92,8 @@ class Analyzer {
   // UPDATER's ROLLBACK that is not a number, COPY's INUSE that is not "REPLACE" (after the lists
   // are followed).
   void CheckRollback();
+  // HASH of COPY and LAUNCH: every item a pin or empty, no more items than FROM or FILE.
+  void CheckPins();
   static std::string ListKey(const std::string& section, const std::string& key);
   // Builds the plan of one list as the list builder would, checks it, and follows the branches of
   // its SWITCH procedures. Returns the list's index in the report.

@@ -55,6 +55,7 @@ void Analyzer::Run() {
   CheckLog();
   CheckRunEnd();
   CheckRollback();
+  CheckPins();
   CheckDefine();
   CheckDuplicates();
   CheckUnreached();

@@ -9,6 +9,7 @@
 #include "platform/system.h"
 #include "tools/checker/checker.h"
 #include "tools/checker/paths.h"
+#include "tools/checker/pin_script.h"
 #include "tools/checker/read_only_system.h"
 #include "tools/checker/report_format.h"
 #include "tools/checker/script_lines.h"
@@ -41,6 +42,7 @@ std::string UsageText() {
          "                     [--answers-default yes|no] [--unseen] [--caption TEXT]\n"
          "                     [--json]\n"
          "                     [--registry FILE] SCRIPT\n"
+         "       updater-check --pin [--registry FILE] SCRIPT\n"
          "       updater-check --key PUBLIC_KEY.pem SCRIPT\n"
          "       updater-check --help | --version\n"
          "An option's value may also be joined to it: --caption=TEXT.\n"
@@ -67,6 +69,9 @@ std::string UsageText() {
          "                   the findings go to standard error\n"
          "  --dot            print the same plan as a Graphviz digraph (dot -Tpng); the findings\n"
          "                   go to standard error\n"
+         "  --pin            print the script with every COPY and LAUNCH section's HASH\n"
+         "                   filled in from the files as they are now (a file that cannot be\n"
+         "                   read leaves its item empty, with a warning on standard error)\n"
          "  --what-if        predict the run on this machine: the program's own engine runs\n"
          "                   against a simulated system that reads the real files, registry and\n"
          "                   script but deletes, copies and starts nothing; prints every step, "
@@ -124,6 +129,21 @@ std::string Utf8Lines(const std::string& ansiText) {
   return utf8;
 }
 
+// --pin: the script's own bytes (no conversion), its HASH lines filled in.
+int PrintPinnedScript(const std::string& path, const Report& report, std::ostream& out,
+                      std::ostream& err) {
+  std::string bytes;
+  std::string problem;
+  if (!ReadScriptFile(path, &bytes, &problem)) {
+    err << "updater-check: cannot read " << path << ": " << problem << "\n";
+    return kExitUnreadable;
+  }
+  std::vector<std::string> warnings;
+  out << PinScript(bytes, report, &warnings);
+  for (const std::string& warning : warnings) err << "updater-check: warning: " << warning << "\n";
+  return kExitClean;
+}
+
 int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostream& err,
              bool* outIsUtf8) {
   // Every option that takes a value, also written --OPTION=VALUE.
@@ -134,6 +154,7 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
   std::string registry;
   std::string key;  // --key: the public key file
   bool whatIf = false;
+  bool pin = false;
   WhatIfOptions whatIfOptions;
   std::string script;
   bool haveScript = false;
@@ -186,6 +207,8 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
         // These formats write UTF-8 themselves.
         *outIsUtf8 =
             output == Output::kJson || output == Output::kSarif || output == Output::kGithub;
+      } else if (argument == "--pin") {
+        pin = true;
       } else if (argument == "--what-if") {
         whatIf = true;
       } else if (argument == "--unseen") {
@@ -228,6 +251,9 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
     haveScript = true;
   }
   if (!haveScript) return usageError("no script given");
+  if (pin && (whatIf || outputChosen)) {
+    return usageError("--pin prints the script; it goes with no other output");
+  }
   if (whatIf && output != Output::kFindings && output != Output::kJson) {
     return usageError(
         "--what-if shows a run as text or JSON; --plan, --dot, SARIF and GitHub "
@@ -299,6 +325,7 @@ int RunCheck(const std::vector<std::string>& given, std::ostream& out, std::ostr
     err << "updater-check: cannot read " << script << ": " << problem << "\n";
     return kExitUnreadable;
   }
+  if (pin) return PrintPinnedScript(path, report, out, err);
   switch (output) {
     case Output::kFindings:
       out << FormatFindings(report);

@@ -27,7 +27,7 @@ class ReadOnlySystem : public ForwardingSystem {
     return false;
   }
   CopyOutcome CopyFileOverA(const char* /*from*/, const char* /*to*/,
-                            const KeptFileNames* /*names*/, uint32_t /*flags*/,
+                            const KeptFileNames* /*names*/, uint32_t /*flags*/, ContentPin* /*pin*/,
                             KeptAs* as) override {
     *as = KeptAs::kNone;
     return CopyOutcome::kFailed;
@@ -65,6 +65,12 @@ class ReadOnlySystem : public ForwardingSystem {
   }
   bool CreateProcessA(char* /*commandLine*/, const char* /*currentDirectory*/,
                       ProcessHandle* process) override {
+    *process = kNoProcess;
+    return false;
+  }
+  bool CreateProcessPinnedA(char* /*commandLine*/, const char* /*currentDirectory*/,
+                            const char* /*image*/, ContentPin* /*pin*/,
+                            ProcessHandle* process) override {
     *process = kNoProcess;
     return false;
   }

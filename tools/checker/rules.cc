@@ -28,6 +28,8 @@ const RuleInfo kRules[] = {
      "A SWITCH branch leads back into a list that is already running (message 3)."},
     {Rule::kTooDeep, "KU112", Severity::kError,
      "The SWITCH branches nest deeper than the program's limit of lists (message 3)."},
+    {Rule::kBadPin, "KU113", Severity::kError,
+     "A HASH item is not 64 hexadecimal digits, so the item fails (message 2)."},
     {Rule::kValueTooLarge, "KU201", Severity::kWarning,
      "The expanded value would pass 256 MB, so it reads as empty."},
     {Rule::kLineFeedInPath, "KU202", Severity::kWarning,
@@ -81,6 +83,8 @@ const RuleInfo kRules[] = {
      "ROLLBACK is not a number: nothing is kept and a run that stops is not undone."},
     {Rule::kInUseNotReplace, "KU229", Severity::kWarning,
      "COPY's INUSE is not REPLACE: it reads as absent."},
+    {Rule::kPinCountMismatch, "KU230", Severity::kWarning,
+     "HASH has more items than FROM or FILE: the extra pins pin nothing."},
 };
 
 const size_t kRuleCount = sizeof kRules / sizeof kRules[0];

@@ -24,6 +24,7 @@ enum class Rule {
   kUnknownSwitchProc,  // KU110
   kBranchLoop,         // KU111
   kTooDeep,            // KU112
+  kBadPin,             // KU113
   // Warnings: accepted, but very likely not what was meant (KU2xx).
   kValueTooLarge,         // KU201
   kLineFeedInPath,        // KU202
@@ -54,6 +55,7 @@ enum class Rule {
   kLogIsProcedureFile,    // KU227
   kRollbackNotNumber,     // KU228
   kInUseNotReplace,       // KU229
+  kPinCountMismatch,      // KU230
 };
 
 struct RuleInfo {

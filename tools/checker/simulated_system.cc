@@ -8,6 +8,7 @@
 
 #include "platform/batch_command_line.h"
 #include "platform/call_refusals.h"
+#include "platform/files.h"
 #include "platform/path_questions.h"
 #include "tools/checker/paths.h"
 #include "tools/checker/script_lines.h"
@@ -400,6 +401,36 @@ bool SimulatedSystem::CreateProcessA(char* commandLine, const char* currentDirec
   return true;
 }
 
+bool SimulatedSystem::CreateProcessPinnedA(char* commandLine, const char* currentDirectory,
+                                           const char* image, ContentPin* pin,
+                                           ProcessHandle* process) {
+  if (process != nullptr) *process = kNoProcess;
+  std::string program = image != nullptr ? image : "";
+  if (!PinMatches(program, pin, "launch", "start " + program)) return false;
+  return CreateProcessA(commandLine, currentDirectory, process);
+}
+
+bool SimulatedSystem::PinMatches(const std::string& path, ContentPin* pin, const char* kind,
+                                 const std::string& step) {
+  const Entry* entry = path.empty() ? nullptr : files_.Find(path);
+  if (entry != nullptr && !entry->present) return true;
+  std::string real = entry != nullptr ? entry->content : FullPath(path);
+  Sha256Digest found;
+  if (path.empty() || !HashFile(*base(), real.c_str(), &found)) return true;
+  if (found == pin->expected) return true;
+  pin->found = found;
+  pin->differs = true;
+  char foundText[kSha256HexLength + 1];
+  char expectedText[kSha256HexLength + 1];
+  FormatSha256Hex(found, foundText);
+  FormatSha256Hex(pin->expected, expectedText);
+  Event(kind,
+        step + " fails: its SHA-256 is " + foundText + ", not the pinned " + expectedText +
+            " (nothing changes)",
+        false, IsUncertain(path));
+  return false;
+}
+
 bool SimulatedSystem::MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) {
   *as = KeptAs::kNone;
   std::string name = names.kept != nullptr ? names.kept : "";
@@ -420,9 +451,14 @@ bool SimulatedSystem::MoveFileAsideA(const char* path, const KeptFileNames& name
 }
 
 CopyOutcome SimulatedSystem::CopyFileOverA(const char* from, const char* to,
-                                           const KeptFileNames* names, uint32_t flags, KeptAs* as) {
+                                           const KeptFileNames* names, uint32_t flags,
+                                           ContentPin* pin, KeptAs* as) {
   *as = KeptAs::kNone;
   std::string target = to != nullptr ? to : "";
+  std::string source = from != nullptr ? from : "";
+  if (pin != nullptr && !PinMatches(source, pin, "copy", "copy " + source + " -> " + target)) {
+    return CopyOutcome::kFailed;
+  }
   const Entry* entry = target.empty() ? nullptr : files_.Find(target);
   bool replacing = !target.empty() && IsNonFolder(to);
   std::string content = entry != nullptr ? entry->content : FullPath(target);
@@ -536,8 +572,13 @@ FileHandle SimulatedSystem::CreateFileA(const char* path, FileAccess access) {
     written_[handle] = journal;
     return handle;
   }
-  if (access == FileAccess::kRead || path == nullptr || *path == '\0') {
-    return ForwardingSystem::CreateFileA(path, access);
+  if (path == nullptr || *path == '\0') return ForwardingSystem::CreateFileA(path, access);
+  if (access == FileAccess::kRead) {
+    // Read as the run has it so far (a pinned COPY hashes its destination): a file the run
+    // deleted is gone, one it copied has its source's bytes.
+    const Entry* entry = files_.Find(path);
+    if (entry != nullptr && !entry->present) return kNoFile;
+    return ForwardingSystem::CreateFileA(entry != nullptr ? entry->content.c_str() : path, access);
   }
   // The file as the run has it so far: one that the run copied or deleted, or the real one.
   const Entry* entry = files_.Find(path);

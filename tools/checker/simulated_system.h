@@ -68,7 +68,7 @@ class SimulatedSystem : public ForwardingSystem {
   // ".kestario-") show in the events only as what they keep or put back. Nothing is ever in use.
   bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
   CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, KeptAs* as) override;
+                            uint32_t flags, ContentPin* pin, KeptAs* as) override;
   bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
   // Finds the restart renames as the system has them; a cancel is predicted as the deletion of
   // each staged source, and the list is left as it is.
@@ -112,6 +112,10 @@ class SimulatedSystem : public ForwardingSystem {
   bool GetFileLocalDate(const char* path, LocalDate* date) override;
   bool CreateProcessA(char* commandLine, const char* currentDirectory,
                       ProcessHandle* process) override;
+  // A pinned copy or start fails when the bytes it would take (the real file whose content the
+  // source or program has now) do not match the pin.
+  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
+                            ContentPin* pin, ProcessHandle* process) override;
   bool WaitForProcess(ProcessHandle process) override;
   bool GetExitCodeProcess(ProcessHandle /*process*/, uint32_t* /*code*/) override { return false; }
   void CloseProcess(ProcessHandle process) override;
@@ -141,6 +145,10 @@ class SimulatedSystem : public ForwardingSystem {
   void Changed(Written* file);
 
   bool IsUncertain(const std::string& path) const;
+  // Whether the bytes that `path` has by now match `pin`; a file that cannot be read matches (the
+  // step's own check then says what fails). On a mismatch, the event says so, for `kind`.
+  bool PinMatches(const std::string& path, ContentPin* pin, const char* kind,
+                  const std::string& step);
   void Event(const char* kind, const std::string& text, bool succeeds, bool uncertain = false);
   void MarkUncertain(const std::string& folder);
   // The run's outcome from the current step on depends on what cannot be known without doing it.

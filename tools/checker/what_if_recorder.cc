@@ -42,13 +42,17 @@ Values RecordValues(const ProcedureRecord& record) {
   }
   if (mode.IsEqualNoCase("COPY")) {
     const auto& copy = static_cast<const CopyRecord&>(record);
-    return {{"FROM", Text(copy.from)}, {"TO", Text(copy.to)}};
+    Values values = {{"FROM", Text(copy.from)}, {"TO", Text(copy.to)}};
+    if (copy.hash.GetLength() != 0) values.emplace_back("HASH", Text(copy.hash));
+    return values;
   }
   if (mode.IsEqualNoCase("LAUNCH")) {
     const auto& launch = static_cast<const LaunchRecord&>(record);
-    return {{"FILE", Text(launch.file)},
-            {"PARAM", Text(launch.param)},
-            {"ISWAIT", std::to_string(launch.isWait)}};
+    Values values = {{"FILE", Text(launch.file)},
+                     {"PARAM", Text(launch.param)},
+                     {"ISWAIT", std::to_string(launch.isWait)}};
+    if (launch.hash.GetLength() != 0) values.emplace_back("HASH", Text(launch.hash));
+    return values;
   }
   if (mode.IsEqualNoCase("DELETE")) {
     return {{"FILE", Text(static_cast<const DeleteRecord&>(record).file)}};
@@ -64,6 +68,15 @@ std::string UpperAscii(std::string text) {
 }
 
 }  // namespace
+
+void WhatIfRecorder::CopyAlreadyCurrent(const TextString& source, const TextString& destination) {
+  WhatIfEvent event;
+  event.kind = "copy";
+  event.text = "copy " + Text(source) + " -> " + Text(destination) +
+               ": already current (it holds the pinned bytes), left as it is; the source is not "
+               "read";
+  AddEvent(event);
+}
 
 WhatIfStep* WhatIfRecorder::Current() {
   return open_.empty() ? nullptr : &report_->steps[open_.back()];

@@ -19,6 +19,7 @@ class WhatIfRecorder : public RunObserver {
 
   void ProcedureStarting(const ProcedureRecord& record) override;
   void ProcedureEnded(const ProcedureRecord& record, bool succeeded) override;
+  void CopyAlreadyCurrent(const TextString& source, const TextString& destination) override;
 
   // The MODE of the innermost step running now (upper case), or empty between steps.
   std::string CurrentMode() const;
