@@ -20,25 +20,20 @@ struct CngCalls {
   BCRYPT_ALG_HANDLE provider = nullptr;
 };
 
-// The calls and the SHA-256 provider, loaded once for the process; null when they cannot be.
-const CngCalls* Cng() {
-  static CngCalls calls;
-  static bool tried = false;
-  static bool ready = false;
-  if (tried) return ready ? &calls : nullptr;
-  tried = true;
+// The calls and the SHA-256 provider, into `calls`; false when they cannot be had.
+bool LoadCng(CngCalls* calls) {
   HMODULE dll = LoadSystemLibrary(L"bcrypt.dll");
-  ResolveCall(dll, "BCryptOpenAlgorithmProvider", &calls.openAlgorithmProvider);
-  ResolveCall(dll, "BCryptCreateHash", &calls.createHash);
-  ResolveCall(dll, "BCryptHashData", &calls.hashData);
-  ResolveCall(dll, "BCryptFinishHash", &calls.finishHash);
-  ResolveCall(dll, "BCryptDestroyHash", &calls.destroyHash);
-  ready = calls.openAlgorithmProvider && calls.createHash && calls.hashData && calls.finishHash &&
-          calls.destroyHash &&
-          BCRYPT_SUCCESS(
-              calls.openAlgorithmProvider(&calls.provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
-  return ready ? &calls : nullptr;
+  return ResolveCall(dll, "BCryptOpenAlgorithmProvider", &calls->openAlgorithmProvider) &&
+         ResolveCall(dll, "BCryptCreateHash", &calls->createHash) &&
+         ResolveCall(dll, "BCryptHashData", &calls->hashData) &&
+         ResolveCall(dll, "BCryptFinishHash", &calls->finishHash) &&
+         ResolveCall(dll, "BCryptDestroyHash", &calls->destroyHash) &&
+         BCRYPT_SUCCESS(
+             calls->openAlgorithmProvider(&calls->provider, BCRYPT_SHA256_ALGORITHM, nullptr, 0));
 }
+
+// The calls and the provider, loaded once for the process; null when they cannot be.
+const CngCalls* Cng() { return LoadedOnce(&LoadCng); }
 
 }  // namespace
 

@@ -34,24 +34,21 @@ struct Calls {
   decltype(&BCryptDestroyKey) destroyKey = nullptr;
 };
 
-// The calls; null when one of them cannot be had.
-const Calls* Loaded() {
-  static Calls calls;
-  static bool tried = false;
-  static bool ready = false;
-  if (tried) return ready ? &calls : nullptr;
-  tried = true;
+// The calls into `calls`; false when one of them cannot be had.
+bool LoadCalls(Calls* calls) {
   HMODULE crypt32 = LoadSystemLibrary(L"crypt32.dll");
   HMODULE bcrypt = LoadSystemLibrary(L"bcrypt.dll");
-  ready = ResolveCall(crypt32, "CryptDecodeObjectEx", &calls.decodeObject) &&
-          ResolveCall(crypt32, "CryptStringToBinaryA", &calls.stringToBinary) &&
-          ResolveCall(bcrypt, "BCryptOpenAlgorithmProvider", &calls.openAlgorithmProvider) &&
-          ResolveCall(bcrypt, "BCryptCloseAlgorithmProvider", &calls.closeAlgorithmProvider) &&
-          ResolveCall(bcrypt, "BCryptImportKeyPair", &calls.importKeyPair) &&
-          ResolveCall(bcrypt, "BCryptVerifySignature", &calls.verifySignature) &&
-          ResolveCall(bcrypt, "BCryptDestroyKey", &calls.destroyKey);
-  return ready ? &calls : nullptr;
+  return ResolveCall(crypt32, "CryptDecodeObjectEx", &calls->decodeObject) &&
+         ResolveCall(crypt32, "CryptStringToBinaryA", &calls->stringToBinary) &&
+         ResolveCall(bcrypt, "BCryptOpenAlgorithmProvider", &calls->openAlgorithmProvider) &&
+         ResolveCall(bcrypt, "BCryptCloseAlgorithmProvider", &calls->closeAlgorithmProvider) &&
+         ResolveCall(bcrypt, "BCryptImportKeyPair", &calls->importKeyPair) &&
+         ResolveCall(bcrypt, "BCryptVerifySignature", &calls->verifySignature) &&
+         ResolveCall(bcrypt, "BCryptDestroyKey", &calls->destroyKey);
 }
+
+// The calls, loaded once for the process; null when one of them cannot be had.
+const Calls* Loaded() { return LoadedOnce(&LoadCalls); }
 
 // The decoded structure of `der` as `type`, for LocalFree; null when it is not one. Bytes after
 // the value are ignored, as libcrypto's decoders ignore them.

@@ -26,6 +26,15 @@ bool ResolveCall(HMODULE dll, const char* name, Function* function) {
   return *function != nullptr;
 }
 
+// The calls that `load` fills in on the first call, kept for the process: `calls` when `load`
+// succeeded that once, null ever after when it failed.
+template <typename Calls>
+const Calls* LoadedOnce(bool (*load)(Calls* calls)) {
+  static Calls calls;
+  static const bool ready = load(&calls);
+  return ready ? &calls : nullptr;
+}
+
 }  // namespace kestario
 
 #endif  // KESTARIO_PLATFORM_SYSTEM_LIBRARY_WIN32_H_
