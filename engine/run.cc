@@ -47,12 +47,43 @@ TextString TrimmedItem(const TextString& list, int32_t index) {
   return item;
 }
 
-// The count of a comma list that must have items; 0 after showing message 4.
-int32_t RequiredItemCount(const ProcedureRecord& record, const TextString& list, const char* key) {
-  int32_t count = list.CountTokens(",");
-  if (count == 0) ReportError(kMsgBadItemCount, record.name.GetConstText(), key);
-  return count;
-}
+// A procedure's comma list that must have items (FILE, FROM), walked item by item in one pass,
+// with the item at the same place of its paired list (PARAM, TO), which may have fewer.
+class ItemWalk {
+ public:
+  // The lists must stay unchanged (and alive) while they are walked.
+  explicit ItemWalk(const TextString& list, const TextString* paired = nullptr)
+      : items_(list),
+        pairs_(paired != nullptr ? *paired : list),
+        paired_(paired != nullptr),
+        count_(list.CountTokens(",")) {}
+
+  // False, after showing message 4, when the list has no items.
+  bool HasItems(const ProcedureRecord& record, const char* key) const {
+    if (count_ == 0) ReportError(kMsgBadItemCount, record.name.GetConstText(), key);
+    return count_ != 0;
+  }
+  // Moves to the next item (and its pair): false past the last one.
+  bool Next() {
+    if (next_ == count_) return false;
+    ++next_;
+    items_.Next(&item);
+    if (paired_) pairs_.Next(&pair);
+    return true;
+  }
+  // The index of the current item.
+  int32_t Index() const { return next_ - 1; }
+
+  TextString item;
+  TextString pair;  // empty for a list without a pair
+
+ private:
+  CommaItems items_;
+  CommaItems pairs_;
+  bool paired_;
+  int32_t count_;
+  int32_t next_ = 0;
+};
 
 bool Dispatch(ProcedureRecord* record) {
   const TextString& mode = record->mode;
@@ -158,17 +189,15 @@ bool RunProcedureList(ProcedureList list) {
 
 bool ExecuteDelete(DeleteRecord* record) {
   if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
   bool keep = IsRollbackOn();
   TextString kept;
-  for (int32_t i = 0; i < count; ++i) {
+  while (paths.Next()) {
     if (StopSignalled()) return false;
-    paths.Next(&path);
     ReleaseRunLogFile(path);
-    bool deleted = keep ? DeleteKeepingFile(*record, i, path, &kept)
+    bool deleted = keep ? DeleteKeepingFile(*record, paths.Index(), path, &kept)
                         : CurrentSystem().DeleteFileA(path.GetConstText());
     if (!deleted) {
       ResumeRunLog();
@@ -196,16 +225,12 @@ bool ExecuteLaunch(LaunchRecord* record) {
         .Number(record->isWait)
         .Write();
   }
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems programs(record->file);
-  CommaItems parameterLists(record->param);
-  TextString program;
-  TextString parameters;
-  for (int32_t i = 0; i < count; ++i) {
+  ItemWalk programs(record->file, &record->param);
+  if (!programs.HasItems(*record, "FILE")) return false;
+  const TextString& program = programs.item;
+  const TextString& parameters = programs.pair;
+  while (programs.Next()) {
     if (StopSignalled()) return false;
-    programs.Next(&program);
-    parameterLists.Next(&parameters);
     LaunchOutcome outcome;
     bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
                                   IsRunLogOn() ? &outcome : nullptr);
@@ -228,22 +253,18 @@ bool ExecuteCopy(CopyRecord* record) {
     if (record->hasInUse) line.Key("INUSE", record->inUse);
     line.Write();
   }
-  int32_t count = RequiredItemCount(*record, record->from, "FROM");
-  if (count == 0) return false;
-  CommaItems sources(record->from);
-  CommaItems destinations(record->to);
-  TextString source;
-  TextString destination;
+  ItemWalk sources(record->from, &record->to);
+  if (!sources.HasItems(*record, "FROM")) return false;
+  const TextString& source = sources.item;
+  const TextString& destination = sources.pair;
   bool keep = IsRollbackOn() || record->replaceInUse;
   TextString kept;
-  for (int32_t i = 0; i < count; ++i) {
+  while (sources.Next()) {
     if (StopSignalled()) return false;
-    sources.Next(&source);
-    destinations.Next(&destination);
     ReleaseRunLogFile(destination);
     CopyOutcome outcome = CopyOutcome::kFailed;
     if (keep) {
-      outcome = CopyKeepingFile(*record, i, source, destination, &kept);
+      outcome = CopyKeepingFile(*record, sources.Index(), source, destination, &kept);
     } else if (CurrentSystem().CopyFileA(source.GetConstText(), destination.GetConstText(),
                                          false)) {
       outcome = CopyOutcome::kCopied;
@@ -395,12 +416,10 @@ bool ExecuteDate(DateRecord* record) {
   if (IsRunLogOn()) {
     ProcedureLine(*record).Key("FILE", record->file).Key("DATE", record->date).Write();
   }
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
-  for (int32_t i = 0; i < count; ++i) {
-    paths.Next(&path);
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
+  while (paths.Next()) {
     LocalDate date = {};
     bool opened = false;
     bool onOrAfter =
@@ -431,12 +450,10 @@ bool ExecuteDate(DateRecord* record) {
 
 bool ExecuteExist(ExistRecord* record) {
   if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
-  for (int32_t i = 0; i < count; ++i) {
-    paths.Next(&path);
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
+  while (paths.Next()) {
     bool exists = FileExists(path.GetConstText());
     if (IsRunLogOn())
       OutcomeLine(*record).Add(exists ? "exists " : "missing ").Quoted(path).Write();

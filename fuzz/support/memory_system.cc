@@ -18,17 +18,6 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != s
 // "*" matches any run of bytes, "?" one byte; everything else is literal (as on Linux).
 bool Matches(const char* pattern, const char* text) { return NameMatchesWildcard(pattern, text); }
 
-uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
-  if (buffer == nullptr || size == 0) return 0;
-  if (text.size() >= size) {
-    std::memcpy(buffer, text.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<uint32_t>(text.size());
-}
-
 void AssignBytes(TextString* target, const char* text, size_t length) {
   if (length >= UINT32_MAX || !target->Allocate(static_cast<uint32_t>(length + 1))) {
     target->SetText("");
@@ -194,12 +183,11 @@ bool MemorySystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uin
 }
 
 uint32_t MemorySystem::GetModuleFileNameA(char* buffer, uint32_t size) {
-  return CopyOut(modulePath, buffer, size);
+  return CopyOutModuleFileName(modulePath.data(), modulePath.size(), buffer, size);
 }
 
 uint32_t MemorySystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
-  if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
-  return CopyOut(windowsDirectory, buffer, size);
+  return CopyOutWindowsDirectory(windowsDirectory.data(), windowsDirectory.size(), buffer, size);
 }
 
 long MemorySystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
