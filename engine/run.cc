@@ -85,6 +85,13 @@ class ItemWalk {
   int32_t next_ = 0;
 };
 
+// A step that failed: shows `number` with its texts, unless a stop signal cut the step short (a
+// stopped run shows no box; a program that was started runs on). False, for the procedure.
+bool StepFailed(int number, const TextString& first, const TextString& second = TextString()) {
+  if (!StopSignalled()) ReportError(number, first.GetConstText(), second.GetConstText());
+  return false;
+}
+
 bool Dispatch(ProcedureRecord* record) {
   const TextString& mode = record->mode;
   if (mode.IsEqualNoCase("EXIST")) return ExecuteExist(static_cast<ExistRecord*>(record));
@@ -202,8 +209,7 @@ bool ExecuteDelete(DeleteRecord* record) {
     if (!deleted) {
       ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
-      if (!StopSignalled()) ReportError(kMsgDeleteFailed, path.GetConstText());
-      return false;
+      return StepFailed(kMsgDeleteFailed, path);
     }
     if (IsRunLogOn()) {
       LogLine line = OutcomeLine(*record);
@@ -236,11 +242,7 @@ bool ExecuteLaunch(LaunchRecord* record) {
                                   IsRunLogOn() ? &outcome : nullptr);
     if (IsRunLogOn()) LogLaunch(*record, outcome, launched);
     // A stop signal gives up the wait for a program's end: the program runs on.
-    if (!launched && StopSignalled()) return false;
-    if (!launched) {
-      ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
-      return false;
-    }
+    if (!launched) return StepFailed(kMsgLaunchFailed, program, parameters);
   }
   SetResult(record);
   return true;
@@ -288,13 +290,8 @@ bool ExecuteCopy(CopyRecord* record) {
       SupersedeRestartCopies(*record, destination,
                              outcome == CopyOutcome::kAtRestart ? kept : none);
     }
-    if (!copied) {
-      // A copy that a stop signal cut short left nothing behind, and shows no box.
-      if (!StopSignalled()) {
-        ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
-      }
-      return false;
-    }
+    // A copy that a stop signal cut short left nothing behind.
+    if (!copied) return StepFailed(kMsgCopyFailed, source, destination);
   }
   SetResult(record);
   return true;
