@@ -549,5 +549,49 @@ void MemorySystem::CloseProcess(ProcessHandle process) {
   }
 }
 
+uint16_t MemorySystem::GetUserDefaultUILanguage() { return uiLanguage; }
+
+bool MemorySystem::PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/,
+                                       const char* /*keep*/, bool /*cancel*/,
+                                       ByteBuffer* /*sources*/) {
+  return true;
+}
+
+bool MemorySystem::GetDiskFreeSpaceExA(const char* /*folder*/, uint64_t* available,
+                                       uint64_t* volume) {
+  *available = UINT64_MAX;
+  *volume = 1;
+  return true;
+}
+
+bool MemorySystem::FlushFileBuffers(FileHandle file) { return Open(file) != nullptr; }
+
+bool MemorySystem::LockFileEx(FileHandle file, uint32_t /*flags*/, uint64_t /*offset*/,
+                              uint64_t /*length*/) {
+  return Open(file) != nullptr;
+}
+
+bool MemorySystem::UnlockFileEx(FileHandle file, uint64_t /*offset*/, uint64_t /*length*/) {
+  return Open(file) != nullptr;
+}
+
+bool MemorySystem::IsWindowStationVisible() { return true; }
+
+bool MemorySystem::GetComputerNameA(TextString* name) { return name->SetText("FUZZ"); }
+
+bool MemorySystem::GetUserNameA(TextString* name) { return name->SetText("fuzzer"); }
+
+void MemorySystem::GetLocalTime(LocalTime* time) { *time = {2026, 12, 8, 1, 2, 3}; }
+
+uint32_t MemorySystem::GetCurrentProcessId() { return 4242; }
+
+bool MemorySystem::GetSystemDirectoryA(TextString* /*folder*/) { return false; }
+
+bool MemorySystem::GetFullPathNameA(const char* path, TextString* full) {
+  return path != nullptr && *path != '\0' && full->SetText(path);
+}
+
+bool MemorySystem::IsDBCSLeadByte(uint8_t /*byte*/) { return false; }
+
 }  // namespace fuzz
 }  // namespace kestario
