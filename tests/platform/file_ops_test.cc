@@ -27,6 +27,7 @@ using kestario_test::ReadFile;
 using kestario_test::SetModified;
 using kestario_test::TempFolder;
 using kestario_test::WriteFile;
+using kestario_test::WriteFileInNewFolder;
 using kestario_test::WriteFileWithMode;
 
 std::vector<std::string> Names(const std::string& folder) {
@@ -224,8 +225,7 @@ TEST(CopyFileTest, WritesThroughSymbolicLinksAndReplacesHardLinksByName) {
   TempFolder folder;
   std::string from = folder / "from";
   ASSERT_TRUE(WriteFile(from, "new"));
-  ASSERT_EQ(0, mkdir((folder / "real").c_str(), 0755));
-  ASSERT_TRUE(WriteFile(folder / "real/target", "old"));
+  ASSERT_TRUE(WriteFileInNewFolder(folder / "real/target", "old"));
   ASSERT_EQ(0, symlink("real/target", (folder / "link").c_str()));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "link").c_str(), false));
   struct stat info;
@@ -251,8 +251,7 @@ TEST(CopyFileTest, WritableFileInAFolderThatRefusesNewFilesIsWrittenInPlace) {
   TempFolder folder;
   std::string from = folder / "from";
   ASSERT_TRUE(WriteFile(from, "new data"));
-  ASSERT_EQ(0, mkdir((folder / "locked").c_str(), 0755));
-  ASSERT_TRUE(WriteFile(folder / "locked/granted", "old"));
+  ASSERT_TRUE(WriteFileInNewFolder(folder / "locked/granted", "old"));
   int fd = open((folder / "locked").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
   int flags = 0;

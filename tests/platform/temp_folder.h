@@ -57,6 +57,12 @@ inline bool WriteFileWithMode(const std::string& path, const std::string& conten
   return WriteFile(path, contents) && chmod(path.c_str(), mode) == 0;
 }
 
+// WriteFile into a new folder: the folder that `path` names the file of is made first (0755).
+inline bool WriteFileInNewFolder(const std::string& path, const std::string& contents) {
+  std::string folder = path.substr(0, path.rfind('/'));
+  return mkdir(folder.c_str(), 0755) == 0 && WriteFile(path, contents);
+}
+
 inline std::string ReadFile(const std::string& path) {
   std::string result;
   FILE* file = fopen(path.c_str(), "rb");
