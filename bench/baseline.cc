@@ -26,26 +26,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/file_handle_posix.h"
 #include "platform/file_ops_posix.h"
 
 namespace {
+
+using kestario::WriteAll;
 
 char g_buffer[64 * 1024];
 
 bool Exist(const char* path) {
   struct stat info;
   return stat(path, &info) == 0;
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t done = write(fd, data, length);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    length -= static_cast<size_t>(done);
-  }
-  return true;
 }
 
 // The kernel copy, as CopyData does it: FICLONE, else copy_file_range chunks until it gives 0,

@@ -45,4 +45,17 @@ uint32_t CopyOutWindowsDirectory(const char* text, size_t length, char* buffer, 
   return static_cast<uint32_t>(length);
 }
 
+const char* MessageBoxKind(unsigned style) {
+  switch (style & kMbIconMask) {
+    case kMbIconError:
+      return "ERROR";
+    case kMbIconQuestion:
+      return "QUESTION";
+    case kMbIconWarning:
+      return "WARNING";
+    default:
+      return "INFORMATION";
+  }
+}
+
 }  // namespace kestario
