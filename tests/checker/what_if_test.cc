@@ -37,8 +37,13 @@ std::string StepFlags(const WhatIfReport& report) {
   return flags;
 }
 
+// Every test's folder holds the sources a.dat ("a") and b.dat ("b") beside the script.
 class WhatIfTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    dir.Write("a.dat", "a");
+    dir.Write("b.dat", "b");
+  }
   WhatIfReport Predict(const std::string& script, const WhatIfOptions& options = {}) {
     dir.Write("updater.ini", script);
     WhatIfReport report;
@@ -91,8 +96,6 @@ TEST_F(WhatIfTest, CopyThenDateSeesTheSourceDate) {
 }
 
 TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   WhatIfReport report = Predict(Script("C1, C2, E",
                                        "[C1]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/new.dat\n"
                                        "[C2]\nMODE=COPY\nFROM=<Src>/b.dat\nTO=<Src>/new.dat\n"
@@ -109,7 +112,6 @@ TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
 TEST_F(WhatIfTest, ACopyOfAReadOnlySourceCannotBeReplaced) {
   // The copy takes the source's permissions, so the second COPY meets a read-only destination.
   dir.Write("ro.dat", "ro");
-  dir.Write("b.dat", "b");
   ASSERT_EQ(0, chmod(dir.Path("ro.dat").c_str(), 0444));
   WhatIfReport report = Predict(Script("C1, C2",
                                        "[C1]\nMODE=COPY\nFROM=<Src>/ro.dat\nTO=<Src>/new.dat\n"
@@ -120,7 +122,6 @@ TEST_F(WhatIfTest, ACopyOfAReadOnlySourceCannotBeReplaced) {
 }
 
 TEST_F(WhatIfTest, DeleteOfAFileCopiedEarlier) {
-  dir.Write("a.dat", "a");
   WhatIfReport report = Predict(Script("C, D1, D2",
                                        "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/tmp.dat\n"
                                        "[D1]\nMODE=DELETE\nFILE=<Src>/tmp.dat\n"
@@ -136,7 +137,6 @@ TEST_F(WhatIfTest, DeleteOfAFileCopiedEarlier) {
 
 TEST_F(WhatIfTest, WildcardExistSeesDeletionsAndCopies) {
   dir.Write("one.log", "1");
-  dir.Write("a.dat", "a");
   WhatIfReport report = Predict(Script("D, E1, C, E2",
                                        "[D]\nMODE=DELETE\nFILE=<Src>/one.log\n"
                                        "[E1]\nMODE=EXIST\nFILE=<Src>/*.log\n"
@@ -178,8 +178,6 @@ TEST_F(WhatIfTest, LaunchOfAMissingProgramFails) {
 // The platform's own answers decide. The fake system refuses what a test names, as an immutable
 // file, a mount point or a folder that refuses new files would, on any file system.
 TEST_F(WhatIfTest, WhatThePlatformWouldRefuseFailsAsTheRunWould) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   std::string src = FullPath(dir.path());
   FakeSystem fake;
   fake.refusedRights[src + "/a.dat"] = kDeleteAccess;
@@ -196,8 +194,6 @@ TEST_F(WhatIfTest, WhatThePlatformWouldRefuseFailsAsTheRunWould) {
 }
 
 TEST_F(WhatIfTest, ACopyIntoAFolderThatRefusesNewFilesIsWrittenInPlace) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   std::string src = FullPath(dir.path());
   FakeSystem fake;
   fake.refusedRights[src] = kFileWriteData;
