@@ -9,8 +9,8 @@
 #include "platform/system_calls.h"
 
 // Passes a call on to the system below, for a class body:
-// KESTARIO_SYSTEM_CALLS(KESTARIO_FORWARD_CALL).
-#define KESTARIO_FORWARD_CALL(type, name, parameters, arguments) \
+// ALL_SYSTEM_CALLS(FORWARD_SYSTEM_CALL).
+#define FORWARD_SYSTEM_CALL(type, name, parameters, arguments) \
   type name parameters override { return base_->name arguments; }
 
 namespace kestario {
@@ -19,7 +19,7 @@ class ForwardingSystem : public System {
  public:
   explicit ForwardingSystem(System* base) : base_(base) {}
 
-  KESTARIO_SYSTEM_CALLS(KESTARIO_FORWARD_CALL)
+  ALL_SYSTEM_CALLS(FORWARD_SYSTEM_CALL)
 
  protected:
   System* base() const { return base_; }

@@ -1,15 +1,16 @@
 // Every call of System as a list, for the systems that implement or pass on all of them: each
 // role's list applies CALL(result type, name, (parameters), (arguments)) to each of its calls, in
 // the order of its header, where the calls are documented. ForwardingSystem makes its calls from
-// it, and a complete system declares its own with KESTARIO_DECLARE_CALL, so that a call the
-// interface gains is named once more here and nowhere else.
+// it, and a complete system may declare its own with DECLARE_SYSTEM_CALL (the Linux one and the
+// fuzz targets' in-memory one do), so that a call the interface gains is added to those by one
+// entry here, beside its declaration in its role's header.
 #ifndef KESTARIO_PLATFORM_SYSTEM_CALLS_H_
 #define KESTARIO_PLATFORM_SYSTEM_CALLS_H_
 
 #include "platform/system.h"
 
 // The calls of ProfileCalls (profile_calls.h).
-#define KESTARIO_PROFILE_CALLS(CALL)                                                           \
+#define PROFILE_SYSTEM_CALLS(CALL)                                                             \
   CALL(void, GetPrivateProfileStringA,                                                         \
        (const char* section, const char* key, const char* defaultValue, TextString* value,     \
         const char* file),                                                                     \
@@ -26,7 +27,7 @@
   CALL(long, RegCloseKey, (RegistryHandle key), (key))
 
 // The calls of UiCalls (ui_calls.h).
-#define KESTARIO_UI_CALLS(CALL)                                                              \
+#define UI_SYSTEM_CALLS(CALL)                                                                \
   CALL(uint16_t, GetUserDefaultUILanguage, (), ())                                           \
   CALL(int, LoadStringW, (uint16_t language, unsigned id, char16_t* buffer, int size),       \
        (language, id, buffer, size))                                                         \
@@ -42,7 +43,7 @@
   CALL(bool, IsWindowStationVisible, (), ())
 
 // The calls of MachineCalls (machine_calls.h).
-#define KESTARIO_MACHINE_CALLS(CALL)                                                  \
+#define MACHINE_SYSTEM_CALLS(CALL)                                                    \
   CALL(uint32_t, GetModuleFileNameA, (char* buffer, uint32_t size), (buffer, size))   \
   CALL(uint32_t, GetWindowsDirectoryA, (char* buffer, uint32_t size), (buffer, size)) \
   CALL(bool, GetSystemDirectoryA, (TextString * folder), (folder))                    \
@@ -56,7 +57,7 @@
        (source, type, id, strings, count, text))
 
 // The calls of FileCalls (file_calls.h).
-#define KESTARIO_FILE_CALLS(CALL)                                                                  \
+#define FILE_SYSTEM_CALLS(CALL)                                                                    \
   CALL(bool, DeleteFileA, (const char* path), (path))                                              \
   CALL(bool, MoveFileAsideA, (const char* path, const KeptFileNames& names, KeptAs* as),           \
        (path, names, as))                                                                          \
@@ -86,7 +87,7 @@
   CALL(bool, GetBinaryTypeA, (const char* path, uint32_t* type), (path, type))
 
 // The calls of FileHandleCalls (file_handle_calls.h).
-#define KESTARIO_FILE_HANDLE_CALLS(CALL)                                                       \
+#define FILE_HANDLE_SYSTEM_CALLS(CALL)                                                         \
   CALL(FileHandle, CreateFileA, (const char* path, FileAccess access), (path, access))         \
   CALL(bool, ReadFile,                                                                         \
        (FileHandle file, uint64_t offset, char* buffer, uint32_t size, uint32_t* done),        \
@@ -106,7 +107,7 @@
   CALL(void, CloseHandle, (FileHandle file), (file))
 
 // The calls of ProcessCalls (process_calls.h).
-#define KESTARIO_PROCESS_CALLS(CALL)                                                        \
+#define PROCESS_SYSTEM_CALLS(CALL)                                                          \
   CALL(bool, CreateProcessA,                                                                \
        (char* commandLine, const char* currentDirectory, ProcessHandle* process),           \
        (commandLine, currentDirectory, process))                                            \
@@ -115,15 +116,15 @@
   CALL(void, CloseProcess, (ProcessHandle process), (process))
 
 // Every call of System, role by role.
-#define KESTARIO_SYSTEM_CALLS(CALL) \
-  KESTARIO_PROFILE_CALLS(CALL)      \
-  KESTARIO_UI_CALLS(CALL)           \
-  KESTARIO_MACHINE_CALLS(CALL)      \
-  KESTARIO_FILE_CALLS(CALL)         \
-  KESTARIO_FILE_HANDLE_CALLS(CALL)  \
-  KESTARIO_PROCESS_CALLS(CALL)
+#define ALL_SYSTEM_CALLS(CALL)   \
+  PROFILE_SYSTEM_CALLS(CALL)     \
+  UI_SYSTEM_CALLS(CALL)          \
+  MACHINE_SYSTEM_CALLS(CALL)     \
+  FILE_SYSTEM_CALLS(CALL)        \
+  FILE_HANDLE_SYSTEM_CALLS(CALL) \
+  PROCESS_SYSTEM_CALLS(CALL)
 
-// Declares a call as an override, for a class body: KESTARIO_SYSTEM_CALLS(KESTARIO_DECLARE_CALL).
-#define KESTARIO_DECLARE_CALL(type, name, parameters, arguments) type name parameters override;
+// Declares a call as an override, for a class body: ALL_SYSTEM_CALLS(DECLARE_SYSTEM_CALL).
+#define DECLARE_SYSTEM_CALL(type, name, parameters, arguments) type name parameters override;
 
 #endif  // KESTARIO_PLATFORM_SYSTEM_CALLS_H_

@@ -58,7 +58,7 @@ class PosixSystem : public System {
   void SetTerminal(int inFd, int outFd);
 
   // Every call of System (system_calls.h).
-  KESTARIO_SYSTEM_CALLS(KESTARIO_DECLARE_CALL)
+  ALL_SYSTEM_CALLS(DECLARE_SYSTEM_CALL)
 
   // How many times profile or registry files were read and parsed (for cache tests).
   size_t ProfileLoadCount() const { return profiles_.LoadCount(); }

@@ -84,7 +84,7 @@ class MemorySystem : public System {
 
   // Every call of System (platform/system_calls.h); what each does here is said above, and
   // beside the call in memory_system.cc.
-  KESTARIO_SYSTEM_CALLS(KESTARIO_DECLARE_CALL)
+  ALL_SYSTEM_CALLS(DECLARE_SYSTEM_CALL)
 
  private:
   struct Parsed {
