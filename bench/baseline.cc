@@ -3,7 +3,8 @@
 //
 // usage: baseline WORKLOAD FOLDER COUNT
 //   exist   stat FOLDER/fI.dat                                     for I < COUNT
-//   date    open, fstat, close FOLDER/fI.dat and its local date   for I < COUNT
+//   date    open, fstat, close FOLDER/fI.dat and its local date   for I < COUNT (the platform's
+//           own PosixGetFileLocalDate, which makes just these calls)
 //   copy    copy FOLDER/fI.dat to FOLDER/dI.dat for I < COUNT / 2, then delete every dI.dat
 //
 // The copy repeats the system calls of the Linux CopyFileA (platform/file_ops_posix.cc) for a
@@ -24,38 +25,19 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+
+#include "platform/file_handle_posix.h"
+#include "platform/file_ops_posix.h"
 
 namespace {
+
+using kestario::WriteAll;
 
 char g_buffer[64 * 1024];
 
 bool Exist(const char* path) {
   struct stat info;
   return stat(path, &info) == 0;
-}
-
-bool Date(const char* path) {
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat info;
-  bool ok = fstat(fd, &info) == 0 && !S_ISDIR(info.st_mode);
-  close(fd);
-  if (!ok) return false;
-  struct tm local;
-  time_t seconds = info.st_mtim.tv_sec;
-  return localtime_r(&seconds, &local) != nullptr;
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t done = write(fd, data, length);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    data += done;
-    length -= static_cast<size_t>(done);
-  }
-  return true;
 }
 
 // The kernel copy, as CopyData does it: FICLONE, else copy_file_range chunks until it gives 0,
@@ -156,9 +138,10 @@ int main(int argc, char** argv) {
   char name[64];
   if (strcmp(workload, "exist") == 0 || strcmp(workload, "date") == 0) {
     bool exist = workload[0] == 'e';
+    kestario::LocalDate date;
     for (long i = 0; i < count; ++i) {
       snprintf(path, sizeof path, "%s/f%ld.dat", folder, i);
-      if (!(exist ? Exist(path) : Date(path))) return 1;
+      if (!(exist ? Exist(path) : PosixGetFileLocalDate(path, &date))) return 1;
     }
     return 0;
   }

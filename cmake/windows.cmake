@@ -98,20 +98,21 @@ set(KESTARIO_RESOURCE_DEPENDS
 set_source_files_properties(${KESTARIO_WINDOWS_RESOURCES} PROPERTIES
   OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS};${KESTARIO_GENERATED_DIR}/events.rc;${KESTARIO_GENERATED_DIR}/MSG00409.bin")
 
-add_library(kestario_checker_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/updater-check.rc)
-add_dependencies(kestario_checker_resources kestario_windows_texts)
-target_include_directories(kestario_checker_resources PRIVATE
-  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
-target_compile_definitions(kestario_checker_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
-set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/updater-check.rc PROPERTIES
-  OBJECT_DEPENDS "${KESTARIO_RESOURCE_DEPENDS}")
+# The resources of a command-line tool: an object library of resources/`rc`, which includes the
+# files `depends` (a list), with the program's include folders and version numbers.
+function(kestario_tool_resources target rc depends)
+  add_library(${target} OBJECT ${CMAKE_SOURCE_DIR}/resources/${rc})
+  target_include_directories(${target} PRIVATE
+    ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
+  target_compile_definitions(${target} PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
+  set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/${rc} PROPERTIES
+    OBJECT_DEPENDS "${depends}")
+endfunction()
 
-add_library(kestario_report_resources OBJECT ${CMAKE_SOURCE_DIR}/resources/updater-report.rc)
-target_include_directories(kestario_report_resources PRIVATE
-  ${CMAKE_SOURCE_DIR} ${CMAKE_SOURCE_DIR}/resources ${KESTARIO_GENERATED_DIR})
-target_compile_definitions(kestario_report_resources PRIVATE ${KESTARIO_VERSION_DEFINITIONS})
-set_source_files_properties(${CMAKE_SOURCE_DIR}/resources/updater-report.rc PROPERTIES
-  OBJECT_DEPENDS "${KESTARIO_GENERATED_DIR}/updater.manifest;${CMAKE_SOURCE_DIR}/resources/version.rc")
+kestario_tool_resources(kestario_checker_resources updater-check.rc "${KESTARIO_RESOURCE_DEPENDS}")
+add_dependencies(kestario_checker_resources kestario_windows_texts)
+kestario_tool_resources(kestario_report_resources updater-report.rc
+  "${KESTARIO_GENERATED_DIR}/updater.manifest;${CMAKE_SOURCE_DIR}/resources/version.rc")
 
 # Makes `target` (whose sources hold engine/main_win32.cc) the Windows program: the resources
 # linked in as objects, GUI subsystem (no console window).
@@ -125,25 +126,22 @@ endfunction()
 # the reader of open boxes, a program that holds a file open without sharing, and one that leaves
 # a trace of having been started; and the benchmark's floors (bench/): a bare CopyFileA, the
 # calls of EXIST procedures, and the run log's file calls.
-add_executable(profile_probe ${CMAKE_SOURCE_DIR}/tests/wine/profile_probe.cc)
-target_link_libraries(profile_probe PRIVATE kestario_flags)
-add_executable(box_probe ${CMAKE_SOURCE_DIR}/tests/wine/box_probe.cc)
-target_link_libraries(box_probe PRIVATE kestario_flags)
-add_executable(hold_open ${CMAKE_SOURCE_DIR}/tests/wine/hold_open.cc)
-target_link_libraries(hold_open PRIVATE kestario_flags)
-add_executable(launch_marker ${CMAKE_SOURCE_DIR}/tests/wine/launch_marker.cc)
-target_link_libraries(launch_marker PRIVATE kestario_flags)
-add_executable(copy_baseline ${CMAKE_SOURCE_DIR}/bench/copy_baseline_win.cc)
-target_link_libraries(copy_baseline PRIVATE kestario_flags)
-add_executable(exist_baseline ${CMAKE_SOURCE_DIR}/bench/exist_baseline_win.cc)
-target_link_libraries(exist_baseline PRIVATE kestario_flags)
-add_executable(append_baseline ${CMAKE_SOURCE_DIR}/bench/append_baseline.cc)
-target_link_libraries(append_baseline PRIVATE kestario_platform kestario_flags)
-add_executable(box_reader ${CMAKE_SOURCE_DIR}/tests/wine/box_reader.cc)
-target_link_libraries(box_reader PRIVATE kestario_flags)
+# A console helper of the Wine tests or the benchmark, from the one source file `source` of the
+# tree, with the build's flags and the libraries named after it.
+function(kestario_windows_helper target source)
+  add_executable(${target} ${CMAKE_SOURCE_DIR}/${source})
+  target_link_libraries(${target} PRIVATE ${ARGN} kestario_flags)
+endfunction()
+
+kestario_windows_helper(profile_probe tests/wine/profile_probe.cc)
+kestario_windows_helper(box_probe tests/wine/box_probe.cc)
+kestario_windows_helper(hold_open tests/wine/hold_open.cc)
+kestario_windows_helper(launch_marker tests/wine/launch_marker.cc)
+kestario_windows_helper(copy_baseline bench/copy_baseline_win.cc)
+kestario_windows_helper(exist_baseline bench/exist_baseline_win.cc)
+kestario_windows_helper(append_baseline bench/append_baseline.cc kestario_platform)
+kestario_windows_helper(box_reader tests/wine/box_reader.cc)
 # Builds an event's text from a program's message table, as Event Viewer does.
-add_executable(event_text ${CMAKE_SOURCE_DIR}/tests/wine/event_text.cc)
-target_link_libraries(event_text PRIVATE kestario_flags)
+kestario_windows_helper(event_text tests/wine/event_text.cc)
 # Starts a program on a window station of its own, which nobody can see.
-add_executable(station_launcher ${CMAKE_SOURCE_DIR}/tests/wine/station_launcher.cc)
-target_link_libraries(station_launcher PRIVATE kestario_flags)
+kestario_windows_helper(station_launcher tests/wine/station_launcher.cc)

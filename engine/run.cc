@@ -48,11 +48,51 @@ TextString TrimmedItem(const TextString& list, int32_t index) {
   return item;
 }
 
-// The count of a comma list that must have items; 0 after showing message 4.
-int32_t RequiredItemCount(const ProcedureRecord& record, const TextString& list, const char* key) {
-  int32_t count = list.CountTokens(",");
-  if (count == 0) ReportError(kMsgBadItemCount, record.name.GetConstText(), key);
-  return count;
+// A procedure's comma list that must have items (FILE, FROM), walked item by item in one pass,
+// with the item at the same place of its paired list (PARAM, TO), which may have fewer.
+class ItemWalk {
+ public:
+  // The lists must stay unchanged (and alive) while they are walked.
+  explicit ItemWalk(const TextString& list, const TextString* paired = nullptr)
+      : items_(list),
+        pairs_(paired != nullptr ? *paired : list),
+        paired_(paired != nullptr),
+        count_(list.CountTokens(",")) {}
+
+  // False, after showing message 4, when the list has no items.
+  bool HasItems(const ProcedureRecord& record, const char* key) const {
+    if (count_ == 0) ReportError(kMsgBadItemCount, record.name.GetConstText(), key);
+    return count_ != 0;
+  }
+  // Moves to the next item (and its pair): false past the last one.
+  bool Next() {
+    if (next_ == count_) return false;
+    ++next_;
+    items_.Next(&item);
+    if (paired_) pairs_.Next(&pair);
+    return true;
+  }
+  // The index of the current item.
+  int32_t Index() const { return next_ - 1; }
+  // How many items the list has.
+  int32_t Count() const { return count_; }
+
+  TextString item;
+  TextString pair;  // empty for a list without a pair
+
+ private:
+  CommaItems items_;
+  CommaItems pairs_;
+  bool paired_;
+  int32_t count_;
+  int32_t next_ = 0;
+};
+
+// A step that failed: shows `number` with its texts, unless a stop signal cut the step short (a
+// stopped run shows no box; a program that was started runs on). False, for the procedure.
+bool StepFailed(int number, const TextString& first, const TextString& second = TextString()) {
+  if (!StopSignalled()) ReportError(number, first.GetConstText(), second.GetConstText());
+  return false;
 }
 
 // The pin of one HASH item (spaces trimmed): `*pinned` is false for an empty item, which pins
@@ -91,12 +131,15 @@ LogLine& AddPinMismatch(LogLine& line, const ContentPin& pin) {
   return line.Add(": its SHA-256 is ").Add(found).Add(", not the pinned ").Add(expected);
 }
 
-void ReportPinMismatch(const TextString& file, const ContentPin& pin) {
+// A step whose pinned file had other bytes: shows message 12 naming it, unless a stop signal cut
+// the step short. False, for the procedure.
+bool PinStepFailed(const TextString& file, const ContentPin& pin) {
   char found[kSha256HexLength + 1];
   char expected[kSha256HexLength + 1];
   FormatSha256Hex(pin.found, found);
   FormatSha256Hex(pin.expected, expected);
-  ReportError(kMsgPinMismatch, file.GetConstText(), expected, found);
+  if (!StopSignalled()) ReportError(kMsgPinMismatch, file.GetConstText(), expected, found);
+  return false;
 }
 
 // Whether `destination` already holds exactly the pinned bytes (the hash of the local file), so
@@ -214,23 +257,20 @@ bool RunProcedureList(ProcedureList list) {
 
 bool ExecuteDelete(DeleteRecord* record) {
   if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
   bool keep = IsRollbackOn();
   TextString kept;
-  for (int32_t i = 0; i < count; ++i) {
+  while (paths.Next()) {
     if (StopSignalled()) return false;
-    paths.Next(&path);
     ReleaseRunLogFile(path);
-    bool deleted = keep ? DeleteKeepingFile(*record, i, path, &kept)
+    bool deleted = keep ? DeleteKeepingFile(*record, paths.Index(), path, &kept)
                         : CurrentSystem().DeleteFileA(path.GetConstText());
     if (!deleted) {
       ResumeRunLog();
       if (IsRunLogOn()) OutcomeLine(*record).Add("not deleted ").Quoted(path).Write();
-      if (!StopSignalled()) ReportError(kMsgDeleteFailed, path.GetConstText());
-      return false;
+      return StepFailed(kMsgDeleteFailed, path);
     }
     if (IsRunLogOn()) {
       LogLine line = OutcomeLine(*record);
@@ -253,18 +293,16 @@ bool ExecuteLaunch(LaunchRecord* record) {
     if (record->hash.GetLength() != 0) line.Key("HASH", record->hash);
     line.Write();
   }
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0 || !CheckPins(*record, record->hash, count)) return false;
-  CommaItems programs(record->file);
-  CommaItems parameterLists(record->param);
+  ItemWalk programs(record->file, &record->param);
+  if (!programs.HasItems(*record, "FILE") || !CheckPins(*record, record->hash, programs.Count())) {
+    return false;
+  }
+  const TextString& program = programs.item;
+  const TextString& parameters = programs.pair;
   CommaItems hashes(record->hash);
-  TextString program;
-  TextString parameters;
   TextString hash;
-  for (int32_t i = 0; i < count; ++i) {
+  while (programs.Next()) {
     if (StopSignalled()) return false;
-    programs.Next(&program);
-    parameterLists.Next(&parameters);
     hashes.Next(&hash);
     ContentPin pin;
     bool pinned = false;
@@ -274,15 +312,8 @@ bool ExecuteLaunch(LaunchRecord* record) {
                                   IsRunLogOn() ? &outcome : nullptr, pinned ? &pin : nullptr);
     if (IsRunLogOn()) LogLaunch(*record, outcome, launched, pin);
     // A stop signal gives up the wait for a program's end: the program runs on.
-    if (!launched && StopSignalled()) return false;
-    if (pin.differs) {
-      ReportPinMismatch(program, pin);
-      return false;
-    }
-    if (!launched) {
-      ReportError(kMsgLaunchFailed, program.GetConstText(), parameters.GetConstText());
-      return false;
-    }
+    if (pin.differs) return PinStepFailed(program, pin);
+    if (!launched) return StepFailed(kMsgLaunchFailed, program, parameters);
   }
   SetResult(record);
   return true;
@@ -296,20 +327,18 @@ bool ExecuteCopy(CopyRecord* record) {
     if (record->hash.GetLength() != 0) line.Key("HASH", record->hash);
     line.Write();
   }
-  int32_t count = RequiredItemCount(*record, record->from, "FROM");
-  if (count == 0 || !CheckPins(*record, record->hash, count)) return false;
-  CommaItems sources(record->from);
-  CommaItems destinations(record->to);
+  ItemWalk sources(record->from, &record->to);
+  if (!sources.HasItems(*record, "FROM") || !CheckPins(*record, record->hash, sources.Count())) {
+    return false;
+  }
+  const TextString& source = sources.item;
+  const TextString& destination = sources.pair;
   CommaItems hashes(record->hash);
-  TextString source;
-  TextString destination;
   TextString hash;
   bool keep = IsRollbackOn() || record->replaceInUse;
   TextString kept;
-  for (int32_t i = 0; i < count; ++i) {
+  while (sources.Next()) {
     if (StopSignalled()) return false;
-    sources.Next(&source);
-    destinations.Next(&destination);
     hashes.Next(&hash);
     ContentPin pin;
     bool pinned = false;
@@ -334,7 +363,8 @@ bool ExecuteCopy(CopyRecord* record) {
     CopyOutcome outcome = CopyOutcome::kFailed;
     KeptAs as = KeptAs::kNone;
     if (keep) {
-      outcome = CopyKeepingFile(*record, i, source, destination, pinned ? &pin : nullptr, &kept);
+      outcome = CopyKeepingFile(*record, sources.Index(), source, destination,
+                                pinned ? &pin : nullptr, &kept);
     } else if (pinned) {
       outcome = CurrentSystem().CopyFileOverA(source.GetConstText(), destination.GetConstText(),
                                               nullptr, 0, &pin, &as);
@@ -359,15 +389,9 @@ bool ExecuteCopy(CopyRecord* record) {
       SupersedeRestartCopies(*record, destination,
                              outcome == CopyOutcome::kAtRestart ? kept : none);
     }
-    if (!copied) {
-      // A copy that a stop signal cut short left nothing behind, and shows no box.
-      if (pin.differs) {
-        ReportPinMismatch(source, pin);
-      } else if (!StopSignalled()) {
-        ReportError(kMsgCopyFailed, source.GetConstText(), destination.GetConstText());
-      }
-      return false;
-    }
+    // A copy that a stop signal cut short left nothing behind.
+    if (pin.differs) return PinStepFailed(source, pin);
+    if (!copied) return StepFailed(kMsgCopyFailed, source, destination);
   }
   SetResult(record);
   return true;
@@ -489,12 +513,10 @@ bool ExecuteDate(DateRecord* record) {
   if (IsRunLogOn()) {
     ProcedureLine(*record).Key("FILE", record->file).Key("DATE", record->date).Write();
   }
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
-  for (int32_t i = 0; i < count; ++i) {
-    paths.Next(&path);
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
+  while (paths.Next()) {
     LocalDate date = {};
     bool opened = false;
     bool onOrAfter =
@@ -525,12 +547,10 @@ bool ExecuteDate(DateRecord* record) {
 
 bool ExecuteExist(ExistRecord* record) {
   if (IsRunLogOn()) ProcedureLine(*record).Key("FILE", record->file).Write();
-  int32_t count = RequiredItemCount(*record, record->file, "FILE");
-  if (count == 0) return false;
-  CommaItems paths(record->file);
-  TextString path;
-  for (int32_t i = 0; i < count; ++i) {
-    paths.Next(&path);
+  ItemWalk paths(record->file);
+  if (!paths.HasItems(*record, "FILE")) return false;
+  const TextString& path = paths.item;
+  while (paths.Next()) {
     bool exists = FileExists(path.GetConstText());
     if (IsRunLogOn())
       OutcomeLine(*record).Add(exists ? "exists " : "missing ").Quoted(path).Write();

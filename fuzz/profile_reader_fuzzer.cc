@@ -22,11 +22,7 @@ namespace kestario {
 namespace {
 
 bool EqualNoCase(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
-  }
-  return true;
+  return a.size() == b.size() && AsciiEqualNoCase(a.data(), b.data(), a.size());
 }
 
 std::string Trimmed(const std::string& name) {

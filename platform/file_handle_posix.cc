@@ -169,4 +169,18 @@ void PosixCloseFile(FileHandle file) {
   if (fd >= 0) close(fd);
 }
 
+bool WriteAll(int fd, const char* data, size_t length) {
+  while (length > 0) {
+    ssize_t done = write(fd, data, length);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (done == 0) return false;
+    data += done;
+    length -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
 }  // namespace kestario

@@ -19,6 +19,10 @@ bool PosixGetFileIdentity(FileHandle file, FileIdentity* identity);
 bool PosixSetEndOfFile(FileHandle file, uint64_t size);
 void PosixCloseFile(FileHandle file);
 
+// Writes all `length` bytes to the descriptor `fd`, again after an interrupted write; false on any
+// error (ENOSPC, EFBIG, a closed descriptor, a pipe nobody reads ...) or a write of nothing.
+bool WriteAll(int fd, const char* data, size_t length);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_PLATFORM_FILE_HANDLE_POSIX_H_

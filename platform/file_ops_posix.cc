@@ -18,6 +18,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "platform/file_handle_posix.h"
 #include "platform/signal_ignored_posix.h"
 
 namespace kestario {
@@ -25,21 +26,6 @@ namespace kestario {
 namespace {
 
 bool HasWildcard(const char* text) { return strpbrk(text, "*?") != nullptr; }
-
-// Writes all bytes; false on any error (ENOSPC, EFBIG ...).
-bool WriteAll(int fd, const char* data, size_t length) {
-  while (length > 0) {
-    ssize_t done = write(fd, data, length);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (done == 0) return false;
-    data += done;
-    length -= static_cast<size_t>(done);
-  }
-  return true;
-}
 
 // The signals that end a run and can be caught: a copy holds them back while it has a temporary
 // file, and gives way to them between chunks, so that nothing is left behind when they end it.

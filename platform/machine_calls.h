@@ -4,6 +4,7 @@
 #ifndef KESTARIO_PLATFORM_MACHINE_CALLS_H_
 #define KESTARIO_PLATFORM_MACHINE_CALLS_H_
 
+#include <cstddef>
 #include <cstdint>
 
 #include "text/text_string.h"
@@ -61,6 +62,12 @@ class MachineCalls : public UiCalls {
   virtual bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
                                   const char* const* strings, uint16_t count, const char* text) = 0;
 };
+
+// The answers of GetModuleFileNameA and GetWindowsDirectoryA for a system that has the text (of
+// `length` bytes) at hand: `buffer` of `size` bytes receives it as each call gives it, and the
+// result is what the call returns (for the module's name, 0 when there is no buffer).
+uint32_t CopyOutModuleFileName(const char* text, size_t length, char* buffer, uint32_t size);
+uint32_t CopyOutWindowsDirectory(const char* text, size_t length, char* buffer, uint32_t size);
 
 }  // namespace kestario
 

@@ -299,16 +299,7 @@ uint32_t PosixSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
       capacity *= 2;
       continue;
     }
-    uint32_t result;
-    if (static_cast<size_t>(length) < size) {
-      memcpy(buffer, link, static_cast<size_t>(length));
-      buffer[length] = '\0';
-      result = static_cast<uint32_t>(length);
-    } else {
-      memcpy(buffer, link, size - 1);
-      buffer[size - 1] = '\0';
-      result = size;
-    }
+    uint32_t result = CopyOutModuleFileName(link, static_cast<size_t>(length), buffer, size);
     free(link);
     return result;
   }
@@ -370,10 +361,7 @@ uint32_t PosixSystem::GetCurrentProcessId() { return static_cast<uint32_t>(getpi
 
 uint32_t PosixSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
   static const char kFolder[] = "/etc";
-  constexpr uint32_t kLength = sizeof kFolder - 1;
-  if (!buffer || size <= kLength) return kLength + 1;
-  memcpy(buffer, kFolder, kLength + 1);
-  return kLength;
+  return CopyOutWindowsDirectory(kFolder, sizeof kFolder - 1, buffer, size);
 }
 
 bool PosixSystem::GetSystemDirectoryA(TextString* /*folder*/) { return false; }

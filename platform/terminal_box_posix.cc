@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_handle_posix.h"
 #include "platform/system.h"
 
 namespace kestario {
@@ -13,20 +14,6 @@ namespace kestario {
 namespace {
 
 // False when the text cannot be written (a closed descriptor, a pipe nobody reads ...).
-bool WriteAll(int fd, const char* text, size_t length) {
-  while (length > 0) {
-    ssize_t done = write(fd, text, length);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (done == 0) return false;
-    text += done;
-    length -= static_cast<size_t>(done);
-  }
-  return true;
-}
-
 bool WriteText(int fd, const char* text) { return WriteAll(fd, text, strlen(text)); }
 
 // How a line was read.
@@ -63,19 +50,6 @@ Line ReadLine(int fd, int stopFd, char* first) {
 }
 
 }  // namespace
-
-const char* MessageBoxKind(unsigned style) {
-  switch (style & kMbIconMask) {
-    case kMbIconError:
-      return "ERROR";
-    case kMbIconQuestion:
-      return "QUESTION";
-    case kMbIconWarning:
-      return "WARNING";
-    default:
-      return "INFORMATION";
-  }
-}
 
 int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* caption,
                           unsigned style, int stopFd) {

@@ -19,9 +19,6 @@
 
 namespace kestario {
 
-// The KIND word for a box style.
-const char* MessageBoxKind(unsigned style);
-
 int RunTerminalMessageBox(int inFd, int outFd, const char* text, const char* caption,
                           unsigned style, int stopFd = -1);
 

@@ -68,6 +68,9 @@ class UiCalls : public ProfileCalls {
   virtual bool IsWindowStationVisible() = 0;
 };
 
+// The word for the icon of a box `style`: "ERROR", "QUESTION", "WARNING", else "INFORMATION".
+const char* MessageBoxKind(unsigned style);
+
 }  // namespace kestario
 
 #endif  // KESTARIO_PLATFORM_UI_CALLS_H_

@@ -43,19 +43,6 @@ bool BoxesCanBeSeen() {
   return g_audience.visible;
 }
 
-const char* BoxKind(unsigned style) {
-  switch (style & kMbIconMask) {
-    case kMbIconError:
-      return "ERROR";
-    case kMbIconWarning:
-      return "WARNING";
-    case kMbIconQuestion:
-      return "QUESTION";
-    default:
-      return "INFORMATION";
-  }
-}
-
 const char* AnswerName(int answer) {
   switch (answer) {
     case kIdOk:
@@ -144,7 +131,7 @@ LogLine BoxLine(int message, unsigned style, const WideText& text) {
   if (message != 0) {
     line.Add(runlog::kError).Number(message).Add(" ");
   } else {
-    line.Add("box ").Add(BoxKind(style)).Add(" ");
+    line.Add("box ").Add(MessageBoxKind(style)).Add(" ");
   }
   line.Quoted(text);
   return line;

@@ -31,17 +31,6 @@ bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != s
 // "*" matches any run of bytes, "?" one byte; everything else is literal (as on Linux).
 bool Matches(const char* pattern, const char* text) { return NameMatchesWildcard(pattern, text); }
 
-uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
-  if (buffer == nullptr || size == 0) return 0;
-  if (text.size() >= size) {
-    std::memcpy(buffer, text.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<uint32_t>(text.size());
-}
-
 void AssignBytes(TextString* target, const char* text, size_t length) {
   if (length >= UINT32_MAX || !target->Allocate(static_cast<uint32_t>(length + 1))) {
     target->SetText("");
@@ -128,6 +117,16 @@ void MemorySystem::GetPrivateProfileStringA(const char* section, const char* key
 
 // Every read parses the file's contents of that moment (when they changed): nothing to flush.
 void MemorySystem::FlushPrivateProfile(const char* /*file*/) {}
+
+void MemorySystem::ReleasePrivateProfileA(const char* /*file*/) {}
+
+// The memory registry lists no values: no machine policy is ever found in it.
+long MemorySystem::RegEnumValueA(RegistryHandle /*key*/, uint32_t /*index*/, TextString* /*name*/,
+                                 uint32_t* /*type*/, TextString* /*data*/) {
+  return kErrorNoMoreItems;
+}
+
+bool MemorySystem::RegistryWritableByOthers() { return false; }
 
 bool MemorySystem::HoldPrivateProfileA(const char* file, ByteBuffer* bytes) {
   auto found = file != nullptr ? files.find(file) : files.end();
@@ -216,12 +215,11 @@ bool MemorySystem::WriteEventLogEntry(const char* /*source*/, uint16_t type, uin
 }
 
 uint32_t MemorySystem::GetModuleFileNameA(char* buffer, uint32_t size) {
-  return CopyOut(modulePath, buffer, size);
+  return CopyOutModuleFileName(modulePath.data(), modulePath.size(), buffer, size);
 }
 
 uint32_t MemorySystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
-  if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
-  return CopyOut(windowsDirectory, buffer, size);
+  return CopyOutWindowsDirectory(windowsDirectory.data(), windowsDirectory.size(), buffer, size);
 }
 
 long MemorySystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,
@@ -635,6 +633,50 @@ void MemorySystem::CloseProcess(ProcessHandle process) {
     violations.push_back("CloseProcess on a handle that is not open");
   }
 }
+
+uint16_t MemorySystem::GetUserDefaultUILanguage() { return uiLanguage; }
+
+bool MemorySystem::PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/,
+                                       const char* /*keep*/, bool /*cancel*/,
+                                       ByteBuffer* /*sources*/) {
+  return true;
+}
+
+bool MemorySystem::GetDiskFreeSpaceExA(const char* /*folder*/, uint64_t* available,
+                                       uint64_t* volume) {
+  *available = UINT64_MAX;
+  *volume = 1;
+  return true;
+}
+
+bool MemorySystem::FlushFileBuffers(FileHandle file) { return Open(file) != nullptr; }
+
+bool MemorySystem::LockFileEx(FileHandle file, uint32_t /*flags*/, uint64_t /*offset*/,
+                              uint64_t /*length*/) {
+  return Open(file) != nullptr;
+}
+
+bool MemorySystem::UnlockFileEx(FileHandle file, uint64_t /*offset*/, uint64_t /*length*/) {
+  return Open(file) != nullptr;
+}
+
+bool MemorySystem::IsWindowStationVisible() { return true; }
+
+bool MemorySystem::GetComputerNameA(TextString* name) { return name->SetText("FUZZ"); }
+
+bool MemorySystem::GetUserNameA(TextString* name) { return name->SetText("fuzzer"); }
+
+void MemorySystem::GetLocalTime(LocalTime* time) { *time = {2026, 12, 8, 1, 2, 3}; }
+
+uint32_t MemorySystem::GetCurrentProcessId() { return 4242; }
+
+bool MemorySystem::GetSystemDirectoryA(TextString* /*folder*/) { return false; }
+
+bool MemorySystem::GetFullPathNameA(const char* path, TextString* full) {
+  return path != nullptr && *path != '\0' && full->SetText(path);
+}
+
+bool MemorySystem::IsDBCSLeadByte(uint8_t /*byte*/) { return false; }
 
 }  // namespace fuzz
 }  // namespace kestario

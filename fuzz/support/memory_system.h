@@ -10,8 +10,22 @@
 //   GetFileAttributesA and GetFileLocalDate work on the file map; wildcards are matched by
 //   AnyFileMatchesA only ("*" any run of bytes, "?" one byte). AccessCheckA grants everything on
 //   what exists, but no write or deletion of a read-only file; no file is a program for
-//   GetBinaryTypeA.
-// - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set.
+//   GetBinaryTypeA. Nothing is ever in use: a COPY that keeps the replaced file keeps it, and is
+//   done; MoveFileExA renames files (no folders) and nothing waits for a restart
+//   (PendingRenamesOntoA finds none). The volume has room for everything. A file's identity
+//   (GetFileStampA) is its name's hash (a rename makes another file); its time is 0.
+//   GetPrivateDataFolderA gives kJournalFolder, made when asked to.
+// - File handles (CreateFileA) are on the in-memory files (the run log's writes go on after an
+//   error box, which ends the run). A handle keeps the file it opened: once that file is deleted
+//   or copied over, the handle reads and writes a file of its own that no name reaches.
+// - The machine is "FUZZ", its user "fuzzer", the time 2026-12-08 01:02:03, the process 4242;
+//   the window station is visible. No system folder, paths as given, and UTF-8 text (no lead
+//   bytes), as on Linux.
+// - CreateProcessA and WaitForProcess succeed unless the matching bit of the fail masks is set;
+//   CreateProcessPinnedA starts only when the file `image` holds bytes that match the pin.
+// - A folder from OpenFolderA is its path: the calls in it act on the path and the name.
+//   HoldPrivateProfileA gives the file's bytes as they are (nothing can change them meanwhile);
+//   the registry lists no values (RegEnumValueA), so no machine policy is ever found in it.
 // - Box i is answered by answers[i] (see AnswerFor); boxes past the list get the default answer.
 // - The system watches the run's rules and records every breach in `violations`: an error box
 //   (recognised by the catalog load that ReportError makes just before it) longer than 1,023
@@ -31,6 +45,7 @@
 
 #include "platform/profile_reader.h"
 #include "platform/system.h"
+#include "platform/system_calls.h"
 
 namespace kestario {
 namespace fuzz {
@@ -71,114 +86,9 @@ class MemorySystem : public System {
   // then kIdOk, kIdYes, kIdNo, kIdCancel and 0 (the box could not be shown), cycling.
   static int AnswerFor(uint8_t code, unsigned style);
 
-  void GetPrivateProfileStringA(const char* section, const char* key, const char* defaultValue,
-                                TextString* value, const char* file) override;
-  void GetPrivateProfileSectionA(const char* section, ByteBuffer* entries,
-                                 const char* file) override;
-  void FlushPrivateProfile(const char* file) override;
-  // The file's bytes as they are; nothing can change them meanwhile.
-  bool HoldPrivateProfileA(const char* file, ByteBuffer* bytes) override;
-  void ReleasePrivateProfileA(const char* /*file*/) override {}
-  uint16_t GetUserDefaultUILanguage() override { return uiLanguage; }
-  int LoadStringW(uint16_t language, unsigned id, char16_t* buffer, int size) override;
-  int MessageBoxW(const char16_t* text, const char16_t* caption, unsigned style) override;
-  bool MultiByteToWideChar(unsigned codePage, uint32_t flags, const char* text, uint32_t size,
-                           WideText* wide) override;
-  bool WideCharToMultiByte(unsigned codePage, const char16_t* text, uint32_t size,
-                           TextString* bytes) override;
-  uint32_t GetModuleFileNameA(char* buffer, uint32_t size) override;
-  uint32_t GetWindowsDirectoryA(char* buffer, uint32_t size) override;
-  long RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t access,
-                     RegistryHandle* result) override;
-  long RegQueryValueExA(RegistryHandle key, const char* valueName, uint8_t* data,
-                        uint32_t* size) override;
-  long RegCloseKey(RegistryHandle key) override;
-  // The memory registry lists no values: no machine policy is ever found in it.
-  long RegEnumValueA(RegistryHandle /*key*/, uint32_t /*index*/, TextString* /*name*/,
-                     uint32_t* /*type*/, TextString* /*data*/) override {
-    return kErrorNoMoreItems;
-  }
-  bool RegistryWritableByOthers() override { return false; }
-  bool DeleteFileA(const char* path) override;
-  bool MoveFileAsideA(const char* path, const KeptFileNames& names, KeptAs* as) override;
-  bool CopyFileA(const char* from, const char* to, bool failIfExists) override;
-  // Nothing is ever in use here: a COPY that keeps the replaced file keeps it, and is done.
-  CopyOutcome CopyFileOverA(const char* from, const char* to, const KeptFileNames* names,
-                            uint32_t flags, ContentPin* pin, KeptAs* as) override;
-  // A rename of a file (no folders); nothing waits for a restart.
-  bool MoveFileExA(const char* from, const char* to, uint32_t flags) override;
-  bool SetFileAttributesA(const char* path, uint32_t attributes) override;
-  bool GetFinalPathNameA(const char* path, TextString* finalPath) override;
-  // A file's identity is its name's hash here (a rename makes another file); its time is 0.
-  bool GetFileStampA(const char* path, FileStamp* stamp) override;
-  bool ListFilesA(const char* folder, const char* suffix, ByteBuffer* names) override;
-  // Nothing waits for a restart here: none found.
-  bool PendingRenamesOntoA(const char* /*to*/, const char* /*pattern*/, const char* /*keep*/,
-                           bool /*cancel*/, ByteBuffer* /*sources*/) override {
-    return true;
-  }
-  // A volume with room for everything.
-  bool GetDiskFreeSpaceExA(const char* /*folder*/, uint64_t* available, uint64_t* volume) override {
-    *available = UINT64_MAX;
-    *volume = 1;
-    return true;
-  }
-  // kJournalFolder, made when asked to.
-  bool GetPrivateDataFolderA(const char* name, TextString* folder, bool create) override;
-  // Handles on the in-memory files (the run log's writes go on after an error box, which ends the
-  // run). A handle keeps the file it opened: once that file is deleted
-  // or copied over, the handle reads and writes a file of its own that no name reaches.
-  FileHandle CreateFileA(const char* path, FileAccess access) override;
-  bool ReadFile(FileHandle file, uint64_t offset, char* buffer, uint32_t size,
-                uint32_t* done) override;
-  bool WriteFile(FileHandle file, uint64_t offset, const char* bytes, uint32_t length,
-                 uint32_t* done) override;
-  bool FlushFileBuffers(FileHandle file) override { return Open(file) != nullptr; }
-  bool LockFileEx(FileHandle file, uint32_t /*flags*/, uint64_t /*offset*/,
-                  uint64_t /*length*/) override {
-    return Open(file) != nullptr;
-  }
-  bool UnlockFileEx(FileHandle file, uint64_t /*offset*/, uint64_t /*length*/) override {
-    return Open(file) != nullptr;
-  }
-  bool GetFileSizeEx(FileHandle file, uint64_t* size) override;
-  bool GetFileInformationByHandle(FileHandle file, FileIdentity* identity) override;
-  bool SetEndOfFile(FileHandle file, uint64_t size) override;
-  void CloseHandle(FileHandle file) override;
-  // An in-memory folder; the names in it as the calls by path see them.
-  FileHandle OpenFolderA(const char* path, FileIdentity* identity) override;
-  bool GetFileStampInFolderA(FileHandle folder, const char* name, FileStamp* stamp) override;
-  bool MoveFileInFolderA(FileHandle folder, const char* from, const char* to,
-                         uint32_t flags) override;
-  bool DeleteFileInFolderA(FileHandle folder, const char* name) override;
-  bool ClearFileAttributesInFolderA(FileHandle folder, const char* name,
-                                    uint32_t attributes) override;
-  bool AnyFileMatchesA(const char* path) override;
-  uint32_t GetFileAttributesA(const char* path) override;
-  bool AccessCheckA(const char* path, uint32_t access) override;
-  bool GetBinaryTypeA(const char* path, uint32_t* type) override;
-  bool GetFileLocalDate(const char* path, LocalDate* date) override;
-  bool CreateProcessA(char* commandLine, const char* currentDirectory,
-                      ProcessHandle* process) override;
-  // Starts only when the file `image` holds bytes that match the pin.
-  bool CreateProcessPinnedA(char* commandLine, const char* currentDirectory, const char* image,
-                            ContentPin* pin, ProcessHandle* process) override;
-  bool WaitForProcess(ProcessHandle process) override;
-  bool GetExitCodeProcess(ProcessHandle process, uint32_t* code) override;
-  void CloseProcess(ProcessHandle process) override;
-  bool IsWindowStationVisible() override { return true; }
-  bool WriteEventLogEntry(const char* source, uint16_t type, uint32_t id,
-                          const char* const* strings, uint16_t count, const char* text) override;
-  bool GetComputerNameA(TextString* name) override { return name->SetText("FUZZ"); }
-  bool GetUserNameA(TextString* name) override { return name->SetText("fuzzer"); }
-  void GetLocalTime(LocalTime* time) override { *time = {2026, 12, 8, 1, 2, 3}; }
-  uint32_t GetCurrentProcessId() override { return 4242; }
-  // No system folder, paths as given, and UTF-8 text, as on Linux.
-  bool GetSystemDirectoryA(TextString* /*folder*/) override { return false; }
-  bool GetFullPathNameA(const char* path, TextString* full) override {
-    return path != nullptr && *path != '\0' && full->SetText(path);
-  }
-  bool IsDBCSLeadByte(uint8_t /*byte*/) override { return false; }
+  // Every call of System (platform/system_calls.h); what each does here is said above, and
+  // beside the call in memory_system.cc.
+  ALL_SYSTEM_CALLS(DECLARE_SYSTEM_CALL)
 
  private:
   struct Parsed {
@@ -219,8 +129,6 @@ class MemorySystem : public System {
   uint64_t nextIdentity_ = 1;
   std::map<FileHandle, OpenFile> openFiles_;
   std::map<FileHandle, std::string> openFolders_;  // the path of each open folder
-  // `name` (one step) in the open folder `folder`; "" when either is not so.
-  std::string InFolder(FileHandle folder, const char* name) const;
   FileHandle nextFile_ = 1;
   ProcessHandle nextProcess_ = 100;
   size_t waits_ = 0;
@@ -228,6 +136,9 @@ class MemorySystem : public System {
   unsigned loadingMessage_ = 0;
   std::set<std::string> touched_;  // the files the run changed before its error box
   bool errorShown_ = false;
+
+  // `name` (one step) in the open folder `folder`; "" when either is not so.
+  std::string InFolder(FileHandle folder, const char* name) const;
 };
 
 // The folder of the rollback journals in memory.

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 
@@ -47,6 +48,29 @@ class CheckerTest : public ::testing::Test {
   static bool HasWarning(const Report& report, int line, const std::string& section,
                          const std::string& key, const std::string& text) {
     return Count(report, Severity::kWarning, line, section, key, text) == 1;
+  }
+
+  // A script and one finding it must bring: its line, section and key and a part of its
+  // message; and how many errors the script brings in all (-1: not counted).
+  struct OneFinding {
+    const char* what;
+    std::string script;
+    int line;
+    const char* section;
+    const char* key;
+    const char* text;
+    int errors = -1;
+  };
+  void ExpectEach(Severity severity, std::initializer_list<OneFinding> cases) {
+    for (const OneFinding& c : cases) {
+      Report report = Check(c.script);
+      EXPECT_EQ(1, Count(report, severity, c.line, c.section, c.key, c.text))
+          << c.what << "\n"
+          << FormatFindings(report);
+      if (c.errors >= 0) {
+        EXPECT_EQ(c.errors, report.errors()) << c.what;
+      }
+    }
   }
 
   TempDir dir;
@@ -131,25 +155,66 @@ TEST_F(CheckerTest, EveryKindWithAllItsKeysChecksClean) {
 
 // --- Errors ------------------------------------------------------------------------------------
 
-TEST_F(CheckerTest, MissingUpdaterSectionReportsNameAndProcOnLineOne) {
-  Report report = Check("[A]\nMODE=EXIST\nFILE=x\n");
-  EXPECT_TRUE(HasError(report, 1, "UPDATER", "NAME", "section [UPDATER] does not exist"))
-      << FormatFindings(report);
-  EXPECT_TRUE(HasError(report, 1, "UPDATER", "PROC", "section [UPDATER] does not exist"));
-}
-
-TEST_F(CheckerTest, MissingNameAndProcAreBothReported) {
-  Report report = Check("\n[UPDATER]\nOTHER=1\n");
-  EXPECT_TRUE(HasError(report, 2, "UPDATER", "NAME", "key is missing (message 2)"))
-      << FormatFindings(report);
-  EXPECT_TRUE(HasError(report, 2, "UPDATER", "PROC", "key is missing (message 2)"));
-}
-
-TEST_F(CheckerTest, NoDataInAnyCaseCountsAsMissing) {
-  Report report = Check("[UPDATER]\nNAME=No_Data\nPROC=nO_dAtA\n");
-  EXPECT_TRUE(HasError(report, 2, "UPDATER", "NAME", "\"No_Data\" counts as a missing key"))
-      << FormatFindings(report);
-  EXPECT_TRUE(HasError(report, 3, "UPDATER", "PROC", "\"nO_dAtA\" counts as a missing key"));
+// Scripts that each bring an error: where it is reported and a part of its message.
+TEST_F(CheckerTest, ErrorsAreReportedWhereTheyStand) {
+  ExpectEach(
+      Severity::kError,
+      {
+          {"a missing [UPDATER] is reported on line 1 for NAME", "[A]\nMODE=EXIST\nFILE=x\n", 1,
+           "UPDATER", "NAME", "section [UPDATER] does not exist"},
+          {"and for PROC", "[A]\nMODE=EXIST\nFILE=x\n", 1, "UPDATER", "PROC",
+           "section [UPDATER] does not exist"},
+          {"a missing NAME is reported", "\n[UPDATER]\nOTHER=1\n", 2, "UPDATER", "NAME",
+           "key is missing (message 2)"},
+          {"and a missing PROC beside it", "\n[UPDATER]\nOTHER=1\n", 2, "UPDATER", "PROC",
+           "key is missing (message 2)"},
+          {"NO_DATA in any case counts as missing", "[UPDATER]\nNAME=No_Data\nPROC=nO_dAtA\n", 2,
+           "UPDATER", "NAME", "\"No_Data\" counts as a missing key"},
+          {"in PROC too", "[UPDATER]\nNAME=No_Data\nPROC=nO_dAtA\n", 3, "UPDATER", "PROC",
+           "\"nO_dAtA\" counts as a missing key"},
+          {"an empty item of a procedure list",
+           "[UPDATER]\nNAME=T\nPROC=A,,A\n[A]\nMODE=EXIST\nFILE=x\n", 3, "UPDATER", "PROC",
+           "item 2 of \"A,,A\" is empty", 1},
+          {"a missing section, on line 1 with where it was named",
+           "[UPDATER]\nNAME=T\nPROC=CHECK\n[CHEK]\nMODE=EXIST\nFILE=x\n", 1, "CHECK", "MODE",
+           "section [CHECK] does not exist (named by [UPDATER] PROC at line 3) (did you mean "
+           "[CHEK] "
+           "at line 4?)"},
+          {"a missing MODE, on the header line", Around("FILE=x\n"), 4, "P", "MODE",
+           "key is missing"},
+          {"a key without \"=\" counts as missing", Around("MODE=EXIST\nFILE\n"), 6, "P", "FILE",
+           "written without \"=\""},
+          {"an empty SWITCH branch",
+           "[UPDATER]\nNAME=T\nPROC=E, S\n[E]\nMODE=EXIST\nFILE=x\n"
+           "[S]\nMODE=SWITCH\nPROC=E\n1=\n0=E\n",
+           10, "S", "1", "the branch is empty", 1},
+          {"a MSGBOX TYPE that is none of four",
+           Around("MODE=MSGBOX\nFLAG=\nTYPE=QUESTIONS\nTEXT=t\nISABORT=\n"), 7, "P", "TYPE",
+           "\"QUESTIONS\" is none of ERROR, INFORMATION, WARNING, QUESTION"},
+          {"FLAG names no procedure of its own list",
+           "[UPDATER]\nNAME=T\nPROC=CHECK, ASK, GO\n"
+           "[CHECK]\nMODE=EXIST\nFILE=x\n"
+           "[ASK]\nMODE=MSGBOX\nFLAG=CHEK, 1\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\n"
+           "[GO]\nMODE=SWITCH\nPROC=ASK\n1=CHECK\n0=CHECK\n",
+           9, "ASK", "FLAG", "[ASK] FLAG: \"CHEK\" names no procedure of its list (CHECK, ASK, GO)",
+           1},
+          {"FLAG does not see the enclosing list",
+           "[UPDATER]\nNAME=Flags\nPROC=OUTER, GO\n[OUTER]\nMODE=EXIST\nFILE=<Src>\n"
+           "[GO]\nMODE=SWITCH\nPROC=OUTER\n1=ASK\n0=ASK\n"
+           "[ASK]\nMODE=MSGBOX\nFLAG= OUTER , 1\nTYPE=ERROR\nTEXT=t\nISABORT=\n",
+           14, "ASK", "FLAG", "\"OUTER\" names no procedure of its list (ASK)"},
+          {"SWITCH PROC names no procedure of its own list",
+           "[UPDATER]\nNAME=T\nPROC=E, GO\n[E]\nMODE=EXIST\nFILE=x\n"
+           "[GO]\nMODE=SWITCH\nPROC= F \n1=E\n0=E\n",
+           9, "GO", "PROC", "\"F\" names no procedure of its list (E, GO)"},
+          {"a loop, naming the path that closes it",
+           "[UPDATER]\nNAME=Loop\nPROC=E, LOOP\n[E]\nMODE=EXIST\nFILE=<Src>\n"
+           "[LOOP]\nMODE=SWITCH\nPROC=E\n1=E, LOOP\n0=E\n",
+           10, "LOOP", "1",
+           "([UPDATER] PROC -> [LOOP] 1 -> [LOOP] 1); the program stops at 256 nested lists "
+           "(message 3)",
+           1},
+      });
 }
 
 TEST_F(CheckerTest, EmptyProcIsAnError) {
@@ -157,26 +222,6 @@ TEST_F(CheckerTest, EmptyProcIsAnError) {
   EXPECT_TRUE(HasError(report, 3, "UPDATER", "PROC", "the list is empty"))
       << FormatFindings(report);
   EXPECT_TRUE(report.lists.empty());
-}
-
-TEST_F(CheckerTest, EmptyItemOfAProcedureListIsAnError) {
-  Report report = Check("[UPDATER]\nNAME=T\nPROC=A,,A\n[A]\nMODE=EXIST\nFILE=x\n");
-  EXPECT_TRUE(HasError(report, 3, "UPDATER", "PROC", "item 2 of \"A,,A\" is empty"))
-      << FormatFindings(report);
-  EXPECT_EQ(1, report.errors());
-}
-
-TEST_F(CheckerTest, MissingSectionIsReportedOnLineOneWithWhereItWasNamed) {
-  Report report = Check("[UPDATER]\nNAME=T\nPROC=CHECK\n[CHEK]\nMODE=EXIST\nFILE=x\n");
-  EXPECT_TRUE(HasError(report, 1, "CHECK", "MODE",
-                       "section [CHECK] does not exist (named by [UPDATER] PROC at line 3) (did "
-                       "you mean [CHEK] at line 4?)"))
-      << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, MissingModeIsReportedOnTheHeaderLine) {
-  Report report = Check(Around("FILE=x\n"));
-  EXPECT_TRUE(HasError(report, 4, "P", "MODE", "key is missing")) << FormatFindings(report);
 }
 
 TEST_F(CheckerTest, ModeThatNamesNoKindIsReportedAfterExpansion) {
@@ -212,11 +257,6 @@ TEST_F(CheckerTest, EveryMissingKeyOfEveryKindIsReported) {
   }
 }
 
-TEST_F(CheckerTest, KeyWithoutEqualsCountsAsMissing) {
-  Report report = Check(Around("MODE=EXIST\nFILE\n"));
-  EXPECT_TRUE(HasError(report, 6, "P", "FILE", "written without \"=\"")) << FormatFindings(report);
-}
-
 TEST_F(CheckerTest, EmptyFileListsThatMustHaveItemsAreErrors) {
   for (const char* mode : {"DELETE", "DATE", "EXIST"}) {
     Report report = Check(Around(std::string("MODE=") + mode + "\nFILE=\nDATE=2024/1/1\n"));
@@ -243,61 +283,6 @@ TEST_F(CheckerTest, HashItemsMustBePinsAndNoMoreThanTheFilesTheyPin) {
       << FormatFindings(launch);
   Report clean = Check(Around("MODE=COPY\nFROM=a\nTO=b\nHASH=" + std::string(64, 'F') + "\n"));
   EXPECT_EQ(0, clean.errors() + clean.warnings()) << FormatFindings(clean);
-}
-
-TEST_F(CheckerTest, EmptySwitchBranchIsAnError) {
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=E, S\n[E]\nMODE=EXIST\nFILE=x\n"
-      "[S]\nMODE=SWITCH\nPROC=E\n1=\n0=E\n");
-  EXPECT_TRUE(HasError(report, 10, "S", "1", "the branch is empty")) << FormatFindings(report);
-  EXPECT_EQ(1, report.errors());
-}
-
-TEST_F(CheckerTest, MsgboxTypeMustBeOneOfFour) {
-  Report report = Check(Around("MODE=MSGBOX\nFLAG=\nTYPE=QUESTIONS\nTEXT=t\nISABORT=\n"));
-  EXPECT_TRUE(HasError(report, 7, "P", "TYPE",
-                       "\"QUESTIONS\" is none of ERROR, INFORMATION, WARNING, QUESTION"))
-      << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, FlagMustNameAProcedureOfItsOwnList) {
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=CHECK, ASK, GO\n"
-      "[CHECK]\nMODE=EXIST\nFILE=x\n"
-      "[ASK]\nMODE=MSGBOX\nFLAG=CHEK, 1\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\n"
-      "[GO]\nMODE=SWITCH\nPROC=ASK\n1=CHECK\n0=CHECK\n");
-  EXPECT_TRUE(HasError(report, 9, "ASK", "FLAG",
-                       "[ASK] FLAG: \"CHEK\" names no procedure of its list (CHECK, ASK, GO)"))
-      << FormatFindings(report);
-  EXPECT_EQ(1, report.errors());
-}
-
-TEST_F(CheckerTest, FlagDoesNotSeeTheEnclosingList) {
-  Report report = Check(
-      "[UPDATER]\nNAME=Flags\nPROC=OUTER, GO\n[OUTER]\nMODE=EXIST\nFILE=<Src>\n"
-      "[GO]\nMODE=SWITCH\nPROC=OUTER\n1=ASK\n0=ASK\n"
-      "[ASK]\nMODE=MSGBOX\nFLAG= OUTER , 1\nTYPE=ERROR\nTEXT=t\nISABORT=\n");
-  EXPECT_TRUE(HasError(report, 14, "ASK", "FLAG", "\"OUTER\" names no procedure of its list (ASK)"))
-      << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, SwitchProcMustNameAProcedureOfItsOwnList) {
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=E, GO\n[E]\nMODE=EXIST\nFILE=x\n"
-      "[GO]\nMODE=SWITCH\nPROC= F \n1=E\n0=E\n");
-  EXPECT_TRUE(HasError(report, 9, "GO", "PROC", "\"F\" names no procedure of its list (E, GO)"))
-      << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, LoopIsAnErrorNamingThePathThatClosesIt) {
-  Report report = Check(
-      "[UPDATER]\nNAME=Loop\nPROC=E, LOOP\n[E]\nMODE=EXIST\nFILE=<Src>\n"
-      "[LOOP]\nMODE=SWITCH\nPROC=E\n1=E, LOOP\n0=E\n");
-  EXPECT_TRUE(HasError(report, 10, "LOOP", "1",
-                       "([UPDATER] PROC -> [LOOP] 1 -> [LOOP] 1); the program stops at 256 "
-                       "nested lists (message 3)"))
-      << FormatFindings(report);
-  EXPECT_EQ(1, report.errors()) << FormatFindings(report);
 }
 
 TEST_F(CheckerTest, LoopThroughTwoSwitches) {
@@ -328,11 +313,48 @@ TEST_F(CheckerTest, BranchesAreFollowedRecursivelyAndEachListOnce) {
 
 // --- Warnings ----------------------------------------------------------------------------------
 
-TEST_F(CheckerTest, AngleBlockWithoutDefinition) {
-  Report report = Check(Around("MODE=EXIST\nFILE=<Tmp>/a.txt\n") + "[DEFINE]\n<Temp>=/tmp\n");
-  EXPECT_TRUE(HasWarning(report, 6, "P", "FILE", "<Tmp> has no definition"))
-      << FormatFindings(report);
-  EXPECT_EQ(0, report.errors());
+// Scripts that each bring a warning: where it is reported and a part of its message.
+TEST_F(CheckerTest, WarningsAreReportedWhereTheyStand) {
+  // An empty item in every kind of file list, with what it does.
+  const std::string emptyItems =
+      "[UPDATER]\nNAME=T\nPROC=D, C, L, A, E\n"
+      "[D]\nMODE=DELETE\nFILE=a,\n"
+      "[C]\nMODE=COPY\nFROM=a, ,b\nTO=c,d,\n"
+      "[L]\nMODE=LAUNCH\nFILE=,a\nPARAM=\nISWAIT=0\n"
+      "[A]\nMODE=DATE\nFILE=a,,b\nDATE=2024/1/1\n"
+      "[E]\nMODE=EXIST\nFILE=\" ,a\"\n";
+  ExpectEach(
+      Severity::kWarning,
+      {
+          {"an empty DELETE item", emptyItems, 6, "D", "FILE",
+           "item 2 of \"a,\" is empty (a stray comma?); deleting an empty name fails", 0},
+          {"an empty FROM item", emptyItems, 9, "C", "FROM", "item 2 of \"a, ,b\" is empty"},
+          {"an empty TO item", emptyItems, 10, "C", "TO", "item 3 of \"c,d,\" is empty"},
+          {"an empty LAUNCH item", emptyItems, 13, "L", "FILE",
+           "item 1 of \",a\" is empty (a stray comma?); starting an empty name fails"},
+          {"an empty DATE item", emptyItems, 18, "A", "FILE",
+           "item 2 of \"a,,b\" is empty (a stray comma?); an empty name cannot be opened"},
+          {"an empty EXIST item", emptyItems, 22, "E", "FILE",
+           "item 1 of \" ,a\" is empty (a stray comma?); an empty name never exists"},
+          {"an angle block without a definition",
+           Around("MODE=EXIST\nFILE=<Tmp>/a.txt\n") + "[DEFINE]\n<Temp>=/tmp\n", 6, "P", "FILE",
+           "<Tmp> has no definition", 0},
+          {"a defined symbol that stays unexpanded",
+           Around("MODE=EXIST\nFILE=5 > 3 <Dir>\n") + "[DEFINE]\n<Dir>=/opt\n", 6, "P", "FILE",
+           "<Dir> stays as written although it is defined"},
+          {"\\n in a definition",
+           "[UPDATER]\nNAME=T\nPROC=P\n[DEFINE]\n<Pad>=<Win>\\notepad.exe\n"
+           "[P]\nMODE=MSGBOX\nFLAG=\nTYPE=ERROR\nTEXT=<Pad>\nISABORT=\n",
+           5, "DEFINE", "<Pad>", "holds \"\\n\", which becomes a line feed"},
+          {"FLAG names a procedure later in its list",
+           "[UPDATER]\nNAME=T\nPROC=ASK, CHECK\n"
+           "[ASK]\nMODE=MSGBOX\nFLAG=check, 1\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\n"
+           "[CHECK]\nMODE=EXIST\nFILE=x\n",
+           6, "ASK", "FLAG",
+           "\"check\" comes later in its list, so its flag is still 0 when ASK runs: the condition "
+           "compares with 0",
+           0},
+      });
 }
 
 TEST_F(CheckerTest, ValuesOverTheBlockLimitAreReportedAsEmpty) {
@@ -349,12 +371,6 @@ TEST_F(CheckerTest, ValuesOverTheBlockLimitAreReportedAsEmpty) {
   ASSERT_FALSE(report.lists.empty());
   EXPECT_EQ(dir.path() + "/", report.lists[0].procedures[0].Value("FROM"));
   EXPECT_EQ("", report.lists[0].procedures[0].Value("TO"));
-}
-
-TEST_F(CheckerTest, DefinedSymbolThatStaysUnexpanded) {
-  Report report = Check(Around("MODE=EXIST\nFILE=5 > 3 <Dir>\n") + "[DEFINE]\n<Dir>=/opt\n");
-  EXPECT_TRUE(HasWarning(report, 6, "P", "FILE", "<Dir> stays as written although it is defined"))
-      << FormatFindings(report);
 }
 
 TEST_F(CheckerTest, RegistryBlocksThatThisMachineCannotResolve) {
@@ -408,43 +424,6 @@ TEST_F(CheckerTest, BackslashNInEveryPathKey) {
         << key.first << " " << key.second << "\n"
         << FormatFindings(report);
   }
-}
-
-TEST_F(CheckerTest, BackslashNInADefinition) {
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=P\n[DEFINE]\n<Pad>=<Win>\\notepad.exe\n"
-      "[P]\nMODE=MSGBOX\nFLAG=\nTYPE=ERROR\nTEXT=<Pad>\nISABORT=\n");
-  EXPECT_TRUE(HasWarning(report, 5, "DEFINE", "<Pad>", "holds \"\\n\", which becomes a line feed"))
-      << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, EmptyItemsOfEveryFileList) {
-  struct Case {
-    const char* section;
-    const char* key;
-    const char* effect;
-  };
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=D, C, L, A, E\n"
-      "[D]\nMODE=DELETE\nFILE=a,\n"
-      "[C]\nMODE=COPY\nFROM=a, ,b\nTO=c,d,\n"
-      "[L]\nMODE=LAUNCH\nFILE=,a\nPARAM=\nISWAIT=0\n"
-      "[A]\nMODE=DATE\nFILE=a,,b\nDATE=2024/1/1\n"
-      "[E]\nMODE=EXIST\nFILE=\" ,a\"\n");
-  const Case cases[] = {
-      {"D", "FILE", "item 2 of \"a,\" is empty (a stray comma?); deleting an empty name fails"},
-      {"C", "FROM", "item 2 of \"a, ,b\" is empty"},
-      {"C", "TO", "item 3 of \"c,d,\" is empty"},
-      {"L", "FILE", "item 1 of \",a\" is empty (a stray comma?); starting an empty name fails"},
-      {"A", "FILE", "item 2 of \"a,,b\" is empty (a stray comma?); an empty name cannot be opened"},
-      {"E", "FILE", "item 1 of \" ,a\" is empty (a stray comma?); an empty name never exists"},
-  };
-  for (const Case& c : cases) {
-    EXPECT_TRUE(HasWarning(report, 0, c.section, c.key, c.effect))
-        << c.section << " " << c.key << "\n"
-        << FormatFindings(report);
-  }
-  EXPECT_EQ(0, report.errors()) << FormatFindings(report);
 }
 
 TEST_F(CheckerTest, PairedListsOfDifferentLengths) {
@@ -533,18 +512,6 @@ TEST_F(CheckerTest, BatchParametersThatCmdCannotBeGiven) {
       Check(Around("MODE=LAUNCH\nFILE=C:\\R&D\\setup.bat\nPARAM=a & b | \"c\" %PATH%\n"
                    "ISWAIT=0\n"));
   EXPECT_EQ(0, report.warnings()) << FormatFindings(report);
-}
-
-TEST_F(CheckerTest, FlagNamingAProcedureLaterInItsList) {
-  Report report = Check(
-      "[UPDATER]\nNAME=T\nPROC=ASK, CHECK\n"
-      "[ASK]\nMODE=MSGBOX\nFLAG=check, 1\nTYPE=QUESTION\nTEXT=t\nISABORT=0, 1\n"
-      "[CHECK]\nMODE=EXIST\nFILE=x\n");
-  EXPECT_TRUE(HasWarning(report, 6, "ASK", "FLAG",
-                         "\"check\" comes later in its list, so its flag is still 0 when ASK "
-                         "runs: the condition compares with 0"))
-      << FormatFindings(report);
-  EXPECT_EQ(0, report.errors());
 }
 
 TEST_F(CheckerTest, SectionThatNothingReaches) {

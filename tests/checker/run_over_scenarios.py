@@ -106,13 +106,18 @@ def check(scenario, checker):
         set_writable(folder, False)
         before = listing(folder)
         statuses = []
-        for mode in MODES:
+
+        def check(mode):
+            """The checker run in `mode` (its options) on the scenario's script."""
             command = [checker] + mode
             if registry_file:
                 command += ["--registry", registry_file]
             command.append(script)
-            proc = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
+            return subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
+
+        for mode in MODES:
+            proc = check(mode)
             statuses.append(proc.returncode)
             if proc.returncode not in (0, 1, 2):
                 problems.append("%s: exit status %d" % (" ".join(mode) or "findings",
@@ -133,12 +138,7 @@ def check(scenario, checker):
                 if (errors > 0) != (proc.returncode == 1):
                     problems.append("%d errors but exit status %d" % (errors, proc.returncode))
         for mode in WHAT_IF_MODES:
-            command = [checker] + mode
-            if registry_file:
-                command += ["--registry", registry_file]
-            command.append(script)
-            proc = subprocess.run(command, cwd=folder, stdin=subprocess.DEVNULL,
-                                  stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=240)
+            proc = check(mode)
             shown = " ".join(mode)
             if proc.returncode not in (0, 1, 2, 3):
                 problems.append("%s: exit status %d" % (shown, proc.returncode))

@@ -23,8 +23,27 @@ std::string Script(const std::string& proc, const std::string& sections) {
   return "[UPDATER]\nNAME=T\nPROC=" + proc + "\n" + sections;
 }
 
+// Which of the report's steps are uncertain, one character a step: "u" uncertain, "." not.
+std::string UncertainSteps(const WhatIfReport& report) {
+  std::string steps;
+  for (const auto& step : report.steps) steps += step.uncertain ? 'u' : '.';
+  return steps;
+}
+
+// The flags the report's steps leave, one digit a step.
+std::string StepFlags(const WhatIfReport& report) {
+  std::string flags;
+  for (const auto& step : report.steps) flags += std::to_string(step.flag);
+  return flags;
+}
+
+// Every test's folder holds the sources a.dat ("a") and b.dat ("b") beside the script.
 class WhatIfTest : public ::testing::Test {
  protected:
+  void SetUp() override {
+    dir.Write("a.dat", "a");
+    dir.Write("b.dat", "b");
+  }
   WhatIfReport Predict(const std::string& script, const WhatIfOptions& options = {}) {
     dir.Write("updater.ini", script);
     WhatIfReport report;
@@ -38,6 +57,15 @@ class WhatIfTest : public ::testing::Test {
     struct timeval times[2] = {{978436800, 0}, {978436800, 0}};
     ASSERT_EQ(0, utimes(dir.Path(name).c_str(), times));
   }
+  // Writes the shell script `name`, executable, in a new folder when the name has one.
+  void WriteProgram(const std::string& name, const std::string& text) {
+    size_t slash = name.rfind('/');
+    if (slash != std::string::npos) {
+      ASSERT_EQ(0, mkdir(dir.Path(name.substr(0, slash)).c_str(), 0755));
+    }
+    dir.Write(name, "#!/bin/sh\n" + text);
+    ASSERT_EQ(0, chmod(dir.Path(name).c_str(), 0755));
+  }
 
   TempDir dir;
 };
@@ -47,9 +75,7 @@ TEST_F(WhatIfTest, DeleteThenExistSeesTheFileGone) {
   WhatIfReport report = Predict(Script("D, E",
                                        "[D]\nMODE=DELETE\nFILE=<Src>/old.dat\n"
                                        "[E]\nMODE=EXIST\nFILE=<Src>/old.dat\n"));
-  ASSERT_EQ(2u, report.steps.size());
-  EXPECT_EQ(1, report.steps[0].flag);
-  EXPECT_EQ(0, report.steps[1].flag);  // gone, as the run would leave it
+  EXPECT_EQ("10", StepFlags(report));  // gone, as the run would leave it
   EXPECT_EQ(WhatIfEnd::kFinish, report.end);
   ASSERT_EQ(1u, report.deleted.size());
   EXPECT_EQ(dir.Path("old.dat"), report.deleted[0]);
@@ -63,8 +89,7 @@ TEST_F(WhatIfTest, CopyThenDateSeesTheSourceDate) {
   WhatIfReport report = Predict(Script("C, D",
                                        "[C]\nMODE=COPY\nFROM=<Src>/fresh.dat\nTO=<Src>/data.dat\n"
                                        "[D]\nMODE=DATE\nFILE=<Src>/data.dat\nDATE=2010/1/1\n"));
-  ASSERT_EQ(2u, report.steps.size());
-  EXPECT_EQ(1, report.steps[1].flag);  // the copy keeps the source's date, before 2010
+  EXPECT_EQ("11", StepFlags(report));  // the copy keeps the source's date, before 2010
   ASSERT_EQ(1u, report.replaced.size());
   EXPECT_EQ(dir.Path("data.dat"), report.replaced[0]);
   EXPECT_EQ("current", dir.Read("data.dat"));
@@ -92,8 +117,6 @@ TEST_F(WhatIfTest, PinsPredictAlreadyCurrentAndAMismatch) {
 }
 
 TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   WhatIfReport report = Predict(Script("C1, C2, E",
                                        "[C1]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/new.dat\n"
                                        "[C2]\nMODE=COPY\nFROM=<Src>/b.dat\nTO=<Src>/new.dat\n"
@@ -101,7 +124,7 @@ TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
   ASSERT_EQ(3u, report.steps.size());
   EXPECT_NE(std::string::npos, report.steps[0].events[0].text.find("(creates it)"));
   EXPECT_NE(std::string::npos, report.steps[1].events[0].text.find("(replaces it)"));
-  EXPECT_EQ(1, report.steps[2].flag);
+  EXPECT_EQ("111", StepFlags(report));
   ASSERT_EQ(1u, report.created.size());  // created once, not created and replaced
   EXPECT_TRUE(report.replaced.empty());
   EXPECT_FALSE(dir.Exists("new.dat"));
@@ -110,7 +133,6 @@ TEST_F(WhatIfTest, TwoCopiesOntoOneDestination) {
 TEST_F(WhatIfTest, ACopyOfAReadOnlySourceCannotBeReplaced) {
   // The copy takes the source's permissions, so the second COPY meets a read-only destination.
   dir.Write("ro.dat", "ro");
-  dir.Write("b.dat", "b");
   ASSERT_EQ(0, chmod(dir.Path("ro.dat").c_str(), 0444));
   WhatIfReport report = Predict(Script("C1, C2",
                                        "[C1]\nMODE=COPY\nFROM=<Src>/ro.dat\nTO=<Src>/new.dat\n"
@@ -121,7 +143,6 @@ TEST_F(WhatIfTest, ACopyOfAReadOnlySourceCannotBeReplaced) {
 }
 
 TEST_F(WhatIfTest, DeleteOfAFileCopiedEarlier) {
-  dir.Write("a.dat", "a");
   WhatIfReport report = Predict(Script("C, D1, D2",
                                        "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/tmp.dat\n"
                                        "[D1]\nMODE=DELETE\nFILE=<Src>/tmp.dat\n"
@@ -137,45 +158,34 @@ TEST_F(WhatIfTest, DeleteOfAFileCopiedEarlier) {
 
 TEST_F(WhatIfTest, WildcardExistSeesDeletionsAndCopies) {
   dir.Write("one.log", "1");
-  dir.Write("a.dat", "a");
   WhatIfReport report = Predict(Script("D, E1, C, E2",
                                        "[D]\nMODE=DELETE\nFILE=<Src>/one.log\n"
                                        "[E1]\nMODE=EXIST\nFILE=<Src>/*.log\n"
                                        "[C]\nMODE=COPY\nFROM=<Src>/a.dat\nTO=<Src>/two.log\n"
                                        "[E2]\nMODE=EXIST\nFILE=<Src>/*.log\n"));
-  ASSERT_EQ(4u, report.steps.size());
-  EXPECT_EQ(0, report.steps[1].flag);
-  EXPECT_EQ(1, report.steps[3].flag);
+  EXPECT_EQ("1011", StepFlags(report));
 }
 
 TEST_F(WhatIfTest, LaunchStartsNothingAndMakesLaterTestsUncertain) {
-  ASSERT_EQ(0, mkdir(dir.Path("tools").c_str(), 0755));
-  dir.Write("tools/prog", "#!/bin/sh\necho ran > ran.txt\n");
-  ASSERT_EQ(0, chmod(dir.Path("tools/prog").c_str(), 0755));
+  WriteProgram("tools/prog", "echo ran > ran.txt\n");
   WhatIfReport report = Predict(Script("L, E, F",
                                        "[L]\nMODE=LAUNCH\nFILE=<Src>/tools/prog\nPARAM=\nISWAIT=1\n"
                                        "[E]\nMODE=EXIST\nFILE=<Src>/tools/ran.txt\n"
                                        "[F]\nMODE=EXIST\nFILE=<Src>/updater.ini\n"));
-  ASSERT_EQ(3u, report.steps.size());
-  EXPECT_FALSE(report.steps[0].uncertain);
-  EXPECT_TRUE(report.steps[1].uncertain);
-  EXPECT_FALSE(report.steps[2].uncertain);  // outside the program's folder
+  EXPECT_EQ(".u.", UncertainSteps(report));  // the last is outside the program's folder
   ASSERT_EQ(1u, report.launched.size());
   EXPECT_FALSE(dir.Exists("tools/ran.txt"));
 }
 
 TEST_F(WhatIfTest, AFolderGivenAsParameterIsUncertainToo) {
-  ASSERT_EQ(0, mkdir(dir.Path("tools").c_str(), 0755));
+  WriteProgram("tools/prog", "");
   ASSERT_EQ(0, mkdir(dir.Path("out").c_str(), 0755));
-  dir.Write("tools/prog", "#!/bin/sh\n");
   dir.Write("out/keep", "");
-  ASSERT_EQ(0, chmod(dir.Path("tools/prog").c_str(), 0755));
   WhatIfReport report = Predict(Script("L, E",
                                        "[L]\nMODE=LAUNCH\nFILE=<Src>/tools/prog\n"
                                        "PARAM=--into <Src>/out\nISWAIT=1\n"
                                        "[E]\nMODE=EXIST\nFILE=<Src>/out/result\n"));
-  ASSERT_EQ(2u, report.steps.size());
-  EXPECT_TRUE(report.steps[1].uncertain);
+  EXPECT_EQ(".u", UncertainSteps(report));
 }
 
 TEST_F(WhatIfTest, LaunchOfAMissingProgramFails) {
@@ -189,8 +199,6 @@ TEST_F(WhatIfTest, LaunchOfAMissingProgramFails) {
 // The platform's own answers decide. The fake system refuses what a test names, as an immutable
 // file, a mount point or a folder that refuses new files would, on any file system.
 TEST_F(WhatIfTest, WhatThePlatformWouldRefuseFailsAsTheRunWould) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   std::string src = FullPath(dir.path());
   FakeSystem fake;
   fake.refusedRights[src + "/a.dat"] = kDeleteAccess;
@@ -207,8 +215,6 @@ TEST_F(WhatIfTest, WhatThePlatformWouldRefuseFailsAsTheRunWould) {
 }
 
 TEST_F(WhatIfTest, ACopyIntoAFolderThatRefusesNewFilesIsWrittenInPlace) {
-  dir.Write("a.dat", "a");
-  dir.Write("b.dat", "b");
   std::string src = FullPath(dir.path());
   FakeSystem fake;
   fake.refusedRights[src] = kFileWriteData;
@@ -238,9 +244,7 @@ TEST_F(WhatIfTest, RollbackCopiesThatNeedMoreRoomThanTheVolumeHasAreUncertain) {
       "[A]\nMODE=COPY\nFROM=<Src>/six.dat\nTO=<Src>/a.dat\n"
       "[B]\nMODE=COPY\nFROM=<Src>/six.dat\nTO=<Src>/b.dat\n";
   WhatIfReport report = Predict("[UPDATER]\nNAME=T\nPROC=A, B\nROLLBACK=1\n" + copies);
-  ASSERT_EQ(2u, report.steps.size());
-  EXPECT_FALSE(report.steps[0].uncertain);
-  EXPECT_TRUE(report.steps[1].uncertain);
+  EXPECT_EQ(".u", UncertainSteps(report));
   EXPECT_EQ(2, report.uncertainFrom);
   EXPECT_NE(std::string::npos, report.uncertainWhy.find("need 12 bytes")) << report.uncertainWhy;
   EXPECT_NE(std::string::npos, report.uncertainWhy.find("which has 10 free"))
@@ -252,8 +256,7 @@ TEST_F(WhatIfTest, RollbackCopiesThatNeedMoreRoomThanTheVolumeHasAreUncertain) {
 }
 
 TEST_F(WhatIfTest, AFileTheSystemDoesNotStartIsNotStarted) {
-  dir.Write("prog", "#!/bin/sh\n");
-  ASSERT_EQ(0, chmod(dir.Path("prog").c_str(), 0755));
+  WriteProgram("prog", "");
   FakeSystem fake;
   fake.programs[FullPath(dir.path()) + "/prog"] = false;
   WhatIfReport report =
@@ -265,18 +268,15 @@ TEST_F(WhatIfTest, AFileTheSystemDoesNotStartIsNotStarted) {
 
 TEST_F(WhatIfTest, AProgramThatCannotBeReadMakesItAndAllAfterItUncertain) {
   dir.Write("data.dat", "d");
-  dir.Write("prog", "#!/bin/sh\n");
-  ASSERT_EQ(0, chmod(dir.Path("prog").c_str(), 0755));
+  WriteProgram("prog", "");
   FakeSystem fake;
   fake.refusedRights[FullPath(dir.path()) + "/prog"] = kFileReadData;
   WhatIfReport report = Predict(Script("E1, L, E2",
                                        "[E1]\nMODE=EXIST\nFILE=/\n"
                                        "[L]\nMODE=LAUNCH\nFILE=<Src>/prog\nPARAM=\nISWAIT=1\n"
                                        "[E2]\nMODE=EXIST\nFILE=/\n"));
-  ASSERT_EQ(3u, report.steps.size());
-  EXPECT_FALSE(report.steps[0].uncertain);
-  EXPECT_TRUE(report.steps[1].uncertain);
-  EXPECT_TRUE(report.steps[2].uncertain);  // outside the program's folder: the run itself may end
+  // The last is outside the program's folder: the run itself may end.
+  EXPECT_EQ(".uu", UncertainSteps(report));
   EXPECT_EQ(2, report.uncertainFrom);
   EXPECT_EQ(1u, report.launched.size());
   EXPECT_EQ(WhatIfEnd::kFinish, report.end);

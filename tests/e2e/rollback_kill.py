@@ -45,6 +45,15 @@ CHANGING = ("write", "pwrite64", "fsync", "fdatasync", "ftruncate", "copy_file_r
 # after the call before it.
 NOT_KILLED_AT = ("fsync", "fdatasync")
 
+def procedure(name, mode, **keys):
+    """One section of a script: its MODE, then its keys in the order given."""
+    return "[%s]\nMODE=%s\n%s" % (name, mode, "".join("%s=%s\n" % kv for kv in keys.items()))
+
+
+def copy(name, source, target):
+    return procedure(name, "COPY", FROM=source, TO=target)
+
+
 SCRIPT = """[UPDATER]
 NAME=Kill test
 PROC=GONE, NEWEXE, BIGDATA, MODES, LINKED, LIBS, ONCE, AGAIN, TWICE, TWICE2, DROP, LAST
@@ -52,62 +61,27 @@ ROLLBACK=1
 [DEFINE]
 <App>=<Src>/app
 <New>=<Src>/new
-[GONE]
-MODE=DELETE
-FILE=<App>/old1.dll, <App>/old2.dll
-[NEWEXE]
-MODE=COPY
-FROM=<New>/tool.exe
-TO=<App>/tool.exe
-[BIGDATA]
-MODE=COPY
-FROM=<New>/big.dat
-TO=<App>/big.dat
-[MODES]
-MODE=COPY
-FROM=<New>/conf.ini
-TO=<App>/conf.ini
-[LINKED]
-MODE=COPY
-FROM=<New>/shared.dat
-TO=<App>/shared.dat
-[LIBS]
-MODE=COPY
-FROM=<New>/a.dll, <New>/b.dll
-TO=<App>/a.dll, <App>/b.dll
-[ONCE]
-MODE=DELETE
-FILE=<App>/readme.txt
-[AGAIN]
-MODE=COPY
-FROM=<New>/readme.txt
-TO=<App>/readme.txt
-[TWICE]
-MODE=COPY
-FROM=<New>/first.txt
-TO=<App>/twice.txt
-[TWICE2]
-MODE=COPY
-FROM=<New>/second.txt
-TO=<App>/twice.txt
-[DROP]
-MODE=DELETE
-FILE=<App>/a.dll
-[LAST]
-MODE=COPY
-FROM=<New>/last.txt
-TO=<App>/last.txt
-"""
+""" + "".join([
+    procedure("GONE", "DELETE", FILE="<App>/old1.dll, <App>/old2.dll"),
+    copy("NEWEXE", "<New>/tool.exe", "<App>/tool.exe"),
+    copy("BIGDATA", "<New>/big.dat", "<App>/big.dat"),
+    copy("MODES", "<New>/conf.ini", "<App>/conf.ini"),
+    copy("LINKED", "<New>/shared.dat", "<App>/shared.dat"),
+    copy("LIBS", "<New>/a.dll, <New>/b.dll", "<App>/a.dll, <App>/b.dll"),
+    procedure("ONCE", "DELETE", FILE="<App>/readme.txt"),
+    copy("AGAIN", "<New>/readme.txt", "<App>/readme.txt"),
+    copy("TWICE", "<New>/first.txt", "<App>/twice.txt"),
+    copy("TWICE2", "<New>/second.txt", "<App>/twice.txt"),
+    procedure("DROP", "DELETE", FILE="<App>/a.dll"),
+    copy("LAST", "<New>/last.txt", "<App>/last.txt"),
+])
 
 OTHER_SCRIPT = """[UPDATER]
 NAME=Other
 PROC=OTHER
 ROLLBACK=1
-[OTHER]
-MODE=COPY
-FROM=<Src>/other/in.txt
-TO=<Src>/other/out.txt
-"""
+""" + copy("OTHER", "<Src>/other/in.txt", "<Src>/other/out.txt")
+
 
 OLD_TIME = 978307200  # 2001-01-01
 
@@ -215,29 +189,59 @@ def run(folder, strace_args=(), program="updater.run"):
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
 
 
+def run_killed(folder, call, n, program="updater.run"):
+    """A run of `program` killed (SIGKILL) just before its n-th system call `call`."""
+    return run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e",
+                        "inject=%s:signal=KILL:when=%d" % (call, n)], program)
+
+
+def traced_run(folder, trace, program="updater.run"):
+    """A run of `program` under strace, writing the trace to the file `trace` (removed after);
+    returns the run's result and its changing system calls in order, each as (name, arguments)."""
+    result = run(folder, ["strace", "-f", "-qq", "-s", "64", "-o", trace, "-e",
+                          "trace=" + ",".join(CHANGING)], program)
+    calls = []
+    if os.path.exists(trace):
+        with open(trace) as f:
+            for line in f:
+                m = re.match(r"^(?:\d+\s+)?(\w+)\((.*)", line)
+                if m and m.group(1) in CHANGING:
+                    calls.append((m.group(1), m.group(2)))
+        os.unlink(trace)
+    return result, calls
+
+
+def counted(calls):
+    """How many times each system call comes in `calls` (names)."""
+    counts = {}
+    for call in calls:
+        counts[call] = counts.get(call, 0) + 1
+    return counts
+
+
+def new_tree(base, name, program, other=False):
+    """A fresh folder below `base` laid out for the first script (and the other one)."""
+    folder = os.path.join(base, name)
+    os.mkdir(folder)
+    lay_out(folder, program)
+    if other:
+        lay_out_other(folder, program)
+    return folder
+
+
 def trace_calls(folder):
     """The changing system calls of a run to its end, in order, and the position of the write
     that records the run's end in its journal (from there on the run has finished: what it kept
     goes, nothing is put back)."""
-    trace = os.path.join(folder, "trace")
-    result = run(folder, ["strace", "-f", "-qq", "-s", "64", "-o", trace, "-e",
-                          "trace=" + ",".join(CHANGING)])
+    result, traced = traced_run(folder, os.path.join(folder, "trace"))
     if result.returncode != 0 or result.stderr:
         raise SystemExit("the full run failed: %r" % result.stderr[-500:])
-    calls = []
-    end = None
-    with open(trace) as f:
-        for line in f:
-            m = re.match(r"^(?:\d+\s+)?(\w+)\((.*)", line)
-            if m and m.group(1) in CHANGING:
-                # The end record: a body of the one byte "E" after the 8 bytes of its header.
-                if m.group(1) == "pwrite64" and re.search(r'E", 9, \d+\)', m.group(2)):
-                    end = len(calls)
-                calls.append(m.group(1))
-    os.unlink(trace)
+    # The end record: a body of the one byte "E" after the 8 bytes of its header.
+    end = next((i for i, (call, arguments) in enumerate(traced)
+                if call == "pwrite64" and re.search(r'E", 9, \d+\)', arguments)), None)
     if end is None:
         raise SystemExit("the run's end record was not found in the trace")
-    return calls, end
+    return [call for call, _ in traced], end
 
 
 def kill_recoveries(base, program, calls, end, before, failures):
@@ -248,26 +252,14 @@ def kill_recoveries(base, program, calls, end, before, failures):
     for first_at in (end, end // 2):
         call = calls[first_at]
         n = calls[:first_at + 1].count(call)
-        inject = "inject=%s:signal=KILL:when=%d" % (call, n)
-        probe = os.path.join(base, "recovery-probe-%d" % first_at)
-        os.mkdir(probe)
-        lay_out(probe, program)
-        lay_out_other(probe, program)
-        run(probe, ["strace", "-f", "-qq", "-o", "/dev/null", "-e", inject])
-        trace = os.path.join(base, "recovery-trace")
-        result = run(probe, ["strace", "-f", "-qq", "-s", "64", "-o", trace, "-e",
-                             "trace=" + ",".join(CHANGING)], "other.run")
+        probe = new_tree(base, "recovery-probe-%d" % first_at, program, other=True)
+        run_killed(probe, call, n)
+        result, traced = traced_run(probe, os.path.join(base, "recovery-trace"), "other.run")
         if result.returncode != 0 or "ERROR" in result.stderr.decode("utf-8", "replace"):
             failures.append("recovery after %s #%d: the other script's run failed" % (call, n))
             continue
         finished_other = snapshot(probe)
-        counts = {}
-        with open(trace) as f:
-            for line in f:
-                m = re.match(r"^(?:\d+\s+)?(\w+)\(", line)
-                if m and m.group(1) in CHANGING and m.group(1) not in NOT_KILLED_AT:
-                    counts[m.group(1)] = counts.get(m.group(1), 0) + 1
-        os.unlink(trace)
+        counts = counted(c for c, _ in traced if c not in NOT_KILLED_AT)
         shutil.rmtree(probe)
         expected = {k: v for k, v in finished_other.items()
                     if k.startswith("other") or k in before}
@@ -275,14 +267,10 @@ def kill_recoveries(base, program, calls, end, before, failures):
             failures.append("recovery after %s #%d: the killed run was not undone" % (call, n))
         for other_call in sorted(counts):
             for m in range(1, counts[other_call] + 1):
-                folder = os.path.join(base, "recovery-%d-%s-%d" % (first_at, other_call, m))
-                os.mkdir(folder)
-                lay_out(folder, program)
-                lay_out_other(folder, program)
-                run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e", inject])
-                killed = run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e",
-                                      "inject=%s:signal=KILL:when=%d" % (other_call, m)],
-                             "other.run")
+                folder = new_tree(base, "recovery-%d-%s-%d" % (first_at, other_call, m), program,
+                                  other=True)
+                run_killed(folder, call, n)
+                killed = run_killed(folder, other_call, m, "other.run")
                 if killed.returncode not in (-9, 137):
                     failures.append("recovery %s #%d: not killed" % (other_call, m))
                     shutil.rmtree(folder)
@@ -311,9 +299,7 @@ def main():
     shutil.copy2(sys.argv[1], program)
     started = time.monotonic()
     try:
-        folder = os.path.join(base, "probe")
-        os.mkdir(folder)
-        lay_out(folder, program)
+        folder = new_tree(base, "probe", program)
         before = snapshot(folder)
         probe = subprocess.run(["strace", "-f", "-qq", "-o", "/dev/null", "true"],
                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -321,11 +307,10 @@ def main():
             print("strace cannot trace here: skipped")
             return 77
         calls, end = trace_calls(folder)
-        counts = {}
-        position = {}  # (call, n) -> where in the run it comes
-        for index, call in enumerate(calls):
-            counts[call] = counts.get(call, 0) + 1
-            position[(call, counts[call])] = index
+        counts = counted(calls)
+        # (call, n) -> where in the run it comes
+        position = {(call, calls[:index + 1].count(call)): index
+                    for index, call in enumerate(calls)}
         finished = snapshot(folder)
         kept = [p for p in finished if ".kestario-" in p]
         if kept or finished == before:
@@ -338,12 +323,9 @@ def main():
                 continue
             for n in range(1, counts[call] + 1):
                 for finish in (False, True):
-                    folder = os.path.join(base, "%s-%d-%d" % (call, n, finish))
-                    os.mkdir(folder)
-                    lay_out(folder, program)
-                    killed = run(folder, ["strace", "-f", "-qq", "-o", "/dev/null", "-e",
-                                          "inject=%s:signal=KILL:when=%d" % (call, n)])
-                    if killed.returncode != -9 and killed.returncode != 137:
+                    folder = new_tree(base, "%s-%d-%d" % (call, n, finish), program)
+                    killed = run_killed(folder, call, n)
+                    if killed.returncode not in (-9, 137):
                         failures.append("%s #%d: not killed (exit %d)" %
                                         (call, n, killed.returncode))
                         shutil.rmtree(folder)

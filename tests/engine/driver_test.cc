@@ -14,48 +14,52 @@
 namespace kestario {
 namespace {
 
-using DriverTest = ScriptTest;
+class DriverTest : public ScriptTest {
+ protected:
+  // Runs the program with `commandLine`, which must end with exit code 0 after exactly one box
+  // (since the last boxes.clear()); that box (an empty one when there was not exactly one).
+  ShownBox RunToOneBox(const char* commandLine) {
+    EXPECT_EQ(0, UpdaterMain(commandLine));
+    EXPECT_EQ(1u, system.boxes.size());
+    return system.boxes.size() == 1 ? system.boxes[0] : ShownBox{};
+  }
+};
 
 TEST_F(DriverTest, MissingScriptIsMessageOneUnderTheDefaultCaption) {
-  EXPECT_EQ(0, UpdaterMain(""));
-  ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
+  ShownBox box = RunToOneBox("");
+  EXPECT_EQ(ShownText(DefaultCaption()), box.caption);
   EXPECT_EQ("ファイルが見つかりません。\n\nファイル:：\"" + dir.Path("updater.ini") + "\"",
-            system.boxes[0].text);
+            box.text);
 }
 
 TEST_F(DriverTest, MemoryRunningOutWhileDefineIsReadIsMessageThree) {
   WriteScript("[UPDATER]\nNAME=N\nPROC=A\n[DEFINE]\n<X>=1\n[A]\nMODE=DELETE\nFILE=<X>\n");
   system.sectionOutOfMemory = "DEFINE";
-  EXPECT_EQ(0, UpdaterMain(""));
-  ASSERT_EQ(1u, system.boxes.size());  // nothing runs without the definitions
-  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
-  EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"DEFINE\"", system.boxes[0].text);
+  ShownBox box = RunToOneBox("");  // nothing runs without the definitions
+  EXPECT_EQ(ShownText(DefaultCaption()), box.caption);
+  EXPECT_EQ("メモリが不足しています。\n\nオブジェクト：\"DEFINE\"", box.text);
 }
 
 TEST_F(DriverTest, StartUpMessagesUseTheCommandLineCaptionAndRunMessagesUseName) {
   WriteScript("[UPDATER]\nPROC=A\n");
-  EXPECT_EQ(0, UpdaterMain("\"Night job\" /x"));
-  ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_EQ("Night job", system.boxes[0].caption);
-  EXPECT_NE(std::string::npos, system.boxes[0].text.find("\"UPDATER\"\nパラメータ：\"NAME\""));
+  ShownBox box = RunToOneBox("\"Night job\" /x");
+  EXPECT_EQ("Night job", box.caption);
+  EXPECT_NE(std::string::npos, box.text.find("\"UPDATER\"\nパラメータ：\"NAME\""));
 
   system.boxes.clear();
   WriteScript("[UPDATER]\nNAME=Data update\nPROC=\n");
-  EXPECT_EQ(0, UpdaterMain("\"Night job\""));
-  ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_EQ("Data update", system.boxes[0].caption);
-  EXPECT_NE(std::string::npos, system.boxes[0].text.find("アイテム数"));
+  box = RunToOneBox("\"Night job\"");
+  EXPECT_EQ("Data update", box.caption);
+  EXPECT_NE(std::string::npos, box.text.find("アイテム数"));
 }
 
 TEST_F(DriverTest, ScriptWithoutDefinitionsRuns) {
   WriteScript(
       "[UPDATER]\nNAME=\nPROC=HELLO\n[HELLO]\nMODE=MSGBOX\nFLAG=\nTYPE=INFORMATION\n"
       "TEXT=Hello\nISABORT=\n");
-  EXPECT_EQ(0, UpdaterMain(""));
-  ASSERT_EQ(1u, system.boxes.size());
-  EXPECT_EQ("Hello", system.boxes[0].text);
-  EXPECT_EQ(ShownText(DefaultCaption()), system.boxes[0].caption);
+  ShownBox box = RunToOneBox("");
+  EXPECT_EQ("Hello", box.text);
+  EXPECT_EQ(ShownText(DefaultCaption()), box.caption);
 }
 
 TEST_F(DriverTest, TheRoadOfOneScript) {

@@ -24,8 +24,11 @@ namespace {
 
 using kestario_test::Exists;
 using kestario_test::ReadFile;
+using kestario_test::SetModified;
 using kestario_test::TempFolder;
 using kestario_test::WriteFile;
+using kestario_test::WriteFileInNewFolder;
+using kestario_test::WriteFileWithMode;
 
 std::vector<std::string> Names(const std::string& folder) {
   std::vector<std::string> names;
@@ -57,14 +60,6 @@ time_t LocalTime(int year, int month, int day, int hour, int minute, int second)
   local.tm_sec = second;
   local.tm_isdst = -1;
   return mktime(&local);
-}
-
-void SetModified(const std::string& path, time_t seconds, long nanoseconds = 0) {
-  struct timespec times[2];
-  times[0].tv_sec = seconds;
-  times[0].tv_nsec = nanoseconds;
-  times[1] = times[0];
-  ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0));
 }
 
 TEST(DeleteFileTest, RemovesOneFileOnly) {
@@ -110,11 +105,9 @@ TEST(CopyFileTest, KeepsPermissionBitsAndModificationTime) {
   TempFolder folder;
   std::string from = folder / "tool.sh";
   std::string to = folder / "copy.sh";
-  ASSERT_TRUE(WriteFile(from, "#!/bin/sh\n"));
-  ASSERT_EQ(0, chmod(from.c_str(), 0750));
-  SetModified(from, LocalTime(2001, 7, 5, 10, 30, 0), 123456789);
-  ASSERT_TRUE(WriteFile(to, "old"));
-  ASSERT_EQ(0, chmod(to.c_str(), 0600));
+  ASSERT_TRUE(WriteFileWithMode(from, "#!/bin/sh\n", 0750));
+  ASSERT_TRUE(SetModified(from, LocalTime(2001, 7, 5, 10, 30, 0), 123456789));
+  ASSERT_TRUE(WriteFileWithMode(to, "old", 0600));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), to.c_str(), false));
   struct stat source;
   struct stat copy;
@@ -158,8 +151,7 @@ TEST(CopyFileTest, ReadOnlyDestinationIsKept) {
   std::string from = folder / "from";
   std::string to = folder / "to";
   ASSERT_TRUE(WriteFile(from, "new"));
-  ASSERT_TRUE(WriteFile(to, "old"));
-  ASSERT_EQ(0, chmod(to.c_str(), 0444));  // also refused when running as root
+  ASSERT_TRUE(WriteFileWithMode(to, "old", 0444));  // also refused when running as root
   EXPECT_FALSE(PosixCopyFile(from.c_str(), to.c_str(), false));
   EXPECT_EQ("old", ReadFile(to));
   EXPECT_FALSE(HasTemporaryFiles(folder.Path()));
@@ -207,8 +199,7 @@ TEST(CopyFileTest, NeverHandsOutSetIdBitsAndKeepsTheReplacedOwner) {
   TempFolder folder;
   std::string from = folder / "tool";
   std::string to = folder / "installed";
-  ASSERT_TRUE(WriteFile(from, "new"));
-  ASSERT_EQ(0, chmod(from.c_str(), 06755));
+  ASSERT_TRUE(WriteFileWithMode(from, "new", 06755));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "fresh").c_str(), false));
   struct stat copy;
   ASSERT_EQ(0, stat((folder / "fresh").c_str(), &copy));
@@ -234,8 +225,7 @@ TEST(CopyFileTest, WritesThroughSymbolicLinksAndReplacesHardLinksByName) {
   TempFolder folder;
   std::string from = folder / "from";
   ASSERT_TRUE(WriteFile(from, "new"));
-  ASSERT_EQ(0, mkdir((folder / "real").c_str(), 0755));
-  ASSERT_TRUE(WriteFile(folder / "real/target", "old"));
+  ASSERT_TRUE(WriteFileInNewFolder(folder / "real/target", "old"));
   ASSERT_EQ(0, symlink("real/target", (folder / "link").c_str()));
   ASSERT_TRUE(PosixCopyFile(from.c_str(), (folder / "link").c_str(), false));
   struct stat info;
@@ -261,8 +251,7 @@ TEST(CopyFileTest, WritableFileInAFolderThatRefusesNewFilesIsWrittenInPlace) {
   TempFolder folder;
   std::string from = folder / "from";
   ASSERT_TRUE(WriteFile(from, "new data"));
-  ASSERT_EQ(0, mkdir((folder / "locked").c_str(), 0755));
-  ASSERT_TRUE(WriteFile(folder / "locked/granted", "old"));
+  ASSERT_TRUE(WriteFileInNewFolder(folder / "locked/granted", "old"));
   int fd = open((folder / "locked").c_str(), O_RDONLY | O_DIRECTORY);
   ASSERT_GE(fd, 0);
   int flags = 0;
@@ -395,13 +384,13 @@ TEST(FileDateTest, LocalDateOfTheModificationTime) {
   TempFolder folder;
   std::string file = folder / "dated";
   ASSERT_TRUE(WriteFile(file, "x"));
-  SetModified(file, LocalTime(2001, 7, 5, 23, 59, 59));
+  ASSERT_TRUE(SetModified(file, LocalTime(2001, 7, 5, 23, 59, 59)));
   LocalDate date = {};
   ASSERT_TRUE(PosixGetFileLocalDate(file.c_str(), &date));
   EXPECT_EQ(2001, date.year);
   EXPECT_EQ(7, date.month);
   EXPECT_EQ(5, date.day);
-  SetModified(file, LocalTime(2001, 7, 6, 0, 0, 0));
+  ASSERT_TRUE(SetModified(file, LocalTime(2001, 7, 6, 0, 0, 0)));
   ASSERT_TRUE(PosixGetFileLocalDate(file.c_str(), &date));
   EXPECT_EQ(6, date.day);
   EXPECT_FALSE(PosixGetFileLocalDate((folder / "missing").c_str(), &date));
@@ -416,7 +405,7 @@ TEST(FileDateTest, IsFileDateOnOrAfterComparesYearMonthDay) {
   TempFolder folder;
   std::string file = folder / "dated";
   ASSERT_TRUE(WriteFile(file, "x"));
-  SetModified(file, LocalTime(2001, 7, 5, 0, 0, 1));
+  ASSERT_TRUE(SetModified(file, LocalTime(2001, 7, 5, 0, 0, 1)));
   const char* path = file.c_str();
   EXPECT_TRUE(IsFileDateOnOrAfter(path, "2001/7/5"));
   EXPECT_TRUE(IsFileDateOnOrAfter(path, "2001/07/05"));

@@ -22,6 +22,7 @@ using kestario_test::Exists;
 using kestario_test::ReadFile;
 using kestario_test::TempFolder;
 using kestario_test::WriteFile;
+using kestario_test::WriteFileWithMode;
 
 std::vector<std::string> Split(const char* line) {
   char** argv = nullptr;
@@ -95,12 +96,10 @@ class LaunchTest : public ::testing::Test {
     ASSERT_EQ(0, mkdir((folder_ / "my tools").c_str(), 0755));
     // Writes its folder and its arguments, one a line, into files of its folder.
     helper_ = folder_ / "my tools/helper";
-    ASSERT_TRUE(
-        WriteFile(helper_, "#!/bin/sh\npwd -P > cwd.txt\nprintf '%s\\n' \"$@\" > args.txt\n"));
-    ASSERT_EQ(0, chmod(helper_.c_str(), 0755));
+    ASSERT_TRUE(WriteFileWithMode(
+        helper_, "#!/bin/sh\npwd -P > cwd.txt\nprintf '%s\\n' \"$@\" > args.txt\n", 0755));
     // A shorter prefix of the helper's path that must never run.
-    ASSERT_TRUE(WriteFile(folder_ / "my", "#!/bin/sh\ntouch \"$0.hijacked\"\n"));
-    ASSERT_EQ(0, chmod((folder_ / "my").c_str(), 0755));
+    ASSERT_TRUE(WriteFileWithMode(folder_ / "my", "#!/bin/sh\ntouch \"$0.hijacked\"\n", 0755));
     char* real = realpath((folder_ / "my tools").c_str(), nullptr);
     ASSERT_NE(nullptr, real);
     realTools_ = real;
@@ -209,8 +208,7 @@ TEST_F(LaunchTest, StandardInputOfTheProgramIsEmpty) {
 
 TEST_F(LaunchTest, FailuresAreReported) {
   std::string plain = folder_ / "plain.sh";
-  ASSERT_TRUE(WriteFile(plain, "#!/bin/sh\ntouch ran\n"));
-  ASSERT_EQ(0, chmod(plain.c_str(), 0644));
+  ASSERT_TRUE(WriteFileWithMode(plain, "#!/bin/sh\ntouch ran\n", 0644));
   EXPECT_FALSE(LaunchProgram(plain.c_str(), "", 1));  // not executable
   EXPECT_FALSE(Exists(folder_ / "ran"));
   EXPECT_FALSE(LaunchProgram((folder_ / "missing").c_str(), "", 1));

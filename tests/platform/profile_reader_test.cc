@@ -78,36 +78,41 @@ TEST(ProfileReaderTest, OnePairOfMatchingQuotesIsRemovedFromSingleReads) {
   EXPECT_EQ("D=\"quoted\"", Listing(file, "S")[0]);
 }
 
-TEST(ProfileReaderTest, CommentsNeverAnswerForOtherKeysAndAreNotListed) {
-  std::string file = "[S]\n;K=hidden\nK=shown\n ; note\nA=1\n";
-  EXPECT_EQ("shown", Value(file, "S", "K"));
-  // Asked for by its whole name, a comment line reads like an entry (as Wine's reader does).
-  EXPECT_EQ("hidden", Value(file, "S", ";K"));
-  EXPECT_EQ(Entries({"K=shown", "A=1"}), Listing(file, "S"));
-  // A ";" inside a value is data.
-  EXPECT_EQ("a ; b", Value("[S]\nV=a ; b\n", "S", "V"));
-}
-
-TEST(ProfileReaderTest, LinesWithoutEqualsAreListedButReadAsAbsent) {
-  std::string file = "[S]\nbare word\nK\nK=late\n";
-  EXPECT_EQ(Entries({"bare word", "K", "K=late"}), Listing(file, "S"));
-  // The first entry named K has no value: the default, not the later line.
-  EXPECT_EQ(kAbsent, Value(file, "S", "K"));
-}
-
-TEST(ProfileReaderTest, EmptyValuesArePresent) {
-  std::string file = "[S]\nEmpty=\nBlank=   \n";
-  EXPECT_EQ("", Value(file, "S", "Empty"));
-  EXPECT_EQ("", Value(file, "S", "Blank"));
-  EXPECT_EQ(Entries({"Empty=", "Blank="}), Listing(file, "S"));
-}
-
-TEST(ProfileReaderTest, LinesBeforeTheFirstSectionBelongToNoNamedSection) {
-  std::string file = "K=top\n[S]\nX=1\n";
-  EXPECT_EQ(kAbsent, Value(file, "S", "K"));
-  EXPECT_EQ(Entries({"X=1"}), Listing(file, "S"));
-  // They form the unnamed section, like "[]" would.
-  EXPECT_EQ("top", Value(file, "", "K"));
+// A file, what one key of its section S reads as, and how the section lists.
+TEST(ProfileReaderTest, EntriesReadAndListAsWritten) {
+  struct Case {
+    const char* file;
+    const char* key;
+    const char* value;
+    Entries listing;
+  };
+  const Case cases[] = {
+      // Lines without "=" are listed, but the first entry named K has no value: the default,
+      // not the later line.
+      {"[S]\nbare word\nK\nK=late\n", "K", kAbsent, {"bare word", "K", "K=late"}},
+      // Empty values are present.
+      {"[S]\nEmpty=\nBlank=   \n", "Empty", "", {"Empty=", "Blank="}},
+      {"[S]\nEmpty=\nBlank=   \n", "Blank", "", {"Empty=", "Blank="}},
+      // Lines before the first section belong to no named section.
+      {"K=top\n[S]\nX=1\n", "K", kAbsent, {"X=1"}},
+      // Comments never answer for other keys and are not listed; asked for by its whole name, a
+      // comment line reads like an entry (as Wine's reader does).
+      {"[S]\n;K=hidden\nK=shown\n ; note\nA=1\n", "K", "shown", {"K=shown", "A=1"}},
+      {"[S]\n;K=hidden\nK=shown\n ; note\nA=1\n", ";K", "hidden", {"K=shown", "A=1"}},
+      // A ";" inside a value is data.
+      {"[S]\nV=a ; b\n", "V", "a ; b", {"V=a ; b"}},
+      // A byte order mark and CRLF line ends.
+      {"\xEF\xBB\xBF[S]\r\nA=1\r\nB=2\r\n", "A", "1", {"A=1", "B=2"}},
+      {"\xEF\xBB\xBF[S]\r\nA=1\r\nB=2\r\n", "B", "2", {"A=1", "B=2"}},
+      // "=" splits at the first equals sign.
+      {"[S]\nK = a=b = c\n=lead\n", "K", "a=b = c", {"K=a=b = c", "=lead"}},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.value, Value(c.file, "S", c.key)) << c.file;
+    EXPECT_EQ(c.listing, Listing(c.file, "S")) << c.file;
+  }
+  // The lines before the first section form the unnamed section, like "[]" would.
+  EXPECT_EQ("top", Value("K=top\n[S]\nX=1\n", "", "K"));
 }
 
 TEST(ProfileReaderTest, SectionHeaderShapes) {
@@ -124,17 +129,8 @@ TEST(ProfileReaderTest, SectionHeaderShapes) {
   EXPECT_EQ(kAbsent, Value("[S]\n[]\nK=4\n", "S", "K"));
 }
 
-TEST(ProfileReaderTest, EqualsSplitsAtTheFirstEqualsSign) {
-  std::string file = "[S]\nK = a=b = c\n=lead\n";
-  EXPECT_EQ("a=b = c", Value(file, "S", "K"));
-  EXPECT_EQ(Entries({"K=a=b = c", "=lead"}), Listing(file, "S"));
-}
-
 TEST(ProfileReaderTest, LineEndsAndByteOrderMark) {
-  std::string crlf = "\xEF\xBB\xBF[S]\r\nA=1\r\nB=2\r\n";
-  EXPECT_EQ("1", Value(crlf, "S", "A"));
-  EXPECT_EQ("2", Value(crlf, "S", "B"));
-  EXPECT_EQ(Entries({"A=1", "B=2"}), Listing(crlf, "S"));
+  // A byte order mark and CRLF line ends: EntriesReadAndListAsWritten.
   EXPECT_EQ("3", Value("[S]\rC=3\r", "S", "C"));
   EXPECT_EQ("4", Value("[S]\nD=4", "S", "D"));  // no final line end
   // Without the mark at the very start, its bytes are ordinary text.

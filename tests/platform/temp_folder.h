@@ -9,6 +9,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 namespace kestario_test {
@@ -51,6 +52,17 @@ inline bool WriteFile(const std::string& path, const std::string& contents) {
   return fclose(file) == 0 && ok;
 }
 
+// WriteFile, then the file's permission bits set to `mode`.
+inline bool WriteFileWithMode(const std::string& path, const std::string& contents, mode_t mode) {
+  return WriteFile(path, contents) && chmod(path.c_str(), mode) == 0;
+}
+
+// WriteFile into a new folder: the folder that `path` names the file of is made first (0755).
+inline bool WriteFileInNewFolder(const std::string& path, const std::string& contents) {
+  std::string folder = path.substr(0, path.rfind('/'));
+  return mkdir(folder.c_str(), 0755) == 0 && WriteFile(path, contents);
+}
+
 inline std::string ReadFile(const std::string& path) {
   std::string result;
   FILE* file = fopen(path.c_str(), "rb");
@@ -65,6 +77,15 @@ inline std::string ReadFile(const std::string& path) {
 inline bool Exists(const std::string& path) {
   struct stat info;
   return lstat(path.c_str(), &info) == 0;
+}
+
+// Sets a file's modification (and access) time; false when it cannot.
+inline bool SetModified(const std::string& path, time_t seconds, long nanoseconds = 0) {
+  struct timespec times[2];
+  times[0].tv_sec = seconds;
+  times[0].tv_nsec = nanoseconds;
+  times[1] = times[0];
+  return utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 }  // namespace kestario_test

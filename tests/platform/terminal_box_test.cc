@@ -45,13 +45,43 @@ BoxRun ShowBox(const std::string& input, const char* text, const char* caption, 
   return run;
 }
 
-TEST(TerminalBoxTest, OkBoxShowsCaptionKindTextAndPrompt) {
-  BoxRun run = ShowBox("\nrest\n", "Line one\nline two", "Kestario", kMbOk | kMbIconError);
-  EXPECT_EQ(kIdOk, run.answer);
-  EXPECT_EQ("[Kestario] ERROR\nLine one\nline two\n(OK) ", run.shown);
-  EXPECT_EQ("rest\n", run.leftOver);
-  EXPECT_EQ(kIdOk, ShowBox("anything\n", "t", "c", kMbIconInformation).answer);
-  EXPECT_EQ(kIdOk, ShowBox("", "t", "c", kMbIconInformation).answer);  // end of input
+// What the box shows (when a row says) and how it answers what is typed: an OK box takes any line
+// or the end of the input; a Yes/No box asks again until a line starts with "y" or "n" (any case),
+// and takes the end of the input as No. What comes after the answering line stays unread.
+TEST(TerminalBoxTest, BoxesAnswerWhatIsTyped) {
+  struct Case {
+    const char* input;
+    unsigned style;
+    int answer;
+    const char* shown;     // for the text "Go on?" and the caption "Cap"; null: not compared
+    const char* leftOver;  // null: not compared
+  };
+  const Case cases[] = {
+      {"\nrest\n", kMbOk | kMbIconError, kIdOk, "[Cap] ERROR\nGo on?\n(OK) ", "rest\n"},
+      {"anything\n", kMbIconInformation, kIdOk, nullptr, nullptr},
+      {"", kMbIconInformation, kIdOk, nullptr, nullptr},
+      {"maybe\n\nYES please\nnext\n", kMbYesNo | kMbIconQuestion, kIdYes,
+       "[Cap] QUESTION\nGo on?\n(Yes/No) (Yes/No) (Yes/No) ", "next\n"},
+      {"n\n", kMbYesNo, kIdNo, nullptr, nullptr},
+      {"No way\n", kMbYesNo, kIdNo, nullptr, nullptr},
+      {"y", kMbYesNo, kIdYes, nullptr, nullptr},  // last line without line feed
+      {"", kMbYesNo, kIdNo, nullptr, nullptr},
+      {"what\n", kMbYesNo, kIdNo, nullptr, nullptr},
+      {" y\n", kMbYesNo, kIdNo, nullptr, nullptr},  // must start with the letter
+  };
+  for (const Case& c : cases) {
+    BoxRun run = ShowBox(c.input, "Go on?", "Cap", c.style);
+    EXPECT_EQ(c.answer, run.answer) << c.input;
+    if (c.shown != nullptr) {
+      EXPECT_EQ(c.shown, run.shown) << c.input;
+    }
+    if (c.leftOver != nullptr) {
+      EXPECT_EQ(c.leftOver, run.leftOver) << c.input;
+    }
+  }
+  // A text of several lines is shown as it is.
+  EXPECT_EQ("[Kestario] ERROR\nLine one\nline two\n(OK) ",
+            ShowBox("\n", "Line one\nline two", "Kestario", kMbOk | kMbIconError).shown);
 }
 
 // A descriptor that turns readable (a stop signal's pipe) ends the wait: no answer, and the input
@@ -82,19 +112,6 @@ TEST(TerminalBoxTest, KindFollowsTheIconBits) {
   EXPECT_STREQ("INFORMATION", MessageBoxKind(kMbOk));
   EXPECT_STREQ("INFORMATION", MessageBoxKind(0x50));
   EXPECT_EQ("[c] WARNING\nt\n(OK) ", ShowBox("\n", "t", "c", kMbIconWarning).shown);
-}
-
-TEST(TerminalBoxTest, YesNoBoxAsksUntilItGetsAnAnswer) {
-  BoxRun yes = ShowBox("maybe\n\nYES please\nnext\n", "Go on?", "Cap", kMbYesNo | kMbIconQuestion);
-  EXPECT_EQ(kIdYes, yes.answer);
-  EXPECT_EQ("[Cap] QUESTION\nGo on?\n(Yes/No) (Yes/No) (Yes/No) ", yes.shown);
-  EXPECT_EQ("next\n", yes.leftOver);
-  EXPECT_EQ(kIdNo, ShowBox("n\n", "q", "c", kMbYesNo).answer);
-  EXPECT_EQ(kIdNo, ShowBox("No way\n", "q", "c", kMbYesNo).answer);
-  EXPECT_EQ(kIdYes, ShowBox("y", "q", "c", kMbYesNo).answer);  // last line without line feed
-  EXPECT_EQ(kIdNo, ShowBox("", "q", "c", kMbYesNo).answer);    // end of input
-  EXPECT_EQ(kIdNo, ShowBox("what\n", "q", "c", kMbYesNo).answer);
-  EXPECT_EQ(kIdNo, ShowBox(" y\n", "q", "c", kMbYesNo).answer);  // must start with the letter
 }
 
 TEST(TerminalBoxTest, BoxThatCannotBeWrittenIsNotShown) {

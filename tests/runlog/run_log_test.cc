@@ -47,6 +47,14 @@ class RunLogTest : public ScriptTest {
     }
     return events;
   }
+  // Runs the script on a window station that nobody sees, which shows no box; the events of the
+  // run log run.log beside the script.
+  std::vector<std::string> RunUnseen() {
+    system.windowStationVisible = false;
+    UpdaterMain("");
+    EXPECT_TRUE(system.boxes.empty());
+    return Events(dir.Path("run.log"));
+  }
 };
 
 TEST_F(RunLogTest, EveryEventOfARunIsOneLine) {
@@ -294,11 +302,8 @@ TEST_F(RunLogTest, InvisibleWindowStationShowsNoBox) {
       "[ASK]\nMODE=MSGBOX\nFLAG=\nTYPE=QUESTION\nTEXT=Go?\nISABORT=1, 1\n"
       "[TELL]\nMODE=MSGBOX\nFLAG=ASK, 0\nTYPE=INFORMATION\nTEXT=Told\nISABORT=1, 1\n"
       "[GONE]\nMODE=DELETE\nFILE=<Src>/missing\n");
-  system.windowStationVisible = false;
-  UpdaterMain("");
-  EXPECT_TRUE(system.boxes.empty());
+  std::vector<std::string> events = RunUnseen();
   EXPECT_EQ(1, system.stationQueries);
-  std::vector<std::string> events = Events(dir.Path("run.log"));
   ASSERT_EQ(10u, events.size());
   EXPECT_EQ("box QUESTION \"Go?\": not shown, the window station is not visible; answer 0",
             events[3]);
@@ -327,10 +332,7 @@ TEST_F(RunLogTest, UnseenAnswersTheBoxesNobodySees) {
       "[WRONG]\nMODE=MSGBOX\nFLAG=\nTYPE=INFORMATION\nTEXT=Wrong\nISABORT=1, 1\nUNSEEN=maybe\n"
       "[GO]\nMODE=SWITCH\nPROC=TELL\n1=STOP\n0=\n"
       "[STOP]\nMODE=MSGBOX\nFLAG=\nTYPE=WARNING\nTEXT=Stop?\nISABORT=0, 1\nUNSEEN=no\n");
-  system.windowStationVisible = false;
-  UpdaterMain("");
-  EXPECT_TRUE(system.boxes.empty());
-  std::vector<std::string> events = Events(dir.Path("run.log"));
+  std::vector<std::string> events = RunUnseen();
   ASSERT_EQ(19u, events.size());
   const std::string unseen = ": not shown, the window station is not visible; answer ";
   EXPECT_EQ("box QUESTION \"Go?\"" + unseen + "Yes (UNSEEN)", events[3]);

@@ -18,17 +18,6 @@ std::string Upper(std::string text) {
   return text;
 }
 
-uint32_t CopyOut(const std::string& text, char* buffer, uint32_t size) {
-  if (size == 0) return 0;
-  if (text.size() >= size) {
-    std::memcpy(buffer, text.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, text.c_str(), text.size() + 1);
-  return static_cast<uint32_t>(text.size());
-}
-
 constexpr const char* kAppPaths = "Software\\Microsoft\\Windows\\CurrentVersion\\App Paths\\";
 
 }  // namespace
@@ -102,12 +91,11 @@ void FakeSystem::GetLocalTime(LocalTime* time) { *time = localTime; }
 uint32_t FakeSystem::GetCurrentProcessId() { return processId; }
 
 uint32_t FakeSystem::GetModuleFileNameA(char* buffer, uint32_t size) {
-  return CopyOut(modulePath, buffer, size);
+  return CopyOutModuleFileName(modulePath.data(), modulePath.size(), buffer, size);
 }
 
 uint32_t FakeSystem::GetWindowsDirectoryA(char* buffer, uint32_t size) {
-  if (windowsDirectory.size() >= size) return static_cast<uint32_t>(windowsDirectory.size() + 1);
-  return CopyOut(windowsDirectory, buffer, size);
+  return CopyOutWindowsDirectory(windowsDirectory.data(), windowsDirectory.size(), buffer, size);
 }
 
 long FakeSystem::RegOpenKeyExA(RegistryHandle root, const char* subKey, uint32_t /*access*/,

@@ -173,6 +173,18 @@ answer_key() { case $1 in ok) echo Return ;; yes) echo y ;; no) echo n ;; *) ech
 # The n-th MessageBoxW call of the trace as four lines: text, caption (UTF-8, in hexadecimal),
 # style, cut flag. Wine writes the UTF-16 strings as L"...", a unit outside printable ASCII as
 # a backslash and four hexadecimal digits.
+# traced_bytes_match N WHAT HEX EXPECTED CUT: whether box N's WHAT (caption, text) as the trace
+# has it (HEX) is the EXPECTED text; of a cut trace (CUT 1) only its beginning is compared.
+traced_bytes_match() {
+  local want
+  want=$(printf '%s' "$4" | hex)
+  if [[ $5 == 1 ]]; then
+    [[ $want == "$3"* ]] || report_failure "box $1: $2 bytes differ (trace cut)"
+  else
+    [[ $3 == "$want" ]] || report_failure "box $1: $2 bytes $3, expected $want"
+  fi
+}
+
 trace_call() {
   perl -MEncode -ne '
     next unless /Call user32\.MessageBoxW\((.*)\) ret=/;
@@ -422,25 +434,8 @@ run_scenario() {
     ((style == expected_style)) ||
       report_failure "box $n: style 0x$(printf %x "$style"), expected 0x$(printf %x "$expected_style")"
     # The texts as passed to MessageBoxW.
-    local want_caption_hex want_text_hex
-    want_caption_hex=$(printf '%s' "$expected_caption" | hex)
-    if [[ $cut == 1 ]]; then
-      [[ $want_caption_hex == "$caption_hex"* ]] ||
-        report_failure "box $n: caption bytes differ (trace cut)"
-    else
-      [[ $caption_hex == "$want_caption_hex" ]] ||
-        report_failure "box $n: caption bytes $caption_hex, expected $want_caption_hex"
-    fi
-    if ((have_text)); then
-      want_text_hex=$(printf '%s' "$expected_text" | hex)
-      if [[ $cut == 1 ]]; then
-        [[ $want_text_hex == "$text_hex"* ]] ||
-          report_failure "box $n: text bytes differ from the expected text (trace cut)"
-      else
-        [[ $text_hex == "$want_text_hex" ]] ||
-          report_failure "box $n: text bytes $text_hex, expected $want_text_hex"
-      fi
-    fi
+    traced_bytes_match "$n" caption "$caption_hex" "$expected_caption" "$cut"
+    ((have_text)) && traced_bytes_match "$n" text "$text_hex" "$expected_text" "$cut"
     # The box as shown: caption and whole text.
     if wait_for 10 read_open_box; then
       [[ $box_caption == "$expected_caption" ]] ||

@@ -256,6 +256,18 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
   const std::string& kind = procedure.kind;
   auto has = [&](const char* key) { return values.count(key) != 0; };
   auto get = [&](const char* key) -> const Value& { return values.at(key); };
+  // Warns when the list of `second`, paired with that of `first`, has another number of items:
+  // `fewer` says what then happens when it has fewer, `more` when it has more.
+  auto checkPairedCount = [&](const char* first, const char* second, Rule rule, const char* fewer,
+                              const char* more) {
+    int firsts = CountItems(get(first).expanded);
+    int seconds = CountItems(get(second).expanded);
+    if (firsts > 0 && seconds != firsts) {
+      Warning(rule, KeyLine(name, second), name, second,
+              std::to_string(seconds) + (seconds == 1 ? " item" : " items") + " but " + first +
+                  " has " + std::to_string(firsts) + "; " + (seconds < firsts ? fewer : more));
+    }
+  };
 
   if (kind == "DELETE" || kind == "LAUNCH" || kind == "DATE" || kind == "EXIST") {
     if (has("FILE")) CheckFileList(procedure, "FILE", get("FILE"), true);
@@ -264,29 +276,17 @@ void Analyzer::CheckKind(const PlanProcedure& procedure,
     if (has("FROM")) CheckFileList(procedure, "FROM", get("FROM"), true);
     if (has("TO")) CheckFileList(procedure, "TO", get("TO"), false);
     if (has("FROM") && has("TO")) {
-      int from = CountItems(get("FROM").expanded);
-      int to = CountItems(get("TO").expanded);
-      if (from > 0 && to != from) {
-        Warning(Rule::kCopyCountMismatch, KeyLine(name, "TO"), name, "TO",
-                std::to_string(to) + (to == 1 ? " item" : " items") + " but FROM has " +
-                    std::to_string(from) + "; " +
-                    (to < from ? "the sources without a destination are copied to an empty "
-                                 "name, which fails (message 8)"
-                               : "the extra destinations are ignored"));
-      }
+      checkPairedCount("FROM", "TO", Rule::kCopyCountMismatch,
+                       "the sources without a destination are copied to an empty name, which "
+                       "fails (message 8)",
+                       "the extra destinations are ignored");
     }
   }
   if (kind == "LAUNCH") {
     if (has("FILE") && has("PARAM") && !get("PARAM").expanded.empty()) {
-      int files = CountItems(get("FILE").expanded);
-      int params = CountItems(get("PARAM").expanded);
-      if (files > 0 && params != files) {
-        Warning(Rule::kParamCountMismatch, KeyLine(name, "PARAM"), name, "PARAM",
-                std::to_string(params) + (params == 1 ? " item" : " items") + " but FILE has " +
-                    std::to_string(files) + "; " +
-                    (params < files ? "the programs without an item get no parameters"
-                                    : "the extra items are ignored"));
-      }
+      checkPairedCount("FILE", "PARAM", Rule::kParamCountMismatch,
+                       "the programs without an item get no parameters",
+                       "the extra items are ignored");
     }
     if (has("FILE")) {
       std::vector<std::string> files = Items(get("FILE").expanded);

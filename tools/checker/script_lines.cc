@@ -83,11 +83,7 @@ std::vector<std::string> DisabledRules(const std::string& text, size_t start, si
 }  // namespace
 
 bool EqualNoCase(const std::string& left, const std::string& right) {
-  if (left.size() != right.size()) return false;
-  for (size_t i = 0; i < left.size(); ++i) {
-    if (AsciiLower(left[i]) != AsciiLower(right[i])) return false;
-  }
-  return true;
+  return left.size() == right.size() && AsciiEqualNoCase(left.data(), right.data(), left.size());
 }
 
 std::string TrimBlanks(const std::string& text) {
