@@ -36,7 +36,7 @@ cmake -S "$top" -B "$host" -DCMAKE_BUILD_TYPE=Release -DKESTARIO_BUILD_TESTS=OFF
 cmake --build "$host" --target kestario_platform kestario_text -j2 >/dev/null ||
   die "cannot build the Linux platform library"
 g++ -std=c++17 -O1 -Wall -Wextra -I"$top" tests/wine/profile_probe.cc \
-  "$host/platform/libkestario_platform.a" "$host/text/libkestario_text.a" \
+  "$host/platform/libkestario_platform.a" "$host/text/libkestario_text.a" -lcrypto \
   -o "$host/profile_probe" || die "cannot build the Linux profile probe"
 
 wine_env_init || die "cannot prepare Wine"
