@@ -107,20 +107,39 @@ bool ReadPin(const ProcedureRecord& record, const TextString& item, ContentPin* 
   return false;
 }
 
-// Checks the HASH items paired with the first `count` items before any of them is acted on, so
-// that a mistyped pin changes nothing; false after message 2. Items past `count` are not used.
-bool CheckPins(const ProcedureRecord& record, const TextString& hashes, int32_t count) {
-  if (hashes.GetLength() == 0) return true;
-  CommaItems items(hashes);
-  TextString item;
-  ContentPin pin;
-  bool pinned;
-  for (int32_t i = 0; i < count; ++i) {
-    items.Next(&item);
-    if (!ReadPin(record, item, &pin, &pinned)) return false;
+// A procedure's HASH items, walked in step with the items they pin (FROM or FILE).
+class PinWalk {
+ public:
+  // `hashes` must stay unchanged (and alive) while it is walked.
+  PinWalk(const ProcedureRecord& record, const TextString& hashes)
+      : record_(record), hashes_(hashes), items_(hashes) {}
+
+  // Checks the items paired with the first `count` items before any of them is acted on, so that
+  // a mistyped pin changes nothing; false after message 2. Items past `count` are not used.
+  bool AllValid(int32_t count) const {
+    if (hashes_.GetLength() == 0) return true;
+    CommaItems items(hashes_);
+    TextString item;
+    ContentPin pin;
+    bool pinned;
+    for (int32_t i = 0; i < count; ++i) {
+      items.Next(&item);
+      if (!ReadPin(record_, item, &pin, &pinned)) return false;
+    }
+    return true;
   }
-  return true;
-}
+  // The pin of the next item (see ReadPin).
+  bool Next(ContentPin* pin, bool* pinned) {
+    items_.Next(&item_);
+    return ReadPin(record_, item_, pin, pinned);
+  }
+
+ private:
+  const ProcedureRecord& record_;
+  const TextString& hashes_;
+  CommaItems items_;
+  TextString item_;
+};
 
 // The log's words for a pinned file whose bytes differ, and message 12 naming it.
 LogLine& AddPinMismatch(LogLine& line, const ContentPin& pin) {
@@ -294,19 +313,15 @@ bool ExecuteLaunch(LaunchRecord* record) {
     line.Write();
   }
   ItemWalk programs(record->file, &record->param);
-  if (!programs.HasItems(*record, "FILE") || !CheckPins(*record, record->hash, programs.Count())) {
-    return false;
-  }
+  PinWalk pins(*record, record->hash);
+  if (!programs.HasItems(*record, "FILE") || !pins.AllValid(programs.Count())) return false;
   const TextString& program = programs.item;
   const TextString& parameters = programs.pair;
-  CommaItems hashes(record->hash);
-  TextString hash;
   while (programs.Next()) {
     if (StopSignalled()) return false;
-    hashes.Next(&hash);
     ContentPin pin;
     bool pinned = false;
-    if (!ReadPin(*record, hash, &pin, &pinned)) return false;
+    if (!pins.Next(&pin, &pinned)) return false;
     LaunchOutcome outcome;
     bool launched = LaunchProgram(program.GetConstText(), parameters.GetConstText(), record->isWait,
                                   IsRunLogOn() ? &outcome : nullptr, pinned ? &pin : nullptr);
@@ -328,21 +343,17 @@ bool ExecuteCopy(CopyRecord* record) {
     line.Write();
   }
   ItemWalk sources(record->from, &record->to);
-  if (!sources.HasItems(*record, "FROM") || !CheckPins(*record, record->hash, sources.Count())) {
-    return false;
-  }
+  PinWalk pins(*record, record->hash);
+  if (!sources.HasItems(*record, "FROM") || !pins.AllValid(sources.Count())) return false;
   const TextString& source = sources.item;
   const TextString& destination = sources.pair;
-  CommaItems hashes(record->hash);
-  TextString hash;
   bool keep = IsRollbackOn() || record->replaceInUse;
   TextString kept;
   while (sources.Next()) {
     if (StopSignalled()) return false;
-    hashes.Next(&hash);
     ContentPin pin;
     bool pinned = false;
-    if (!ReadPin(*record, hash, &pin, &pinned)) return false;
+    if (!pins.Next(&pin, &pinned)) return false;
     // A destination that already holds the pinned bytes is left as it is: the source is not even
     // opened, so a rerun costs a local hash, not a copy over the network.
     if (pinned && IsAlreadyCurrent(destination, pin)) {
