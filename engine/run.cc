@@ -141,23 +141,32 @@ class PinWalk {
   TextString item_;
 };
 
-// The log's words for a pinned file whose bytes differ, and message 12 naming it.
-LogLine& AddPinMismatch(LogLine& line, const ContentPin& pin) {
+// A pin's two digests as the log and message 12 write them.
+struct PinTexts {
+  explicit PinTexts(const ContentPin& pin) {
+    FormatSha256Hex(pin.found, found);
+    FormatSha256Hex(pin.expected, expected);
+  }
   char found[kSha256HexLength + 1];
   char expected[kSha256HexLength + 1];
-  FormatSha256Hex(pin.found, found);
-  FormatSha256Hex(pin.expected, expected);
-  return line.Add(": its SHA-256 is ").Add(found).Add(", not the pinned ").Add(expected);
+};
+
+// The log's words for a pinned file whose bytes differ.
+LogLine& AddPinMismatch(LogLine& line, const ContentPin& pin) {
+  PinTexts texts(pin);
+  return line.Add(": its SHA-256 is ")
+      .Add(texts.found)
+      .Add(", not the pinned ")
+      .Add(texts.expected);
 }
 
 // A step whose pinned file had other bytes: shows message 12 naming it, unless a stop signal cut
 // the step short. False, for the procedure.
 bool PinStepFailed(const TextString& file, const ContentPin& pin) {
-  char found[kSha256HexLength + 1];
-  char expected[kSha256HexLength + 1];
-  FormatSha256Hex(pin.found, found);
-  FormatSha256Hex(pin.expected, expected);
-  if (!StopSignalled()) ReportError(kMsgPinMismatch, file.GetConstText(), expected, found);
+  PinTexts texts(pin);
+  if (!StopSignalled()) {
+    ReportError(kMsgPinMismatch, file.GetConstText(), texts.expected, texts.found);
+  }
   return false;
 }
 
