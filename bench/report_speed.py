@@ -4,7 +4,7 @@
 usage: report_speed.py --report PROGRAM [--log FILE] [--size 1G] [--machines 5000] [--runs 5]
                        [--dir DIR] [--markdown PAGE]
        report_speed.py --report PROGRAM --fleet [--size 1G] [--runs 3] [--dir DIR]
-                       [--keep] [--before PROGRAM] [--output FILE] [--smoke]
+                       [--keep] [--before PROGRAM] [--floor PROGRAM] [--output FILE] [--smoke]
 
 Writes a shared log of a fleet with bench/fleet_log.py (in DIR, default the system's temporary
 folder; removed at the end) unless --log names one, then times, one after another and each
@@ -27,7 +27,9 @@ With --fleet, the fleet at three scales instead, each figure with the memory the
 1,000,000 (short runs, `fleet_log.py --short`), each beside `wc -l` and `grep -c .` on the same
 file; and 100,000 per-machine logs in one folder beside `cat` of the same files. The logs are
 written into DIR (kept there with --keep, and reused when they are there); --before adds the
-rows of an earlier build of updater-report (run once each); --output writes the table to FILE;
+rows of an earlier build of updater-report (run once each); --floor adds, for the shared logs,
+the rows of bench/report_floor (the least work any report must do, at four amounts: `heads`,
+`runs`, `computers`, `rows`); --output writes the table to FILE;
 --smoke makes every size tiny (a check that the script runs, not a measurement).
 """
 
@@ -187,6 +189,9 @@ def fleet_main(args, report):
                                     ("updater-report --json", [report, "--json", path])]
             if args.before:
                 commands.append(("earlier updater-report", [os.path.abspath(args.before), path]))
+            if args.floor and not os.path.isdir(path):
+                commands += [("floor: " + work, [os.path.abspath(args.floor), work, path])
+                             for work in ("heads", "runs", "computers", "rows")]
             results = {name: [] for name, _ in commands}
             for round_number in range(args.runs + 1):
                 for name, command in commands:
@@ -235,6 +240,7 @@ def main():
     parser.add_argument("--fleet", action="store_true")
     parser.add_argument("--keep", action="store_true")
     parser.add_argument("--before")
+    parser.add_argument("--floor")
     parser.add_argument("--output")
     parser.add_argument("--smoke", action="store_true")
     args = parser.parse_args()
