@@ -191,7 +191,10 @@ trace_call() {
     next unless ++$n == '"$2"';
     my $args = $1;
     my @strings;
-    while ($args =~ /L"((?:\\.|[^"\\])*)"(\.\.\.)?/g) { push @strings, [$1, $2 ? 1 : 0]; }
+    # Wine cuts a string after about 290 characters of its escaped form and marks the cut with
+    # "...", except for a string just one character too long: one that long counts as cut.
+    while ($args =~ /L"((?:\\.|[^"\\])*)"(\.\.\.)?/g) {
+      push @strings, [$1, ($2 || length($1) >= 284) ? 1 : 0]; }
     my ($style) = $args =~ /,([0-9a-f]+)$/;
     sub dec { my $s = shift; my @units;
       while ($s =~ /\G(?:\\([0-9a-f]{4})|\\(.)|(.))/gs) {
