@@ -95,7 +95,12 @@ class Table {
     --used_;
   }
 
-  const std::vector<Slot>& slots() const { return slots_; }
+  template <typename Function>
+  void Visit(Function function) const {
+    for (const Slot& slot : slots_) {
+      if (slot.key != 0) function(slot);
+    }
+  }
 
  private:
   void Grow() {
@@ -111,54 +116,84 @@ class Table {
   size_t used_ = 0;
 };
 
-struct Counts {
-  uint64_t lines = 0;
-  uint64_t heads = 0;
-  uint64_t runs = 0;
-  uint64_t ended = 0;
-};
+// The work on one log: what it keeps, and what it counted.
+class Floor {
+ public:
+  explicit Floor(Work work) : work_(work) {}
 
-// One whole line (without its line end) that begins at `offset` in the file.
-inline __attribute__((always_inline)) void OnLine(const char* line, size_t size, uint64_t offset,
-                                                  Work work, Table& runs, Table& computers,
-                                                  std::vector<std::string>& names, Counts& counts) {
-  ++counts.lines;
-  // "2026-12-08T09:00:01+09:00 PC-101 3120 start: ..." (the time is at least 19 bytes)
-  if (work == Work::kLines || size < 20) return;
-  const char* end = line + size;
-  // The three spaces after the time: within the 64 bytes after it on every line of a fleet.
-  uint64_t spaces = Find64(line + 19, ' ');
-  if (size - 19 < 64) spaces &= (uint64_t{1} << (size - 19)) - 1;
-  if (__builtin_popcountll(spaces) < 3) return;
-  const char* name = line + 19 + __builtin_ctzll(spaces) + 1;
-  spaces &= spaces - 1;
-  const char* pid = line + 19 + __builtin_ctzll(spaces) + 1;
-  spaces &= spaces - 1;
-  const char* event = line + 19 + __builtin_ctzll(spaces) + 1;
-  uint64_t computer = Hash(name, pid - 1 - name, 1);
-  uint64_t run_key = Hash(pid, event - 1 - pid, computer);
-  counts.heads += run_key & 1;  // always 1: counts the head, and uses the hashes
-  if (work == Work::kHeads) return;
-  bool starts = end - event > 6 && std::memcmp(event, "start:", 6) == 0;
-  bool ends = end - event > 4 && std::memcmp(event, "end:", 4) == 0;
-  Table::Slot* run = runs.Find(run_key, starts);
-  if (run == nullptr) return;
-  if (starts) {
-    run->value = offset;
-    ++counts.runs;
-  }
-  if (!ends) return;
-  ++counts.ended;
-  if (work != Work::kRuns) {
-    Table::Slot* record = computers.Find(computer, true);
-    if (record->value == 0 && work == Work::kRows) {
-      names.emplace_back(name, pid - 1 - name);
-      record->value = static_cast<uint64_t>(names.size()) << 40;
+  // One whole line (without its line end) that begins at `offset` in the file.
+  __attribute__((always_inline)) void Line(const char* line, size_t size, uint64_t offset) {
+    ++lines_;
+    // "2026-12-08T09:00:01+09:00 PC-101 3120 start: ..." (the time is at least 19 bytes)
+    if (work_ == Work::kLines || size < 20) return;
+    const char* end = line + size;
+    // The three spaces after the time: within the 64 bytes after it on every line of a fleet.
+    uint64_t spaces = Find64(line + 19, ' ');
+    if (size - 19 < 64) spaces &= (uint64_t{1} << (size - 19)) - 1;
+    if (__builtin_popcountll(spaces) < 3) return;
+    const char* name = line + 19 + __builtin_ctzll(spaces) + 1;
+    spaces &= spaces - 1;
+    const char* pid = line + 19 + __builtin_ctzll(spaces) + 1;
+    spaces &= spaces - 1;
+    const char* event = line + 19 + __builtin_ctzll(spaces) + 1;
+    uint64_t computer = Hash(name, pid - 1 - name, 1);
+    uint64_t runKey = Hash(pid, event - 1 - pid, computer);
+    heads_ += runKey & 1;  // always 1: counts the head, and uses the hashes
+    if (work_ == Work::kHeads) return;
+    bool starts = end - event > 6 && std::memcmp(event, "start:", 6) == 0;
+    bool ends = end - event > 4 && std::memcmp(event, "end:", 4) == 0;
+    Table::Slot* run = runs_.Find(runKey, starts);
+    if (run == nullptr) return;
+    if (starts) {
+      run->value = offset;
+      ++started_;
     }
-    record->value = (record->value & ~((uint64_t{1} << 40) - 1)) | (run->value + 1);
+    if (!ends) return;
+    ++ended_;
+    if (work_ != Work::kRuns) {
+      // The record holds the computer's number in names_ (rows only) and its last run's start,
+      // in one slot, so that a run reaches its computer with one look into memory.
+      Table::Slot* record = computers_.Find(computer, true);
+      if (record->value == 0 && work_ == Work::kRows) {
+        names_.emplace_back(name, pid - 1 - name);
+        record->value = static_cast<uint64_t>(names_.size()) << kStartBits;
+      }
+      record->value = (record->value & ~kStartMask) | (run->value + 1);
+    }
+    runs_.Erase(run);
   }
-  runs.Erase(run);
-}
+
+  // A row a computer, in the order of their names: the name and where its last run started.
+  void PrintRows() const {
+    std::vector<std::pair<const std::string*, uint64_t>> rows;
+    rows.reserve(names_.size());
+    computers_.Visit([&](const Table::Slot& slot) {
+      rows.emplace_back(&names_[(slot.value >> kStartBits) - 1], (slot.value & kStartMask) - 1);
+    });
+    std::sort(rows.begin(), rows.end(),
+              [](const auto& a, const auto& b) { return *a.first < *b.first; });
+    for (const auto& row : rows) {
+      std::printf("%s %llu\n", row.first->c_str(), static_cast<unsigned long long>(row.second));
+    }
+  }
+
+  void PrintCounts() const {
+    std::fprintf(stderr, "%llu lines, %llu heads, %llu runs started, %llu ended\n",
+                 static_cast<unsigned long long>(lines_), static_cast<unsigned long long>(heads_),
+                 static_cast<unsigned long long>(started_),
+                 static_cast<unsigned long long>(ended_));
+  }
+
+ private:
+  static constexpr int kStartBits = 40;  // a log of up to 1 TB
+  static constexpr uint64_t kStartMask = (uint64_t{1} << kStartBits) - 1;
+
+  Work work_;
+  Table runs_;       // the runs under way: a run's key to its start's offset
+  Table computers_;  // a computer's key to its name's number and its last run's start, plus 1
+  std::vector<std::string> names_;
+  uint64_t lines_ = 0, heads_ = 0, started_ = 0, ended_ = 0;
+};
 
 }  // namespace
 
@@ -178,12 +213,9 @@ int main(int argc, char** argv) {
     return 2;
   }
   Work work = static_cast<Work>(chosen);
+  Floor floor(work);
   constexpr size_t kBlock = size_t{1} << 20;
   std::vector<char> buffer(2 * kBlock + kPadding);
-  Table runs;
-  Table computers;
-  std::vector<std::string> names;
-  Counts counts;
   size_t kept = 0;      // bytes of a line begun in the block before
   uint64_t offset = 0;  // the file offset of buffer[0]
   for (;;) {
@@ -197,10 +229,9 @@ int main(int argc, char** argv) {
       uint64_t ends = Find64(begin + at, '\n');
       if (size - at < 64) ends &= (uint64_t{1} << (size - at)) - 1;
       for (; ends != 0; ends &= ends - 1) {
-        const char* line_end = begin + at + __builtin_ctzll(ends);
-        OnLine(line, line_end - line, offset + (line - begin), work, runs, computers, names,
-               counts);
-        line = line_end + 1;
+        const char* lineEnd = begin + at + __builtin_ctzll(ends);
+        floor.Line(line, lineEnd - line, offset + (line - begin));
+        line = lineEnd + 1;
       }
     }
     kept = begin + size - line;
@@ -208,25 +239,9 @@ int main(int argc, char** argv) {
     std::memmove(buffer.data(), line, kept);
     if (got == 0) break;
   }
-  if (kept != 0) OnLine(buffer.data(), kept, offset, work, runs, computers, names, counts);
+  if (kept != 0) floor.Line(buffer.data(), kept, offset);
   std::fclose(log);
-  if (work == Work::kRows) {
-    std::vector<std::pair<const std::string*, uint64_t>> rows;
-    rows.reserve(names.size());
-    for (const Table::Slot& slot : computers.slots()) {
-      if (slot.key != 0) {
-        rows.emplace_back(&names[(slot.value >> 40) - 1], (slot.value & ((1ull << 40) - 1)) - 1);
-      }
-    }
-    std::sort(rows.begin(), rows.end(),
-              [](const auto& a, const auto& b) { return *a.first < *b.first; });
-    for (const auto& row : rows) {
-      std::printf("%s %llu\n", row.first->c_str(), static_cast<unsigned long long>(row.second));
-    }
-  }
-  std::fprintf(
-      stderr, "%llu lines, %llu heads, %llu runs started, %llu ended\n",
-      static_cast<unsigned long long>(counts.lines), static_cast<unsigned long long>(counts.heads),
-      static_cast<unsigned long long>(counts.runs), static_cast<unsigned long long>(counts.ended));
+  if (work == Work::kRows) floor.PrintRows();
+  floor.PrintCounts();
   return 0;
 }
