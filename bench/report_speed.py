@@ -28,8 +28,9 @@ With --fleet, the fleet at three scales instead, each figure with the memory the
 file; and 100,000 per-machine logs in one folder beside `cat` of the same files. The logs are
 written into DIR (kept there with --keep, and reused when they are there); --before adds the
 rows of an earlier build of updater-report (run once each); --floor adds, for the shared logs,
-the rows of bench/report_floor (the least work any report must do, at four amounts: `heads`,
-`runs`, `computers`, `rows`); --output writes the table to FILE;
+the rows of bench/report_floor (the least work any report must do): all of it on one thread, and
+at four amounts (`heads`, `runs`, `computers`, `rows`) on as many threads as the machine has
+cores; --output writes the table to FILE;
 --smoke makes every size tiny (a check that the script runs, not a measurement).
 """
 
@@ -190,7 +191,11 @@ def fleet_main(args, report):
             if args.before:
                 commands.append(("earlier updater-report", [os.path.abspath(args.before), path]))
             if args.floor and not os.path.isdir(path):
-                commands += [("floor: " + work, [os.path.abspath(args.floor), work, path])
+                floor = os.path.abspath(args.floor)
+                cores = str(os.cpu_count())
+                commands.append(("floor: rows, 1 thread", [floor, "rows", path]))
+                commands += [("floor: %s, %s threads" % (work, cores),
+                              [floor, "-j", cores, work, path])
                              for work in ("heads", "runs", "computers", "rows")]
             results = {name: [] for name, _ in commands}
             for round_number in range(args.runs + 1):
