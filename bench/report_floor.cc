@@ -158,8 +158,8 @@ class alignas(128) Part {
   explicit Part(Work work) : work_(work) {}
 
   // The lines of bytes [from, to) of `fd`: `from` is its start or just after a line feed, and so
-  // is `to` or it is the file's end. False when reading fails.
-  bool Scan(int fd, uint64_t from, uint64_t to) {
+  // is `to` or it is the file's end. 0, or the errno of a read that failed.
+  int Scan(int fd, uint64_t from, uint64_t to) {
     if (work_ >= Work::kRuns) {
       ends_.reserve(static_cast<size_t>(to - from) / 256);
       names_.reserve(static_cast<size_t>(to - from) / 64);
@@ -171,7 +171,7 @@ class alignas(128) Part {
       size_t wanted = static_cast<size_t>(std::min<uint64_t>(kBlock, to - at));
       if (kept + wanted + kPadding > buffer.size()) buffer.resize(2 * (kept + wanted) + kPadding);
       ssize_t got = wanted == 0 ? 0 : pread(fd, buffer.data() + kept, wanted, at);
-      if (got < 0) return false;
+      if (got < 0) return errno;
       at += got;
       size_t size = kept + static_cast<size_t>(got);
       std::memset(buffer.data() + size, 0, kPadding);
@@ -193,7 +193,7 @@ class alignas(128) Part {
     }
     if (kept != 0) Line(buffer.data(), kept, offset);
     for (End& end : ends_) end.name += reinterpret_cast<uintptr_t>(names_.data());
-    return true;
+    return 0;
   }
 
   // Joins the end lines whose runs started in an earlier part, looking in `before`, the nearest
@@ -409,10 +409,11 @@ int main(int argc, char** argv) {
   }
   bounds.push_back(size);
   std::vector<Part> parts(threads, Part(work));
-  std::vector<char> read(threads, 1);
-  OnThreads(threads, [&](size_t i) { read[i] = parts[i].Scan(fd, bounds[i], bounds[i + 1]); });
-  if (std::count(read.begin(), read.end(), 0) != 0) {
-    std::fprintf(stderr, "report_floor: cannot read %s: %s\n", argv[2], std::strerror(errno));
+  std::vector<int> failed(threads);
+  OnThreads(threads, [&](size_t i) { failed[i] = parts[i].Scan(fd, bounds[i], bounds[i + 1]); });
+  for (int error : failed) {
+    if (error == 0) continue;
+    std::fprintf(stderr, "report_floor: cannot read %s: %s\n", argv[2], std::strerror(error));
     return 2;
   }
   std::vector<Part*> done;
