@@ -79,11 +79,6 @@ class Table {
     uint64_t value = 0;
   };
 
-  // Room for `count` keys without growing.
-  void Reserve(size_t count) {
-    while (count * 2 > slots_.size()) Grow();
-  }
-
   // The slot of `key`, made when `make` (and it is not there yet); null when it is not there.
   Slot* Find(uint64_t key, bool make) {
     if (make && (used_ + 1) * 2 > slots_.size()) Grow();
